@@ -1,0 +1,97 @@
+// korvel-cli: the headless front end. The same core as the windows, with the windows' outputs
+// written as a text trail on stderr.
+
+#include "cli/Commands.h"
+#include "cli/Trail.h"
+#include "settings/Settings.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+
+namespace korvel::cli {
+
+namespace {
+
+const char *const kUsage = "usage: korvel-cli COMMAND [OPTIONS] ARGS\n"
+                           "  dump [--count] FILE\n"
+                           "  srec FILE\n"
+                           "  brec [--trim] FILE\n"
+                           "  capture [--port P] [--max-seconds S] OUTFILE\n"
+                           "  flash [--port P] [--speed N] [--init FILE] [PROGRAM]\n";
+
+} // namespace
+
+std::optional<Arguments> ParseArguments(const QStringList &args, const QStringList &flags, const QStringList &valued)
+{
+    Arguments parsed;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (optionsEnded || !arg.startsWith(QLatin1String("--")) || arg == QLatin1String("-")) {
+            parsed.operands.append(arg);
+        } else if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (flags.contains(arg)) {
+            parsed.options.insert(arg, QString());
+        } else if (valued.contains(arg)) {
+            if (i + 1 >= args.size()) {
+                std::fprintf(stderr, "korvel-cli: %s needs a value\n", qPrintable(arg));
+                return std::nullopt;
+            }
+            parsed.options.insert(arg, args[++i]);
+        } else {
+            std::fprintf(stderr, "korvel-cli: unknown option %s\n", qPrintable(arg));
+            return std::nullopt;
+        }
+    }
+    return parsed;
+}
+
+int UsageError(const QString &text, const char *usage)
+{
+    if (!text.isEmpty())
+        std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(text));
+    std::fputs(usage, stderr);
+    return kExitUsage;
+}
+
+std::optional<QString> PortFromOption(const QString &value)
+{
+    if (value.contains(QLatin1Char('/')) || value.startsWith(QLatin1String("COM")))
+        return value;
+    bool ok = false;
+    const int n = value.toInt(&ok);
+    if (!ok || n < 1 || n > 6)
+        return std::nullopt;
+    return ResolveComPort(n);
+}
+
+} // namespace korvel::cli
+
+int main(int argc, char **argv)
+{
+    using namespace korvel::cli;
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.isEmpty())
+        return UsageError(QString(), kUsage);
+    const QString command = args.takeFirst();
+    Trail trail;
+    if (command == QLatin1String("dump"))
+        return RunDump(args, trail);
+    if (command == QLatin1String("srec"))
+        return RunSRec(args, trail);
+    if (command == QLatin1String("brec"))
+        return RunBRec(args, trail);
+    if (command == QLatin1String("capture"))
+        return RunCapture(args, trail);
+    if (command == QLatin1String("flash"))
+        return RunFlash(args, trail);
+    if (command == QLatin1String("--help") || command == QLatin1String("help")) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    return UsageError(QStringLiteral("unknown command %1").arg(command), kUsage);
+}

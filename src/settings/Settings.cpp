@@ -1,0 +1,133 @@
+#include "settings/Settings.h"
+
+#include <QCollator>
+#include <QSerialPortInfo>
+#include <QSettings>
+
+#include <algorithm>
+#include <cmath>
+
+namespace korvel {
+
+namespace {
+
+// On Linux the native format is an INI file under XDG_CONFIG_HOME; on Windows the registry;
+// on macOS a property list.
+QSettings openStore(const QString &appName)
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvel"), appName);
+}
+
+QString keyPath(const QString &section, const QString &key) { return section + QLatin1Char('/') + key; }
+
+} // namespace
+
+QString GetSetting(const QString &appName, const QString &section, const QString &key, const QVariant &defaultValue)
+{
+    QSettings store = openStore(appName);
+    const QVariant value = store.value(keyPath(section, key));
+    if (!value.isValid())
+        return defaultValue.toString();
+    return value.toString();
+}
+
+void SaveSetting(const QString &appName, const QString &section, const QString &key, const QString &value)
+{
+    QSettings store = openStore(appName);
+    store.setValue(keyPath(section, key), value);
+    store.sync();
+}
+
+void DeleteSetting(const QString &appName, const QString &section, const QString &key)
+{
+    QSettings store = openStore(appName);
+    store.remove(keyPath(section, key));
+    store.sync();
+}
+
+double SettingValue(const QString &text)
+{
+    // Leading blanks, a sign, digits with an optional fraction and exponent; the rest is ignored.
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
+        ++i;
+    const qsizetype start = i;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        ++i;
+    qsizetype digits = 0;
+    while (i < n && text[i].isDigit() && text[i].unicode() < 128) {
+        ++i;
+        ++digits;
+    }
+    if (i < n && text[i] == QLatin1Char('.')) {
+        ++i;
+        while (i < n && text[i].isDigit() && text[i].unicode() < 128) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0)
+        return 0.0;
+    qsizetype end = i;
+    if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
+        qsizetype j = i + 1;
+        if (j < n && (text[j] == QLatin1Char('+') || text[j] == QLatin1Char('-')))
+            ++j;
+        qsizetype expDigits = 0;
+        while (j < n && text[j].isDigit() && text[j].unicode() < 128) {
+            ++j;
+            ++expDigits;
+        }
+        if (expDigits > 0)
+            end = j;
+    }
+    bool ok = false;
+    const double value = text.mid(start, end - start).toDouble(&ok);
+    return ok ? value : 0.0;
+}
+
+int SettingNumber(const QString &text)
+{
+    const double value = std::nearbyint(SettingValue(text)); // the default rounding: halves to even
+    if (!(value > -2147483648.0 && value < 2147483647.0))
+        return 0;
+    return int(value);
+}
+
+QString ResolveComPort(int n)
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(n);
+#else
+    const QString named = GetSetting(QStringLiteral("Korvel Engine Monitor"), QStringLiteral("Ports"),
+                                     QStringLiteral("COM%1").arg(n), QString());
+    if (!named.isEmpty())
+        return named;
+
+    // USB and ACM adapters first (what owners plug in today), then the built-in ports.
+    QStringList adapters, builtIn;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        const QString name = info.portName();
+#ifdef Q_OS_MACOS
+        if (name.startsWith(QLatin1String("tty.")))
+            continue; // each device also appears as cu.*, the one to open without carrier
+#endif
+        const bool adapter = name.contains(QLatin1String("USB"), Qt::CaseInsensitive)
+                             || name.contains(QLatin1String("ACM")) || name.contains(QLatin1String("usbserial"))
+                             || name.contains(QLatin1String("usbmodem"));
+        (adapter ? adapters : builtIn).append(info.systemLocation());
+    }
+    QCollator byName;
+    byName.setNumericMode(true);
+    const auto less = [&byName](const QString &a, const QString &b) { return byName.compare(a, b) < 0; };
+    std::sort(adapters.begin(), adapters.end(), less);
+    std::sort(builtIn.begin(), builtIn.end(), less);
+    const QStringList ports = adapters + builtIn;
+    if (n >= 1 && n <= ports.size())
+        return ports[n - 1];
+    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+#endif
+}
+
+} // namespace korvel

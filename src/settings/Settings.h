@@ -1,0 +1,25 @@
+#pragma once
+// The per-user settings store: text values addressed by application name, section and key.
+// Numbers are stored as decimal text and read back by their leading numeric part.
+
+#include <QString>
+#include <QVariant>
+
+namespace korvel {
+
+// The stored text, or the default as text when the key (or its section) does not exist.
+QString GetSetting(const QString &appName, const QString &section, const QString &key, const QVariant &defaultValue);
+// Stores the text, creating section and key as needed; an existing value is replaced.
+void SaveSetting(const QString &appName, const QString &section, const QString &key, const QString &value);
+// Removes one key; only the simulator uses it, to take back the port it registered.
+void DeleteSetting(const QString &appName, const QString &section, const QString &key);
+
+// The leading numeric part of a stored text as a number (empty or non-numeric reads 0).
+double SettingValue(const QString &text);
+// That number rounded to an integer, halves to the even neighbour.
+int SettingNumber(const QString &text);
+
+// The device that "Com n" names on this system (see DESIGN: the serial line).
+QString ResolveComPort(int n);
+
+} // namespace korvel

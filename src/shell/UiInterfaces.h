@@ -1,0 +1,54 @@
+#pragma once
+// The few things the core tells the user, as interfaces each front end implements: the windows
+// show them, korvel-cli writes them to its trail, a test records them. The core never includes a
+// widget header.
+
+#include <QString>
+
+namespace korvel {
+
+// The main window's "connection" panel: the program's one line of status text.
+class StatusLine {
+public:
+    virtual ~StatusLine() = default;
+    // Every writer replaces the whole text.
+    virtual void setStatus(const QString &text) = 0;
+};
+
+enum class MessageIcon { None, Critical, Question, Exclamation, Information };
+enum class MessageButtons { Ok, OkCancel };
+enum class MessageAnswer { Ok, Cancel };
+
+// Message boxes: a caption, a text, an icon, OK or OK/Cancel.
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+    virtual MessageAnswer showMessage(const QString &caption, const QString &text, MessageIcon icon,
+                                      MessageButtons buttons) = 0;
+};
+
+// The firmware window's progress bar progMain, 0 to 100.
+class ProgressView {
+public:
+    virtual ~ProgressView() = default;
+    virtual void setProgress(int percent) = 0;
+};
+
+// The firmware window's step label lblStep(2), done label lblFlashDone and done indicator shpDone(1).
+class BurnView {
+public:
+    virtual ~BurnView() = default;
+    enum class Indicator { Red, Green };
+    virtual void setStep(const QString &text) = 0;
+    virtual void setDone(const QString &text) = 0;
+    virtual void setIndicator(Indicator colour) = 0;
+};
+
+// The caption of every message box unless a window says otherwise; also the settings' application name.
+inline const QString &AppTitle()
+{
+    static const QString title = QStringLiteral("Korvel Engine Monitor");
+    return title;
+}
+
+} // namespace korvel
