@@ -1,0 +1,16 @@
+#pragma once
+// What every window of the program is handed: the application state and the two ways of telling
+// the user something.
+
+#include "shell/AppState.h"
+#include "shell/UiInterfaces.h"
+
+namespace korvel {
+
+struct WindowContext {
+    AppState &state;
+    StatusLine &status;  // the main window's "connection" panel
+    Prompter &prompter;  // message boxes
+};
+
+} // namespace korvel
