@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace korvel {
 
 // The main window's "connection" panel: the program's one line of status text.
@@ -42,6 +44,22 @@ public:
     virtual void setStep(const QString &text) = 0;
     virtual void setDone(const QString &text) = 0;
     virtual void setIndicator(Indicator colour) = 0;
+};
+
+// The common file dialog, shown as an open dialog. A cancel (or any failure of the dialog) gives
+// nullopt; otherwise the chosen full file name, which need not exist yet.
+struct FileDialogRequest {
+    QString title;
+    QString filter;          // a bare pattern such as "*.txt"
+    QString defaultExtension; // added when the user types a name without one
+    QString initialFileName;
+    QString folder;          // where the dialog starts: the program's own folder
+};
+
+class FileChooser {
+public:
+    virtual ~FileChooser() = default;
+    virtual std::optional<QString> chooseFile(const FileDialogRequest &request) = 0;
 };
 
 // The caption of every message box unless a window says otherwise; also the settings' application name.

@@ -11,6 +11,7 @@ struct WindowContext {
     AppState &state;
     StatusLine &status;  // the main window's "connection" panel
     Prompter &prompter;  // message boxes
+    FileChooser &files;  // the common file dialog
 };
 
 } // namespace korvel

@@ -61,3 +61,19 @@ QString BinDir();
 QString SourceDir();
 
 } // namespace korvel::test
+
+namespace korvel::test {
+
+// A file dialog that answers from a queue: each entry is the chosen name, or nullopt for a cancel.
+class ScriptedFileChooser : public FileChooser {
+public:
+    std::optional<QString> chooseFile(const FileDialogRequest &request) override
+    {
+        requests.append(request);
+        return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+    }
+    QList<std::optional<QString>> answers;
+    QList<FileDialogRequest> requests;
+};
+
+} // namespace korvel::test
