@@ -1,8 +1,231 @@
+// The flight-data loader: line splitting, data-line recognition, field scanning, dates and times,
+// and what a failed load leaves behind.
+
+#include "flightdata/FlightData.h"
+#include "support/TestSupport.h"
+
 #include <QtTest>
-class Testflightdata : public QObject {
+
+using namespace korvel;
+using korvel::test::RecordingUi;
+
+namespace {
+
+QByteArray fields(int n, const char *prefix = "v")
+{
+    QByteArrayList list;
+    for (int k = 0; k < n; ++k)
+        list << prefix + QByteArray::number(k);
+    return list.join(',');
+}
+
+FlightData parse(const QByteArray &text) { return ParseFlightData(text); }
+
+} // namespace
+
+class TestFlightData : public QObject {
     Q_OBJECT
 private slots:
-    void placeholder() {}
+    void dates_data();
+    void dates();
+    void times_data();
+    void times();
+    void lineEnds_data();
+    void lineEnds();
+    void fieldScanning();
+    void slotsAndBlankRecords();
+    void loadFile();
+    void failedLoadKeepsTable();
 };
-QTEST_GUILESS_MAIN(Testflightdata)
+
+void TestFlightData::dates_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QDate>("expected"); // invalid: not a date
+    QTest::newRow("us two-digit year") << QByteArray("12/04/26") << QDate(2026, 12, 4);
+    QTest::newRow("single digits, trailing blanks") << QByteArray("1/5/26  ") << QDate(2026, 1, 5);
+    QTest::newRow("four-digit year") << QByteArray("1/5/2026") << QDate(2026, 1, 5);
+    QTest::newRow("dashes") << QByteArray("07-14-99") << QDate(1999, 7, 14);
+    QTest::newRow("dots") << QByteArray("7.14.29") << QDate(2029, 7, 14);
+    QTest::newRow("30 is last century") << QByteArray("7/14/30") << QDate(1930, 7, 14);
+    QTest::newRow("leap day") << QByteArray("02/29/24") << QDate(2024, 2, 29);
+    QTest::newRow("no leap day") << QByteArray("02/29/23") << QDate();
+    QTest::newRow("month 13") << QByteArray("13/01/26") << QDate();
+    QTest::newRow("day 31 in april") << QByteArray("04/31/26") << QDate();
+    QTest::newRow("mixed separators") << QByteArray("12/04-26") << QDate();
+    QTest::newRow("three-digit year") << QByteArray("1/5/202") << QDate();
+    QTest::newRow("leading blank") << QByteArray(" 1/5/26") << QDate();
+    QTest::newRow("the marker line") << QByteArray("FLIGHT 1") << QDate();
+    QTest::newRow("empty") << QByteArray("") << QDate();
+    QTest::newRow("day zero") << QByteArray("12/00/26") << QDate();
+}
+
+void TestFlightData::dates()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QDate, expected);
+    const auto date = ParseFlightDate(QLatin1StringView(text));
+    QCOMPARE(date.has_value(), expected.isValid());
+    if (date)
+        QCOMPARE(*date, expected);
+}
+
+void TestFlightData::times_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QTime>("expected");
+    QTest::newRow("HH:MM:SS") << QByteArray("14:05:07") << QTime(14, 5, 7);
+    QTest::newRow("H:MM:SS, trailing blank") << QByteArray("9:05:07 ") << QTime(9, 5, 7);
+    QTest::newRow("HH:MM") << QByteArray("23:59   ") << QTime(23, 59, 0);
+    QTest::newRow("H:MM") << QByteArray("0:00") << QTime(0, 0, 0);
+    QTest::newRow("hour 24") << QByteArray("24:00:00") << QTime();
+    QTest::newRow("minute 60") << QByteArray("12:60:00") << QTime();
+    QTest::newRow("one-digit minutes") << QByteArray("12:5:00") << QTime();
+    QTest::newRow("comma inside") << QByteArray("12:05,00") << QTime();
+    QTest::newRow("empty") << QByteArray("") << QTime();
+}
+
+void TestFlightData::times()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QTime, expected);
+    const auto time = ParseFlightTime(QLatin1StringView(text));
+    QCOMPARE(time.has_value(), expected.isValid());
+    if (time)
+        QCOMPARE(*time, expected);
+}
+
+void TestFlightData::lineEnds_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("pieces");
+    const QByteArray a = "12/04/26 10:00:00," + fields(28);
+    const QByteArray b = "12/04/26 10:00:06," + fields(28);
+    QTest::newRow("crlf") << "FLIGHT\r\n" + a + "\r\n" + b + "\r\nEND\r\n" << 2 << 5;
+    QTest::newRow("lf alone") << "FLIGHT\n" + a + "\n" + b + "\nEND\n" << 2 << 5;
+    QTest::newRow("cr alone is one piece") << "FLIGHT\r" + a + "\r" + b + "\rEND\r" << 0 << 1;
+    // With at least one CR LF, a lone LF stays inside its line: "a\nb" is one line, dated by a.
+    QTest::newRow("lone lf inside crlf text") << "FLIGHT\r\n" + a + "\n" + b + "\r\nEND" << 1 << 3;
+    QTest::newRow("first line is never a record") << a + "\r\n" + b + "\r\n" << 1 << 3;
+    QTest::newRow("dated lines after END count") << "FLIGHT\r\nEND\r\n" + a + "\r\n" << 1 << 4;
+    QTest::newRow("no date line") << QByteArray("FLIGHT\r\nhello\r\n\r\nEND\r\n") << 0 << 5;
+    QTest::newRow("zero length") << QByteArray() << 0 << 0;
+}
+
+void TestFlightData::lineEnds()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, count);
+    QFETCH(int, pieces);
+    const FlightData data = parse(text);
+    QCOMPARE(data.FlightRecordCount, std::optional<int>(count));
+    QCOMPARE(data.FlightRecords.slotCount(), pieces);
+    QCOMPARE(data.FlightRecords.records(), count);
+}
+
+void TestFlightData::fieldScanning()
+{
+    const FlightData data = parse("FLIGHT\r\n"
+                                  "12/04/26 10:00:00," + fields(28) + "\r\n"        // exact
+                                  "12/04/26 10:00:01," + fields(10) + "\r\n"        // short
+                                  "12/04/26 10:00:02," + fields(40) + "\r\n"        // long
+                                  "12/04/26 10:00:03 junk here," + fields(3) + "\r\n" // text before the comma
+                                  "12/04/26 10:00:04 no comma at all\r\n"
+                                  "12/04/26 9:05:07 ,x,y\r\n"                         // short time, blank
+                                  "12/04/26 10:00:08,\xe9t\xe9,\r\n");               // Latin-1 bytes
+    QCOMPARE(data.FlightRecordCount, std::optional<int>(7));
+    const FlightRecordTable &t = data.FlightRecords;
+
+    QCOMPARE(t[0].LogDate(), QDate(2026, 12, 4));
+    QCOMPARE(t[0].LogTime(), QTime(10, 0, 0));
+    for (int k = 0; k < 28; ++k)
+        QCOMPARE(t[0].Values(k), QLatin1StringView(QByteArray("v") + QByteArray::number(k)));
+    QCOMPARE(t[0].Values(28), QLatin1StringView());
+
+    QCOMPARE(t[1].Values(9), QLatin1StringView("v9"));
+    for (int k = 10; k < 28; ++k)
+        QVERIFY(t[1].Values(k).isEmpty());
+
+    QCOMPARE(t[2].Values(27), QLatin1StringView("v27")); // field 28 on is ignored
+
+    QCOMPARE(t[3].Values(0), QLatin1StringView("v0"));
+    QCOMPARE(t[3].Values(2), QLatin1StringView("v2"));
+    QVERIFY(t[3].Values(3).isEmpty());
+
+    // Without a comma at or after column 17, field 0 starts at column 1 and runs to the line's end.
+    QCOMPARE(t[4].Values(0), QLatin1StringView("12/04/26 10:00:04 no comma at all"));
+    QVERIFY(t[4].Values(1).isEmpty());
+
+    QCOMPARE(t[5].LogTime(), QTime(9, 5, 7));
+    QCOMPARE(t[5].Values(0), QLatin1StringView("x"));
+    QCOMPARE(t[5].Values(1), QLatin1StringView("y"));
+
+    QCOMPARE(QString(t[6].Values(0)), QString::fromUtf8("\xc3\xa9t\xc3\xa9"));
+    QVERIFY(t[6].Values(1).isEmpty());
+}
+
+void TestFlightData::slotsAndBlankRecords()
+{
+    const FlightData data = parse("FLIGHT\r\n12/04/26 10:00:00,1,2\r\nEND\r\n");
+    QCOMPARE(data.FlightRecords.slotCount(), 4);
+    const FlightRecord blank = data.FlightRecords[3];
+    QVERIFY(!blank.LogDate().isValid());
+    QVERIFY(blank.Values(0).isEmpty());
+    QVERIFY(data.FlightRecords[-1].Values(5).isEmpty());
+}
+
+void TestFlightData::loadFile()
+{
+    QTemporaryDir dir;
+    const QString path =
+        korvel::test::WriteFile(dir, QStringLiteral("flight.txt"), "FLIGHT\r\n12/04/26 10:00:00,1234,245\r\nEND\r\n");
+    FlightData data;
+    RecordingUi ui;
+    LoadFlightDataFile(path, data, ui);
+    QCOMPARE(ui.statuses, QStringList{QStringLiteral("Data File: ") + path + QStringLiteral("  Loaded for Edit")});
+    QCOMPARE(data.FlightRecordCount, std::optional<int>(1));
+    QCOMPARE(data.FlightRecords[0].Values(0), QLatin1StringView("1234"));
+}
+
+void TestFlightData::failedLoadKeepsTable()
+{
+    QTemporaryDir dir;
+    FlightData data;
+    RecordingUi ui;
+    LoadFlightDataFile(korvel::test::WriteFile(dir, QStringLiteral("good.txt"),
+                                               "FLIGHT\r\n12/04/26 10:00:00,7\r\n12/04/26 10:00:06,8\r\n"),
+                       data, ui);
+    QCOMPARE(data.FlightRecordCount, std::optional<int>(2));
+
+    struct Case {
+        QString name;
+        QByteArray bytes; // empty name part: the file is missing
+        QString reason;
+    };
+    const QList<Case> cases = {
+        {QStringLiteral("missing.txt"), QByteArray(), QStringLiteral("No such file or directory")},
+        {QStringLiteral("short.txt"), "FLIGHT\r\n12/04/26\r\n", QStringLiteral("line 2")},
+        {QStringLiteral("badtime.txt"), "FLIGHT\r\n12/04/26 10:00,05,a\r\n", QStringLiteral("line 2")},
+        {QStringLiteral("late.txt"), "FLIGHT\r\n12/04/26 10:00:00,1\r\n12/04/26 xx\r\n", QStringLiteral("line 3")},
+    };
+    for (const Case &c : cases) {
+        const QString path = c.bytes.isEmpty() ? dir.filePath(c.name) : korvel::test::WriteFile(dir, c.name, c.bytes);
+        ui.statuses.clear();
+        try {
+            LoadFlightDataFile(path, data, ui);
+            QFAIL(qPrintable(c.name + QStringLiteral(" loaded")));
+        } catch (const FlightDataError &error) {
+            QVERIFY2(error.message().contains(c.reason), qPrintable(error.message()));
+        }
+        // The status names the file even so; the table and count are the last good load's.
+        QCOMPARE(ui.statuses.size(), 1);
+        QVERIFY(ui.statuses.front().contains(c.name));
+        QCOMPARE(data.FlightRecordCount, std::optional<int>(2));
+        QCOMPARE(data.FlightRecords.records(), 2);
+        QCOMPARE(data.FlightRecords[1].Values(0), QLatin1StringView("8"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestFlightData)
 #include "test_flightdata.moc"

@@ -1,8 +1,82 @@
+// The settings store: defaults, round trips, the numeric reading of stored texts, "Com n".
+
+#include "settings/Settings.h"
+#include "support/TestSupport.h"
+
 #include <QtTest>
-class Testsettings : public QObject {
+
+using namespace korvel;
+
+class TestSettings : public QObject {
     Q_OBJECT
 private slots:
-    void placeholder() {}
+    void numbers_data();
+    void numbers();
+    void storeRoundTrip();
+    void comPorts();
 };
-QTEST_GUILESS_MAIN(Testsettings)
+
+void TestSettings::numbers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("plain") << "3" << 3;
+    QTest::newRow("zero") << "0" << 0;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("not a number") << "abc" << 0;
+    QTest::newRow("leading blanks") << "  5" << 5;
+    QTest::newRow("trailing text") << "2 baud" << 2;
+    QTest::newRow("fraction rounds") << "1.6" << 2;
+    QTest::newRow("half to even, down") << "2.5" << 2;
+    QTest::newRow("half to even, up") << "3.5" << 4;
+    QTest::newRow("negative") << "-1" << -1;
+    QTest::newRow("exponent") << "1e1" << 10;
+    QTest::newRow("dangling exponent") << "7e" << 7;
+    QTest::newRow("huge") << "99999999999" << 0;
+}
+
+void TestSettings::numbers()
+{
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+    QCOMPARE(SettingNumber(text), expected);
+}
+
+void TestSettings::storeRoundTrip()
+{
+    test::IsolatedSettings isolated;
+    const QString app = AppTitle();
+    QCOMPARE(GetSetting(app, "Configuration", "COMMPORT", 0), QStringLiteral("0"));
+    QCOMPARE(GetSetting(app, "Configuration", "Editor", "notepad.exe"), QStringLiteral("notepad.exe"));
+    QCOMPARE(GetSetting(app, "LastSettings", "LastFlashSProg", "*.S19"), QStringLiteral("*.S19"));
+
+    SaveSetting(app, "Configuration", "COMMPORT", "5");
+    SaveSetting(app, "LastSettings", "LastFlashSProg", "/home/pilot/fw/ostrel v2.s19");
+    QCOMPARE(SettingNumber(GetSetting(app, "Configuration", "COMMPORT", 0)) + 1, 6);
+    QCOMPARE(GetSetting(app, "LastSettings", "LastFlashSProg", "*.S19"), QStringLiteral("/home/pilot/fw/ostrel v2.s19"));
+    SaveSetting(app, "Configuration", "COMMPORT", "1");
+    QCOMPARE(GetSetting(app, "Configuration", "COMMPORT", 0), QStringLiteral("1"));
+    // Sections are separate: the same key elsewhere is still missing.
+    QCOMPARE(GetSetting(app, "LastSettings", "COMMPORT", 0), QStringLiteral("0"));
+
+    // The store is a file under the temporary folder, so it survives a new QSettings.
+    QVERIFY(!QDir(isolated.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+}
+
+void TestSettings::comPorts()
+{
+    test::IsolatedSettings isolated;
+#ifdef Q_OS_WIN
+    QCOMPARE(ResolveComPort(3), QStringLiteral("COM3"));
+#else
+    SaveSetting(AppTitle(), "Ports", "COM2", "/dev/pts/7");
+    QCOMPARE(ResolveComPort(2), QStringLiteral("/dev/pts/7"));
+    // Far past every port the system lists, "Com n" is the n-th built-in port.
+    QCOMPARE(ResolveComPort(40), QStringLiteral("/dev/ttyS39"));
+    DeleteSetting(AppTitle(), "Ports", "COM2");
+    QVERIFY(ResolveComPort(2) != QStringLiteral("/dev/pts/7"));
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestSettings)
 #include "test_settings.moc"
