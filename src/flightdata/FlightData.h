@@ -21,10 +21,18 @@ class StatusLine;
 constexpr int kFlightFields = 28; // value fields 0 to 27 of a data line
 constexpr int kFlightSlots = 29;  // Values(0) to Values(28); slot 28 is never written
 
-// Where one data line's pieces sit in the file's buffer.
+// Where one data line's fields sit in the file's buffer: offsets from the line's start, 16 bits
+// each; a line longer than that keeps its spans in the table's wide list instead.
 struct FlightRecordIndex {
     QDate date;
     QTime time;
+    std::uint32_t lineBegin = 0;
+    std::array<std::uint16_t, kFlightFields> begin{};
+    std::array<std::uint16_t, kFlightFields> length{};
+    std::int32_t wide = -1; // index into the wide list, or -1
+};
+
+struct FlightRecordWideSpans {
     std::array<std::uint32_t, kFlightFields> begin{};
     std::array<std::uint32_t, kFlightFields> length{};
 };
@@ -33,7 +41,10 @@ struct FlightRecordIndex {
 class FlightRecord {
 public:
     FlightRecord() = default;
-    FlightRecord(const char *bytes, const FlightRecordIndex *index) : m_bytes(bytes), m_index(index) {}
+    FlightRecord(const char *bytes, const FlightRecordIndex *index, const FlightRecordWideSpans *wide)
+        : m_bytes(bytes), m_index(index), m_wide(wide)
+    {
+    }
 
     QDate LogDate() const { return m_index ? m_index->date : QDate(); }
     QTime LogTime() const { return m_index ? m_index->time : QTime(); }
@@ -42,12 +53,16 @@ public:
     {
         if (!m_index || n < 0 || n >= kFlightFields)
             return {};
-        return QLatin1StringView(m_bytes + m_index->begin[size_t(n)], qsizetype(m_index->length[size_t(n)]));
+        if (m_wide)
+            return QLatin1StringView(m_bytes + m_wide->begin[size_t(n)], qsizetype(m_wide->length[size_t(n)]));
+        return QLatin1StringView(m_bytes + m_index->lineBegin + m_index->begin[size_t(n)],
+                                 qsizetype(m_index->length[size_t(n)]));
     }
 
 private:
     const char *m_bytes = nullptr;
     const FlightRecordIndex *m_index = nullptr;
+    const FlightRecordWideSpans *m_wide = nullptr;
 };
 
 // The table: one slot per line of the file (so always more slots than records); the records
@@ -60,13 +75,15 @@ public:
     {
         if (k < 0 || k >= records())
             return {};
-        return FlightRecord(m_bytes.constData(), &m_index[size_t(k)]);
+        const FlightRecordIndex &index = m_index[size_t(k)];
+        return FlightRecord(m_bytes.constData(), &index, index.wide >= 0 ? &m_wide[size_t(index.wide)] : nullptr);
     }
 
 private:
     friend class FlightDataLoader;
     QByteArray m_bytes;
     std::vector<FlightRecordIndex> m_index;
+    std::vector<FlightRecordWideSpans> m_wide;
     int m_slots = 0;
 };
 

@@ -104,28 +104,46 @@ void FlightDataLoader::addLine(FlightRecordTable &table, const char *base, std::
     if (!time)
         throw FlightDataError("no time of day in columns 10 to 17 of line " + std::to_string(lineNo));
 
-    FlightRecordIndex &rec = table.m_index.emplace_back();
-    rec.date = *date;
-    rec.time = *time;
-
     // Fields start after the first comma at or after column 17, or at column 1 when there is none.
     std::uint32_t p = 0;
-    if (len > 16) {
-        if (const void *comma = std::memchr(line + 16, ',', len - 16))
-            p = std::uint32_t(static_cast<const char *>(comma) - line) + 1;
+    for (std::uint32_t i = 16; i < len; ++i) {
+        if (line[i] == ',') {
+            p = i + 1;
+            break;
+        }
     }
+    std::array<std::uint32_t, kFlightFields> fieldBegin, fieldLength;
     for (int k = 0; k < kFlightFields; ++k) {
         if (p >= len) {
-            rec.begin[size_t(k)] = begin + std::min(p, len);
-            rec.length[size_t(k)] = 0;
+            fieldBegin[size_t(k)] = std::min(p, len);
+            fieldLength[size_t(k)] = 0;
             p = len + 1;
             continue;
         }
-        const void *comma = std::memchr(line + p, ',', len - p);
-        const std::uint32_t q = comma ? std::uint32_t(static_cast<const char *>(comma) - line) : len;
-        rec.begin[size_t(k)] = begin + p;
-        rec.length[size_t(k)] = q - p;
+        std::uint32_t q = p;
+        while (q < len && line[q] != ',')
+            ++q;
+        fieldBegin[size_t(k)] = p;
+        fieldLength[size_t(k)] = q - p;
         p = q + 1;
+    }
+
+    FlightRecordIndex &rec = table.m_index.emplace_back();
+    rec.date = *date;
+    rec.time = *time;
+    rec.lineBegin = begin;
+    if (len <= 0xFFFF) {
+        for (size_t k = 0; k < size_t(kFlightFields); ++k) {
+            rec.begin[k] = std::uint16_t(fieldBegin[k]);
+            rec.length[k] = std::uint16_t(fieldLength[k]);
+        }
+    } else {
+        rec.wide = std::int32_t(table.m_wide.size());
+        FlightRecordWideSpans &wide = table.m_wide.emplace_back();
+        for (size_t k = 0; k < size_t(kFlightFields); ++k) {
+            wide.begin[k] = begin + fieldBegin[k];
+            wide.length[k] = fieldLength[k];
+        }
     }
 }
 

@@ -33,6 +33,7 @@ private slots:
     void lineEnds_data();
     void lineEnds();
     void fieldScanning();
+    void longLines();
     void slotsAndBlankRecords();
     void loadFile();
     void failedLoadKeepsTable();
@@ -163,6 +164,19 @@ void TestFlightData::fieldScanning()
 
     QCOMPARE(QString(t[6].Values(0)), QString::fromUtf8("\xc3\xa9t\xc3\xa9"));
     QVERIFY(t[6].Values(1).isEmpty());
+}
+
+void TestFlightData::longLines()
+{
+    // A line past 64 KiB keeps exact fields too.
+    const QByteArray big(70000, 'x');
+    const FlightData data = parse("FLIGHT\r\n12/04/26 10:00:00,a," + big + ",b\r\n12/04/26 10:00:06,c\r\n");
+    QCOMPARE(data.FlightRecordCount, std::optional<int>(2));
+    QCOMPARE(data.FlightRecords[0].Values(0), QLatin1StringView("a"));
+    QCOMPARE(data.FlightRecords[0].Values(1), QLatin1StringView(big));
+    QCOMPARE(data.FlightRecords[0].Values(2), QLatin1StringView("b"));
+    QVERIFY(data.FlightRecords[0].Values(3).isEmpty());
+    QCOMPARE(data.FlightRecords[1].Values(0), QLatin1StringView("c"));
 }
 
 void TestFlightData::slotsAndBlankRecords()
