@@ -35,6 +35,8 @@ public:
     // Creates the pseudo-terminal; false (with the system's reason) when it cannot.
     bool open(QString *error = nullptr);
     QString slavePath() const;
+    // The speed the line is set to now; 9600 while the program has not configured it.
+    int lineBaud() const;
 
     // Starts sending; each line leaves as one write, and every line holding "END" is followed by a
     // pause so that it reaches the reader as a chunk of its own. recordSent() when done.

@@ -1,0 +1,350 @@
+#include "sim/SimEngine.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QRandomGenerator>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+#if defined(__APPLE__)
+#include <util.h>
+#else
+#include <pty.h>
+#endif
+
+namespace korvel::sim {
+
+namespace {
+
+// A marker-bearing line is followed by this pause so the reader sees it as a chunk of its own.
+constexpr int kMarkerPauseMs = 120;
+// A speed the program never sets: the line reads "closed" while the pty carries it.
+constexpr speed_t kIdleSpeed = B9600;
+
+int baudOf(speed_t speed)
+{
+    switch (speed) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 0;
+    }
+}
+
+QList<QByteArray> splitLines(const QByteArray &text)
+{
+    QList<QByteArray> lines;
+    qsizetype from = 0;
+    while (from < text.size()) {
+        const qsizetype lf = text.indexOf('\n', from);
+        const qsizetype end = lf < 0 ? text.size() : lf + 1;
+        lines.append(text.mid(from, end - from));
+        from = end;
+    }
+    return lines;
+}
+
+QByteArray dataLine(int secondsOfDay, const QList<int> &fields)
+{
+    const int s = ((secondsOfDay % 86400) + 86400) % 86400;
+    QByteArray line = QByteArray("12/04/26 ") + QByteArray::number(s / 3600).rightJustified(2, '0') + ':'
+                      + QByteArray::number(s / 60 % 60).rightJustified(2, '0') + ':'
+                      + QByteArray::number(s % 60).rightJustified(2, '0');
+    for (const int v : fields)
+        line += ',' + QByteArray::number(v);
+    return line + "\r\n";
+}
+
+} // namespace
+
+QByteArray GenerateFlight(int records, int intervalSeconds)
+{
+    QRandomGenerator rng(20261204);
+    const auto jitter = [&rng](int span) { return int(rng.bounded(2 * span + 1)) - span; };
+    QByteArray text = "FLIGHT 0042 N5127K\r\n";
+    text.reserve(qsizetype(records) * 140 + 64);
+    int fuel = 480; // tenths of a gallon... shown as read
+    for (int i = 0; i < records; ++i) {
+        const double phase = records > 1 ? double(i) / (records - 1) : 0.0;
+        const bool climb = phase < 0.1, descent = phase > 0.9;
+        const int rpm = (climb ? 2650 : descent ? 1900 : 2400) + jitter(15);
+        const int map = (climb ? 270 : descent ? 180 : 235) + jitter(3);
+        if (i % 10 == 0 && fuel > 40)
+            --fuel;
+        QList<int> f(28, 0);
+        f[0] = i + 1;
+        f[1] = rpm;
+        f[2] = map;
+        f[3] = rpm / 10;
+        f[4] = 95 + jitter(3);    // fuel flow, tenths
+        f[5] = 142 + jitter(1);   // volts, tenths
+        f[6] = 12 + jitter(2);    // amps
+        f[7] = 620 + jitter(10);  // oil pressure, tenths of psi
+        f[8] = 1950 + jitter(20); // oil temperature, tenths of degrees
+        f[9] = 450 + jitter(5);   // outside air, tenths of degrees
+        f[10] = fuel;
+        for (int k = 11; k < 16; ++k)
+            f[k] = jitter(2) + 10;
+        for (int c = 0; c < 6; ++c) {
+            f[16 + c] = (climb ? 1250 : descent ? 1200 : 1400) + c * 12 + jitter(20);
+            f[22 + c] = (climb ? 400 : descent ? 320 : 370) + c * 4 + jitter(5);
+        }
+        text += dataLine(8 * 3600 + i * intervalSeconds, f);
+    }
+    return text + "END\r\n";
+}
+
+QByteArray GenerateCalibration()
+{
+    QByteArray text = "CAL 0042\r\n";
+    for (int section = 1; section <= 5; ++section) {
+        for (int row = 0; row < 4; ++row) {
+            text += QByteArray::number(section) + ',' + QByteArray::number(row);
+            for (int k = 0; k < 8; ++k)
+                text += ',' + QByteArray::number(section * 100 + row * 10 + k);
+            text += "\r\n";
+        }
+        text += "END\r\n";
+    }
+    return text;
+}
+
+struct SimEngine::Private {
+    SimEngine *q;
+    int master = -1;
+    int slave = -1; // held open so the pty outlives the program's opens and closes
+    QString slavePath;
+    QSocketNotifier *readNotifier = nullptr;
+    QSocketNotifier *writeNotifier = nullptr;
+    QTimer pollTimer;
+    QTimer sendTimer;
+    int lastBaud = 0;
+    QByteArray received;
+
+    // The record being played.
+    QList<QByteArray> pieces;
+    qsizetype pieceIndex = 0;
+    qsizetype pieceOffset = 0;
+    CaptureScript script;
+    qint64 recordBytesSent = 0;
+    bool inRecord = false;
+    bool active = false;
+    QElapsedTimer clock;
+    double dueMs = 0; // when the next piece may leave, on clock
+
+    explicit Private(SimEngine *owner) : q(owner) {}
+
+    void pollLine()
+    {
+        if (master < 0)
+            return;
+        termios t{};
+        if (tcgetattr(master, &t) != 0)
+            return;
+        const int baud = baudOf(cfgetospeed(&t));
+        if (baud != lastBaud) {
+            lastBaud = baud;
+            emit q->lineConfigured(baud);
+        }
+    }
+
+    void readInput()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n > 0) {
+                const QByteArray bytes(buffer, n);
+                received += bytes;
+                emit q->bytesReceived(bytes);
+                continue;
+            }
+            break; // EAGAIN, or EIO while no one holds the slave
+        }
+    }
+
+    void closeAll()
+    {
+        delete readNotifier;
+        readNotifier = nullptr;
+        delete writeNotifier;
+        writeNotifier = nullptr;
+        if (master >= 0)
+            ::close(master);
+        if (slave >= 0)
+            ::close(slave);
+        master = slave = -1;
+        pollTimer.stop();
+        sendTimer.stop();
+    }
+
+    void finish()
+    {
+        active = false;
+        sendTimer.stop();
+        if (writeNotifier)
+            writeNotifier->setEnabled(false);
+        emit q->recordSent();
+    }
+
+    bool faultReached() const
+    {
+        return inRecord && script.hangUpAfter >= 0 && recordBytesSent >= script.hangUpAfter;
+    }
+
+    // The hang-up fault: stop writing, give the reader time to take what is on the line, then
+    // drop it.
+    void hangUpSoon()
+    {
+        active = false;
+        QTimer::singleShot(300, q, [this] { q->hangUp(); });
+    }
+
+    // Writes what may leave now; returns when the line must carry it first or the pty is full.
+    void pump()
+    {
+        while (active && master >= 0) {
+            if (faultReached()) {
+                hangUpSoon();
+                return;
+            }
+            if (pieceIndex >= pieces.size()) {
+                finish();
+                return;
+            }
+            if (script.paced || pieceOffset == 0) {
+                const double now = double(clock.nsecsElapsed()) / 1e6;
+                if (now + 0.5 < dueMs) {
+                    sendTimer.start(std::max(1, int(std::ceil(dueMs - now))));
+                    return;
+                }
+            }
+            const QByteArray &piece = pieces[pieceIndex];
+            qint64 want = piece.size() - pieceOffset;
+            if (inRecord && script.hangUpAfter >= 0)
+                want = std::min<qint64>(want, script.hangUpAfter - recordBytesSent);
+            const ssize_t n = ::write(master, piece.constData() + pieceOffset, size_t(want));
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EINTR) {
+                    writeNotifier->setEnabled(true);
+                    return;
+                }
+                active = false;
+                q->hangUp();
+                return;
+            }
+            pieceOffset += n;
+            if (inRecord)
+                recordBytesSent += n;
+            if (pieceOffset < piece.size()) {
+                if (faultReached())
+                    continue;
+                writeNotifier->setEnabled(true); // the pty is full: go on when it drains
+                return;
+            }
+            // A whole piece is out: the next one leaves when the line has carried this one, and a
+            // marker line stands alone.
+            const bool marker = piece.toUpper().contains("END") || pieceIndex == 0;
+            double gap = script.paced ? 1000.0 * double(piece.size()) / std::max(1, script.charactersPerSecond) : 0.0;
+            if (marker)
+                gap = std::max(gap, double(kMarkerPauseMs));
+            const double now = double(clock.nsecsElapsed()) / 1e6;
+            dueMs = std::max(dueMs, now - 50.0) + gap; // catch up after a stall, but never burst
+            if (pieceIndex == 0)
+                inRecord = true; // past the preamble (or the first line of the record itself)
+            ++pieceIndex;
+            pieceOffset = 0;
+        }
+    }
+};
+
+SimEngine::SimEngine(QObject *parent) : QObject(parent), d(std::make_unique<Private>(this))
+{
+    d->sendTimer.setSingleShot(true);
+    connect(&d->sendTimer, &QTimer::timeout, this, [this] { d->pump(); });
+    d->pollTimer.setInterval(50);
+    connect(&d->pollTimer, &QTimer::timeout, this, [this] { d->pollLine(); });
+}
+
+SimEngine::~SimEngine() { d->closeAll(); }
+
+bool SimEngine::open(QString *error)
+{
+    char name[256] = {};
+    int master = -1, slave = -1;
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    // Raw, and at a speed the program never uses, so that its opening the line shows.
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, kIdleSpeed);
+    cfsetospeed(&t, kIdleSpeed);
+    tcsetattr(slave, TCSANOW, &t);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    d->master = master;
+    d->slave = slave;
+    d->slavePath = QString::fromLocal8Bit(name);
+    d->lastBaud = baudOf(kIdleSpeed);
+    d->readNotifier = new QSocketNotifier(master, QSocketNotifier::Read, this);
+    connect(d->readNotifier, &QSocketNotifier::activated, this, [this] { d->readInput(); });
+    d->writeNotifier = new QSocketNotifier(master, QSocketNotifier::Write, this);
+    d->writeNotifier->setEnabled(false);
+    connect(d->writeNotifier, &QSocketNotifier::activated, this, [this] {
+        d->writeNotifier->setEnabled(false);
+        d->pump();
+    });
+    d->pollTimer.start();
+    return true;
+}
+
+QString SimEngine::slavePath() const { return d->slavePath; }
+
+int SimEngine::lineBaud() const { return d->lastBaud; }
+
+void SimEngine::sendCapture(const CaptureScript &script)
+{
+    d->script = script;
+    d->pieces.clear();
+    if (!script.preamble.isEmpty())
+        d->pieces.append(script.preamble);
+    d->pieces.append(splitLines(script.record));
+    d->pieceIndex = 0;
+    d->pieceOffset = 0;
+    d->recordBytesSent = 0;
+    d->inRecord = script.preamble.isEmpty();
+    d->active = true;
+    d->clock.start();
+    d->dueMs = 0;
+    d->pump();
+}
+
+bool SimEngine::sending() const { return d->active; }
+
+void SimEngine::hangUp()
+{
+    if (d->master < 0)
+        return;
+    d->active = false;
+    d->closeAll();
+    emit hungUp();
+}
+
+QByteArray SimEngine::received() const { return d->received; }
+
+} // namespace korvel::sim
