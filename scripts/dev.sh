@@ -46,7 +46,12 @@ case "${1:-}" in
   run)
     install_missing
     build_all
-    exec "$build/bin/korvel"
+    # The instrument simulator stands in for the instrument as "Com 1" while the program runs.
+    "$build/bin/korvel-sim" --register 1 >/dev/null &
+    sim=$!
+    trap 'kill "$sim" 2>/dev/null || true' EXIT
+    sleep 0.3
+    "$build/bin/korvel"
     ;;
   *)
     echo "usage: scripts/dev.sh run|test|build" >&2
