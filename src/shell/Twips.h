@@ -26,7 +26,10 @@ inline int Twips(int twips)
     return int(std::lround(twips * LogicalDpi() / TwipsPerInch));
 }
 
-inline QSize TwipsSize(int width, int height) { return {Twips(width), Twips(height)}; }
+inline QSize TwipsSize(int width, int height)
+{
+    return {Twips(width), Twips(height)};
+}
 
 inline QRect TwipsRect(int left, int top, int width, int height)
 {

@@ -50,10 +50,10 @@ public:
 // nullopt; otherwise the chosen full file name, which need not exist yet.
 struct FileDialogRequest {
     QString title;
-    QString filter;          // a bare pattern such as "*.txt"
+    QString filter;           // a bare pattern such as "*.txt"
     QString defaultExtension; // added when the user types a name without one
     QString initialFileName;
-    QString folder;          // where the dialog starts: the program's own folder
+    QString folder; // where the dialog starts: the program's own folder
 };
 
 class FileChooser {

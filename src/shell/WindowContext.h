@@ -9,9 +9,9 @@ namespace korvel {
 
 struct WindowContext {
     AppState &state;
-    StatusLine &status;  // the main window's "connection" panel
-    Prompter &prompter;  // message boxes
-    FileChooser &files;  // the common file dialog
+    StatusLine &status; // the main window's "connection" panel
+    Prompter &prompter; // message boxes
+    FileChooser &files; // the common file dialog
 };
 
 } // namespace korvel

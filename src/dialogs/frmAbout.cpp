@@ -1,0 +1,153 @@
+#include "dialogs/frmAbout.h"
+
+#include "dialogs/AppVersion.h"
+#include "shell/Twips.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QSvgWidget>
+
+namespace korvel {
+
+namespace {
+
+QLabel *AddLabel(QWidget *parent, const char *name, const QString &text, const QRect &place)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(place);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+#ifdef Q_OS_WIN
+// A registry text value under the local machine root; a missing key or value gives "".
+QString MachineRegistryValue(const QString &key, const QString &value)
+{
+    QSettings registry(QStringLiteral("HKEY_LOCAL_MACHINE\\") + key, QSettings::NativeFormat);
+    const QVariant stored = registry.value(value);
+    if (!stored.isValid())
+        return {};
+    QString text = stored.toString();
+    if (text.endsWith(QChar(0)))
+        text.chop(1);
+    return text;
+}
+#endif
+
+QStringList DefaultSystemInfoTools()
+{
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    return {};
+#else
+    return {QStringLiteral("hardinfo2"),           QStringLiteral("hardinfo"),
+            QStringLiteral("kinfocenter"),         QStringLiteral("gnome-system-monitor"),
+            QStringLiteral("mate-system-monitor"), QStringLiteral("xfce4-taskmanager")};
+#endif
+}
+
+} // namespace
+
+frmAbout::frmAbout(Prompter &prompter, QWidget *owner)
+    : QDialog(owner), prompter_(prompter), systemInfoTools_(DefaultSystemInfoTools())
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About ") + AppTitle());
+    setFixedSize(sizeHint());
+
+    auto *logo = new QSvgWidget(QStringLiteral(":/shell/icons/logo.svg"), this);
+    logo->setObjectName(QStringLiteral("Image1"));
+    logo->setGeometry(TwipsRect(240, 240, 3000, 3000));
+
+    QLabel *title = AddLabel(this, "lblTitle", AppTitle(), TwipsRect(3720, 120, 3885, 480));
+    QFont titleFont = title->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    AddLabel(this, "lblVersion", QStringLiteral("Version ") + AppVersionText(), TwipsRect(3720, 600, 3885, 225));
+    AddLabel(this, "lblProductName", QStringLiteral("Korvel Flash Program"), TwipsRect(3720, 960, 3960, 420));
+    AddLabel(this, "lblCompanyProduct", QStringLiteral("Brismont Inc."), TwipsRect(4320, 1440, 3375, 285));
+    QLabel *description =
+        AddLabel(this, "lblDescription",
+                 QStringLiteral("Downloads the flights your engine monitor recorded, draws them as graphs, and "
+                                "reprograms the instrument's firmware over its serial line."),
+                 TwipsRect(3600, 2040, 4245, 1170));
+    description->setWordWrap(true);
+    description->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    auto *sysInfo = new QPushButton(QStringLiteral("&System Info..."), this);
+    sysInfo->setObjectName(QStringLiteral("cmdSysInfo"));
+    sysInfo->setGeometry(TwipsRect(5160, 3480, 1245, 345));
+    sysInfo->setAutoDefault(false);
+    connect(sysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
+
+    auto *ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("cmdOK"));
+    ok->setGeometry(TwipsRect(6600, 3480, 1260, 345));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+    // Esc closes through the dialog's reject, Enter through the default button.
+    ok->setFocus();
+}
+
+QSize frmAbout::sizeHint() const
+{
+    return TwipsSize(8145, 4065);
+}
+
+void frmAbout::showEvent(QShowEvent *event)
+{
+    // Centred on the window that opened it.
+    if (QWidget *owner = parentWidget()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(owner->window()->frameGeometry().center());
+        move(frame.topLeft());
+    }
+    QDialog::showEvent(event);
+}
+
+void frmAbout::cmdOK_Click()
+{
+    close();
+}
+
+void frmAbout::cmdSysInfo_Click()
+{
+    if (!startSystemInfo())
+        prompter_.showMessage(AppTitle(), QStringLiteral("System Information Is Unavailable At This Time"),
+                              MessageIcon::None, MessageButtons::Ok);
+}
+
+bool frmAbout::startSystemInfo()
+{
+#ifdef Q_OS_WIN
+    const QString path =
+        MachineRegistryValue(QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"), QStringLiteral("PATH"));
+    if (!path.isEmpty())
+        return QProcess::startDetached(path, {});
+    const QString folder =
+        MachineRegistryValue(QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"), QStringLiteral("MSINFO"));
+    if (!folder.isEmpty()) {
+        const QString program = folder + QStringLiteral("\\MSINFO32.EXE");
+        if (QFileInfo::exists(program))
+            return QProcess::startDetached(program, {});
+    }
+#elif defined(Q_OS_MACOS)
+    if (QFileInfo::exists(QStringLiteral("/System/Applications/Utilities/System Information.app")))
+        return QProcess::startDetached(QStringLiteral("open"),
+                                       {QStringLiteral("-a"), QStringLiteral("System Information")});
+#endif
+    for (const QString &tool : std::as_const(systemInfoTools_)) {
+        const QString program = QStandardPaths::findExecutable(tool);
+        if (!program.isEmpty() && QProcess::startDetached(program, {}))
+            return true;
+    }
+    return false;
+}
+
+} // namespace korvel

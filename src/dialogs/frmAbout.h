@@ -1,0 +1,35 @@
+#pragma once
+// The About box: title, version, description, and a way to the system-information viewer.
+
+#include "shell/UiInterfaces.h"
+
+#include <QDialog>
+#include <QStringList>
+
+namespace korvel {
+
+class frmAbout : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmAbout(Prompter &prompter, QWidget *owner = nullptr);
+
+    QSize sizeHint() const override;
+
+    void cmdSysInfo_Click();
+    void cmdOK_Click();
+
+    // The system-information tools tried, in order, where the platform has no registry entry for
+    // one. A test sets its own list.
+    void setSystemInfoTools(const QStringList &programs) { systemInfoTools_ = programs; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    bool startSystemInfo();
+
+    Prompter &prompter_;
+    QStringList systemInfoTools_;
+};
+
+} // namespace korvel

@@ -1,0 +1,162 @@
+#include "dialogs/frmConfigure.h"
+
+#include "records/HexText.h"
+#include "settings/Settings.h"
+#include "shell/Twips.h"
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+
+namespace korvel {
+
+namespace {
+
+const QString Section = QStringLiteral("Configuration");
+const QString DefaultEditor = QStringLiteral("notepad.exe");
+
+QString EditorSetting()
+{
+    return GetSetting(AppTitle(), Section, QStringLiteral("Editor"), DefaultEditor);
+}
+
+// The label shows only the editor's file name; a path written with forward slashes is shortened
+// the same way as one with backslashes.
+QString ShortEditorName(QString path)
+{
+    return ShortenPath(path.replace(QLatin1Char('/'), QLatin1Char('\\')));
+}
+
+// Selects the option a stored index names; an index that names none selects the first.
+template <int N> void SelectStored(QRadioButton *const (&options)[N], const QString &key)
+{
+    const int n = SettingNumber(GetSetting(AppTitle(), Section, key, 0));
+    options[n >= 0 && n < N ? n : 0]->setChecked(true);
+}
+
+} // namespace
+
+frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow(parent), context_(context)
+{
+    setObjectName(QStringLiteral("frmConfigure"));
+    setWindowTitle(QStringLiteral("Configure"));
+    setMinimumSize(sizeHint());
+
+    auto *frameComm = new QGroupBox(QStringLiteral("Com Port"), this);
+    frameComm->setObjectName(QStringLiteral("frameComm"));
+    frameComm->setGeometry(TwipsRect(60, 60, 2055, 1215));
+    struct Place {
+        int left, top;
+    };
+    // Two columns: 1, 2, 5 on the left, 3, 4, 6 on the right.
+    static const Place commPlaces[6] = {{120, 240}, {120, 480}, {1080, 240}, {1080, 480}, {120, 780}, {1080, 750}};
+    auto *commGroup = new QButtonGroup(this);
+    for (int i = 0; i < 6; ++i) {
+        auto *option = new QRadioButton(QStringLiteral("Com %1").arg(i + 1), frameComm);
+        option->setObjectName(QStringLiteral("opComm(%1)").arg(i));
+        option->setGeometry(TwipsRect(commPlaces[i].left, commPlaces[i].top, 795, 315));
+        option->setToolTip(ResolveComPort(i + 1));
+        commGroup->addButton(option, i);
+        opComm_[i] = option;
+    }
+
+    auto *frameComSpeed = new QGroupBox(QStringLiteral("Com Rate"), this);
+    frameComSpeed->setObjectName(QStringLiteral("frameComSpeed"));
+    frameComSpeed->setGeometry(TwipsRect(30, 1380, 2055, 855));
+    static const Place ratePlaces[3] = {{150, 210}, {120, 480}, {1020, 210}};
+    static const char *const rates[3] = {"19200", "38400", "115200"};
+    auto *rateGroup = new QButtonGroup(this);
+    for (int i = 0; i < 3; ++i) {
+        auto *option = new QRadioButton(QString::fromLatin1(rates[i]), frameComSpeed);
+        option->setObjectName(QStringLiteral("opComRate(%1)").arg(i));
+        option->setGeometry(TwipsRect(ratePlaces[i].left, ratePlaces[i].top, 855, 255));
+        rateGroup->addButton(option, i);
+        opComRate_[i] = option;
+    }
+    opComm_[0]->setChecked(true);
+    opComRate_[0]->setChecked(true);
+
+    auto *lblDefaultEditor = new QLabel(QStringLiteral("Default Editor:"), this);
+    lblDefaultEditor->setObjectName(QStringLiteral("lblDefaultEditor"));
+    lblDefaultEditor->setGeometry(TwipsRect(60, 2310, 1095, 255));
+
+    lblDefault_ = new QLabel(this);
+    lblDefault_->setObjectName(QStringLiteral("lblDefault"));
+    lblDefault_->setGeometry(TwipsRect(120, 2550, 1575, 315));
+    lblDefault_->setTextFormat(Qt::PlainText);
+
+    auto *cmdSetFileName = new QPushButton(QStringLiteral("..."), this);
+    cmdSetFileName->setObjectName(QStringLiteral("cmdSetFileName"));
+    cmdSetFileName->setGeometry(TwipsRect(1740, 2550, 375, 315));
+    connect(cmdSetFileName, &QPushButton::clicked, this, &frmConfigure::cmdSetFileName_Click);
+
+    auto *cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
+    cmdOk->setObjectName(QStringLiteral("cmdOk"));
+    cmdOk->setGeometry(TwipsRect(60, 2970, 975, 375));
+    cmdOk->setDefault(true);
+    connect(cmdOk, &QPushButton::clicked, this, &frmConfigure::cmdOk_Click);
+
+    auto *cancel = new QPushButton(QStringLiteral("C&ancel"), this);
+    cancel->setObjectName(QStringLiteral("Command1"));
+    cancel->setGeometry(TwipsRect(1140, 2970, 975, 375));
+    connect(cancel, &QPushButton::clicked, this, &frmConfigure::Command1_Click);
+
+    // Enter answers "&Ok" and Esc "C&ancel", as in a dialog box.
+    for (QKeySequence key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
+        auto *shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, cmdOk, &QPushButton::click);
+    }
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, cancel, &QPushButton::click);
+
+    // Load.
+    lblDefault_->setText(ShortEditorName(EditorSetting()));
+    SelectStored(opComm_, QStringLiteral("COMMPORT"));
+    SelectStored(opComRate_, QStringLiteral("COMMSPEED"));
+}
+
+QSize frmConfigure::sizeHint() const
+{
+    return TwipsSize(2310, 3525);
+}
+
+void frmConfigure::cmdOk_Click()
+{
+    for (int i = 0; i < 6; ++i) {
+        if (opComm_[i]->isChecked())
+            SaveSetting(AppTitle(), Section, QStringLiteral("COMMPORT"), QString::number(i));
+        if (i < 3 && opComRate_[i]->isChecked())
+            SaveSetting(AppTitle(), Section, QStringLiteral("COMMSPEED"), QString::number(i));
+    }
+    closeWindow();
+}
+
+void frmConfigure::Command1_Click()
+{
+    closeWindow();
+}
+
+// The editor is kept as soon as it is picked, whatever the dialog's answer later.
+void frmConfigure::cmdSetFileName_Click()
+{
+    try {
+        FileDialogRequest request;
+        request.title = QStringLiteral("Choose Editor");
+        request.filter = QStringLiteral("*.exe");
+        request.defaultExtension = QStringLiteral("EXE");
+        request.initialFileName = EditorSetting();
+        const std::optional<QString> name = context_.files.chooseFile(request);
+        if (!name)
+            return;
+        SaveSetting(AppTitle(), Section, QStringLiteral("Editor"), *name);
+        lblDefault_->setText(ShortEditorName(*name));
+    } catch (...) {
+    }
+}
+
+} // namespace korvel

@@ -1,0 +1,32 @@
+#pragma once
+// The configuration dialog "Configure": the serial port, the bootstrap-loader speed and the
+// external text editor.
+
+#include "shell/ChildWindow.h"
+#include "shell/WindowContext.h"
+
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+namespace korvel {
+
+class frmConfigure : public ChildWindow {
+    Q_OBJECT
+public:
+    frmConfigure(WindowContext context, QWidget *parent = nullptr);
+
+    QSize sizeHint() const override;
+
+    void cmdOk_Click();
+    void Command1_Click();
+    void cmdSetFileName_Click();
+
+private:
+    WindowContext context_;
+    QRadioButton *opComm_[6] = {};
+    QRadioButton *opComRate_[3] = {};
+    QLabel *lblDefault_ = nullptr;
+};
+
+} // namespace korvel

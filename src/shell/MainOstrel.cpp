@@ -1,0 +1,375 @@
+#include "shell/MainOstrel.h"
+
+#include "capture/FrmCapture.h"
+#include "dialogs/frmAbout.h"
+#include "dialogs/frmConfigure.h"
+#include "flightdata/FrmGraph.h"
+#include "shell/ChildWindow.h"
+#include "shell/Twips.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QIcon>
+#include <QLabel>
+#include <QLocale>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTime>
+#include <QTimer>
+#include <QToolBar>
+
+#include <algorithm>
+
+namespace korvel {
+
+MainOstrel::MainOstrel(AppState &state, Prompter &prompter, FileChooser &files, QWidget *parent)
+    : QMainWindow(parent), state_(state), prompter_(prompter), files_(files)
+{
+    setObjectName(QStringLiteral("MainOstrel"));
+    setWindowTitle(AppTitle());
+    setWindowIcon(QIcon(QStringLiteral(":/shell/icons/logo.svg")));
+
+    mdi_ = new QMdiArea(this);
+    mdi_->setObjectName(QStringLiteral("mdiArea"));
+    mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(mdi_);
+    connect(mdi_, &QMdiArea::subWindowActivated, this, &MainOstrel::updateMenus);
+
+    buildMenus();
+    buildToolbar();
+    buildStatusBar();
+
+    // The designed client area, toolbar and status bar inside it.
+    resize(TwipsSize(14700, 8610));
+}
+
+MainOstrel::~MainOstrel()
+{
+    // Child windows unload while the status bar still exists: their unload writes to it.
+    const auto subs = mdi_->subWindowList();
+    for (QMdiSubWindow *sub : subs)
+        delete sub;
+    delete about_;
+}
+
+void MainOstrel::buildMenus()
+{
+    auto addMenu = [this](const char *name, const QString &caption) {
+        auto *menu = new QMenu(caption, this);
+        menu->setObjectName(QLatin1String(name));
+        menu->menuAction()->setObjectName(QLatin1String(name));
+        ownMenus_ << menu;
+        return menu;
+    };
+    auto addItem = [this](QMenu *menu, const char *name, const QString &caption, void (MainOstrel::*slot)()) {
+        QAction *action = menu->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        if (slot)
+            connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+
+    QMenu *file = addMenu("mnuFile", QStringLiteral("File"));
+    addItem(file, "mnuflight", QStringLiteral("Load Flight Data From Plane"), &MainOstrel::mnuflight_Click);
+    addItem(file, "mnuDisk", QStringLiteral("Load Flight Data From Disk"), &MainOstrel::mnuDisk_Click);
+    addItem(file, "mnuconfigload", QStringLiteral("Configure RS-232"), &MainOstrel::mnuconfigload_Click);
+    addItem(file, "mnuExit", QStringLiteral("Exit"), &MainOstrel::mnuExit_Click);
+
+    // Planned configuration pages; not available yet.
+    QMenu *config = addMenu("mnuconfig", QStringLiteral("Configuration"));
+    addItem(config, "mnuenginedata", QStringLiteral("Engine"), nullptr);
+    addItem(config, "mnutanks", QStringLiteral("Fuel Tanks"), nullptr);
+    addItem(config, "mnucheck", QStringLiteral("Check Lists"), nullptr);
+    config->menuAction()->setEnabled(false);
+
+    QMenu *graph = addMenu("mnugraph", QStringLiteral("Graph Data"));
+    addItem(graph, "mnuengine", QStringLiteral("Engine Data"), &MainOstrel::mnuengine_Click);
+    addItem(graph, "mnuEGT", QStringLiteral("EGT CHT"), &MainOstrel::mnuEGT_Click);
+
+    QMenu *hardware = addMenu("mnuHardware", QStringLiteral("Hardware"));
+    addItem(hardware, "mnuFlash", QStringLiteral("Program OS"), &MainOstrel::mnuFlash_Click);
+
+    QMenu *help = addMenu("mnuHelp", QStringLiteral("Help"));
+    addItem(help, "mnuAbout", QStringLiteral("About"), &MainOstrel::mnuAbout_Click);
+
+    updateMenus();
+}
+
+void MainOstrel::buildToolbar()
+{
+    QToolBar *bar = addToolBar(QStringLiteral("Toolbar1"));
+    bar->setObjectName(QStringLiteral("Toolbar1"));
+    bar->setMovable(false);
+    bar->setIconSize(QSize(24, 24));
+
+    struct Button {
+        const char *icon; // empty: a separator
+        const char *text;
+        const char *tip;
+    };
+    static const Button buttons[9] = {
+        {"close-form", "Close Form", "Close Form"},
+        {nullptr, nullptr, nullptr},
+        {"plane-download", "Get Plane Flight Data", "Get Plane Flight Data "},
+        {nullptr, nullptr, nullptr},
+        {"disk-load", "Load Disk Flight Data", "Load Disk Flight Data"},
+        {nullptr, nullptr, nullptr},
+        {nullptr, nullptr, nullptr},
+        {"graph", "Graph Data", "Graph Data"},
+        {"program-os", nullptr, nullptr},
+    };
+    for (int i = 0; i < 9; ++i) {
+        const Button &b = buttons[i];
+        QAction *action = nullptr;
+        if (!b.icon) {
+            action = bar->addSeparator();
+        } else {
+            action = bar->addAction(QIcon(QStringLiteral(":/shell/icons/%1.svg").arg(QLatin1String(b.icon))),
+                                    b.text ? QString::fromLatin1(b.text) : QString());
+            if (b.tip)
+                action->setToolTip(QString::fromLatin1(b.tip));
+        }
+        action->setObjectName(QStringLiteral("Buttons(%1)").arg(i + 1));
+        const int index = i + 1;
+        connect(action, &QAction::triggered, this, [this, index] { Toolbar1_ButtonClick(index); });
+    }
+}
+
+void MainOstrel::buildStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    bar->setObjectName(QStringLiteral("statMain"));
+    bar->setSizeGripEnabled(true);
+
+    clock_ = new QLabel(bar);
+    clock_->setObjectName(QStringLiteral("Panels(1)"));
+    clock_->setToolTip(QStringLiteral("Current Time"));
+    clock_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    clock_->setMargin(2);
+    bar->addWidget(clock_);
+
+    connection_ = new QLabel(QStringLiteral("Unconnected"), bar);
+    connection_->setObjectName(QStringLiteral("connection"));
+    connection_->setToolTip(QStringLiteral("State of the Connection"));
+    connection_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    connection_->setMargin(2);
+    connection_->setTextFormat(Qt::PlainText);
+    bar->addWidget(connection_, 1);
+
+    clockTimer_ = new QTimer(this);
+    clockTimer_->setInterval(1000);
+    connect(clockTimer_, &QTimer::timeout, this, &MainOstrel::updateClock);
+    clockTimer_->start();
+    updateClock();
+}
+
+void MainOstrel::updateClock()
+{
+    clock_->setText(QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat));
+}
+
+void MainOstrel::setStatus(const QString &text)
+{
+    connection_->setText(text);
+}
+
+QString MainOstrel::statusText() const
+{
+    return connection_->text();
+}
+
+// While a child window with menus of its own is the current one, its menus take the place of
+// the main window's.
+void MainOstrel::updateMenus()
+{
+    QList<QMenu *> wanted = ownMenus_;
+    if (QMdiSubWindow *sub = mdi_->currentSubWindow()) {
+        if (auto *child = qobject_cast<ChildWindow *>(sub->widget())) {
+            const QList<QMenu *> childMenus = child->windowMenus();
+            if (!childMenus.isEmpty())
+                wanted = childMenus;
+        }
+    }
+    if (wanted == shownMenus_ && menuBar()->actions().size() == wanted.size())
+        return;
+    menuBar()->clear();
+    for (QMenu *menu : std::as_const(wanted))
+        menuBar()->addMenu(menu);
+    shownMenus_ = wanted;
+}
+
+template <class Window> QMdiSubWindow *MainOstrel::loadChild(QPointer<QMdiSubWindow> &slot)
+{
+    if (slot)
+        return slot;
+    // The frame exists before the window's load runs, so the load can size it.
+    auto *sub = new QMdiSubWindow;
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    auto *window = new Window(context(), sub);
+    sub->setWidget(window);
+    sub->setWindowTitle(window->windowTitle());
+    sub->setWindowIcon(window->windowIcon().isNull() ? windowIcon() : window->windowIcon());
+    connect(window, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
+    // The menus follow the current child; one that goes away hands them back.
+    connect(sub, &QObject::destroyed, this,
+            [this] { QMetaObject::invokeMethod(this, &MainOstrel::updateMenus, Qt::QueuedConnection); });
+    mdi_->addSubWindow(sub);
+    slot = sub;
+    return sub;
+}
+
+template <class Window> void MainOstrel::showChild(QPointer<QMdiSubWindow> &slot)
+{
+    QMdiSubWindow *sub = loadChild<Window>(slot);
+    sub->show();
+    sub->raise();
+    mdi_->setActiveSubWindow(sub);
+    updateMenus();
+}
+
+void MainOstrel::showCapture()
+{
+    showChild<FrmCapture>(capture_);
+}
+
+void MainOstrel::showGraph()
+{
+    showChild<FrmGraph>(graph_);
+}
+
+// The firmware window joins here when it lands; until then the command has nothing to show.
+void MainOstrel::showFlash() {}
+
+void MainOstrel::mnuflight_Click()
+{
+    showCapture();
+}
+
+void MainOstrel::mnuDisk_Click()
+{
+    loadFromDisk();
+}
+
+void MainOstrel::mnuconfigload_Click()
+{
+    showChild<frmConfigure>(configure_);
+}
+
+void MainOstrel::mnuExit_Click()
+{
+    close();
+}
+
+void MainOstrel::mnuengine_Click()
+{
+    state_.GraphSelect = 1;
+    showGraph();
+}
+
+void MainOstrel::mnuEGT_Click()
+{
+    state_.GraphSelect = 2;
+    showGraph();
+}
+
+void MainOstrel::mnuFlash_Click()
+{
+    state_.FlashWindowClosed = false;
+    showFlash();
+}
+
+void MainOstrel::mnuAbout_Click()
+{
+    if (!about_) {
+        auto *about = new frmAbout(prompter_, this);
+        about->setAttribute(Qt::WA_DeleteOnClose);
+        about_ = about;
+    }
+    about_->show();
+    about_->raise();
+    about_->activateWindow();
+}
+
+// A cancelled dialog or an unreadable file ends the command without a word; what the loader
+// wrote to the status line before it gave up stays there.
+void MainOstrel::loadFromDisk()
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    QDir::setCurrent(folder);
+    FileDialogRequest request;
+    request.title = QStringLiteral("Load Flight Data");
+    request.filter = QStringLiteral("*.txt");
+    request.defaultExtension = QStringLiteral("txt");
+    request.initialFileName = QStringLiteral("*.txt");
+    request.folder = folder;
+    try {
+        const std::optional<QString> name = files_.chooseFile(request);
+        if (name)
+            LoadFlightDataFile(*name, state_.flightData, *this);
+    } catch (...) {
+    }
+}
+
+int MainOstrel::loadedWindowCount() const
+{
+    int count = 1 + int(mdi_->subWindowList().size());
+    if (about_)
+        ++count;
+    return count;
+}
+
+void MainOstrel::closeForm()
+{
+    if (loadedWindowCount() > 1) {
+        if (QMdiSubWindow *sub = mdi_->currentSubWindow())
+            sub->close();
+    } else {
+        close();
+    }
+}
+
+void MainOstrel::Toolbar1_ButtonClick(int index)
+{
+    try {
+        switch (index) {
+        case 1:
+            closeForm();
+            break;
+        case 3:
+            showCapture();
+            break;
+        case 5:
+            loadFromDisk();
+            break;
+        case 8:
+            showGraph();
+            break;
+        case 9:
+            showFlash();
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+    }
+}
+
+void MainOstrel::closeEvent(QCloseEvent *event)
+{
+    // Each child unloads as the main window goes; one that refuses keeps the program running.
+    mdi_->closeAllSubWindows();
+    const auto subs = mdi_->subWindowList();
+    if (std::any_of(subs.begin(), subs.end(), [](QMdiSubWindow *sub) { return sub->isVisible(); })) {
+        event->ignore();
+        return;
+    }
+    if (about_)
+        about_->close();
+    event->accept();
+}
+
+} // namespace korvel

@@ -1,0 +1,66 @@
+#include "shell/WidgetUi.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace korvel {
+
+MessageAnswer WidgetPrompter::showMessage(const QString &caption, const QString &text, MessageIcon icon,
+                                          MessageButtons buttons)
+{
+    QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
+    switch (icon) {
+    case MessageIcon::None:
+        boxIcon = QMessageBox::NoIcon;
+        break;
+    case MessageIcon::Critical:
+        boxIcon = QMessageBox::Critical;
+        break;
+    case MessageIcon::Question:
+        boxIcon = QMessageBox::Question;
+        break;
+    case MessageIcon::Exclamation:
+        boxIcon = QMessageBox::Warning;
+        break;
+    case MessageIcon::Information:
+        boxIcon = QMessageBox::Information;
+        break;
+    }
+    const auto standard = buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                              : QMessageBox::StandardButtons(QMessageBox::Ok);
+    QMessageBox box(boxIcon, caption, text, standard, QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}
+
+std::optional<QString> WidgetFileChooser::chooseFile(const FileDialogRequest &request)
+{
+    QFileDialog dialog(QApplication::activeWindow(), request.title, request.folder);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    QStringList filters{request.filter};
+#ifndef Q_OS_WIN
+    // Programs carry no ".exe" here: let the editor chooser see every file as well.
+    if (request.filter.compare(QLatin1String("*.exe"), Qt::CaseInsensitive) == 0)
+        filters << QStringLiteral("*");
+#endif
+    dialog.setNameFilters(filters);
+    // A pattern as initial name only narrows the listing, which the filter already does.
+    if (!request.initialFileName.isEmpty() && !request.initialFileName.contains(QLatin1Char('*'))) {
+        const QFileInfo initial(request.initialFileName);
+        if (initial.isAbsolute())
+            dialog.setDirectory(initial.absolutePath());
+        dialog.selectFile(initial.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    QString name = dialog.selectedFiles().constFirst();
+    const QFileInfo chosen(name);
+    if (!chosen.exists() && chosen.suffix().isEmpty() && !request.defaultExtension.isEmpty())
+        name += QLatin1Char('.') + request.defaultExtension;
+    return name;
+}
+
+} // namespace korvel

@@ -1,0 +1,296 @@
+// The main window through its controls' names: what each command opens, when a window is built
+// again and when only brought forward, "Close Form", the disk load's silent trap, menu merging.
+#include "capture/FrmCapture.h"
+#include "dialogs/frmAbout.h"
+#include "dialogs/frmConfigure.h"
+#include "flightdata/FrmGraph.h"
+#include "shell/MainOstrel.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+
+using namespace korvel;
+using namespace korvel::test;
+
+namespace {
+
+// Closed windows go at the next turn of the event loop, as between two clicks.
+void settle()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+template <class Window> QList<Window *> loaded(MainOstrel &main)
+{
+    QList<Window *> found;
+    for (QMdiSubWindow *sub : main.mdiArea()->subWindowList())
+        if (auto *w = qobject_cast<Window *>(sub->widget()))
+            found << w;
+    return found;
+}
+
+QWidget *currentChild(MainOstrel &main)
+{
+    QMdiSubWindow *sub = main.mdiArea()->currentSubWindow();
+    return sub ? sub->widget() : nullptr;
+}
+
+void trigger(MainOstrel &main, const char *name)
+{
+    auto *action = main.findChild<QAction *>(QLatin1String(name));
+    QVERIFY2(action, name);
+    action->trigger();
+    settle();
+}
+
+// A child window with a menu of its own, as the capture and firmware windows have.
+class MenuChild : public ChildWindow {
+public:
+    MenuChild()
+    {
+        menu = new QMenu(QStringLiteral("&File"), this);
+        menu->setObjectName(QStringLiteral("mnuChildFile"));
+        menu->addAction(QStringLiteral("E&xit"));
+    }
+    QList<QMenu *> windowMenus() const override { return {menu}; }
+    QMenu *menu;
+};
+
+QStringList menuBarCaptions(MainOstrel &main)
+{
+    QStringList captions;
+    for (QAction *action : main.menuBar()->actions())
+        captions << action->text();
+    return captions;
+}
+
+} // namespace
+
+class TestShell : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<IsolatedSettings> settings;
+    std::unique_ptr<RecordingUi> ui;
+    std::unique_ptr<ScriptedFileChooser> files;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<MainOstrel> main;
+
+private slots:
+    void init()
+    {
+        settings = std::make_unique<IsolatedSettings>();
+        ui = std::make_unique<RecordingUi>();
+        files = std::make_unique<ScriptedFileChooser>();
+        state = std::make_unique<AppState>();
+        main = std::make_unique<MainOstrel>(*state, *ui, *files);
+        main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+    }
+    void cleanup()
+    {
+        main.reset();
+        settle();
+    }
+
+    void startsWithItsMenusToolbarAndStatus()
+    {
+        QCOMPARE(main->windowTitle(), QStringLiteral("Korvel Engine Monitor"));
+        QCOMPARE(menuBarCaptions(*main), (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Help"}));
+        QVERIFY(!main->findChild<QMenu *>("mnuconfig")->menuAction()->isEnabled());
+        auto *bar = main->findChild<QToolBar *>("Toolbar1");
+        QVERIFY(bar);
+        const QStringList tips{"Close Form", "", "Get Plane Flight Data ", "", "Load Disk Flight Data", "", "",
+                               "Graph Data", ""};
+        for (int i = 1; i <= 9; ++i) {
+            auto *button = bar->findChild<QAction *>(QStringLiteral("Buttons(%1)").arg(i));
+            QVERIFY(button);
+            QCOMPARE(button->isSeparator(), i == 2 || i == 4 || i == 6 || i == 7);
+            QCOMPARE(button->toolTip(), tips[i - 1]);
+        }
+        auto *status = main->findChild<QStatusBar *>("statMain");
+        QVERIFY(status);
+        auto *connection = status->findChild<QLabel *>("connection");
+        QCOMPARE(connection->text(), QStringLiteral("Unconnected"));
+        QCOMPARE(connection->toolTip(), QStringLiteral("State of the Connection"));
+        QCOMPARE(status->findChild<QLabel *>("Panels(1)")->toolTip(), QStringLiteral("Current Time"));
+        QVERIFY(!status->findChild<QLabel *>("Panels(1)")->text().isEmpty());
+    }
+
+    // Showing a loaded window only brings it forward; the graph choice counts only when the graph
+    // window is not loaded.
+    void windowsAreSingleInstances()
+    {
+        trigger(*main, "mnuflight");
+        FrmCapture *capture = loaded<FrmCapture>(*main).value(0);
+        QVERIFY(capture);
+        trigger(*main, "mnuEGT");
+        QCOMPARE(state->GraphSelect, std::optional<int>(2));
+        FrmGraph *graph = loaded<FrmGraph>(*main).value(0);
+        QVERIFY(graph);
+        QCOMPARE(currentChild(*main), graph);
+
+        main->Toolbar1_ButtonClick(3);
+        settle();
+        QCOMPARE(loaded<FrmCapture>(*main), QList<FrmCapture *>{capture});
+        QCOMPARE(currentChild(*main), capture);
+
+        trigger(*main, "mnuengine");
+        QCOMPARE(state->GraphSelect, std::optional<int>(1));
+        QCOMPARE(loaded<FrmGraph>(*main), QList<FrmGraph *>{graph});
+        QCOMPARE(currentChild(*main), graph);
+
+        main->Toolbar1_ButtonClick(8);
+        settle();
+        QCOMPARE(state->GraphSelect, std::optional<int>(1));
+        QCOMPARE(main->mdiArea()->subWindowList().size(), 2);
+
+        trigger(*main, "mnuFlash");
+        QCOMPARE(state->FlashWindowClosed, std::optional<bool>(false));
+        state->FlashWindowClosed = true;
+        main->Toolbar1_ButtonClick(9);
+        QCOMPARE(state->FlashWindowClosed, std::optional<bool>(true));
+
+        // Closed and chosen again: built anew.
+        main->Toolbar1_ButtonClick(1);
+        settle();
+        QVERIFY(loaded<FrmGraph>(*main).isEmpty());
+        trigger(*main, "mnuEGT");
+        QCOMPARE(loaded<FrmGraph>(*main).size(), 1);
+    }
+
+    void toolbarGraphBeforeAnyChoiceLeavesTheFlagEmpty()
+    {
+        main->Toolbar1_ButtonClick(8);
+        settle();
+        QVERIFY(!state->GraphSelect);
+        QCOMPARE(loaded<FrmGraph>(*main).size(), 1);
+    }
+
+    void separatorsAndUnknownButtonsDoNothing()
+    {
+        for (int index : {2, 4, 6, 7, 0, 10}) {
+            main->Toolbar1_ButtonClick(index);
+            settle();
+        }
+        QVERIFY(main->isVisible());
+        QVERIFY(main->mdiArea()->subWindowList().isEmpty());
+        QVERIFY(files->requests.isEmpty());
+        QCOMPARE(main->statusText(), QStringLiteral("Unconnected"));
+    }
+
+    void closeFormClosesTheActiveChildOrTheProgram()
+    {
+        trigger(*main, "mnuflight");
+        trigger(*main, "mnuengine");
+        main->Toolbar1_ButtonClick(1);
+        settle();
+        QCOMPARE(loaded<FrmGraph>(*main).size(), 0);
+        QCOMPARE(loaded<FrmCapture>(*main).size(), 1);
+        QVERIFY(main->isVisible());
+        main->Toolbar1_ButtonClick(1);
+        settle();
+        QVERIFY(main->mdiArea()->subWindowList().isEmpty());
+        QVERIFY(main->isVisible());
+
+        // Another top-level window is loaded but no child is active: nothing happens.
+        trigger(*main, "mnuAbout");
+        QVERIFY(main->findChild<frmAbout *>());
+        main->Toolbar1_ButtonClick(1);
+        settle();
+        QVERIFY(main->isVisible());
+        QVERIFY(main->findChild<frmAbout *>());
+        main->findChild<frmAbout *>()->close();
+        settle();
+
+        // Only the main window: the program ends.
+        main->Toolbar1_ButtonClick(1);
+        settle();
+        QVERIFY(!main->isVisible());
+    }
+
+    void exitUnloadsEveryChild()
+    {
+        trigger(*main, "mnuflight");
+        QPointer<FrmCapture> capture = loaded<FrmCapture>(*main).value(0);
+        trigger(*main, "mnuExit");
+        QVERIFY(!main->isVisible());
+        QVERIFY(capture.isNull());
+    }
+
+    void diskLoadTrapsCancelAndUnreadableFiles()
+    {
+        QTemporaryDir dir;
+        files->answers = {std::nullopt};
+        trigger(*main, "mnuDisk");
+        QCOMPARE(files->requests.size(), 1);
+        const FileDialogRequest &request = files->requests[0];
+        QCOMPARE(request.title, QStringLiteral("Load Flight Data"));
+        QCOMPARE(request.filter, QStringLiteral("*.txt"));
+        QCOMPARE(request.defaultExtension, QStringLiteral("txt"));
+        QCOMPARE(request.initialFileName, QStringLiteral("*.txt"));
+        QCOMPARE(request.folder, QCoreApplication::applicationDirPath());
+        QCOMPARE(QDir::currentPath(), QCoreApplication::applicationDirPath());
+        QCOMPARE(main->statusText(), QStringLiteral("Unconnected"));
+        QVERIFY(!state->flightData.FlightRecordCount);
+
+        const QString missing = dir.filePath("gone.txt");
+        files->answers = {missing};
+        main->Toolbar1_ButtonClick(5);
+        QVERIFY(ui->messages.isEmpty());
+        QCOMPARE(main->statusText(), QStringLiteral("Data File: ") + missing + QStringLiteral("  Loaded for Edit"));
+
+        const QString flight = WriteFile(
+            dir, "flight.txt", "FLIGHT 0001\r\n06/15/26 16:30:00,0,1015,148\r\n06/15/26 16:30:06,1,990,145\r\nEND\r\n");
+        files->answers = {flight};
+        trigger(*main, "mnuDisk");
+        QCOMPARE(state->flightData.FlightRecordCount, std::optional<int>(2));
+        QCOMPARE(main->statusText(), QStringLiteral("Data File: ") + flight + QStringLiteral("  Loaded for Edit"));
+        QVERIFY(ui->messages.isEmpty());
+    }
+
+    void configureOnlyOpensTheDialog()
+    {
+        main->setStatus(QStringLiteral("Connected "));
+        trigger(*main, "mnuconfigload");
+        trigger(*main, "mnuconfigload");
+        QCOMPARE(loaded<frmConfigure>(*main).size(), 1);
+        QCOMPARE(main->statusText(), QStringLiteral("Connected "));
+        QVERIFY(ui->messages.isEmpty());
+    }
+
+    // The current child's own menus replace the main window's, and hand them back when it goes.
+    void childMenusTakeTheMenuBar()
+    {
+        const QStringList own = menuBarCaptions(*main);
+        auto *child = new MenuChild;
+        QMdiSubWindow *sub = main->mdiArea()->addSubWindow(child);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        sub->show();
+        main->mdiArea()->setActiveSubWindow(sub);
+        settle();
+        QCOMPARE(menuBarCaptions(*main), QStringList{"&File"});
+
+        trigger(*main, "mnuconfigload");
+        QCOMPARE(menuBarCaptions(*main), own);
+        main->mdiArea()->setActiveSubWindow(sub);
+        settle();
+        QCOMPARE(menuBarCaptions(*main), QStringList{"&File"});
+
+        sub->close();
+        settle();
+        QCOMPARE(menuBarCaptions(*main), own);
+        // The main window's own items are still reachable by name.
+        QVERIFY(main->findChild<QAction *>("mnuDisk"));
+    }
+};
+
+QTEST_MAIN(TestShell)
+#include "test_shell.moc"
