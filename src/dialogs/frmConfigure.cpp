@@ -44,6 +44,10 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
     setObjectName(QStringLiteral("frmConfigure"));
     setWindowTitle(QStringLiteral("Configure"));
     setMinimumSize(sizeHint());
+    // The places are drawn for a small dialog font; a larger one would cut the captions.
+    QFont small(QStringLiteral("Arial"));
+    small.setPointSizeF(8);
+    setFont(small);
 
     auto *frameComm = new QGroupBox(QStringLiteral("Com Port"), this);
     frameComm->setObjectName(QStringLiteral("frameComm"));

@@ -1,11 +1,9 @@
-// korvel: the window program. The splash first, then the main window; the program ends with
-// the last window.
-#include "dialogs/frmSplash.h"
-#include "shell/AppState.h"
-#include "shell/MainOstrel.h"
+// korvel: the window program.
+#include "shell/Main.h"
 #include "shell/WidgetUi.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char **argv)
 {
@@ -16,14 +14,6 @@ int main(int argc, char **argv)
     korvel::AppState state;
     korvel::WidgetPrompter prompter;
     korvel::WidgetFileChooser files;
-
-    {
-        korvel::frmSplash splash;
-        splash.exec();
-    }
-
-    auto *window = new korvel::MainOstrel(state, prompter, files);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
+    korvel::Main(state, prompter, files);
     return app.exec();
 }

@@ -4,6 +4,7 @@
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmConfigure.h"
 #include "flightdata/FrmGraph.h"
+#include "shell/Main.h"
 #include "shell/MainOstrel.h"
 #include "support/TestSupport.h"
 
@@ -98,6 +99,15 @@ private slots:
     {
         main.reset();
         settle();
+    }
+
+    void startUpShowsTheMainWindowOnceTheSplashIsGone()
+    {
+        QPointer<MainOstrel> started = Main(*state, *ui, *files, 30);
+        QVERIFY(started && started->isVisible());
+        started->close();
+        settle();
+        QVERIFY(started.isNull());
     }
 
     void startsWithItsMenusToolbarAndStatus()

@@ -1,0 +1,140 @@
+// Start-up of the window program, splash excluded: from constructing the main window to its
+// first paint on the screen. Prints the median of several runs in milliseconds.
+//
+//   bench_startup [--runs N] [--shots DIR]
+//
+// --shots also saves a picture of the main window with each of its windows open, for a look by
+// eye (About and the splash as their own pictures).
+#include "dialogs/frmAbout.h"
+#include "dialogs/frmSplash.h"
+#include "shell/MainOstrel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPaintEvent>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace korvel;
+
+namespace {
+
+struct QuietUi : Prompter, FileChooser {
+    MessageAnswer showMessage(const QString &, const QString &text, MessageIcon, MessageButtons) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        return MessageAnswer::Ok;
+    }
+    std::optional<QString> chooseFile(const FileDialogRequest &) override { return next; }
+    std::optional<QString> next;
+};
+
+// Notes when the main window's client area has been painted for the first time.
+class PaintWatch : public QObject {
+public:
+    bool painted = false;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted = true;
+        return false;
+    }
+};
+
+double startOnce(AppState &state, QuietUi &ui)
+{
+    QElapsedTimer clock;
+    clock.start();
+    MainOstrel window(state, ui, ui);
+    PaintWatch watch;
+    window.mdiArea()->viewport()->installEventFilter(&watch);
+    window.show();
+    while (!watch.painted)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return clock.nsecsElapsed() / 1e6;
+}
+
+void save(QWidget &w, const QString &dir, const QString &name)
+{
+    QCoreApplication::processEvents();
+    const QString file = QDir(dir).filePath(name + QStringLiteral(".png"));
+    w.grab().save(file);
+    std::printf("shot: %s\n", qPrintable(file));
+}
+
+void takeShots(const QString &dir, AppState &state, QuietUi &ui)
+{
+    QDir().mkpath(dir);
+    frmSplash splash(600000);
+    splash.show();
+    save(splash, dir, QStringLiteral("splash"));
+    splash.close();
+
+    MainOstrel window(state, ui, ui);
+    window.show();
+    save(window, dir, QStringLiteral("main"));
+    auto trigger = [&](const char *name) { window.findChild<QAction *>(QLatin1String(name))->trigger(); };
+
+    trigger("mnuconfigload");
+    save(window, dir, QStringLiteral("configure"));
+    window.mdiArea()->closeAllSubWindows();
+
+    ui.next = QCoreApplication::applicationDirPath() + QStringLiteral("/flight_3h.txt");
+    trigger("mnuDisk");
+    trigger("mnuengine");
+    save(window, dir, QStringLiteral("graph_flight"));
+    window.mdiArea()->closeAllSubWindows();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    trigger("mnuEGT");
+    save(window, dir, QStringLiteral("graph_cht"));
+    window.mdiArea()->closeAllSubWindows();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    trigger("mnuflight");
+    save(window, dir, QStringLiteral("capture"));
+
+    trigger("mnuAbout");
+    if (auto *about = window.findChild<frmAbout *>())
+        save(*about, dir, QStringLiteral("about"));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QCommandLineParser options;
+    options.addOption({QStringLiteral("runs"), QStringLiteral("Start-ups to time."), QStringLiteral("n"),
+                       QStringLiteral("15")});
+    options.addOption({QStringLiteral("shots"), QStringLiteral("Save pictures of the windows here."),
+                       QStringLiteral("dir")});
+    options.addHelpOption();
+    options.process(app);
+
+    AppState state;
+    QuietUi ui;
+    if (options.isSet(QStringLiteral("shots"))) {
+        takeShots(options.value(QStringLiteral("shots")), state, ui);
+        return 0;
+    }
+
+    // The first start-up pays for fonts and style as a cold program does (in the program the
+    // splash has paid most of that already); the later ones are what a warm start costs.
+    const double first = startOnce(state, ui);
+    QList<double> times;
+    const int runs = std::max(1, options.value(QStringLiteral("runs")).toInt());
+    for (int i = 0; i < runs; ++i)
+        times << startOnce(state, ui);
+    std::sort(times.begin(), times.end());
+    std::printf("main window start-up to first paint: first %.1f ms; then median %.1f ms, worst %.1f ms "
+                "(%d runs; target 300 ms)\n",
+                first, times[times.size() / 2], times.back(), runs);
+    return 0;
+}
