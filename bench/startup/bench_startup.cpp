@@ -17,6 +17,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPaintEvent>
+#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
@@ -86,10 +87,12 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
     save(window, dir, QStringLiteral("configure"));
     window.mdiArea()->closeAllSubWindows();
 
-    ui.next = QCoreApplication::applicationDirPath() + QStringLiteral("/flight_3h.txt");
+    ui.next = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/flight_3h.txt");
     trigger("mnuDisk");
     trigger("mnuengine");
     save(window, dir, QStringLiteral("graph_flight"));
+    window.findChild<QPushButton *>(QStringLiteral("Command3"))->click();
+    save(window, dir, QStringLiteral("graph_engine"));
     window.mdiArea()->closeAllSubWindows();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     trigger("mnuEGT");
@@ -111,10 +114,10 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QCommandLineParser options;
-    options.addOption({QStringLiteral("runs"), QStringLiteral("Start-ups to time."), QStringLiteral("n"),
-                       QStringLiteral("15")});
-    options.addOption({QStringLiteral("shots"), QStringLiteral("Save pictures of the windows here."),
-                       QStringLiteral("dir")});
+    options.addOption(
+        {QStringLiteral("runs"), QStringLiteral("Start-ups to time."), QStringLiteral("n"), QStringLiteral("15")});
+    options.addOption(
+        {QStringLiteral("shots"), QStringLiteral("Save pictures of the windows here."), QStringLiteral("dir")});
     options.addHelpOption();
     options.process(app);
 

@@ -11,7 +11,10 @@ namespace korvel {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Reads 1 to maxDigits digits at text[pos]; returns the count read (0 when none).
 int readNumber(QLatin1StringView text, qsizetype &pos, int maxDigits, int &value)
@@ -98,8 +101,8 @@ void FlightDataLoader::addLine(FlightRecordTable &table, const char *base, std::
     const auto date = ParseFlightDate(QLatin1StringView(line, qsizetype(std::min<std::uint32_t>(len, 8))));
     if (!date)
         return;
-    const QLatin1StringView timeText = len > 9 ? QLatin1StringView(line + 9, qsizetype(std::min<std::uint32_t>(len - 9, 8)))
-                                               : QLatin1StringView();
+    const QLatin1StringView timeText =
+        len > 9 ? QLatin1StringView(line + 9, qsizetype(std::min<std::uint32_t>(len - 9, 8))) : QLatin1StringView();
     const auto time = ParseFlightTime(timeText);
     if (!time)
         throw FlightDataError("no time of day in columns 10 to 17 of line " + std::to_string(lineNo));
@@ -193,7 +196,10 @@ FlightData FlightDataLoader::parse(QByteArray bytes)
     return result;
 }
 
-FlightData ParseFlightData(QByteArray bytes) { return FlightDataLoader::parse(std::move(bytes)); }
+FlightData ParseFlightData(QByteArray bytes)
+{
+    return FlightDataLoader::parse(std::move(bytes));
+}
 
 void LoadFlightDataFile(const QString &FileName, FlightData &data, StatusLine &status)
 {

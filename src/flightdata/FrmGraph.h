@@ -1,8 +1,13 @@
 #pragma once
-// The graph window "Korvel Flight Graphs" (placeholder: the graphs fill it).
+// The graph window "Korvel Flight Graphs": three graphs stacked in one place, one shown at a
+// time, each built from the record table when its button is pressed.
 
+#include "flightdata/GraphBuilders.h"
+#include "flightdata/GraphView.h"
 #include "shell/ChildWindow.h"
 #include "shell/WindowContext.h"
+
+class QPushButton;
 
 namespace korvel {
 
@@ -10,6 +15,22 @@ class FrmGraph : public ChildWindow {
     Q_OBJECT
 public:
     FrmGraph(WindowContext context, QWidget *parent = nullptr);
+
+    void btnEGTCHT_Click();
+    void Command1_Click();
+    void Command3_Click();
+
+    // Graph1, Graph2, Graph3 by number 1 to 3.
+    GraphView *graphView(int number) const;
+    const GraphModel &model(int number) const { return graphView(number)->model(); }
+
+private:
+    FlightGraphs graphs();
+    void sizeWindow();
+    void lookUpTimesIn(GraphView *view);
+
+    WindowContext m_context;
+    GraphView *m_graphs[3] = {};
 };
 
 } // namespace korvel

@@ -1,0 +1,36 @@
+#pragma once
+// The three graphs of a flight: each build writes one graph anew from the record table, step by
+// step, and shows it in place of the other two.
+
+#include "flightdata/FlightData.h"
+#include "flightdata/GraphModel.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace korvel {
+
+struct FlightGraphs {
+    Graph &graph1; // cylinder temperatures
+    Graph &graph2; // flight data
+    Graph &graph3; // engine data
+    // Sets the window to its designed size, as every build does first.
+    std::function<void()> sizeWindow;
+};
+
+void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data);
+void BuildCylinderTemperatureGraph(FlightGraphs graphs, const FlightData &data);
+void BuildEngineDataGraph(FlightGraphs graphs, const FlightData &data);
+
+// A field's text as a number: blanks around it allowed; empty or not a number gives nothing.
+std::optional<double> FieldNumber(QLatin1StringView text);
+
+// The record whose time labels the middle of the X axis: (N - 1) / 2, halves to even.
+int MiddleRecord(int count);
+
+// A record's time of day as an axis label, 24-hour "HH:MM:SS".
+QString TimeLabel(const FlightRecord &record);
+
+} // namespace korvel

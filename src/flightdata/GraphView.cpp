@@ -1,0 +1,321 @@
+#include "flightdata/GraphView.h"
+
+#include <QContextMenuEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QVBoxLayout>
+#include <qcustomplot.h>
+
+#include <cmath>
+
+namespace korvel {
+
+namespace {
+
+// Colour numbers 1 to 13: strong colours that stay apart on a white ground.
+QColor PaletteColour(int number)
+{
+    static const QRgb palette[13] = {0x000000, 0x1f5fbf, 0x1e8c3a, 0xd62728, 0x8e44ad, 0x8c564b, 0xe0448f,
+                                     0x6b6b6b, 0x9a9000, 0x0099b0, 0xf07f0e, 0x1a237e, 0x00796b};
+    return QColor(palette[(number - 1 + 13) % 13]);
+}
+
+QFont ArialFont(qreal points, bool bold = false)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+// Tick positions over an axis: `intervals` equal steps from the minimum to the maximum.
+double TickAt(double lower, double upper, int intervals, int k)
+{
+    return lower + k * (upper - lower) / intervals;
+}
+
+// An axis that runs nowhere (one record) still gets a width to draw in.
+QCPRange Drawable(double lower, double upper)
+{
+    if (!(upper > lower))
+        return QCPRange(lower, lower + 1);
+    return QCPRange(lower, upper);
+}
+
+QString ValueText(double v)
+{
+    return QString::number(v, 'f', std::abs(v - std::round(v)) < 1e-6 ? 0 : 1);
+}
+
+} // namespace
+
+GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *parent) : QWidget(parent), m_files(files)
+{
+    m_model.title = designTitle;
+    m_graph.onRedraw = [this] { redrawModel(); };
+    m_graph.onVisible = [this](bool visible) { setVisible(visible); };
+
+    m_plot = new QCustomPlot(this);
+    m_plot->setObjectName(QStringLiteral("chart"));
+    m_plot->setFont(ArialFont(8));
+    m_plot->setBackground(Qt::white);
+    m_plot->setNoAntialiasingOnDrag(true);
+    m_plot->setNotAntialiasedElements(QCP::aePlottables);
+    m_plot->setPlottingHint(QCP::phFastPolylines, true);
+    m_plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    m_plot->axisRect()->setRangeDrag(Qt::Horizontal);
+    m_plot->axisRect()->setRangeZoom(Qt::Horizontal);
+    m_plot->setContextMenuPolicy(Qt::NoContextMenu);
+
+    m_plot->plotLayout()->insertRow(0);
+    m_title = new QCPTextElement(m_plot, designTitle, ArialFont(11, true));
+    m_plot->plotLayout()->addElement(0, 0, m_title);
+
+    for (QCPAxis *axis : {m_plot->xAxis, m_plot->yAxis, m_plot->yAxis2}) {
+        axis->setTickLabelFont(ArialFont(8));
+        axis->setLabelFont(ArialFont(8));
+    }
+    m_plot->yAxis2->setVisible(false);
+    m_plot->legend->setFont(ArialFont(8));
+    m_plot->legend->setBrush(QColor(255, 255, 255, 220));
+    m_plot->legend->setRowSpacing(0);
+    // The legend stands beside the chart, clear of the lines.
+    auto *legendCell = new QCPLayoutGrid;
+    m_plot->plotLayout()->addElement(1, 1, legendCell);
+    m_plot->axisRect()->insetLayout()->take(m_plot->legend);
+    legendCell->addElement(0, 0, m_plot->legend);
+    legendCell->addElement(1, 0, new QCPLayoutElement(m_plot)); // keeps the legend at the top
+    legendCell->setRowStretchFactor(1, 1);
+    legendCell->setMargins(QMargins(0, 0, 4, 0));
+    m_plot->plotLayout()->setColumnStretchFactor(1, 0.001);
+    m_plot->plotLayout()->setColumnSpacing(0);
+    m_plot->plotLayout()->addElement(0, 1, new QCPLayoutElement(m_plot));
+    // Room on the right for the last time label.
+    m_plot->axisRect()->setMinimumMargins(QMargins(15, 15, 35, 15));
+
+    m_cursor = new QCPItemStraightLine(m_plot);
+    m_cursor->setPen(QPen(QColor(120, 120, 120), 0, Qt::DotLine));
+    m_cursor->setVisible(false);
+    m_cursor->setSelectable(false);
+
+    m_readout = new QLabel(this);
+    m_readout->setObjectName(QStringLiteral("readout"));
+    m_readout->setFont(ArialFont(8));
+    m_readout->setTextFormat(Qt::PlainText);
+    m_readout->setMinimumHeight(QFontMetrics(m_readout->font()).height() + 2);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_plot, 1);
+    layout->addWidget(m_readout);
+
+    connect(m_plot, &QCustomPlot::mouseMove, this, &GraphView::onMouseMove);
+    connect(m_plot, &QCustomPlot::mouseDoubleClick, this, [this] { resetZoom(); });
+    connect(m_plot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::onRangeChanged);
+    redrawModel();
+}
+
+GraphView::~GraphView() = default;
+
+QSharedPointer<QCPAxisTicker> GraphView::modelTicker() const
+{
+    auto ticker = QSharedPointer<QCPAxisTickerText>::create();
+    const int intervals = std::clamp(m_model.xAxis.tickCount, 1, kTickPositions - 1);
+    for (int k = 0; k <= intervals; ++k) {
+        const int position = k + 1;
+        ticker->addTick(TickAt(m_model.xAxis.minimum, m_model.xAxis.maximum, intervals, k),
+                        position <= kTickPositions ? m_model.tickLabels[position] : QString());
+    }
+    return ticker;
+}
+
+void GraphView::redrawModel()
+{
+    m_plot->clearGraphs();
+    m_title->setText(m_model.secondCaption.isEmpty() || m_model.secondCaption == m_model.title
+                         ? m_model.title
+                         : m_model.title + QLatin1Char('\n') + m_model.secondCaption);
+
+    bool secondAxisUsed = false;
+    bool anyLegend = false;
+    for (int s = 0; s < m_model.numSets; ++s) {
+        const GraphSet &set = m_model.sets[size_t(s)];
+        bool onSecond = false;
+        for (float v : set.secondValue)
+            if (!std::isnan(v)) {
+                onSecond = true;
+                break;
+            }
+        const std::vector<float> &values = onSecond ? set.secondValue : set.value;
+        QVector<QCPGraphData> points;
+        points.reserve(int(values.size()));
+        bool sorted = true;
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (std::isnan(values[i]))
+                continue;
+            // A point whose X position was never written stands at its point number.
+            const double x = std::isnan(set.x[i]) ? double(i + 1) : double(set.x[i]);
+            if (!points.isEmpty() && x < points.constLast().key)
+                sorted = false;
+            points.append(QCPGraphData(x, values[i]));
+        }
+        if (points.isEmpty() && set.legend.isEmpty())
+            continue;
+        QCPGraph *series = m_plot->addGraph(m_plot->xAxis, onSecond ? m_plot->yAxis2 : m_plot->yAxis);
+        series->setName(set.legend);
+        series->setPen(QPen(PaletteColour(set.colour ? set.colour : s + 1), 1.2));
+        series->setAdaptiveSampling(true);
+        series->data()->set(points, sorted);
+        if (set.legend.isEmpty())
+            series->removeFromLegend();
+        else
+            anyLegend = true;
+        secondAxisUsed = secondAxisUsed || onSecond;
+    }
+    m_plot->legend->setVisible(anyLegend);
+
+    auto yTicker = [](const GraphAxis &axis) {
+        auto ticker = QSharedPointer<QCPAxisTickerText>::create();
+        const int intervals = std::max(1, axis.tickCount);
+        for (int k = 0; k <= intervals; ++k) {
+            const double at = TickAt(axis.minimum, axis.maximum, intervals, k);
+            ticker->addTick(at, QString::number(at, 'g', 5));
+        }
+        return ticker;
+    };
+    m_plot->yAxis->setRange(Drawable(m_model.yAxes[0].minimum, m_model.yAxes[0].maximum));
+    m_plot->yAxis->setTicker(yTicker(m_model.yAxes[0]));
+    m_plot->yAxis2->setVisible(secondAxisUsed);
+    if (secondAxisUsed) {
+        m_plot->yAxis2->setRange(Drawable(m_model.yAxes[1].minimum, m_model.yAxes[1].maximum));
+        m_plot->yAxis2->setTicker(yTicker(m_model.yAxes[1]));
+    }
+
+    const QCPRange home = Drawable(m_model.xAxis.minimum, m_model.xAxis.maximum);
+    m_homeLower = home.lower;
+    m_homeUpper = home.upper;
+    m_zoomed = false;
+    m_plot->xAxis->setTicker(modelTicker());
+    {
+        const QSignalBlocker quiet(m_plot->xAxis);
+        m_plot->xAxis->setRange(home);
+    }
+    m_readout->clear();
+    m_cursor->setVisible(false);
+    m_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void GraphView::resetZoom()
+{
+    m_plot->xAxis->setRange(m_homeLower, m_homeUpper);
+    m_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+// The whole flight carries the labels the build wrote; a closer look labels its own ticks with
+// the time of day.
+void GraphView::onRangeChanged()
+{
+    const QCPRange range = m_plot->xAxis->range();
+    const bool zoomed = std::abs(range.lower - m_homeLower) > 1e-9 || std::abs(range.upper - m_homeUpper) > 1e-9;
+    if (!zoomed) {
+        if (m_zoomed)
+            m_plot->xAxis->setTicker(modelTicker());
+        m_zoomed = false;
+        return;
+    }
+    m_zoomed = true;
+    if (!m_timeAt)
+        return;
+    auto ticker = QSharedPointer<QCPAxisTickerText>::create();
+    const int ticks = 8;
+    for (int k = 0; k <= ticks; ++k) {
+        const double at = std::round(range.lower + k * range.size() / ticks);
+        ticker->addTick(at, m_timeAt(at));
+    }
+    m_plot->xAxis->setTicker(ticker);
+}
+
+QString GraphView::readoutAt(double x) const
+{
+    const int point = int(std::lround(x));
+    if (point < 1 || point > m_model.numPoints)
+        return {};
+    QStringList parts;
+    // Point n shows record n - 1.
+    if (m_timeAt)
+        parts << m_timeAt(point - 1);
+    const size_t i = size_t(point - 1);
+    for (size_t s = 0; s < m_model.sets.size(); ++s) {
+        const GraphSet &set = m_model.sets[s];
+        const float v = !std::isnan(set.secondValue[i]) ? set.secondValue[i] : set.value[i];
+        if (std::isnan(v))
+            continue;
+        // A set without a legend (the second temperature group) goes by its number.
+        const QString name = set.legend.isEmpty() ? QStringLiteral("set %1").arg(s + 1) : set.legend;
+        parts << name + QStringLiteral(": ") + ValueText(v);
+    }
+    return parts.join(QStringLiteral("   "));
+}
+
+void GraphView::onMouseMove(QMouseEvent *event)
+{
+    const double x = m_plot->xAxis->pixelToCoord(event->position().x());
+    const QString text = readoutAt(x);
+    m_readout->setText(text);
+    m_cursor->setVisible(!text.isEmpty());
+    if (!text.isEmpty()) {
+        const double at = double(std::lround(x));
+        m_cursor->point1->setCoords(at, 0);
+        m_cursor->point2->setCoords(at, 1);
+    }
+    m_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+bool GraphView::saveImage(const QString &fileName)
+{
+    if (QFileInfo(fileName).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
+        return m_plot->savePdf(fileName);
+    return m_plot->savePng(fileName);
+}
+
+void GraphView::saveImageAs()
+{
+    FileDialogRequest request;
+    request.title = QStringLiteral("Save Image");
+    request.filter = QStringLiteral("*.png *.pdf");
+    request.defaultExtension = QStringLiteral("png");
+    request.initialFileName = QStringLiteral("graph.png");
+    const std::optional<QString> name = m_files.chooseFile(request);
+    if (name && !saveImage(*name))
+        m_readout->setText(QStringLiteral("The picture could not be written to ") + *name);
+}
+
+void GraphView::print()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QCPPainter painter(&printer);
+    const QRectF page = printer.pageLayout().paintRectPixels(printer.resolution());
+    const double scale = page.width() / m_plot->width();
+    painter.setMode(QCPPainter::pmVectorized);
+    painter.setMode(QCPPainter::pmNoCaching);
+    painter.scale(scale, scale);
+    m_plot->toPainter(&painter, m_plot->width(), int(page.height() / scale));
+}
+
+void GraphView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Save Image..."), this, &GraphView::saveImageAs);
+    menu.addAction(QStringLiteral("Print..."), this, &GraphView::print);
+    menu.exec(event->globalPos());
+}
+
+} // namespace korvel

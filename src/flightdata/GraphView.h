@@ -1,0 +1,70 @@
+#pragma once
+// A chart that draws a GraphModel each time its Graph asks for a redraw. Along the time axis the
+// mouse wheel zooms and a drag pans; a double click goes back to the whole flight. The line
+// below the chart reads out the time and each series' value under the cursor; the context menu
+// saves the chart as a picture or prints it.
+
+#include "flightdata/GraphModel.h"
+#include "shell/UiInterfaces.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QCustomPlot;
+class QCPAxisTicker;
+class QCPItemStraightLine;
+class QCPTextElement;
+class QLabel;
+class QMouseEvent;
+
+namespace korvel {
+
+class GraphView : public QWidget {
+    Q_OBJECT
+public:
+    GraphView(FileChooser &files, const QString &designTitle, QWidget *parent = nullptr);
+    ~GraphView() override;
+
+    Graph &graph() { return m_graph; }
+    const GraphModel &model() const { return m_model; }
+    QCustomPlot *plot() const { return m_plot; }
+
+    // The time of day at an axis position, for the labels of a zoomed axis and for the readout.
+    void setTimeLookup(std::function<QString(double)> timeAt) { m_timeAt = std::move(timeAt); }
+
+    // Draws the model as it stands (what the redraw call does).
+    void redrawModel();
+
+    // Back to the axes as the model has them.
+    void resetZoom();
+
+    // The readout text for an X position, as the cursor shows it.
+    QString readoutAt(double x) const;
+
+    bool saveImage(const QString &fileName);
+    void saveImageAs();
+    void print();
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void onMouseMove(QMouseEvent *event);
+    void onRangeChanged();
+    QSharedPointer<QCPAxisTicker> modelTicker() const;
+
+    GraphModel m_model;
+    Graph m_graph{m_model};
+    FileChooser &m_files;
+    QCustomPlot *m_plot = nullptr;
+    QCPTextElement *m_title = nullptr;
+    QLabel *m_readout = nullptr;
+    QCPItemStraightLine *m_cursor = nullptr;
+    std::function<QString(double)> m_timeAt;
+    double m_homeLower = 0;
+    double m_homeUpper = 1;
+    bool m_zoomed = false;
+};
+
+} // namespace korvel
