@@ -88,6 +88,7 @@ GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *pa
     m_plot->axisRect()->insetLayout()->take(m_plot->legend);
     legendCell->addElement(0, 0, m_plot->legend);
     legendCell->addElement(1, 0, new QCPLayoutElement(m_plot)); // keeps the legend at the top
+    legendCell->setRowStretchFactor(0, 0.001);
     legendCell->setRowStretchFactor(1, 1);
     legendCell->setMargins(QMargins(0, 0, 4, 0));
     m_plot->plotLayout()->setColumnStretchFactor(1, 0.001);

@@ -1,0 +1,403 @@
+// The three graph builds as the graph component receives them: the calls in order for small
+// cases, the points, labels, colours and legends for the rest, and the window around them.
+#include "flightdata/FrmGraph.h"
+#include "flightdata/GraphBuilders.h"
+#include "support/TestSupport.h"
+
+#include <QPushButton>
+#include <QTest>
+
+#include <cmath>
+
+using namespace korvel;
+using namespace korvel::test;
+
+namespace {
+
+// A data line with the given time and 28 fields, field k holding `fields[k]` where given.
+QByteArray Line(const QString &time, const QMap<int, QByteArray> &fields, int count = 28)
+{
+    QByteArray line = "06/15/26 " + time.toLatin1();
+    for (int k = 0; k < count; ++k)
+        line += ',' + fields.value(k, QByteArray::number(100 + k));
+    return line + "\r\n";
+}
+
+FlightData Flight(const QList<QByteArray> &lines)
+{
+    QByteArray bytes = "FLIGHT 0001\r\n";
+    for (const QByteArray &line : lines)
+        bytes += line;
+    return ParseFlightData(bytes + "END\r\n");
+}
+
+FlightData Records(int n)
+{
+    QList<QByteArray> lines;
+    for (int i = 0; i < n; ++i)
+        lines << Line(QTime(10, 0).addSecs(6 * i).toString("HH:mm:ss"), {});
+    return Flight(lines);
+}
+
+struct Bench {
+    GraphModel m1, m2, m3;
+    Graph g1{m1}, g2{m2}, g3{m3};
+    std::vector<QString> log;
+    int sized = 0;
+    FlightGraphs graphs()
+    {
+        return {g1, g2, g3, [this] { ++sized; }};
+    }
+    void record(Graph &g) { g.setCallLog(&log); }
+};
+
+float Value(const GraphModel &m, int set, int point)
+{
+    return m.sets[size_t(set - 1)].value[size_t(point - 1)];
+}
+
+} // namespace
+
+class TestGraphs : public QObject {
+    Q_OBJECT
+
+private slots:
+    void fieldsConvertOrAreSkipped()
+    {
+        QCOMPARE(FieldNumber(QLatin1StringView("1234")), std::optional<double>(1234));
+        QCOMPARE(FieldNumber(QLatin1StringView("  -12.5 ")), std::optional<double>(-12.5));
+        QCOMPARE(FieldNumber(QLatin1StringView("+7")), std::optional<double>(7));
+        for (const char *bad : {"", " ", "12a", "abc", "nan", "inf", "1,2"})
+            QVERIFY2(!FieldNumber(QLatin1StringView(bad)), bad);
+        // Halves go to the even record: 4 records -> 1.5 -> 2, 6 -> 2.5 -> 2, 8 -> 3.5 -> 4.
+        QCOMPARE(MiddleRecord(1), 0);
+        QCOMPARE(MiddleRecord(4), 2);
+        QCOMPARE(MiddleRecord(6), 2);
+        QCOMPARE(MiddleRecord(8), 4);
+        QCOMPARE(MiddleRecord(5), 2);
+    }
+
+    // With no file loaded each graph writes only its fixed part.
+    void noFileWritesOnlyTheFixedSteps()
+    {
+        const FlightData none;
+        Bench b;
+        b.record(b.g2);
+        BuildFlightDataGraph(b.graphs(), none);
+        QCOMPARE(b.log, (std::vector<QString>{"title=Flight Data", "setting(37)=0", "setting(35)=100", "visible=true",
+                                              "setting(54)=1", "setting(18)=0", "setting(100)=0", "setting(71)=2",
+                                              "redraw=2"}));
+        QVERIFY(!b.m1.visible && !b.m3.visible);
+
+        b.log.clear();
+        b.g2.setCallLog(nullptr);
+        b.record(b.g1);
+        BuildCylinderTemperatureGraph(b.graphs(), none);
+        QCOMPARE(b.log, (std::vector<QString>{"visible=true", "setting(54)=1", "setting(18)=0", "setting(100)=0",
+                                              "setting(37)=0", "setting(35)=100", "title=EGT CHT  Data", "currentSet=2",
+                                              "yScaleMode=2", "yAxis=0", "yMinimum=100", "yMaximum=1600",
+                                              "yTickCount=15", "numSets=12", "redraw=2"}));
+
+        b.log.clear();
+        b.g1.setCallLog(nullptr);
+        b.record(b.g3);
+        const int redraws = b.m3.redraws;
+        BuildEngineDataGraph(b.graphs(), none);
+        QCOMPARE(b.log, (std::vector<QString>{"visible=true", "setting(54)=1", "setting(18)=0", "setting(100)=0",
+                                              "secondCaption=Engine Data", "numSets=10"}));
+        QCOMPARE(b.m3.redraws, redraws);
+        QVERIFY(!b.m1.visible && !b.m2.visible && b.m3.visible);
+        QCOMPARE(b.sized, 3);
+    }
+
+    // One record, every call in order: the build sequence step by step.
+    void oneRecordCallsInOrder()
+    {
+        const FlightData one = Flight({Line("16:30:00", {{1, "1234"}, {2, "245"}, {3, "56"}})});
+        Bench b;
+        b.record(b.g2);
+        BuildFlightDataGraph(b.graphs(), one);
+        const std::vector<QString> flight{"title=Flight Data",
+                                          "setting(37)=0",
+                                          "setting(35)=100",
+                                          "visible=true",
+                                          "setting(54)=1",
+                                          "setting(18)=0",
+                                          "setting(100)=0",
+                                          "setting(71)=2",
+                                          "numSets=7",
+                                          "numPoints=1",
+                                          "secondPointCount=1",
+                                          "setting(59)=6",
+                                          "setting(61)=1",
+                                          "setting(60)=75",
+                                          "legend(1)=RPM / 10",
+                                          "legend(2)=OIL Temp",
+                                          "legend(3)=OIL Press",
+                                          "legend(4)=OAT",
+                                          "legend(5)=Manifold",
+                                          "yScaleMode=2",
+                                          "yAxis=0",
+                                          "yMinimum=0",
+                                          "yMaximum=300",
+                                          "yTickCount=15",
+                                          "currentSet=1",
+                                          "setting(81)=0",
+                                          "xPosition(1)=1",
+                                          "value(1)=123.400002",
+                                          "currentSet=2",
+                                          "setting(81)=0",
+                                          "xPosition(1)=1",
+                                          "value(1)=10.8000002",
+                                          "currentSet=3",
+                                          "setting(81)=0",
+                                          "xPosition(1)=1",
+                                          "value(1)=10.6999998",
+                                          "currentSet=4",
+                                          "setting(81)=0",
+                                          "xPosition(1)=1",
+                                          "value(1)=10.8999996",
+                                          "yAxis=1",
+                                          "setting(78)=0",
+                                          "setting(70)=1",
+                                          "setting(73)=0",
+                                          "setting(76)=0",
+                                          "setting(78)=1",
+                                          "setting(75)=1",
+                                          "yScaleMode=2",
+                                          "yMinimum=0",
+                                          "yMaximum=31",
+                                          "yTickCount=10",
+                                          "currentSet=5",
+                                          "secondAxisValue(1)=24.5",
+                                          "xTickCount=20",
+                                          "xScaleMode=2",
+                                          "xMinimum=0",
+                                          "xMaximum=0",
+                                          "colour(1)=2",
+                                          "colour(2)=4",
+                                          "colour(3)=3",
+                                          "colour(4)=9",
+                                          "tickLabel(1)=16:30:00",
+                                          "tickLabel(11)=16:30:00",
+                                          "tickLabel(21)=16:30:00",
+                                          "redraw=2"};
+        QCOMPARE(b.log, flight);
+        QCOMPARE(Value(b.m2, 1, 1), 123.4f);
+        QCOMPARE(b.m2.sets[4].secondValue[0], 24.5f);
+        QVERIFY(std::isnan(b.m2.sets[4].x[0]));
+        QCOMPARE(b.m2.yAxes[0].maximum, 300.0);
+        QCOMPARE(b.m2.yAxes[1].maximum, 31.0);
+
+        Bench c;
+        c.record(c.g1);
+        BuildCylinderTemperatureGraph(c.graphs(), one);
+        std::vector<QString> cht{"visible=true",
+                                 "setting(54)=1",
+                                 "setting(18)=0",
+                                 "setting(100)=0",
+                                 "setting(37)=0",
+                                 "setting(35)=100",
+                                 "title=EGT CHT  Data",
+                                 "currentSet=2",
+                                 "yScaleMode=2",
+                                 "yAxis=0",
+                                 "yMinimum=100",
+                                 "yMaximum=1600",
+                                 "yTickCount=15",
+                                 "numSets=12",
+                                 "numPoints=1",
+                                 "secondPointCount=1",
+                                 "xTickCount=20",
+                                 "xScaleMode=2",
+                                 "xMinimum=0",
+                                 "xMaximum=0",
+                                 "tickLabel(1)=16:30:00",
+                                 "tickLabel(11)=16:30:00",
+                                 "tickLabel(21)=16:30:00"};
+        for (int s = 1; s <= 12; ++s)
+            cht.insert(cht.end(), {QStringLiteral("currentSet=%1").arg(s), "xPosition(1)=1",
+                                   QStringLiteral("value(1)=%1").arg(100 + s + 15)});
+        cht.insert(cht.end(), {"setting(59)=6", "setting(61)=1", "setting(60)=75"});
+        const int colours[6] = {1, 2, 4, 5, 9, 13};
+        for (int s = 1; s <= 12; ++s)
+            cht.push_back(QStringLiteral("colour(%1)=%2").arg(s).arg(colours[(s - 1) % 6]));
+        for (int s = 1; s <= 6; ++s)
+            cht.push_back(QStringLiteral("legend(%1)=CYL %1").arg(s));
+        cht.push_back("redraw=2");
+        QCOMPARE(c.log, cht);
+
+        Bench e;
+        e.record(e.g3);
+        BuildEngineDataGraph(e.graphs(), one);
+        std::vector<QString> engine{"visible=true",
+                                    "setting(54)=1",
+                                    "setting(18)=0",
+                                    "setting(100)=0",
+                                    "secondCaption=Engine Data",
+                                    "numSets=10",
+                                    "numPoints=1",
+                                    "secondPointCount=1",
+                                    "xTickCount=20",
+                                    "xScaleMode=2",
+                                    "xMinimum=0",
+                                    "xMaximum=0",
+                                    "currentSet=2",
+                                    "yScaleMode=2",
+                                    "yAxis=0",
+                                    "yMinimum=0",
+                                    "yMaximum=3000",
+                                    "yTickCount=15",
+                                    "tickLabel(1)=16:30:00",
+                                    "tickLabel(21)=16:30:00",
+                                    "currentSet=1",
+                                    "xPosition(1)=1",
+                                    "value(1)=245",
+                                    "currentSet=2",
+                                    "xPosition(1)=1",
+                                    "value(1)=560"};
+        const char *legends[10] = {"Fuel REM", "RPM",  "MAN",     "FUEL PSI", "FUEL FLOW",
+                                   "VOLTS",    "AMPS", "OIL PSI", "OIL TEMP", "OAT"};
+        const int engineColours[10] = {4, 7, 3, 4, 5, 6, 7, 8, 9, 10};
+        for (int s = 1; s <= 10; ++s)
+            engine.push_back(QStringLiteral("colour(%1)=%2").arg(s).arg(engineColours[s - 1]));
+        for (int s = 1; s <= 10; ++s)
+            engine.push_back(QStringLiteral("legend(%1)=%2").arg(s).arg(legends[s - 1]));
+        engine.push_back("redraw=2");
+        QCOMPARE(e.log, engine);
+    }
+
+    void middleLabelAndAxisFollowTheCount_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("middle");
+        QTest::newRow("four") << 4 << 2;
+        QTest::newRow("six") << 6 << 2;
+        QTest::newRow("seven") << 7 << 3;
+    }
+    void middleLabelAndAxisFollowTheCount()
+    {
+        QFETCH(int, count);
+        QFETCH(int, middle);
+        const FlightData data = Records(count);
+        const auto time = [](int record) { return QTime(10, 0).addSecs(6 * record).toString("HH:mm:ss"); };
+        Bench b;
+        BuildFlightDataGraph(b.graphs(), data);
+        BuildCylinderTemperatureGraph(b.graphs(), data);
+        BuildEngineDataGraph(b.graphs(), data);
+        for (const GraphModel *m : {&b.m1, &b.m2, &b.m3}) {
+            QCOMPARE(m->tickLabels[1], time(0));
+            QCOMPARE(m->tickLabels[21], time(count - 1));
+            QCOMPARE(m->xAxis.maximum, double(count - 1));
+            QCOMPARE(m->numPoints, count);
+            QCOMPARE(m->sets[0].x[size_t(count - 1)], float(count));
+        }
+        QCOMPARE(b.m1.tickLabels[11], time(middle));
+        QCOMPARE(b.m2.tickLabels[11], time(middle));
+        QCOMPARE(b.m3.tickLabels[11], QString());
+    }
+
+    // Short lines, blanks and words in the fields: those points are left out, the rest plot.
+    void missingAndBadFieldsAreSkipped()
+    {
+        const FlightData data = Flight(
+            {Line("10:00:00", {{16, "1450"}}, 20), Line("10:00:06", {{16, " "}, {1, "x"}, {2, ""}, {3, "245"}})});
+        Bench b;
+        BuildCylinderTemperatureGraph(b.graphs(), data);
+        QCOMPARE(Value(b.m1, 1, 1), 1450.0f);
+        for (int s = 2; s <= 4; ++s)
+            QCOMPARE(Value(b.m1, s, 1), float(100 + s + 15));
+        for (int s = 5; s <= 12; ++s) {
+            QVERIFY(std::isnan(Value(b.m1, s, 1)));
+            QCOMPARE(b.m1.sets[size_t(s - 1)].x[0], 1.0f);
+        }
+        QVERIFY(std::isnan(Value(b.m1, 1, 2)));
+        QCOMPARE(Value(b.m1, 5, 2), 120.0f);
+
+        BuildFlightDataGraph(b.graphs(), data);
+        QVERIFY(std::isnan(Value(b.m2, 1, 2)));
+        QVERIFY(std::isnan(b.m2.sets[4].secondValue[1]));
+        QCOMPARE(Value(b.m2, 1, 1), 10.1f);
+
+        BuildEngineDataGraph(b.graphs(), data);
+        QVERIFY(std::isnan(Value(b.m3, 1, 2)));
+        QCOMPARE(Value(b.m3, 2, 2), 2450.0f);
+        for (int s = 3; s <= 10; ++s)
+            QVERIFY(std::isnan(Value(b.m3, s, 1)));
+    }
+
+    // A count of 0 or a count beyond the table never reads outside it.
+    void countsOutsideTheTableStayInside()
+    {
+        FlightData data = Records(3);
+        data.FlightRecordCount = 0;
+        Bench b;
+        BuildCylinderTemperatureGraph(b.graphs(), data);
+        QCOMPARE(b.m1.tickLabels[1], QString());
+        QCOMPARE(b.m1.xAxis.maximum, -1.0);
+        data.FlightRecordCount = 10;
+        BuildFlightDataGraph(b.graphs(), data);
+        QCOMPARE(b.m2.numPoints, 10);
+        QVERIFY(!std::isnan(Value(b.m2, 1, 3)));
+        QVERIFY(std::isnan(Value(b.m2, 1, 4)));
+        QCOMPARE(b.m2.tickLabels[21], QStringLiteral("10:00:12"));
+    }
+
+    // The window: the first graph from the flag, the buttons, one graph shown at a time.
+    void windowBuildsTheChosenGraph()
+    {
+        IsolatedSettings settings;
+        AppState state;
+        RecordingUi ui;
+        ScriptedFileChooser files;
+        state.flightData = Records(5);
+        WindowContext context{state, ui, ui, files};
+
+        for (std::optional<int> select :
+             {std::optional<int>(), std::optional<int>(1), std::optional<int>(2), std::optional<int>(3)}) {
+            state.GraphSelect = select;
+            FrmGraph window(context);
+            QCOMPARE(window.windowTitle(), QStringLiteral("Korvel Flight Graphs"));
+            const int shown = select == 2 ? 1 : 2;
+            for (int g = 1; g <= 3; ++g)
+                QCOMPARE(window.findChild<GraphView *>(QStringLiteral("Graph%1").arg(g))->isVisibleTo(&window),
+                         g == shown);
+        }
+
+        state.GraphSelect.reset();
+        FrmGraph window(context);
+        QCOMPARE(window.model(1).title, QStringLiteral("CYLINDER EGT  CHT"));
+        QCOMPARE(window.model(3).title, QStringLiteral("Engine Data"));
+        window.findChild<QPushButton *>("Command3")->click();
+        QVERIFY(window.graphView(3)->isVisibleTo(&window));
+        QVERIFY(!window.graphView(2)->isVisibleTo(&window));
+        QCOMPARE(window.model(3).sets[1].value[0], 1030.0f);
+        window.findChild<QPushButton *>("btnEGTCHT")->click();
+        QVERIFY(window.graphView(1)->isVisibleTo(&window));
+        QCOMPARE(window.findChild<QPushButton *>("btnEGTCHT")->text(), QStringLiteral("CHT  EGT"));
+
+        // "RPM MAP" twice: the same graph.
+        auto *rpmMap = window.findChild<QPushButton *>("Command1");
+        rpmMap->click();
+        const GraphModel first = window.model(2);
+        rpmMap->click();
+        const GraphModel &second = window.model(2);
+        QCOMPARE(second.numPoints, first.numPoints);
+        for (size_t s = 0; s < first.sets.size(); ++s) {
+            QCOMPARE(second.sets[s].legend, first.sets[s].legend);
+            QCOMPARE(second.sets[s].colour, first.sets[s].colour);
+            QVERIFY(std::equal(first.sets[s].value.begin(), first.sets[s].value.end(), second.sets[s].value.begin(),
+                               [](float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); }));
+        }
+        for (int p = 1; p <= kTickPositions; ++p)
+            QCOMPARE(second.tickLabels[p], first.tickLabels[p]);
+
+        // The readout tells the record's time and the values under the cursor.
+        QCOMPARE(window.graphView(2)->readoutAt(2.2).left(8), QStringLiteral("10:00:06"));
+        QVERIFY(window.graphView(2)->readoutAt(2).contains(QStringLiteral("RPM / 10: 10.1")));
+        QCOMPARE(window.graphView(2)->readoutAt(99), QString());
+    }
+};
+
+QTEST_MAIN(TestGraphs)
+#include "test_graphs.moc"
