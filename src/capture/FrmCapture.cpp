@@ -1,12 +1,74 @@
 #include "capture/FrmCapture.h"
 
+#include "shell/Twips.h"
+
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
 namespace korvel {
 
-FrmCapture::FrmCapture(WindowContext context, QWidget *parent) : ChildWindow(parent)
+FrmCapture::FrmCapture(WindowContext context, QWidget *parent, std::unique_ptr<SerialLine> line)
+    : ChildWindow(parent), m_context(context), m_line(line ? std::move(line) : std::make_unique<SerialPortLine>())
 {
-    Q_UNUSED(context);
     setObjectName(QStringLiteral("FrmCapture"));
     setWindowTitle(QStringLiteral("Korvel Data Capture"));
+
+    m_terminal = new QPlainTextEdit(this);
+    m_terminal->setObjectName(QStringLiteral("SaxComm"));
+    m_terminal->setReadOnly(true);
+    m_terminal->setUndoRedoEnabled(false);
+    m_terminal->setMaximumBlockCount(kTerminalLines);
+    m_terminal->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_terminal->setFont(QFont(QStringLiteral("Arial"), 10));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_terminal);
+
+    m_menu = new QMenu(QStringLiteral("&File"), this);
+    m_menu->setObjectName(QStringLiteral("mnuFile"));
+    m_menu->menuAction()->setObjectName(QStringLiteral("mnuFile"));
+    QAction *saveAs = m_menu->addAction(QStringLiteral("Save &As..."));
+    saveAs->setObjectName(QStringLiteral("mnuFileSaveAs"));
+    connect(saveAs, &QAction::triggered, this, &FrmCapture::mnuFileSaveAs_Click);
+    m_menu->addSeparator()->setObjectName(QStringLiteral("mnuFile00"));
+    m_menu->addSeparator()->setObjectName(QStringLiteral("mnuFile01"));
+    QAction *exit = m_menu->addAction(QStringLiteral("E&xit"));
+    exit->setObjectName(QStringLiteral("mnuFileExit"));
+    connect(exit, &QAction::triggered, this, &FrmCapture::mnuFileExit_Click);
+
+    // Load.
+    m_capture = std::make_unique<CaptureLine>(*m_line, context.status, context.prompter);
+    connect(m_capture.get(), &CaptureLine::shown, this, &FrmCapture::show);
+    connect(m_capture.get(), &CaptureLine::note, this, &FrmCapture::showNote);
+    SetOuterSize(this, 12500, 7100);
+    m_capture->load();
 }
+
+// The unload: the capture file closes, "NOT Connected ", the line goes with the window.
+FrmCapture::~FrmCapture() { m_capture->unload(); }
+
+QList<QMenu *> FrmCapture::windowMenus() const { return {m_menu}; }
+
+void FrmCapture::mnuFileSaveAs_Click() { m_capture->saveAs(m_context.files); }
+
+void FrmCapture::mnuFileExit_Click() { closeWindow(); }
+
+// The terminal shows the instrument's lines as they come; a chunk may end in mid-line.
+void FrmCapture::show(const QByteArray &chunk)
+{
+    QString text = QString::fromLatin1(chunk);
+    text.remove(QLatin1Char('\r'));
+    QScrollBar *bar = m_terminal->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    QTextCursor cursor(m_terminal->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+    if (atEnd)
+        bar->setValue(bar->maximum());
+}
+
+void FrmCapture::showNote(const QString &text) { show(text.toLatin1()); }
 
 } // namespace korvel

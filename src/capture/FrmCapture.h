@@ -1,15 +1,46 @@
 #pragma once
-// The capture window "Korvel Data Capture" (placeholder: the serial road fills it).
+// The capture window "Korvel Data Capture": opens the capture line when it loads, shows what
+// the instrument sends, and writes the next record to the file chosen with Save As.
 
+#include "capture/CaptureLine.h"
 #include "shell/ChildWindow.h"
 #include "shell/WindowContext.h"
+
+#include <memory>
+
+class QMenu;
+class QPlainTextEdit;
 
 namespace korvel {
 
 class FrmCapture : public ChildWindow {
     Q_OBJECT
 public:
-    FrmCapture(WindowContext context, QWidget *parent = nullptr);
+    // The line is the platform's serial port unless one is given (a test's).
+    FrmCapture(WindowContext context, QWidget *parent = nullptr, std::unique_ptr<SerialLine> line = {});
+    ~FrmCapture() override;
+
+    QList<QMenu *> windowMenus() const override;
+
+    void mnuFileSaveAs_Click();
+    void mnuFileExit_Click();
+
+    int CaptureState() const { return m_capture->session().CaptureState(); }
+    int CalEndCount() const { return m_capture->session().CalEndCount(); }
+    CaptureLine &capture() { return *m_capture; }
+
+    // How much of the received text the terminal area keeps, in lines.
+    static constexpr int kTerminalLines = 5000;
+
+private:
+    void show(const QByteArray &chunk);
+    void showNote(const QString &text);
+
+    WindowContext m_context;
+    std::unique_ptr<SerialLine> m_line;
+    std::unique_ptr<CaptureLine> m_capture;
+    QPlainTextEdit *m_terminal = nullptr;
+    QMenu *m_menu = nullptr;
 };
 
 } // namespace korvel

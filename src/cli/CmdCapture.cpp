@@ -1,14 +1,95 @@
-// Placeholder until this road is built.
+// korvel-cli capture: the capture window's road without the window. The line is opened as the
+// window's load opens it, the capture armed for OUTFILE at once, and every arrival handled as
+// the window handles it; what arrives is copied to stdout.
 
+#include "capture/CaptureLine.h"
 #include "cli/Commands.h"
+#include "cli/Trail.h"
+
+#include <QEventLoop>
+#include <QTimer>
 
 #include <cstdio>
 
 namespace korvel::cli {
 
-int RunCapture(const QStringList &, Trail &)
+namespace {
+
+const char *const kCaptureUsage = "usage: korvel-cli capture [--port P] [--max-seconds S] OUTFILE\n";
+
+} // namespace
+
+int RunCapture(const QStringList &args, Trail &trail)
 {
-    std::fputs("korvel-cli: this command is not available in this build\n", stderr);
+    const auto parsed = ParseArguments(args, {}, {QStringLiteral("--port"), QStringLiteral("--max-seconds")});
+    if (!parsed)
+        return UsageError(QString(), kCaptureUsage);
+    if (parsed->operands.size() != 1)
+        return UsageError(QStringLiteral("capture needs one OUTFILE"), kCaptureUsage);
+    QString device;
+    if (parsed->has(QStringLiteral("--port"))) {
+        const auto port = PortFromOption(parsed->options.value(QStringLiteral("--port")));
+        if (!port)
+            return UsageError(QStringLiteral("--port takes a device path or a number 1 to 6"), kCaptureUsage);
+        device = *port;
+    }
+    double maxSeconds = -1;
+    if (parsed->has(QStringLiteral("--max-seconds"))) {
+        bool ok = false;
+        maxSeconds = parsed->options.value(QStringLiteral("--max-seconds")).toDouble(&ok);
+        if (!ok || maxSeconds < 0)
+            return UsageError(QStringLiteral("--max-seconds takes a number of seconds"), kCaptureUsage);
+    }
+
+    SerialPortLine line;
+    CaptureLine capture(line, trail, trail);
+    if (!capture.load(device)) {
+        capture.unload();
+        return kExitFailed;
+    }
+    capture.arm(parsed->operands.constFirst());
+    if (!capture.session().fileOpen()) {
+        capture.unload();
+        return kExitFailed;
+    }
+
+    QEventLoop loop;
+    int status = kExitFailed;
+    QObject::connect(&capture, &CaptureLine::shown, [](const QByteArray &chunk) {
+        std::fwrite(chunk.constData(), 1, size_t(chunk.size()), stdout);
+        std::fflush(stdout);
+    });
+    QObject::connect(&capture, &CaptureLine::note, [](const QString &text) {
+        std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(text.trimmed()));
+    });
+    QObject::connect(&capture, &CaptureLine::recordDone, &loop, [&] {
+        status = kExitOk;
+        loop.quit();
+    });
+    // A failed write stops the capture: nothing more can reach the file.
+    QObject::connect(&capture, &CaptureLine::note, &loop, [&] {
+        if (!capture.session().fileOpen() && status != kExitOk)
+            loop.quit();
+    });
+    QObject::connect(&capture, &CaptureLine::lineLost, &loop, [&] { loop.quit(); });
+    QTimer deadline;
+    if (maxSeconds >= 0) {
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+            std::fprintf(stderr, "korvel-cli: no complete record within %g s\n", maxSeconds);
+            loop.quit();
+        });
+        deadline.start(int(maxSeconds * 1000));
+    }
+    // What was already waiting when the line opened.
+    QTimer::singleShot(0, &capture, &CaptureLine::receive);
+    loop.exec();
+
+    if (status == kExitOk) {
+        capture.closeQuietly(); // "Done" is the last word of a complete capture
+        return kExitOk;
+    }
+    capture.unload();
     return kExitFailed;
 }
 

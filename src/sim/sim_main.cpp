@@ -138,8 +138,9 @@ int main(int argc, char **argv)
     });
     QObject::connect(&engine, &SimEngine::recordSent, &app, [&] {
         std::fprintf(stderr, "korvel-sim: record sent\n");
+        // The reader takes the last chunk before the line goes.
         if (once)
-            QCoreApplication::quit();
+            QTimer::singleShot(1000, &app, &QCoreApplication::quit);
         else if (lineOpen && repeatMs > 0)
             nextRecord.start(repeatMs);
     });

@@ -1,0 +1,62 @@
+#pragma once
+// The download road as the capture window and korvel-cli both drive it: the line set-up at load,
+// the capture file's choice, every arrival through the capture protocol, and the unload.
+
+#include "capture/CaptureSession.h"
+#include "shell/UiInterfaces.h"
+#include "target/SerialLine.h"
+
+#include <QDate>
+#include <QObject>
+
+namespace korvel {
+
+class CaptureLine : public QObject {
+    Q_OBJECT
+public:
+    CaptureLine(SerialLine &line, StatusLine &status, Prompter &prompter, QObject *parent = nullptr);
+    ~CaptureLine() override;
+
+    // The load: idle, the port ("COMMPORT" + 1 unless a device is given) opened at 19200,n,8,1,
+    // "Connected ". A port that cannot be opened is reported in a message naming the device and
+    // the reason, and the status reads "NOT Connected ". False then.
+    bool load(const QString &device = QString());
+
+    // Save As: asks for the capture file; a cancel changes nothing.
+    void saveAs(FileChooser &files);
+    // The capture file chosen: the capture is armed for it.
+    void arm(const QString &fileName);
+
+    // The receive handler: takes what arrived, shows it, and passes it to the protocol.
+    void receive();
+
+    // The unload: the capture file is closed and the line with it; "NOT Connected ".
+    void unload();
+    // Ends without the unload's status text (korvel-cli's last word after a complete record is
+    // "Done").
+    void closeQuietly();
+
+    const CaptureSession &session() const { return m_session; }
+    SerialLine &line() { return m_line; }
+
+    // "Ostrel MM-DD-YYYY.txt" for the day the dialog opens.
+    static QString SuggestedFileName(const QDate &day);
+
+signals:
+    // A chunk as it arrived, for the terminal area.
+    void shown(const QByteArray &chunk);
+    // A word of the program's own for the terminal area: a failed write, a lost line.
+    void note(const QString &text);
+    // The record ended ("Done").
+    void recordDone();
+    void lineLost(const QString &reason);
+
+private:
+    SerialLine &m_line;
+    StatusLine &m_status;
+    Prompter &m_prompter;
+    CaptureSession m_session;
+    bool m_unloaded = false;
+};
+
+} // namespace korvel

@@ -1,0 +1,97 @@
+#pragma once
+// The serial line as the program uses it: one interface for the capture line and the
+// bootstrap-loader link, whichever the platform's port is. A test may put a scripted line in
+// its place.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+namespace korvel {
+
+// "19200,N,8,1": speed, parity (N, E, O, M, S), data bits, stop bits (1, 1.5, 2).
+struct LineSettings {
+    int baud = 9600;
+    QChar parity = QLatin1Char('N');
+    int dataBits = 8;
+    QString stopBits = QStringLiteral("1");
+};
+
+// nullopt when the text does not read as a settings string.
+std::optional<LineSettings> ParseLineSettings(const QString &text);
+
+// The line's event codes, as the firmware window reports them.
+enum LineEvent {
+    LineBreak = 1001,
+    LineFraming = 1004,
+    LineOverrun = 1006,
+    LineReceiveOverflow = 1008,
+    LineParity = 1009,
+    LineTransmitFull = 1010,
+    LineUnexpected = 1011,
+};
+
+class SerialLine : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // "Com n" (1 to 6), resolved to a device when the port opens; or a device by its path.
+    virtual void setPortNumber(int n) = 0;
+    virtual void setDevice(const QString &device) = 0;
+    virtual QString device() const = 0;
+
+    // Opens the port; false with the system's reason when it cannot be opened.
+    virtual bool open(QString *reason = nullptr) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // Takes effect at once while the port is open; reads back the text as set. False when the text
+    // is not a settings string (nothing changes then).
+    virtual bool setSettings(const QString &text) = 0;
+    virtual QString settings() const = 0;
+
+    // Queues the text as single bytes and returns at once; the bytes leave in order.
+    virtual void send(const QByteArray &bytes) = 0;
+    // Received bytes not read yet.
+    virtual qint64 waiting() const = 0;
+    // Takes the waiting bytes: all of them while the read length is 0, else at most that many.
+    virtual QByteArray read() = 0;
+    virtual void setReadLength(int length) = 0;
+
+signals:
+    void dataArrived();
+    void lineError(int code);
+    // The device went away or hung up; the line is closed.
+    void lineLost(const QString &reason);
+};
+
+// The platform's serial port. Bytes in and out are logged under "korvel.serial.wire" when that
+// category is enabled (QT_LOGGING_RULES="korvel.serial.wire.debug=true").
+class SerialPortLine : public SerialLine {
+    Q_OBJECT
+public:
+    explicit SerialPortLine(QObject *parent = nullptr);
+    ~SerialPortLine() override;
+
+    void setPortNumber(int n) override;
+    void setDevice(const QString &device) override;
+    QString device() const override;
+    bool open(QString *reason = nullptr) override;
+    void close() override;
+    bool isOpen() const override;
+    bool setSettings(const QString &text) override;
+    QString settings() const override;
+    void send(const QByteArray &bytes) override;
+    qint64 waiting() const override;
+    QByteArray read() override;
+    void setReadLength(int length) override;
+
+private:
+    struct Private;
+    Private *d;
+};
+
+} // namespace korvel

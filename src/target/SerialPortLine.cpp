@@ -1,0 +1,241 @@
+#include "settings/Settings.h"
+#include "target/SerialLine.h"
+
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QTimer>
+
+#include <algorithm>
+
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#endif
+
+Q_LOGGING_CATEGORY(lcWire, "korvel.serial.wire", QtWarningMsg)
+
+namespace korvel {
+
+std::optional<LineSettings> ParseLineSettings(const QString &text)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^\\s*(\\d+)\\s*,\\s*([NEOMS])\\s*,\\s*([5-8])\\s*,\\s*(1|1\\.5|2)\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    LineSettings s;
+    bool ok = false;
+    s.baud = m.captured(1).toInt(&ok);
+    if (!ok || s.baud <= 0)
+        return std::nullopt;
+    s.parity = m.captured(2).at(0).toUpper();
+    s.dataBits = m.captured(3).toInt();
+    s.stopBits = m.captured(4);
+    return s;
+}
+
+namespace {
+
+QSerialPort::Parity ToParity(QChar p)
+{
+    switch (p.toLatin1()) {
+    case 'E': return QSerialPort::EvenParity;
+    case 'O': return QSerialPort::OddParity;
+    case 'M': return QSerialPort::MarkParity;
+    case 'S': return QSerialPort::SpaceParity;
+    default: return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits ToStopBits(const QString &s)
+{
+    if (s == QLatin1String("2"))
+        return QSerialPort::TwoStop;
+    if (s == QLatin1String("1.5"))
+        return QSerialPort::OneAndHalfStop;
+    return QSerialPort::OneStop;
+}
+
+} // namespace
+
+struct SerialPortLine::Private {
+    QSerialPort port;
+    std::optional<int> number;
+    QString device;
+    QString settings = QStringLiteral("9600,N,8,1");
+    int readLength = 0;
+    bool lost = false;
+#ifdef Q_OS_LINUX
+    serial_icounter_struct counts{};
+    bool countsKnown = false;
+    bool countersWork = true;
+#endif
+
+    void apply(const LineSettings &s)
+    {
+        port.setBaudRate(s.baud);
+        port.setParity(ToParity(s.parity));
+        port.setDataBits(QSerialPort::DataBits(s.dataBits));
+        port.setStopBits(ToStopBits(s.stopBits));
+        port.setFlowControl(QSerialPort::NoFlowControl);
+    }
+};
+
+SerialPortLine::SerialPortLine(QObject *parent) : SerialLine(parent), d(new Private)
+{
+    connect(&d->port, &QSerialPort::readyRead, this, [this] {
+#ifdef Q_OS_LINUX
+        // The driver's error counters, where it keeps them (ptys and many adapters do not).
+        // The port reads errno after its own calls: this one must not leave a trace there.
+        serial_icounter_struct now{};
+        const int savedErrno = errno;
+        const bool counted = d->countersWork && ::ioctl(int(d->port.handle()), TIOCGICOUNT, &now) == 0;
+        errno = savedErrno;
+        d->countersWork = counted;
+        if (counted) {
+            if (d->countsKnown) {
+                if (now.brk != d->counts.brk)
+                    emit lineError(LineBreak);
+                if (now.frame != d->counts.frame)
+                    emit lineError(LineFraming);
+                if (now.overrun != d->counts.overrun)
+                    emit lineError(LineOverrun);
+                if (now.buf_overrun != d->counts.buf_overrun)
+                    emit lineError(LineReceiveOverflow);
+                if (now.parity != d->counts.parity)
+                    emit lineError(LineParity);
+            }
+            d->counts = now;
+            d->countsKnown = true;
+        }
+#endif
+        emit dataArrived();
+    });
+    connect(&d->port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        switch (error) {
+        case QSerialPort::NoError:
+        case QSerialPort::TimeoutError:
+        case QSerialPort::OpenError:
+        case QSerialPort::DeviceNotFoundError:
+        case QSerialPort::PermissionError:
+        case QSerialPort::NotOpenError:
+        case QSerialPort::UnsupportedOperationError:
+            return;
+        case QSerialPort::ResourceError:
+        case QSerialPort::ReadError: {
+            if (d->lost)
+                return;
+            d->lost = true;
+            const QString reason = d->port.errorString();
+            // What arrived before the line went is still there to be read.
+            if (d->port.bytesAvailable() > 0)
+                emit dataArrived();
+            d->port.clearError();
+            // Closing inside the port's own notification is not safe: do it on the next turn.
+            QTimer::singleShot(0, this, [this, reason] {
+                if (d->port.isOpen() && d->port.bytesAvailable() > 0)
+                    emit dataArrived();
+                d->port.close();
+                emit lineLost(reason);
+            });
+            return;
+        }
+        case QSerialPort::WriteError:
+            emit lineError(LineTransmitFull);
+            return;
+        default:
+            emit lineError(LineUnexpected);
+            return;
+        }
+    });
+}
+
+SerialPortLine::~SerialPortLine()
+{
+    d->port.close();
+    delete d;
+}
+
+void SerialPortLine::setPortNumber(int n)
+{
+    d->number = n;
+    d->device.clear();
+}
+
+void SerialPortLine::setDevice(const QString &device)
+{
+    d->device = device;
+    d->number.reset();
+}
+
+QString SerialPortLine::device() const { return d->number ? ResolveComPort(*d->number) : d->device; }
+
+bool SerialPortLine::open(QString *reason)
+{
+    if (d->port.isOpen())
+        return true;
+    const QString name = device();
+    d->port.setPortName(name);
+    d->lost = false;
+#ifdef Q_OS_LINUX
+    d->countsKnown = false;
+    d->countersWork = true;
+#endif
+    if (const auto s = ParseLineSettings(d->settings))
+        d->apply(*s);
+    if (!d->port.open(QIODevice::ReadWrite)) {
+        if (reason)
+            *reason = d->port.errorString();
+        d->port.clearError();
+        return false;
+    }
+    if (const auto s = ParseLineSettings(d->settings))
+        d->apply(*s);
+    d->port.setReadBufferSize(0);
+    return true;
+}
+
+void SerialPortLine::close() { d->port.close(); }
+
+bool SerialPortLine::isOpen() const { return d->port.isOpen(); }
+
+bool SerialPortLine::setSettings(const QString &text)
+{
+    const auto s = ParseLineSettings(text);
+    if (!s)
+        return false;
+    d->settings = text;
+    if (d->port.isOpen())
+        d->apply(*s);
+    return true;
+}
+
+QString SerialPortLine::settings() const { return d->settings; }
+
+void SerialPortLine::send(const QByteArray &bytes)
+{
+    if (!d->port.isOpen())
+        return;
+    qCDebug(lcWire).noquote() << "out" << bytes.toPercentEncoding(" ");
+    d->port.write(bytes);
+}
+
+qint64 SerialPortLine::waiting() const { return d->port.isOpen() ? d->port.bytesAvailable() : 0; }
+
+QByteArray SerialPortLine::read()
+{
+    if (!d->port.isOpen())
+        return {};
+    const QByteArray bytes = d->readLength > 0 ? d->port.read(d->readLength) : d->port.readAll();
+    if (!bytes.isEmpty())
+        qCDebug(lcWire).noquote() << "in" << bytes.toPercentEncoding(" ");
+    return bytes;
+}
+
+void SerialPortLine::setReadLength(int length) { d->readLength = std::max(0, length); }
+
+} // namespace korvel
