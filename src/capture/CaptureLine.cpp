@@ -22,7 +22,10 @@ CaptureLine::CaptureLine(SerialLine &line, StatusLine &status, Prompter &prompte
     });
 }
 
-CaptureLine::~CaptureLine() { unload(); }
+CaptureLine::~CaptureLine()
+{
+    unload();
+}
 
 QString CaptureLine::SuggestedFileName(const QDate &day)
 {
@@ -33,9 +36,8 @@ bool CaptureLine::load(const QString &device)
 {
     m_unloaded = false;
     if (device.isEmpty())
-        m_line.setPortNumber(SettingNumber(GetSetting(AppTitle(), QStringLiteral("Configuration"),
-                                                      QStringLiteral("COMMPORT"), 0)) +
-                             1);
+        m_line.setPortNumber(
+            SettingNumber(GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("COMMPORT"), 0)) + 1);
     else
         m_line.setDevice(device);
     QString reason;

@@ -34,7 +34,10 @@ void syncToDisk(QFile &file)
 
 CaptureSession::CaptureSession(StatusLine &status) : m_status(status) {}
 
-CaptureSession::~CaptureSession() { close(); }
+CaptureSession::~CaptureSession()
+{
+    close();
+}
 
 bool CaptureSession::arm(const QString &fileName, QString *error)
 {

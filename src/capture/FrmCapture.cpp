@@ -47,13 +47,25 @@ FrmCapture::FrmCapture(WindowContext context, QWidget *parent, std::unique_ptr<S
 }
 
 // The unload: the capture file closes, "NOT Connected ", the line goes with the window.
-FrmCapture::~FrmCapture() { m_capture->unload(); }
+FrmCapture::~FrmCapture()
+{
+    m_capture->unload();
+}
 
-QList<QMenu *> FrmCapture::windowMenus() const { return {m_menu}; }
+QList<QMenu *> FrmCapture::windowMenus() const
+{
+    return {m_menu};
+}
 
-void FrmCapture::mnuFileSaveAs_Click() { m_capture->saveAs(m_context.files); }
+void FrmCapture::mnuFileSaveAs_Click()
+{
+    m_capture->saveAs(m_context.files);
+}
 
-void FrmCapture::mnuFileExit_Click() { closeWindow(); }
+void FrmCapture::mnuFileExit_Click()
+{
+    closeWindow();
+}
 
 // The terminal shows the instrument's lines as they come; a chunk may end in mid-line.
 void FrmCapture::show(const QByteArray &chunk)
@@ -69,6 +81,9 @@ void FrmCapture::show(const QByteArray &chunk)
         bar->setValue(bar->maximum());
 }
 
-void FrmCapture::showNote(const QString &text) { show(text.toLatin1()); }
+void FrmCapture::showNote(const QString &text)
+{
+    show(text.toLatin1());
+}
 
 } // namespace korvel

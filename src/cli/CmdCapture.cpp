@@ -59,9 +59,8 @@ int RunCapture(const QStringList &args, Trail &trail)
         std::fwrite(chunk.constData(), 1, size_t(chunk.size()), stdout);
         std::fflush(stdout);
     });
-    QObject::connect(&capture, &CaptureLine::note, [](const QString &text) {
-        std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(text.trimmed()));
-    });
+    QObject::connect(&capture, &CaptureLine::note,
+                     [](const QString &text) { std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(text.trimmed())); });
     QObject::connect(&capture, &CaptureLine::recordDone, &loop, [&] {
         status = kExitOk;
         loop.quit();

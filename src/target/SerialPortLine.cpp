@@ -43,11 +43,16 @@ namespace {
 QSerialPort::Parity ToParity(QChar p)
 {
     switch (p.toLatin1()) {
-    case 'E': return QSerialPort::EvenParity;
-    case 'O': return QSerialPort::OddParity;
-    case 'M': return QSerialPort::MarkParity;
-    case 'S': return QSerialPort::SpaceParity;
-    default: return QSerialPort::NoParity;
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
     }
 }
 
@@ -172,7 +177,10 @@ void SerialPortLine::setDevice(const QString &device)
     d->number.reset();
 }
 
-QString SerialPortLine::device() const { return d->number ? ResolveComPort(*d->number) : d->device; }
+QString SerialPortLine::device() const
+{
+    return d->number ? ResolveComPort(*d->number) : d->device;
+}
 
 bool SerialPortLine::open(QString *reason)
 {
@@ -199,9 +207,15 @@ bool SerialPortLine::open(QString *reason)
     return true;
 }
 
-void SerialPortLine::close() { d->port.close(); }
+void SerialPortLine::close()
+{
+    d->port.close();
+}
 
-bool SerialPortLine::isOpen() const { return d->port.isOpen(); }
+bool SerialPortLine::isOpen() const
+{
+    return d->port.isOpen();
+}
 
 bool SerialPortLine::setSettings(const QString &text)
 {
@@ -214,7 +228,10 @@ bool SerialPortLine::setSettings(const QString &text)
     return true;
 }
 
-QString SerialPortLine::settings() const { return d->settings; }
+QString SerialPortLine::settings() const
+{
+    return d->settings;
+}
 
 void SerialPortLine::send(const QByteArray &bytes)
 {
@@ -224,7 +241,10 @@ void SerialPortLine::send(const QByteArray &bytes)
     d->port.write(bytes);
 }
 
-qint64 SerialPortLine::waiting() const { return d->port.isOpen() ? d->port.bytesAvailable() : 0; }
+qint64 SerialPortLine::waiting() const
+{
+    return d->port.isOpen() ? d->port.bytesAvailable() : 0;
+}
 
 QByteArray SerialPortLine::read()
 {
@@ -236,6 +256,9 @@ QByteArray SerialPortLine::read()
     return bytes;
 }
 
-void SerialPortLine::setReadLength(int length) { d->readLength = std::max(0, length); }
+void SerialPortLine::setReadLength(int length)
+{
+    d->readLength = std::max(0, length);
+}
 
 } // namespace korvel

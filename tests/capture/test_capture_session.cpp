@@ -27,9 +27,9 @@ void TestCaptureSession::chunks_data()
                             << QByteArrayList{"idle text\r\n", "x FLIGHT 1\r\n", "12/04/26 10:00:00,1\r\n", "END\r\n",
                                               "FLIGHT again\r\n"}
                             << QByteArray("x FLIGHT 1\r\n12/04/26 10:00:00,1\r\nEND\r\n") << 0 << true;
-    QTest::newRow("lower case, still arriving") << QByteArrayList{}
-                                                << QByteArrayList{"flight\r\n", "12/04/26 10:00:00,1\r\n"}
-                                                << QByteArray("flight\r\n12/04/26 10:00:00,1\r\n") << 2 << false;
+    QTest::newRow("lower case, still arriving")
+        << QByteArrayList{} << QByteArrayList{"flight\r\n", "12/04/26 10:00:00,1\r\n"}
+        << QByteArray("flight\r\n12/04/26 10:00:00,1\r\n") << 2 << false;
     QTest::newRow("start and end in one chunk") << QByteArrayList{} << QByteArrayList{"a FLIGHT b END c", "more"}
                                                 << QByteArray("a FLIGHT b END c") << 0 << true;
     QTest::newRow("flight wins over cal") << QByteArrayList{} << QByteArrayList{"CAL FLIGHT\r\n", "end\r\n"}

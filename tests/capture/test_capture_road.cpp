@@ -1,0 +1,234 @@
+// The download road end to end over a pseudo-terminal against the simulated instrument: the
+// capture line as the window and korvel-cli drive it, the capture window itself, and korvel-cli
+// capture as a process.
+#include "capture/CaptureLine.h"
+#include "capture/FrmCapture.h"
+#include "settings/Settings.h"
+#include "sim/SimEngine.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace korvel;
+using namespace korvel::sim;
+using namespace korvel::test;
+
+namespace {
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+// The simulator registered as "Com 1", the program's default port.
+struct Instrument {
+    IsolatedSettings settings;
+    SimEngine engine;
+    Instrument()
+    {
+        if (!engine.open())
+            qFatal("no pseudo-terminal");
+        SaveSetting(AppTitle(), QStringLiteral("Ports"), QStringLiteral("COM1"), engine.slavePath());
+    }
+    // Sends and waits until the record has left and the reader has had time to take it.
+    bool play(const CaptureScript &script, const std::function<bool()> &done)
+    {
+        engine.sendCapture(script);
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 15000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return done();
+    }
+};
+
+} // namespace
+
+class TestCaptureRoad : public QObject {
+    Q_OBJECT
+
+private slots:
+    void flightAndCalibrationRecordsAreSavedByteForByte()
+    {
+        Instrument instrument;
+        RecordingUi ui;
+        SerialPortLine line;
+        CaptureLine capture(line, ui, ui);
+        QVERIFY(capture.load());
+        QCOMPARE(ui.statuses, QStringList{"Connected "});
+        QTRY_COMPARE(instrument.engine.lineBaud(), 19200);
+
+        // A record that comes before the file is chosen is shown, never written.
+        QSignalSpy shown(&capture, &CaptureLine::shown);
+        const QByteArray early = GenerateFlight(3);
+        QVERIFY(instrument.play({early, QByteArray(), false}, [&] { return shown.count() >= 2; }));
+        QTest::qWait(300);
+        QCOMPARE(capture.session().CaptureState(), 0);
+
+        QTemporaryDir dir;
+        const QString flightFile = dir.filePath("flight.txt");
+        capture.arm(flightFile);
+        QCOMPARE(ui.statuses.last(), "Capture Data To:" + flightFile);
+        QCOMPARE(capture.session().CaptureState(), 1);
+        const QByteArray flight = GenerateFlight(40);
+        QSignalSpy done(&capture, &CaptureLine::recordDone);
+        // Paced as the line carries it, with talk before the record.
+        CaptureScript paced{flight, "MENU\r\nSEND? \r\n", true};
+        paced.charactersPerSecond = 19200;
+        QVERIFY(instrument.play(paced, [&] { return done.count() == 1; }));
+        QCOMPARE(ui.statuses.last(), QStringLiteral("Done"));
+        QCOMPARE(ReadAll(flightFile), flight);
+
+        const QString calFile = dir.filePath("cal.txt");
+        capture.arm(calFile);
+        const QByteArray cal = GenerateCalibration();
+        QVERIFY(instrument.play({cal, QByteArray(), false}, [&] { return done.count() == 2; }));
+        QCOMPARE(ReadAll(calFile), cal);
+        QCOMPARE(capture.session().CalEndCount(), 5);
+
+        // After "Done" a further record is only shown.
+        const qint64 before = QFileInfo(calFile).size();
+        shown.clear();
+        QVERIFY(instrument.play({early, QByteArray(), false}, [&] { return shown.count() >= 2; }));
+        QCOMPARE(QFileInfo(calFile).size(), before);
+
+        capture.unload();
+        QCOMPARE(ui.statuses.last(), QStringLiteral("NOT Connected "));
+        QVERIFY(ui.messages.isEmpty());
+    }
+
+    void aHangUpMidRecordKeepsWhatCame()
+    {
+        Instrument instrument;
+        RecordingUi ui;
+        SerialPortLine line;
+        CaptureLine capture(line, ui, ui);
+        QVERIFY(capture.load());
+        QTemporaryDir dir;
+        const QString file = dir.filePath("cut.txt");
+        capture.arm(file);
+        QSignalSpy lost(&capture, &CaptureLine::lineLost);
+        QSignalSpy notes(&capture, &CaptureLine::note);
+        CaptureScript script{GenerateFlight(60), QByteArray(), false};
+        script.hangUpAfter = 2000;
+        QVERIFY(instrument.play(script, [&] { return lost.count() == 1; }));
+        QCOMPARE(ReadAll(file), script.record.left(2000));
+        QCOMPARE(capture.session().CaptureState(), 2);
+        QCOMPARE(notes.count(), 1);
+        QVERIFY(notes[0][0].toString().contains("lost"));
+        capture.unload();
+        QCOMPARE(ui.statuses.last(), QStringLiteral("NOT Connected "));
+        QCOMPARE(ReadAll(file), script.record.left(2000));
+    }
+
+    void windowDownloadsIntoTheChosenFile()
+    {
+        Instrument instrument;
+        AppState state;
+        RecordingUi ui;
+        ScriptedFileChooser files;
+        QTemporaryDir dir;
+        const QString file = dir.filePath("window.txt");
+        auto window = std::make_unique<FrmCapture>(WindowContext{state, ui, ui, files});
+        QCOMPARE(window->windowTitle(), QStringLiteral("Korvel Data Capture"));
+        QCOMPARE(ui.statuses, QStringList{"Connected "});
+        QCOMPARE(window->CaptureState(), 0);
+
+        auto *menu = window->findChild<QMenu *>("mnuFile");
+        QCOMPARE(window->windowMenus(), QList<QMenu *>{menu});
+        QStringList items;
+        for (QAction *a : menu->actions())
+            items << a->objectName() + "=" + (a->isSeparator() ? "-" : a->text());
+        QCOMPARE(items, (QStringList{"mnuFileSaveAs=Save &As...", "mnuFile00=-", "mnuFile01=-", "mnuFileExit=E&xit"}));
+        QCOMPARE(menu->title(), QStringLiteral("&File"));
+
+        // A cancelled Save As changes nothing.
+        files.answers = {std::nullopt};
+        window->findChild<QAction *>("mnuFileSaveAs")->trigger();
+        QCOMPARE(window->CaptureState(), 0);
+        QCOMPARE(ui.statuses.size(), 1);
+        const FileDialogRequest &request = files.requests[0];
+        QCOMPARE(request.title, QStringLiteral("Data Log File Name"));
+        QCOMPARE(request.filter, QStringLiteral("*.txt"));
+        QCOMPARE(request.defaultExtension, QStringLiteral("txt"));
+        QCOMPARE(request.initialFileName, "Ostrel " + QDate::currentDate().toString("MM-dd-yyyy") + ".txt");
+        QCOMPARE(request.folder, QCoreApplication::applicationDirPath());
+        QCOMPARE(CaptureLine::SuggestedFileName(QDate(2026, 12, 4)), QStringLiteral("Ostrel 12-04-2026.txt"));
+
+        files.answers = {file};
+        window->findChild<QAction *>("mnuFileSaveAs")->trigger();
+        QCOMPARE(window->CaptureState(), 1);
+
+        // Closing in the middle of a record keeps the chunks received so far.
+        const QByteArray flight = GenerateFlight(200);
+        CaptureScript script{flight, QByteArray(), true};
+        script.charactersPerSecond = 19200;
+        auto *terminal = window->findChild<QPlainTextEdit *>("SaxComm");
+        QVERIFY(terminal && terminal->isReadOnly());
+        QVERIFY(instrument.play(script, [&] { return QFileInfo(file).size() > 3000; }));
+        QCOMPARE(window->CaptureState(), 2);
+        QVERIFY(terminal->toPlainText().startsWith("FLIGHT"));
+        window.reset();
+        QCOMPARE(ui.statuses.last(), QStringLiteral("NOT Connected "));
+        const QByteArray kept = ReadAll(file);
+        QVERIFY(kept.size() > 3000 && kept.size() < flight.size());
+        QVERIFY(flight.startsWith(kept));
+        QTest::qWait(200);
+        QCOMPARE(ReadAll(file), kept);
+    }
+
+    void windowSaysWhenThePortWillNotOpen()
+    {
+        IsolatedSettings settings;
+        SaveSetting(AppTitle(), "Ports", "COM2", "/dev/no-such-capture-port");
+        SaveSetting(AppTitle(), "Configuration", "COMMPORT", "1");
+        AppState state;
+        RecordingUi ui;
+        ScriptedFileChooser files;
+        FrmCapture window(WindowContext{state, ui, ui, files});
+        QCOMPARE(ui.messages.size(), 1);
+        QCOMPARE(ui.messages[0].caption, AppTitle());
+        QVERIFY(ui.messages[0].text.contains("/dev/no-such-capture-port"));
+        QCOMPARE(ui.statuses, QStringList{"NOT Connected "});
+    }
+
+    void cliCapturesOneRecord()
+    {
+        Instrument instrument;
+        QTemporaryDir dir;
+        const QString file = dir.filePath("cli.txt");
+        QProcess cli;
+        cli.start(BinDir() + "/korvel-cli",
+                  {"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file});
+        QVERIFY(cli.waitForStarted());
+        const QByteArray flight = GenerateFlight(20);
+        QElapsedTimer t;
+        t.start();
+        while (instrument.engine.lineBaud() != 19200 && t.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QVERIFY(instrument.play({flight, "before\r\n", false}, [&] { return cli.state() == QProcess::NotRunning; }));
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(ReadAll(file), flight);
+        QCOMPARE(cli.readAllStandardOutput(), "before\r\n" + flight);
+        QCOMPARE(QString::fromLatin1(cli.readAllStandardError()),
+                 "status: Connected \nstatus: Capture Data To:" + file + "\nstatus: Done\n");
+
+        // No record within the time: the unload, exit 1.
+        QProcess idle;
+        idle.start(BinDir() + "/korvel-cli",
+                   {"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "0.3", file});
+        QVERIFY(idle.waitForFinished(10000));
+        QCOMPARE(idle.exitCode(), 1);
+        QVERIFY(idle.readAllStandardError().endsWith("status: NOT Connected \n"));
+        QCOMPARE(ReadAll(file), QByteArray());
+    }
+};
+
+QTEST_MAIN(TestCaptureRoad)
+#include "test_capture_road.moc"

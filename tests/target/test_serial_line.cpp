@@ -1,0 +1,114 @@
+// The serial line over a pseudo-terminal: settings strings, speed seen by the far end, bytes
+// both ways, read length, a device that is not there, and a line that goes away.
+#include "settings/Settings.h"
+#include "sim/SimEngine.h"
+#include "support/TestSupport.h"
+#include "target/SerialLine.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace korvel;
+using namespace korvel::sim;
+
+class TestSerialLine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void settingsStrings_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<QString>("parity");
+        QTest::newRow("capture") << "19200,n,8,1" << true << 19200 << "N";
+        QTest::newRow("loader") << "115200,N,8,1" << true << 115200 << "N";
+        QTest::newRow("even, blanks") << " 9600 , e , 7 , 2 " << true << 9600 << "E";
+        QTest::newRow("one and a half") << "4800,O,8,1.5" << true << 4800 << "O";
+        QTest::newRow("no speed") << ",N,8,1" << false << 0 << "";
+        QTest::newRow("bad parity") << "9600,X,8,1" << false << 0 << "";
+        QTest::newRow("bad bits") << "9600,N,9,1" << false << 0 << "";
+        QTest::newRow("short") << "9600,N,8" << false << 0 << "";
+        QTest::newRow("zero") << "0,N,8,1" << false << 0 << "";
+    }
+    void settingsStrings()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        const auto s = ParseLineSettings(text);
+        QCOMPARE(s.has_value(), valid);
+        if (valid) {
+            QFETCH(int, baud);
+            QFETCH(QString, parity);
+            QCOMPARE(s->baud, baud);
+            QCOMPARE(QString(s->parity), parity);
+        }
+    }
+
+    void talksOverAPseudoTerminal()
+    {
+        SimEngine engine;
+        QVERIFY(engine.open());
+        SerialPortLine line;
+        line.setDevice(engine.slavePath());
+        QCOMPARE(line.device(), engine.slavePath());
+        QVERIFY(!line.isOpen());
+        QVERIFY(line.setSettings(QStringLiteral("19200,n,8,1")));
+        QString reason;
+        QVERIFY2(line.open(&reason), qPrintable(reason));
+        QTRY_COMPARE(engine.lineBaud(), 19200);
+
+        // A new speed while open applies at once and reads back as set.
+        QVERIFY(line.setSettings(QStringLiteral("38400,N,8,1")));
+        QCOMPARE(line.settings(), QStringLiteral("38400,N,8,1"));
+        QTRY_COMPARE(engine.lineBaud(), 38400);
+        QVERIFY(!line.setSettings(QStringLiteral("fast")));
+        QCOMPARE(line.settings(), QStringLiteral("38400,N,8,1"));
+
+        line.send(QByteArray("B\xB5\r", 3));
+        QTRY_COMPARE(engine.received(), QByteArray("B\xB5\r", 3));
+
+        QSignalSpy arrived(&line, &SerialLine::dataArrived);
+        engine.sendCapture({"FLIGHT 1\r\nEND\r\n", QByteArray(), false});
+        QTRY_COMPARE(line.waiting(), qint64(15));
+        QVERIFY(arrived.count() >= 1);
+        line.setReadLength(4);
+        QCOMPARE(line.read(), QByteArray("FLIG"));
+        QCOMPARE(line.waiting(), qint64(11));
+        line.setReadLength(0);
+        QCOMPARE(line.read(), QByteArray("HT 1\r\nEND\r\n"));
+        QCOMPARE(line.waiting(), qint64(0));
+
+        // The far end hangs up: the line says so once and closes.
+        QSignalSpy lost(&line, &SerialLine::lineLost);
+        engine.hangUp();
+        QTRY_COMPARE(lost.count(), 1);
+        QVERIFY(!line.isOpen());
+        QCOMPARE(line.read(), QByteArray());
+        QCOMPARE(line.waiting(), qint64(0));
+    }
+
+    void aMissingDeviceGivesTheReason()
+    {
+        SerialPortLine line;
+        line.setDevice(QStringLiteral("/dev/no-such-serial-device"));
+        QString reason;
+        QVERIFY(!line.open(&reason));
+        QVERIFY(!reason.isEmpty());
+        QVERIFY(!line.isOpen());
+        line.send("ignored"); // a closed line takes nothing and does not fail
+        QCOMPARE(line.read(), QByteArray());
+    }
+
+    void portNumbersResolveThroughTheSettings()
+    {
+        test::IsolatedSettings settings;
+        SaveSetting(AppTitle(), QStringLiteral("Ports"), QStringLiteral("COM3"), QStringLiteral("/dev/ttyTEST3"));
+        SerialPortLine line;
+        line.setPortNumber(3);
+        QCOMPARE(line.device(), QStringLiteral("/dev/ttyTEST3"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialLine)
+#include "test_serial_line.moc"
