@@ -7,7 +7,9 @@
 // eye (About and the splash as their own pictures).
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmSplash.h"
+#include "settings/Settings.h"
 #include "shell/MainOstrel.h"
+#include "sim/SimEngine.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +19,8 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPaintEvent>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QTimer>
 
@@ -100,8 +104,22 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
     window.mdiArea()->closeAllSubWindows();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
-    trigger("mnuflight");
-    save(window, dir, QStringLiteral("capture"));
+    // The capture window on the simulated instrument, registered as "Com 1" in a store of its own.
+    QTemporaryDir store;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
+    sim::SimEngine instrument;
+    if (instrument.open()) {
+        SaveSetting(AppTitle(), QStringLiteral("Ports"), QStringLiteral("COM1"), instrument.slavePath());
+        ui.next = store.filePath(QStringLiteral("download.txt"));
+        trigger("mnuflight");
+        window.findChild<QAction *>(QStringLiteral("mnuFileSaveAs"))->trigger();
+        instrument.sendCapture({sim::GenerateFlight(60), QByteArray("MENU\r\n"), false});
+        QElapsedTimer wait;
+        wait.start();
+        while (wait.elapsed() < 1500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        save(window, dir, QStringLiteral("capture"));
+    }
 
     trigger("mnuAbout");
     if (auto *about = window.findChild<frmAbout *>())
