@@ -19,9 +19,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPaintEvent>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>

@@ -127,6 +127,29 @@ private slots:
         QCOMPARE(ReadAll(file), script.record.left(2000));
     }
 
+    // A disk that refuses the bytes: said once, and the capture stops.
+    void aFailedWriteIsToldOnceAndStopsTheCapture()
+    {
+        if (!QFileInfo::exists("/dev/full"))
+            QSKIP("needs a device that is always full");
+        Instrument instrument;
+        RecordingUi ui;
+        SerialPortLine line;
+        CaptureLine capture(line, ui, ui);
+        QVERIFY(capture.load());
+        QSignalSpy notes(&capture, &CaptureLine::note);
+        QSignalSpy shown(&capture, &CaptureLine::shown);
+        capture.arm("/dev/full");
+        QCOMPARE(capture.session().CaptureState(), 1);
+        QVERIFY(instrument.play({GenerateFlight(30), QByteArray(), false}, [&] { return notes.count() >= 1; }));
+        QTest::qWait(400);
+        QVERIFY(shown.count() >= 2);
+        QCOMPARE(notes.count(), 1);
+        QVERIFY(notes[0][0].toString().contains("Capture stopped"));
+        QCOMPARE(capture.session().CaptureState(), 0);
+        QVERIFY(!capture.session().fileOpen());
+    }
+
     void windowDownloadsIntoTheChosenFile()
     {
         Instrument instrument;

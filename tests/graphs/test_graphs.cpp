@@ -6,6 +6,7 @@
 
 #include <QPushButton>
 #include <QTest>
+#include <qcustomplot.h>
 
 #include <cmath>
 
@@ -50,6 +51,12 @@ struct Bench {
     }
     void record(Graph &g) { g.setCallLog(&log); }
 };
+
+QByteArray ReadHead(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.read(4) : QByteArray();
+}
 
 float Value(const GraphModel &m, int set, int point)
 {
@@ -396,6 +403,27 @@ private slots:
         QCOMPARE(window.graphView(2)->readoutAt(2.2).left(8), QStringLiteral("10:00:06"));
         QVERIFY(window.graphView(2)->readoutAt(2).contains(QStringLiteral("RPM / 10: 10.1")));
         QCOMPARE(window.graphView(2)->readoutAt(99), QString());
+
+        // A closer look labels the axis by the time of day; the whole flight comes back with the
+        // build's own labels. Pictures go out as PNG or PDF by the name's extension.
+        GraphView *view = window.graphView(2);
+        QCPAxis *x = view->plot()->xAxis;
+        x->setRange(1, 3);
+        QVector<double> ticks;
+        QVector<QString> labels;
+        x->ticker()->generate(x->range(), QLocale(), 'g', 6, ticks, nullptr, &labels);
+        QVERIFY(labels.contains(QStringLiteral("10:00:12")));
+        view->resetZoom();
+        QCOMPARE(x->range().lower, 0.0);
+        QCOMPARE(x->range().upper, 4.0);
+        x->ticker()->generate(x->range(), QLocale(), 'g', 6, ticks, nullptr, &labels);
+        QCOMPARE(labels.first(), QStringLiteral("10:00:00"));
+        QCOMPARE(labels.last(), QStringLiteral("10:00:24"));
+        QTemporaryDir dir;
+        QVERIFY(view->saveImage(dir.filePath("g.png")));
+        QVERIFY(view->saveImage(dir.filePath("g.pdf")));
+        QCOMPARE(ReadHead(dir.filePath("g.png")), QByteArray("\x89PNG"));
+        QCOMPARE(ReadHead(dir.filePath("g.pdf")), QByteArray("%PDF"));
     }
 };
 
