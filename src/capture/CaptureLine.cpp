@@ -2,8 +2,6 @@
 
 #include "settings/Settings.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 
 namespace korvel {
@@ -57,14 +55,8 @@ bool CaptureLine::load(const QString &device)
 
 void CaptureLine::saveAs(FileChooser &files)
 {
-    const QString folder = QCoreApplication::applicationDirPath();
-    QDir::setCurrent(folder);
-    FileDialogRequest request;
-    request.title = QStringLiteral("Data Log File Name");
-    request.filter = QStringLiteral("*.txt");
-    request.defaultExtension = QStringLiteral("txt");
-    request.initialFileName = SuggestedFileName(QDate::currentDate());
-    request.folder = folder;
+    const FileDialogRequest request =
+        ProgramFolderTextFile(QStringLiteral("Data Log File Name"), SuggestedFileName(QDate::currentDate()));
     try {
         if (const std::optional<QString> name = files.chooseFile(request))
             arm(*name);

@@ -38,6 +38,28 @@ QString TimeLabel(const FlightRecord &record)
 
 namespace {
 
+// One graph shown, the other two hidden, in the order given.
+void ShowOnly(Graph &shown, Graph &hidden, Graph &alsoHidden)
+{
+    shown.setVisible(true);
+    hidden.setVisible(false);
+    alsoHidden.setVisible(false);
+}
+
+// The settings every build writes first, with a meaning the chart does not show.
+void WriteFixedSettings(Graph &graph)
+{
+    graph.setSetting(54, 1);
+    graph.setSetting(18, 0);
+    graph.setSetting(100, 0);
+}
+
+void DeclarePoints(Graph &graph, int count)
+{
+    graph.setNumPoints(count);
+    graph.setSecondPointCount(count);
+}
+
 // The X axis every graph shares: positions 1 to N over an axis from 0 to N - 1.
 void WriteXAxis(Graph &graph, int count)
 {
@@ -73,12 +95,8 @@ void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data)
     g.setTitle(QStringLiteral("Flight Data"));
     g.setSetting(37, 0);
     g.setSetting(35, 100);
-    g.setVisible(true);
-    graphs.graph1.setVisible(false);
-    graphs.graph3.setVisible(false);
-    g.setSetting(54, 1);
-    g.setSetting(18, 0);
-    g.setSetting(100, 0);
+    ShowOnly(g, graphs.graph1, graphs.graph3);
+    WriteFixedSettings(g);
     g.setSetting(71, 2);
 
     if (data.FlightRecordCount) {
@@ -86,8 +104,7 @@ void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data)
         const int points = Points(data);
         const FlightRecordTable &records = data.FlightRecords;
         g.setNumSets(7);
-        g.setNumPoints(count);
-        g.setSecondPointCount(count);
+        DeclarePoints(g, count);
         g.setSetting(59, 6);
         g.setSetting(61, 1);
         g.setSetting(60, 75);
@@ -144,12 +161,8 @@ void BuildCylinderTemperatureGraph(FlightGraphs graphs, const FlightData &data)
     Graph &g = graphs.graph1;
     if (graphs.sizeWindow)
         graphs.sizeWindow();
-    g.setVisible(true);
-    graphs.graph2.setVisible(false);
-    graphs.graph3.setVisible(false);
-    g.setSetting(54, 1);
-    g.setSetting(18, 0);
-    g.setSetting(100, 0);
+    ShowOnly(g, graphs.graph2, graphs.graph3);
+    WriteFixedSettings(g);
     g.setSetting(37, 0);
     g.setSetting(35, 100);
     g.setTitle(QStringLiteral("EGT CHT  Data"));
@@ -165,8 +178,7 @@ void BuildCylinderTemperatureGraph(FlightGraphs graphs, const FlightData &data)
         const int count = *data.FlightRecordCount;
         const int points = Points(data);
         const FlightRecordTable &records = data.FlightRecords;
-        g.setNumPoints(count);
-        g.setSecondPointCount(count);
+        DeclarePoints(g, count);
         WriteXAxis(g, count);
         WriteTickLabels(g, records, points, true);
         for (int i = 1; i <= points; ++i) {
@@ -198,12 +210,8 @@ void BuildEngineDataGraph(FlightGraphs graphs, const FlightData &data)
     Graph &g = graphs.graph3;
     if (graphs.sizeWindow)
         graphs.sizeWindow();
-    g.setVisible(true);
-    graphs.graph2.setVisible(false);
-    graphs.graph1.setVisible(false);
-    g.setSetting(54, 1);
-    g.setSetting(18, 0);
-    g.setSetting(100, 0);
+    ShowOnly(g, graphs.graph2, graphs.graph1);
+    WriteFixedSettings(g);
     g.setSecondCaption(QStringLiteral("Engine Data"));
     g.setNumSets(10);
     if (!data.FlightRecordCount)
@@ -212,8 +220,7 @@ void BuildEngineDataGraph(FlightGraphs graphs, const FlightData &data)
     const int count = *data.FlightRecordCount;
     const int points = Points(data);
     const FlightRecordTable &records = data.FlightRecords;
-    g.setNumPoints(count);
-    g.setSecondPointCount(count);
+    DeclarePoints(g, count);
     WriteXAxis(g, count);
     g.setCurrentSet(2);
     g.setYScaleMode(2);

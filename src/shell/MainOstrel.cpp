@@ -8,8 +8,6 @@
 #include "shell/Twips.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDir>
 #include <QIcon>
 #include <QLabel>
 #include <QLocale>
@@ -298,14 +296,8 @@ void MainOstrel::mnuAbout_Click()
 // wrote to the status line before it gave up stays there.
 void MainOstrel::loadFromDisk()
 {
-    const QString folder = QCoreApplication::applicationDirPath();
-    QDir::setCurrent(folder);
-    FileDialogRequest request;
-    request.title = QStringLiteral("Load Flight Data");
-    request.filter = QStringLiteral("*.txt");
-    request.defaultExtension = QStringLiteral("txt");
-    request.initialFileName = QStringLiteral("*.txt");
-    request.folder = folder;
+    const FileDialogRequest request =
+        ProgramFolderTextFile(QStringLiteral("Load Flight Data"), QStringLiteral("*.txt"));
     try {
         const std::optional<QString> name = files_.chooseFile(request);
         if (name)

@@ -3,6 +3,8 @@
 // show them, korvel-cli writes them to its trail, a test records them. The core never includes a
 // widget header.
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QString>
 
 #include <optional>
@@ -55,6 +57,15 @@ struct FileDialogRequest {
     QString initialFileName;
     QString folder; // where the dialog starts: the program's own folder
 };
+
+// A text file in the program's own folder, which also becomes the current folder so that the
+// dialog starts there.
+inline FileDialogRequest ProgramFolderTextFile(const QString &title, const QString &initialFileName)
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    QDir::setCurrent(folder);
+    return {title, QStringLiteral("*.txt"), QStringLiteral("txt"), initialFileName, folder};
+}
 
 class FileChooser {
 public:
