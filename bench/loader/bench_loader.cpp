@@ -3,7 +3,7 @@
 //   bench_loader [RECORDS]   prints MB/s in process and the two commands' best wall times
 
 #include "flightdata/FlightData.h"
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

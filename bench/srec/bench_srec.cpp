@@ -4,7 +4,7 @@
 //   BUILD/bench/bench_srec [RUNS]
 
 #include "records/RecordReaders.h"
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 // the capture file's choice, every arrival through the capture protocol, and the unload.
 
 #include "capture/CaptureSession.h"
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 #include "target/SerialLine.h"
 
 #include <QDate>

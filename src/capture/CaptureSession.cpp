@@ -1,6 +1,6 @@
 #include "capture/CaptureSession.h"
 
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 
 #ifdef Q_OS_WIN
 #include <io.h>

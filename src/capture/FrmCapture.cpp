@@ -1,6 +1,6 @@
 #include "capture/FrmCapture.h"
 
-#include "shell/Twips.h"
+#include "app/Twips.h"
 
 #include <QMenu>
 #include <QPlainTextEdit>

@@ -3,8 +3,8 @@
 // the instrument sends, and writes the next record to the file chosen with Save As.
 
 #include "capture/CaptureLine.h"
-#include "shell/ChildWindow.h"
-#include "shell/WindowContext.h"
+#include "app/ChildWindow.h"
+#include "app/WindowContext.h"
 
 #include <memory>
 

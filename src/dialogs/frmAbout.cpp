@@ -1,7 +1,7 @@
 #include "dialogs/frmAbout.h"
 
 #include "dialogs/AppVersion.h"
-#include "shell/Twips.h"
+#include "app/Twips.h"
 
 #include <QFileInfo>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 // The About box: title, version, description, and a way to the system-information viewer.
 
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 
 #include <QDialog>
 #include <QStringList>

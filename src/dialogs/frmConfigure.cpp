@@ -2,7 +2,7 @@
 
 #include "records/HexText.h"
 #include "settings/Settings.h"
-#include "shell/Twips.h"
+#include "app/Twips.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

@@ -2,8 +2,8 @@
 // The configuration dialog "Configure": the serial port, the bootstrap-loader speed and the
 // external text editor.
 
-#include "shell/ChildWindow.h"
-#include "shell/WindowContext.h"
+#include "app/ChildWindow.h"
+#include "app/WindowContext.h"
 
 class QLabel;
 class QPushButton;

@@ -1,8 +1,8 @@
 #include "dialogs/frmSplash.h"
 
 #include "dialogs/AppVersion.h"
-#include "shell/Twips.h"
-#include "shell/UiInterfaces.h"
+#include "app/Twips.h"
+#include "app/UiInterfaces.h"
 
 #include <QEvent>
 #include <QFrame>

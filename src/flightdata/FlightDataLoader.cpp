@@ -1,6 +1,6 @@
 #include "flightdata/FlightData.h"
 
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 
 #include <QFile>
 

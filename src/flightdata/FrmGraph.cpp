@@ -1,6 +1,6 @@
 #include "flightdata/FrmGraph.h"
 
-#include "shell/Twips.h"
+#include "app/Twips.h"
 
 #include <QPushButton>
 

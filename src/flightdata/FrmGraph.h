@@ -4,8 +4,8 @@
 
 #include "flightdata/GraphBuilders.h"
 #include "flightdata/GraphView.h"
-#include "shell/ChildWindow.h"
-#include "shell/WindowContext.h"
+#include "app/ChildWindow.h"
+#include "app/WindowContext.h"
 
 class QPushButton;
 

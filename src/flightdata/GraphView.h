@@ -5,7 +5,7 @@
 // saves the chart as a picture or prints it.
 
 #include "flightdata/GraphModel.h"
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 #include "records/RecordReaders.h"
 
 #include "records/HexText.h"
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 
 #include <QByteArray>
 #include <QFile>

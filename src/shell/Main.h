@@ -2,8 +2,8 @@
 // The program's start: the splash, modally, then the main window, shown modeless. The program
 // then lives on in the window events and ends with its last window.
 
-#include "shell/AppState.h"
-#include "shell/UiInterfaces.h"
+#include "app/AppState.h"
+#include "app/UiInterfaces.h"
 
 namespace korvel {
 

@@ -4,8 +4,8 @@
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmConfigure.h"
 #include "flightdata/FrmGraph.h"
-#include "shell/ChildWindow.h"
-#include "shell/Twips.h"
+#include "app/ChildWindow.h"
+#include "app/Twips.h"
 
 #include <QCloseEvent>
 #include <QIcon>

@@ -1,6 +1,6 @@
 // korvel: the window program.
 #include "shell/Main.h"
-#include "shell/WidgetUi.h"
+#include "app/WidgetUi.h"
 
 #include <QApplication>
 #include <QIcon>

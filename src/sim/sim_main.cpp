@@ -2,7 +2,7 @@
 // The first line on stdout is the device to open; it can register itself as "Com n" meanwhile.
 
 #include "settings/Settings.h"
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 #include "sim/SimEngine.h"
 
 #include <QCommandLineParser>

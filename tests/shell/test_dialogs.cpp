@@ -4,7 +4,7 @@
 #include "dialogs/frmConfigure.h"
 #include "dialogs/frmSplash.h"
 #include "settings/Settings.h"
-#include "shell/AppState.h"
+#include "app/AppState.h"
 #include "support/TestSupport.h"
 
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers shared by the test executables.
 
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 
 #include <QByteArray>
 #include <QString>

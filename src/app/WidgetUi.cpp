@@ -1,4 +1,4 @@
-#include "shell/WidgetUi.h"
+#include "app/WidgetUi.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,7 +1,7 @@
 #pragma once
 // The window program's message boxes and file dialog.
 
-#include "shell/UiInterfaces.h"
+#include "app/UiInterfaces.h"
 
 class QWidget;
 

@@ -2,8 +2,8 @@
 // What every window of the program is handed: the application state and the two ways of telling
 // the user something.
 
-#include "shell/AppState.h"
-#include "shell/UiInterfaces.h"
+#include "app/AppState.h"
+#include "app/UiInterfaces.h"
 
 namespace korvel {
 
