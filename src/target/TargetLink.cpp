@@ -116,8 +116,7 @@ TargetLink::WaitEnd TargetLink::waitFor(const std::function<bool()> &ready, int 
         if (ready())
             finish(WaitEnd::Ready);
     });
-    connect(&m_line, &SerialLine::lineLost, &loop,
-            [&] { finish(ready() ? WaitEnd::Ready : WaitEnd::LineLost); });
+    connect(&m_line, &SerialLine::lineLost, &loop, [&] { finish(ready() ? WaitEnd::Ready : WaitEnd::LineLost); });
     connect(this, &TargetLink::wakeWaits, &loop, [&] { finish(WaitEnd::Closed); });
     // A wait has run out when more than its time has passed, not when exactly that much has.
     connect(&deadline, &QTimer::timeout, &loop, [&] {
@@ -158,9 +157,10 @@ bool TargetLink::ConnectTarget()
     IsConnected = false;
     if (opened) {
         IsConnecting = true;
-        double index = m_speedIndex ? *m_speedIndex
-                                    : SettingValue(GetSetting(AppTitle(), QStringLiteral("Configuration"),
-                                                              QStringLiteral("COMMSPEED"), 0));
+        double index =
+            m_speedIndex
+                ? *m_speedIndex
+                : SettingValue(GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("COMMSPEED"), 0));
         index = std::nearbyint(index); // halves to the even neighbour
         const int speed = (index >= 0 && index <= 32767) ? int(index) : -1;
         if (SyncBootloader(speed))
@@ -207,8 +207,7 @@ bool TargetLink::SyncBootloader(int index)
             // After a time-out closed the port every further try fails at once: the prompt is the
             // way out.
             if (m_prompter.showMessage(QStringLiteral("Target not reset"), kResetPrompt, MessageIcon::Exclamation,
-                                       MessageButtons::OkCancel)
-                == MessageAnswer::Cancel)
+                                       MessageButtons::OkCancel) == MessageAnswer::Cancel)
                 return false;
         }
     } else {
@@ -280,8 +279,7 @@ QString TargetLink::SendRawAwaitReply(const QString &text, int expectedLength)
         return {};
     const qint64 n = expectedLength == 0 ? text.size() : expectedLength;
     m_line.send(text.toLatin1());
-    const WaitEnd end =
-        waitFor([&] { return m_line.waiting() >= n || flashWindowClosed(); }, timing.replyTimeoutMs);
+    const WaitEnd end = waitFor([&] { return m_line.waiting() >= n || flashWindowClosed(); }, timing.replyTimeoutMs);
     if (flashWindowClosed() || end == WaitEnd::Closed)
         return {};
     if (end == WaitEnd::LineLost) {
