@@ -251,6 +251,9 @@ void SerialPortLine::send(const QByteArray &bytes)
         return;
     qCDebug(lcWire).noquote() << "out" << bytes.toPercentEncoding(" ");
     d->port.write(bytes);
+    // Out now rather than on the next turn of the event loop: the loader answers each record before
+    // the next one leaves, so every turn waited here is lost on each record.
+    d->port.flush();
 }
 
 qint64 SerialPortLine::waiting() const
