@@ -104,7 +104,8 @@ TargetLink::WaitEnd TargetLink::waitFor(const std::function<bool()> &ready, int 
     clock.start();
     const qint64 limitNs = qint64(timeoutMs) * 1000000;
     QEventLoop loop;
-    WaitEnd end = WaitEnd::TimedOut;
+    // A loop ended from outside (the application is quitting) counts as the window closing.
+    WaitEnd end = WaitEnd::Closed;
     const auto finish = [&](WaitEnd why) {
         end = why;
         loop.quit();
