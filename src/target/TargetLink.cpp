@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <cmath>
@@ -16,6 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+// Which record failed and why, for a support question (QT_LOGGING_RULES="korvel.link.debug=true").
+Q_LOGGING_CATEGORY(lcLink, "korvel.link", QtWarningMsg)
 
 namespace korvel {
 
@@ -258,6 +262,8 @@ QString TargetLink::SendLineAwaitEcho(const QString &text, int expectedLength)
     case WaitEnd::Ready:
         break;
     case WaitEnd::TimedOut:
+        qCDebug(lcLink).noquote() << "no echo of" << text << "within" << timing.replyTimeoutMs << "ms; received"
+                                  << m_line.waiting() << "of" << n + 1 << "characters";
         showTimeout();
         AbortSend = true;
         DisconnectTarget();
@@ -310,8 +316,12 @@ bool TargetLink::SendRecords(QStringList &lines)
             shown = percent;
         }
         const QString &line = lines.at(i);
-        if (SendLineAwaitEcho(line) != line)
+        const QString echo = SendLineAwaitEcho(line);
+        if (echo != line) {
+            qCDebug(lcLink).noquote() << "record" << i + 1 << "of" << last + 1 << "sent" << line << "echoed"
+                                      << (echo.isEmpty() ? QStringLiteral("nothing") : echo);
             return false;
+        }
         if (AbortSend) {
             m_progress.setProgress(0);
             return false;
