@@ -3,10 +3,15 @@
 #   scripts/dev.sh run    install what is missing, build, start the program on the instrument simulator
 #   scripts/dev.sh test   install what is missing, build, run every test
 #   scripts/dev.sh build  install what is missing and build
+# The checked builds (clang, AddressSanitizer + UndefinedBehaviorSanitizer, libFuzzer), in their
+# own folder (BUILD-checked) so the ordinary build stays as it is:
+#   scripts/dev.sh sanitize               build checked, run every test
+#   scripts/dev.sh fuzz SECONDS [TARGET]  build checked, run each fuzz target (or the one named) SECONDS
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="${KORVEL_BUILD_DIR:-$top/BUILD}"
+checked="${KORVEL_CHECKED_BUILD_DIR:-$top/BUILD-checked}"
 cd "$top"
 
 as_root() {
@@ -14,11 +19,12 @@ as_root() {
 }
 
 install_missing() {
+  local list="${1:-scripts/packages.txt}"
   local missing=()
   while read -r pkg; do
     case "$pkg" in ''|'#'*) continue ;; esac
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
-  done < scripts/packages.txt
+  done < "$list"
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
   as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
@@ -32,6 +38,53 @@ build_all() {
   cmake --build "$build" -j"$(nproc)"
 }
 
+# One configure serves the sanitizer run and the fuzz targets.
+build_checked() {
+  install_missing
+  install_missing scripts/packages-checked.txt
+  local gen=()
+  [ -f "$checked/CMakeCache.txt" ] || gen=(-G Ninja)
+  CC=clang-14 CXX=clang++-14 cmake -S "$top" -B "$checked" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DKORVEL_SANITIZE=ON -DKORVEL_FUZZ=ON >/dev/null
+  cmake --build "$checked" -j"$(nproc)" "$@"
+}
+
+fuzz_targets=(fuzz_hex fuzz_srec fuzz_brec fuzz_capture fuzz_echo)
+
+# Seeds: the target's own cases in fuzz/seeds/TARGET, and the sample files that suit it.
+seed_dirs() {
+  echo "$top/fuzz/seeds/$1"
+  case "$1" in
+    fuzz_srec | fuzz_brec) echo "$checked/fuzz/examples" ;;
+  esac
+}
+
+run_fuzz() {
+  local seconds=$1; shift
+  local targets=("$@")
+  [ ${#targets[@]} -gt 0 ] || targets=("${fuzz_targets[@]}")
+  build_checked --target "${targets[@]}"
+  mkdir -p "$checked/fuzz/examples" "$checked/fuzz/findings"
+  cp "$top"/examples/*.S19 "$top"/examples/*.B "$checked/fuzz/examples/"
+  local failed=0 t
+  for t in "${targets[@]}"; do
+    local corpus="$checked/fuzz/corpus/$t"
+    mkdir -p "$corpus"
+    local seeds=()
+    while read -r d; do [ -d "$d" ] && seeds+=("$d"); done < <(seed_dirs "$t")
+    echo "== $t: ${seconds} s"
+    if ! ASAN_OPTIONS=detect_leaks=1 "$checked/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$checked/fuzz/findings/$t-" "$corpus" "${seeds[@]}" >"$checked/fuzz/$t.log" 2>&1; then
+      failed=1
+      tail -n 60 "$checked/fuzz/$t.log"
+      echo "== $t: FINDING (input kept in $checked/fuzz/findings/)"
+    else
+      grep -E '^Done [0-9]+ runs' "$checked/fuzz/$t.log" | tail -n 1
+    fi
+  done
+  return $failed
+}
+
 case "${1:-}" in
   build)
     install_missing
@@ -42,6 +95,15 @@ case "${1:-}" in
     build_all
     cd "$build"
     ctest --output-on-failure -j"$(nproc)"
+    ;;
+  sanitize)
+    build_checked
+    cd "$checked"
+    ctest --output-on-failure -j"$(nproc)"
+    ;;
+  fuzz)
+    [ $# -ge 2 ] && [ "$2" -gt 0 ] 2>/dev/null || { echo "usage: scripts/dev.sh fuzz SECONDS [TARGET...]" >&2; exit 2; }
+    run_fuzz "$2" "${@:3}"
     ;;
   run)
     install_missing
@@ -54,7 +116,7 @@ case "${1:-}" in
     "$build/bin/korvel"
     ;;
   *)
-    echo "usage: scripts/dev.sh run|test|build" >&2
+    echo "usage: scripts/dev.sh run|test|build|sanitize|fuzz SECONDS [TARGET...]" >&2
     exit 2
     ;;
 esac
