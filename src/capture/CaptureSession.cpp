@@ -9,6 +9,9 @@
 #include <unistd.h>
 #endif
 
+#include <cerrno>
+#include <cstring>
+
 namespace korvel {
 
 namespace {
@@ -18,15 +21,29 @@ bool containsMarker(const QByteArray &chunk, const char *marker)
     return chunk.toUpper().contains(marker);
 }
 
-// Puts the file's bytes on the disk, so that a power cut keeps every chunk received.
-void syncToDisk(QFile &file)
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error ? error : EIO));
+}
+
+// Puts the file's bytes on the disk, so that a power cut keeps every chunk received. A disk that
+// only finds out now that it is full (or failing) says so here; devices that cannot be synced
+// (a terminal, /dev/null) are fine as they are.
+bool syncToDisk(QFile &file, QString *reason)
 {
 #ifdef Q_OS_WIN
     FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle())));
-#elif defined(Q_OS_MACOS)
-    ::fsync(file.handle());
+    return true;
 #else
-    ::fdatasync(file.handle());
+#ifdef Q_OS_MACOS
+    const int result = ::fsync(file.handle());
+#else
+    const int result = ::fdatasync(file.handle());
+#endif
+    if (result == 0 || (errno != ENOSPC && errno != EIO && errno != EDQUOT))
+        return true;
+    *reason = systemReason(errno);
+    return false;
 #endif
 }
 
@@ -45,7 +62,9 @@ bool CaptureSession::arm(const QString &fileName, QString *error)
     m_writeError.clear();
     m_status.setStatus(QStringLiteral("Capture Data To:") + fileName);
     auto file = std::make_unique<QFile>(fileName);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Unbuffered: each chunk goes to the system as it comes, so a write that fails is known at once,
+    // with the system's reason.
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         if (error)
             *error = file->errorString();
         m_state = Idle;
@@ -87,11 +106,30 @@ bool CaptureSession::receive(const QByteArray &chunk)
 
 bool CaptureSession::append(const QByteArray &chunk)
 {
-    if (m_file && m_file->isOpen() && m_file->write(chunk) == chunk.size() && m_file->flush()) {
-        syncToDisk(*m_file);
-        return true;
+    QString reason;
+    if (!m_file || !m_file->isOpen()) {
+        reason = QStringLiteral("the capture file is not open");
+    } else {
+        // A disk that fills up takes part of a chunk and reports nothing for it: the rest is
+        // offered again, and that write fails with the system's reason (no space left, file too
+        // large, quota).
+        qint64 written = 0;
+        while (written < chunk.size()) {
+            errno = 0;
+            const qint64 n = m_file->write(chunk.constData() + written, chunk.size() - written);
+            if (n <= 0) {
+                const int error = errno;
+                reason = m_file->errorString();
+                if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
+                    reason = systemReason(error);
+                break;
+            }
+            written += n;
+        }
+        if (written == chunk.size() && syncToDisk(*m_file, &reason))
+            return true;
     }
-    m_writeError = m_file ? m_file->errorString() : QStringLiteral("the capture file is not open");
+    m_writeError = reason;
     close();
     m_state = Idle;
     return false;

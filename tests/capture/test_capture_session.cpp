@@ -5,6 +5,14 @@
 
 #include <QtTest>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#endif
+
 using namespace korvel;
 
 class TestCaptureSession : public QObject {
@@ -13,6 +21,7 @@ private slots:
     void chunks_data();
     void chunks();
     void rearmAndFailures();
+    void aChunkThatFillsTheDiskSaysWhy();
 };
 
 void TestCaptureSession::chunks_data()
@@ -96,6 +105,63 @@ void TestCaptureSession::rearmAndFailures()
     QCOMPARE(session.CaptureState(), 0);
     QVERIFY(session.receive("FLIGHT\r\n")); // idle: shown only
     QVERIFY(!session.fileOpen());
+}
+
+// The chunk that fills the disk is taken in part, without an error: the capture must still stop
+// with the system's reason, keeping exactly the bytes the disk took.
+void TestCaptureSession::aChunkThatFillsTheDiskSaysWhy()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("needs a file-size limit or a small tmpfs");
+#else
+    const QByteArray first = "FLIGHT\r\n" + QByteArray(3000, 'a');
+    const QByteArray second(3000, 'b');
+
+    // A file-size limit: the kernel takes the chunk up to the limit, then refuses the rest.
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("limited.txt"));
+        test::RecordingUi ui;
+        CaptureSession session(ui);
+        QVERIFY(session.arm(path));
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = 4096;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        const bool firstTaken = session.receive(first);
+        const bool secondTaken = session.receive(second);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(firstTaken);
+        QVERIFY(!secondTaken);
+        QCOMPARE(session.writeError(), QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QCOMPARE(session.CaptureState(), 0);
+        QVERIFY(!session.fileOpen());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), (first + second).left(4096));
+    }
+
+    // A disk that is really full.
+    test::SmallDisk disk(8192);
+    if (!disk.mounted())
+        QSKIP("may not mount a tmpfs here; the file-size limit above covered the short write");
+    const QString path = disk.filePath(QStringLiteral("full.txt"));
+    test::RecordingUi ui;
+    CaptureSession session(ui);
+    QVERIFY(session.arm(path));
+    QVERIFY(session.receive(first));
+    QVERIFY(session.receive(second));
+    QVERIFY(!session.receive(second));
+    QCOMPARE(session.writeError(), QString::fromLocal8Bit(std::strerror(ENOSPC)));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray kept = f.readAll();
+    QVERIFY(kept.size() >= 6000 && kept.size() < 9000);
+    QCOMPARE(kept, (first + second + second).left(kept.size()));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestCaptureSession)

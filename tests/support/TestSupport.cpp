@@ -4,6 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
+#include <QStandardPaths>
+
+#ifdef Q_OS_LINUX
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
 
 namespace korvel::test {
 
@@ -45,5 +51,44 @@ QString BinDir()
 }
 
 QString SourceDir() { return QString::fromLocal8Bit(qgetenv("KORVEL_SOURCE_DIR")); }
+
+} // namespace korvel::test
+
+namespace korvel::test {
+
+SmallDisk::SmallDisk(qint64 bytes, bool readOnly)
+{
+#ifdef Q_OS_LINUX
+    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0777";
+    m_mounted = ::mount("tmpfs", QFile::encodeName(m_dir.path()).constData(), "tmpfs",
+                        readOnly ? MS_RDONLY : 0, options.constData()) == 0;
+#else
+    Q_UNUSED(bytes);
+    Q_UNUSED(readOnly);
+#endif
+}
+
+SmallDisk::~SmallDisk()
+{
+#ifdef Q_OS_LINUX
+    if (m_mounted)
+        ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
+#endif
+}
+
+std::optional<QStringList> UnprivilegedPrefix()
+{
+#ifdef Q_OS_LINUX
+    if (::geteuid() != 0)
+        return QStringList{};
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty())
+        return std::nullopt;
+    return QStringList{setpriv, QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                       QStringLiteral("--clear-groups"), QStringLiteral("--")};
+#else
+    return std::nullopt;
+#endif
+}
 
 } // namespace korvel::test

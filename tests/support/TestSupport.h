@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 
 namespace korvel::test {
 
@@ -55,6 +56,27 @@ public:
 
 // Writes bytes to a file in dir; returns its path.
 QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes);
+
+// A small tmpfs of its own, to fill up or to make read-only; unmounted (and its folder removed) when
+// the object goes. mounted() is false where the test may not mount (not root, no capability): the
+// caller then skips with a message.
+class SmallDisk {
+public:
+    explicit SmallDisk(qint64 bytes, bool readOnly = false);
+    ~SmallDisk();
+    bool mounted() const { return m_mounted; }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+};
+
+// The prefix that runs a command as an ordinary user (nobody) when the tests run as root, so that
+// file and device permissions hold; empty when they already run unprivileged. nullopt when root
+// cannot drop its rights here (no setpriv): the caller skips with a message.
+std::optional<QStringList> UnprivilegedPrefix();
 
 // The folder holding korvel, korvel-cli and korvel-sim.
 QString BinDir();
