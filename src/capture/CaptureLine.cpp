@@ -12,10 +12,10 @@ CaptureLine::CaptureLine(SerialLine &line, StatusLine &status, Prompter &prompte
     connect(&m_line, &SerialLine::dataArrived, this, &CaptureLine::receive);
     connect(&m_line, &SerialLine::lineLost, this, [this](const QString &reason) {
         receive();
-        QString text = QStringLiteral("\n[The line to the instrument was lost: %1.").arg(reason);
+        QString text = QStringLiteral("\n[The line to the instrument went away (%1).").arg(reason);
         if (m_session.CaptureState() >= CaptureSession::ReceivingFlight)
             text += QStringLiteral(" The chunks received so far are kept in the capture file.");
-        emit note(text + QStringLiteral("]\n"));
+        emit note(text + QStringLiteral(" Check the cable and the adapter, then start the capture again.]\n"));
         emit lineLost(reason);
     });
 }
@@ -43,10 +43,8 @@ bool CaptureLine::load(const QString &device)
     if (opened) {
         m_status.setStatus(QStringLiteral("Connected "));
     } else {
-        m_prompter.showMessage(AppTitle(),
-                               QStringLiteral("The capture line %1 could not be opened: %2")
-                                   .arg(m_line.device(), reason.isEmpty() ? QStringLiteral("unknown reason") : reason),
-                               MessageIcon::Critical, MessageButtons::Ok);
+        m_prompter.showMessage(AppTitle(), PortOpenFailureText(m_line.device(), reason), MessageIcon::Critical,
+                               MessageButtons::Ok);
         m_status.setStatus(QStringLiteral("NOT Connected "));
     }
     m_line.setSettings(QStringLiteral("19200,n,8,1"));
@@ -68,7 +66,8 @@ void CaptureLine::arm(const QString &fileName)
 {
     QString error;
     if (!m_session.arm(QFileInfo(fileName).absoluteFilePath(), &error))
-        emit note(QStringLiteral("\n[The capture file %1 could not be opened: %2]\n").arg(fileName, error));
+        emit note(QStringLiteral("\n[The capture file %1 could not be created: %2. Choose another file or folder.]\n")
+                      .arg(fileName, error));
 }
 
 void CaptureLine::receive()
@@ -79,7 +78,9 @@ void CaptureLine::receive()
     emit shown(chunk);
     const int before = m_session.CaptureState();
     if (!m_session.receive(chunk)) {
-        emit note(QStringLiteral("\n[Capture stopped: %1. What was written before stays in the file.]\n")
+        emit note(QStringLiteral("\n[Capture stopped: the capture file could not be written (%1). What was "
+                                 "received before stays in the file. Free some space or choose another disk, "
+                                 "then start the capture again.]\n")
                       .arg(m_session.writeError()));
         return;
     }

@@ -9,7 +9,9 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace korvel::cli {
 
@@ -18,6 +20,20 @@ namespace {
 const char *const kCaptureUsage = "usage: korvel-cli capture [--port P] [--max-seconds S] OUTFILE\n";
 
 } // namespace
+
+std::optional<int> DeadlineFromOption(const QString &value)
+{
+    bool ok = false;
+    const double seconds = value.toDouble(&ok);
+    // NaN fails both tests; infinity and anything past what a timer holds (about 24 days) wait
+    // that long.
+    if (!ok || !(seconds > 0))
+        return std::nullopt;
+    constexpr int kLongestMs = std::numeric_limits<int>::max();
+    if (!(seconds * 1000.0 < double(kLongestMs)))
+        return kLongestMs;
+    return std::max(1, int(std::lround(seconds * 1000.0)));
+}
 
 int RunCapture(const QStringList &args, Trail &trail)
 {
@@ -33,18 +49,25 @@ int RunCapture(const QStringList &args, Trail &trail)
             return UsageError(QStringLiteral("--port takes a device path or a number 1 to 6"), kCaptureUsage);
         device = *port;
     }
-    double maxSeconds = -1;
+    std::optional<int> deadlineMs;
     if (parsed->has(QStringLiteral("--max-seconds"))) {
-        bool ok = false;
-        maxSeconds = parsed->options.value(QStringLiteral("--max-seconds")).toDouble(&ok);
-        if (!ok || maxSeconds < 0)
-            return UsageError(QStringLiteral("--max-seconds takes a number of seconds"), kCaptureUsage);
+        const auto ms = DeadlineFromOption(parsed->options.value(QStringLiteral("--max-seconds")));
+        if (!ms)
+            return UsageError(QStringLiteral("--max-seconds takes a positive number of seconds"), kCaptureUsage);
+        deadlineMs = *ms;
     }
 
     SerialPortLine line;
     CaptureLine capture(line, trail, trail);
+    // Listening before the line opens and the file is chosen, so that their notes are heard.
+    QObject::connect(&capture, &CaptureLine::shown, [](const QByteArray &chunk) {
+        std::fwrite(chunk.constData(), 1, size_t(chunk.size()), stdout);
+        std::fflush(stdout);
+    });
+    QObject::connect(&capture, &CaptureLine::note,
+                     [](const QString &text) { std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(text.trimmed())); });
     if (!capture.load(device)) {
-        capture.unload();
+        capture.closeQuietly(); // the load has said "NOT Connected " already
         return kExitFailed;
     }
     capture.arm(parsed->operands.constFirst());
@@ -55,12 +78,6 @@ int RunCapture(const QStringList &args, Trail &trail)
 
     QEventLoop loop;
     int status = kExitFailed;
-    QObject::connect(&capture, &CaptureLine::shown, [](const QByteArray &chunk) {
-        std::fwrite(chunk.constData(), 1, size_t(chunk.size()), stdout);
-        std::fflush(stdout);
-    });
-    QObject::connect(&capture, &CaptureLine::note,
-                     [](const QString &text) { std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(text.trimmed())); });
     QObject::connect(&capture, &CaptureLine::recordDone, &loop, [&] {
         status = kExitOk;
         loop.quit();
@@ -72,13 +89,13 @@ int RunCapture(const QStringList &args, Trail &trail)
     });
     QObject::connect(&capture, &CaptureLine::lineLost, &loop, [&] { loop.quit(); });
     QTimer deadline;
-    if (maxSeconds >= 0) {
+    if (deadlineMs) {
         deadline.setSingleShot(true);
         QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
-            std::fprintf(stderr, "korvel-cli: no complete record within %g s\n", maxSeconds);
+            std::fprintf(stderr, "korvel-cli: no complete record within %g s\n", *deadlineMs / 1000.0);
             loop.quit();
         });
-        deadline.start(int(maxSeconds * 1000));
+        deadline.start(*deadlineMs);
     }
     // What was already waiting when the line opened.
     QTimer::singleShot(0, &capture, &CaptureLine::receive);

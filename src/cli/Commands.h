@@ -34,6 +34,10 @@ int UsageError(const QString &text, const char *usage);
 // "Com n". nullopt when P is neither.
 std::optional<QString> PortFromOption(const QString &value);
 
+// --max-seconds S in milliseconds for a timer: nullopt unless S is a positive number; a deadline
+// longer than a timer holds (about 24 days, infinity included) is cut to that.
+std::optional<int> DeadlineFromOption(const QString &value);
+
 int RunDump(const QStringList &args, Trail &trail);
 int RunSRec(const QStringList &args, Trail &trail);
 int RunBRec(const QStringList &args, Trail &trail);

@@ -33,6 +33,11 @@ enum LineEvent {
     LineUnexpected = 1011,
 };
 
+// What the user is told when a port will not open: the device, the reason, and what to do about it
+// (plug the adapter in or choose another port; close the program that holds it; join the group that
+// may use it).
+QString PortOpenFailureText(const QString &device, const QString &reason);
+
 class SerialLine : public QObject {
     Q_OBJECT
 public:

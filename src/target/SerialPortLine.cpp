@@ -1,6 +1,7 @@
 #include "settings/Settings.h"
 #include "target/SerialLine.h"
 
+#include <QFile>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -9,8 +10,11 @@
 #include <algorithm>
 
 #ifdef Q_OS_LINUX
+#include <grp.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #endif
@@ -36,6 +40,32 @@ std::optional<LineSettings> ParseLineSettings(const QString &text)
     s.dataBits = m.captured(3).toInt();
     s.stopBits = m.captured(4);
     return s;
+}
+
+QString PortOpenFailureText(const QString &device, const QString &reason)
+{
+    QString text = QStringLiteral("The port %1 could not be opened: %2.")
+                       .arg(device, reason.isEmpty() ? QStringLiteral("unknown reason") : reason);
+#ifdef Q_OS_LINUX
+    struct stat st {};
+    const QByteArray path = QFile::encodeName(device);
+    if (::stat(path.constData(), &st) != 0) {
+        text += QStringLiteral("\r\nCheck that the instrument's cable and adapter are plugged in, and that the "
+                               "port chosen under Configure RS-232 is the right one.");
+    } else if (::access(path.constData(), R_OK | W_OK) != 0) {
+        // A serial device belongs to a group (usually dialout) whose members may use it.
+        QString group = QString::number(st.st_gid);
+        if (const struct group *g = ::getgrgid(st.st_gid))
+            group = QString::fromLocal8Bit(g->gr_name);
+        text += QStringLiteral("\r\nYour user may not use it: add your user to the group \"%1\" that owns the device "
+                               "(sudo usermod -aG %1 $USER), then log out and in again.")
+                    .arg(group);
+    } else {
+        text += QStringLiteral("\r\nIf another program is using it (another Korvel window, a terminal program), "
+                               "close that program and try again.");
+    }
+#endif
+    return text;
 }
 
 namespace {
@@ -135,7 +165,9 @@ SerialPortLine::SerialPortLine(QObject *parent) : SerialLine(parent), d(new Priv
             if (d->lost)
                 return;
             d->lost = true;
-            const QString reason = d->port.errorString();
+            // The port's own text here is whatever the system said last (a hang-up reads as an
+            // empty read, not an error), so it would mislead: say what happened.
+            const QString reason = QStringLiteral("hang-up, or the device was removed");
             // What arrived before the line went is still there to be read.
             if (d->port.bytesAvailable() > 0)
                 emit dataArrived();
@@ -196,8 +228,16 @@ bool SerialPortLine::open(QString *reason)
     if (const auto s = ParseLineSettings(d->settings))
         d->apply(*s);
     if (!d->port.open(QIODevice::ReadWrite)) {
-        if (reason)
+        if (reason) {
             *reason = d->port.errorString();
+#ifdef Q_OS_LINUX
+            // The port's lock file held by another program reads as a permission error; so does
+            // a device another program opened for itself alone. Either way it is busy.
+            const QByteArray path = QFile::encodeName(name);
+            if (d->port.error() == QSerialPort::PermissionError && ::access(path.constData(), R_OK | W_OK) == 0)
+                *reason = QStringLiteral("it is in use by another program");
+#endif
+        }
         d->port.clearError();
         return false;
     }

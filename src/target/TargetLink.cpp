@@ -12,11 +12,6 @@
 
 #include <cmath>
 
-#ifdef Q_OS_LINUX
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 // Which record failed and why, for a support question (QT_LOGGING_RULES="korvel.link.debug=true").
 Q_LOGGING_CATEGORY(lcLink, "korvel.link", QtWarningMsg)
@@ -37,27 +32,6 @@ constexpr SpeedStep kSpeedSteps[] = {
     {"FFFFF9020100", "38400,N,8,1"},
     {"FFFFF9030138", "115200,N,8,1"},
 };
-
-// Why a port would not open, with the fix where there is a plain one: on Linux a serial device
-// belongs to a group (usually dialout) whose members may use it.
-QString OpenFailureText(const QString &device, const QString &reason)
-{
-    QString text = QStringLiteral("The port %1 could not be opened: %2.")
-                       .arg(device, reason.isEmpty() ? QStringLiteral("unknown reason") : reason);
-#ifdef Q_OS_LINUX
-    struct stat st {};
-    const QByteArray path = QFile::encodeName(device);
-    if (::stat(path.constData(), &st) == 0 && ::access(path.constData(), R_OK | W_OK) != 0) {
-        QString group = QString::number(st.st_gid);
-        if (const struct group *g = ::getgrgid(st.st_gid))
-            group = QString::fromLocal8Bit(g->gr_name);
-        text += QStringLiteral("\r\nYour user may not use it: add your user to the group \"%1\" that owns the device "
-                               "(sudo usermod -aG %1 $USER), then log out and in again.")
-                    .arg(group);
-    }
-#endif
-    return text;
-}
 
 } // namespace
 
@@ -151,7 +125,7 @@ bool TargetLink::openPort()
     QString reason;
     if (m_line.open(&reason))
         return true;
-    m_prompter.showMessage(AppTitle(), OpenFailureText(m_line.device(), reason), MessageIcon::Critical,
+    m_prompter.showMessage(AppTitle(), PortOpenFailureText(m_line.device(), reason), MessageIcon::Critical,
                            MessageButtons::Ok);
     return false;
 }
