@@ -19,6 +19,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -281,32 +283,42 @@ struct SimEngine::Private {
         }
     }
 
-    // The program's first byte on this opening: the instrument is in its loader, not sending a
-    // flight.
-    void programSpoke()
+    void cancelCapture()
     {
-        if (active) {
-            active = false;
-            sendTimer.stop();
-            if (writeNotifier)
-                writeNotifier->setEnabled(false);
-        }
-        emit q->programSpoke();
+        if (!active)
+            return;
+        active = false;
+        sendTimer.stop();
+        if (writeNotifier)
+            writeNotifier->setEnabled(false);
     }
 
-    // The wire thread's news, for the event loop: received bytes and the loader's events.
-    void post(const QByteArray &bytes, bool firstOfOpening, std::vector<BootLoader::Event> events)
+    // What the wire thread has for the event loop.
+    struct News {
+        QByteArray bytes;
+        bool lineClosed = false;     // the program closed the line
+        bool firstOfOpening = false; // the program's first byte since it opened the line
+        std::vector<BootLoader::Event> events;
+    };
+
+    void post(News news)
     {
-        if (bytes.isEmpty() && !firstOfOpening && events.empty())
+        if (news.bytes.isEmpty() && !news.lineClosed && !news.firstOfOpening && news.events.empty())
             return;
         QMetaObject::invokeMethod(
             q,
-            [this, bytes, firstOfOpening, events = std::move(events)] {
-                if (firstOfOpening)
-                    programSpoke();
-                if (!bytes.isEmpty())
-                    emit q->bytesReceived(bytes);
-                deliver(events);
+            [this, news = std::move(news)] {
+                // A capture goes to no one once the line is closed; and the program's first byte
+                // finds the instrument in its loader, not sending a flight.
+                if (news.lineClosed || news.firstOfOpening)
+                    cancelCapture();
+                if (news.lineClosed)
+                    emit q->programClosed();
+                if (news.firstOfOpening)
+                    emit q->programSpoke();
+                if (!news.bytes.isEmpty())
+                    emit q->bytesReceived(news.bytes);
+                deliver(news.events);
             },
             Qt::QueuedConnection);
     }
@@ -343,6 +355,11 @@ struct SimEngine::Private {
 #if defined(__linux__)
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); // wake at the character's moment, not 50 us on
 #endif
+        // The thread sleeps between characters; where the system allows it, a busy machine (a
+        // compiler on every core) does not hold it back when a character is due.
+        sched_param param{};
+        param.sched_priority = 1;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
         while (!wireStop) {
             qint64 due = -1;
             {
@@ -363,9 +380,7 @@ struct SimEngine::Private {
             if (ready < 0 && errno != EINTR)
                 break;
 
-            bool firstOfOpening = false;
-            QByteArray bytes;
-            std::vector<BootLoader::Event> events;
+            News news;
             std::lock_guard lock(mutex);
             if (fds[1].revents & POLLIN) {
                 char drain[64];
@@ -374,20 +389,26 @@ struct SimEngine::Private {
             }
             const bool closed = (count > 2 && (fds[2].revents & POLLIN) && watchSlave()) || resetWanted.exchange(false);
             if (closed) {
+                // What was sent and not read is lost with the closed port, not left for the next
+                // opener.
+                tcflush(slave, TCIFLUSH);
                 loader->reset();
                 spoke = false;
+                news.lineClosed = true;
             }
             if (fds[0].revents & POLLIN) {
                 char buffer[4096];
                 const ssize_t n = ::read(master, buffer, sizeof buffer);
-                if (n > 0) {
+                if (n <= 0 && errno != EAGAIN && errno != EINTR) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10)); // never spin on a dead line
+                } else if (n > 0) {
                     const qint64 readNs = steadyNs();
                     const int baud = programBaud();
-                    bytes = QByteArray(buffer, n);
-                    received += bytes;
-                    firstOfOpening = !spoke;
+                    news.bytes = QByteArray(buffer, n);
+                    received += news.bytes;
+                    news.firstOfOpening = !spoke;
                     spoke = true;
-                    for (const char c : std::as_const(bytes))
+                    for (const char c : std::as_const(news.bytes))
                         loader->receive(c, readNs, baud);
                 }
             } else if (fds[0].revents & (POLLHUP | POLLERR)) {
@@ -395,8 +416,8 @@ struct SimEngine::Private {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             writeDue();
-            events = loader->takeEvents();
-            post(bytes, firstOfOpening, std::move(events));
+            news.events = loader->takeEvents();
+            post(std::move(news));
             if (loader->hungUp())
                 break; // the event loop drops the line
         }

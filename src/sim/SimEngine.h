@@ -97,7 +97,8 @@ public:
 
     // Turns the bootstrap-loader role on (it is off until called: the engine then only records
     // what it receives). With it on, the first byte the program sends after opening the line
-    // cancels a capture in progress, and the loader answers from then on.
+    // cancels a capture in progress, and the loader answers from then on; the program closing the
+    // line cancels it too, and what it had not read is dropped, as a closed port loses it.
     void setLoader(const LoaderOptions &options);
     bool loaderOn() const;
     // The loader's speed now: 19200 until a speed switch.
@@ -125,7 +126,8 @@ signals:
     void speedSwitched(int baud);
     void executed(quint32 address);   // an execute record's echo has left
     void burnReplied();
-    void loaderReset();               // the program closed the line: bootstrap mode at 19200
+    void programClosed();             // the program closed the line
+    void loaderReset();               // ... and the loader was not fresh: bootstrap mode at 19200
     void faultStruck(const QString &what);
 
 private:

@@ -179,8 +179,6 @@ int main(int argc, char **argv)
     QObject::connect(&engine, &SimEngine::lineConfigured, &app, [&](int baud) {
         lineOpen = baud == 19200;
         std::fprintf(stderr, "korvel-sim: line at %d baud\n", baud);
-        if (baud == 9600)
-            spoke = false; // closed: the next opening starts afresh
         if (lineOpen && !spoke)
             nextRecord.start(delayMs);
         else
@@ -216,11 +214,11 @@ int main(int argc, char **argv)
                          qPrintable(error));
     };
     QObject::connect(&engine, &SimEngine::programSpoke, &app, [&] {
-        if (!spoke && (nextRecord.isActive() || engine.sending()))
-            std::fprintf(stderr, "korvel-sim: the program speaks: no record on this opening\n");
+        std::fprintf(stderr, "korvel-sim: the program speaks: the loader answers on this opening\n");
         spoke = true;
         nextRecord.stop();
     });
+    QObject::connect(&engine, &SimEngine::programClosed, &app, [&] { spoke = false; });
     QObject::connect(&engine, &SimEngine::handshakeAnswered, &app, [&] {
         std::fprintf(stderr, "korvel-sim: loader: handshake answered at 19200\n");
     });

@@ -235,7 +235,7 @@ void TestSim::loaderFaults()
     QCOMPARE(program.echo("0000800101BB"), QByteArray("\r0000800101B?")); // record 2: garbled
     QCOMPARE(program.echo("ECHOTEST"), QByteArray("\rECHOTEST"));      // not a record
     QCOMPARE(program.echo("FFFFF0000101"), QByteArray("\rFFFFF0000101")); // record 3, a register
-    QCOMPARE(program.echo("0000800201CC"), QByteArray("\r0000800201C")); // record 4: silence
+    QCOMPARE(program.exchange("\r0000800201CC", 12), QByteArray("\r0000800201C")); // record 4: silence
     QVERIFY(program.unanswered("x"));
     QCOMPARE(engine.memory().value(0x8002), quint8(0xCC)); // received all the same
     QCOMPARE(faults.count(), 4);
@@ -327,6 +327,20 @@ void TestSim::captureGivesWayToTheLoader()
     QVERIFY(program.take(1, 150).isEmpty()); // the flight does not go on
     QCOMPARE(program.echo("ECHOTEST"), QByteArray("\rECHOTEST"));
     QCOMPARE(spoke.count(), 1);
+
+    // Closing the line ends a capture too, and what the program had not read does not wait for
+    // the next opening.
+    QSignalSpy closed(&engine, &SimEngine::programClosed);
+    program.line.close();
+    QTRY_COMPARE(closed.count(), 1);
+    QVERIFY(program.line.open());
+    engine.sendCapture({flight, QByteArray(), true});
+    QVERIFY(program.take(40).startsWith("FLIGHT"));
+    program.line.close();
+    QTRY_VERIFY(!engine.sending());
+    QVERIFY(program.line.open());
+    QCOMPARE(program.exchange("x", 1, 300), QByteArray("@"));
+    QCOMPARE(spoke.count(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestSim)
