@@ -51,21 +51,28 @@ std::string FlightCsvHeader()
 
 void AppendCsvField(std::string &out, QLatin1StringView text)
 {
-    const bool quoted = std::any_of(text.begin(), text.end(), [](char ch) {
-        return ch == '"' || ch == ',' || ch == '\r' || ch == '\n';
-    });
-    if (!quoted) {
-        for (const char ch : text)
-            AppendUtf8(out, ch);
+    bool quoted = false;
+    bool plain = true; // nothing to quote and nothing beyond ASCII: the text goes out as it stands
+    for (const char ch : text) {
+        if (ch == '"' || ch == ',' || ch == '\r' || ch == '\n')
+            quoted = true;
+        else if (static_cast<unsigned char>(ch) < 0x80)
+            continue;
+        plain = false;
+    }
+    if (plain) {
+        out.append(text.data(), size_t(text.size()));
         return;
     }
-    out.push_back('"');
+    if (quoted)
+        out.push_back('"');
     for (const char ch : text) {
         if (ch == '"')
             out.push_back('"');
         AppendUtf8(out, ch);
     }
-    out.push_back('"');
+    if (quoted)
+        out.push_back('"');
 }
 
 bool WriteFlightCsv(const FlightData &data, const std::function<bool(std::string_view)> &write)

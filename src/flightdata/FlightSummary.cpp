@@ -13,30 +13,25 @@ namespace {
 constexpr double kNoNumber = std::numeric_limits<double>::quiet_NaN();
 
 // FieldNumber with a short road for what the instrument writes almost always: a whole number of
-// a few digits, perhaps negative, perhaps with blanks around it. Anything else takes the general
-// conversion, so both give the same answer for every text.
-std::optional<double> Number(QLatin1StringView text)
+// a few digits. Anything else takes the general conversion, so both give the same answer for every
+// text. No number is NaN, which the figures test for without a branch on an optional.
+double Number(QLatin1StringView text)
 {
     const char *p = text.data();
-    const char *end = p + text.size();
-    while (p < end && *p == ' ')
-        ++p;
-    while (end > p && end[-1] == ' ')
-        --end;
-    const bool negative = p < end && *p == '-';
-    if (negative)
-        ++p;
-    if (p == end || end - p > 15)
-        return FieldNumber(text);
-    std::int64_t whole = 0;
-    for (const char *q = p; q < end; ++q) {
-        const unsigned digit = unsigned(*q) - unsigned('0');
-        if (digit > 9)
-            return FieldNumber(text);
-        whole = whole * 10 + digit;
+    const qsizetype n = text.size();
+    if (n > 0 && n <= 9) {
+        unsigned whole = 0;
+        qsizetype i = 0;
+        for (; i < n; ++i) {
+            const unsigned digit = unsigned(static_cast<unsigned char>(p[i])) - unsigned('0');
+            if (digit > 9)
+                break;
+            whole = whole * 10 + digit;
+        }
+        if (i == n)
+            return double(whole);
     }
-    const double value = double(whole);
-    return negative ? -value : value; // "-0" stays minus zero, as the general conversion gives it
+    return FieldNumber(text).value_or(kNoNumber);
 }
 
 // Follows each cylinder's runs at or above a limit, record by record. A run is listed when it
@@ -134,7 +129,9 @@ FlightSummary SummarizeFlight(const FlightData &data, std::optional<double> chtL
 
     struct Running {
         int count = 0;
-        double minimum = 0, maximum = 0, sum = 0;
+        double minimum = std::numeric_limits<double>::infinity();
+        double maximum = -std::numeric_limits<double>::infinity();
+        double sum = 0;
     };
     std::array<Running, kFlightFields> running{};
     std::optional<ChtSpanTracker> spans;
@@ -145,28 +142,26 @@ FlightSummary SummarizeFlight(const FlightData &data, std::optional<double> chtL
     for (int k = 0; k < records; ++k) {
         const FlightRecord record = table[k];
         const QTime time = record.LogTime();
-        egt.fill(kNoNumber);
-        cht.fill(kNoNumber);
         for (int f = 0; f < kFlightFields; ++f) {
-            const std::optional<double> v = Number(record.Values(f));
-            if (!v)
+            const double v = Number(record.Values(f));
+            if (f >= kFirstChtField)
+                cht[size_t(f - kFirstChtField)] = v;
+            else if (f >= kFirstEgtField)
+                egt[size_t(f - kFirstEgtField)] = v;
+            if (std::isnan(v))
                 continue;
             Running &r = running[size_t(f)];
-            if (r.count == 0) {
-                r.minimum = r.maximum = *v;
-            } else {
-                r.minimum = std::min(r.minimum, *v);
-                r.maximum = std::max(r.maximum, *v);
-            }
-            r.sum += *v;
+            r.minimum = std::min(r.minimum, v);
+            r.maximum = std::max(r.maximum, v);
+            r.sum += v;
             ++r.count;
-            if (f >= kFirstChtField) {
-                cht[size_t(f - kFirstChtField)] = *v;
-                KeepFirstHighest(summary.cylinders[size_t(f - kFirstChtField)].cht, *v, time);
-            } else if (f >= kFirstEgtField) {
-                egt[size_t(f - kFirstEgtField)] = *v;
-                KeepFirstHighest(summary.cylinders[size_t(f - kFirstEgtField)].egt, *v, time);
-            }
+        }
+        for (int c = 0; c < kCylinders; ++c) {
+            CylinderPeaks &peaks = summary.cylinders[size_t(c)];
+            if (!std::isnan(egt[size_t(c)]))
+                KeepFirstHighest(peaks.egt, egt[size_t(c)], time);
+            if (!std::isnan(cht[size_t(c)]))
+                KeepFirstHighest(peaks.cht, cht[size_t(c)], time);
         }
         if (const auto s = Spread(egt))
             KeepFirstHighest(summary.egtSpread, *s, time);
@@ -197,7 +192,7 @@ ChtTrace TraceCylinderHeads(const FlightData &data)
         trace.times.push_back(record.LogTime());
         std::array<double, kCylinders> &cht = trace.values.emplace_back();
         for (int c = 0; c < kCylinders; ++c)
-            cht[size_t(c)] = Number(record.Values(kFirstChtField + c)).value_or(kNoNumber);
+            cht[size_t(c)] = Number(record.Values(kFirstChtField + c));
     }
     return trace;
 }
