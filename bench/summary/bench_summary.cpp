@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace korvel;
@@ -70,22 +71,38 @@ double median(std::vector<double> v)
     return v.empty() ? -1 : v[v.size() / 2];
 }
 
-// Median wall time of whole runs, output thrown away; -1 when a run fails.
-double medianRun(const QString &program, const QStringList &args, int runs)
+// Processor time (user and system) of the children that have ended so far, in ms.
+double childrenCpuMs()
 {
-    std::vector<double> times;
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+struct ProcessTimes {
+    double wall = -1; // median ms
+    double cpu = -1;  // median ms of user and system time
+};
+
+// Whole runs with the output thrown away; -1 when a run fails.
+ProcessTimes medianRun(const QString &program, const QStringList &args, int runs)
+{
+    std::vector<double> wall, cpu;
     for (int i = 0; i < runs; ++i) {
         QProcess p;
         p.setStandardOutputFile(QProcess::nullDevice());
         p.setStandardErrorFile(QProcess::nullDevice());
+        const double cpuStart = childrenCpuMs();
         QElapsedTimer t;
         t.start();
         p.start(program, args);
         if (!p.waitForFinished(120000) || p.exitCode() != 0)
-            return -1;
-        times.push_back(t.nsecsElapsed() / 1e6);
+            return {};
+        wall.push_back(t.nsecsElapsed() / 1e6);
+        cpu.push_back(childrenCpuMs() - cpuStart);
     }
-    return median(times);
+    return {median(wall), median(cpu)};
 }
 
 } // namespace
@@ -127,12 +144,17 @@ int main(int argc, char **argv)
 
     const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/korvel-cli");
     const int runs = 7;
-    const double dumpMs = medianRun(cli, {QStringLiteral("dump"), QStringLiteral("--count"), path}, runs);
-    const double summaryMs = medianRun(cli, {QStringLiteral("summary"), QStringLiteral("--cht-limit"),
-                                             QStringLiteral("400"), path}, runs);
-    const double csvMs = medianRun(cli, {QStringLiteral("csv"), path}, runs);
-    std::printf("whole processes, median of %d: dump --count %.1f ms; summary --cht-limit 400 %.1f ms "
-                "(+%.1f); csv %.1f ms (+%.1f)\n",
-                runs, dumpMs, summaryMs, summaryMs - dumpMs, csvMs, csvMs - dumpMs);
+    const struct {
+        const char *name;
+        QStringList args;
+    } commands[] = {{"dump --count", {QStringLiteral("dump"), QStringLiteral("--count"), path}},
+                    {"summary --cht-limit 400",
+                     {QStringLiteral("summary"), QStringLiteral("--cht-limit"), QStringLiteral("400"), path}},
+                    {"csv", {QStringLiteral("csv"), path}}};
+    std::printf("whole processes, median of %d (wall, processor):\n", runs);
+    for (const auto &command : commands) {
+        const ProcessTimes t = medianRun(cli, command.args, runs);
+        std::printf("  korvel-cli %-24s %6.1f ms  %6.1f ms\n", command.name, t.wall, t.cpu);
+    }
     return 0;
 }

@@ -81,16 +81,23 @@ bool WriteFlightCsv(const FlightData &data, const std::function<bool(std::string
     piece.reserve(kPiece + 4096);
     const int records =
         data.FlightRecordCount ? std::clamp(*data.FlightRecordCount, 0, data.FlightRecords.records()) : 0;
+    QDate lastDate;
+    std::string dateText; // a flight's records share one or two dates: format each once
     for (int k = 0; k < records; ++k) {
         const FlightRecord record = data.FlightRecords[k];
         const QDate date = record.LogDate();
         const QTime time = record.LogTime();
-        AppendDigits(piece, date.year(), 4);
-        piece.push_back('-');
-        AppendDigits(piece, date.month(), 2);
-        piece.push_back('-');
-        AppendDigits(piece, date.day(), 2);
-        piece.push_back(',');
+        if (k == 0 || date != lastDate) {
+            lastDate = date;
+            dateText.clear();
+            AppendDigits(dateText, date.year(), 4);
+            dateText.push_back('-');
+            AppendDigits(dateText, date.month(), 2);
+            dateText.push_back('-');
+            AppendDigits(dateText, date.day(), 2);
+            dateText.push_back(',');
+        }
+        piece.append(dateText);
         AppendDigits(piece, time.hour(), 2);
         piece.push_back(':');
         AppendDigits(piece, time.minute(), 2);
