@@ -3,6 +3,7 @@
 #include "capture/FrmCapture.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmConfigure.h"
+#include "flash/frmFlash.h"
 #include "flightdata/FrmGraph.h"
 #include "app/ChildWindow.h"
 #include "app/Twips.h"
@@ -213,8 +214,11 @@ template <class Window> QMdiSubWindow *MainOstrel::loadChild(QPointer<QMdiSubWin
     sub->setWindowIcon(window->windowIcon().isNull() ? windowIcon() : window->windowIcon());
     connect(window, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
     // The menus follow the current child; one that goes away hands them back.
-    connect(sub, &QObject::destroyed, this,
-            [this] { QMetaObject::invokeMethod(this, &MainOstrel::updateMenus, Qt::QueuedConnection); });
+    connect(sub, &QObject::destroyed, this, [this] {
+        QMetaObject::invokeMethod(this, &MainOstrel::updateMenus, Qt::QueuedConnection);
+        if (closeWhenChildrenGone_)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    });
     mdi_->addSubWindow(sub);
     slot = sub;
     return sub;
@@ -239,8 +243,14 @@ void MainOstrel::showGraph()
     showChild<FrmGraph>(graph_);
 }
 
-// The firmware window joins here when it lands; until then the command has nothing to show.
-void MainOstrel::showFlash() {}
+void MainOstrel::showFlash()
+{
+    const bool loaded = flash_;
+    showChild<frmFlash>(flash_);
+    if (!loaded)
+        connect(qobject_cast<frmFlash *>(flash_->widget()), &frmFlash::configureRequested, this,
+                &MainOstrel::mnuconfigload_Click);
+}
 
 void MainOstrel::mnuflight_Click()
 {
@@ -341,6 +351,8 @@ void MainOstrel::Toolbar1_ButtonClick(int index)
             showGraph();
             break;
         case 9:
+            // As "Program OS": a window opened anew must not find itself already closed.
+            state_.FlashWindowClosed = false;
             showFlash();
             break;
         default:
@@ -359,6 +371,14 @@ void MainOstrel::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // A child that has closed but still finishes a wait (the firmware window during a burn) goes
+    // as soon as it has returned; the main window follows it then.
+    if (!subs.isEmpty()) {
+        closeWhenChildrenGone_ = true;
+        event->ignore();
+        return;
+    }
+    closeWhenChildrenGone_ = false;
     if (about_)
         about_->close();
     event->accept();

@@ -77,10 +77,12 @@ private:
     QLabel *clock_ = nullptr;
     QLabel *connection_ = nullptr;
     QTimer *clockTimer_ = nullptr;
+    bool closeWhenChildrenGone_ = false;
 
     QPointer<QMdiSubWindow> capture_;
     QPointer<QMdiSubWindow> graph_;
     QPointer<QMdiSubWindow> configure_;
+    QPointer<QMdiSubWindow> flash_;
     QPointer<QWidget> about_;
 };
 
