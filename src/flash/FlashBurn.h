@@ -51,7 +51,7 @@ signals:
     void runningChanged(bool running);
 
 private:
-    Outcome fail(Outcome outcome);
+    Outcome burn();
 
     TargetLink &m_link;
     BurnView &m_view;

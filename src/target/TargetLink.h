@@ -86,6 +86,10 @@ public:
     void windowClosed();
     // The line went away since the last ConnectTarget (hang-up, adapter pulled).
     bool lineLost() const { return m_lineLost; }
+    // Tells the user, once a connection, that the line went away.
+    void reportLineLost();
+    // The application's flag: the firmware window has closed.
+    bool flashWindowClosed() const { return m_flashWindowClosed.value_or(false); }
 
     SerialLine &line() { return m_line; }
 
@@ -97,7 +101,6 @@ signals:
     void wakeWaits();
 
 private:
-    bool windowIsClosed() const { return m_flashWindowClosed.value_or(false); }
     void showTimeout();
     bool openPort();
 
@@ -110,6 +113,7 @@ private:
     std::optional<double> m_speedIndex;
     int m_waitDepth = 0;
     bool m_lineLost = false;
+    bool m_lostReported = false;
     QString m_lostReason;
 };
 

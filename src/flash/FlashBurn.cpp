@@ -1,0 +1,183 @@
+#include "flash/FlashBurn.h"
+
+#include "settings/Settings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace korvel {
+
+namespace {
+
+// Which burn step failed, and what the user is told.
+void ShowFailure(Prompter &prompter, const QString &text)
+{
+    prompter.showMessage(AppTitle(), text, MessageIcon::Critical, MessageButtons::Ok);
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = char(c | 0x20);
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+FlashBurn::FlashBurn(TargetLink &link, BurnView &view, Prompter &prompter, ProgressView &progress, QObject *parent)
+    : QObject(parent), m_link(link), m_view(view), m_prompter(prompter), m_progress(progress)
+{
+}
+
+QString FlashBurn::registerFile() const
+{
+    return m_registerFile.value_or(QStringLiteral("init.B"));
+}
+
+QString FlashBurn::programFile() const
+{
+    if (m_programFile)
+        return *m_programFile;
+    return GetSetting(AppTitle(), QStringLiteral("LastSettings"), QStringLiteral("LastFlashSProg"),
+                      QStringLiteral("*.S19"));
+}
+
+qint64 FlashBurn::FirstBadChecksumLine(const QString &fileName)
+{
+    // Only a regular file is read here; anything else is the reader's to report.
+    const QFileInfo info(QDir(QCoreApplication::applicationDirPath()), fileName);
+    if (!info.isFile())
+        return 0;
+    QFile file(info.absoluteFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray bytes = file.readAll();
+    // Lines end at CR LF, or at LF in a file without any CR LF, as the reader splits them.
+    const QByteArrayView separator = bytes.contains("\r\n") ? QByteArrayView("\r\n") : QByteArrayView("\n");
+    qint64 lineNumber = 0;
+    qsizetype from = 0;
+    for (qsizetype end = 0; end >= 0; from = end + separator.size()) {
+        end = bytes.indexOf(separator, from);
+        QByteArrayView line(bytes.constData() + from, (end < 0 ? bytes.size() : end) - from);
+        ++lineNumber;
+        while (!line.isEmpty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+            line.chop(1);
+        // Records of every type: "S", a digit, then count, address, data and checksum in hexadecimal.
+        if (line.size() < 4 || line.at(0) != 'S' || line.at(1) < '0' || line.at(1) > '9')
+            continue;
+        const qsizetype digits = line.size() - 2;
+        if (digits % 2 != 0)
+            return lineNumber;
+        unsigned sum = 0;
+        for (qsizetype k = 2; k < line.size(); k += 2) {
+            const int hi = HexDigit(line.at(k)), lo = HexDigit(line.at(k + 1));
+            if (hi < 0 || lo < 0)
+                return lineNumber;
+            sum += unsigned(hi * 16 + lo);
+        }
+        const unsigned count = unsigned(HexDigit(line.at(2)) * 16 + HexDigit(line.at(3)));
+        // The count covers address, data and checksum; the checksum makes the byte sum 0xFF.
+        if (qsizetype(count) != digits / 2 - 1 || (sum & 0xFF) != 0xFF)
+            return lineNumber;
+    }
+    return 0;
+}
+
+FlashBurn::Outcome FlashBurn::run()
+{
+    if (m_running)
+        return Outcome::AlreadyRunning;
+    m_running = true;
+    emit runningChanged(true);
+    const Outcome outcome = burn();
+    m_running = false;
+    emit runningChanged(false);
+    return outcome;
+}
+
+FlashBurn::Outcome FlashBurn::burn()
+{
+    const QString programDir = QCoreApplication::applicationDirPath();
+
+    // A damaged program would be burnt as it is: the loader checks nothing but the echo.
+    const QString program = programFile();
+    if (const qint64 bad = FirstBadChecksumLine(program)) {
+        const QString text = QStringLiteral("The program file %1 has a wrong checksum in line %2: it may be "
+                                            "damaged.\r\nPress OK to burn it anyway, Cancel to stop.")
+                                 .arg(program)
+                                 .arg(bad);
+        if (m_prompter.showMessage(AppTitle(), text, MessageIcon::Exclamation, MessageButtons::OkCancel)
+            == MessageAnswer::Cancel)
+            return Outcome::Declined;
+    }
+
+    m_link.DisconnectTarget();
+    m_link.AbortSend = false;
+    m_view.setStep(QStringLiteral("Waiting..."));
+    m_view.setDone(QStringLiteral("Waiting..."));
+    m_view.setIndicator(BurnView::Indicator::Red);
+
+    if (!m_link.ConnectTarget()) {
+        if (m_link.flashWindowClosed())
+            return Outcome::WindowClosed;
+        m_view.setDone(QStringLiteral("Error"));
+        ShowFailure(m_prompter, QStringLiteral("Could Not Connect"));
+        return Outcome::ConnectFailed;
+    }
+
+    QDir::setCurrent(programDir);
+    if (!m_link.UploadBRecordFile(registerFile())) {
+        m_view.setDone(QStringLiteral("Error"));
+        if (m_link.flashWindowClosed())
+            return Outcome::Stopped;
+        m_view.setStep(QStringLiteral("Uploading of B-Record Register File failed"));
+        ShowFailure(m_prompter, QStringLiteral("Could not load B-Record file"));
+        return Outcome::RegisterFailed;
+    }
+
+    m_view.setStep(QStringLiteral("Loading New Program"));
+    m_link.line().setReadLength(0);
+    m_link.line().read();
+
+    QDir::setCurrent(programDir);
+    if (!m_link.UploadSRecordFile(programFile())) {
+        m_view.setDone(QStringLiteral("Error"));
+        if (m_link.flashWindowClosed())
+            return Outcome::Stopped;
+        ShowFailure(m_prompter, QStringLiteral("Uploading of Program to Flash Failed"));
+        return Outcome::ProgramFailed;
+    }
+
+    m_view.setStep(QStringLiteral("Burning Code into Flash"));
+    m_link.SendExecuteRecord(QStringLiteral("8000"));
+    // An unanswered start record has closed the link (its message is shown): nothing will answer.
+    if (!m_link.line().isOpen() || m_link.flashWindowClosed()) {
+        m_view.setDone(QStringLiteral("Error"));
+        return Outcome::Stopped;
+    }
+
+    // The instrument burns its flash and says so with any byte; without one the wait runs out.
+    m_view.setStep(QStringLiteral("Burning Flash"));
+    const int intervals = m_link.timing.burnIntervals;
+    for (int n = 1; n <= intervals; ++n) {
+        const TargetLink::WaitEnd end =
+            m_link.waitFor([this] { return m_link.line().waiting() >= 1; }, m_link.timing.burnIntervalMs);
+        if (end == TargetLink::WaitEnd::Closed || end == TargetLink::WaitEnd::LineLost) {
+            if (end == TargetLink::WaitEnd::LineLost)
+                m_link.reportLineLost();
+            m_view.setDone(QStringLiteral("Error"));
+            return Outcome::Stopped;
+        }
+        m_progress.setProgress(RoundedPercent(n, intervals));
+    }
+    m_view.setDone(QStringLiteral("Finished"));
+    m_view.setIndicator(BurnView::Indicator::Green);
+    return Outcome::Finished;
+}
+
+} // namespace korvel
