@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionTitleBar>
-#include <QTimer>
 
 #include <string>
 
@@ -210,18 +209,12 @@ frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<Seria
     exit->setObjectName(QStringLiteral("mnu_File(4)"));
     connect(exit, &QAction::triggered, this, [this] { mnu_File_Click(4); });
 
-    // "&About" is a command on the menu bar itself. Opened from the bar it would drop down an
-    // empty menu: instead that menu goes away at once and the command runs.
+    // "&About" is a command on the menu bar itself: a menu without items, which the main window's
+    // bar shows as a command that triggers the menu's own action.
     m_aboutMenu = new QMenu(QStringLiteral("&About"), this);
     m_aboutMenu->setObjectName(QStringLiteral("mnu_About"));
     m_aboutMenu->menuAction()->setObjectName(QStringLiteral("mnu_About"));
     connect(m_aboutMenu->menuAction(), &QAction::triggered, this, &frmFlash::mnu_About_Click);
-    connect(m_aboutMenu, &QMenu::aboutToShow, this, [this] {
-        QTimer::singleShot(0, this, [this] {
-            m_aboutMenu->hide();
-            mnu_About_Click();
-        });
-    });
 
     m_link = std::make_unique<TargetLink>(*m_line, context.status, context.prompter, *this,
                                           context.state.FlashWindowClosed);

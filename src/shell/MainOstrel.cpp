@@ -196,9 +196,28 @@ void MainOstrel::updateMenus()
     if (wanted == shownMenus_ && menuBar()->actions().size() == wanted.size())
         return;
     menuBar()->clear();
-    for (QMenu *menu : std::as_const(wanted))
-        menuBar()->addMenu(menu);
+    for (QMenu *menu : std::as_const(wanted)) {
+        if (menu->actions().isEmpty())
+            menuBar()->addAction(barCommand(menu));
+        else
+            menuBar()->addMenu(menu);
+    }
     shownMenus_ = wanted;
+}
+
+// A child's menu without items is a command on the menu bar itself ("&About" of the firmware
+// window): the bar holds a plain action that runs it, so a click runs the command rather than
+// dropping down an empty list. The action belongs to the menu and goes with it.
+QAction *MainOstrel::barCommand(QMenu *menu)
+{
+    const QString name = QStringLiteral("barCommand");
+    if (auto *existing = menu->findChild<QAction *>(name, Qt::FindDirectChildrenOnly))
+        return existing;
+    auto *command = new QAction(menu->title(), menu);
+    command->setObjectName(name);
+    command->setProperty("command", menu->objectName());
+    connect(command, &QAction::triggered, menu->menuAction(), &QAction::trigger);
+    return command;
 }
 
 template <class Window> QMdiSubWindow *MainOstrel::loadChild(QPointer<QMdiSubWindow> &slot)

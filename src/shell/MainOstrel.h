@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+class QAction;
 class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
@@ -56,6 +57,7 @@ private:
     void buildStatusBar();
     void updateClock();
     void updateMenus();
+    QAction *barCommand(QMenu *menu);
 
     template <class Window> QMdiSubWindow *loadChild(QPointer<QMdiSubWindow> &slot);
     template <class Window> void showChild(QPointer<QMdiSubWindow> &slot);

@@ -367,11 +367,8 @@ private slots:
         QCOMPARE(flashWindows(), QList<frmFlash *>{w});
 
         // "&About" on the menu bar opens the About box at once, modally, owned by this window.
-        QAction *about = nullptr;
-        for (QAction *a : main.menuBar()->actions())
-            if (a->objectName() == QLatin1String("mnu_About"))
-                about = a;
-        QVERIFY(about);
+        QAction *about = main.menuBar()->actions().value(1);
+        QVERIFY(about && !about->menu());
         QPointer<QWidget> seenOwner;
         bool seenModal = false;
         QTimer closer;
@@ -387,6 +384,10 @@ private slots:
         QTRY_VERIFY(seenModal);
         QCOMPARE(seenOwner.data(), w);
         QVERIFY(!main.findChild<QMenu *>("mnu_About")->isVisible());
+        // By its name too, as a script would.
+        seenModal = false;
+        main.findChild<QAction *>("mnu_About")->trigger();
+        QVERIFY(seenModal);
         closer.stop();
 
         // Configure opens the main window's configuration dialog.
