@@ -240,6 +240,8 @@ frmFlash::~frmFlash()
 {
     m_context.state.FlashWindowClosed = true;
     closePort();
+    // The link and the burn go before the line: nothing the line says now reaches them.
+    m_line->disconnect(this);
 }
 
 void frmFlash::load()
