@@ -111,8 +111,8 @@ FlashBurn::Outcome FlashBurn::burn()
                                             "damaged.\r\nPress OK to burn it anyway, Cancel to stop.")
                                  .arg(program)
                                  .arg(bad);
-        if (m_prompter.showMessage(AppTitle(), text, MessageIcon::Exclamation, MessageButtons::OkCancel)
-            == MessageAnswer::Cancel)
+        if (m_prompter.showMessage(AppTitle(), text, MessageIcon::Exclamation, MessageButtons::OkCancel) ==
+            MessageAnswer::Cancel)
             return Outcome::Declined;
     }
 

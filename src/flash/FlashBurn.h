@@ -27,8 +27,7 @@ public:
         AlreadyRunning, // a burn is running: nothing done
     };
 
-    FlashBurn(TargetLink &link, BurnView &view, Prompter &prompter, ProgressView &progress,
-              QObject *parent = nullptr);
+    FlashBurn(TargetLink &link, BurnView &view, Prompter &prompter, ProgressView &progress, QObject *parent = nullptr);
 
     // The register file: "init.B" in the program's folder unless set.
     void setRegisterFile(const QString &fileName) { m_registerFile = fileName; }

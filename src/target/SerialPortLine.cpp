@@ -204,6 +204,18 @@ bool SerialPortLine::open(QString *reason)
     if (const auto s = ParseLineSettings(d->settings))
         d->apply(*s);
     d->port.setReadBufferSize(0);
+#ifdef Q_OS_LINUX
+    // A USB adapter holds received bytes for its latency timer (16 ms by default) unless asked not
+    // to: with one record in flight at a time that would make a burn several times slower. A
+    // driver that refuses (a pseudo-terminal, a built-in port) is fine as it is.
+    const int savedErrno = errno;
+    serial_struct serial{};
+    if (::ioctl(int(d->port.handle()), TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(int(d->port.handle()), TIOCSSERIAL, &serial);
+    }
+    errno = savedErrno;
+#endif
     return true;
 }
 
@@ -239,6 +251,9 @@ void SerialPortLine::send(const QByteArray &bytes)
         return;
     qCDebug(lcWire).noquote() << "out" << bytes.toPercentEncoding(" ");
     d->port.write(bytes);
+    // Out now rather than on the next turn of the event loop: the loader answers each record before
+    // the next one leaves, so every turn waited here is lost on each record.
+    d->port.flush();
 }
 
 qint64 SerialPortLine::waiting() const

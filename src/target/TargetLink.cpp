@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <cmath>
@@ -16,6 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+// Which record failed and why, for a support question (QT_LOGGING_RULES="korvel.link.debug=true").
+Q_LOGGING_CATEGORY(lcLink, "korvel.link", QtWarningMsg)
 
 namespace korvel {
 
@@ -104,7 +108,8 @@ TargetLink::WaitEnd TargetLink::waitFor(const std::function<bool()> &ready, int 
     clock.start();
     const qint64 limitNs = qint64(timeoutMs) * 1000000;
     QEventLoop loop;
-    WaitEnd end = WaitEnd::TimedOut;
+    // A loop ended from outside (the application is quitting) counts as the window closing.
+    WaitEnd end = WaitEnd::Closed;
     const auto finish = [&](WaitEnd why) {
         end = why;
         loop.quit();
@@ -116,8 +121,7 @@ TargetLink::WaitEnd TargetLink::waitFor(const std::function<bool()> &ready, int 
         if (ready())
             finish(WaitEnd::Ready);
     });
-    connect(&m_line, &SerialLine::lineLost, &loop,
-            [&] { finish(ready() ? WaitEnd::Ready : WaitEnd::LineLost); });
+    connect(&m_line, &SerialLine::lineLost, &loop, [&] { finish(ready() ? WaitEnd::Ready : WaitEnd::LineLost); });
     connect(this, &TargetLink::wakeWaits, &loop, [&] { finish(WaitEnd::Closed); });
     // A wait has run out when more than its time has passed, not when exactly that much has.
     connect(&deadline, &QTimer::timeout, &loop, [&] {
@@ -158,9 +162,10 @@ bool TargetLink::ConnectTarget()
     IsConnected = false;
     if (opened) {
         IsConnecting = true;
-        double index = m_speedIndex ? *m_speedIndex
-                                    : SettingValue(GetSetting(AppTitle(), QStringLiteral("Configuration"),
-                                                              QStringLiteral("COMMSPEED"), 0));
+        double index =
+            m_speedIndex
+                ? *m_speedIndex
+                : SettingValue(GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("COMMSPEED"), 0));
         index = std::nearbyint(index); // halves to the even neighbour
         const int speed = (index >= 0 && index <= 32767) ? int(index) : -1;
         if (SyncBootloader(speed))
@@ -207,8 +212,7 @@ bool TargetLink::SyncBootloader(int index)
             // After a time-out closed the port every further try fails at once: the prompt is the
             // way out.
             if (m_prompter.showMessage(QStringLiteral("Target not reset"), kResetPrompt, MessageIcon::Exclamation,
-                                       MessageButtons::OkCancel)
-                == MessageAnswer::Cancel)
+                                       MessageButtons::OkCancel) == MessageAnswer::Cancel)
                 return false;
         }
     } else {
@@ -258,6 +262,8 @@ QString TargetLink::SendLineAwaitEcho(const QString &text, int expectedLength)
     case WaitEnd::Ready:
         break;
     case WaitEnd::TimedOut:
+        qCDebug(lcLink).noquote() << "no echo of" << text << "within" << timing.replyTimeoutMs << "ms; received"
+                                  << m_line.waiting() << "of" << n + 1 << "characters";
         showTimeout();
         AbortSend = true;
         DisconnectTarget();
@@ -280,8 +286,7 @@ QString TargetLink::SendRawAwaitReply(const QString &text, int expectedLength)
         return {};
     const qint64 n = expectedLength == 0 ? text.size() : expectedLength;
     m_line.send(text.toLatin1());
-    const WaitEnd end =
-        waitFor([&] { return m_line.waiting() >= n || flashWindowClosed(); }, timing.replyTimeoutMs);
+    const WaitEnd end = waitFor([&] { return m_line.waiting() >= n || flashWindowClosed(); }, timing.replyTimeoutMs);
     if (flashWindowClosed() || end == WaitEnd::Closed)
         return {};
     if (end == WaitEnd::LineLost) {
@@ -311,8 +316,12 @@ bool TargetLink::SendRecords(QStringList &lines)
             shown = percent;
         }
         const QString &line = lines.at(i);
-        if (SendLineAwaitEcho(line) != line)
+        const QString echo = SendLineAwaitEcho(line);
+        if (echo != line) {
+            qCDebug(lcLink).noquote() << "record" << i + 1 << "of" << last + 1 << "sent" << line << "echoed"
+                                      << (echo.isEmpty() ? QStringLiteral("nothing") : echo);
             return false;
+        }
         if (AbortSend) {
             m_progress.setProgress(0);
             return false;

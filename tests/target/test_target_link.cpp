@@ -1,0 +1,418 @@
+// The bootstrap-loader link and the burn against a scripted loader: the echo check, progress,
+// time-outs, the handshake in both modes, the speed switch, and each way a burn ends.
+#include "flash/FlashBurn.h"
+#include "settings/Settings.h"
+#include "support/ScriptedLine.h"
+#include "support/TestSupport.h"
+#include "target/TargetLink.h"
+
+#include <QTest>
+
+using namespace korvel;
+using namespace korvel::test;
+
+namespace {
+
+// A loader as the link sees it: whole sends in, answers out. Records count every CR line.
+struct FakeLoader {
+    enum Handshake { At, Echo, Silent };
+    Handshake handshake = At;
+    int garbleRecord = 0; // 1-based; 0 none
+    int silentFrom = 0;   // 1-based; 0 never
+    int records = 0;
+
+    QByteArray operator()(const QByteArray &bytes)
+    {
+        if (bytes == "x")
+            return handshake == At ? QByteArray("@") : handshake == Echo ? QByteArray("x") : QByteArray();
+        ++records;
+        if (silentFrom && records >= silentFrom)
+            return {};
+        QByteArray echo = bytes;
+        if (records == garbleRecord)
+            echo[echo.size() - 1] = echo.at(echo.size() - 1) == 'A' ? 'B' : 'A';
+        return echo;
+    }
+};
+
+struct Rig {
+    ScriptedLine line;
+    RecordingUi ui;
+    std::optional<bool> windowClosed;
+    TargetLink link{line, ui, ui, ui, windowClosed};
+    FakeLoader loader;
+
+    explicit Rig(int timeoutMs = 200)
+    {
+        line.answer = [this](const QByteArray &bytes) { return loader(bytes); };
+        link.setDevice(QStringLiteral("/dev/ttyTEST"));
+        link.setSpeedIndex(0);
+        link.timing = {timeoutMs, 20, 5};
+    }
+    void openLine()
+    {
+        line.open();
+        line.sent.clear();
+    }
+};
+
+const QString kTimeoutText =
+    QStringLiteral("Timeout occured while sending data\r\nI have to abort since this will corrupt the send.");
+const QString kResetText = QStringLiteral("Please reset target and press OK to try again.\r\nCancel to not connect.");
+
+QString ValidSRecord(const QString &kind, quint32 address, const QByteArray &data)
+{
+    const int addressBytes = kind == QLatin1String("S1") ? 2 : kind == QLatin1String("S2") ? 3 : 4;
+    QByteArray body;
+    body.append(char(data.size() + addressBytes + 1));
+    for (int k = addressBytes - 1; k >= 0; --k)
+        body.append(char((address >> (8 * k)) & 0xFF));
+    body += data;
+    int sum = 0;
+    for (const char c : body)
+        sum += quint8(c);
+    body.append(char(0xFF - (sum & 0xFF)));
+    return kind + QString::fromLatin1(body.toHex().toUpper());
+}
+
+} // namespace
+
+class TestTargetLink : public QObject {
+    Q_OBJECT
+
+private slots:
+    void percentagesRoundHalvesToEven()
+    {
+        QCOMPARE(RoundedPercent(0, 8), 0);
+        QCOMPARE(RoundedPercent(1, 8), 12); // 12.5
+        QCOMPARE(RoundedPercent(3, 8), 38); // 37.5
+        QCOMPARE(RoundedPercent(5, 8), 62); // 62.5
+        QCOMPARE(RoundedPercent(2, 3), 67);
+        QCOMPARE(RoundedPercent(8, 8), 100);
+        QCOMPARE(RoundedPercent(1, 30), 3);
+        QCOMPARE(RoundedPercent(0, 0), 100); // a list of one line
+    }
+
+    void echoesAreComparedWhole()
+    {
+        Rig rig;
+        rig.openLine();
+        // The echo comes back without its CR; more than asked for is read and dropped.
+        QCOMPARE(rig.link.SendLineAwaitEcho(QStringLiteral("0000800002AB12")), QStringLiteral("0000800002AB12"));
+        QCOMPARE(rig.line.sent, QByteArray("\r0000800002AB12"));
+        rig.line.answer = [](const QByteArray &bytes) { return bytes + "junk"; };
+        QCOMPARE(rig.link.SendLineAwaitEcho(QStringLiteral("ECHOTEST")), QStringLiteral("ECHOTEST"));
+        QCOMPARE(rig.line.waiting(), qint64(0));
+        // An expected length shorter than the line: the rest is not waited for.
+        rig.line.answer = [](const QByteArray &bytes) { return bytes; };
+        QCOMPARE(rig.link.SendLineAwaitEcho(QStringLiteral("FFFFF9020100"), 11), QStringLiteral("FFFFF902010"));
+
+        // A list of two lines shows 0 for the first and 100 for the second, then 0.
+        rig.line.sent.clear();
+        rig.ui.progress.clear();
+        QStringList two{QStringLiteral("0000800001AA ; first"), QStringLiteral("0000800101BB")};
+        QVERIFY(rig.link.SendRecords(two));
+        QCOMPARE(two.first(), QStringLiteral("0000800001AA")); // trimmed in place
+        QCOMPARE(rig.line.sent, QByteArray("\r0000800001AA\r0000800101BB"));
+        QCOMPARE(rig.ui.progress, QList<int>({0, 0, 100, 0}));
+
+        // One line shows 100 while it goes; an empty list sends nothing and fails.
+        rig.ui.progress.clear();
+        QStringList one{QStringLiteral("FFFFF0000118")};
+        QVERIFY(rig.link.SendRecords(one));
+        QCOMPARE(rig.ui.progress, QList<int>({0, 100, 0}));
+        rig.line.sent.clear();
+        rig.ui.progress.clear();
+        QStringList none;
+        QVERIFY(!rig.link.SendRecords(none));
+        QVERIFY(rig.line.sent.isEmpty());
+        QVERIFY(rig.ui.progress.isEmpty());
+
+        // One character changed: false at that line, the bar keeps its value, no message, the
+        // link stays open.
+        rig.line.answer = [&rig](const QByteArray &bytes) { return rig.loader(bytes); };
+        rig.loader.records = 0;
+        rig.loader.garbleRecord = 2;
+        QStringList three{QStringLiteral("0000800001AA"), QStringLiteral("0000800101BB"),
+                          QStringLiteral("0000800201CC")};
+        rig.ui.progress.clear();
+        QVERIFY(!rig.link.SendRecords(three));
+        QCOMPARE(rig.ui.progress, QList<int>({0, 0, 50}));
+        QVERIFY(rig.ui.messages.isEmpty());
+        QVERIFY(rig.line.isOpen());
+        QVERIFY(!rig.link.AbortSend);
+    }
+
+    void aMissingEchoAbortsAndDisconnects()
+    {
+        Rig rig(60);
+        rig.openLine();
+        rig.loader.silentFrom = 2;
+        QStringList lines{QStringLiteral("0000800001AA"), QStringLiteral("0000800101BB"),
+                          QStringLiteral("0000800201CC")};
+        QVERIFY(!rig.link.SendRecords(lines));
+        QCOMPARE(rig.ui.messages.size(), 1);
+        QCOMPARE(rig.ui.messages.first().text, kTimeoutText);
+        QCOMPARE(rig.ui.messages.first().caption, AppTitle());
+        QCOMPARE(rig.ui.messages.first().icon, MessageIcon::Critical);
+        QVERIFY(rig.link.AbortSend);
+        QVERIFY(!rig.line.isOpen());
+        QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Disconnected"));
+        // Nothing more is sent until the flag is cleared.
+        rig.line.open();
+        rig.line.sent.clear();
+        QVERIFY(!rig.link.SendRecords(lines));
+        QVERIFY(rig.line.sent.isEmpty());
+
+        // The raw primitive reports the time-out but leaves the link alone.
+        rig.link.AbortSend = false;
+        rig.loader.handshake = FakeLoader::Silent;
+        QCOMPARE(rig.link.SendRawAwaitReply(QStringLiteral("x")), QString());
+        QCOMPARE(rig.ui.messages.size(), 2);
+        QVERIFY(rig.line.isOpen());
+        QVERIFY(!rig.link.AbortSend);
+    }
+
+    void handshakesAndSpeedSwitch()
+    {
+        IsolatedSettings settings;
+        {
+            // "@" at once: one echo test, connected at 19200.
+            Rig rig;
+            QVERIFY(rig.link.ConnectTarget());
+            QCOMPARE(rig.line.sent, QByteArray("x\rECHOTEST"));
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connected at: 19200,N,8,1"));
+            QVERIFY(rig.link.IsConnected);
+            QVERIFY(!rig.link.IsConnecting);
+            QVERIFY(rig.ui.messages.isEmpty());
+        }
+        {
+            // A loader that echoes: the handshake's own echo test, then the final one.
+            Rig rig;
+            rig.loader.handshake = FakeLoader::Echo;
+            QVERIFY(rig.link.ConnectTarget());
+            QCOMPARE(rig.line.sent, QByteArray("x\rECHOTEST\rECHOTEST"));
+        }
+        {
+            // Index 2: handshake, check, switch to 38400, check, switch to 115200, check.
+            Rig rig;
+            rig.link.setSpeedIndex(2);
+            QVERIFY(rig.link.ConnectTarget());
+            QCOMPARE(rig.line.sent, QByteArray("x\rECHOTEST\rFFFFF9020100\rECHOTEST\rFFFFF9030138\rECHOTEST"));
+            QCOMPARE(rig.line.settingsLog, QStringList({"19200,N,8,1", "38400,N,8,1", "115200,N,8,1"}));
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connected at: 115200,N,8,1"));
+        }
+        {
+            // The stored speed rounds halves to even: 1.5 is index 2; 3 names no speed.
+            SaveSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("COMMSPEED"),
+                        QStringLiteral("1.5"));
+            Rig rig;
+            rig.link.setSpeedIndex(std::nullopt);
+            QVERIFY(rig.link.ConnectTarget());
+            QCOMPARE(rig.line.settings(), QStringLiteral("115200,N,8,1"));
+            SaveSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("COMMSPEED"), QStringLiteral("3"));
+            rig.line.sent.clear();
+            QVERIFY(!rig.link.ConnectTarget());
+            QVERIFY(rig.line.sent.isEmpty());
+            QVERIFY(!rig.line.isOpen());
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connection Error"));
+        }
+        {
+            // A speed switch that is not echoed ends the attempt.
+            Rig rig(60);
+            rig.link.setSpeedIndex(1);
+            rig.loader.silentFrom = 2;
+            QVERIFY(!rig.link.ConnectTarget());
+            QCOMPARE(rig.ui.messages.size(), 1);
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connection Error"));
+            QCOMPARE(rig.line.sent, QByteArray("x\rECHOTEST\rFFFFF9020100"));
+        }
+    }
+
+    void aSilentTargetIsPromptedForAReset()
+    {
+        Rig rig(60);
+        rig.loader.handshake = FakeLoader::Silent;
+        rig.ui.answers = {MessageAnswer::Ok, MessageAnswer::Cancel};
+        QVERIFY(!rig.link.ConnectTarget());
+        QCOMPARE(rig.line.sent, QByteArray("xx"));
+        QCOMPARE(rig.ui.messages.size(), 4); // time-out, prompt, time-out, prompt
+        QCOMPARE(rig.ui.messages[1].caption, QStringLiteral("Target not reset"));
+        QCOMPARE(rig.ui.messages[1].text, kResetText);
+        QCOMPARE(rig.ui.messages[1].icon, MessageIcon::Exclamation);
+        QCOMPARE(rig.ui.messages[1].buttons, MessageButtons::OkCancel);
+        QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connection Error"));
+        QVERIFY(!rig.line.isOpen());
+
+        // A port that will not open: its reason first, then the same end.
+        Rig closed;
+        closed.line.openFailure = QStringLiteral("No such file or directory");
+        QVERIFY(!closed.link.ConnectTarget());
+        QCOMPARE(closed.ui.messages.size(), 1);
+        QVERIFY(closed.ui.messages.first().text.contains(QLatin1String("/dev/ttyTEST")));
+        QVERIFY(closed.ui.messages.first().text.contains(QLatin1String("No such file or directory")));
+        QCOMPARE(closed.ui.statuses.last(), QStringLiteral("Connection Error"));
+
+        // The window closes while the loader is silent: the wait returns at once, no prompt.
+        Rig window(60000);
+        window.loader.handshake = FakeLoader::Silent;
+        QTimer::singleShot(30, [&] {
+            window.windowClosed = true;
+            window.link.windowClosed();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!window.link.ConnectTarget());
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(window.ui.messages.isEmpty());
+        QCOMPARE(window.ui.statuses.last(), QStringLiteral("Connection Error"));
+    }
+
+    void burnsAndEndsAsEachFailureSays()
+    {
+        IsolatedSettings settings;
+        QTemporaryDir dir;
+        const QString init = WriteFile(dir, QStringLiteral("init.B"), "; registers\r\nFFFFF0000118 config\r\n");
+        const QString program = WriteFile(
+            dir, QStringLiteral("p.S19"),
+            (ValidSRecord("S1", 0x8000, "\x01\x02") + "\r\n" + ValidSRecord("S1", 0x8002, "\x03\x04") + "\r\n")
+                .toLatin1());
+
+        // Success: every step as the window shows it; the burn reply ends the wait at once.
+        {
+            Rig rig;
+            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
+            burn.setRegisterFile(init);
+            burn.setProgramFile(program);
+            rig.line.answer = [&rig](const QByteArray &bytes) {
+                QByteArray reply = rig.loader(bytes);
+                if (bytes == "\r0000800000")
+                    reply += "B";
+                return reply;
+            };
+            QCOMPARE(burn.run(), FlashBurn::Outcome::Finished);
+            QCOMPARE(rig.ui.events, QStringList({"status: Disconnected",
+                                                 "step: Waiting...",
+                                                 "done: Waiting...",
+                                                 "indicator: red",
+                                                 "status: Connected at: 19200,N,8,1",
+                                                 "progress: 0",
+                                                 "progress: 100",
+                                                 "progress: 0",
+                                                 "step: Loading New Program",
+                                                 "progress: 0",
+                                                 "progress: 0",
+                                                 "progress: 100",
+                                                 "progress: 0",
+                                                 "step: Burning Code into Flash",
+                                                 "step: Burning Flash",
+                                                 "progress: 20",
+                                                 "progress: 40",
+                                                 "progress: 60",
+                                                 "progress: 80",
+                                                 "progress: 100",
+                                                 "done: Finished",
+                                                 "indicator: green"}));
+            QCOMPARE(rig.line.sent,
+                     QByteArray("x\rECHOTEST\rFFFFF0000118\r00008000020102\r00008002020304\r0000800000"));
+            QVERIFY(rig.line.isOpen()); // the link stays open after a burn
+        }
+        // A: the loader never answers; Cancel at the prompt.
+        {
+            Rig rig(30);
+            rig.loader.handshake = FakeLoader::Silent;
+            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
+            burn.setRegisterFile(init);
+            burn.setProgramFile(program);
+            QCOMPARE(burn.run(), FlashBurn::Outcome::ConnectFailed);
+            QCOMPARE(rig.ui.events.mid(rig.ui.events.size() - 3),
+                     QStringList({"status: Connection Error", "done: Error",
+                                  "message: Korvel Engine Monitor: Could Not Connect -> OK"}));
+        }
+        // B: a register record comes back wrong; the program is never read.
+        {
+            Rig rig;
+            rig.loader.garbleRecord = 2;
+            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
+            burn.setRegisterFile(init);
+            burn.setProgramFile(dir.filePath(QStringLiteral("missing.S19")));
+            QCOMPARE(burn.run(), FlashBurn::Outcome::RegisterFailed);
+            QCOMPARE(rig.ui.events.mid(rig.ui.events.size() - 3),
+                     QStringList({"done: Error", "step: Uploading of B-Record Register File failed",
+                                  "message: Korvel Engine Monitor: Could not load B-Record file -> OK"}));
+        }
+        // C: nothing ever chosen: the pattern "*.S19" is no file.
+        {
+            Rig rig;
+            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
+            burn.setRegisterFile(init);
+            QCOMPARE(burn.programFile(), QStringLiteral("*.S19"));
+            QCOMPARE(burn.run(), FlashBurn::Outcome::ProgramFailed);
+            QCOMPARE(rig.ui.messages.size(), 2);
+            QCOMPARE(rig.ui.messages.first().caption, QStringLiteral("Error opening file!"));
+            QVERIFY(rig.ui.events.contains(QStringLiteral("step: Loading New Program")));
+            QCOMPARE(rig.ui.events.mid(rig.ui.events.size() - 2),
+                     QStringList({"done: Error",
+                                  "message: Korvel Engine Monitor: Uploading of Program to Flash Failed -> OK"}));
+        }
+        // An unanswered start record ends the burn with "Error" instead of a wait on a closed port;
+        // a silent instrument after an answered one runs every interval and finishes.
+        {
+            Rig rig(40);
+            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
+            burn.setRegisterFile(init);
+            burn.setProgramFile(program);
+            rig.loader.silentFrom = 5; // ECHOTEST, register, two program records, then the start record
+            QCOMPARE(burn.run(), FlashBurn::Outcome::Stopped);
+            QCOMPARE(rig.ui.events.last(), QStringLiteral("done: Error"));
+            rig.loader = FakeLoader();
+            rig.ui.events.clear();
+            QCOMPARE(burn.run(), FlashBurn::Outcome::Finished);
+            QCOMPARE(rig.ui.events.filter(QStringLiteral("progress: ")).mid(7),
+                     QStringList({"progress: 20", "progress: 40", "progress: 60", "progress: 80", "progress: 100"}));
+        }
+        // The line goes away mid-burn: "Error" at once, not after the time-out.
+        {
+            Rig rig(60000);
+            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
+            burn.setRegisterFile(init);
+            burn.setProgramFile(program);
+            rig.loader.silentFrom = 2;
+            QTimer::singleShot(50, [&] { rig.line.lose(); });
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(burn.run(), FlashBurn::Outcome::RegisterFailed);
+            QVERIFY(clock.elapsed() < 5000);
+            QVERIFY(rig.ui.messages.first().text.contains(QLatin1String("went away")));
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Disconnected"));
+        }
+    }
+
+    void aDamagedProgramIsOfferedBeforeAnythingIsSent()
+    {
+        QTemporaryDir dir;
+        const QString good = ValidSRecord("S1", 0x8000, "\x01\x02");
+        QString bad = ValidSRecord("S1", 0x8002, "\x03\x04");
+        bad[bad.size() - 1] = bad.at(bad.size() - 1) == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0');
+        const QString file =
+            WriteFile(dir, QStringLiteral("bad.S19"), ("S00600004844521B\n" + good + "\n" + bad + "\n").toLatin1());
+        QCOMPARE(FlashBurn::FirstBadChecksumLine(file), qint64(3));
+        QCOMPARE(FlashBurn::FirstBadChecksumLine(
+                     WriteFile(dir, QStringLiteral("ok.S19"),
+                               (good + "\r\n" + good.toLower().replace('s', 'S') + " \r\n").toLatin1())),
+                 qint64(0));
+        QCOMPARE(FlashBurn::FirstBadChecksumLine(dir.filePath(QStringLiteral("none.S19"))), qint64(0));
+
+        Rig rig;
+        FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
+        burn.setProgramFile(file);
+        QCOMPARE(burn.run(), FlashBurn::Outcome::Declined); // Cancel by default
+        QVERIFY(rig.line.sent.isEmpty());
+        QCOMPARE(rig.ui.messages.size(), 1);
+        QVERIFY(rig.ui.messages.first().text.contains(QLatin1String("line 3")));
+        QCOMPARE(rig.ui.messages.first().buttons, MessageButtons::OkCancel);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTargetLink)
+#include "test_target_link.moc"
