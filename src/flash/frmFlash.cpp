@@ -141,14 +141,14 @@ frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<Seria
                                  TwipsRect(390, 360, 1455, 375));
     connect(m_cmdUploadSProg, &QPushButton::clicked, this, &frmFlash::cmdUploadSProg_Click);
 
-    m_lblFileName0 = AddLabel(this, QStringLiteral("lblFileName(0)"), QStringLiteral("fileName"),
-                              TwipsRect(2160, 330, 2235, 315));
+    m_lblFileName0 =
+        AddLabel(this, QStringLiteral("lblFileName(0)"), QStringLiteral("fileName"), TwipsRect(2160, 330, 2235, 315));
     m_lblStep2 = AddLabel(this, QStringLiteral("lblStep(2)"), QStringLiteral("Choose Program to Burn into flash."),
                           TwipsRect(390, 1110, 1455, 615));
     m_lblStep2->setWordWrap(true);
     m_lblStep2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_lblFileName2 = AddLabel(this, QStringLiteral("lblFileName(2)"), QStringLiteral("fileName"),
-                              TwipsRect(2070, 1140, 2235, 315));
+    m_lblFileName2 =
+        AddLabel(this, QStringLiteral("lblFileName(2)"), QStringLiteral("fileName"), TwipsRect(2070, 1140, 2235, 315));
 
     QPushButton *cmdSetFileName2 =
         AddButton(this, QStringLiteral("cmdSetFileName(2)"), QStringLiteral("..."), TwipsRect(4380, 1170, 375, 315));
@@ -167,8 +167,8 @@ frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<Seria
     m_shpDone1->setPalette(outline);
     setIndicator(Indicator::Red);
     // Made after the indicator, so drawn over it.
-    m_lblFlashDone = AddLabel(this, QStringLiteral("lblFlashDone"), QStringLiteral("Not Done"),
-                              TwipsRect(450, 2130, 1335, 255));
+    m_lblFlashDone =
+        AddLabel(this, QStringLiteral("lblFlashDone"), QStringLiteral("Not Done"), TwipsRect(450, 2130, 1335, 255));
     QPalette onFill = m_lblFlashDone->palette();
     onFill.setColor(QPalette::WindowText, Qt::black);
     m_lblFlashDone->setPalette(onFill);
@@ -216,8 +216,8 @@ frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<Seria
     m_aboutMenu->menuAction()->setObjectName(QStringLiteral("mnu_About"));
     connect(m_aboutMenu->menuAction(), &QAction::triggered, this, &frmFlash::mnu_About_Click);
 
-    m_link = std::make_unique<TargetLink>(*m_line, context.status, context.prompter, *this,
-                                          context.state.FlashWindowClosed);
+    m_link =
+        std::make_unique<TargetLink>(*m_line, context.status, context.prompter, *this, context.state.FlashWindowClosed);
     m_burn = std::make_unique<FlashBurn>(*m_link, *this, context.prompter, *this);
     connect(m_line.get(), &SerialLine::lineError, this, &frmFlash::commMain_OnComm);
     // Arrivals belong to a wait of the link while one is on the stack; otherwise they are dropped.
@@ -337,9 +337,9 @@ void frmFlash::cmdSetFileName_Click(int)
 
 void frmFlash::cmdEditSToBurn_Click()
 {
-    const EditorCommand command{
-        GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("Editor"), QStringLiteral("notepad.exe")),
-        StoredProgramFile()};
+    const EditorCommand command{GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("Editor"),
+                                           QStringLiteral("notepad.exe")),
+                                StoredProgramFile()};
     QString reason;
     if (!m_startProgram(command, &reason))
         m_context.prompter.showMessage(AppTitle(),
