@@ -7,6 +7,7 @@
 // eye (About and the splash as their own pictures).
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmSplash.h"
+#include "flash/frmFlash.h"
 #include "settings/Settings.h"
 #include "shell/MainOstrel.h"
 #include "sim/SimEngine.h"
@@ -120,6 +121,26 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         save(window, dir, QStringLiteral("capture"));
     }
+
+    // The firmware window half-way through sending a program, then after the burn.
+    window.mdiArea()->closeAllSubWindows();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    trigger("mnuFlash");
+    if (auto *flash = window.findChild<frmFlash *>()) {
+        flash->setStep(QStringLiteral("Loading New Program"));
+        flash->setDone(QStringLiteral("Waiting..."));
+        flash->setProgress(62);
+        emit flash->link().recordEchoed(310, 500, 310 * 45, 16000);
+        save(window, dir, QStringLiteral("flash"));
+        flash->setStep(QStringLiteral("Burning Flash"));
+        flash->setDone(QStringLiteral("Finished"));
+        flash->setIndicator(BurnView::Indicator::Green);
+        flash->setProgress(100);
+        emit flash->burn().runningChanged(false);
+        save(window, dir, QStringLiteral("flash_done"));
+    }
+    window.mdiArea()->closeAllSubWindows();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     trigger("mnuAbout");
     if (auto *about = window.findChild<frmAbout *>())

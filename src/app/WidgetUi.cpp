@@ -38,8 +38,10 @@ MessageAnswer WidgetPrompter::showMessage(const QString &caption, const QString 
 std::optional<QString> WidgetFileChooser::chooseFile(const FileDialogRequest &request)
 {
     QFileDialog dialog(QApplication::activeWindow(), request.title, request.folder);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
+    if (request.save)
+        dialog.setDefaultSuffix(request.defaultExtension); // before the question about replacing
     QStringList filters{request.filter};
 #ifndef Q_OS_WIN
     // Programs carry no ".exe" here: let the editor chooser see every file as well.

@@ -43,5 +43,7 @@ int RunSRec(const QStringList &args, Trail &trail);
 int RunBRec(const QStringList &args, Trail &trail);
 int RunCapture(const QStringList &args, Trail &trail);
 int RunFlash(const QStringList &args, Trail &trail);
+int RunSummary(const QStringList &args, Trail &trail);
+int RunCsv(const QStringList &args, Trail &trail);
 
 } // namespace korvel::cli

@@ -19,7 +19,9 @@ const char *const kUsage = "usage: korvel-cli COMMAND [OPTIONS] ARGS\n"
                            "  srec FILE\n"
                            "  brec [--trim] FILE\n"
                            "  capture [--port P] [--max-seconds S] OUTFILE\n"
-                           "  flash [--port P] [--speed N] [--init FILE] [PROGRAM]\n";
+                           "  flash [--port P] [--speed N] [--init FILE] [PROGRAM]\n"
+                           "  summary [--cht-limit N] FILE\n"
+                           "  csv FILE\n";
 
 } // namespace
 
@@ -89,6 +91,10 @@ int main(int argc, char **argv)
         return RunCapture(args, trail);
     if (command == QLatin1String("flash"))
         return RunFlash(args, trail);
+    if (command == QLatin1String("summary"))
+        return RunSummary(args, trail);
+    if (command == QLatin1String("csv"))
+        return RunCsv(args, trail);
     if (command == QLatin1String("--help") || command == QLatin1String("help")) {
         std::fputs(kUsage, stdout);
         return kExitOk;

@@ -1,7 +1,9 @@
 #include "flightdata/FrmGraph.h"
 
+#include "flightdata/FrmSummary.h"
 #include "app/Twips.h"
 
+#include <QAction>
 #include <QPushButton>
 
 #include <cmath>
@@ -48,6 +50,16 @@ FrmGraph::FrmGraph(WindowContext context, QWidget *parent) : ChildWindow(parent)
         button->setGeometry(TwipsRect(b.left, 6210, 855, 495));
         connect(button, &QPushButton::clicked, this, b.handler);
     }
+
+    // The flight as a whole, from every graph's context menu.
+    auto *summary = new QAction(QStringLiteral("Flight Summary..."), this);
+    summary->setObjectName(QStringLiteral("mnuFlightSummary"));
+    connect(summary, &QAction::triggered, this, [this] { ShowFlightSummary(m_context, this); });
+    auto *csv = new QAction(QStringLiteral("Export CSV..."), this);
+    csv->setObjectName(QStringLiteral("mnuExportCsv"));
+    connect(csv, &QAction::triggered, this, [this] { ExportFlightCsv(m_context); });
+    for (GraphView *view : m_graphs)
+        view->addActions({summary, csv});
 
     // Load: the designed size, then the graph the main window asked for.
     sizeWindow();

@@ -316,6 +316,9 @@ void GraphView::contextMenuEvent(QContextMenuEvent *event)
     QMenu menu(this);
     menu.addAction(QStringLiteral("Save Image..."), this, &GraphView::saveImageAs);
     menu.addAction(QStringLiteral("Print..."), this, &GraphView::print);
+    // Commands the window adds on the flight as a whole.
+    menu.addSeparator();
+    menu.addActions(actions());
     menu.exec(event->globalPos());
 }
 

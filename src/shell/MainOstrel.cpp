@@ -3,6 +3,7 @@
 #include "capture/FrmCapture.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmConfigure.h"
+#include "flash/frmFlash.h"
 #include "flightdata/FrmGraph.h"
 #include "app/ChildWindow.h"
 #include "app/Twips.h"
@@ -195,9 +196,28 @@ void MainOstrel::updateMenus()
     if (wanted == shownMenus_ && menuBar()->actions().size() == wanted.size())
         return;
     menuBar()->clear();
-    for (QMenu *menu : std::as_const(wanted))
-        menuBar()->addMenu(menu);
+    for (QMenu *menu : std::as_const(wanted)) {
+        if (menu->actions().isEmpty())
+            menuBar()->addAction(barCommand(menu));
+        else
+            menuBar()->addMenu(menu);
+    }
     shownMenus_ = wanted;
+}
+
+// A child's menu without items is a command on the menu bar itself ("&About" of the firmware
+// window): the bar holds a plain action that runs it, so a click runs the command rather than
+// dropping down an empty list. The action belongs to the menu and goes with it.
+QAction *MainOstrel::barCommand(QMenu *menu)
+{
+    const QString name = QStringLiteral("barCommand");
+    if (auto *existing = menu->findChild<QAction *>(name, Qt::FindDirectChildrenOnly))
+        return existing;
+    auto *command = new QAction(menu->title(), menu);
+    command->setObjectName(name);
+    command->setProperty("command", menu->objectName());
+    connect(command, &QAction::triggered, menu->menuAction(), &QAction::trigger);
+    return command;
 }
 
 template <class Window> QMdiSubWindow *MainOstrel::loadChild(QPointer<QMdiSubWindow> &slot)
@@ -213,8 +233,11 @@ template <class Window> QMdiSubWindow *MainOstrel::loadChild(QPointer<QMdiSubWin
     sub->setWindowIcon(window->windowIcon().isNull() ? windowIcon() : window->windowIcon());
     connect(window, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
     // The menus follow the current child; one that goes away hands them back.
-    connect(sub, &QObject::destroyed, this,
-            [this] { QMetaObject::invokeMethod(this, &MainOstrel::updateMenus, Qt::QueuedConnection); });
+    connect(sub, &QObject::destroyed, this, [this] {
+        QMetaObject::invokeMethod(this, &MainOstrel::updateMenus, Qt::QueuedConnection);
+        if (closeWhenChildrenGone_)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    });
     mdi_->addSubWindow(sub);
     slot = sub;
     return sub;
@@ -239,8 +262,14 @@ void MainOstrel::showGraph()
     showChild<FrmGraph>(graph_);
 }
 
-// The firmware window joins here when it lands; until then the command has nothing to show.
-void MainOstrel::showFlash() {}
+void MainOstrel::showFlash()
+{
+    const bool loaded = flash_;
+    showChild<frmFlash>(flash_);
+    if (!loaded)
+        connect(qobject_cast<frmFlash *>(flash_->widget()), &frmFlash::configureRequested, this,
+                &MainOstrel::mnuconfigload_Click);
+}
 
 void MainOstrel::mnuflight_Click()
 {
@@ -341,6 +370,8 @@ void MainOstrel::Toolbar1_ButtonClick(int index)
             showGraph();
             break;
         case 9:
+            // As "Program OS": a window opened anew must not find itself already closed.
+            state_.FlashWindowClosed = false;
             showFlash();
             break;
         default:
@@ -359,6 +390,14 @@ void MainOstrel::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // A child that has closed but still finishes a wait (the firmware window during a burn) goes
+    // as soon as it has returned; the main window follows it then.
+    if (!subs.isEmpty()) {
+        closeWhenChildrenGone_ = true;
+        event->ignore();
+        return;
+    }
+    closeWhenChildrenGone_ = false;
     if (about_)
         about_->close();
     event->accept();

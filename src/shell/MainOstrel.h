@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+class QAction;
 class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
@@ -56,6 +57,7 @@ private:
     void buildStatusBar();
     void updateClock();
     void updateMenus();
+    QAction *barCommand(QMenu *menu);
 
     template <class Window> QMdiSubWindow *loadChild(QPointer<QMdiSubWindow> &slot);
     template <class Window> void showChild(QPointer<QMdiSubWindow> &slot);
@@ -77,10 +79,12 @@ private:
     QLabel *clock_ = nullptr;
     QLabel *connection_ = nullptr;
     QTimer *clockTimer_ = nullptr;
+    bool closeWhenChildrenGone_ = false;
 
     QPointer<QMdiSubWindow> capture_;
     QPointer<QMdiSubWindow> graph_;
     QPointer<QMdiSubWindow> configure_;
+    QPointer<QMdiSubWindow> flash_;
     QPointer<QWidget> about_;
 };
 

@@ -1,18 +1,33 @@
 #include "sim/SimEngine.h"
 
+#include "sim/BootLoader.h"
+
 #include <QElapsedTimer>
+#include <QFile>
+#include <QSaveFile>
 #include <QList>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/inotify.h>
+#include <sys/prctl.h>
+#endif
 #if defined(__APPLE__)
 #include <util.h>
 #else
@@ -25,6 +40,8 @@ namespace {
 
 // A marker-bearing line is followed by this pause so the reader sees it as a chunk of its own.
 constexpr int kMarkerPauseMs = 120;
+// A hang-up fault leaves the reader this long to take what is on the line before it drops.
+constexpr int kHangUpGraceMs = 300;
 // A speed the program never sets: the line reads "closed" while the pty carries it.
 constexpr speed_t kIdleSpeed = B9600;
 
@@ -41,6 +58,13 @@ int baudOf(speed_t speed)
     case B115200: return 115200;
     default: return 0;
     }
+}
+
+qint64 steadyNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
 QList<QByteArray> splitLines(const QByteArray &text)
@@ -131,7 +155,22 @@ struct SimEngine::Private {
     QTimer pollTimer;
     QTimer sendTimer;
     int lastBaud = 0;
-    QByteArray received;
+    QByteArray received; // under mutex
+
+    // The bootstrap-loader role. While it is on, a wire thread owns the master's input and the
+    // loader's answers, so that each leaves on time whatever the event loop is busy with; the
+    // event loop only hears of what happened.
+    mutable std::mutex mutex; // guards received, loader and stats
+    std::unique_ptr<BootLoader> loader;
+    PacingStats stats;
+    double lateSumUs = 0;
+    std::thread wire;
+    std::atomic<bool> wireStop{false};
+    std::atomic<bool> resetWanted{false};
+    int wakePipe[2] = {-1, -1};
+    int watchFd = -1;    // the slave's opens and closes (Linux); without it, the idle speed tells
+    int slaveOpens = 0;  // wire thread only
+    bool spoke = false;  // wire thread only: the program has sent a byte since the line opened
 
     // The record being played.
     QList<QByteArray> pieces;
@@ -158,6 +197,259 @@ struct SimEngine::Private {
             lastBaud = baud;
             emit q->lineConfigured(baud);
         }
+        if (baud == baudOf(kIdleSpeed) && wire.joinable() && watchFd < 0) {
+            resetWanted = true;
+            wake();
+        }
+    }
+
+    // The speed the program's end of the line is set to, read at the moment it matters.
+    int programBaud() const
+    {
+        termios t{};
+        if (master < 0 || tcgetattr(master, &t) != 0)
+            return 0;
+        return baudOf(cfgetospeed(&t));
+    }
+
+    void wake()
+    {
+        if (wakePipe[1] >= 0) {
+            const char c = 1;
+            [[maybe_unused]] const ssize_t n = ::write(wakePipe[1], &c, 1);
+        }
+    }
+
+    void startWire()
+    {
+        if (master < 0 || !loader || wire.joinable())
+            return;
+        if (readNotifier)
+            readNotifier->setEnabled(false);
+        if (::pipe(wakePipe) != 0) {
+            wakePipe[0] = wakePipe[1] = -1;
+        } else {
+            for (const int fd : wakePipe)
+                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        }
+#if defined(__linux__)
+        watchFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (watchFd >= 0
+            && inotify_add_watch(watchFd, QFile::encodeName(slavePath).constData(), IN_OPEN | IN_CLOSE) < 0) {
+            ::close(watchFd);
+            watchFd = -1;
+        }
+#endif
+        slaveOpens = 0;
+        spoke = false;
+        wireStop = false;
+        wire = std::thread([this] { wireLoop(); });
+    }
+
+    void stopWire()
+    {
+        if (wire.joinable()) {
+            wireStop = true;
+            wake();
+            wire.join();
+        }
+        for (int &fd : wakePipe) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+        if (watchFd >= 0)
+            ::close(watchFd);
+        watchFd = -1;
+    }
+
+    // Runs on the event loop's thread, after the wire thread's news.
+    void deliver(const std::vector<BootLoader::Event> &events)
+    {
+        for (const BootLoader::Event &e : events) {
+            switch (e.kind) {
+            case BootLoader::EventKind::HandshakeAnswered: emit q->handshakeAnswered(); break;
+            case BootLoader::EventKind::SpeedSwitched: emit q->speedSwitched(int(e.value)); break;
+            case BootLoader::EventKind::Executed: emit q->executed(quint32(e.value)); break;
+            case BootLoader::EventKind::BurnReplied: emit q->burnReplied(); break;
+            case BootLoader::EventKind::Reset: emit q->loaderReset(); break;
+            case BootLoader::EventKind::Fault: emit q->faultStruck(e.text); break;
+            case BootLoader::EventKind::HangUp:
+                // As the capture's hang-up: the program takes what is on the line, then it drops.
+                emit q->faultStruck(e.text);
+                QTimer::singleShot(kHangUpGraceMs, q, [this] { q->hangUp(); });
+                return;
+            }
+        }
+    }
+
+    void cancelCapture()
+    {
+        if (!active)
+            return;
+        active = false;
+        sendTimer.stop();
+        if (writeNotifier)
+            writeNotifier->setEnabled(false);
+    }
+
+    // What the wire thread has for the event loop.
+    struct News {
+        QByteArray bytes;
+        bool lineClosed = false;     // the program closed the line
+        bool firstOfOpening = false; // the program's first byte since it opened the line
+        std::vector<BootLoader::Event> events;
+    };
+
+    void post(News news)
+    {
+        if (news.bytes.isEmpty() && !news.lineClosed && !news.firstOfOpening && news.events.empty())
+            return;
+        QMetaObject::invokeMethod(
+            q,
+            [this, news = std::move(news)] {
+                // A capture goes to no one once the line is closed; and the program's first byte
+                // finds the instrument in its loader, not sending a flight.
+                if (news.lineClosed || news.firstOfOpening)
+                    cancelCapture();
+                if (news.lineClosed)
+                    emit q->programClosed();
+                if (news.firstOfOpening)
+                    emit q->programSpoke();
+                if (!news.bytes.isEmpty())
+                    emit q->bytesReceived(news.bytes);
+                deliver(news.events);
+            },
+            Qt::QueuedConnection);
+    }
+
+    // The slave's opens and closes: the program's last close resets the instrument.
+    bool watchSlave()
+    {
+        bool closed = false;
+#if defined(__linux__)
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(watchFd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            for (ssize_t at = 0; at < n;) {
+                const auto *e = reinterpret_cast<const inotify_event *>(buffer + at);
+                if (e->mask & IN_OPEN) {
+                    ++slaveOpens;
+                } else if (e->mask & IN_CLOSE) {
+                    if (--slaveOpens <= 0) {
+                        slaveOpens = 0;
+                        closed = true;
+                    }
+                }
+                at += ssize_t(sizeof(inotify_event) + e->len);
+            }
+        }
+#endif
+        return closed;
+    }
+
+    void wireLoop()
+    {
+#if defined(__linux__)
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); // wake at the character's moment, not 50 us on
+#endif
+        // The thread sleeps between characters; where the system allows it, a busy machine (a
+        // compiler on every core) does not hold it back when a character is due.
+        sched_param param{};
+        param.sched_priority = 1;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+        while (!wireStop) {
+            qint64 due = -1;
+            {
+                std::lock_guard lock(mutex);
+                due = loader->nextDueNs();
+            }
+            pollfd fds[3] = {{master, POLLIN, 0}, {wakePipe[0], POLLIN, 0}, {watchFd, POLLIN, 0}};
+            const nfds_t count = watchFd >= 0 ? 3 : 2;
+            const qint64 waitNs = due < 0 ? -1 : std::max<qint64>(0, due - steadyNs());
+#if defined(__linux__)
+            timespec timeout{time_t(waitNs / 1'000'000'000), long(waitNs % 1'000'000'000)};
+            const int ready = ::ppoll(fds, count, waitNs < 0 ? nullptr : &timeout, nullptr);
+#else
+            const int ready = ::poll(fds, count, waitNs < 0 ? -1 : int((waitNs + 999'999) / 1'000'000));
+#endif
+            if (wireStop)
+                break;
+            if (ready < 0 && errno != EINTR)
+                break;
+
+            News news;
+            std::lock_guard lock(mutex);
+            if (fds[1].revents & POLLIN) {
+                char drain[64];
+                while (::read(wakePipe[0], drain, sizeof drain) > 0) {
+                }
+            }
+            const bool closed = (count > 2 && (fds[2].revents & POLLIN) && watchSlave()) || resetWanted.exchange(false);
+            if (closed) {
+                // What was sent and not read is lost with the closed port, not left for the next
+                // opener.
+                tcflush(slave, TCIFLUSH);
+                loader->reset();
+                spoke = false;
+                news.lineClosed = true;
+            }
+            if (fds[0].revents & POLLIN) {
+                char buffer[4096];
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n <= 0 && errno != EAGAIN && errno != EINTR) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10)); // never spin on a dead line
+                } else if (n > 0) {
+                    const qint64 readNs = steadyNs();
+                    const int baud = programBaud();
+                    news.bytes = QByteArray(buffer, n);
+                    received += news.bytes;
+                    news.firstOfOpening = !spoke;
+                    spoke = true;
+                    for (const char c : std::as_const(news.bytes))
+                        loader->receive(c, readNs, baud);
+                }
+            } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+                // No one holds the slave (cannot happen while the engine does): do not spin.
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            writeDue();
+            news.events = loader->takeEvents();
+            post(std::move(news));
+            if (loader->hungUp())
+                break; // the event loop drops the line
+        }
+    }
+
+    // Sends the answers that are due, each as the program's end of the line hears it now.
+    void writeDue()
+    {
+        const std::vector<BootLoader::Answer> due = loader->takeDue(steadyNs());
+        if (due.empty())
+            return;
+        const int baud = programBaud();
+        QByteArray out;
+        for (const BootLoader::Answer &a : due) {
+            if (!a.withheld)
+                out += baud == a.baud ? a.byte : BootLoader::garbled(baud, a.baud);
+        }
+        if (!out.isEmpty()) {
+            // A full pty loses them, as a receiver overruns.
+            [[maybe_unused]] const ssize_t n = ::write(master, out.constData(), size_t(out.size()));
+        }
+        const qint64 now = steadyNs();
+        for (const BootLoader::Answer &a : due) {
+            if (a.withheld || !loader->paced())
+                continue;
+            const double lateUs = double(now - a.dueNs) / 1000.0;
+            lateSumUs += lateUs;
+            ++stats.characters;
+            stats.maxLateUs = std::max(stats.maxLateUs, lateUs);
+        }
+        if (stats.characters > 0)
+            stats.meanLateUs = lateSumUs / double(stats.characters);
     }
 
     void readInput()
@@ -167,7 +459,10 @@ struct SimEngine::Private {
             const ssize_t n = ::read(master, buffer, sizeof buffer);
             if (n > 0) {
                 const QByteArray bytes(buffer, n);
-                received += bytes;
+                {
+                    std::lock_guard lock(mutex);
+                    received += bytes;
+                }
                 emit q->bytesReceived(bytes);
                 continue;
             }
@@ -177,6 +472,7 @@ struct SimEngine::Private {
 
     void closeAll()
     {
+        stopWire();
         delete readNotifier;
         readNotifier = nullptr;
         delete writeNotifier;
@@ -209,7 +505,7 @@ struct SimEngine::Private {
     void hangUpSoon()
     {
         active = false;
-        QTimer::singleShot(300, q, [this] { q->hangUp(); });
+        QTimer::singleShot(kHangUpGraceMs, q, [this] { q->hangUp(); });
     }
 
     // Writes what may leave now; returns when the line must carry it first or the pty is full.
@@ -310,6 +606,7 @@ bool SimEngine::open(QString *error)
         d->pump();
     });
     d->pollTimer.start();
+    d->startWire();
     return true;
 }
 
@@ -345,6 +642,79 @@ void SimEngine::hangUp()
     emit hungUp();
 }
 
-QByteArray SimEngine::received() const { return d->received; }
+QByteArray SimEngine::received() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->received;
+}
+
+void SimEngine::setLoader(const LoaderOptions &options)
+{
+    {
+        std::lock_guard lock(d->mutex);
+        if (d->loader)
+            d->loader->setOptions(options);
+        else
+            d->loader = std::make_unique<BootLoader>(options);
+    }
+    d->startWire();
+}
+
+bool SimEngine::loaderOn() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->loader != nullptr;
+}
+
+int SimEngine::loaderBaud() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->loader ? d->loader->baud() : 0;
+}
+
+QMap<quint32, quint8> SimEngine::memory() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->loader ? d->loader->memory() : QMap<quint32, quint8>();
+}
+
+QMap<quint32, quint8> SimEngine::registers() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->loader ? d->loader->registers() : QMap<quint32, quint8>();
+}
+
+QList<QByteArray> SimEngine::records() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->loader ? d->loader->records() : QList<QByteArray>();
+}
+
+bool SimEngine::saveImage(const QString &path, QString *error, quint32 *lowest) const
+{
+    const QMap<quint32, quint8> image = memory();
+    QByteArray bytes;
+    if (!image.isEmpty()) {
+        const quint32 from = image.firstKey();
+        bytes = QByteArray(qsizetype(image.lastKey() - from) + 1, char(0xFF));
+        for (auto it = image.cbegin(); it != image.cend(); ++it)
+            bytes[qsizetype(it.key() - from)] = char(it.value());
+        if (lowest)
+            *lowest = from;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+PacingStats SimEngine::pacing() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->stats;
+}
 
 } // namespace korvel::sim

@@ -41,7 +41,12 @@ int main(int argc, char **argv)
         "The Korvel engine monitor on a pseudo-terminal. Prints the device to open on its first line.\n"
         "Capture sender: once the program sets the line to 19200 baud (its capture window opens the\n"
         "line), the instrument sends its record after --delay seconds, then again every --repeat\n"
-        "seconds while the line stays open; Enter on this terminal sends it at once."));
+        "seconds while the line stays open; Enter on this terminal sends it at once.\n"
+        "Bootstrap loader: as soon as the program sends a byte on an opening of the line, the capture\n"
+        "stops and the instrument is its processor's bootstrap loader (handshake \"x\" at 19200, echo,\n"
+        "speed switch, memory image, execute record, burn reply). Closing the line resets it.\n"
+        "Faults count records from 1: every complete data record (count 01 or more) received since\n"
+        "the start, register records included."));
     cli.addHelpOption();
     const QCommandLineOption registerOpt(QStringLiteral("register"),
                                          QStringLiteral("Register the device as \"Com <n>\" while running."),
@@ -55,7 +60,8 @@ int main(int argc, char **argv)
     const QCommandLineOption preambleOpt(QStringLiteral("preamble"),
                                          QStringLiteral("Text sent before the record."), QStringLiteral("text"));
     const QCommandLineOption unpacedOpt(QStringLiteral("unpaced"),
-                                        QStringLiteral("Send as fast as the pseudo-terminal takes it."));
+                                        QStringLiteral("Send as fast as the pseudo-terminal takes it, and answer the "
+                                                       "program at once instead of at the line's pace."));
     const QCommandLineOption delayOpt(QStringLiteral("delay"),
                                       QStringLiteral("Seconds from the line's opening to the record (default 5)."),
                                       QStringLiteral("s"), QStringLiteral("5"));
@@ -67,8 +73,35 @@ int main(int argc, char **argv)
     const QCommandLineOption hangUpOpt(QStringLiteral("hang-up-after"),
                                        QStringLiteral("Fault: hang up after <n> bytes of the record."),
                                        QStringLiteral("n"));
+    const QCommandLineOption answerAtOpt(QStringLiteral("answer-at"),
+                                         QStringLiteral("Loader: answer the handshake \"x\" with \"@\" (the default)."));
+    const QCommandLineOption echoHandshakeOpt(QStringLiteral("echo-handshake"),
+                                              QStringLiteral("Loader: answer the handshake by echoing \"x\"."));
+    const QCommandLineOption burnReplyOpt(QStringLiteral("burn-reply-ms"),
+                                          QStringLiteral("Loader: milliseconds from the execute record at 00008000 "
+                                                         "to the burn's reply byte (default 2000)."),
+                                          QStringLiteral("ms"), QStringLiteral("2000"));
+    const QCommandLineOption burnSilentOpt(QStringLiteral("burn-silent"),
+                                           QStringLiteral("Loader: the burn never replies."));
+    const QCommandLineOption garbleOpt(QStringLiteral("garble-at"),
+                                       QStringLiteral("Loader fault: the echo of record <k> ends in a wrong character."),
+                                       QStringLiteral("k"));
+    const QCommandLineOption silentOpt(QStringLiteral("silent-from"),
+                                       QStringLiteral("Loader fault: nothing goes back from record <k> on."),
+                                       QStringLiteral("k"));
+    const QCommandLineOption hangUpRecordOpt(QStringLiteral("hang-up-at-record"),
+                                             QStringLiteral("Loader fault: drop the line on record <k>."),
+                                             QStringLiteral("k"));
+    const QCommandLineOption notResetOpt(QStringLiteral("not-reset"),
+                                         QStringLiteral("Loader fault: the first <m> handshakes meet silence."),
+                                         QStringLiteral("m"));
+    const QCommandLineOption imageOpt(QStringLiteral("image"),
+                                      QStringLiteral("Loader: save the memory image (binary from its lowest address, "
+                                                     "gaps 0xFF) after each execute record and at exit."),
+                                      QStringLiteral("file"));
     cli.addOptions({registerOpt, fileOpt, recordsOpt, calOpt, preambleOpt, unpacedOpt, delayOpt, repeatOpt, onceOpt,
-                    hangUpOpt});
+                    hangUpOpt, answerAtOpt, echoHandshakeOpt, burnReplyOpt, burnSilentOpt, garbleOpt, silentOpt,
+                    hangUpRecordOpt, notResetOpt, imageOpt});
     cli.process(app);
 
     CaptureScript script;
@@ -91,6 +124,19 @@ int main(int argc, char **argv)
     const int delayMs = int(cli.value(delayOpt).toDouble() * 1000);
     const int repeatMs = int(cli.value(repeatOpt).toDouble() * 1000);
     const bool once = cli.isSet(onceOpt);
+    if (cli.isSet(answerAtOpt) && cli.isSet(echoHandshakeOpt)) {
+        std::fprintf(stderr, "korvel-sim: --answer-at and --echo-handshake exclude each other\n");
+        return 2;
+    }
+    LoaderOptions loader;
+    loader.echoHandshake = cli.isSet(echoHandshakeOpt);
+    loader.paced = !cli.isSet(unpacedOpt);
+    loader.burnReplyMs = cli.isSet(burnSilentOpt) ? -1 : std::max(0, cli.value(burnReplyOpt).toInt());
+    loader.garbleAt = cli.value(garbleOpt).toInt();
+    loader.silentFrom = cli.value(silentOpt).toInt();
+    loader.hangUpAt = cli.value(hangUpRecordOpt).toInt();
+    loader.notReset = cli.value(notResetOpt).toInt();
+    const QString imagePath = cli.value(imageOpt);
 
     SimEngine engine;
     QString error;
@@ -98,6 +144,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "korvel-sim: cannot make a pseudo-terminal: %s\n", qPrintable(error));
         return 1;
     }
+    engine.setLoader(loader);
     std::printf("%s\n", qPrintable(engine.slavePath()));
     std::fflush(stdout);
 
@@ -121,8 +168,9 @@ int main(int argc, char **argv)
     QTimer nextRecord;
     nextRecord.setSingleShot(true);
     bool lineOpen = false;
+    bool spoke = false; // the program has talked to the loader on this opening of the line
     const auto send = [&] {
-        if (engine.sending())
+        if (engine.sending() || spoke)
             return;
         std::fprintf(stderr, "korvel-sim: sending the record (%lld bytes)\n", qlonglong(script.record.size()));
         engine.sendCapture(script);
@@ -131,7 +179,7 @@ int main(int argc, char **argv)
     QObject::connect(&engine, &SimEngine::lineConfigured, &app, [&](int baud) {
         lineOpen = baud == 19200;
         std::fprintf(stderr, "korvel-sim: line at %d baud\n", baud);
-        if (lineOpen)
+        if (lineOpen && !spoke)
             nextRecord.start(delayMs);
         else
             nextRecord.stop();
@@ -141,8 +189,55 @@ int main(int argc, char **argv)
         // The reader takes the last chunk before the line goes.
         if (once)
             QTimer::singleShot(1000, &app, &QCoreApplication::quit);
-        else if (lineOpen && repeatMs > 0)
+        else if (lineOpen && repeatMs > 0 && !spoke)
             nextRecord.start(repeatMs);
+    });
+
+    // The loader's events, one line each; records are counted, not listed.
+    qsizetype recordsReported = 0;
+    const auto reportRecords = [&] {
+        const qsizetype n = engine.records().size();
+        if (n > recordsReported)
+            std::fprintf(stderr, "korvel-sim: loader: %lld records received (%lld bytes in memory)\n",
+                         qlonglong(n - recordsReported), qlonglong(engine.memory().size()));
+        recordsReported = n;
+    };
+    const auto saveImage = [&] {
+        if (imagePath.isEmpty() || engine.memory().isEmpty())
+            return;
+        QString error;
+        quint32 lowest = 0;
+        if (engine.saveImage(imagePath, &error, &lowest))
+            std::fprintf(stderr, "korvel-sim: loader: image saved to %s (from %08X)\n", qPrintable(imagePath), lowest);
+        else
+            std::fprintf(stderr, "korvel-sim: loader: cannot save the image to %s: %s\n", qPrintable(imagePath),
+                         qPrintable(error));
+    };
+    QObject::connect(&engine, &SimEngine::programSpoke, &app, [&] {
+        std::fprintf(stderr, "korvel-sim: the program speaks: the loader answers on this opening\n");
+        spoke = true;
+        nextRecord.stop();
+    });
+    QObject::connect(&engine, &SimEngine::programClosed, &app, [&] { spoke = false; });
+    QObject::connect(&engine, &SimEngine::handshakeAnswered, &app, [&] {
+        std::fprintf(stderr, "korvel-sim: loader: handshake answered at 19200\n");
+    });
+    QObject::connect(&engine, &SimEngine::speedSwitched, &app, [&](int baud) {
+        std::fprintf(stderr, "korvel-sim: loader: now at %d baud\n", baud);
+    });
+    QObject::connect(&engine, &SimEngine::executed, &app, [&](quint32 address) {
+        reportRecords();
+        std::fprintf(stderr, "korvel-sim: loader: execute at %08X\n", address);
+        saveImage();
+    });
+    QObject::connect(&engine, &SimEngine::burnReplied, &app,
+                     [] { std::fprintf(stderr, "korvel-sim: loader: burn done, replied\n"); });
+    QObject::connect(&engine, &SimEngine::loaderReset, &app, [&] {
+        reportRecords();
+        std::fprintf(stderr, "korvel-sim: loader: line closed, reset into bootstrap mode at 19200\n");
+    });
+    QObject::connect(&engine, &SimEngine::faultStruck, &app, [](const QString &what) {
+        std::fprintf(stderr, "korvel-sim: loader fault: %s\n", qPrintable(what));
     });
     QObject::connect(&engine, &SimEngine::hungUp, &app, [] {
         std::fprintf(stderr, "korvel-sim: hung up\n");
@@ -159,6 +254,8 @@ int main(int argc, char **argv)
     }
 
     const int status = app.exec();
+    reportRecords();
+    saveImage();
     if (!registeredKey.isEmpty())
         DeleteSetting(AppTitle(), QStringLiteral("Ports"), registeredKey);
     return status;

@@ -10,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 
@@ -198,6 +199,14 @@ bool TargetLink::SyncBootloader(int index)
         SendLineAwaitEcho(QLatin1String(step.record), 11);
         if (!m_line.isOpen())
             return false; // the switch timed out and closed the link
+        // Give that character its two character times before the port changes speed: read at the
+        // new speed it would be garbage, and a CR sent before the loader has switched is lost.
+        const int oldBaud = ParseLineSettings(m_line.settings()).value_or(LineSettings{}).baud;
+        if (waitFor([&] { return m_line.waiting() >= 1; }, 1 + 2 * 10 * 1000 / std::max(oldBaud, 1))
+            == WaitEnd::Closed)
+            return false;
+        if (!m_line.isOpen())
+            return false;
         m_line.setSettings(QLatin1String(step.settings));
     }
     if (!m_line.isOpen())

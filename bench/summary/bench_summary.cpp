@@ -1,0 +1,160 @@
+// The flight summary on a generated 100,000-record flight (the loader benchmark's file), in process,
+// and `korvel-cli summary` and `korvel-cli csv` as whole processes beside `korvel-cli dump --count`.
+//   bench_summary [RECORDS]   prints the in-process summary time (target well under 50 ms) and the
+//                             three commands' median wall times
+
+#include "flightdata/FlightData.h"
+#include "flightdata/FlightSummary.h"
+#include "app/UiInterfaces.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <sys/resource.h>
+#include <vector>
+
+using namespace korvel;
+
+namespace {
+
+class NoStatus : public StatusLine {
+public:
+    void setStatus(const QString &) override {}
+};
+
+QByteArray makeFlight(int records)
+{
+    QByteArray text = "FLIGHT 000123 KORVEL\r\n";
+    text.reserve(qsizetype(records) * 160);
+    QRandomGenerator rng(7);
+    int seconds = 8 * 3600;
+    for (int i = 0; i < records; ++i, seconds += 6) {
+        const int s = seconds % 86400;
+        char head[32];
+        std::snprintf(head, sizeof head, "12/04/26 %02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+        text += head;
+        for (int k = 0; k < 28; ++k) {
+            int v;
+            if (k >= 16 && k <= 21)
+                v = 1200 + int(rng.bounded(300));
+            else if (k >= 22)
+                v = 300 + int(rng.bounded(120));
+            else
+                v = 2300 + int(rng.bounded(200));
+            text += ',';
+            text += QByteArray::number(v);
+        }
+        text += "\r\n";
+    }
+    text += "END\r\n";
+    return text;
+}
+
+// This thread's processor time in ms: on a shared machine it says what the wall clock cannot.
+double cpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+
+// Processor time (user and system) of the children that have ended so far, in ms.
+double childrenCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+struct ProcessTimes {
+    double wall = -1; // median ms
+    double cpu = -1;  // median ms of user and system time
+};
+
+// Whole runs with the output thrown away; -1 when a run fails.
+ProcessTimes medianRun(const QString &program, const QStringList &args, int runs)
+{
+    std::vector<double> wall, cpu;
+    for (int i = 0; i < runs; ++i) {
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.setStandardErrorFile(QProcess::nullDevice());
+        const double cpuStart = childrenCpuMs();
+        QElapsedTimer t;
+        t.start();
+        p.start(program, args);
+        if (!p.waitForFinished(120000) || p.exitCode() != 0)
+            return {};
+        wall.push_back(t.nsecsElapsed() / 1e6);
+        cpu.push_back(childrenCpuMs() - cpuStart);
+    }
+    return {median(wall), median(cpu)};
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int records = argc > 1 ? std::atoi(argv[1]) : 100000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("flight.txt"));
+    {
+        const QByteArray bytes = makeFlight(records);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            return 1;
+    }
+
+    NoStatus status;
+    FlightData data;
+    LoadFlightDataFile(path, data, status);
+    if (data.FlightRecordCount != records)
+        return 1;
+    for (const std::optional<double> limit : {std::optional<double>(), std::optional<double>(400)}) {
+        std::vector<double> times, cpu;
+        std::size_t spans = 0;
+        for (int i = 0; i < 15; ++i) {
+            QElapsedTimer t;
+            const double cpuStart = cpuMs();
+            t.start();
+            const FlightSummary s = SummarizeFlight(data, limit);
+            times.push_back(t.nsecsElapsed() / 1e6);
+            cpu.push_back(cpuMs() - cpuStart);
+            spans = s.chtOver.size();
+        }
+        std::printf("summary of %d records%s: median %.1f ms wall, %.1f ms processor (target well under 50 ms)\n",
+                    records, limit ? qPrintable(QStringLiteral(" with a CHT limit (%1 spans)").arg(spans)) : "",
+                    median(times), median(cpu));
+    }
+
+    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/korvel-cli");
+    const int runs = 7;
+    const struct {
+        const char *name;
+        QStringList args;
+    } commands[] = {{"dump --count", {QStringLiteral("dump"), QStringLiteral("--count"), path}},
+                    {"summary --cht-limit 400",
+                     {QStringLiteral("summary"), QStringLiteral("--cht-limit"), QStringLiteral("400"), path}},
+                    {"csv", {QStringLiteral("csv"), path}}};
+    std::printf("whole processes, median of %d (wall, processor):\n", runs);
+    for (const auto &command : commands) {
+        const ProcessTimes t = medianRun(cli, command.args, runs);
+        std::printf("  korvel-cli %-24s %6.1f ms  %6.1f ms\n", command.name, t.wall, t.cpu);
+    }
+    return 0;
+}

@@ -1,0 +1,45 @@
+// korvel-cli csv: the record table as CSV on stdout, written as it is made.
+
+#include "cli/Commands.h"
+#include "cli/Trail.h"
+#include "flightdata/FlightCsv.h"
+#include "flightdata/FlightData.h"
+
+#include <cstdio>
+
+namespace korvel::cli {
+
+namespace {
+
+const char *const kCsvUsage = "usage: korvel-cli csv FILE\n";
+
+} // namespace
+
+int RunCsv(const QStringList &args, Trail &trail)
+{
+    const auto parsed = ParseArguments(args, {}, {});
+    if (!parsed)
+        return UsageError(QString(), kCsvUsage);
+    if (parsed->operands.size() != 1)
+        return UsageError(QStringLiteral("csv takes one FILE"), kCsvUsage);
+    const QString fileName = parsed->operands.front();
+
+    FlightData data;
+    try {
+        LoadFlightDataFile(fileName, data, trail);
+    } catch (const FlightDataError &error) {
+        std::fprintf(stderr, "korvel-cli: cannot load %s: %s\n", qPrintable(fileName), error.what());
+        return kExitFailed;
+    }
+
+    const bool written = WriteFlightCsv(data, [](std::string_view piece) {
+        return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size();
+    });
+    if (!written || std::fflush(stdout) != 0) {
+        std::fputs("korvel-cli: cannot write the CSV to stdout\n", stderr);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+} // namespace korvel::cli

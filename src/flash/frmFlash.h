@@ -1,0 +1,96 @@
+#pragma once
+// The firmware programming window: which register file and which program the burn sends, the
+// choice of the program and its editing, the burn itself with its step, result and progress. It
+// owns the bootstrap-loader port commMain, the link over it and the burn.
+
+#include "app/ChildWindow.h"
+#include "app/UiInterfaces.h"
+#include "app/WindowContext.h"
+#include "flash/FlashBurn.h"
+#include "target/SerialLine.h"
+#include "target/TargetLink.h"
+
+#include <functional>
+#include <memory>
+
+class QFrame;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+
+namespace korvel {
+
+// The external editor's command: the editor, one blank, the program file, neither quoted.
+struct EditorCommand {
+    QString editor;
+    QString file;
+    QString commandLine() const { return editor + QLatin1Char(' ') + file; }
+};
+
+// Starts a program without waiting for it; false with the reason when it cannot be started.
+using ProgramStarter = std::function<bool(const EditorCommand &command, QString *reason)>;
+bool StartDetachedEditor(const EditorCommand &command, QString *reason);
+
+class frmFlash : public ChildWindow, public BurnView, public ProgressView {
+    Q_OBJECT
+public:
+    // The line is the platform's serial port unless one is given (a test's).
+    frmFlash(WindowContext context, QWidget *parent = nullptr, std::unique_ptr<SerialLine> line = {});
+    ~frmFlash() override;
+
+    QList<QMenu *> windowMenus() const override;
+
+    void cmdUploadSProg_Click();
+    void cmdSetFileName_Click(int index);
+    void cmdEditSToBurn_Click();
+    void mnu_File_Click(int index);
+    void mnu_About_Click();
+    void commMain_OnComm(int event);
+
+    // BurnView, ProgressView.
+    void setStep(const QString &text) override;
+    void setDone(const QString &text) override;
+    void setIndicator(Indicator colour) override;
+    void setProgress(int percent) override;
+
+    SerialLine &commMain() { return *m_line; }
+    TargetLink &link() { return *m_link; }
+    FlashBurn &burn() { return *m_burn; }
+    void setProgramStarter(ProgramStarter starter) { m_startProgram = std::move(starter); }
+
+signals:
+    // "&Configure...": the main window shows its configuration dialog.
+    void configureRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void load();
+    void closePort();
+    void showRate(int sent, int total, qint64 bytes, qint64 elapsedMs);
+
+    WindowContext m_context;
+    std::unique_ptr<SerialLine> m_line;
+    std::unique_ptr<TargetLink> m_link;
+    std::unique_ptr<FlashBurn> m_burn;
+    ProgramStarter m_startProgram = StartDetachedEditor;
+    // Closed while a burn ran: the window stays (hidden) until the burn has returned.
+    bool m_closePending = false;
+
+    QPushButton *m_cmdUploadSProg = nullptr;
+    QLabel *m_lblFileName0 = nullptr;
+    QLabel *m_lblStep2 = nullptr;
+    QLabel *m_lblFileName2 = nullptr;
+    QFrame *m_shpDone1 = nullptr;
+    QLabel *m_lblFlashDone = nullptr;
+    QProgressBar *m_progMain = nullptr;
+    QLabel *m_lblRate = nullptr;
+    QMenu *m_fileMenu = nullptr;
+    QMenu *m_aboutMenu = nullptr;
+};
+
+} // namespace korvel

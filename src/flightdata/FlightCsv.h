@@ -1,0 +1,25 @@
+#pragma once
+// The record table as CSV for spreadsheets: a header line, then one row per record with the date
+// (YYYY-MM-DD), the time (HH:MM:SS) and the 28 field texts exactly. A text holding a double quote,
+// a comma, CR or LF is quoted as RFC 4180 says; lines end in CR LF; text goes out as UTF-8.
+
+#include "flightdata/FlightData.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace korvel {
+
+// "date,time,field0,...,field15,EGT1,...,EGT6,CHT1,...,CHT6" and its CR LF.
+std::string FlightCsvHeader();
+
+// Appends one field to a row, quoted when it must be.
+void AppendCsvField(std::string &out, QLatin1StringView text);
+
+// Writes the header and every record to `write` in pieces of a few tens of kilobytes as they are
+// made, so a file of any length costs no more memory than one piece. Stops and returns false as
+// soon as `write` does.
+bool WriteFlightCsv(const FlightData &data, const std::function<bool(std::string_view)> &write);
+
+} // namespace korvel

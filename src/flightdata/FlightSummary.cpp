@@ -1,0 +1,208 @@
+#include "flightdata/FlightSummary.h"
+
+#include "flightdata/GraphBuilders.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace korvel {
+
+namespace {
+
+constexpr double kNoNumber = std::numeric_limits<double>::quiet_NaN();
+
+// FieldNumber with a short road for what the instrument writes almost always: a whole number of
+// a few digits. Anything else takes the general conversion, so both give the same answer for every
+// text. No number is NaN, which the figures test for without a branch on an optional.
+double Number(QLatin1StringView text)
+{
+    const char *p = text.data();
+    const qsizetype n = text.size();
+    if (n > 0 && n <= 9) {
+        unsigned whole = 0;
+        qsizetype i = 0;
+        for (; i < n; ++i) {
+            const unsigned digit = unsigned(static_cast<unsigned char>(p[i])) - unsigned('0');
+            if (digit > 9)
+                break;
+            whole = whole * 10 + digit;
+        }
+        if (i == n)
+            return double(whole);
+    }
+    return FieldNumber(text).value_or(kNoNumber);
+}
+
+// Follows each cylinder's runs at or above a limit, record by record. A run is listed when it
+// opens, so the list stays in the order of first records, and by cylinder within one record.
+class ChtSpanTracker {
+public:
+    explicit ChtSpanTracker(double limit) : m_limit(limit) { m_open.fill(-1); }
+
+    void add(int record, QTime time, const std::array<double, kCylinders> &cht)
+    {
+        for (int c = 0; c < kCylinders; ++c) {
+            const double v = cht[size_t(c)];
+            int &open = m_open[size_t(c)];
+            if (!(v >= m_limit)) { // also a record without a number: the run ends
+                open = -1;
+                continue;
+            }
+            if (open < 0) {
+                open = int(m_spans.size());
+                m_spans.push_back({c + 1, time, time, v, record, record});
+                continue;
+            }
+            ChtSpan &span = m_spans[size_t(open)];
+            span.to = time;
+            span.lastRecord = record;
+            span.peak = std::max(span.peak, v);
+        }
+    }
+
+    std::vector<ChtSpan> take() { return std::move(m_spans); }
+
+private:
+    double m_limit;
+    std::array<int, kCylinders> m_open;
+    std::vector<ChtSpan> m_spans;
+};
+
+void KeepFirstHighest(std::optional<TimedValue> &best, double v, QTime time)
+{
+    if (!best || v > best->value)
+        best = TimedValue{v, time};
+}
+
+// The hottest minus the coldest of the cylinders with a number, when at least two have one.
+std::optional<double> Spread(const std::array<double, kCylinders> &values)
+{
+    int present = 0;
+    double hottest = -std::numeric_limits<double>::infinity();
+    double coldest = std::numeric_limits<double>::infinity();
+    for (const double v : values) {
+        if (std::isnan(v))
+            continue;
+        ++present;
+        hottest = std::max(hottest, v);
+        coldest = std::min(coldest, v);
+    }
+    if (present < 2)
+        return std::nullopt;
+    return hottest - coldest;
+}
+
+int RecordsOf(const FlightData &data)
+{
+    return data.FlightRecordCount ? std::clamp(*data.FlightRecordCount, 0, data.FlightRecords.records()) : 0;
+}
+
+} // namespace
+
+QString FlightFieldName(int field)
+{
+    if (field >= kFirstChtField && field < kFirstChtField + kCylinders)
+        return QStringLiteral("CHT%1").arg(field - kFirstChtField + 1);
+    if (field >= kFirstEgtField && field < kFirstEgtField + kCylinders)
+        return QStringLiteral("EGT%1").arg(field - kFirstEgtField + 1);
+    return QStringLiteral("field%1").arg(field);
+}
+
+std::int64_t SecondsBetween(const FlightMoment &from, const FlightMoment &to)
+{
+    return from.date.daysTo(to.date) * 86400 + from.time.secsTo(to.time);
+}
+
+FlightSummary SummarizeFlight(const FlightData &data, std::optional<double> chtLimit)
+{
+    FlightSummary summary;
+    const int records = RecordsOf(data);
+    summary.records = records;
+    if (records == 0)
+        return summary;
+
+    const FlightRecordTable &table = data.FlightRecords;
+    summary.first = FlightMoment{table[0].LogDate(), table[0].LogTime()};
+    summary.last = FlightMoment{table[records - 1].LogDate(), table[records - 1].LogTime()};
+    summary.durationSeconds = SecondsBetween(*summary.first, *summary.last);
+
+    struct Running {
+        int count = 0;
+        double minimum = std::numeric_limits<double>::infinity();
+        double maximum = -std::numeric_limits<double>::infinity();
+        double sum = 0;
+    };
+    std::array<Running, kFlightFields> running{};
+    std::optional<ChtSpanTracker> spans;
+    if (chtLimit)
+        spans.emplace(*chtLimit);
+
+    std::array<double, kCylinders> egt, cht;
+    for (int k = 0; k < records; ++k) {
+        const FlightRecord record = table[k];
+        const QTime time = record.LogTime();
+        for (int f = 0; f < kFlightFields; ++f) {
+            const double v = Number(record.Values(f));
+            if (f >= kFirstChtField)
+                cht[size_t(f - kFirstChtField)] = v;
+            else if (f >= kFirstEgtField)
+                egt[size_t(f - kFirstEgtField)] = v;
+            if (std::isnan(v))
+                continue;
+            Running &r = running[size_t(f)];
+            r.minimum = std::min(r.minimum, v);
+            r.maximum = std::max(r.maximum, v);
+            r.sum += v;
+            ++r.count;
+        }
+        for (int c = 0; c < kCylinders; ++c) {
+            CylinderPeaks &peaks = summary.cylinders[size_t(c)];
+            if (!std::isnan(egt[size_t(c)]))
+                KeepFirstHighest(peaks.egt, egt[size_t(c)], time);
+            if (!std::isnan(cht[size_t(c)]))
+                KeepFirstHighest(peaks.cht, cht[size_t(c)], time);
+        }
+        if (const auto s = Spread(egt))
+            KeepFirstHighest(summary.egtSpread, *s, time);
+        if (const auto s = Spread(cht))
+            KeepFirstHighest(summary.chtSpread, *s, time);
+        if (spans)
+            spans->add(k, time, cht);
+    }
+
+    for (int f = 0; f < kFlightFields; ++f) {
+        const Running &r = running[size_t(f)];
+        if (r.count > 0)
+            summary.fields.push_back({f, r.count, r.minimum, r.maximum, r.sum / r.count});
+    }
+    if (spans)
+        summary.chtOver = spans->take();
+    return summary;
+}
+
+ChtTrace TraceCylinderHeads(const FlightData &data)
+{
+    ChtTrace trace;
+    const int records = RecordsOf(data);
+    trace.times.reserve(size_t(records));
+    trace.values.reserve(size_t(records));
+    for (int k = 0; k < records; ++k) {
+        const FlightRecord record = data.FlightRecords[k];
+        trace.times.push_back(record.LogTime());
+        std::array<double, kCylinders> &cht = trace.values.emplace_back();
+        for (int c = 0; c < kCylinders; ++c)
+            cht[size_t(c)] = Number(record.Values(kFirstChtField + c));
+    }
+    return trace;
+}
+
+std::vector<ChtSpan> FindChtOver(const ChtTrace &trace, double limit)
+{
+    ChtSpanTracker spans(limit);
+    for (size_t k = 0; k < trace.values.size(); ++k)
+        spans.add(int(k), trace.times[k], trace.values[k]);
+    return spans.take();
+}
+
+} // namespace korvel

@@ -1,0 +1,93 @@
+#pragma once
+// The figures an owner asks of a flight: how long the engine ran, each field's range, which
+// cylinder ran hottest and when, how far apart the cylinders were, and when a cylinder head sat at
+// or above a limit. Computed in one pass over the record table.
+//
+// A field counts as a number exactly when the graphs would plot it (FieldNumber); an empty or
+// non-numeric field is left out of every figure.
+
+#include "flightdata/FlightData.h"
+
+#include <QDate>
+#include <QString>
+#include <QTime>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace korvel {
+
+constexpr int kCylinders = 6;
+constexpr int kFirstEgtField = 16; // EGT1 to EGT6: fields 16 to 21
+constexpr int kFirstChtField = 22; // CHT1 to CHT6: fields 22 to 27
+
+// "EGT1" ... "CHT6" for the cylinder fields, "field0" ... "field15" for the rest.
+QString FlightFieldName(int field);
+
+struct FlightMoment {
+    QDate date;
+    QTime time;
+};
+
+// One field's figures over the records that hold a number in it.
+struct FieldFigures {
+    int field = 0;
+    int count = 0;
+    double minimum = 0;
+    double maximum = 0;
+    double mean = 0;
+};
+
+// A value with the time of the first record that reached it.
+struct TimedValue {
+    double value = 0;
+    QTime time;
+};
+
+struct CylinderPeaks {
+    std::optional<TimedValue> egt;
+    std::optional<TimedValue> cht;
+};
+
+// A run of consecutive records whose cylinder-head temperature stood at or above the limit.
+struct ChtSpan {
+    int cylinder = 0; // 1 to 6
+    QTime from;
+    QTime to;
+    double peak = 0;
+    int firstRecord = 0;
+    int lastRecord = 0;
+};
+
+struct FlightSummary {
+    int records = 0;
+    std::optional<FlightMoment> first;
+    std::optional<FlightMoment> last;
+    std::optional<std::int64_t> durationSeconds;
+    std::vector<FieldFigures> fields; // fields 0 to 27 with at least one number, in order
+    std::array<CylinderPeaks, kCylinders> cylinders;
+    std::optional<TimedValue> egtSpread; // hottest minus coldest cylinder in one record
+    std::optional<TimedValue> chtSpread;
+    std::vector<ChtSpan> chtOver; // empty without a limit
+};
+
+// The summary of the table's records (none when no file is loaded). With a limit, the runs of each
+// cylinder at or above it, in the order of their first record and by cylinder within one record.
+FlightSummary SummarizeFlight(const FlightData &data, std::optional<double> chtLimit = std::nullopt);
+
+// The cylinder-head temperatures of every record, kept so that the runs over a new limit can be
+// found without the table (NaN where a record has no number).
+struct ChtTrace {
+    std::vector<QTime> times;
+    std::vector<std::array<double, kCylinders>> values;
+};
+
+ChtTrace TraceCylinderHeads(const FlightData &data);
+std::vector<ChtSpan> FindChtOver(const ChtTrace &trace, double limit);
+
+// Seconds from one record's date and time to another's, midnight and date changes included.
+std::int64_t SecondsBetween(const FlightMoment &from, const FlightMoment &to);
+
+} // namespace korvel
