@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QLatin1StringView>
 
 #include <cstring>
@@ -81,6 +82,11 @@ private:
 // The whole file as bytes, or why it could not be had.
 QByteArray readWholeFile(const QString &fileName)
 {
+    // Only a regular file is read: a device never ends, and opening a pipe waits for a writer
+    // that may never come. Asked before the open, so neither is touched.
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile())
+        throw ReadFailure{QStringLiteral("not a regular file (a device, a pipe or a folder); choose the file itself")};
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         throw ReadFailure{file.errorString()};

@@ -19,14 +19,15 @@ class Prompter;
 // The S1, S2 and S3 data records of an S-record file as B-record lines, in file order; the
 // address is widened to 8 digits, the count is the number of data bytes, the checksum is dropped
 // unverified. Header, count and start-address records are skipped, as are lines of any other kind.
-// Fails on a file that cannot be read, a data record whose byte count is too small for its address,
+// Fails on a file that cannot be read or is not a regular file (a device, a pipe, a folder), a data
+// record whose byte count is too small for its address,
 // and a file without any data record (an empty file included).
 QStringList ReadSRecordFile(const QString &fileName, Prompter &prompter);
 
 // The sendable lines of a B-record file, unchanged (comments still on): lines whose first 8
 // characters are hexadecimal and whose count is not "00". Execute records and lines that are not
 // records are dropped; a file with none left gives an empty list, without a message.
-// Fails on a file that cannot be read and on an empty file.
+// Fails on a file that cannot be read or is not a regular file, and on an empty file.
 QStringList ReadBRecordFile(const QString &fileName, Prompter &prompter);
 
 // Removes each line's comment in place: everything from its first blank, then from its first tab.
