@@ -86,6 +86,14 @@ int RunFlash(const QStringList &args, Trail &trail)
         });
     }
 
+    // The line's errors as the window reports them: outside a connection attempt, which makes line
+    // noise of its own; they change nothing in the burn.
+    QObject::connect(&line, &SerialLine::lineError, [&](int event) {
+        const QString text = LineEventText(event);
+        if (!link.IsConnecting && !text.isEmpty())
+            trail.showMessage(AppTitle(), text, MessageIcon::None, MessageButtons::Ok);
+    });
+
     const FlashBurn::Outcome outcome = burn.run();
     line.close();
     return outcome == FlashBurn::Outcome::Finished ? kExitOk : kExitFailed;

@@ -353,29 +353,9 @@ void frmFlash::commMain_OnComm(int event)
     // A connection attempt provokes line noise of its own: nothing is reported while it runs.
     if (m_link->IsConnecting)
         return;
-    QString text;
-    switch (event) {
-    case LineBreak:
-        text = QStringLiteral("A Break received!");
-        break;
-    case LineFraming:
-        text = QStringLiteral("Framing Error");
-        break;
-    case LineOverrun:
-        text = QStringLiteral("Overrun, Data lost");
-        break;
-    case LineParity:
-        text = QStringLiteral("Parity Error");
-        break;
-    case LineTransmitFull:
-        text = QStringLiteral("Transmit buffer Full");
-        break;
-    case LineUnexpected:
-        text = QStringLiteral("Unexpected Error!");
-        break;
-    default:
+    const QString text = LineEventText(event);
+    if (text.isEmpty())
         return;
-    }
     m_context.prompter.showMessage(AppTitle(), text, MessageIcon::None, MessageButtons::Ok);
 }
 

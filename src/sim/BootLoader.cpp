@@ -190,9 +190,9 @@ std::vector<BootLoader::Answer> BootLoader::takeDue(qint64 nowNs)
 
 void BootLoader::reset()
 {
-    const bool fresh = m_mode == Mode::Bootstrap && m_baud == kBootBaud && m_answers.empty();
+    const bool fresh = m_mode == Mode::Bootstrap && m_baud == m_options.bootBaud && m_answers.empty();
     m_mode = Mode::Bootstrap;
-    m_baud = kBootBaud;
+    m_baud = m_options.bootBaud;
     m_line.clear();
     m_notRecord = true;
     m_answers.clear();

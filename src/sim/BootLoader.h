@@ -34,7 +34,7 @@ public:
     static constexpr quint32 kRegistersFrom = 0xFFFFF000u;
     static constexpr quint32 kBurnAddress = 0x8000u;
 
-    explicit BootLoader(const LoaderOptions &options) : m_options(options) {}
+    explicit BootLoader(const LoaderOptions &options) : m_options(options), m_baud(options.bootBaud) {}
     void setOptions(const LoaderOptions &options) { m_options = options; }
     bool paced() const { return m_options.paced; }
 
@@ -44,7 +44,7 @@ public:
     std::vector<Answer> takeDue(qint64 nowNs);
     // When the next answer is due; -1 when none is waiting.
     qint64 nextDueNs() const { return m_answers.empty() ? -1 : m_answers.front().dueNs; }
-    // The instrument is reset: bootstrap mode at 19200, waiting for the handshake. What it has
+    // The instrument is reset: bootstrap mode at its waking speed (19200), waiting for the handshake. What it has
     // received stays, and so does a silence fault that struck.
     void reset();
     std::vector<Event> takeEvents();

@@ -593,6 +593,10 @@ bool SimEngine::open(QString *error)
     cfsetospeed(&t, kIdleSpeed);
     tcsetattr(slave, TCSANOW, &t);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    // Not handed down to programs started meanwhile (a test's korvel-cli): a copy of the master
+    // there would keep the line up after a hang-up.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
     d->master = master;
     d->slave = slave;
     d->slavePath = QString::fromLocal8Bit(name);

@@ -57,6 +57,7 @@ struct LoaderOptions {
     int silentFrom = 0;         // from record k on nothing goes back, not its last echo either
     int hangUpAt = 0;           // the line drops on record k, before its last echo
     int notReset = 0;           // the first m handshakes meet silence: the instrument runs its firmware
+    int bootBaud = 19200;       // the speed the loader wakes at; another one is a target at the wrong speed
 };
 
 // How late the paced loader's answers left, against when the line would have carried them.

@@ -38,6 +38,10 @@ enum LineEvent {
 // may use it).
 QString PortOpenFailureText(const QString &device, const QString &reason);
 
+// The message for a line event as the firmware window shows it ("Framing Error", ...); empty for an
+// event that is not reported (a receive-buffer overflow, any other code).
+QString LineEventText(int event);
+
 class SerialLine : public QObject {
     Q_OBJECT
 public:

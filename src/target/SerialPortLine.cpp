@@ -68,6 +68,26 @@ QString PortOpenFailureText(const QString &device, const QString &reason)
     return text;
 }
 
+QString LineEventText(int event)
+{
+    switch (event) {
+    case LineBreak:
+        return QStringLiteral("A Break received!");
+    case LineFraming:
+        return QStringLiteral("Framing Error");
+    case LineOverrun:
+        return QStringLiteral("Overrun, Data lost");
+    case LineParity:
+        return QStringLiteral("Parity Error");
+    case LineTransmitFull:
+        return QStringLiteral("Transmit buffer Full");
+    case LineUnexpected:
+        return QStringLiteral("Unexpected Error!");
+    default:
+        return {};
+    }
+}
+
 namespace {
 
 QSerialPort::Parity ToParity(QChar p)

@@ -1,0 +1,365 @@
+// The fault matrix end to end: each way the roads can go wrong (the port, the line, the disk, the
+// files), met by the window and by korvel-cli over a pseudo-terminal against the simulated
+// instrument and on real files. For each: what the user is told, that nothing hangs, and that
+// nothing already received is lost. The README's "What happens when..." table is this file's map.
+#include "capture/CaptureLine.h"
+#include "capture/FrmCapture.h"
+#include "flash/frmFlash.h"
+#include "settings/Settings.h"
+#include "sim/SimEngine.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+using namespace korvel;
+using namespace korvel::sim;
+using namespace korvel::test;
+
+namespace {
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+QString SystemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Keeps the event loop (and so the in-process instrument) running until done() or the limit.
+bool Await(const std::function<bool()> &done, int limitMs = 15000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+// korvel-cli as a process, its settings in the test's store, stdin closed at once (every
+// OK/Cancel prompt is answered Cancel). Runs the event loop while it works.
+struct Cli {
+    int exitCode = -1;
+    QByteArray out;
+    QString trail;
+    bool finished = false;
+
+    Cli(const QStringList &args, const QStringList &prefix = {}, const std::function<void()> &whileRunning = {})
+    {
+        QProcess process;
+        const QString program = BinDir() + QStringLiteral("/korvel-cli");
+        if (prefix.isEmpty())
+            process.start(program, args);
+        else
+            process.start(prefix.first(), prefix.mid(1) + QStringList{program} + args);
+        if (!process.waitForStarted())
+            return;
+        process.closeWriteChannel();
+        if (whileRunning)
+            whileRunning();
+        finished = Await([&] { return process.state() == QProcess::NotRunning; }, 30000);
+        if (!finished) {
+            process.kill();
+            process.waitForFinished();
+        }
+        exitCode = process.exitCode();
+        out = process.readAllStandardOutput();
+        trail = QString::fromUtf8(process.readAllStandardError());
+    }
+};
+
+QString TrailMessage(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1String("\r"), QLatin1String("\\r")).replace(QLatin1String("\n"), QLatin1String("\\n"));
+    return QStringLiteral("message: Korvel Engine Monitor: ") + escaped + QStringLiteral(" -> OK\n");
+}
+
+QByteArray SRecord(char type, quint32 address, int addressBytes, const QByteArray &data)
+{
+    QByteArray bytes;
+    bytes += char(addressBytes + data.size() + 1);
+    for (int i = addressBytes - 1; i >= 0; --i)
+        bytes += char(address >> (8 * i));
+    bytes += data;
+    unsigned sum = 0;
+    for (char c : bytes)
+        sum += quint8(c);
+    bytes += char(0xFF - (sum & 0xFF));
+    return QByteArray("S") + type + bytes.toHex().toUpper() + "\r\n";
+}
+
+// A program of `records` data records of 16 bytes from 8000.
+QByteArray Program(int records)
+{
+    QByteArray text = SRecord('0', 0, 2, "ostrel");
+    for (int i = 0; i < records; ++i)
+        text += SRecord('1', 0x8000 + 16 * i, 2, QByteArray(16, char('A' + i % 26)));
+    return text + SRecord('9', 0x8000, 2, {});
+}
+
+const QByteArray kRegisterFile("FFFFF0000104 chip select\r\nFFFFF0020120\r\n");
+
+// The simulated instrument registered as "Com 1"; a loader when asked.
+struct Instrument {
+    IsolatedSettings settings;
+    SimEngine engine;
+    Instrument()
+    {
+        if (!engine.open())
+            qFatal("no pseudo-terminal");
+        SaveSetting(AppTitle(), QStringLiteral("Ports"), QStringLiteral("COM1"), engine.slavePath());
+    }
+};
+
+// A window's context with a recording front end.
+struct Front {
+    AppState state;
+    RecordingUi ui;
+    ScriptedFileChooser files;
+    WindowContext context() { return {state, ui, ui, files}; }
+};
+
+QString PortMissingText(const QString &device)
+{
+    return QStringLiteral("The port %1 could not be opened: %2.\r\nCheck that the instrument's cable and adapter are "
+                          "plugged in, and that the port chosen under Configure RS-232 is the right one.")
+        .arg(device, SystemText(ENOENT));
+}
+
+const QString kBusyText = QStringLiteral(
+    "The port %1 could not be opened: it is in use by another program.\r\nIf another program is using it (another "
+    "Korvel window, a terminal program), close that program and try again.");
+
+} // namespace
+
+class TestFaultMatrix : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Port missing, busy, or not the user's: the window's box and korvel-cli's trail say which and
+    // what to do; the capture says "NOT Connected " once, the burn "Could Not Connect".
+    void portMissingBusyOrDenied()
+    {
+        IsolatedSettings settings;
+        const QString missing = QStringLiteral("/dev/no-such-korvel-port");
+        SaveSetting(AppTitle(), "Ports", "COM1", missing);
+        {
+            Front front;
+            FrmCapture window(front.context());
+            QCOMPARE(front.ui.messages.size(), 1);
+            QCOMPARE(front.ui.messages[0].text, PortMissingText(missing));
+            QCOMPARE(front.ui.statuses, QStringList{"NOT Connected "});
+        }
+        QTemporaryDir dir;
+        const Cli capture({"capture", "--port", missing, dir.filePath("out.txt")});
+        QCOMPARE(capture.exitCode, 1);
+        QCOMPARE(capture.trail, TrailMessage(PortMissingText(missing)) + "status: NOT Connected \n");
+        QVERIFY(!QFileInfo::exists(dir.filePath("out.txt")));
+
+        const QString init = WriteFile(dir, "init.B", kRegisterFile);
+        const QString program = WriteFile(dir, "p.S19", Program(2));
+        const Cli flash({"flash", "--port", missing, "--init", init, program});
+        QCOMPARE(flash.exitCode, 1);
+        QCOMPARE(flash.trail, "status: Disconnected\nstep: Waiting...\ndone: Waiting...\n" +
+                                  TrailMessage(PortMissingText(missing)) +
+                                  "status: Connection Error\ndone: Error\n" + TrailMessage("Could Not Connect"));
+
+        // Busy: another program holds the port.
+        Instrument instrument;
+        const QString slave = instrument.engine.slavePath();
+        {
+            QSerialPort other(slave);
+            QVERIFY(other.open(QIODevice::ReadWrite));
+            const Cli busy({"capture", "--port", slave, dir.filePath("busy.txt")});
+            QCOMPARE(busy.exitCode, 1);
+            QCOMPARE(busy.trail, TrailMessage(kBusyText.arg(slave)) + "status: NOT Connected \n");
+            const Cli busyBurn({"flash", "--port", slave, "--init", init, program});
+            QCOMPARE(busyBurn.exitCode, 1);
+            QVERIFY(busyBurn.trail.contains(TrailMessage(kBusyText.arg(slave))));
+            QVERIFY(busyBurn.trail.endsWith(TrailMessage("Could Not Connect")));
+            Front front;
+            FrmCapture window(front.context());
+            QCOMPARE(front.ui.messages.size(), 1);
+            QCOMPARE(front.ui.messages[0].text, kBusyText.arg(slave));
+        }
+
+        // Permission denied: a device the user may not open.
+        const std::optional<QStringList> asUser = UnprivilegedPrefix();
+        if (!asUser)
+            QSKIP("running as root without setpriv: cannot try a port the user may not open");
+        QVERIFY(::chmod(QFile::encodeName(slave).constData(), 0600) == 0);
+        const Cli denied({"capture", "--port", slave, "/tmp/korvel-never-written.txt"}, *asUser);
+        QCOMPARE(denied.exitCode, 1);
+        QVERIFY2(denied.trail.contains(QStringLiteral("could not be opened: %1.\\r\\nYour user may not use it: add "
+                                                      "your user to the group")
+                                           .arg(SystemText(EACCES))),
+                 qPrintable(denied.trail));
+        QVERIFY(denied.trail.endsWith("status: NOT Connected \n"));
+    }
+
+    // The line hangs up in the middle of a record: what came is in the file, the user is told the
+    // line went away, and the capture ends.
+    void hangUpDuringACapture()
+    {
+        const QByteArray flight = GenerateFlight(60);
+        {
+            Instrument instrument;
+            QTemporaryDir dir;
+            const QString file = dir.filePath("cut.txt");
+            CaptureScript script{flight, QByteArray(), false};
+            script.hangUpAfter = 1500;
+            const Cli cli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file}, {}, [&] {
+                Await([&] { return instrument.engine.lineBaud() == 19200; });
+                instrument.engine.sendCapture(script);
+            });
+            QVERIFY(cli.finished);
+            QCOMPARE(cli.exitCode, 1);
+            QCOMPARE(ReadAll(file), flight.left(1500));
+            QCOMPARE(cli.out, flight.left(1500));
+            QVERIFY2(cli.trail.contains("korvel-cli: [The line to the instrument went away (hang-up, or the device "
+                                        "was removed). The chunks received so far are kept in the capture file. Check "
+                                        "the cable and the adapter, then start the capture again.]\n"),
+                     qPrintable(cli.trail));
+            QVERIFY(!cli.trail.contains(SystemText(ENOENT)) && !cli.trail.contains(SystemText(ENOTTY)));
+            QCOMPARE(cli.trail.count("NOT Connected "), 1);
+        }
+        Instrument instrument;
+        Front front;
+        QTemporaryDir dir;
+        const QString file = dir.filePath("window.txt");
+        auto window = std::make_unique<FrmCapture>(front.context());
+        front.files.answers = {file};
+        window->mnuFileSaveAs_Click();
+        CaptureScript script{flight, QByteArray(), false};
+        script.hangUpAfter = 2500;
+        QSignalSpy lost(&window->capture(), &CaptureLine::lineLost);
+        instrument.engine.sendCapture(script);
+        QVERIFY(Await([&] { return lost.count() == 1; }));
+        const QString shown = window->findChild<QPlainTextEdit *>("SaxComm")->toPlainText();
+        QVERIFY(shown.contains("[The line to the instrument went away (hang-up, or the device was removed)."));
+        QVERIFY(front.ui.messages.isEmpty());
+        window.reset();
+        QCOMPARE(front.ui.statuses.last(), QStringLiteral("NOT Connected "));
+        QCOMPARE(ReadAll(file), flight.left(2500));
+    }
+
+    // The disk fills up during a capture: the bytes it took are kept, the reason is the system's,
+    // and the capture ends at once.
+    void diskFullDuringACapture()
+    {
+        SmallDisk disk(16384);
+        if (!disk.mounted())
+            QSKIP("may not mount a small tmpfs here (the capture session's test covers the short write)");
+        const QByteArray flight = GenerateFlight(400); // far more than the disk holds
+        const QString full = QStringLiteral("Capture stopped: the capture file could not be written (%1). What was "
+                                            "received before stays in the file. Free some space or choose another "
+                                            "disk, then start the capture again.")
+                                 .arg(SystemText(ENOSPC));
+        {
+            Instrument instrument;
+            const QString file = disk.filePath("cli.txt");
+            const Cli cli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file}, {}, [&] {
+                Await([&] { return instrument.engine.lineBaud() == 19200; });
+                instrument.engine.sendCapture({flight, QByteArray(), false});
+            });
+            QVERIFY(cli.finished);
+            QCOMPARE(cli.exitCode, 1);
+            QVERIFY2(cli.trail.contains("korvel-cli: [" + full + "]\n"), qPrintable(cli.trail));
+            const QByteArray kept = ReadAll(file);
+            QVERIFY(kept.size() >= 8192);
+            QCOMPARE(kept, flight.left(kept.size()));
+            QVERIFY(cli.out.startsWith(kept));
+            QFile::remove(file);
+        }
+        Instrument instrument;
+        Front front;
+        const QString file = disk.filePath("window.txt");
+        FrmCapture window(front.context());
+        front.files.answers = {file};
+        window.mnuFileSaveAs_Click();
+        QSignalSpy notes(&window.capture(), &CaptureLine::note);
+        instrument.engine.sendCapture({flight, QByteArray(), false});
+        QVERIFY(Await([&] { return notes.count() == 1; }));
+        QVERIFY(window.findChild<QPlainTextEdit *>("SaxComm")->toPlainText().contains(full));
+        const QByteArray kept = ReadAll(file);
+        QVERIFY(kept.size() >= 8192);
+        QCOMPARE(kept, flight.left(kept.size()));
+        QCOMPARE(window.CaptureState(), 0);
+    }
+
+    // A capture file that cannot be created: in a folder that does not exist, a folder itself, a
+    // read-only place. korvel-cli says why and exits 1; the window says it in its terminal area.
+    void captureFileCannotBeCreated()
+    {
+        Instrument instrument;
+        QTemporaryDir dir;
+        struct Case {
+            QString file;
+            QString reason;
+        };
+        QList<Case> cases{{dir.filePath("no/such/folder/out.txt"), SystemText(ENOENT)}};
+        cases.append({dir.path(), QString()}); // the system's words for a folder vary: any reason
+        SmallDisk readOnly(4096, true);
+        if (readOnly.mounted())
+            cases.append({readOnly.filePath("out.txt"), SystemText(EROFS)});
+        for (const Case &c : cases) {
+            const Cli cli({"capture", "--port", instrument.engine.slavePath(), c.file});
+            QCOMPARE(cli.exitCode, 1);
+            const QString note = QStringLiteral("korvel-cli: [The capture file %1 could not be created: ").arg(c.file);
+            QVERIFY2(cli.trail.contains(note + c.reason), qPrintable(cli.trail));
+            QVERIFY(cli.trail.contains(". Choose another file or folder.]\n"));
+            QVERIFY(cli.trail.startsWith("status: Connected \nstatus: Capture Data To:" + c.file + "\n"));
+            QVERIFY(cli.trail.endsWith("status: NOT Connected \n"));
+            QCOMPARE(cli.trail.count("NOT Connected "), 1);
+
+            Front front;
+            FrmCapture window(front.context());
+            front.files.answers = {c.file};
+            window.mnuFileSaveAs_Click();
+            QCOMPARE(window.CaptureState(), 0);
+            QVERIFY(window.findChild<QPlainTextEdit *>("SaxComm")->toPlainText().contains(
+                note.mid(QStringLiteral("korvel-cli: ").size()) + c.reason));
+        }
+    }
+
+    // --max-seconds takes a positive number; one too large for a timer waits as long as one can.
+    void captureDeadlineIsChecked()
+    {
+        Instrument instrument;
+        QTemporaryDir dir;
+        const QString file = dir.filePath("out.txt");
+        for (const QString bad : {"nan", "-nan", "0", "-1", "soon", ""}) {
+            const Cli cli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", bad, file});
+            QCOMPARE(cli.exitCode, 2);
+            QVERIFY(cli.trail.startsWith("korvel-cli: --max-seconds takes a positive number of seconds\n"));
+        }
+        const QByteArray flight = GenerateFlight(5);
+        for (const QString huge : {"1e300", "inf", "3000000"}) {
+            const Cli cli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", huge, file}, {}, [&] {
+                Await([&] { return instrument.engine.lineBaud() == 19200; });
+                instrument.engine.sendCapture({flight, QByteArray(), false});
+            });
+            QCOMPARE(cli.exitCode, 0);
+            QCOMPARE(ReadAll(file), flight);
+        }
+    }
+};
+
+QTEST_MAIN(TestFaultMatrix)
+#include "test_fault_matrix.moc"
