@@ -5,6 +5,7 @@
 #include "capture/CaptureLine.h"
 #include "capture/FrmCapture.h"
 #include "flash/frmFlash.h"
+#include "target/TargetLink.h"
 #include "settings/Settings.h"
 #include "sim/SimEngine.h"
 #include "support/TestSupport.h"
@@ -145,6 +146,66 @@ QString PortMissingText(const QString &device)
 const QString kBusyText = QStringLiteral(
     "The port %1 could not be opened: it is in use by another program.\r\nIf another program is using it (another "
     "Korvel window, a terminal program), close that program and try again.");
+
+
+// A burn against the simulated loader with a fault: the window's burn (short waits) and
+// korvel-cli flash (the real ones, so only faults that need no time-out run there).
+struct BurnRig {
+    Instrument instrument;
+    QTemporaryDir dir;
+    QString init, program;
+    explicit BurnRig(LoaderOptions options, const QByteArray &programText = Program(6))
+    {
+        options.paced = false;
+        options.burnReplyMs = 0;
+        instrument.engine.setLoader(options);
+        init = WriteFile(dir, "init.B", kRegisterFile);
+        program = WriteFile(dir, "program.S19", programText);
+    }
+    struct Window {
+        Front front;
+        QString done;
+        qint64 ms = 0;
+    };
+    // answers: for the OK/Cancel prompts in turn. hook: runs with the window before the burn.
+    std::unique_ptr<Window> burnInWindow(QList<MessageAnswer> answers = {},
+                                         const std::function<void(frmFlash &)> &hook = {})
+    {
+        auto result = std::make_unique<Window>();
+        result->front.ui.answers = answers;
+        frmFlash window(result->front.context());
+        window.link().timing = {400, 20, 30};
+        window.burn().setRegisterFile(init);
+        window.burn().setProgramFile(program);
+        if (hook)
+            hook(window);
+        QElapsedTimer clock;
+        clock.start();
+        window.cmdUploadSProg_Click();
+        result->ms = clock.elapsed();
+        result->done = window.findChild<QLabel *>("lblFlashDone")->text();
+        return result;
+    }
+    Cli burnWithCli()
+    {
+        // The loader resets when the line closes; the records it took stay.
+        return Cli({"flash", "--port", instrument.engine.slavePath(), "--init", init, program});
+    }
+    QStringList texts(const RecordingUi &ui) const
+    {
+        QStringList out;
+        for (const auto &m : ui.messages)
+            out << m.text;
+        return out;
+    }
+};
+
+const QString kLineGone =
+    QStringLiteral("The line to the instrument went away (hang-up, or the adapter was removed).\r\nCheck the cable "
+                   "and the adapter, reset the instrument and burn again.");
+const QString kTimeout =
+    QStringLiteral("Timeout occured while sending data\r\nI have to abort since this will corrupt the send.");
+const QString kResetPrompt = QStringLiteral("Please reset target and press OK to try again.\r\nCancel to not connect.");
 
 } // namespace
 
@@ -358,6 +419,149 @@ private slots:
             QCOMPARE(cli.exitCode, 0);
             QCOMPARE(ReadAll(file), flight);
         }
+    }
+
+    // The line drops in the middle of the program: the user is told the line went away and the
+    // upload failed; the records sent before are in the instrument.
+    void hangUpDuringABurn()
+    {
+        LoaderOptions options;
+        options.hangUpAt = 5; // the third record of the program
+        {
+            BurnRig rig(options);
+            const auto window = rig.burnInWindow();
+            QCOMPARE(rig.texts(window->front.ui), (QStringList{kLineGone, "Uploading of Program to Flash Failed"}));
+            QCOMPARE(window->done, QStringLiteral("Error"));
+            QVERIFY(window->ms < 10000);
+            QVERIFY(rig.instrument.engine.records().size() >= 5);
+        }
+        BurnRig rig(options);
+        const Cli cli = rig.burnWithCli();
+        QVERIFY(cli.finished);
+        QCOMPARE(cli.exitCode, 1);
+        QVERIFY2(cli.trail.endsWith(TrailMessage(kLineGone) + "status: Disconnected\ndone: Error\n" +
+                                    TrailMessage("Uploading of Program to Flash Failed")),
+                 qPrintable(cli.trail));
+        QVERIFY(rig.instrument.engine.records().size() >= 5);
+    }
+
+    // An echo that comes back wrong: the upload stops at that record, without a time-out.
+    void garbledEcho()
+    {
+        LoaderOptions options;
+        options.garbleAt = 4;
+        {
+            BurnRig rig(options);
+            const auto window = rig.burnInWindow();
+            QCOMPARE(rig.texts(window->front.ui), QStringList{"Uploading of Program to Flash Failed"});
+            QCOMPARE(window->done, QStringLiteral("Error"));
+        }
+        BurnRig rig(options);
+        const Cli cli = rig.burnWithCli();
+        QCOMPARE(cli.exitCode, 1);
+        QVERIFY(cli.trail.endsWith("done: Error\n" + TrailMessage("Uploading of Program to Flash Failed")));
+        QCOMPARE(cli.trail.count("message: "), 1);
+    }
+
+    // A silent target: at the handshake the reset prompt is the way on (OK after a reset burns);
+    // in the middle of the program the time-out ends the upload. Window only: korvel-cli waits
+    // the real 25 s.
+    void silentTarget()
+    {
+        LoaderOptions notReset;
+        notReset.notReset = 1;
+        {
+            BurnRig rig(notReset);
+            const auto window = rig.burnInWindow({MessageAnswer::Ok});
+            QCOMPARE(rig.texts(window->front.ui), (QStringList{kTimeout, kResetPrompt}));
+            QCOMPARE(window->done, QStringLiteral("Finished"));
+        }
+        LoaderOptions silent;
+        silent.silentFrom = 4;
+        BurnRig rig(silent);
+        const auto window = rig.burnInWindow();
+        QCOMPARE(rig.texts(window->front.ui), (QStringList{kTimeout, "Uploading of Program to Flash Failed"}));
+        QCOMPARE(window->front.ui.statuses.last(), QStringLiteral("Disconnected"));
+        QCOMPARE(window->done, QStringLiteral("Error"));
+        QVERIFY(window->ms < 10000);
+    }
+
+    // A target whose loader talks at another speed: its answers are garbage, the user is asked to
+    // reset it, and Cancel ends with "Could Not Connect"; nothing is sent.
+    void targetAtTheWrongSpeed()
+    {
+        LoaderOptions options;
+        options.bootBaud = 38400;
+        {
+            BurnRig rig(options);
+            const auto window = rig.burnInWindow();
+            QCOMPARE(rig.texts(window->front.ui), (QStringList{kResetPrompt, "Could Not Connect"}));
+            QCOMPARE(window->front.ui.statuses.last(), QStringLiteral("Connection Error"));
+            QCOMPARE(window->done, QStringLiteral("Error"));
+            QVERIFY(rig.instrument.engine.records().isEmpty());
+        }
+        BurnRig rig(options);
+        const Cli cli = rig.burnWithCli();
+        QCOMPARE(cli.exitCode, 1);
+        QCOMPARE(cli.trail, "status: Disconnected\nstep: Waiting...\ndone: Waiting...\n"
+                            "message: Target not reset: " + QString(kResetPrompt).replace("\r\n", "\\r\\n") +
+                                " -> Cancel\nstatus: Connection Error\ndone: Error\n" +
+                                TrailMessage("Could Not Connect"));
+        QVERIFY(rig.instrument.engine.records().isEmpty());
+    }
+
+    // Line errors during a burn are each shown, and change nothing: the burn finishes and the
+    // instrument holds the whole program. (A pseudo-terminal reports no errors of its own: the
+    // line's notifications are raised as its driver would.)
+    void lineErrorsDuringABurn()
+    {
+        BurnRig rig(LoaderOptions{});
+        const auto window = rig.burnInWindow({}, [](frmFlash &w) {
+            QObject::connect(&w.link(), &TargetLink::recordEchoed, &w, [&w](int sent, int total) {
+                if (total == 6 && sent == 2) {
+                    emit w.commMain().lineError(LineFraming);
+                    emit w.commMain().lineError(LineOverrun);
+                    emit w.commMain().lineError(LineReceiveOverflow);
+                }
+            });
+        });
+        QCOMPARE(rig.texts(window->front.ui), (QStringList{"Framing Error", "Overrun, Data lost"}));
+        QCOMPARE(window->done, QStringLiteral("Finished"));
+        QCOMPARE(rig.instrument.engine.memory().size(), 6 * 16);
+    }
+
+    // An S-record program with garbage among its records: lines that are not records are passed
+    // over and the rest burns whole; a broken data record stops the upload with the reader's reason.
+    void sRecordFileWithGarbageLines()
+    {
+        const QByteArray program = Program(4);
+        QByteArray noisy;
+        for (const QByteArray &line : program.split('\n'))
+            noisy += line + "\n" + "garbage \x01\x02\xff text\r\n\r\n; comment\r\ns1 lower case\r\n";
+        {
+            BurnRig rig(LoaderOptions{}, noisy);
+            const auto window = rig.burnInWindow();
+            QVERIFY(window->front.ui.messages.isEmpty());
+            QCOMPARE(window->done, QStringLiteral("Finished"));
+            QCOMPARE(rig.instrument.engine.memory().size(), 4 * 16);
+            const Cli srec({"srec", rig.program});
+            QCOMPARE(srec.exitCode, 0);
+            QCOMPARE(srec.out.count('\n'), 4);
+        }
+        const QByteArray broken = program + "S1zz0000\r\n";
+        BurnRig rig(LoaderOptions{}, broken);
+        const QString reason = QStringLiteral("There was an error: byte count too small at line 7 Opening ") + rig.program;
+        // The burn first offers to stop at the damaged line; burnt anyway, the reader refuses it.
+        const auto window = rig.burnInWindow({MessageAnswer::Ok});
+        const QStringList texts = rig.texts(window->front.ui);
+        QCOMPARE(texts.size(), 3);
+        QVERIFY(texts[0].startsWith("The program file " + rig.program + " has a wrong checksum in line 7"));
+        QCOMPARE(texts.mid(1), (QStringList{reason, "Uploading of Program to Flash Failed"}));
+        QCOMPARE(window->done, QStringLiteral("Error"));
+        const Cli srec({"srec", rig.program});
+        QCOMPARE(srec.exitCode, 1);
+        QCOMPARE(srec.trail, "message: Error opening file!: " + reason + " -> OK\n");
+        QVERIFY(srec.out.isEmpty());
     }
 };
 
