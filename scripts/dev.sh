@@ -49,13 +49,14 @@ build_checked() {
   cmake --build "$checked" -j"$(nproc)" "$@"
 }
 
-fuzz_targets=(fuzz_hex fuzz_srec fuzz_brec fuzz_capture fuzz_echo)
+fuzz_targets=(fuzz_hex fuzz_srec fuzz_brec fuzz_capture fuzz_echo fuzz_loader)
 
 # Seeds: the target's own cases in fuzz/seeds/TARGET, and the sample files that suit it.
 seed_dirs() {
   echo "$top/fuzz/seeds/$1"
   case "$1" in
     fuzz_srec | fuzz_brec) echo "$checked/fuzz/examples" ;;
+    fuzz_loader) echo "$checked/fuzz/flights" ;;
   esac
 }
 
@@ -66,6 +67,11 @@ run_fuzz() {
   build_checked --target "${targets[@]}"
   mkdir -p "$checked/fuzz/examples" "$checked/fuzz/findings"
   cp "$top"/examples/*.S19 "$top"/examples/*.B "$checked/fuzz/examples/"
+  # Flights: the short samples, and one whose data line runs past 64 KiB.
+  mkdir -p "$checked/fuzz/flights"
+  cp "$top"/examples/flight_short.txt "$top"/examples/calibration.txt "$checked/fuzz/flights/"
+  { printf 'FLIGHT\r\n12/04/26 10:00:00,1,2\r\n12/04/26 10:00:06'; head -c 70000 /dev/zero | tr '\0' 7
+    printf ',9\r\nEND\r\n'; } >"$checked/fuzz/flights/long_line.txt"
   local failed=0 t
   for t in "${targets[@]}"; do
     local corpus="$checked/fuzz/corpus/$t"
@@ -73,7 +79,9 @@ run_fuzz() {
     local seeds=()
     while read -r d; do [ -d "$d" ] && seeds+=("$d"); done < <(seed_dirs "$t")
     echo "== $t: ${seconds} s"
-    if ! ASAN_OPTIONS=detect_leaks=1 "$checked/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 \
+    local maxlen=()
+    [ "$t" = fuzz_loader ] && maxlen=(-max_len=200000)
+    if ! ASAN_OPTIONS=detect_leaks=1 "$checked/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 "${maxlen[@]}" \
         -artifact_prefix="$checked/fuzz/findings/$t-" "$corpus" "${seeds[@]}" >"$checked/fuzz/$t.log" 2>&1; then
       failed=1
       tail -n 60 "$checked/fuzz/$t.log"
