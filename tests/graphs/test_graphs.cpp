@@ -58,6 +58,12 @@ QByteArray ReadHead(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.read(4) : QByteArray();
 }
 
+// The three fixed tick labels: first, middle, last.
+QStringList b3Labels(const GraphModel &m)
+{
+    return {m.tickLabels[1], m.tickLabels[11], m.tickLabels[21]};
+}
+
 float Value(const GraphModel &m, int set, int point)
 {
     return m.sets[size_t(set - 1)].value[size_t(point - 1)];
@@ -272,6 +278,64 @@ private slots:
             engine.push_back(QStringLiteral("legend(%1)=%2").arg(s).arg(legends[s - 1]));
         engine.push_back("redraw=2");
         QCOMPARE(e.log, engine);
+    }
+
+    // Three records: the data calls run point by point (every set of point 1, then of point 2, ...),
+    // not set by set, and point i carries record i - 1.
+    void threeRecordsRunPointByPoint()
+    {
+        QList<QByteArray> lines;
+        for (int r = 0; r < 3; ++r) {
+            QMap<int, QByteArray> fields;
+            for (int k = 0; k < 28; ++k)
+                fields[k] = QByteArray::number((r + 1) * 1000 + k * 10);
+            lines << Line(QTime(9, 0).addSecs(r).toString("HH:mm:ss"), fields);
+        }
+        const FlightData three = Flight(lines);
+        const auto field = [](int point, int k) { return (point * 1000 + k * 10); };
+        const auto dataCalls = [](const std::vector<QString> &log) {
+            std::vector<QString> calls;
+            for (const QString &call : log)
+                if (call.startsWith("currentSet") || call.startsWith("xPosition") || call.startsWith("value")
+                    || call.startsWith("secondAxisValue") || call.startsWith("setting(81)"))
+                    calls.push_back(call);
+            return calls;
+        };
+
+        Bench f;
+        f.record(f.g2);
+        BuildFlightDataGraph(f.graphs(), three);
+        std::vector<QString> flight;
+        for (int i = 1; i <= 3; ++i)
+            for (const auto &[set, k] : {std::pair{1, 1}, {2, 8}, {3, 7}, {4, 9}})
+                flight.insert(flight.end(), {QStringLiteral("currentSet=%1").arg(set), "setting(81)=0",
+                                             QStringLiteral("xPosition(%1)=%1").arg(i),
+                                             QStringLiteral("value(%1)=%2").arg(i).arg(field(i, k) / 10)});
+        for (int i = 1; i <= 3; ++i)
+            flight.insert(flight.end(), {"currentSet=5", QStringLiteral("secondAxisValue(%1)=%2").arg(i).arg(field(i, 2) / 10)});
+        QCOMPARE(dataCalls(f.log), flight);
+
+        Bench c;
+        c.record(c.g1);
+        BuildCylinderTemperatureGraph(c.graphs(), three);
+        std::vector<QString> cht{"currentSet=2"};
+        for (int i = 1; i <= 3; ++i)
+            for (int s = 1; s <= 12; ++s)
+                cht.insert(cht.end(), {QStringLiteral("currentSet=%1").arg(s), QStringLiteral("xPosition(%1)=%1").arg(i),
+                                       QStringLiteral("value(%1)=%2").arg(i).arg(field(i, s + 15))});
+        QCOMPARE(dataCalls(c.log), cht);
+
+        Bench e;
+        e.record(e.g3);
+        BuildEngineDataGraph(e.graphs(), three);
+        std::vector<QString> engine{"currentSet=2"};
+        for (int i = 1; i <= 3; ++i)
+            engine.insert(engine.end(), {"currentSet=1", QStringLiteral("xPosition(%1)=%1").arg(i),
+                                         QStringLiteral("value(%1)=%2").arg(i).arg(field(i, 2)), "currentSet=2",
+                                         QStringLiteral("xPosition(%1)=%1").arg(i),
+                                         QStringLiteral("value(%1)=%2").arg(i).arg(field(i, 3) * 10)});
+        QCOMPARE(dataCalls(e.log), engine);
+        QCOMPARE(b3Labels(c.m1), QStringList({"09:00:00", "09:00:01", "09:00:02"}));
     }
 
     void middleLabelAndAxisFollowTheCount_data()
