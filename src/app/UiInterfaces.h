@@ -56,6 +56,7 @@ struct FileDialogRequest {
     QString defaultExtension; // added when the user types a name without one
     QString initialFileName;
     QString folder; // where the dialog starts: the program's own folder
+    bool save = false; // a save dialog, which asks before it replaces a file
 };
 
 // A text file in the program's own folder, which also becomes the current folder so that the

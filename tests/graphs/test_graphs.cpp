@@ -4,7 +4,11 @@
 #include "flightdata/GraphBuilders.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
 #include <QPushButton>
+#include <QWheelEvent>
 #include <QTest>
 #include <qcustomplot.h>
 
@@ -488,6 +492,106 @@ private slots:
         QVERIFY(view->saveImage(dir.filePath("g.pdf")));
         QCOMPARE(ReadHead(dir.filePath("g.png")), QByteArray("\x89PNG"));
         QCOMPARE(ReadHead(dir.filePath("g.pdf")), QByteArray("%PDF"));
+    }
+
+    // Time labels in the system's own format, seconds included, no time zone.
+    void timeLabelsFollowTheLocale()
+    {
+        const FlightData one = Flight({Line("16:30:05", {})});
+        QCOMPARE(TimeLabel(one.FlightRecords[0], QLocale::c()), QStringLiteral("16:30:05"));
+        QCOMPARE(TimeLabel(one.FlightRecords[0], QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("16:30:05"));
+        const QString us = TimeLabel(one.FlightRecords[0], QLocale(QLocale::English, QLocale::UnitedStates));
+        QVERIFY2(us.startsWith(QStringLiteral("4:30:05")) && us.endsWith(QStringLiteral("PM")), qPrintable(us));
+    }
+
+    // The chart as a user handles it: the menu anywhere on it, a readout by cylinder that follows
+    // pans and resets, labels and readout agreeing when zoomed, the value axis zoomed by the
+    // wheel over it, and a saved picture without the cursor.
+    void chartAsTheUserHandlesIt()
+    {
+        IsolatedSettings settings;
+        AppState state;
+        RecordingUi ui;
+        ScriptedFileChooser files;
+        state.flightData = Records(5);
+        state.GraphSelect = 2;
+        WindowContext context{state, ui, ui, files};
+        FrmGraph window(context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        GraphView *view = window.graphView(1);
+        QCustomPlot *plot = view->plot();
+        plot->replot();
+
+        // Cylinder 3 is fields 18 and 24: 118 and 124 in every record.
+        const QString reading = view->readoutAt(2);
+        QVERIFY2(reading.contains(QStringLiteral("CYL 3  118 / 124")), qPrintable(reading));
+        QVERIFY(reading.contains(QStringLiteral("CYL 6  121 / 127")));
+        QVERIFY(!reading.contains(QStringLiteral("set")));
+        auto *readout = view->findChild<QLabel *>(QStringLiteral("readout"));
+        QVERIFY(readout->wordWrap());
+
+        const QPoint middle = plot->axisRect()->rect().center();
+        QTemporaryDir dir;
+        QVERIFY(view->saveImage(dir.filePath("before.png")));
+        QMouseEvent move(QEvent::MouseMove, middle, plot->mapToGlobal(middle), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(plot, &move);
+        const auto shown = [&] { return readout->text().replace(QChar::Nbsp, QLatin1Char(' ')); };
+        QCOMPARE(shown(), view->readoutAt(plot->xAxis->pixelToCoord(middle.x())));
+        QVERIFY(view->saveImage(dir.filePath("after.png")));
+        QCOMPARE(QImage(dir.filePath("after.png")), QImage(dir.filePath("before.png")));
+
+        // A pan moves the chart under the resting mouse; so does the reset.
+        QCPAxis *x = plot->xAxis;
+        x->setRange(3, 5);
+        QCOMPARE(shown(), view->readoutAt(x->pixelToCoord(middle.x())));
+        QVERIFY(shown().startsWith(QStringLiteral("10:00:18")));
+        // Zoomed, the tick at point 4 names record 3, as the readout there does.
+        QVector<double> ticks;
+        QVector<QString> labels;
+        x->ticker()->generate(x->range(), QLocale(), 'g', 6, ticks, nullptr, &labels);
+        const qsizetype at4 = ticks.indexOf(4.0);
+        QVERIFY(at4 >= 0);
+        QCOMPARE(labels[at4], QStringLiteral("10:00:18"));
+        QVERIFY(view->readoutAt(4).startsWith(labels[at4]));
+        view->resetZoom();
+        QCOMPARE(shown(), view->readoutAt(x->pixelToCoord(middle.x())));
+
+        // The wheel over the value axis zooms it alone; over the chart, the time alone.
+        plot->replot();
+        const QCPRange time = x->range(), value = plot->yAxis->range();
+        const QPointF onAxis(plot->axisRect()->left() - 12, middle.y());
+        QWheelEvent overAxis(onAxis, plot->mapToGlobal(onAxis), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                             Qt::NoScrollPhase, false);
+        QApplication::sendEvent(plot, &overAxis);
+        QCOMPARE(x->range(), time);
+        QVERIFY(plot->yAxis->range().size() < value.size());
+        QVERIFY(view->isZoomed());
+        const QCPRange zoomedValue = plot->yAxis->range();
+        QWheelEvent overChart(QPointF(middle), plot->mapToGlobal(QPointF(middle)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(plot, &overChart);
+        QVERIFY(x->range().size() < time.size());
+        QCOMPARE(plot->yAxis->range(), zoomedValue);
+        QTest::mouseDClick(plot, Qt::LeftButton, {}, middle);
+        QCOMPARE(x->range(), time);
+        QCOMPARE(plot->yAxis->range(), value);
+        QVERIFY(!view->isZoomed());
+
+        // The right button anywhere on the chart opens the menu; "Save Image..." asks with a save dialog.
+        QTest::mouseClick(plot, Qt::RightButton, {}, middle);
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QCOMPARE(menu->objectName(), QStringLiteral("graphMenu"));
+        QCOMPARE(menu->actions().size(), 2);
+        QCOMPARE(menu->actions()[0]->text(), QStringLiteral("Save Image..."));
+        QCOMPARE(menu->actions()[1]->text(), QStringLiteral("Print..."));
+        files.answers = {dir.filePath("menu.png")};
+        menu->actions()[0]->trigger();
+        menu->close();
+        QCOMPARE(files.requests.size(), 1);
+        QVERIFY(files.requests[0].save);
+        QCOMPARE(ReadHead(dir.filePath("menu.png")), QByteArray("\x89PNG"));
     }
 };
 
