@@ -16,6 +16,8 @@ CaptureLine::CaptureLine(SerialLine &line, StatusLine &status, Prompter &prompte
         if (m_session.CaptureState() >= CaptureSession::ReceivingFlight)
             text += QStringLiteral(" The chunks received so far are kept in the capture file.");
         emit note(text + QStringLiteral("]\n"));
+        // "Connected " or "Done" would no longer be true.
+        m_status.setStatus(QStringLiteral("NOT Connected "));
         emit lineLost(reason);
     });
 }

@@ -122,6 +122,7 @@ private slots:
         QCOMPARE(capture.session().CaptureState(), 2);
         QCOMPARE(notes.count(), 1);
         QVERIFY(notes[0][0].toString().contains("lost"));
+        QCOMPARE(ui.statuses.last(), QStringLiteral("NOT Connected ")); // as the line goes, not at the unload
         capture.unload();
         QCOMPARE(ui.statuses.last(), QStringLiteral("NOT Connected "));
         QCOMPARE(ReadAll(file), script.record.left(2000));
