@@ -23,7 +23,9 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QScreen>
 #include <QTimer>
+#include <qcustomplot.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -102,6 +104,29 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     trigger("mnuEGT");
     save(window, dir, QStringLiteral("graph_cht"));
+    // The readout under a resting mouse, then the chart's menu open, as the screen shows them.
+    if (auto *chart = window.findChild<QCustomPlot *>(QStringLiteral("chart"))) {
+        const QPoint at = chart->axisRect()->rect().center();
+        QMouseEvent move(QEvent::MouseMove, at, chart->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(chart, &move);
+        QCoreApplication::processEvents();
+        save(window, dir, QStringLiteral("graph_cht_readout"));
+        QMouseEvent press(QEvent::MouseButtonPress, at, chart->mapToGlobal(at), Qt::RightButton, Qt::RightButton,
+                          Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, chart->mapToGlobal(at), Qt::RightButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(chart, &press);
+        QApplication::sendEvent(chart, &release);
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        const QString file = QDir(dir).filePath(QStringLiteral("graph_menu.png"));
+        window.screen()->grabWindow(0).save(file);
+        std::printf("shot: %s\n", qPrintable(file));
+        if (QWidget *menu = QApplication::activePopupWidget())
+            menu->close();
+    }
+    trigger("mnuflight");
+    save(window, dir, QStringLiteral("graph_and_second_child"));
     window.mdiArea()->closeAllSubWindows();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 

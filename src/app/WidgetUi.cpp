@@ -38,6 +38,7 @@ MessageAnswer WidgetPrompter::showMessage(const QString &caption, const QString 
 std::optional<QString> WidgetFileChooser::chooseFile(const FileDialogRequest &request)
 {
     QFileDialog dialog(QApplication::activeWindow(), request.title, request.folder);
+    // A save dialog asks before it replaces a file (Qt's default for it).
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
     if (request.save)
@@ -49,16 +50,19 @@ std::optional<QString> WidgetFileChooser::chooseFile(const FileDialogRequest &re
         filters << QStringLiteral("*");
 #endif
     dialog.setNameFilters(filters);
-    // A pattern as initial name only narrows the listing, which the filter already does.
-    if (!request.initialFileName.isEmpty() && !request.initialFileName.contains(QLatin1Char('*'))) {
+    if (!request.initialFileName.isEmpty()) {
         const QFileInfo initial(request.initialFileName);
         if (initial.isAbsolute())
             dialog.setDirectory(initial.absolutePath());
+        // A pattern ("*.txt") stands in the name box as it is.
         dialog.selectFile(initial.fileName());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     QString name = dialog.selectedFiles().constFirst();
+    // The pattern itself names no file: nothing was chosen.
+    if (QFileInfo(name).fileName().contains(QLatin1Char('*')) || QFileInfo(name).fileName().contains(QLatin1Char('?')))
+        return std::nullopt;
     const QFileInfo chosen(name);
     if (!chosen.exists() && chosen.suffix().isEmpty() && !request.defaultExtension.isEmpty())
         name += QLatin1Char('.') + request.defaultExtension;

@@ -16,6 +16,9 @@ CaptureLine::CaptureLine(SerialLine &line, StatusLine &status, Prompter &prompte
         if (m_session.CaptureState() >= CaptureSession::ReceivingFlight)
             text += QStringLiteral(" The chunks received so far are kept in the capture file.");
         emit note(text + QStringLiteral(" Check the cable and the adapter, then start the capture again.]\n"));
+        // "Connected " or "Done" would no longer be true.
+        m_status.setStatus(QStringLiteral("NOT Connected "));
+        m_saidNotConnected = true;
         emit lineLost(reason);
     });
 }
@@ -40,6 +43,7 @@ bool CaptureLine::load(const QString &device)
         m_line.setDevice(device);
     QString reason;
     const bool opened = m_line.open(&reason);
+    m_saidNotConnected = !opened;
     if (opened) {
         m_status.setStatus(QStringLiteral("Connected "));
     } else {
@@ -64,6 +68,7 @@ void CaptureLine::saveAs(FileChooser &files)
 
 void CaptureLine::arm(const QString &fileName)
 {
+    m_saidNotConnected = false; // the status names the file now
     QString error;
     if (!m_session.arm(QFileInfo(fileName).absoluteFilePath(), &error))
         emit note(QStringLiteral("\n[The capture file %1 could not be created: %2. Choose another file or folder.]\n")
@@ -84,8 +89,10 @@ void CaptureLine::receive()
                       .arg(m_session.writeError()));
         return;
     }
-    if (before != CaptureSession::Idle && m_session.CaptureState() == CaptureSession::Idle)
+    if (before != CaptureSession::Idle && m_session.CaptureState() == CaptureSession::Idle) {
+        m_saidNotConnected = false; // "Done"
         emit recordDone();
+    }
 }
 
 void CaptureLine::closeQuietly()
@@ -102,7 +109,10 @@ void CaptureLine::unload()
     m_unloaded = true;
     m_session.close();
     m_line.close();
-    m_status.setStatus(QStringLiteral("NOT Connected "));
+    // Said once: a line that could not open, or went away, has said it already.
+    if (!m_saidNotConnected)
+        m_status.setStatus(QStringLiteral("NOT Connected "));
+    m_saidNotConnected = true;
 }
 
 } // namespace korvel

@@ -57,6 +57,7 @@ private:
     Prompter &m_prompter;
     CaptureSession m_session;
     bool m_unloaded = false;
+    bool m_saidNotConnected = false; // "NOT Connected " is the status now
 };
 
 } // namespace korvel

@@ -63,15 +63,23 @@ int RunDump(const QStringList &args, Trail &trail)
     }
 
     const int count = data.FlightRecordCount.value_or(0);
+    // Written as it goes: a large flight's JSON is many times the size of the file.
+    constexpr size_t kChunk = size_t(1) << 16;
     std::string out;
+    out.reserve(kChunk + 4096);
+    bool written = true;
+    auto flush = [&] {
+        written = written && std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+        out.clear();
+    };
     if (!parsed->has(QStringLiteral("--count"))) {
-        out.reserve(size_t(count) * 256);
-        for (int k = 0; k < count; ++k) {
+        for (int k = 0; k < count && written; ++k) {
             const FlightRecord record = data.FlightRecords[k];
             const QDate date = record.LogDate();
             const QTime time = record.LogTime();
             out.append("{\"date\":\"");
-            out.append(std::to_string(date.year()));
+            appendTwoDigits(out, date.year() / 100);
+            appendTwoDigits(out, date.year() % 100);
             out.push_back('-');
             appendTwoDigits(out, date.month());
             out.push_back('-');
@@ -89,11 +97,13 @@ int RunDump(const QStringList &args, Trail &trail)
                 appendJsonString(out, record.Values(n));
             }
             out.append("]}\n");
+            if (out.size() >= kChunk)
+                flush();
         }
     }
     out.append("{\"count\":" + std::to_string(count) + "}\n");
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+    flush();
+    return std::fflush(stdout) == 0 && written ? kExitOk : kExitFailed;
 }
 
 } // namespace korvel::cli

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
+#include <QStyle>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
@@ -53,6 +54,26 @@ QStringList DefaultSystemInfoTools()
 
 } // namespace
 
+int CaptionMargin(const QPushButton *button)
+{
+    const QStyle *style = button->style();
+    return (style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button)
+            + 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button)) / 2
+           + 3;
+}
+
+// The buttons keep their designed size; a caption too wide for one with a margin on both sides
+// is set in a smaller font.
+void FitCaption(QPushButton *button)
+{
+    const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+    const int room = button->width() - 2 * CaptionMargin(button);
+    QFont font = button->font();
+    while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(caption) > room)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    button->setFont(font);
+}
+
 frmAbout::frmAbout(Prompter &prompter, QWidget *owner)
     : QDialog(owner), prompter_(prompter), systemInfoTools_(DefaultSystemInfoTools())
 {
@@ -91,6 +112,8 @@ frmAbout::frmAbout(Prompter &prompter, QWidget *owner)
     ok->setGeometry(TwipsRect(6600, 3480, 1260, 345));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+    FitCaption(sysInfo);
+    FitCaption(ok);
     // Esc closes through the dialog's reject, Enter through the default button.
     ok->setFocus();
 }

@@ -6,7 +6,12 @@
 #include <QDialog>
 #include <QStringList>
 
+class QPushButton;
+
 namespace korvel {
+
+// The room kept between a button's caption and each of its edges.
+int CaptionMargin(const QPushButton *button);
 
 class frmAbout : public QDialog {
     Q_OBJECT

@@ -9,7 +9,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QMdiSubWindow>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
+
+#include <algorithm>
 
 namespace korvel {
 
@@ -35,6 +40,33 @@ template <int N> void SelectStored(QRadioButton *const (&options)[N], const QStr
 {
     const int n = SettingNumber(GetSetting(AppTitle(), Section, key, 0));
     options[n >= 0 && n < N ? n : 0]->setChecked(true);
+}
+
+// Where a frame's contents may start: below its title and the border drawn beside it, as this
+// style draws them.
+int FrameContentsTop(QGroupBox *frame)
+{
+    QStyleOptionGroupBox option;
+    option.initFrom(frame);
+    option.text = frame->title();
+    option.lineWidth = 1;
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    option.textAlignment = frame->alignment();
+    return frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, frame).top();
+}
+
+// Moves a frame's options down until the title and the border clear them, and makes the frame
+// that much taller. Returns how far they moved.
+template <int N> int ClearFrameTitle(QGroupBox *frame, QRadioButton *const (&options)[N])
+{
+    int top = options[0]->y();
+    for (QRadioButton *option : options)
+        top = std::min(top, option->y());
+    const int shift = std::max(0, FrameContentsTop(frame) + 1 - top);
+    for (QRadioButton *option : options)
+        option->move(option->x(), option->y() + shift);
+    frame->resize(frame->width(), frame->height() + shift);
+    return shift;
 }
 
 } // namespace
@@ -83,6 +115,12 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
     opComm_[0]->setChecked(true);
     opComRate_[0]->setChecked(true);
 
+    // The designed places assume a title that takes no room; with this style's, the contents and
+    // everything below them move down as far as the titles need.
+    const int commShift = ClearFrameTitle(frameComm, opComm_);
+    frameComSpeed->move(frameComSpeed->x(), frameComSpeed->y() + commShift);
+    extraHeight_ = commShift + ClearFrameTitle(frameComSpeed, opComRate_);
+
     auto *lblDefaultEditor = new QLabel(QStringLiteral("Default Editor:"), this);
     lblDefaultEditor->setObjectName(QStringLiteral("lblDefaultEditor"));
     lblDefaultEditor->setGeometry(TwipsRect(60, 2310, 1095, 255));
@@ -118,6 +156,16 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     connect(escape, &QShortcut::activated, cancel, &QPushButton::click);
 
+    for (QWidget *below : {static_cast<QWidget *>(lblDefaultEditor), static_cast<QWidget *>(lblDefault_),
+                           static_cast<QWidget *>(cmdSetFileName), static_cast<QWidget *>(cmdOk),
+                           static_cast<QWidget *>(cancel)})
+        below->move(below->x(), below->y() + extraHeight_);
+    // A dialog of fixed size: no resizing, no maximising.
+    setFixedSize(sizeHint());
+    if (auto *frame = qobject_cast<QMdiSubWindow *>(parent))
+        frame->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
     // Load.
     lblDefault_->setText(ShortEditorName(EditorSetting()));
     SelectStored(opComm_, QStringLiteral("COMMPORT"));
@@ -126,7 +174,7 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
 
 QSize frmConfigure::sizeHint() const
 {
-    return TwipsSize(2310, 3525);
+    return TwipsSize(2310, 3525) + QSize(0, extraHeight_);
 }
 
 void frmConfigure::cmdOk_Click()

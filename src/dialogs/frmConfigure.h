@@ -27,6 +27,7 @@ private:
     QRadioButton *opComm_[6] = {};
     QRadioButton *opComRate_[3] = {};
     QLabel *lblDefault_ = nullptr;
+    int extraHeight_ = 0; // what the frames' titles add to the designed height
 };
 
 } // namespace korvel

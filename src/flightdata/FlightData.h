@@ -1,7 +1,10 @@
 #pragma once
 // The flight-data record table: one FlightRecord per data line of a downloaded flight file.
 // The records share the file's bytes: a field is a span of the one buffer, read as Latin-1 text,
-// so a 100,000-record file costs one allocation for its text and one for its index.
+// so a 100,000-record file costs one allocation for its text and one for its index. The file is
+// read, never mapped: the capture window may truncate the very file that was loaded.
+
+#include "flightdata/LargeBlock.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -21,20 +24,20 @@ class StatusLine;
 constexpr int kFlightFields = 28; // value fields 0 to 27 of a data line
 constexpr int kFlightSlots = 29;  // Values(0) to Values(28); slot 28 is never written
 
-// Where one data line's fields sit in the file's buffer: offsets from the line's start, 16 bits
-// each; a line longer than that keeps its spans in the table's wide list instead.
+// Where one data line's fields sit in the file's buffer. Field k runs from offset k to the comma
+// before offset k + 1, both from the line's start; a field whose offset lies at or past the line's
+// end is empty. 16 bits each; a line longer than that keeps its offsets in the wide list instead.
 struct FlightRecordIndex {
     QDate date;
     QTime time;
     std::uint32_t lineBegin = 0;
-    std::array<std::uint16_t, kFlightFields> begin{};
-    std::array<std::uint16_t, kFlightFields> length{};
+    std::uint32_t lineLength = 0;
     std::int32_t wide = -1; // index into the wide list, or -1
+    std::array<std::uint16_t, kFlightFields + 1> offset{};
 };
 
 struct FlightRecordWideSpans {
-    std::array<std::uint32_t, kFlightFields> begin{};
-    std::array<std::uint32_t, kFlightFields> length{};
+    std::array<std::uint32_t, kFlightFields + 1> offset{};
 };
 
 // A view of one record; valid while the table it came from is alive and unchanged.
@@ -53,10 +56,12 @@ public:
     {
         if (!m_index || n < 0 || n >= kFlightFields)
             return {};
-        if (m_wide)
-            return QLatin1StringView(m_bytes + m_wide->begin[size_t(n)], qsizetype(m_wide->length[size_t(n)]));
-        return QLatin1StringView(m_bytes + m_index->lineBegin + m_index->begin[size_t(n)],
-                                 qsizetype(m_index->length[size_t(n)]));
+        const size_t k = size_t(n);
+        const std::uint32_t begin = m_wide ? m_wide->offset[k] : m_index->offset[k];
+        const std::uint32_t next = m_wide ? m_wide->offset[k + 1] : m_index->offset[k + 1];
+        if (begin >= m_index->lineLength)
+            return {};
+        return QLatin1StringView(m_bytes + m_index->lineBegin + begin, qsizetype(next - 1 - begin));
     }
 
 private:
@@ -76,13 +81,13 @@ public:
         if (k < 0 || k >= records())
             return {};
         const FlightRecordIndex &index = m_index[size_t(k)];
-        return FlightRecord(m_bytes.constData(), &index, index.wide >= 0 ? &m_wide[size_t(index.wide)] : nullptr);
+        return FlightRecord(m_bytes.data(), &index, index.wide >= 0 ? &m_wide[size_t(index.wide)] : nullptr);
     }
 
 private:
     friend class FlightDataLoader;
-    QByteArray m_bytes;
-    std::vector<FlightRecordIndex> m_index;
+    LargeBytes m_bytes;
+    std::vector<FlightRecordIndex, LargeAllocator<FlightRecordIndex>> m_index;
     std::vector<FlightRecordWideSpans> m_wide;
     int m_slots = 0;
 };
@@ -106,7 +111,7 @@ public:
 void LoadFlightDataFile(const QString &FileName, FlightData &data, StatusLine &status);
 
 // The same parse on bytes already in memory (the file's whole content).
-FlightData ParseFlightData(QByteArray bytes);
+FlightData ParseFlightData(const QByteArray &bytes);
 
 // The instrument's US date in the first 8 characters of a line, and its time of day in characters 10-17.
 std::optional<QDate> ParseFlightDate(QLatin1StringView text);

@@ -3,9 +3,22 @@
 #include "app/UiInterfaces.h"
 
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
+#include <bit>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace korvel {
 
@@ -65,7 +78,13 @@ std::optional<QDate> ParseFlightDate(QLatin1StringView raw)
 
 std::optional<QTime> ParseFlightTime(QLatin1StringView raw)
 {
-    const QLatin1StringView text = withoutTrailingBlanks(raw);
+    // An instrument that writes a one-digit hour (or pads it with a blank) leaves the first comma
+    // inside these eight characters.
+    QLatin1StringView text = withoutTrailingBlanks(raw);
+    while (!text.isEmpty() && text.front() == QLatin1Char(' '))
+        text = text.sliced(1);
+    if (text.endsWith(QLatin1Char(',')))
+        text.chop(1);
     qsizetype pos = 0;
     int hour = 0, minute = 0, second = 0;
     if (readNumber(text, pos, 2, hour) == 0 || pos >= text.size() || text[pos] != QLatin1Char(':'))
@@ -85,9 +104,46 @@ std::optional<QTime> ParseFlightTime(QLatin1StringView raw)
     return QTime(hour, minute, second);
 }
 
+namespace {
+
+// The commas among the 16 bytes at p, one bit each (bit i: p[i]). The buffer's padding makes the
+// read past a line's end safe.
+inline std::uint32_t CommaMask(const char *p)
+{
+#if defined(__SSE2__)
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    return std::uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(','))));
+#else
+    std::uint32_t mask = 0;
+    for (int i = 0; i < 16; ++i)
+        mask |= std::uint32_t(p[i] == ',') << i;
+    return mask;
+#endif
+}
+
+inline int LowestBit(std::uint32_t mask)
+{
+    return std::countr_zero(mask);
+}
+
+// The first comma at or after `from` in line[0, len), or len when there is none.
+std::uint32_t FirstComma(const char *line, std::uint32_t from, std::uint32_t len)
+{
+    for (std::uint32_t i = from; i < len; i += 16) {
+        std::uint32_t mask = CommaMask(line + i);
+        if (len - i < 16)
+            mask &= (1u << (len - i)) - 1;
+        if (mask)
+            return i + std::uint32_t(LowestBit(mask));
+    }
+    return len;
+}
+
+} // namespace
+
 class FlightDataLoader {
 public:
-    static FlightData parse(QByteArray bytes);
+    static FlightData parse(LargeBytes bytes);
 
 private:
     static void addLine(FlightRecordTable &table, const char *base, std::uint32_t begin, std::uint32_t end, int lineNo);
@@ -108,57 +164,47 @@ void FlightDataLoader::addLine(FlightRecordTable &table, const char *base, std::
         throw FlightDataError("no time of day in columns 10 to 17 of line " + std::to_string(lineNo));
 
     // Fields start after the first comma at or after column 17, or at column 1 when there is none.
-    std::uint32_t p = 0;
-    for (std::uint32_t i = 16; i < len; ++i) {
-        if (line[i] == ',') {
-            p = i + 1;
-            break;
+    const std::uint32_t first = FirstComma(line, 16, len);
+    std::array<std::uint32_t, kFlightFields + 1> offset;
+    offset[0] = first < len ? first + 1 : 0;
+    // Each comma ends a field; the field after the last comma runs to the line's end, and those
+    // after it start past the end (empty).
+    size_t k = 0;
+    for (std::uint32_t i = offset[0]; i < len && k < size_t(kFlightFields); i += 16) {
+        std::uint32_t mask = CommaMask(line + i);
+        if (len - i < 16)
+            mask &= (1u << (len - i)) - 1;
+        while (mask && k < size_t(kFlightFields)) {
+            offset[++k] = i + std::uint32_t(LowestBit(mask)) + 1;
+            mask &= mask - 1;
         }
     }
-    std::array<std::uint32_t, kFlightFields> fieldBegin, fieldLength;
-    for (int k = 0; k < kFlightFields; ++k) {
-        if (p >= len) {
-            fieldBegin[size_t(k)] = std::min(p, len);
-            fieldLength[size_t(k)] = 0;
-            p = len + 1;
-            continue;
-        }
-        std::uint32_t q = p;
-        while (q < len && line[q] != ',')
-            ++q;
-        fieldBegin[size_t(k)] = p;
-        fieldLength[size_t(k)] = q - p;
-        p = q + 1;
-    }
+    while (k < size_t(kFlightFields))
+        offset[++k] = len + 1;
 
     FlightRecordIndex &rec = table.m_index.emplace_back();
     rec.date = *date;
     rec.time = *time;
     rec.lineBegin = begin;
-    if (len <= 0xFFFF) {
-        for (size_t k = 0; k < size_t(kFlightFields); ++k) {
-            rec.begin[k] = std::uint16_t(fieldBegin[k]);
-            rec.length[k] = std::uint16_t(fieldLength[k]);
-        }
+    rec.lineLength = len;
+    if (len < 0xFFFF) {
+        for (size_t n = 0; n <= size_t(kFlightFields); ++n)
+            rec.offset[n] = std::uint16_t(offset[n]);
     } else {
         rec.wide = std::int32_t(table.m_wide.size());
-        FlightRecordWideSpans &wide = table.m_wide.emplace_back();
-        for (size_t k = 0; k < size_t(kFlightFields); ++k) {
-            wide.begin[k] = begin + fieldBegin[k];
-            wide.length[k] = fieldLength[k];
-        }
+        table.m_wide.emplace_back().offset = offset;
     }
 }
 
-FlightData FlightDataLoader::parse(QByteArray bytes)
+FlightData FlightDataLoader::parse(LargeBytes bytes)
 {
-    if (bytes.size() > qsizetype(UINT32_MAX) - 2)
+    if (bytes.size() > std::size_t(UINT32_MAX) - 2)
         throw FlightDataError("the file is too large for a flight record");
 
     FlightData result;
     FlightRecordTable &table = result.FlightRecords;
     table.m_bytes = std::move(bytes);
-    const char *base = table.m_bytes.constData();
+    const char *base = table.m_bytes.data();
     const std::uint32_t size = std::uint32_t(table.m_bytes.size());
     if (size == 0) {
         result.FlightRecordCount = 0;
@@ -166,8 +212,10 @@ FlightData FlightDataLoader::parse(QByteArray bytes)
     }
 
     // Lines end in CR LF; a text without any CR LF is split at LF instead.
-    const bool crlf = std::string_view(base, size).find("\r\n") != std::string_view::npos;
-    table.m_index.reserve(size / 128 + 1);
+    const std::string_view text(base, size);
+    const bool crlf = text.find("\r\n") != std::string_view::npos;
+    // One index entry per line at most: counted first, so the index is written once, in place.
+    table.m_index.reserve(size_t(std::count(text.begin(), text.end(), '\n')) + 1);
 
     int piece = 0;
     std::uint32_t begin = 0;
@@ -196,23 +244,75 @@ FlightData FlightDataLoader::parse(QByteArray bytes)
     return result;
 }
 
-FlightData ParseFlightData(QByteArray bytes)
+FlightData ParseFlightData(const QByteArray &bytes)
 {
-    return FlightDataLoader::parse(std::move(bytes));
+    return FlightDataLoader::parse(LargeBytes(bytes.constData(), size_t(bytes.size())));
 }
+
+namespace {
+
+std::string SystemError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code)).toStdString();
+}
+
+// The whole file in one buffer. Only a regular file is read: a pipe would block for ever and a
+// device need never end. The file is read, not mapped, so nothing of it outlives the load.
+LargeBytes ReadWholeFile(const QString &fileName)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray path = QFile::encodeName(fileName);
+    // Not blocking: opening a pipe must not wait for a writer before it can be refused.
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        throw FlightDataError(SystemError(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        throw FlightDataError(SystemError(errno));
+    if (!S_ISREG(info.st_mode))
+        throw FlightDataError("not a regular file");
+    LargeBytes bytes(size_t(info.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FlightDataError(SystemError(errno));
+        }
+        if (n == 0)
+            break; // the file shrank since it was measured: what is there is the file
+        done += size_t(n);
+    }
+    bytes.truncate(done);
+    return bytes;
+#else
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile())
+        throw FlightDataError("not a regular file");
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw FlightDataError(file.errorString().toStdString());
+    LargeBytes bytes(size_t(file.size()));
+    const qint64 n = file.read(bytes.data(), qint64(bytes.size()));
+    if (n < 0)
+        throw FlightDataError(file.errorString().toStdString());
+    bytes.truncate(size_t(n));
+    return bytes;
+#endif
+}
+
+} // namespace
 
 void LoadFlightDataFile(const QString &FileName, FlightData &data, StatusLine &status)
 {
     status.setStatus(QStringLiteral("Data File: ") + FileName + QStringLiteral("  Loaded for Edit"));
-    QFile file(FileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FlightDataError(file.errorString().toStdString());
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw FlightDataError(file.errorString().toStdString());
-    file.close();
     // Build the new table aside; the old one stays until the new one is complete.
-    data = FlightDataLoader::parse(std::move(bytes));
+    data = FlightDataLoader::parse(ReadWholeFile(FileName));
 }
 
 } // namespace korvel

@@ -5,6 +5,7 @@
 #include "flightdata/FlightData.h"
 #include "flightdata/GraphModel.h"
 
+#include <QLocale>
 #include <QString>
 
 #include <functional>
@@ -30,7 +31,9 @@ std::optional<double> FieldNumber(QLatin1StringView text);
 // The record whose time labels the middle of the X axis: (N - 1) / 2, halves to even.
 int MiddleRecord(int count);
 
-// A record's time of day as an axis label, 24-hour "HH:MM:SS".
-QString TimeLabel(const FlightRecord &record);
+// A record's time of day as an axis label, in the system's own time format with its seconds
+// (the long format without its time zone).
+QString TimeLabel(const FlightRecord &record, const QLocale &locale = QLocale::system());
+QString TimeOfDayFormat(const QLocale &locale);
 
 } // namespace korvel

@@ -68,7 +68,9 @@ GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *pa
     m_plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
     m_plot->axisRect()->setRangeDrag(Qt::Horizontal);
     m_plot->axisRect()->setRangeZoom(Qt::Horizontal);
-    m_plot->setContextMenuPolicy(Qt::NoContextMenu);
+    m_plot->axisRect()->setRangeZoomAxes({m_plot->xAxis}, {m_plot->yAxis, m_plot->yAxis2});
+    // The chart takes every mouse button for itself; its right button opens the menu here.
+    m_plot->setContextMenuPolicy(Qt::PreventContextMenu);
 
     m_plot->plotLayout()->insertRow(0);
     m_title = new QCPTextElement(m_plot, designTitle, ArialFont(11, true));
@@ -106,6 +108,7 @@ GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *pa
     m_readout->setObjectName(QStringLiteral("readout"));
     m_readout->setFont(ArialFont(8));
     m_readout->setTextFormat(Qt::PlainText);
+    m_readout->setWordWrap(true);
     m_readout->setMinimumHeight(QFontMetrics(m_readout->font()).height() + 2);
 
     auto *layout = new QVBoxLayout(this);
@@ -116,7 +119,18 @@ GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *pa
 
     connect(m_plot, &QCustomPlot::mouseMove, this, &GraphView::onMouseMove);
     connect(m_plot, &QCustomPlot::mouseDoubleClick, this, [this] { resetZoom(); });
+    connect(m_plot, &QCustomPlot::mouseRelease, this, [this](QMouseEvent *event) {
+        if (event->button() == Qt::RightButton)
+            showContextMenu(event->globalPosition().toPoint());
+    });
+    // The wheel over the chart zooms the time; over a value axis, that axis alone.
+    connect(m_plot, &QCustomPlot::mouseWheel, this, [this](QWheelEvent *event) {
+        const bool overChart = m_plot->axisRect()->rect().contains(event->position().toPoint());
+        m_plot->axisRect()->setRangeZoom(overChart ? Qt::Horizontal : Qt::Horizontal | Qt::Vertical);
+    });
     connect(m_plot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::onRangeChanged);
+    for (QCPAxis *axis : {m_plot->yAxis, m_plot->yAxis2})
+        connect(axis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::onValueRangeChanged);
     redrawModel();
 }
 
@@ -188,12 +202,18 @@ void GraphView::redrawModel()
         }
         return ticker;
     };
-    m_plot->yAxis->setRange(Drawable(m_model.yAxes[0].minimum, m_model.yAxes[0].maximum));
-    m_plot->yAxis->setTicker(yTicker(m_model.yAxes[0]));
-    m_plot->yAxis2->setVisible(secondAxisUsed);
-    if (secondAxisUsed) {
-        m_plot->yAxis2->setRange(Drawable(m_model.yAxes[1].minimum, m_model.yAxes[1].maximum));
-        m_plot->yAxis2->setTicker(yTicker(m_model.yAxes[1]));
+    {
+        const QSignalBlocker quiet(m_plot->yAxis), quiet2(m_plot->yAxis2);
+        for (int a = 0; a < 2; ++a) {
+            const QCPRange home = Drawable(m_model.yAxes[a].minimum, m_model.yAxes[a].maximum);
+            m_valueHome[a] = {home.lower, home.upper};
+            m_valueTicker[a] = yTicker(m_model.yAxes[a]);
+        }
+        m_plot->yAxis->setRange(m_valueHome[0].lower, m_valueHome[0].upper);
+        m_plot->yAxis->setTicker(m_valueTicker[0]);
+        m_plot->yAxis2->setVisible(secondAxisUsed);
+        m_plot->yAxis2->setRange(m_valueHome[1].lower, m_valueHome[1].upper);
+        m_plot->yAxis2->setTicker(m_valueTicker[1]);
     }
 
     const QCPRange home = Drawable(m_model.xAxis.minimum, m_model.xAxis.maximum);
@@ -205,6 +225,7 @@ void GraphView::redrawModel()
         const QSignalBlocker quiet(m_plot->xAxis);
         m_plot->xAxis->setRange(home);
     }
+    m_mouseX.reset();
     m_readout->clear();
     m_cursor->setVisible(false);
     m_plot->replot(QCustomPlot::rpQueuedReplot);
@@ -213,7 +234,29 @@ void GraphView::redrawModel()
 void GraphView::resetZoom()
 {
     m_plot->xAxis->setRange(m_homeLower, m_homeUpper);
+    m_plot->yAxis->setRange(m_valueHome[0].lower, m_valueHome[0].upper);
+    m_plot->yAxis2->setRange(m_valueHome[1].lower, m_valueHome[1].upper);
     m_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+bool GraphView::isZoomed() const
+{
+    return m_zoomed || m_plot->yAxis->ticker() != m_valueTicker[0] || m_plot->yAxis2->ticker() != m_valueTicker[1];
+}
+
+// A value axis looked at closely gets ticks of its own; back home, the ones the build wrote.
+void GraphView::onValueRangeChanged()
+{
+    for (int a = 0; a < 2; ++a) {
+        QCPAxis *axis = a == 0 ? m_plot->yAxis : m_plot->yAxis2;
+        const QCPRange range = axis->range();
+        const bool home =
+            std::abs(range.lower - m_valueHome[a].lower) < 1e-9 && std::abs(range.upper - m_valueHome[a].upper) < 1e-9;
+        if (home && axis->ticker() != m_valueTicker[a])
+            axis->setTicker(m_valueTicker[a]);
+        else if (!home && axis->ticker() == m_valueTicker[a])
+            axis->setTicker(QSharedPointer<QCPAxisTicker>::create());
+    }
 }
 
 // The whole flight carries the labels the build wrote; a closer look labels its own ticks with
@@ -226,21 +269,25 @@ void GraphView::onRangeChanged()
         if (m_zoomed)
             m_plot->xAxis->setTicker(modelTicker());
         m_zoomed = false;
-        return;
+    } else {
+        m_zoomed = true;
+        if (m_timeAt) {
+            // A tick names the record whose point is drawn there: point n is record n - 1.
+            auto ticker = QSharedPointer<QCPAxisTickerText>::create();
+            const int ticks = 8;
+            for (int k = 0; k <= ticks; ++k) {
+                const double at = std::round(range.lower + k * range.size() / ticks);
+                ticker->addTick(at, m_timeAt(at - 1));
+            }
+            m_plot->xAxis->setTicker(ticker);
+        }
     }
-    m_zoomed = true;
-    if (!m_timeAt)
-        return;
-    auto ticker = QSharedPointer<QCPAxisTickerText>::create();
-    const int ticks = 8;
-    for (int k = 0; k <= ticks; ++k) {
-        const double at = std::round(range.lower + k * range.size() / ticks);
-        ticker->addTick(at, m_timeAt(at));
-    }
-    m_plot->xAxis->setTicker(ticker);
+    // The chart moved under a mouse that did not: what it points at now.
+    if (m_mouseX)
+        showReadoutAt(*m_mouseX);
 }
 
-QString GraphView::readoutAt(double x) const
+QStringList GraphView::readoutParts(double x) const
 {
     const int point = int(std::lround(x));
     if (point < 1 || point > m_model.numPoints)
@@ -250,25 +297,57 @@ QString GraphView::readoutAt(double x) const
     if (m_timeAt)
         parts << m_timeAt(point - 1);
     const size_t i = size_t(point - 1);
+    const auto valueOf = [i](const GraphSet &set) {
+        return !std::isnan(set.secondValue[i]) ? set.secondValue[i] : set.value[i];
+    };
+    // A set without a legend belongs to the named set of its colour: a cylinder's second
+    // temperature reads beside its first ("CYL 3  1412 / 388").
+    std::vector<bool> taken(m_model.sets.size(), false);
     for (size_t s = 0; s < m_model.sets.size(); ++s) {
-        const GraphSet &set = m_model.sets[s];
-        const float v = !std::isnan(set.secondValue[i]) ? set.secondValue[i] : set.value[i];
-        if (std::isnan(v))
+        if (taken[s])
             continue;
-        // A set without a legend (the second temperature group) goes by its number.
-        const QString name = set.legend.isEmpty() ? QStringLiteral("set %1").arg(s + 1) : set.legend;
-        parts << name + QStringLiteral(": ") + ValueText(v);
+        const GraphSet &set = m_model.sets[s];
+        QStringList values;
+        bool any = !std::isnan(valueOf(set));
+        values << (std::isnan(valueOf(set)) ? QStringLiteral("-") : ValueText(valueOf(set)));
+        if (!set.legend.isEmpty() && set.colour != 0) {
+            for (size_t t = s + 1; t < m_model.sets.size(); ++t) {
+                const GraphSet &partner = m_model.sets[t];
+                if (taken[t] || !partner.legend.isEmpty() || partner.colour != set.colour)
+                    continue;
+                taken[t] = true;
+                const float v = valueOf(partner);
+                any = any || !std::isnan(v);
+                values << (std::isnan(v) ? QStringLiteral("-") : ValueText(v));
+            }
+        }
+        if (!any)
+            continue;
+        if (values.size() > 1)
+            parts << set.legend + QStringLiteral("  ") + values.join(QStringLiteral(" / "));
+        else if (set.legend.isEmpty())
+            parts << QStringLiteral("set %1: ").arg(s + 1) + values.front();
+        else
+            parts << set.legend + QStringLiteral(": ") + values.front();
     }
-    return parts.join(QStringLiteral("   "));
+    return parts;
 }
 
-void GraphView::onMouseMove(QMouseEvent *event)
+QString GraphView::readoutAt(double x) const
 {
-    const double x = m_plot->xAxis->pixelToCoord(event->position().x());
-    const QString text = readoutAt(x);
-    m_readout->setText(text);
-    m_cursor->setVisible(!text.isEmpty());
-    if (!text.isEmpty()) {
+    return readoutParts(x).join(QStringLiteral("   "));
+}
+
+// The readout wraps between its parts, never inside one.
+void GraphView::showReadoutAt(double pixelX)
+{
+    const double x = m_plot->xAxis->pixelToCoord(pixelX);
+    QStringList parts = readoutParts(x);
+    for (QString &part : parts)
+        part.replace(QLatin1Char(' '), QChar::Nbsp);
+    m_readout->setText(parts.join(QStringLiteral("   ")));
+    m_cursor->setVisible(!parts.isEmpty());
+    if (!parts.isEmpty()) {
         const double at = double(std::lround(x));
         m_cursor->point1->setCoords(at, 0);
         m_cursor->point2->setCoords(at, 1);
@@ -276,11 +355,22 @@ void GraphView::onMouseMove(QMouseEvent *event)
     m_plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
+void GraphView::onMouseMove(QMouseEvent *event)
+{
+    m_mouseX = event->position().x();
+    showReadoutAt(*m_mouseX);
+}
+
+// The picture is the graph alone: the cursor line belongs to the screen, not to the flight.
 bool GraphView::saveImage(const QString &fileName)
 {
-    if (QFileInfo(fileName).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
-        return m_plot->savePdf(fileName);
-    return m_plot->savePng(fileName);
+    const bool cursorShown = m_cursor->visible();
+    m_cursor->setVisible(false);
+    const bool saved = QFileInfo(fileName).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0
+                           ? m_plot->savePdf(fileName)
+                           : m_plot->savePng(fileName);
+    m_cursor->setVisible(cursorShown);
+    return saved;
 }
 
 void GraphView::saveImageAs()
@@ -290,6 +380,7 @@ void GraphView::saveImageAs()
     request.filter = QStringLiteral("*.png *.pdf");
     request.defaultExtension = QStringLiteral("png");
     request.initialFileName = QStringLiteral("graph.png");
+    request.save = true;
     const std::optional<QString> name = m_files.chooseFile(request);
     if (name && !saveImage(*name))
         m_readout->setText(QStringLiteral("The picture could not be written to ") + *name);
@@ -302,6 +393,8 @@ void GraphView::print()
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    const bool cursorShown = m_cursor->visible();
+    m_cursor->setVisible(false);
     QCPPainter painter(&printer);
     const QRectF page = printer.pageLayout().paintRectPixels(printer.resolution());
     const double scale = page.width() / m_plot->width();
@@ -309,17 +402,25 @@ void GraphView::print()
     painter.setMode(QCPPainter::pmNoCaching);
     painter.scale(scale, scale);
     m_plot->toPainter(&painter, m_plot->width(), int(page.height() / scale));
+    m_cursor->setVisible(cursorShown);
 }
 
 void GraphView::contextMenuEvent(QContextMenuEvent *event)
 {
-    QMenu menu(this);
-    menu.addAction(QStringLiteral("Save Image..."), this, &GraphView::saveImageAs);
-    menu.addAction(QStringLiteral("Print..."), this, &GraphView::print);
+    showContextMenu(event->globalPos());
+}
+
+void GraphView::showContextMenu(const QPoint &globalPos)
+{
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("graphMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("Save Image..."), this, &GraphView::saveImageAs);
+    menu->addAction(QStringLiteral("Print..."), this, &GraphView::print);
     // Commands the window adds on the flight as a whole.
-    menu.addSeparator();
-    menu.addActions(actions());
-    menu.exec(event->globalPos());
+    menu->addSeparator();
+    menu->addActions(actions());
+    menu->popup(globalPos);
 }
 
 } // namespace korvel

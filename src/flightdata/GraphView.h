@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QCustomPlot;
 class QCPAxisTicker;
@@ -39,8 +40,13 @@ public:
     // Back to the axes as the model has them.
     void resetZoom();
 
-    // The readout text for an X position, as the cursor shows it.
+    // The readout for an X position, as the cursor shows it: the time, then each named set's
+    // value (with its unnamed partner's, a cylinder's two temperatures).
     QString readoutAt(double x) const;
+    QStringList readoutParts(double x) const;
+
+    // True while either axis shows less than the whole graph.
+    bool isZoomed() const;
 
     bool saveImage(const QString &fileName);
     void saveImageAs();
@@ -50,8 +56,11 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    void showContextMenu(const QPoint &globalPos);
     void onMouseMove(QMouseEvent *event);
+    void showReadoutAt(double pixelX);
     void onRangeChanged();
+    void onValueRangeChanged();
     QSharedPointer<QCPAxisTicker> modelTicker() const;
 
     GraphModel m_model;
@@ -65,6 +74,12 @@ private:
     double m_homeLower = 0;
     double m_homeUpper = 1;
     bool m_zoomed = false;
+    struct Span {
+        double lower = 0, upper = 1;
+    };
+    Span m_valueHome[2];
+    QSharedPointer<QCPAxisTicker> m_valueTicker[2];
+    std::optional<double> m_mouseX; // where the mouse last was over the chart, in pixels
 };
 
 } // namespace korvel

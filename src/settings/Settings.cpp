@@ -20,6 +20,26 @@ QSettings openStore(const QString &appName)
 
 QString keyPath(const QString &section, const QString &key) { return section + QLatin1Char('/') + key; }
 
+// The text as it stands in the store. The store's format may have made something else of a
+// hand-edited value: a list of its comma-separated parts ("2, 3"), a number, bytes.
+QString StoredText(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QStringList:
+        return value.toStringList().join(QStringLiteral(", "));
+    case QMetaType::QVariantList: {
+        QStringList parts;
+        for (const QVariant &part : value.toList())
+            parts << StoredText(part);
+        return parts.join(QStringLiteral(", "));
+    }
+    case QMetaType::QByteArray:
+        return QString::fromUtf8(value.toByteArray());
+    default:
+        return value.toString();
+    }
+}
+
 } // namespace
 
 QString GetSetting(const QString &appName, const QString &section, const QString &key, const QVariant &defaultValue)
@@ -28,7 +48,7 @@ QString GetSetting(const QString &appName, const QString &section, const QString
     const QVariant value = store.value(keyPath(section, key));
     if (!value.isValid())
         return defaultValue.toString();
-    return value.toString();
+    return StoredText(value);
 }
 
 void SaveSetting(const QString &appName, const QString &section, const QString &key, const QString &value)
@@ -84,15 +104,18 @@ double SettingValue(const QString &text)
     }
     bool ok = false;
     const double value = text.mid(start, end - start).toDouble(&ok);
-    return ok ? value : 0.0;
+    if (!ok)
+        return std::isinf(value) ? value : 0.0; // beyond every range, but still a number
+    return value;
 }
 
 int SettingNumber(const QString &text)
 {
+    // A number beyond the integer range stays beyond every index the readers know (it must not
+    // read as 0, a valid choice); one step of room is kept so that "port = value + 1" holds.
+    constexpr double kLimit = 2147483646.0;
     const double value = std::nearbyint(SettingValue(text)); // the default rounding: halves to even
-    if (!(value > -2147483648.0 && value < 2147483647.0))
-        return 0;
-    return int(value);
+    return int(std::clamp(value, -kLimit, kLimit));
 }
 
 QString ResolveComPort(int n)

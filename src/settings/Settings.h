@@ -16,7 +16,8 @@ void DeleteSetting(const QString &appName, const QString &section, const QString
 
 // The leading numeric part of a stored text as a number (empty or non-numeric reads 0).
 double SettingValue(const QString &text);
-// That number rounded to an integer, halves to the even neighbour.
+// That number rounded to an integer, halves to the even neighbour; beyond the integer range it
+// stays there (2147483646 or its negative), naming no port or speed.
 int SettingNumber(const QString &text);
 
 // The device that "Com n" names on this system (see DESIGN: the serial line).

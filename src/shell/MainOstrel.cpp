@@ -42,8 +42,14 @@ MainOstrel::MainOstrel(AppState &state, Prompter &prompter, FileChooser &files, 
     buildToolbar();
     buildStatusBar();
 
-    // The designed client area, toolbar and status bar inside it.
-    resize(TwipsSize(14700, 8610));
+    // The designed client area lies below the menu bar: toolbar, work area and status bar.
+    resize(TwipsSize(14700, 8610) + QSize(0, menuBar()->sizeHint().height()));
+}
+
+// The toolbar is part of the window, not something to hide.
+QMenu *MainOstrel::createPopupMenu()
+{
+    return nullptr;
 }
 
 MainOstrel::~MainOstrel()
@@ -243,10 +249,23 @@ template <class Window> QMdiSubWindow *MainOstrel::loadChild(QPointer<QMdiSubWin
     return sub;
 }
 
+// A child opened beside others is placed where it fits in the work area, so none runs off its
+// edge; one larger than the work area starts at its top left corner.
+static void KeepInside(QMdiSubWindow *sub, const QSize &area)
+{
+    QRect place = sub->geometry();
+    place.moveLeft(std::max(0, std::min(place.left(), area.width() - place.width())));
+    place.moveTop(std::max(0, std::min(place.top(), area.height() - place.height())));
+    sub->move(place.topLeft());
+}
+
 template <class Window> void MainOstrel::showChild(QPointer<QMdiSubWindow> &slot)
 {
+    const bool loaded = slot;
     QMdiSubWindow *sub = loadChild<Window>(slot);
     sub->show();
+    if (!loaded)
+        KeepInside(sub, mdi_->viewport()->size());
     sub->raise();
     mdi_->setActiveSubWindow(sub);
     updateMenus();

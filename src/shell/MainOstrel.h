@@ -50,6 +50,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    QMenu *createPopupMenu() override;
 
 private:
     void buildMenus();

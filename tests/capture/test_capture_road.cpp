@@ -126,6 +126,7 @@ private slots:
         QVERIFY2(note.contains("went away (hang-up, or the device was removed)"), qPrintable(note));
         QVERIFY(note.contains("kept in the capture file"));
         QCOMPARE(lost[0][0].toString(), QStringLiteral("hang-up, or the device was removed"));
+        QCOMPARE(ui.statuses.last(), QStringLiteral("NOT Connected ")); // as the line goes, not at the unload
         capture.unload();
         QCOMPARE(ui.statuses.last(), QStringLiteral("NOT Connected "));
         QCOMPARE(ReadAll(file), script.record.left(2000));

@@ -8,6 +8,10 @@
 #include <QProcess>
 #include <QtTest>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#endif
+
 using namespace korvel;
 
 namespace {
@@ -34,6 +38,8 @@ class TestCliDump : public QObject {
 private slots:
     void records();
     void countAndFailures();
+    void yearsAndShortHours();
+    void writesAsItGoes();
 };
 
 void TestCliDump::records()
@@ -94,6 +100,49 @@ void TestCliDump::countAndFailures()
     QCOMPARE(cli({QStringLiteral("dump"), QStringLiteral("--fast"), path}).exitCode, 2);
     QCOMPARE(cli({QStringLiteral("nonsense")}).exitCode, 2);
     QCOMPARE(cli({}).exitCode, 2);
+}
+
+void TestCliDump::yearsAndShortHours()
+{
+    QTemporaryDir dir;
+    const Run run = cli({QStringLiteral("dump"), test::WriteFile(dir, QStringLiteral("f.txt"),
+                                                                 "FLIGHT\r\n"
+                                                                 "1/5/0999 10:00:00,1\r\n"
+                                                                 "02/03/26 1:23:45,a\r\n"
+                                                                 "02/03/26  1:23:45,b\r\n")});
+    QCOMPARE(run.exitCode, 0);
+    const QList<QByteArray> lines = run.out.split('\n');
+    QCOMPARE(lines.size(), 5);
+    QVERIFY2(lines[0].startsWith("{\"date\":\"0999-01-05\",\"time\":\"10:00:00\""), lines[0].constData());
+    QVERIFY2(lines[1].startsWith("{\"date\":\"2026-02-03\",\"time\":\"01:23:45\",\"values\":[\"a\","), lines[1].constData());
+    QVERIFY2(lines[2].startsWith("{\"date\":\"2026-02-03\",\"time\":\"01:23:45\",\"values\":[\"b\","), lines[2].constData());
+}
+
+// A flight whose JSON is six times its size: the output is written as it goes, so the process
+// never holds it all.
+void TestCliDump::writesAsItGoes()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("reads the child's peak memory through getrusage");
+#else
+    QTemporaryDir dir;
+    QByteArray text = "FLIGHT\r\n";
+    const QByteArray line = "12/04/26 10:00:00," + QByteArray(2000, '\x01') + "\r\n";
+    for (int i = 0; i < 2500; ++i)
+        text += line;
+    const QString path = test::WriteFile(dir, QStringLiteral("big.txt"), text);
+    QProcess p;
+    p.setStandardOutputFile(dir.filePath(QStringLiteral("out.json")));
+    p.start(test::BinDir() + QStringLiteral("/korvel-cli"), {QStringLiteral("dump"), path});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    const qint64 written = QFileInfo(dir.filePath(QStringLiteral("out.json"))).size();
+    QVERIFY(written > 6 * text.size());
+    rusage usage{};
+    QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    const qint64 peak = qint64(usage.ru_maxrss) * 1024;
+    QVERIFY2(peak < written, qPrintable(QStringLiteral("peak %1 bytes for %2 written").arg(peak).arg(written)));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestCliDump)

@@ -6,6 +6,10 @@
 
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 using namespace korvel;
 using korvel::test::RecordingUi;
 
@@ -84,6 +88,13 @@ void TestFlightData::times_data()
     QTest::newRow("one-digit minutes") << QByteArray("12:5:00") << QTime();
     QTest::newRow("comma inside") << QByteArray("12:05,00") << QTime();
     QTest::newRow("empty") << QByteArray("") << QTime();
+    // A one-digit hour puts the first comma in column 17, or a blank in column 10.
+    QTest::newRow("H:MM:SS then the comma") << QByteArray("1:23:45,") << QTime(1, 23, 45);
+    QTest::newRow("blank-padded hour") << QByteArray(" 1:23:45") << QTime(1, 23, 45);
+    QTest::newRow("H:MM, comma, blanks") << QByteArray("1:23,   ") << QTime(1, 23, 0);
+    QTest::newRow("only one comma goes") << QByteArray("1:23:4,,") << QTime();
+    QTest::newRow("comma before the blanks") << QByteArray("1:23, ,") << QTime();
+    QTest::newRow("one-digit seconds") << QByteArray("12:05:0,") << QTime();
 }
 
 void TestFlightData::times()
@@ -134,8 +145,11 @@ void TestFlightData::fieldScanning()
                                   "12/04/26 10:00:03 junk here," + fields(3) + "\r\n" // text before the comma
                                   "12/04/26 10:00:04 no comma at all\r\n"
                                   "12/04/26 9:05:07 ,x,y\r\n"                         // short time, blank
-                                  "12/04/26 10:00:08,\xe9t\xe9,\r\n");               // Latin-1 bytes
-    QCOMPARE(data.FlightRecordCount, std::optional<int>(7));
+                                  "12/04/26 10:00:08,\xe9t\xe9,\r\n"                // Latin-1 bytes
+                                  "02/03/26 1:23:45,a,b\r\n"                        // comma in column 17
+                                  "02/03/26  1:23:45,c\r\n"                         // blank-padded hour
+                                  "02/03/26,1:23,   ,d,e\r\n");                     // commas before column 17
+    QCOMPARE(data.FlightRecordCount, std::optional<int>(10));
     const FlightRecordTable &t = data.FlightRecords;
 
     QCOMPARE(t[0].LogDate(), QDate(2026, 12, 4));
@@ -164,6 +178,16 @@ void TestFlightData::fieldScanning()
 
     QCOMPARE(QString(t[6].Values(0)), QString::fromUtf8("\xc3\xa9t\xc3\xa9"));
     QVERIFY(t[6].Values(1).isEmpty());
+
+    QCOMPARE(t[7].LogTime(), QTime(1, 23, 45));
+    QCOMPARE(t[7].Values(0), QLatin1StringView("a"));
+    QCOMPARE(t[7].Values(1), QLatin1StringView("b"));
+    QCOMPARE(t[8].LogTime(), QTime(1, 23, 45));
+    QCOMPARE(t[8].Values(0), QLatin1StringView("c"));
+    // The commas in columns 9 and 14 are not field separators: the fields start after column 18's.
+    QCOMPARE(t[9].LogTime(), QTime(1, 23, 0));
+    QCOMPARE(t[9].Values(0), QLatin1StringView("d"));
+    QCOMPARE(t[9].Values(1), QLatin1StringView("e"));
 }
 
 void TestFlightData::longLines()
@@ -217,14 +241,24 @@ void TestFlightData::failedLoadKeepsTable()
         QByteArray bytes; // empty name part: the file is missing
         QString reason;
     };
-    const QList<Case> cases = {
+    QList<Case> cases = {
         {QStringLiteral("missing.txt"), QByteArray(), QStringLiteral("No such file or directory")},
+        {QStringLiteral("folder.txt"), QByteArray(), QStringLiteral("not a regular file")},
         {QStringLiteral("short.txt"), "FLIGHT\r\n12/04/26\r\n", QStringLiteral("line 2")},
         {QStringLiteral("badtime.txt"), "FLIGHT\r\n12/04/26 10:00,05,a\r\n", QStringLiteral("line 2")},
         {QStringLiteral("late.txt"), "FLIGHT\r\n12/04/26 10:00:00,1\r\n12/04/26 xx\r\n", QStringLiteral("line 3")},
     };
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.txt")));
+#ifdef Q_OS_UNIX
+    // A pipe with no writer is refused at once rather than waited on.
+    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe.txt"))).constData(), 0600) == 0);
+    cases.append({QStringLiteral("pipe.txt"), QByteArray(), QStringLiteral("not a regular file")});
+    cases.append({QStringLiteral("/dev/null"), QByteArray(), QStringLiteral("not a regular file")});
+#endif
     for (const Case &c : cases) {
-        const QString path = c.bytes.isEmpty() ? dir.filePath(c.name) : korvel::test::WriteFile(dir, c.name, c.bytes);
+        const QString path = c.name.startsWith(QLatin1Char('/')) ? c.name
+                             : c.bytes.isEmpty()                ? dir.filePath(c.name)
+                                                                : korvel::test::WriteFile(dir, c.name, c.bytes);
         ui.statuses.clear();
         try {
             LoadFlightDataFile(path, data, ui);

@@ -4,7 +4,11 @@
 #include "flightdata/GraphBuilders.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
 #include <QPushButton>
+#include <QWheelEvent>
 #include <QTest>
 #include <qcustomplot.h>
 
@@ -56,6 +60,12 @@ QByteArray ReadHead(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.read(4) : QByteArray();
+}
+
+// The three fixed tick labels: first, middle, last.
+QStringList b3Labels(const GraphModel &m)
+{
+    return {m.tickLabels[1], m.tickLabels[11], m.tickLabels[21]};
 }
 
 float Value(const GraphModel &m, int set, int point)
@@ -274,6 +284,64 @@ private slots:
         QCOMPARE(e.log, engine);
     }
 
+    // Three records: the data calls run point by point (every set of point 1, then of point 2, ...),
+    // not set by set, and point i carries record i - 1.
+    void threeRecordsRunPointByPoint()
+    {
+        QList<QByteArray> lines;
+        for (int r = 0; r < 3; ++r) {
+            QMap<int, QByteArray> fields;
+            for (int k = 0; k < 28; ++k)
+                fields[k] = QByteArray::number((r + 1) * 1000 + k * 10);
+            lines << Line(QTime(9, 0).addSecs(r).toString("HH:mm:ss"), fields);
+        }
+        const FlightData three = Flight(lines);
+        const auto field = [](int point, int k) { return (point * 1000 + k * 10); };
+        const auto dataCalls = [](const std::vector<QString> &log) {
+            std::vector<QString> calls;
+            for (const QString &call : log)
+                if (call.startsWith("currentSet") || call.startsWith("xPosition") || call.startsWith("value")
+                    || call.startsWith("secondAxisValue") || call.startsWith("setting(81)"))
+                    calls.push_back(call);
+            return calls;
+        };
+
+        Bench f;
+        f.record(f.g2);
+        BuildFlightDataGraph(f.graphs(), three);
+        std::vector<QString> flight;
+        for (int i = 1; i <= 3; ++i)
+            for (const auto &[set, k] : {std::pair{1, 1}, {2, 8}, {3, 7}, {4, 9}})
+                flight.insert(flight.end(), {QStringLiteral("currentSet=%1").arg(set), "setting(81)=0",
+                                             QStringLiteral("xPosition(%1)=%1").arg(i),
+                                             QStringLiteral("value(%1)=%2").arg(i).arg(field(i, k) / 10)});
+        for (int i = 1; i <= 3; ++i)
+            flight.insert(flight.end(), {"currentSet=5", QStringLiteral("secondAxisValue(%1)=%2").arg(i).arg(field(i, 2) / 10)});
+        QCOMPARE(dataCalls(f.log), flight);
+
+        Bench c;
+        c.record(c.g1);
+        BuildCylinderTemperatureGraph(c.graphs(), three);
+        std::vector<QString> cht{"currentSet=2"};
+        for (int i = 1; i <= 3; ++i)
+            for (int s = 1; s <= 12; ++s)
+                cht.insert(cht.end(), {QStringLiteral("currentSet=%1").arg(s), QStringLiteral("xPosition(%1)=%1").arg(i),
+                                       QStringLiteral("value(%1)=%2").arg(i).arg(field(i, s + 15))});
+        QCOMPARE(dataCalls(c.log), cht);
+
+        Bench e;
+        e.record(e.g3);
+        BuildEngineDataGraph(e.graphs(), three);
+        std::vector<QString> engine{"currentSet=2"};
+        for (int i = 1; i <= 3; ++i)
+            engine.insert(engine.end(), {"currentSet=1", QStringLiteral("xPosition(%1)=%1").arg(i),
+                                         QStringLiteral("value(%1)=%2").arg(i).arg(field(i, 2)), "currentSet=2",
+                                         QStringLiteral("xPosition(%1)=%1").arg(i),
+                                         QStringLiteral("value(%1)=%2").arg(i).arg(field(i, 3) * 10)});
+        QCOMPARE(dataCalls(e.log), engine);
+        QCOMPARE(b3Labels(c.m1), QStringList({"09:00:00", "09:00:01", "09:00:02"}));
+    }
+
     void middleLabelAndAxisFollowTheCount_data()
     {
         QTest::addColumn<int>("count");
@@ -424,6 +492,106 @@ private slots:
         QVERIFY(view->saveImage(dir.filePath("g.pdf")));
         QCOMPARE(ReadHead(dir.filePath("g.png")), QByteArray("\x89PNG"));
         QCOMPARE(ReadHead(dir.filePath("g.pdf")), QByteArray("%PDF"));
+    }
+
+    // Time labels in the system's own format, seconds included, no time zone.
+    void timeLabelsFollowTheLocale()
+    {
+        const FlightData one = Flight({Line("16:30:05", {})});
+        QCOMPARE(TimeLabel(one.FlightRecords[0], QLocale::c()), QStringLiteral("16:30:05"));
+        QCOMPARE(TimeLabel(one.FlightRecords[0], QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("16:30:05"));
+        const QString us = TimeLabel(one.FlightRecords[0], QLocale(QLocale::English, QLocale::UnitedStates));
+        QVERIFY2(us.startsWith(QStringLiteral("4:30:05")) && us.endsWith(QStringLiteral("PM")), qPrintable(us));
+    }
+
+    // The chart as a user handles it: the menu anywhere on it, a readout by cylinder that follows
+    // pans and resets, labels and readout agreeing when zoomed, the value axis zoomed by the
+    // wheel over it, and a saved picture without the cursor.
+    void chartAsTheUserHandlesIt()
+    {
+        IsolatedSettings settings;
+        AppState state;
+        RecordingUi ui;
+        ScriptedFileChooser files;
+        state.flightData = Records(5);
+        state.GraphSelect = 2;
+        WindowContext context{state, ui, ui, files};
+        FrmGraph window(context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        GraphView *view = window.graphView(1);
+        QCustomPlot *plot = view->plot();
+        plot->replot();
+
+        // Cylinder 3 is fields 18 and 24: 118 and 124 in every record.
+        const QString reading = view->readoutAt(2);
+        QVERIFY2(reading.contains(QStringLiteral("CYL 3  118 / 124")), qPrintable(reading));
+        QVERIFY(reading.contains(QStringLiteral("CYL 6  121 / 127")));
+        QVERIFY(!reading.contains(QStringLiteral("set")));
+        auto *readout = view->findChild<QLabel *>(QStringLiteral("readout"));
+        QVERIFY(readout->wordWrap());
+
+        const QPoint middle = plot->axisRect()->rect().center();
+        QTemporaryDir dir;
+        QVERIFY(view->saveImage(dir.filePath("before.png")));
+        QMouseEvent move(QEvent::MouseMove, middle, plot->mapToGlobal(middle), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(plot, &move);
+        const auto shown = [&] { return readout->text().replace(QChar::Nbsp, QLatin1Char(' ')); };
+        QCOMPARE(shown(), view->readoutAt(plot->xAxis->pixelToCoord(middle.x())));
+        QVERIFY(view->saveImage(dir.filePath("after.png")));
+        QCOMPARE(QImage(dir.filePath("after.png")), QImage(dir.filePath("before.png")));
+
+        // A pan moves the chart under the resting mouse; so does the reset.
+        QCPAxis *x = plot->xAxis;
+        x->setRange(3, 5);
+        QCOMPARE(shown(), view->readoutAt(x->pixelToCoord(middle.x())));
+        QVERIFY(shown().startsWith(QStringLiteral("10:00:18")));
+        // Zoomed, the tick at point 4 names record 3, as the readout there does.
+        QVector<double> ticks;
+        QVector<QString> labels;
+        x->ticker()->generate(x->range(), QLocale(), 'g', 6, ticks, nullptr, &labels);
+        const qsizetype at4 = ticks.indexOf(4.0);
+        QVERIFY(at4 >= 0);
+        QCOMPARE(labels[at4], QStringLiteral("10:00:18"));
+        QVERIFY(view->readoutAt(4).startsWith(labels[at4]));
+        view->resetZoom();
+        QCOMPARE(shown(), view->readoutAt(x->pixelToCoord(middle.x())));
+
+        // The wheel over the value axis zooms it alone; over the chart, the time alone.
+        plot->replot();
+        const QCPRange time = x->range(), value = plot->yAxis->range();
+        const QPointF onAxis(plot->axisRect()->left() - 12, middle.y());
+        QWheelEvent overAxis(onAxis, plot->mapToGlobal(onAxis), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                             Qt::NoScrollPhase, false);
+        QApplication::sendEvent(plot, &overAxis);
+        QCOMPARE(x->range(), time);
+        QVERIFY(plot->yAxis->range().size() < value.size());
+        QVERIFY(view->isZoomed());
+        const QCPRange zoomedValue = plot->yAxis->range();
+        QWheelEvent overChart(QPointF(middle), plot->mapToGlobal(QPointF(middle)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(plot, &overChart);
+        QVERIFY(x->range().size() < time.size());
+        QCOMPARE(plot->yAxis->range(), zoomedValue);
+        QTest::mouseDClick(plot, Qt::LeftButton, {}, middle);
+        QCOMPARE(x->range(), time);
+        QCOMPARE(plot->yAxis->range(), value);
+        QVERIFY(!view->isZoomed());
+
+        // The right button anywhere on the chart opens the menu; "Save Image..." asks with a save dialog.
+        QTest::mouseClick(plot, Qt::RightButton, {}, middle);
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QCOMPARE(menu->objectName(), QStringLiteral("graphMenu"));
+        QCOMPARE(menu->actions().size(), 2);
+        QCOMPARE(menu->actions()[0]->text(), QStringLiteral("Save Image..."));
+        QCOMPARE(menu->actions()[1]->text(), QStringLiteral("Print..."));
+        files.answers = {dir.filePath("menu.png")};
+        menu->actions()[0]->trigger();
+        menu->close();
+        QCOMPARE(files.requests.size(), 1);
+        QVERIFY(files.requests[0].save);
+        QCOMPARE(ReadHead(dir.filePath("menu.png")), QByteArray("\x89PNG"));
     }
 };
 

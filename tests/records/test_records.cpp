@@ -346,6 +346,9 @@ void TestRecords::bRecordReader_data()
         << QStringList{"FFFFF9020100"} << "";
     QTest::newRow("short hex lines kept")
         << QByteArray("FFFF\r\n12345678\r\n12345678 00\r\n") << QStringList{"FFFF", "12345678", "12345678 00"} << "";
+    // Nine characters: 9 and 10 read "0", not "00", so it is no execute record and is kept.
+    QTest::newRow("nine hex characters kept")
+        << QByteArray("123456780\r\n1234567800\r\n") << QStringList{"123456780"} << "";
     QTest::newRow("lower case kept") << QByteArray("fffff9020100\n") << QStringList{"fffff9020100"} << "";
     QTest::newRow("LF only, no last line end")
         << QByteArray("FFFFF9020100\nFFFFF9030138") << QStringList{"FFFFF9020100", "FFFFF9030138"} << "";

@@ -3,6 +3,8 @@
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
 
+#include <QSerialPortInfo>
+#include <QSettings>
 #include <QtTest>
 
 using namespace korvel;
@@ -32,7 +34,11 @@ void TestSettings::numbers_data()
     QTest::newRow("negative") << "-1" << -1;
     QTest::newRow("exponent") << "1e1" << 10;
     QTest::newRow("dangling exponent") << "7e" << 7;
-    QTest::newRow("huge") << "99999999999" << 0;
+    // Beyond the integer range a number names no port or speed, and port = value + 1 still holds.
+    QTest::newRow("huge") << "99999999999" << 2147483646;
+    QTest::newRow("hugely negative") << "-99999999999" << -2147483646;
+    QTest::newRow("past double") << "1e999" << 2147483646;
+    QTest::newRow("a list's first") << "2, 3" << 2;
 }
 
 void TestSettings::numbers()
@@ -61,6 +67,16 @@ void TestSettings::storeRoundTrip()
 
     // The store is a file under the temporary folder, so it survives a new QSettings.
     QVERIFY(!QDir(isolated.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+
+    // Hand-edited values come back as the text they were, whatever the store's format read them as.
+    {
+        QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvel"), app);
+        store.setValue("Configuration/COMMSPEED", QStringList{"2", "3"});
+        store.setValue("Configuration/COMMPORT", QVariant(qlonglong(99999999999)));
+    }
+    QCOMPARE(GetSetting(app, "Configuration", "COMMSPEED", 0), QStringLiteral("2, 3"));
+    QCOMPARE(SettingNumber(GetSetting(app, "Configuration", "COMMSPEED", 0)), 2);
+    QVERIFY(SettingNumber(GetSetting(app, "Configuration", "COMMPORT", 0)) > 5);
 }
 
 void TestSettings::comPorts()
@@ -69,12 +85,17 @@ void TestSettings::comPorts()
 #ifdef Q_OS_WIN
     QCOMPARE(ResolveComPort(3), QStringLiteral("COM3"));
 #else
+    const QString listed = ResolveComPort(2);
+    QVERIFY(listed.startsWith(QStringLiteral("/dev/")));
+    if (QSerialPortInfo::availablePorts().size() < 2)
+        QCOMPARE(listed, QStringLiteral("/dev/ttyS1"));
     SaveSetting(AppTitle(), "Ports", "COM2", "/dev/pts/7");
     QCOMPARE(ResolveComPort(2), QStringLiteral("/dev/pts/7"));
     // Far past every port the system lists, "Com n" is the n-th built-in port.
     QCOMPARE(ResolveComPort(40), QStringLiteral("/dev/ttyS39"));
     DeleteSetting(AppTitle(), "Ports", "COM2");
-    QVERIFY(ResolveComPort(2) != QStringLiteral("/dev/pts/7"));
+    // Without the entry the system's list answers again, as before.
+    QCOMPARE(ResolveComPort(2), listed);
 #endif
 }
 

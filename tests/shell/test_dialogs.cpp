@@ -7,7 +7,17 @@
 #include "app/AppState.h"
 #include "support/TestSupport.h"
 
+#include "app/Twips.h"
+#include "app/WidgetUi.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -133,6 +143,71 @@ private slots:
         QCOMPARE(ui.messages[0].text, QStringLiteral("System Information Is Unavailable At This Time"));
         QCOMPARE(ui.messages[0].icon, MessageIcon::None);
         QCOMPARE(ui.messages[0].buttons, MessageButtons::Ok);
+    }
+
+    // The frames' titles and borders clear their options; the captions clear their buttons' edges.
+    void framesAndCaptionsLeaveRoom()
+    {
+        Dialog d;
+        frmConfigure dialog(d.context);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+        for (const char *frameName : {"frameComm", "frameComSpeed"}) {
+            auto *frame = dialog.findChild<QGroupBox *>(frameName);
+            QStyleOptionGroupBox option;
+            option.initFrom(frame);
+            option.text = frame->title();
+            option.lineWidth = 1;
+            option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+            const QRect contents =
+                frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, frame);
+            for (QRadioButton *button : frame->findChildren<QRadioButton *>()) {
+                QVERIFY2(button->y() > contents.top(), qPrintable(button->text()));
+                QVERIFY2(contents.contains(button->geometry()), qPrintable(button->text()));
+            }
+        }
+        // Nothing below the frames overlaps them.
+        const QRect rate = dialog.findChild<QGroupBox *>("frameComSpeed")->geometry();
+        QVERIFY(!rate.intersects(dialog.findChild<QGroupBox *>("frameComm")->geometry()));
+        QVERIFY(dialog.findChild<QWidget *>("lblDefaultEditor")->y() >= rate.bottom());
+        QVERIFY(dialog.rect().contains(dialog.findChild<QWidget *>("Command1")->geometry()));
+
+        RecordingUi ui;
+        frmAbout about(ui);
+        for (const char *name : {"cmdSysInfo", "cmdOK"}) {
+            auto *button = about.findChild<QPushButton *>(name);
+            const int caption = QFontMetrics(button->font()).horizontalAdvance(button->text().remove('&'));
+            QVERIFY2(caption + 2 * CaptionMargin(button) <= button->width(), name);
+            QVERIFY(CaptionMargin(button) >= 3);
+        }
+        QCOMPARE(about.findChild<QPushButton *>("cmdSysInfo")->size(), TwipsSize(1245, 345));
+    }
+
+    // The program's file dialog: a pattern stands in the name box; a save dialog asks before it
+    // replaces a file.
+    void fileDialogsAsTheUserSeesThem()
+    {
+        WidgetFileChooser chooser;
+        for (const bool save : {false, true}) {
+            FileDialogRequest request = ProgramFolderTextFile(QStringLiteral("Load Flight Data"), QStringLiteral("*.txt"));
+            request.save = save;
+            QString nameBox;
+            QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+            bool confirms = false;
+            QTimer::singleShot(0, [&] {
+                auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                nameBox = dialog->findChild<QLineEdit *>("fileNameEdit")->text();
+                mode = dialog->acceptMode();
+                confirms = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+                dialog->reject();
+            });
+            QCOMPARE(chooser.chooseFile(request), std::nullopt);
+            QCOMPARE(nameBox, QStringLiteral("*.txt"));
+            QCOMPARE(mode, save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+            QVERIFY(confirms);
+        }
     }
 
     void aboutAnswersEnterAndEscape()

@@ -8,7 +8,12 @@
 #include "shell/MainOstrel.h"
 #include "support/TestSupport.h"
 
+#include "app/Twips.h"
+
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QScrollBar>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -99,6 +104,30 @@ private slots:
     {
         main.reset();
         settle();
+    }
+
+    // The designed client area lies below the menu bar; children open inside the work area, and
+    // the toolbar offers no menu to hide it.
+    void windowsFitTheWorkArea()
+    {
+        QCOMPARE(main->height() - main->menuBar()->height(), TwipsSize(14700, 8610).height());
+        state->flightData = ParseFlightData("FLIGHT\r\n12/04/26 10:00:00,1\r\n12/04/26 10:00:06,2\r\n");
+        trigger(*main, "mnuengine");
+        trigger(*main, "mnuconfigload");
+        trigger(*main, "mnuflight");
+        const QRect area = main->mdiArea()->viewport()->rect();
+        for (QMdiSubWindow *sub : main->mdiArea()->subWindowList()) {
+            QVERIFY2(area.contains(sub->geometry()), qPrintable(sub->windowTitle()));
+        }
+        auto *graph = loaded<FrmGraph>(*main).value(0);
+        QVERIFY(graph);
+        QVERIFY(!main->mdiArea()->verticalScrollBar()->isVisible());
+
+        QToolBar *bar = main->findChild<QToolBar *>("Toolbar1");
+        QContextMenuEvent onBar(QContextMenuEvent::Mouse, QPoint(5, 5), bar->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(bar, &onBar);
+        settle();
+        QVERIFY(!QApplication::activePopupWidget());
     }
 
     void startUpShowsTheMainWindowOnceTheSplashIsGone()

@@ -1,0 +1,358 @@
+// The firmware road's figures.
+//
+//  1. Turnaround: the link sends 4096 records to a loader on a pseudo-terminal that echoes at
+//     once (a thread of this process, timing on the far side of the line). Prints the median and
+//     the 99th percentile of the time from the last echo byte written to the next record's first
+//     byte read (target: median at most 100 microseconds).
+//  2. Completion wait: the 30 one-second intervals after the start record, with a silent
+//     instrument. Prints this process's CPU time against the elapsed time (target: below 1%).
+//  3. Wire efficiency: korvel-cli flash burns a 64 KiB program at 115200 baud into the simulated
+//     instrument, which echoes at the line's pace (10 bits a character). Prints the program's
+//     transfer time against the best the line allows: a 16-byte record is CR and 42 characters out,
+//     the echo overlapping, 44 character times a record (target: at least 0.95).
+//
+//   bench_flash [--skip-wait] [--skip-wire] [--records N]
+#include "flash/FlashBurn.h"
+#include "sim/SimEngine.h"
+#include "target/TargetLink.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace korvel;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// What the windows would show, dropped; the "Burning Flash" step and the end are noted.
+struct QuietUi : StatusLine, Prompter, ProgressView, BurnView {
+    std::function<void(const QString &)> onStep, onDone;
+    void setStatus(const QString &) override {}
+    MessageAnswer showMessage(const QString &, const QString &text, MessageIcon, MessageButtons) override
+    {
+        std::fprintf(stderr, "bench_flash: message: %s\n", qPrintable(text));
+        return MessageAnswer::Cancel;
+    }
+    void setProgress(int) override {}
+    void setStep(const QString &text) override
+    {
+        if (onStep)
+            onStep(text);
+    }
+    void setDone(const QString &text) override
+    {
+        if (onDone)
+            onDone(text);
+    }
+    void setIndicator(Indicator) override {}
+};
+
+// A loader on a pseudo-terminal that echoes every byte at once, answers the handshake with "@",
+// and stays silent after a start record. It notes when each record's first byte came in and when
+// the last byte of each echo went out.
+class EchoPeer {
+public:
+    bool open()
+    {
+        char name[256] = {};
+        int slave = -1;
+        if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
+            return false;
+        termios t{};
+        tcgetattr(slave, &t);
+        cfmakeraw(&t);
+        tcsetattr(slave, TCSANOW, &t);
+        m_slave = slave;
+        m_path = QString::fromLocal8Bit(name);
+        m_thread = std::thread([this] { run(); });
+        return true;
+    }
+    ~EchoPeer()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_master);
+        ::close(m_slave);
+    }
+    QString path() const { return m_path; }
+    // Microseconds from each echo's last byte to the next record's first byte.
+    std::vector<double> turnarounds() const
+    {
+        std::vector<double> out;
+        for (size_t i = 1; i < m_recordStarts.size() && i - 1 < m_echoEnds.size(); ++i)
+            out.push_back(std::chrono::duration<double, std::micro>(m_recordStarts[i] - m_echoEnds[i - 1]).count());
+        return out;
+    }
+    void resetTimes()
+    {
+        m_recordStarts.clear();
+        m_echoEnds.clear();
+    }
+
+private:
+    void run()
+    {
+        char buffer[4096];
+        while (!m_stop) {
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n <= 0)
+                continue;
+            const auto now = Clock::now();
+            std::string in(buffer, size_t(n));
+            if (in[0] == '\r')
+                m_recordStarts.push_back(now);
+            m_line += in;
+            if (in == "x") {
+                (void)!::write(m_master, "@", 1);
+                m_line.clear();
+                continue;
+            }
+            if (m_silent)
+                continue;
+            (void)!::write(m_master, buffer, size_t(n));
+            m_echoEnds.push_back(Clock::now());
+            if (m_line.find("\r0000800000") != std::string::npos)
+                m_silent = true; // the instrument burns and says nothing
+            if (m_line.size() > 64)
+                m_line.erase(0, m_line.size() - 16);
+        }
+    }
+
+    int m_master = -1, m_slave = -1;
+    QString m_path;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    bool m_silent = false;
+    std::string m_line;
+    std::vector<Clock::time_point> m_recordStarts, m_echoEnds;
+};
+
+quint8 ProgramByte(int offset)
+{
+    return quint8(offset * 13 % 256);
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A program of S2 records (24-bit addresses, so 64 KiB from 8000 fits), 16 bytes each.
+QByteArray SRecordProgram(int bytes)
+{
+    QByteArray text;
+    for (int offset = 0; offset < bytes; offset += 16) {
+        const int n = std::min(16, bytes - offset);
+        const quint32 address = 0x8000 + quint32(offset);
+        QByteArray body;
+        body.append(char(n + 4));
+        body.append(char(address >> 16));
+        body.append(char((address >> 8) & 0xFF));
+        body.append(char(address & 0xFF));
+        for (int k = 0; k < n; ++k)
+            body.append(char(ProgramByte(offset + k)));
+        int sum = 0;
+        for (const char c : body)
+            sum += quint8(c);
+        body.append(char(0xFF - (sum & 0xFF)));
+        text += "S2" + body.toHex().toUpper() + "\r\n";
+    }
+    return text + "S8040080007B\r\n";
+}
+
+QString WriteTemp(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    QFile file(dir.filePath(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return file.fileName();
+}
+
+void Turnaround(const QTemporaryDir &dir, int records)
+{
+    EchoPeer peer;
+    if (!peer.open()) {
+        std::puts("turnaround: cannot make a pseudo-terminal");
+        return;
+    }
+    SerialPortLine line;
+    QuietUi ui;
+    const std::optional<bool> closed;
+    TargetLink link(line, ui, ui, ui, closed);
+    link.setDevice(peer.path());
+    link.setSpeedIndex(0);
+    if (!link.ConnectTarget()) {
+        std::puts("turnaround: no contact with the loader");
+        return;
+    }
+    QStringList lines;
+    const QByteArray program = SRecordProgram(records * 16);
+    for (const QByteArray &l : program.split('\n'))
+        if (l.startsWith("S2"))
+            lines << QStringLiteral("00") + QString::fromLatin1(l.mid(4, 6)) + QStringLiteral("10")
+                         + QString::fromLatin1(l.mid(10, 32));
+    peer.resetTimes();
+    QElapsedTimer clock;
+    clock.start();
+    const bool ok = link.SendRecords(lines);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    std::vector<double> t = peer.turnarounds();
+    std::sort(t.begin(), t.end());
+    if (!ok || t.empty()) {
+        std::puts("turnaround: the records did not go through");
+        return;
+    }
+    std::printf("turnaround: %d records in %.2f s; last echo byte to next record: median %.0f us, p99 %.0f us "
+                "(target: median <= 100 us)\n",
+                int(lines.size()), seconds, t[t.size() / 2], t[t.size() * 99 / 100]);
+    Q_UNUSED(dir);
+}
+
+void CompletionWait(const QTemporaryDir &dir)
+{
+    EchoPeer peer;
+    if (!peer.open()) {
+        std::puts("wait: cannot make a pseudo-terminal");
+        return;
+    }
+    SerialPortLine line;
+    QuietUi ui;
+    const std::optional<bool> closed;
+    TargetLink link(line, ui, ui, ui, closed);
+    link.setDevice(peer.path());
+    link.setSpeedIndex(0);
+    FlashBurn burn(link, ui, ui, ui);
+    burn.setRegisterFile(WriteTemp(dir, QStringLiteral("init.B"), "FFFFF0000118\r\n"));
+    burn.setProgramFile(WriteTemp(dir, QStringLiteral("small.S19"), SRecordProgram(64)));
+    double cpuAtStart = 0;
+    QElapsedTimer clock;
+    ui.onStep = [&](const QString &step) {
+        if (step == QLatin1String("Burning Flash")) {
+            cpuAtStart = CpuSeconds();
+            clock.start();
+        }
+    };
+    double cpu = 0, elapsed = 0;
+    ui.onDone = [&](const QString &done) {
+        if (done == QLatin1String("Finished")) {
+            cpu = CpuSeconds() - cpuAtStart;
+            elapsed = clock.nsecsElapsed() / 1e9;
+        }
+    };
+    if (burn.run() != FlashBurn::Outcome::Finished || elapsed <= 0) {
+        std::puts("wait: the burn did not finish");
+        return;
+    }
+    std::printf("wait: 30 intervals with a silent instrument took %.2f s, CPU %.3f s = %.2f%% (target: below 1%%)\n",
+                elapsed, cpu, 100.0 * cpu / elapsed);
+}
+
+void WireEfficiency(const QTemporaryDir &dir)
+{
+    sim::SimEngine engine;
+    QString error;
+    if (!engine.open(&error)) {
+        std::printf("wire: cannot make a pseudo-terminal: %s\n", qPrintable(error));
+        return;
+    }
+    sim::LoaderOptions options;
+    options.paced = true;
+    options.burnReplyMs = 10;
+    engine.setLoader(options);
+
+    const int programBytes = 64 * 1024;
+    const QString program = WriteTemp(dir, QStringLiteral("p64k.S19"), SRecordProgram(programBytes));
+    const QString init = WriteTemp(dir, QStringLiteral("init.B"), "FFFFF0000118\r\n");
+    QProcess cli;
+    cli.setProgram(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../bin/korvel-cli")));
+    cli.setArguments({QStringLiteral("flash"), QStringLiteral("--port"), engine.slavePath(), QStringLiteral("--speed"),
+                      QStringLiteral("2"), QStringLiteral("--init"), init, program});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    cli.setProcessEnvironment(env);
+    QElapsedTimer clock;
+    qint64 programStart = -1, programEnd = -1;
+    QByteArray trail;
+    QObject::connect(&cli, &QProcess::readyReadStandardError, [&] {
+        trail += cli.readAllStandardError();
+        if (programStart < 0 && trail.contains("step: Loading New Program"))
+            programStart = clock.nsecsElapsed();
+        if (programEnd < 0 && trail.contains("step: Burning Code into Flash"))
+            programEnd = clock.nsecsElapsed();
+    });
+    QEventLoop loop;
+    QObject::connect(&cli, &QProcess::finished, &loop, &QEventLoop::quit);
+    clock.start();
+    cli.start();
+    cli.closeWriteChannel(); // a prompt is answered Cancel, never waited for
+    loop.exec();
+    const int records = programBytes / 16;
+    const bool imageOk = [&] {
+        const QMap<quint32, quint8> memory = engine.memory();
+        for (int offset = 0; offset < programBytes; ++offset)
+            if (memory.value(0x8000 + quint32(offset), quint8(~ProgramByte(offset))) != ProgramByte(offset))
+                return false;
+        return true;
+    }();
+    if (cli.exitCode() != 0 || programStart < 0 || programEnd < 0) {
+        std::printf("wire: the burn failed (exit %d)\n%s", cli.exitCode(), trail.constData());
+        return;
+    }
+    const double seconds = (programEnd - programStart) / 1e9;
+    const double ideal = records * 44 * 10.0 / 115200.0;
+    const sim::PacingStats pacing = engine.pacing();
+    std::printf("wire: %d records of 16 bytes at 115200 baud in %.2f s, best possible %.2f s: efficiency %.3f "
+                "(target: at least 0.95); memory image %s; the simulator's echoes left %.0f us late on average\n",
+                records, seconds, ideal, ideal / seconds, imageOk ? "equal to the program" : "DIFFERENT",
+                pacing.meanLateUs);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser cli;
+    const QCommandLineOption skipWait(QStringLiteral("skip-wait"), QStringLiteral("Skip the 30 s completion wait."));
+    const QCommandLineOption skipWire(QStringLiteral("skip-wire"), QStringLiteral("Skip the paced 64 KiB burn."));
+    const QCommandLineOption records(QStringLiteral("records"), QStringLiteral("Records for the turnaround (4096)."),
+                                     QStringLiteral("n"), QStringLiteral("4096"));
+    cli.addOptions({skipWait, skipWire, records});
+    cli.addHelpOption();
+    cli.process(app);
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
+
+    Turnaround(dir, std::max(2, cli.value(records).toInt()));
+    if (!cli.isSet(skipWait))
+        CompletionWait(dir);
+    if (!cli.isSet(skipWire))
+        WireEfficiency(dir);
+    return 0;
+}
