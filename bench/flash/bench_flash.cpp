@@ -159,8 +159,8 @@ double CpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // A program of S2 records (24-bit addresses, so 64 KiB from 8000 fits), 16 bytes each.
@@ -215,8 +215,8 @@ void Turnaround(const QTemporaryDir &dir, int records)
     const QByteArray program = SRecordProgram(records * 16);
     for (const QByteArray &l : program.split('\n'))
         if (l.startsWith("S2"))
-            lines << QStringLiteral("00") + QString::fromLatin1(l.mid(4, 6)) + QStringLiteral("10")
-                         + QString::fromLatin1(l.mid(10, 32));
+            lines << QStringLiteral("00") + QString::fromLatin1(l.mid(4, 6)) + QStringLiteral("10") +
+                         QString::fromLatin1(l.mid(10, 32));
     peer.resetTimes();
     QElapsedTimer clock;
     clock.start();
