@@ -159,8 +159,8 @@ double CpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // A program of S2 records (24-bit addresses, so 64 KiB from 8000 fits), 16 bytes each.
@@ -194,19 +194,33 @@ QString WriteTemp(const QTemporaryDir &dir, const QString &name, const QByteArra
     return file.fileName();
 }
 
-void Turnaround(const QTemporaryDir &dir, int records)
-{
+// The link on the program's side of an echoing loader, at 19200.
+struct LinkToPeer {
     EchoPeer peer;
-    if (!peer.open()) {
-        std::puts("turnaround: cannot make a pseudo-terminal");
-        return;
-    }
     SerialPortLine line;
     QuietUi ui;
     const std::optional<bool> closed;
-    TargetLink link(line, ui, ui, ui, closed);
-    link.setDevice(peer.path());
-    link.setSpeedIndex(0);
+    TargetLink link{line, ui, ui, ui, closed};
+
+    bool open()
+    {
+        if (!peer.open())
+            return false;
+        link.setDevice(peer.path());
+        link.setSpeedIndex(0);
+        return true;
+    }
+};
+
+void Turnaround(int records)
+{
+    LinkToPeer rig;
+    if (!rig.open()) {
+        std::puts("turnaround: cannot make a pseudo-terminal");
+        return;
+    }
+    EchoPeer &peer = rig.peer;
+    TargetLink &link = rig.link;
     if (!link.ConnectTarget()) {
         std::puts("turnaround: no contact with the loader");
         return;
@@ -215,8 +229,8 @@ void Turnaround(const QTemporaryDir &dir, int records)
     const QByteArray program = SRecordProgram(records * 16);
     for (const QByteArray &l : program.split('\n'))
         if (l.startsWith("S2"))
-            lines << QStringLiteral("00") + QString::fromLatin1(l.mid(4, 6)) + QStringLiteral("10")
-                         + QString::fromLatin1(l.mid(10, 32));
+            lines << QStringLiteral("00") + QString::fromLatin1(l.mid(4, 6)) + QStringLiteral("10") +
+                         QString::fromLatin1(l.mid(10, 32));
     peer.resetTimes();
     QElapsedTimer clock;
     clock.start();
@@ -231,23 +245,17 @@ void Turnaround(const QTemporaryDir &dir, int records)
     std::printf("turnaround: %d records in %.2f s; last echo byte to next record: median %.0f us, p99 %.0f us "
                 "(target: median <= 100 us)\n",
                 int(lines.size()), seconds, t[t.size() / 2], t[t.size() * 99 / 100]);
-    Q_UNUSED(dir);
 }
 
 void CompletionWait(const QTemporaryDir &dir)
 {
-    EchoPeer peer;
-    if (!peer.open()) {
+    LinkToPeer rig;
+    if (!rig.open()) {
         std::puts("wait: cannot make a pseudo-terminal");
         return;
     }
-    SerialPortLine line;
-    QuietUi ui;
-    const std::optional<bool> closed;
-    TargetLink link(line, ui, ui, ui, closed);
-    link.setDevice(peer.path());
-    link.setSpeedIndex(0);
-    FlashBurn burn(link, ui, ui, ui);
+    QuietUi &ui = rig.ui;
+    FlashBurn burn(rig.link, ui, ui, ui);
     burn.setRegisterFile(WriteTemp(dir, QStringLiteral("init.B"), "FFFFF0000118\r\n"));
     burn.setProgramFile(WriteTemp(dir, QStringLiteral("small.S19"), SRecordProgram(64)));
     double cpuAtStart = 0;
@@ -349,7 +357,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
 
-    Turnaround(dir, std::max(2, cli.value(records).toInt()));
+    Turnaround(std::max(2, cli.value(records).toInt()));
     if (!cli.isSet(skipWait))
         CompletionWait(dir);
     if (!cli.isSet(skipWire))

@@ -17,6 +17,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPaintEvent>
@@ -147,21 +148,21 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
         save(window, dir, QStringLiteral("capture"));
     }
 
-    // The firmware window half-way through sending a program, then after the burn.
+    // The firmware window burning the example program into the simulated instrument: a picture
+    // while the program goes out, then one after the burn.
     window.mdiArea()->closeAllSubWindows();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const QString bin = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/");
+    SaveSetting(AppTitle(), QStringLiteral("LastSettings"), QStringLiteral("LastFlashSProg"),
+                QFileInfo(bin + QStringLiteral("example.S19")).absoluteFilePath());
+    sim::LoaderOptions loader;
+    loader.burnReplyMs = 1500;
+    instrument.setLoader(loader);
     trigger("mnuFlash");
     if (auto *flash = window.findChild<frmFlash *>()) {
-        flash->setStep(QStringLiteral("Loading New Program"));
-        flash->setDone(QStringLiteral("Waiting..."));
-        flash->setProgress(62);
-        emit flash->link().recordEchoed(310, 500, 310 * 45, 16000);
-        save(window, dir, QStringLiteral("flash"));
-        flash->setStep(QStringLiteral("Burning Flash"));
-        flash->setDone(QStringLiteral("Finished"));
-        flash->setIndicator(BurnView::Indicator::Green);
-        flash->setProgress(100);
-        emit flash->burn().runningChanged(false);
+        flash->burn().setRegisterFile(bin + QStringLiteral("init.B"));
+        QTimer::singleShot(2000, &window, [&] { save(window, dir, QStringLiteral("flash")); });
+        flash->findChild<QPushButton *>(QStringLiteral("cmdUploadSProg"))->click();
         save(window, dir, QStringLiteral("flash_done"));
     }
     window.mdiArea()->closeAllSubWindows();

@@ -8,6 +8,10 @@
 
 #include <optional>
 
+namespace korvel {
+struct FlightData;
+}
+
 namespace korvel::cli {
 
 class Trail;
@@ -37,6 +41,9 @@ std::optional<QString> PortFromOption(const QString &value);
 // --max-seconds S in milliseconds for a timer: nullopt unless S is a positive number; a deadline
 // longer than a timer holds (about 24 days, infinity included) is cut to that.
 std::optional<int> DeadlineFromOption(const QString &value);
+
+// LoadFlightDataFile for a command: false after the reason on stderr.
+bool LoadForCommand(const QString &fileName, FlightData &data, Trail &trail);
 
 int RunDump(const QStringList &args, Trail &trail);
 int RunSRec(const QStringList &args, Trail &trail);

@@ -6,6 +6,7 @@
 #include "settings/Settings.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
@@ -325,7 +326,8 @@ void frmFlash::cmdSetFileName_Click(int)
         request.filter = ProgramPattern;
         request.defaultExtension = QStringLiteral("S19");
         request.initialFileName = StoredProgramFile();
-        request.folder = QDir::currentPath();
+        // Before any choice the dialog opens where the example program and init.B are.
+        request.folder = QCoreApplication::applicationDirPath();
         const std::optional<QString> name = m_context.files.chooseFile(request);
         if (!name)
             return;

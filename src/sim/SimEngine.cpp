@@ -229,8 +229,10 @@ struct SimEngine::Private {
         if (::pipe(wakePipe) != 0) {
             wakePipe[0] = wakePipe[1] = -1;
         } else {
-            for (const int fd : wakePipe)
+            for (const int fd : wakePipe) {
                 ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+                ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            }
         }
 #if defined(__linux__)
         watchFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -593,8 +595,8 @@ bool SimEngine::open(QString *error)
     cfsetospeed(&t, kIdleSpeed);
     tcsetattr(slave, TCSANOW, &t);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    // Not handed down to programs started meanwhile (a test's korvel-cli): a copy of the master
-    // there would keep the line up after a hang-up.
+    // A program this process starts (korvel-cli in a test) must not hold the line open: a hang-up
+    // would not reach it.
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
     d->master = master;

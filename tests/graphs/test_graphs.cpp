@@ -583,7 +583,7 @@ private slots:
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         QVERIFY(menu);
         QCOMPARE(menu->objectName(), QStringLiteral("graphMenu"));
-        QCOMPARE(menu->actions().size(), 2);
+        QVERIFY(menu->actions().size() >= 2); // the graph window adds its own after these
         QCOMPARE(menu->actions()[0]->text(), QStringLiteral("Save Image..."));
         QCOMPARE(menu->actions()[1]->text(), QStringLiteral("Print..."));
         files.answers = {dir.filePath("menu.png")};

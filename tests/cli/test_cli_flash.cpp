@@ -1,0 +1,201 @@
+// korvel-cli flash against the simulated instrument's bootstrap loader over a pseudo-terminal: the
+// trail, the bytes on the wire, the memory image at each speed, and a line that goes away.
+
+#include "sim/SimEngine.h"
+#include "support/TestSupport.h"
+
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+#include <QtTest>
+
+using namespace korvel;
+using namespace korvel::sim;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QStringList trail;
+};
+
+// Runs korvel-cli while the engine answers on this thread; stdin is given and then closed.
+Run Flash(SimEngine &engine, const QStringList &args, const QByteArray &input = {})
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    p.setProcessEnvironment(env);
+    p.start(test::BinDir() + QStringLiteral("/korvel-cli"),
+            QStringList{QStringLiteral("flash"), QStringLiteral("--port"), engine.slavePath()} + args);
+    p.write(input);
+    p.closeWriteChannel();
+    QEventLoop loop;
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    if (p.state() != QProcess::NotRunning)
+        loop.exec();
+    Run run;
+    run.exitCode = p.state() == QProcess::NotRunning && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    if (p.state() != QProcess::NotRunning)
+        p.kill();
+    run.trail = QString::fromUtf8(p.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return run;
+}
+
+QStringList WithoutProgress(const QStringList &trail)
+{
+    QStringList out;
+    for (const QString &line : trail)
+        if (!line.startsWith(QLatin1String("progress: ")))
+            out << line;
+    return out;
+}
+
+// 300 bytes from 8000 in S1 records of 16 bytes (the last one shorter).
+QByteArray Program(QByteArray *image)
+{
+    QByteArray text = "S00600004844521B\r\n";
+    for (int offset = 0; offset < 300; offset += 16) {
+        QByteArray body;
+        const int n = std::min(16, 300 - offset);
+        body.append(char(n + 3)).append(char(0x80 + (offset >> 8))).append(char(offset & 0xFF));
+        for (int k = 0; k < n; ++k)
+            body.append(char((offset + k) * 11 % 256));
+        int sum = 0;
+        for (const char c : body)
+            sum += quint8(c);
+        body.append(char(0xFF - (sum & 0xFF)));
+        text += "S1" + body.toHex().toUpper() + "\r\n";
+        *image += body.mid(3, n);
+    }
+    return text + "S90380007C\r\n";
+}
+
+QByteArray Memory(const SimEngine &engine, quint32 from, int size)
+{
+    const QMap<quint32, quint8> memory = engine.memory();
+    QByteArray bytes;
+    for (int i = 0; i < size; ++i)
+        bytes.append(char(memory.value(from + quint32(i), 0xEE)));
+    return bytes;
+}
+
+} // namespace
+
+class TestCliFlash : public QObject {
+    Q_OBJECT
+
+private:
+    test::IsolatedSettings m_settings; // the child reads the store under XDG_CONFIG_HOME
+    QTemporaryDir m_dir;
+    QString m_init, m_program;
+    QByteArray m_image;
+
+private slots:
+    void initTestCase()
+    {
+        m_init = test::WriteFile(m_dir, QStringLiteral("init.B"),
+                                 "; registers\r\nFFFFF0000118 config\r\nFFFFF3000140\r\n0000800000 never sent\r\n");
+        m_program = test::WriteFile(m_dir, QStringLiteral("prog.S19"), Program(&m_image));
+    }
+
+    void burnsAtEachSpeed_data()
+    {
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<bool>("echoHandshake");
+        QTest::addColumn<QString>("connected");
+        QTest::newRow("19200, @") << 0 << false << "status: Connected at: 19200,N,8,1";
+        QTest::newRow("38400, x echoed") << 1 << true << "status: Connected at: 38400,N,8,1";
+        QTest::newRow("115200, @") << 2 << false << "status: Connected at: 115200,N,8,1";
+    }
+    void burnsAtEachSpeed()
+    {
+        QFETCH(int, speed);
+        QFETCH(bool, echoHandshake);
+        QFETCH(QString, connected);
+        SimEngine engine;
+        QVERIFY(engine.open());
+        LoaderOptions options;
+        options.echoHandshake = echoHandshake;
+        options.burnReplyMs = 200;
+        engine.setLoader(options);
+
+        const Run run = Flash(
+            engine, {QStringLiteral("--speed"), QString::number(speed), QStringLiteral("--init"), m_init, m_program});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(WithoutProgress(run.trail),
+                 QStringList({"status: Disconnected", "step: Waiting...", "done: Waiting...", connected,
+                              "step: Loading New Program", "step: Burning Code into Flash", "step: Burning Flash",
+                              "done: Finished"}));
+        QCOMPARE(Memory(engine, 0x8000, m_image.size()), m_image);
+
+        // The records the loader took: each speed switch, the register file without its comments,
+        // the program, the start record.
+        QStringList expected;
+        if (speed >= 1)
+            expected << QStringLiteral("FFFFF9020100");
+        if (speed >= 2)
+            expected << QStringLiteral("FFFFF9030138");
+        expected << QStringLiteral("FFFFF0000118") << QStringLiteral("FFFFF3000140");
+        const QList<QByteArray> records = engine.records();
+        QStringList sent;
+        for (const QByteArray &r : records)
+            sent << QString::fromLatin1(r);
+        QCOMPARE(sent.mid(0, expected.size()), expected);
+        QCOMPARE(sent.size(), expected.size() + 19 + 1);
+        QCOMPARE(sent.last(), QStringLiteral("0000800000"));
+    }
+
+    void failuresEndWithTheirTexts()
+    {
+        {
+            // A garbled echo in the program: failure C.
+            SimEngine engine;
+            QVERIFY(engine.open());
+            LoaderOptions options;
+            options.garbleAt = 5; // two register records, then the program's third
+            engine.setLoader(options);
+            const Run run = Flash(engine, {QStringLiteral("--init"), m_init, m_program});
+            QCOMPARE(run.exitCode, 1);
+            QCOMPARE(run.trail.mid(run.trail.size() - 2),
+                     QStringList({"done: Error", "message: Korvel Engine Monitor: Uploading of Program to Flash "
+                                                 "Failed -> OK"}));
+        }
+        {
+            // The line goes away in the register file: "Error" at once, not after the 25 s time-out.
+            SimEngine engine;
+            QVERIFY(engine.open());
+            LoaderOptions options;
+            options.hangUpAt = 2;
+            engine.setLoader(options);
+            QElapsedTimer clock;
+            clock.start();
+            const Run run = Flash(engine, {QStringLiteral("--init"), m_init, m_program});
+            QVERIFY(clock.elapsed() < 10000);
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY(run.trail.filter(QStringLiteral("went away")).size() == 1);
+            QCOMPARE(run.trail.mid(run.trail.size() - 3),
+                     QStringList({"done: Error", "step: Uploading of B-Record Register File failed",
+                                  "message: Korvel Engine Monitor: Could not load B-Record file -> OK"}));
+        }
+        {
+            // A port that is not there.
+            QProcess p;
+            p.start(test::BinDir() + QStringLiteral("/korvel-cli"), {QStringLiteral("flash"), QStringLiteral("--port"),
+                                                                     QStringLiteral("/dev/no-such-port"), m_program});
+            p.closeWriteChannel();
+            QVERIFY(p.waitForFinished(30000));
+            QCOMPARE(p.exitCode(), 1);
+            const QStringList trail = QString::fromUtf8(p.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+            QCOMPARE(trail.mid(0, 3), QStringList({"status: Disconnected", "step: Waiting...", "done: Waiting..."}));
+            QVERIFY(trail.at(3).startsWith(
+                "message: Korvel Engine Monitor: The port /dev/no-such-port could not be opened"));
+            QCOMPARE(trail.mid(trail.size() - 3),
+                     QStringList({"status: Connection Error", "done: Error",
+                                  "message: Korvel Engine Monitor: Could Not Connect -> OK"}));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliFlash)
+#include "test_cli_flash.moc"
