@@ -74,7 +74,7 @@ private:
 // fill slots 0 to count - 1 in file order, the rest are blank.
 class FlightRecordTable {
 public:
-    int slotCount() const { return m_slots; }
+    qint64 slotCount() const { return m_slots; }
     int records() const { return int(m_index.size()); }
     FlightRecord operator[](int k) const
     {
@@ -89,7 +89,7 @@ private:
     LargeBytes m_bytes;
     std::vector<FlightRecordIndex, LargeAllocator<FlightRecordIndex>> m_index;
     std::vector<FlightRecordWideSpans> m_wide;
-    int m_slots = 0;
+    qint64 m_slots = 0; // one per line: a large file holds more than an int counts
 };
 
 // The table of the last completed load and its count (empty until a load completes).

@@ -141,16 +141,32 @@ std::uint32_t FirstComma(const char *line, std::uint32_t from, std::uint32_t len
 
 } // namespace
 
+namespace {
+
+// The record table keeps its places in the file as 32-bit offsets.
+constexpr std::uint64_t kLargestFlightFile = std::uint64_t(UINT32_MAX) - 2;
+
+const char *const kNotRegular = "not a regular file (a device, a pipe or a folder); choose the flight file itself";
+
+FlightDataError TooLarge(std::uint64_t size)
+{
+    return FlightDataError("the file is too large for the record table (" + std::to_string(size) +
+                           " bytes; at most " + std::to_string(kLargestFlightFile) + ")");
+}
+
+} // namespace
+
 class FlightDataLoader {
 public:
     static FlightData parse(LargeBytes bytes);
 
 private:
-    static void addLine(FlightRecordTable &table, const char *base, std::uint32_t begin, std::uint32_t end, int lineNo);
+    static void addLine(FlightRecordTable &table, const char *base, std::uint32_t begin, std::uint32_t end,
+                        qint64 lineNo);
 };
 
 void FlightDataLoader::addLine(FlightRecordTable &table, const char *base, std::uint32_t begin, std::uint32_t end,
-                               int lineNo)
+                               qint64 lineNo)
 {
     const char *line = base + begin;
     const std::uint32_t len = end - begin;
@@ -198,8 +214,8 @@ void FlightDataLoader::addLine(FlightRecordTable &table, const char *base, std::
 
 FlightData FlightDataLoader::parse(LargeBytes bytes)
 {
-    if (bytes.size() > std::size_t(UINT32_MAX) - 2)
-        throw FlightDataError("the file is too large for a flight record");
+    if (bytes.size() > kLargestFlightFile)
+        throw TooLarge(bytes.size());
 
     FlightData result;
     FlightRecordTable &table = result.FlightRecords;
@@ -214,10 +230,13 @@ FlightData FlightDataLoader::parse(LargeBytes bytes)
     // Lines end in CR LF; a text without any CR LF is split at LF instead.
     const std::string_view text(base, size);
     const bool crlf = text.find("\r\n") != std::string_view::npos;
-    // One index entry per line at most: counted first, so the index is written once, in place.
-    table.m_index.reserve(size_t(std::count(text.begin(), text.end(), '\n')) + 1);
+    // One index entry per line at most: reserved once, so a flight's index is written in place. A
+    // flight's lines are longer than 64 bytes; a file of shorter lines (line ends alone, at worst)
+    // grows its index as it goes rather than reserving for lines that are no records.
+    table.m_index.reserve(std::min(size_t(std::count(text.begin(), text.end(), '\n')), size_t(size) / 64) + 1);
 
-    int piece = 0;
+    // A file of up to 4 GiB holds more lines than an int counts.
+    qint64 piece = 0;
     std::uint32_t begin = 0;
     std::uint32_t searchFrom = 0;
     while (true) {
@@ -274,7 +293,10 @@ LargeBytes ReadWholeFile(const QString &fileName)
     if (::fstat(fd, &info) != 0)
         throw FlightDataError(SystemError(errno));
     if (!S_ISREG(info.st_mode))
-        throw FlightDataError("not a regular file");
+        throw FlightDataError(kNotRegular);
+    // Refused before anything is read or allocated.
+    if (std::uint64_t(info.st_size) > kLargestFlightFile)
+        throw TooLarge(std::uint64_t(info.st_size));
     LargeBytes bytes(size_t(info.st_size));
     size_t done = 0;
     while (done < bytes.size()) {
@@ -293,7 +315,9 @@ LargeBytes ReadWholeFile(const QString &fileName)
 #else
     const QFileInfo info(fileName);
     if (info.exists() && !info.isFile())
-        throw FlightDataError("not a regular file");
+        throw FlightDataError(kNotRegular);
+    if (std::uint64_t(info.size()) > kLargestFlightFile)
+        throw TooLarge(std::uint64_t(info.size()));
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         throw FlightDataError(file.errorString().toStdString());
@@ -312,7 +336,11 @@ void LoadFlightDataFile(const QString &FileName, FlightData &data, StatusLine &s
 {
     status.setStatus(QStringLiteral("Data File: ") + FileName + QStringLiteral("  Loaded for Edit"));
     // Build the new table aside; the old one stays until the new one is complete.
-    data = FlightDataLoader::parse(ReadWholeFile(FileName));
+    try {
+        data = FlightDataLoader::parse(ReadWholeFile(FileName));
+    } catch (const std::bad_alloc &) {
+        throw FlightDataError("there is not enough memory to load the file; close other programs and try again");
+    }
 }
 
 } // namespace korvel

@@ -7,9 +7,11 @@
 #include "flash/frmFlash.h"
 #include "target/TargetLink.h"
 #include "settings/Settings.h"
+#include "shell/MainOstrel.h"
 #include "sim/SimEngine.h"
 #include "support/TestSupport.h"
 
+#include <QAction>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -419,6 +421,77 @@ private slots:
             QCOMPARE(cli.exitCode, 0);
             QCOMPARE(ReadAll(file), flight);
         }
+    }
+
+    // Flight files that cannot be a flight: unreadable, a device, a pipe, too large for the table,
+    // binary. korvel-cli dump says why at once and exits 1; the window abandons the load without a
+    // message (the status line names the file), keeping the table it had.
+    void flightFilesThatCannotBeLoaded()
+    {
+        IsolatedSettings settings;
+        QTemporaryDir dir;
+        const QString good = WriteFile(dir, "good.txt", GenerateFlight(3));
+        struct Case {
+            QString file;
+            QString reason; // empty: the file loads (binary bytes hold no record)
+        };
+        const QString notRegular =
+            QStringLiteral("not a regular file (a device, a pipe or a folder); choose the flight file itself");
+        QList<Case> cases{{"/dev/zero", notRegular}};
+        const QString pipe = dir.filePath("pipe.txt");
+        QCOMPARE(QProcess::execute("mkfifo", {pipe}), 0);
+        cases.append({pipe, notRegular});
+        const QString huge = dir.filePath("huge.txt");
+        {
+            QFile file(huge);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            if (file.resize(qint64(5) << 30)) // sparse
+                cases.append({huge, "the file is too large for the record table (5368709120 bytes; at most "
+                                    "4294967293)"});
+        }
+        QByteArray noise(100000, '\0');
+        for (qsizetype i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 7919 + (i >> 5) * 31) & 0xFF);
+        cases.append({WriteFile(dir, "binary.txt", noise), QString()});
+
+        for (const Case &c : cases) {
+            QElapsedTimer clock;
+            clock.start();
+            const Cli cli({"dump", "--count", c.file});
+            QVERIFY(cli.finished);
+            QVERIFY2(clock.elapsed() < 10000, qPrintable(c.file));
+            if (c.reason.isEmpty()) {
+                QCOMPARE(cli.exitCode, 0);
+                QCOMPARE(cli.out, QByteArray("{\"count\":0}\n"));
+                continue;
+            }
+            QCOMPARE(cli.exitCode, 1);
+            QCOMPARE(cli.trail, QStringLiteral("status: Data File: %1  Loaded for Edit\nkorvel-cli: cannot load %1: %2\n")
+                                    .arg(c.file, c.reason));
+            QVERIFY(cli.out.isEmpty());
+
+            Front front;
+            MainOstrel main(front.state, front.ui, front.files);
+            front.files.answers = {good, c.file};
+            main.findChild<QAction *>("mnuDisk")->trigger();
+            QCOMPARE(front.state.flightData.FlightRecordCount, std::optional<int>(3));
+            main.findChild<QAction *>("mnuDisk")->trigger();
+            QVERIFY(front.ui.messages.isEmpty());
+            QCOMPARE(main.statusText(), "Data File: " + c.file + "  Loaded for Edit");
+            QCOMPARE(front.state.flightData.FlightRecordCount, std::optional<int>(3));
+        }
+
+        // A file the user may not read.
+        const std::optional<QStringList> asUser = UnprivilegedPrefix();
+        if (!asUser)
+            QSKIP("running as root without setpriv: cannot try a file the user may not read");
+        const QString closed = WriteFile(dir, "closed.txt", GenerateFlight(2));
+        QVERIFY(QFile::setPermissions(closed, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7755)));
+        const Cli cli({"dump", "--count", closed}, *asUser);
+        QCOMPARE(cli.exitCode, 1);
+        QVERIFY2(cli.trail.endsWith(QStringLiteral("korvel-cli: cannot load %1: %2\n").arg(closed, SystemText(EACCES))),
+                 qPrintable(cli.trail));
     }
 
     // The line drops in the middle of the program: the user is told the line went away and the

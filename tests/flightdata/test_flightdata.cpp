@@ -38,6 +38,8 @@ private slots:
     void lineEnds();
     void fieldScanning();
     void longLines();
+    void filesTooLargeForTheTable();
+    void lineNumbersPast2To31();
     void slotsAndBlankRecords();
     void loadFile();
     void failedLoadKeepsTable();
@@ -273,6 +275,69 @@ void TestFlightData::failedLoadKeepsTable()
         QCOMPARE(data.FlightRecords.records(), 2);
         QCOMPARE(data.FlightRecords[1].Values(0), QLatin1StringView("8"));
     }
+}
+
+// The table keeps 32-bit places in the file: a larger file is refused at once, before anything is
+// read.
+void TestFlightData::filesTooLargeForTheTable()
+{
+    QTemporaryDir dir;
+    FlightData data;
+    RecordingUi ui;
+    LoadFlightDataFile(korvel::test::WriteFile(dir, QStringLiteral("good.txt"), "FLIGHT\r\n12/04/26 10:00:00,7\r\n"),
+                       data, ui);
+
+    const QString huge = dir.filePath(QStringLiteral("huge.txt"));
+    {
+        QFile file(huge);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (!file.resize(qint64(5) << 30)) // sparse: no disk is used
+            QSKIP("this file system cannot hold a 5 GiB sparse file");
+    }
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        LoadFlightDataFile(huge, data, ui);
+        QFAIL("a 5 GiB file loaded");
+    } catch (const FlightDataError &error) {
+        QCOMPARE(error.message(), QStringLiteral("the file is too large for the record table (5368709120 bytes; at "
+                                                 "most 4294967293)"));
+    }
+    QVERIFY(clock.elapsed() < 2000);
+    QCOMPARE(data.FlightRecordCount, std::optional<int>(1));
+}
+
+// Past 2^31 lines the line numbers in the messages still count right. A file of 2.2 GB, so only
+// when KORVEL_HUGE_TESTS is set.
+void TestFlightData::lineNumbersPast2To31()
+{
+    if (qEnvironmentVariableIsEmpty("KORVEL_HUGE_TESTS"))
+        QSKIP("set KORVEL_HUGE_TESTS=1 for the file of 2^31 line ends (2.2 GB of disk and memory)");
+    QTemporaryDir dir;
+    FlightData data;
+    RecordingUi ui;
+    const qint64 lineEnds = (qint64(1) << 31) + 5;
+    const QString many = dir.filePath(QStringLiteral("many.txt"));
+    {
+        QFile file(many);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("FLIGHT\n");
+        const QByteArray block(1 << 24, '\n');
+        qint64 left = lineEnds;
+        while (left > 0) {
+            const qint64 n = std::min<qint64>(left, block.size());
+            QCOMPARE(file.write(block.constData(), n), n);
+            left -= n;
+        }
+        file.write("12/04/26 xx\n");
+    }
+    try {
+        LoadFlightDataFile(many, data, ui);
+        QFAIL("a dated line without a time loaded");
+    } catch (const FlightDataError &error) {
+        QCOMPARE(error.message(), QStringLiteral("no time of day in columns 10 to 17 of line %1").arg(lineEnds + 2));
+    }
+    QFile::remove(many);
 }
 
 QTEST_GUILESS_MAIN(TestFlightData)
