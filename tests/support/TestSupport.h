@@ -78,6 +78,13 @@ private:
 // cannot drop its rights here (no setpriv): the caller skips with a message.
 std::optional<QStringList> UnprivilegedPrefix();
 
+// korvel-cli run to its end with the arguments: exit code (-1 when it crashed), stdout, stderr.
+struct CliRun {
+    int exitCode;
+    QByteArray out, err;
+};
+CliRun RunCli(const QStringList &args);
+
 // The folder holding korvel, korvel-cli and korvel-sim.
 QString BinDir();
 QString SourceDir();
