@@ -11,6 +11,15 @@
 #include <memory>
 #include <optional>
 
+// Built with AddressSanitizer: memory figures (a process's peak) mean nothing then.
+#if defined(__SANITIZE_ADDRESS__)
+#define KORVEL_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KORVEL_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace korvel::test {
 
 // Points the per-user settings store at a fresh temporary folder for the life of the object.
