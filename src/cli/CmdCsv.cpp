@@ -25,12 +25,8 @@ int RunCsv(const QStringList &args, Trail &trail)
     const QString fileName = parsed->operands.front();
 
     FlightData data;
-    try {
-        LoadFlightDataFile(fileName, data, trail);
-    } catch (const FlightDataError &error) {
-        std::fprintf(stderr, "korvel-cli: cannot load %s: %s\n", qPrintable(fileName), error.what());
+    if (!LoadForCommand(fileName, data, trail))
         return kExitFailed;
-    }
 
     const bool written = WriteFlightCsv(data, [](std::string_view piece) {
         return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size();

@@ -55,12 +55,8 @@ int RunDump(const QStringList &args, Trail &trail)
     const QString fileName = parsed->operands.front();
 
     FlightData data;
-    try {
-        LoadFlightDataFile(fileName, data, trail);
-    } catch (const FlightDataError &error) {
-        std::fprintf(stderr, "korvel-cli: cannot load %s: %s\n", qPrintable(fileName), error.what());
+    if (!LoadForCommand(fileName, data, trail))
         return kExitFailed;
-    }
 
     const int count = data.FlightRecordCount.value_or(0);
     // Written as it goes: a large flight's JSON is many times the size of the file.

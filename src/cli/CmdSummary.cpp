@@ -159,12 +159,8 @@ int RunSummary(const QStringList &args, Trail &trail)
     const QString fileName = parsed->operands.front();
 
     FlightData data;
-    try {
-        LoadFlightDataFile(fileName, data, trail);
-    } catch (const FlightDataError &error) {
-        std::fprintf(stderr, "korvel-cli: cannot load %s: %s\n", qPrintable(fileName), error.what());
+    if (!LoadForCommand(fileName, data, trail))
         return kExitFailed;
-    }
 
     const std::string out = SummaryJson(SummarizeFlight(data, limit));
     std::fwrite(out.data(), 1, out.size(), stdout);

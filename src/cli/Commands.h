@@ -8,6 +8,10 @@
 
 #include <optional>
 
+namespace korvel {
+struct FlightData;
+}
+
 namespace korvel::cli {
 
 class Trail;
@@ -33,6 +37,9 @@ int UsageError(const QString &text, const char *usage);
 // --port P: a device path (anything with a "/", or starting with COM) as it is, a number 1..6 as
 // "Com n". nullopt when P is neither.
 std::optional<QString> PortFromOption(const QString &value);
+
+// LoadFlightDataFile for a command: false after the reason on stderr.
+bool LoadForCommand(const QString &fileName, FlightData &data, Trail &trail);
 
 int RunDump(const QStringList &args, Trail &trail);
 int RunSRec(const QStringList &args, Trail &trail);

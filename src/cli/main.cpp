@@ -3,6 +3,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Trail.h"
+#include "flightdata/FlightData.h"
 #include "settings/Settings.h"
 
 #include <QCoreApplication>
@@ -57,6 +58,17 @@ int UsageError(const QString &text, const char *usage)
         std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(text));
     std::fputs(usage, stderr);
     return kExitUsage;
+}
+
+bool LoadForCommand(const QString &fileName, FlightData &data, Trail &trail)
+{
+    try {
+        LoadFlightDataFile(fileName, data, trail);
+        return true;
+    } catch (const FlightDataError &error) {
+        std::fprintf(stderr, "korvel-cli: cannot load %s: %s\n", qPrintable(fileName), error.what());
+        return false;
+    }
 }
 
 std::optional<QString> PortFromOption(const QString &value)

@@ -16,20 +16,8 @@ using namespace korvel;
 
 namespace {
 
-struct Run {
-    int exitCode;
-    QByteArray out, err;
-};
-
-Run cli(const QStringList &args)
-{
-    QProcess p;
-    p.start(test::BinDir() + QStringLiteral("/korvel-cli"), args);
-    if (!p.waitForFinished(30000))
-        qFatal("korvel-cli did not finish");
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
-}
+using Run = test::CliRun;
+const auto cli = test::RunCli;
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 
 namespace korvel::test {
@@ -42,6 +43,16 @@ QString BinDir()
     if (!env.isEmpty())
         return QString::fromLocal8Bit(env);
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../bin"));
+}
+
+CliRun RunCli(const QStringList &args)
+{
+    QProcess p;
+    p.start(BinDir() + QStringLiteral("/korvel-cli"), args);
+    if (!p.waitForFinished(30000))
+        qFatal("korvel-cli did not finish");
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
 }
 
 QString SourceDir() { return QString::fromLocal8Bit(qgetenv("KORVEL_SOURCE_DIR")); }

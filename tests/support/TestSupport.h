@@ -56,6 +56,13 @@ public:
 // Writes bytes to a file in dir; returns its path.
 QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes);
 
+// korvel-cli run to its end with the arguments: exit code (-1 when it crashed), stdout, stderr.
+struct CliRun {
+    int exitCode;
+    QByteArray out, err;
+};
+CliRun RunCli(const QStringList &args);
+
 // The folder holding korvel, korvel-cli and korvel-sim.
 QString BinDir();
 QString SourceDir();
