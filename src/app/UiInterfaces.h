@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QString>
 
 #include <optional>
@@ -55,7 +57,7 @@ struct FileDialogRequest {
     QString filter;           // a bare pattern such as "*.txt"
     QString defaultExtension; // added when the user types a name without one
     QString initialFileName;
-    QString folder; // where the dialog starts: the program's own folder
+    QString folder; // where the dialog starts: the program's own folder, or one that can be written
     bool save = false; // a save dialog: its button says Save and it asks before replacing a file
 };
 
@@ -64,6 +66,27 @@ struct FileDialogRequest {
 inline FileDialogRequest ProgramFolderTextFile(const QString &title, const QString &initialFileName)
 {
     const QString folder = QCoreApplication::applicationDirPath();
+    QDir::setCurrent(folder);
+    return {title, QStringLiteral("*.txt"), QStringLiteral("txt"), initialFileName, folder};
+}
+
+// Where a file the program writes is first offered: the program's own folder; where that cannot
+// be written (an installed copy), the user's documents folder, or home where there is none, so
+// that the suggested name can be saved as it stands.
+inline QString WritableFolder(const QString &programFolder)
+{
+    if (QFileInfo(programFolder).isWritable())
+        return programFolder;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
+}
+
+// A text file the program is to write: as ProgramFolderTextFile, in a folder it can write.
+inline FileDialogRequest WritableTextFile(const QString &title, const QString &initialFileName)
+{
+    const QString folder = WritableFolder(QCoreApplication::applicationDirPath());
     QDir::setCurrent(folder);
     return {title, QStringLiteral("*.txt"), QStringLiteral("txt"), initialFileName, folder};
 }

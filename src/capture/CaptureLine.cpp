@@ -58,7 +58,7 @@ bool CaptureLine::load(const QString &device)
 void CaptureLine::saveAs(FileChooser &files)
 {
     const FileDialogRequest request =
-        ProgramFolderTextFile(QStringLiteral("Data Log File Name"), SuggestedFileName(QDate::currentDate()));
+        WritableTextFile(QStringLiteral("Data Log File Name"), SuggestedFileName(QDate::currentDate()));
     try {
         if (const std::optional<QString> name = files.chooseFile(request))
             arm(*name);

@@ -20,7 +20,7 @@ const char *const kUsage = "usage: korvel-cli COMMAND [OPTIONS] ARGS\n"
                            "  srec FILE\n"
                            "  brec [--trim] FILE\n"
                            "  capture [--port P] [--max-seconds S] OUTFILE\n"
-                           "  flash [--port P] [--speed N] [--init FILE] [PROGRAM]\n"
+                           "  flash [--port P] [--speed N] [--init FILE] [--verbose] [PROGRAM]\n"
                            "  summary [--cht-limit N] FILE\n"
                            "  csv FILE\n";
 

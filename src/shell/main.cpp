@@ -10,6 +10,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(korvel::AppTitle());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/icons/logo.svg")));
+    // Ties the window to its menu entry (korvel.desktop), so the desktop shows the entry's name and icon.
+    QApplication::setDesktopFileName(QStringLiteral("korvel"));
 
     korvel::AppState state;
     korvel::WidgetPrompter prompter;

@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace korvel;
 using namespace korvel::sim;
 using namespace korvel::test;
@@ -209,6 +211,23 @@ private slots:
         QVERIFY(flight.startsWith(kept));
         QTest::qWait(200);
         QCOMPARE(ReadAll(file), kept);
+    }
+
+    // The capture file is offered where it can be saved: beside the program when that folder can be
+    // written (a build), else in the user's documents (an installed copy under /usr).
+    void captureFileIsOfferedWhereItCanBeSaved()
+    {
+        QTemporaryDir dir;
+        QCOMPARE(WritableFolder(dir.path()), dir.path());
+
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        const QString fallback = QFileInfo(documents).isDir() ? documents : QDir::homePath();
+        QCOMPARE(WritableFolder(dir.filePath("gone")), fallback);
+        if (::geteuid() != 0) { // root may write anywhere
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+            QCOMPARE(WritableFolder(dir.path()), fallback);
+            QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
     }
 
     void windowSaysWhenThePortWillNotOpen()
