@@ -100,7 +100,12 @@ run_fuzz() {
 pkg_scratch=""
 pkg_sim=""
 package_cleanup() {
-  [ -z "$pkg_sim" ] || kill "$pkg_sim" 2>/dev/null || true
+  # The simulator saves its image as it ends: let it finish before its folder goes.
+  if [ -n "$pkg_sim" ]; then
+    kill "$pkg_sim" 2>/dev/null || true
+    wait "$pkg_sim" 2>/dev/null || true
+    pkg_sim=
+  fi
   [ -z "$pkg_scratch" ] || rm -rf "$pkg_scratch"
   if dpkg-query -W -f='${Status}' korvel 2>/dev/null | grep -q 'ok installed'; then
     as_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq korvel >/dev/null 2>&1
@@ -132,7 +137,10 @@ package_check() {
 
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$deb" >"$log" 2>&1 ||
     { cat "$log" >&2; return 1; }
-  korvel-cli --help | grep -q '^  dump \[--count\] FILE$'
+  # Not a pipe into grep -q: an early grep would end korvel-cli with SIGPIPE, failing the pipeline.
+  local help
+  help=$(korvel-cli --help)
+  grep -q '^  dump \[--count\] FILE$' <<<"$help" || { echo "korvel-cli --help said: $help" >&2; return 1; }
   local count
   count=$(korvel-cli dump --count /usr/lib/korvel/flight_short.txt 2>"$log") || { cat "$log" >&2; return 1; }
   [ "$count" = '{"count":200}' ] || { echo "korvel-cli dump --count said: $count" >&2; return 1; }
