@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cmath>
 
-
 // Which record failed and why, for a support question (QT_LOGGING_RULES="korvel.link.debug=true").
 Q_LOGGING_CATEGORY(lcLink, "korvel.link", QtWarningMsg)
 
@@ -202,8 +201,7 @@ bool TargetLink::SyncBootloader(int index)
         // Give that character its two character times before the port changes speed: read at the
         // new speed it would be garbage, and a CR sent before the loader has switched is lost.
         const int oldBaud = ParseLineSettings(m_line.settings()).value_or(LineSettings{}).baud;
-        if (waitFor([&] { return m_line.waiting() >= 1; }, 1 + 2 * 10 * 1000 / std::max(oldBaud, 1))
-            == WaitEnd::Closed)
+        if (waitFor([&] { return m_line.waiting() >= 1; }, 1 + 2 * 10 * 1000 / std::max(oldBaud, 1)) == WaitEnd::Closed)
             return false;
         if (!m_line.isOpen())
             return false;
