@@ -22,11 +22,6 @@ using namespace korvel::test;
 
 namespace {
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
 
 // The simulator registered as "Com 1", the program's default port.
 struct Instrument {

@@ -33,11 +33,6 @@ using namespace korvel::test;
 
 namespace {
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
 
 QString SystemText(int error)
 {
@@ -93,28 +88,6 @@ QString TrailMessage(const QString &text)
     return QStringLiteral("message: Korvel Engine Monitor: ") + escaped + QStringLiteral(" -> OK\n");
 }
 
-QByteArray SRecord(char type, quint32 address, int addressBytes, const QByteArray &data)
-{
-    QByteArray bytes;
-    bytes += char(addressBytes + data.size() + 1);
-    for (int i = addressBytes - 1; i >= 0; --i)
-        bytes += char(address >> (8 * i));
-    bytes += data;
-    unsigned sum = 0;
-    for (char c : bytes)
-        sum += quint8(c);
-    bytes += char(0xFF - (sum & 0xFF));
-    return QByteArray("S") + type + bytes.toHex().toUpper() + "\r\n";
-}
-
-// A program of `records` data records of 16 bytes from 8000.
-QByteArray Program(int records)
-{
-    QByteArray text = SRecord('0', 0, 2, "ostrel");
-    for (int i = 0; i < records; ++i)
-        text += SRecord('1', 0x8000 + 16 * i, 2, QByteArray(16, char('A' + i % 26)));
-    return text + SRecord('9', 0x8000, 2, {});
-}
 
 const QByteArray kRegisterFile("FFFFF0000104 chip select\r\nFFFFF0020120\r\n");
 

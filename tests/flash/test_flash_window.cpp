@@ -48,28 +48,6 @@ QColor fillOf(QWidget &w)
     return w.findChild<QFrame *>(QStringLiteral("shpDone(1)"))->palette().color(QPalette::Window);
 }
 
-QByteArray SRecord(char type, quint32 address, int addressBytes, const QByteArray &data)
-{
-    QByteArray bytes;
-    bytes += char(addressBytes + data.size() + 1);
-    for (int i = addressBytes - 1; i >= 0; --i)
-        bytes += char(address >> (8 * i));
-    bytes += data;
-    unsigned sum = 0;
-    for (char c : bytes)
-        sum += quint8(c);
-    bytes += char(0xFF - (sum & 0xFF));
-    return QByteArray("S") + type + bytes.toHex().toUpper() + "\r\n";
-}
-
-// A program of `records` data records of 16 bytes from 8000.
-QByteArray Program(int records)
-{
-    QByteArray text = SRecord('0', 0, 2, "ostrel");
-    for (int i = 0; i < records; ++i)
-        text += SRecord('1', 0x8000 + 16 * i, 2, QByteArray(16, char('A' + i % 26)));
-    return text + SRecord('9', 0x8000, 2, {});
-}
 
 // The simulated instrument as a loader that echoes every byte back; silent when told.
 struct EchoingInstrument {

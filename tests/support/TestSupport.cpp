@@ -51,6 +51,35 @@ QString BinDir()
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../bin"));
 }
 
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+QByteArray SRecord(char type, quint32 address, int addressBytes, const QByteArray &data)
+{
+    QByteArray bytes;
+    bytes += char(addressBytes + data.size() + 1);
+    for (int i = addressBytes - 1; i >= 0; --i)
+        bytes += char(address >> (8 * i));
+    bytes += data;
+    unsigned sum = 0;
+    for (char c : bytes)
+        sum += quint8(c);
+    bytes += char(0xFF - (sum & 0xFF));
+    return QByteArray("S") + type + bytes.toHex().toUpper() + "\r\n";
+}
+
+// A program of `records` data records of 16 bytes from 8000.
+QByteArray Program(int records)
+{
+    QByteArray text = SRecord('0', 0, 2, "ostrel");
+    for (int i = 0; i < records; ++i)
+        text += SRecord('1', 0x8000 + 16 * i, 2, QByteArray(16, char('A' + i % 26)));
+    return text + SRecord('9', 0x8000, 2, {});
+}
+
 CliRun RunCli(const QStringList &args)
 {
     QProcess p;

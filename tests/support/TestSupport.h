@@ -87,6 +87,14 @@ private:
 // cannot drop its rights here (no setpriv): the caller skips with a message.
 std::optional<QStringList> UnprivilegedPrefix();
 
+// A file's bytes, or "(missing)".
+QByteArray ReadAll(const QString &path);
+
+// One S-record line (CR LF ended) of the type's digit, with a right checksum.
+QByteArray SRecord(char type, quint32 address, int addressBytes, const QByteArray &data);
+// A program of `records` data records of 16 bytes from 8000, between a header and a start record.
+QByteArray Program(int records);
+
 // korvel-cli run to its end with the arguments: exit code (-1 when it crashed), stdout, stderr.
 struct CliRun {
     int exitCode;

@@ -63,17 +63,8 @@ const QString kResetText = QStringLiteral("Please reset target and press OK to t
 
 QString ValidSRecord(const QString &kind, quint32 address, const QByteArray &data)
 {
-    const int addressBytes = kind == QLatin1String("S1") ? 2 : kind == QLatin1String("S2") ? 3 : 4;
-    QByteArray body;
-    body.append(char(data.size() + addressBytes + 1));
-    for (int k = addressBytes - 1; k >= 0; --k)
-        body.append(char((address >> (8 * k)) & 0xFF));
-    body += data;
-    int sum = 0;
-    for (const char c : body)
-        sum += quint8(c);
-    body.append(char(0xFF - (sum & 0xFF)));
-    return kind + QString::fromLatin1(body.toHex().toUpper());
+    return QString::fromLatin1(SRecord(kind.at(1).toLatin1(), address, kind == QLatin1String("S1") ? 2 : 4, data))
+        .trimmed();
 }
 
 } // namespace
