@@ -55,7 +55,12 @@ public:
         sent += bytes;
         const QByteArray reply = answer(bytes);
         if (!reply.isEmpty())
-            QTimer::singleShot(0, this, [this, reply] { arrive(reply); });
+            QTimer::singleShot(0, this, [this, reply] {
+                if (!m_open)
+                    return;
+                m_buffer += reply;
+                emit dataArrived();
+            });
     }
     qint64 waiting() const override { return m_buffer.size(); }
     QByteArray read() override
@@ -65,22 +70,6 @@ public:
         return out;
     }
     void setReadLength(int length) override { m_readLength = length; }
-
-    // Bytes from the far end, unasked.
-    void arrive(const QByteArray &bytes)
-    {
-        if (!m_open)
-            return;
-        m_buffer += bytes;
-        emit dataArrived();
-    }
-    // The far end goes away: the line closes and says so.
-    void lose()
-    {
-        m_open = false;
-        m_buffer.clear();
-        emit lineLost(QStringLiteral("hang-up"));
-    }
 
 private:
     QString m_device;

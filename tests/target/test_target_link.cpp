@@ -389,21 +389,6 @@ private slots:
             QCOMPARE(rig.ui.events.filter(QStringLiteral("progress: ")).mid(7),
                      QStringList({"progress: 20", "progress: 40", "progress: 60", "progress: 80", "progress: 100"}));
         }
-        // The line goes away mid-burn: "Error" at once, not after the time-out.
-        {
-            Rig rig(60000);
-            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
-            burn.setRegisterFile(init);
-            burn.setProgramFile(program);
-            rig.loader.silentFrom = 2;
-            QTimer::singleShot(50, [&] { rig.line.lose(); });
-            QElapsedTimer clock;
-            clock.start();
-            QCOMPARE(burn.run(), FlashBurn::Outcome::RegisterFailed);
-            QVERIFY(clock.elapsed() < 5000);
-            QVERIFY(rig.ui.messages.first().text.contains(QLatin1String("went away")));
-            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Disconnected"));
-        }
     }
 
     void aDamagedProgramIsOfferedBeforeAnythingIsSent()
