@@ -55,12 +55,7 @@ public:
         sent += bytes;
         const QByteArray reply = answer(bytes);
         if (!reply.isEmpty())
-            QTimer::singleShot(0, this, [this, reply] {
-                if (!m_open)
-                    return;
-                m_buffer += reply;
-                emit dataArrived();
-            });
+            QTimer::singleShot(0, this, [this, reply] { arrive(reply); });
     }
     qint64 waiting() const override { return m_buffer.size(); }
     QByteArray read() override
@@ -70,6 +65,15 @@ public:
         return out;
     }
     void setReadLength(int length) override { m_readLength = length; }
+
+    // Bytes from the far end, unasked.
+    void arrive(const QByteArray &bytes)
+    {
+        if (!m_open)
+            return;
+        m_buffer += bytes;
+        emit dataArrived();
+    }
 
 private:
     QString m_device;
