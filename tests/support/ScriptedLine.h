@@ -75,6 +75,14 @@ public:
         emit dataArrived();
     }
 
+    // The far end goes away: the line closes and says so.
+    void lose()
+    {
+        m_open = false;
+        m_buffer.clear();
+        emit lineLost(QStringLiteral("hang-up"));
+    }
+
 private:
     QString m_device;
     QString m_settings = QStringLiteral("9600,N,8,1");
