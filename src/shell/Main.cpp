@@ -3,13 +3,23 @@
 #include "dialogs/frmSplash.h"
 #include "shell/MainOstrel.h"
 
+#include <QEventLoop>
+
 namespace korvel {
 
 MainOstrel *Main(AppState &state, Prompter &prompter, FileChooser &files, int splashMs)
 {
     {
+        // Not exec(): showing a window runs events, so the splash can already be gone (its time up,
+        // a key pressed early) when show() returns, and exec() would then wait for ever on a
+        // window nobody can see.
         frmSplash splash(splashMs);
-        splash.exec();
+        QEventLoop wait;
+        QObject::connect(&splash, &QDialog::finished, &wait, &QEventLoop::quit);
+        splash.setWindowModality(Qt::ApplicationModal);
+        splash.show();
+        if (splash.isVisible())
+            wait.exec(QEventLoop::DialogExec);
     }
     auto *window = new MainOstrel(state, prompter, files);
     window->setAttribute(Qt::WA_DeleteOnClose);
