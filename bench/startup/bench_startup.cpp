@@ -1,7 +1,12 @@
 // Start-up of the window program, splash excluded: from constructing the main window to its
 // first paint on the screen. Prints the median of several runs in milliseconds.
 //
-//   bench_startup [--runs N] [--shots DIR]
+// Then shut-down as a whole process: the program is started afresh as a child (this same
+// executable with --exit-child, which runs the program's own start), loads the 3-hour flight and
+// draws it, and closes its main window by File > Exit; the figure is the time from that close to
+// the parent seeing the process end.
+//
+//   bench_startup [--runs N] [--exit-runs N] [--shots DIR]
 //
 // --shots also saves a picture of the main window with each of its windows open, for a look by
 // eye (About and the splash as their own pictures).
@@ -9,6 +14,7 @@
 #include "dialogs/frmSplash.h"
 #include "flash/frmFlash.h"
 #include "settings/Settings.h"
+#include "shell/Main.h"
 #include "shell/MainOstrel.h"
 #include "sim/SimEngine.h"
 
@@ -21,6 +27,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPaintEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -173,6 +180,47 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
         save(*about, dir, QStringLiteral("about"));
 }
 
+// The child of the shut-down figure: the program's start without the splash's wait, a flight
+// loaded and drawn, then File > Exit. It writes the moment of the close (monotonic clock, shared
+// by all processes) on its standard output and ends as the program does, by leaving exec().
+int exitChild(QApplication &app)
+{
+    AppState state;
+    QuietUi ui;
+    MainOstrel *window = Main(state, ui, ui, 1);
+    auto trigger = [window](const char *name) { window->findChild<QAction *>(QLatin1String(name))->trigger(); };
+    ui.next = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/flight_3h.txt");
+    trigger("mnuDisk");
+    trigger("mnuengine");
+    QTimer::singleShot(300, window, [&] {
+        QElapsedTimer now;
+        now.start();
+        std::printf("closing %lld\n", static_cast<long long>(now.msecsSinceReference()));
+        std::fflush(stdout);
+        trigger("mnuExit");
+    });
+    return app.exec();
+}
+
+// Starts the child and returns the milliseconds from its main window's close to its end, or a
+// negative figure when the child did not run as it should.
+double exitOnce()
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--exit-child")});
+    if (!child.waitForStarted(10000) || !child.waitForReadyRead(30000))
+        return -1;
+    const QByteArray line = child.readLine().trimmed();
+    if (!child.waitForFinished(30000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        return -1;
+    QElapsedTimer now;
+    now.start();
+    if (!line.startsWith("closing "))
+        return -1;
+    return double(now.msecsSinceReference() - line.mid(8).toLongLong());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -181,10 +229,17 @@ int main(int argc, char **argv)
     QCommandLineParser options;
     options.addOption(
         {QStringLiteral("runs"), QStringLiteral("Start-ups to time."), QStringLiteral("n"), QStringLiteral("15")});
+    options.addOption({QStringLiteral("exit-runs"), QStringLiteral("Shut-downs to time."), QStringLiteral("n"),
+                       QStringLiteral("7")});
     options.addOption(
         {QStringLiteral("shots"), QStringLiteral("Save pictures of the windows here."), QStringLiteral("dir")});
+    QCommandLineOption child(QStringLiteral("exit-child"));
+    child.setFlags(QCommandLineOption::HiddenFromHelp);
+    options.addOption(child);
     options.addHelpOption();
     options.process(app);
+    if (options.isSet(child))
+        return exitChild(app);
 
     AppState state;
     QuietUi ui;
@@ -204,5 +259,20 @@ int main(int argc, char **argv)
     std::printf("main window start-up to first paint: first %.1f ms; then median %.1f ms, worst %.1f ms "
                 "(%d runs; target 300 ms)\n",
                 first, times[times.size() / 2], times.back(), runs);
+
+    QList<double> exits;
+    const int exitRuns = std::max(1, options.value(QStringLiteral("exit-runs")).toInt());
+    for (int i = 0; i < exitRuns; ++i) {
+        const double ms = exitOnce();
+        if (ms < 0) {
+            std::fprintf(stderr, "bench_startup: the program's child did not start, close and end as it should\n");
+            return 1;
+        }
+        exits << ms;
+    }
+    std::sort(exits.begin(), exits.end());
+    std::printf("main window closed to process end, as its parent sees it: median %.1f ms, worst %.1f ms "
+                "(%d runs; target 100 ms)\n",
+                exits[exits.size() / 2], exits.back(), exitRuns);
     return 0;
 }
