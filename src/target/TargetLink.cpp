@@ -52,10 +52,7 @@ TargetLink::TargetLink(SerialLine &line, StatusLine &status, Prompter &prompter,
     : QObject(parent), m_line(line), m_status(status), m_prompter(prompter), m_progress(progress),
       m_flashWindowClosed(flashWindowClosed)
 {
-    connect(&m_line, &SerialLine::lineLost, this, [this](const QString &reason) {
-        m_lineLost = true;
-        m_lostReason = reason;
-    });
+    connect(&m_line, &SerialLine::lineLost, this, [this] { m_lineLost = true; });
 }
 
 TargetLink::~TargetLink() = default;

@@ -114,7 +114,6 @@ private:
     int m_waitDepth = 0;
     bool m_lineLost = false;
     bool m_lostReported = false;
-    QString m_lostReason;
 };
 
 } // namespace korvel
