@@ -3,14 +3,11 @@
 // capture as a process.
 #include "capture/CaptureLine.h"
 #include "capture/FrmCapture.h"
-#include "settings/Settings.h"
-#include "sim/SimEngine.h"
-#include "support/TestSupport.h"
+#include "support/Instrument.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -19,33 +16,6 @@
 using namespace korvel;
 using namespace korvel::sim;
 using namespace korvel::test;
-
-namespace {
-
-
-// The simulator registered as "Com 1", the program's default port.
-struct Instrument {
-    IsolatedSettings settings;
-    SimEngine engine;
-    Instrument()
-    {
-        if (!engine.open())
-            qFatal("no pseudo-terminal");
-        SaveSetting(AppTitle(), QStringLiteral("Ports"), QStringLiteral("COM1"), engine.slavePath());
-    }
-    // Sends and waits until the record has left and the reader has had time to take it.
-    bool play(const CaptureScript &script, const std::function<bool()> &done)
-    {
-        engine.sendCapture(script);
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < 15000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return done();
-    }
-};
-
-} // namespace
 
 class TestCaptureRoad : public QObject {
     Q_OBJECT
@@ -230,14 +200,12 @@ private slots:
         IsolatedSettings settings;
         SaveSetting(AppTitle(), "Ports", "COM2", "/dev/no-such-capture-port");
         SaveSetting(AppTitle(), "Configuration", "COMMPORT", "1");
-        AppState state;
-        RecordingUi ui;
-        ScriptedFileChooser files;
-        FrmCapture window(WindowContext{state, ui, ui, files});
-        QCOMPARE(ui.messages.size(), 1);
-        QCOMPARE(ui.messages[0].caption, AppTitle());
-        QVERIFY(ui.messages[0].text.contains("/dev/no-such-capture-port"));
-        QCOMPARE(ui.statuses, QStringList{"NOT Connected "});
+        Front front;
+        FrmCapture window(front.context());
+        QCOMPARE(front.ui.messages.size(), 1);
+        QCOMPARE(front.ui.messages[0].caption, AppTitle());
+        QVERIFY(front.ui.messages[0].text.contains("/dev/no-such-capture-port"));
+        QCOMPARE(front.ui.statuses, QStringList{"NOT Connected "});
     }
 
     void cliCapturesOneRecord()
@@ -245,29 +213,21 @@ private slots:
         Instrument instrument;
         QTemporaryDir dir;
         const QString file = dir.filePath("cli.txt");
-        QProcess cli;
-        cli.start(BinDir() + "/korvel-cli",
-                  {"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file});
-        QVERIFY(cli.waitForStarted());
         const QByteArray flight = GenerateFlight(20);
-        QElapsedTimer t;
-        t.start();
-        while (instrument.engine.lineBaud() != 19200 && t.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QVERIFY(instrument.play({flight, "before\r\n", false}, [&] { return cli.state() == QProcess::NotRunning; }));
-        QCOMPARE(cli.exitCode(), 0);
+        const CliRun cli =
+            RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file}, {}, [&] {
+                Await([&] { return instrument.engine.lineBaud() == 19200; });
+                instrument.engine.sendCapture({flight, "before\r\n", false});
+            });
+        QCOMPARE(cli.exitCode, 0);
         QCOMPARE(ReadAll(file), flight);
-        QCOMPARE(cli.readAllStandardOutput(), "before\r\n" + flight);
-        QCOMPARE(QString::fromLatin1(cli.readAllStandardError()),
-                 "status: Connected \nstatus: Capture Data To:" + file + "\nstatus: Done\n");
+        QCOMPARE(cli.out, "before\r\n" + flight);
+        QCOMPARE(cli.trail, "status: Connected \nstatus: Capture Data To:" + file + "\nstatus: Done\n");
 
         // No record within the time: the unload, exit 1.
-        QProcess idle;
-        idle.start(BinDir() + "/korvel-cli",
-                   {"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "0.3", file});
-        QVERIFY(idle.waitForFinished(10000));
-        QCOMPARE(idle.exitCode(), 1);
-        QVERIFY(idle.readAllStandardError().endsWith("status: NOT Connected \n"));
+        const CliRun idle = RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "0.3", file});
+        QCOMPARE(idle.exitCode, 1);
+        QVERIFY(idle.trail.endsWith("status: NOT Connected \n"));
         QCOMPARE(ReadAll(file), QByteArray());
     }
 };

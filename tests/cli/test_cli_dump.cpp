@@ -17,7 +17,7 @@ using namespace korvel;
 namespace {
 
 using Run = test::CliRun;
-const auto cli = test::RunCli;
+const auto cli = [](const QStringList &args) { return test::RunCli(args); };
 
 } // namespace
 

@@ -5,9 +5,6 @@
 #include "sim/SimEngine.h"
 #include "support/TestSupport.h"
 
-#include <QEventLoop>
-#include <QProcess>
-#include <QTimer>
 #include <QtTest>
 
 using namespace korvel;
@@ -15,38 +12,11 @@ using namespace korvel::sim;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QStringList trail;
-};
-
-// Runs korvel-cli while the engine answers on this thread; stdin is given and then closed.
-Run Flash(SimEngine &engine, const QStringList &args, const QByteArray &input = {})
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    p.setProcessEnvironment(env);
-    p.start(test::BinDir() + QStringLiteral("/korvel-cli"),
-            QStringList{QStringLiteral("flash"), QStringLiteral("--port"), engine.slavePath()} + args);
-    p.write(input);
-    p.closeWriteChannel();
-    QEventLoop loop;
-    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    if (p.state() != QProcess::NotRunning)
-        loop.exec();
-    Run run;
-    run.exitCode = p.state() == QProcess::NotRunning && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    if (p.state() != QProcess::NotRunning)
-        p.kill();
-    run.trail = QString::fromUtf8(p.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return run;
-}
-
-QStringList WithoutProgress(const QStringList &trail)
+// The trail's lines, progress left out.
+QStringList WithoutProgress(const QString &trail)
 {
     QStringList out;
-    for (const QString &line : trail)
+    for (const QString &line : trail.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         if (!line.startsWith(QLatin1String("progress: ")))
             out << line;
     return out;
@@ -55,21 +25,15 @@ QStringList WithoutProgress(const QStringList &trail)
 // 300 bytes from 8000 in S1 records of 16 bytes (the last one shorter).
 QByteArray Program(QByteArray *image)
 {
-    QByteArray text = "S00600004844521B\r\n";
+    QByteArray text = test::SRecord('0', 0, 2, "HDR");
     for (int offset = 0; offset < 300; offset += 16) {
-        QByteArray body;
-        const int n = std::min(16, 300 - offset);
-        body.append(char(n + 3)).append(char(0x80 + (offset >> 8))).append(char(offset & 0xFF));
-        for (int k = 0; k < n; ++k)
-            body.append(char((offset + k) * 11 % 256));
-        int sum = 0;
-        for (const char c : body)
-            sum += quint8(c);
-        body.append(char(0xFF - (sum & 0xFF)));
-        text += "S1" + body.toHex().toUpper() + "\r\n";
-        *image += body.mid(3, n);
+        QByteArray data;
+        for (int k = 0; k < std::min(16, 300 - offset); ++k)
+            data.append(char((offset + k) * 11 % 256));
+        text += test::SRecord('1', 0x8000 + offset, 2, data);
+        *image += data;
     }
-    return text + "S90380007C\r\n";
+    return text + test::SRecord('9', 0x8000, 2, {});
 }
 
 QByteArray Memory(const SimEngine &engine, quint32 from, int size)
@@ -121,8 +85,10 @@ private slots:
         options.burnReplyMs = 200;
         engine.setLoader(options);
 
-        const Run run = Flash(
-            engine, {QStringLiteral("--speed"), QString::number(speed), QStringLiteral("--init"), m_init, m_program});
+        // korvel-cli runs while the engine answers on this thread.
+        const test::CliRun run = test::RunCli({QStringLiteral("flash"), QStringLiteral("--port"), engine.slavePath(),
+                                               QStringLiteral("--speed"), QString::number(speed),
+                                               QStringLiteral("--init"), m_init, m_program});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(WithoutProgress(run.trail),
                  QStringList({"status: Disconnected", "step: Waiting...", "done: Waiting...", connected,

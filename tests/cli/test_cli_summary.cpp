@@ -11,7 +11,7 @@ using namespace korvel;
 namespace {
 
 using Run = test::CliRun;
-const auto cli = test::RunCli;
+const auto cli = [](const QStringList &args) { return test::RunCli(args); };
 
 const QByteArray kNoCylinder = "\"egt_max\":null,\"egt_time\":null,\"cht_max\":null,\"cht_time\":null}";
 

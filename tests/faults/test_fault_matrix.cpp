@@ -5,11 +5,10 @@
 #include "capture/CaptureLine.h"
 #include "capture/FrmCapture.h"
 #include "flash/frmFlash.h"
-#include "target/TargetLink.h"
 #include "settings/Settings.h"
 #include "shell/MainOstrel.h"
-#include "sim/SimEngine.h"
-#include "support/TestSupport.h"
+#include "support/Instrument.h"
+#include "target/TargetLink.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -33,53 +32,10 @@ using namespace korvel::test;
 
 namespace {
 
-
 QString SystemText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-
-// Keeps the event loop (and so the in-process instrument) running until done() or the limit.
-bool Await(const std::function<bool()> &done, int limitMs = 15000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
-// korvel-cli as a process, its settings in the test's store, stdin closed at once (every
-// OK/Cancel prompt is answered Cancel). Runs the event loop while it works.
-struct Cli {
-    int exitCode = -1;
-    QByteArray out;
-    QString trail;
-    bool finished = false;
-
-    Cli(const QStringList &args, const QStringList &prefix = {}, const std::function<void()> &whileRunning = {})
-    {
-        QProcess process;
-        const QString program = BinDir() + QStringLiteral("/korvel-cli");
-        if (prefix.isEmpty())
-            process.start(program, args);
-        else
-            process.start(prefix.first(), prefix.mid(1) + QStringList{program} + args);
-        if (!process.waitForStarted())
-            return;
-        process.closeWriteChannel();
-        if (whileRunning)
-            whileRunning();
-        finished = Await([&] { return process.state() == QProcess::NotRunning; }, 30000);
-        if (!finished) {
-            process.kill();
-            process.waitForFinished();
-        }
-        exitCode = process.exitCode();
-        out = process.readAllStandardOutput();
-        trail = QString::fromUtf8(process.readAllStandardError());
-    }
-};
 
 QString TrailMessage(const QString &text)
 {
@@ -88,28 +44,7 @@ QString TrailMessage(const QString &text)
     return QStringLiteral("message: Korvel Engine Monitor: ") + escaped + QStringLiteral(" -> OK\n");
 }
 
-
 const QByteArray kRegisterFile("FFFFF0000104 chip select\r\nFFFFF0020120\r\n");
-
-// The simulated instrument registered as "Com 1"; a loader when asked.
-struct Instrument {
-    IsolatedSettings settings;
-    SimEngine engine;
-    Instrument()
-    {
-        if (!engine.open())
-            qFatal("no pseudo-terminal");
-        SaveSetting(AppTitle(), QStringLiteral("Ports"), QStringLiteral("COM1"), engine.slavePath());
-    }
-};
-
-// A window's context with a recording front end.
-struct Front {
-    AppState state;
-    RecordingUi ui;
-    ScriptedFileChooser files;
-    WindowContext context() { return {state, ui, ui, files}; }
-};
 
 QString PortMissingText(const QString &device)
 {
@@ -121,7 +56,6 @@ QString PortMissingText(const QString &device)
 const QString kBusyText = QStringLiteral(
     "The port %1 could not be opened: it is in use by another program.\r\nIf another program is using it (another "
     "Korvel window, a terminal program), close that program and try again.");
-
 
 // A burn against the simulated loader with a fault: the window's burn (short waits) and
 // korvel-cli flash (the real ones, so only faults that need no time-out run there).
@@ -161,10 +95,10 @@ struct BurnRig {
         result->done = window.findChild<QLabel *>("lblFlashDone")->text();
         return result;
     }
-    Cli burnWithCli()
+    CliRun burnWithCli()
     {
         // The loader resets when the line closes; the records it took stay.
-        return Cli({"flash", "--port", instrument.engine.slavePath(), "--init", init, program});
+        return RunCli({"flash", "--port", instrument.engine.slavePath(), "--init", init, program});
     }
     QStringList texts(const RecordingUi &ui) const
     {
@@ -203,14 +137,14 @@ private slots:
             QCOMPARE(front.ui.statuses, QStringList{"NOT Connected "});
         }
         QTemporaryDir dir;
-        const Cli capture({"capture", "--port", missing, dir.filePath("out.txt")});
+        const CliRun capture = RunCli({"capture", "--port", missing, dir.filePath("out.txt")});
         QCOMPARE(capture.exitCode, 1);
         QCOMPARE(capture.trail, TrailMessage(PortMissingText(missing)) + "status: NOT Connected \n");
         QVERIFY(!QFileInfo::exists(dir.filePath("out.txt")));
 
         const QString init = WriteFile(dir, "init.B", kRegisterFile);
         const QString program = WriteFile(dir, "p.S19", Program(2));
-        const Cli flash({"flash", "--port", missing, "--init", init, program});
+        const CliRun flash = RunCli({"flash", "--port", missing, "--init", init, program});
         QCOMPARE(flash.exitCode, 1);
         QCOMPARE(flash.trail, "status: Disconnected\nstep: Waiting...\ndone: Waiting...\n" +
                                   TrailMessage(PortMissingText(missing)) +
@@ -222,10 +156,10 @@ private slots:
         {
             QSerialPort other(slave);
             QVERIFY(other.open(QIODevice::ReadWrite));
-            const Cli busy({"capture", "--port", slave, dir.filePath("busy.txt")});
+            const CliRun busy = RunCli({"capture", "--port", slave, dir.filePath("busy.txt")});
             QCOMPARE(busy.exitCode, 1);
             QCOMPARE(busy.trail, TrailMessage(kBusyText.arg(slave)) + "status: NOT Connected \n");
-            const Cli busyBurn({"flash", "--port", slave, "--init", init, program});
+            const CliRun busyBurn = RunCli({"flash", "--port", slave, "--init", init, program});
             QCOMPARE(busyBurn.exitCode, 1);
             QVERIFY(busyBurn.trail.contains(TrailMessage(kBusyText.arg(slave))));
             QVERIFY(busyBurn.trail.endsWith(TrailMessage("Could Not Connect")));
@@ -240,7 +174,7 @@ private slots:
         if (!asUser)
             QSKIP("running as root without setpriv: cannot try a port the user may not open");
         QVERIFY(::chmod(QFile::encodeName(slave).constData(), 0) == 0); // nobody's, the owner's included
-        const Cli denied({"capture", "--port", slave, "/tmp/korvel-never-written.txt"}, *asUser);
+        const CliRun denied = RunCli({"capture", "--port", slave, "/tmp/korvel-never-written.txt"}, *asUser);
         QCOMPARE(denied.exitCode, 1);
         QVERIFY2(denied.trail.contains(QStringLiteral("could not be opened: %1.\\r\\nYour user may not use it: add "
                                                       "your user to the group")
@@ -260,10 +194,11 @@ private slots:
             const QString file = dir.filePath("cut.txt");
             CaptureScript script{flight, QByteArray(), false};
             script.hangUpAfter = 1500;
-            const Cli cli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file}, {}, [&] {
-                Await([&] { return instrument.engine.lineBaud() == 19200; });
-                instrument.engine.sendCapture(script);
-            });
+            const CliRun cli =
+                RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file}, {}, [&] {
+                    Await([&] { return instrument.engine.lineBaud() == 19200; });
+                    instrument.engine.sendCapture(script);
+                });
             QVERIFY(cli.finished);
             QCOMPARE(cli.exitCode, 1);
             QCOMPARE(ReadAll(file), flight.left(1500));
@@ -310,10 +245,11 @@ private slots:
         {
             Instrument instrument;
             const QString file = disk.filePath("cli.txt");
-            const Cli cli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file}, {}, [&] {
-                Await([&] { return instrument.engine.lineBaud() == 19200; });
-                instrument.engine.sendCapture({flight, QByteArray(), false});
-            });
+            const CliRun cli =
+                RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file}, {}, [&] {
+                    Await([&] { return instrument.engine.lineBaud() == 19200; });
+                    instrument.engine.sendCapture({flight, QByteArray(), false});
+                });
             QVERIFY(cli.finished);
             QCOMPARE(cli.exitCode, 1);
             QVERIFY2(cli.trail.contains("korvel-cli: [" + full + "]\n"), qPrintable(cli.trail));
@@ -355,7 +291,7 @@ private slots:
         if (readOnly.mounted())
             cases.append({readOnly.filePath("out.txt"), SystemText(EROFS)});
         for (const Case &c : cases) {
-            const Cli cli({"capture", "--port", instrument.engine.slavePath(), c.file});
+            const CliRun cli = RunCli({"capture", "--port", instrument.engine.slavePath(), c.file});
             QCOMPARE(cli.exitCode, 1);
             const QString note = QStringLiteral("korvel-cli: [The capture file %1 could not be created: ").arg(c.file);
             QVERIFY2(cli.trail.contains(note + c.reason), qPrintable(cli.trail));
@@ -381,16 +317,17 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath("out.txt");
         for (const QString bad : {"nan", "-nan", "0", "-1", "soon", ""}) {
-            const Cli cli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", bad, file});
+            const CliRun cli = RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", bad, file});
             QCOMPARE(cli.exitCode, 2);
             QVERIFY(cli.trail.startsWith("korvel-cli: --max-seconds takes a positive number of seconds\n"));
         }
         const QByteArray flight = GenerateFlight(5);
         for (const QString huge : {"1e300", "inf", "3000000"}) {
-            const Cli cli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", huge, file}, {}, [&] {
-                Await([&] { return instrument.engine.lineBaud() == 19200; });
-                instrument.engine.sendCapture({flight, QByteArray(), false});
-            });
+            const CliRun cli =
+                RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", huge, file}, {}, [&] {
+                    Await([&] { return instrument.engine.lineBaud() == 19200; });
+                    instrument.engine.sendCapture({flight, QByteArray(), false});
+                });
             QCOMPARE(cli.exitCode, 0);
             QCOMPARE(ReadAll(file), flight);
         }
@@ -430,7 +367,7 @@ private slots:
         for (const Case &c : cases) {
             QElapsedTimer clock;
             clock.start();
-            const Cli cli({"dump", "--count", c.file});
+            const CliRun cli = RunCli({"dump", "--count", c.file});
             QVERIFY(cli.finished);
             QVERIFY2(clock.elapsed() < 10000, qPrintable(c.file));
             if (c.reason.isEmpty()) {
@@ -461,7 +398,7 @@ private slots:
         const QString closed = WriteFile(dir, "closed.txt", GenerateFlight(2));
         QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
         QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7755)));
-        const Cli cli({"dump", "--count", closed}, *asUser);
+        const CliRun cli = RunCli({"dump", "--count", closed}, *asUser);
         QCOMPARE(cli.exitCode, 1);
         QVERIFY2(cli.trail.endsWith(QStringLiteral("korvel-cli: cannot load %1: %2\n").arg(closed, SystemText(EACCES))),
                  qPrintable(cli.trail));
@@ -482,7 +419,7 @@ private slots:
             QVERIFY(rig.instrument.engine.records().size() >= 5);
         }
         BurnRig rig(options);
-        const Cli cli = rig.burnWithCli();
+        const CliRun cli = rig.burnWithCli();
         QVERIFY(cli.finished);
         QCOMPARE(cli.exitCode, 1);
         QVERIFY2(cli.trail.endsWith(TrailMessage(kLineGone) + "status: Disconnected\ndone: Error\n" +
@@ -503,7 +440,7 @@ private slots:
             QCOMPARE(window->done, QStringLiteral("Error"));
         }
         BurnRig rig(options);
-        const Cli cli = rig.burnWithCli();
+        const CliRun cli = rig.burnWithCli();
         QCOMPARE(cli.exitCode, 1);
         QVERIFY(cli.trail.endsWith("done: Error\n" + TrailMessage("Uploading of Program to Flash Failed")));
         QCOMPARE(cli.trail.count("message: "), 1);
@@ -547,7 +484,7 @@ private slots:
             QVERIFY(rig.instrument.engine.records().isEmpty());
         }
         BurnRig rig(options);
-        const Cli cli = rig.burnWithCli();
+        const CliRun cli = rig.burnWithCli();
         QCOMPARE(cli.exitCode, 1);
         QCOMPARE(cli.trail, "status: Disconnected\nstep: Waiting...\ndone: Waiting...\n"
                             "message: Target not reset: " + QString(kResetPrompt).replace("\r\n", "\\r\\n") +
@@ -590,7 +527,7 @@ private slots:
             QVERIFY(window->front.ui.messages.isEmpty());
             QCOMPARE(window->done, QStringLiteral("Finished"));
             QCOMPARE(rig.instrument.engine.memory().size(), 4 * 16);
-            const Cli srec({"srec", rig.program});
+            const CliRun srec = RunCli({"srec", rig.program});
             QCOMPARE(srec.exitCode, 0);
             QCOMPARE(srec.out.count('\n'), 4);
         }
@@ -604,7 +541,7 @@ private slots:
         QVERIFY(texts[0].startsWith("The program file " + rig.program + " has a wrong checksum in line 7"));
         QCOMPARE(texts.mid(1), (QStringList{reason, "Uploading of Program to Flash Failed"}));
         QCOMPARE(window->done, QStringLiteral("Error"));
-        const Cli srec({"srec", rig.program});
+        const CliRun srec = RunCli({"srec", rig.program});
         QCOMPARE(srec.exitCode, 1);
         QCOMPARE(srec.trail, "message: Error opening file!: " + reason + " -> OK\n");
         QVERIFY(srec.out.isEmpty());

@@ -7,9 +7,8 @@
 #include "flash/frmFlash.h"
 #include "settings/Settings.h"
 #include "shell/MainOstrel.h"
-#include "sim/SimEngine.h"
+#include "support/Instrument.h"
 #include "support/ScriptedLine.h"
-#include "support/TestSupport.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -29,14 +28,6 @@ using namespace korvel::test;
 
 namespace {
 
-void settle()
-{
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCoreApplication::processEvents();
-    }
-}
-
 QString child(QWidget &w, const char *name, const char *what = "text")
 {
     QObject *found = w.findChild<QObject *>(QLatin1String(name));
@@ -48,19 +39,13 @@ QColor fillOf(QWidget &w)
     return w.findChild<QFrame *>(QStringLiteral("shpDone(1)"))->palette().color(QPalette::Window);
 }
 
-
 // The simulated instrument as a loader that echoes every byte back; silent when told.
-struct EchoingInstrument {
-    IsolatedSettings settings;
-    sim::SimEngine engine;
+struct EchoingInstrument : Instrument {
     QByteArray queue;
     bool silent = false;
 
     EchoingInstrument()
     {
-        if (!engine.open())
-            qFatal("no pseudo-terminal");
-        SaveSetting(AppTitle(), QStringLiteral("Ports"), QStringLiteral("COM1"), engine.slavePath());
         QObject::connect(&engine, &sim::SimEngine::bytesReceived, &engine, [this](const QByteArray &bytes) {
             if (!silent)
                 queue += bytes;
@@ -113,7 +98,7 @@ private slots:
         files = std::make_unique<ScriptedFileChooser>();
         state = std::make_unique<AppState>();
     }
-    void cleanup() { settle(); }
+    void cleanup() { Settle(); }
 
     void opensAsDrawnOnFirstUse()
     {
@@ -297,7 +282,7 @@ private slots:
 
         state->FlashWindowClosed = true;
         main.findChild<QAction *>("mnuFlash")->trigger();
-        settle();
+        Settle();
         QCOMPARE(state->FlashWindowClosed, std::optional<bool>(false));
         QCOMPARE(flashWindows().size(), 1);
         frmFlash *w = flashWindows()[0];
@@ -340,14 +325,14 @@ private slots:
 
         // Configure opens the main window's configuration dialog.
         main.findChild<QAction *>("mnu_File(0)")->trigger();
-        settle();
+        Settle();
         QVERIFY(main.findChild<frmConfigure *>());
 
         // Exit: the port and this window; the status and the flag say so. The configuration dialog stays.
         QPointer<frmFlash> gone = w;
         main.setStatus(QStringLiteral("Connected at: 19200,N,8,1"));
         main.findChild<QAction *>("mnu_File(4)")->trigger();
-        settle();
+        Settle();
         QVERIFY(gone.isNull());
         QCOMPARE(main.statusText(), QStringLiteral("Unconnected"));
         QCOMPARE(state->FlashWindowClosed, std::optional<bool>(true));
@@ -355,7 +340,7 @@ private slots:
 
         // Button 9 opens it anew, as "Program OS" would.
         main.Toolbar1_ButtonClick(9);
-        settle();
+        Settle();
         QCOMPARE(state->FlashWindowClosed, std::optional<bool>(false));
         QCOMPARE(flashWindows().size(), 1);
         QCOMPARE(child(*flashWindows()[0], "lblFileName(0)"), QStringLiteral("init.B"));
@@ -459,7 +444,7 @@ private slots:
             QVERIFY(!w->commMain().isOpen());
             QCOMPARE(doneAtReturn, duringTransfer ? QStringLiteral("Error") : QStringLiteral("Waiting..."));
             QVERIFY(ui->messages.isEmpty());
-            settle();
+            Settle();
             QVERIFY(w.isNull());
             QVERIFY(main.mdiArea()->subWindowList().isEmpty());
         }

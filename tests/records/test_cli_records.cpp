@@ -2,7 +2,6 @@
 
 #include "support/TestSupport.h"
 
-#include <QProcess>
 #include <QtTest>
 
 class TestCliRecords : public QObject {
@@ -58,13 +57,10 @@ void TestCliRecords::records()
         file = korvel::test::WriteFile(m_dir, QStringLiteral("records.txt"), bytes);
     args.replace(args.indexOf(QStringLiteral("FILE")), file);
 
-    QProcess cli;
-    cli.start(korvel::test::BinDir() + QStringLiteral("/korvel-cli"), args);
-    QVERIFY(cli.waitForFinished(30000));
-    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(cli.readAllStandardOutput(), out);
-    QCOMPARE(QString::fromUtf8(cli.readAllStandardError()), trail.arg(file));
-    QCOMPARE(cli.exitCode(), exitCode);
+    const korvel::test::CliRun run = korvel::test::RunCli(args);
+    QCOMPARE(run.out, out);
+    QCOMPARE(run.trail, trail.arg(file));
+    QCOMPARE(run.exitCode, exitCode); // -1 for a crash
 }
 
 void TestCliRecords::badUsage_data()
@@ -80,12 +76,10 @@ void TestCliRecords::badUsage_data()
 void TestCliRecords::badUsage()
 {
     QFETCH(QStringList, args);
-    QProcess cli;
-    cli.start(korvel::test::BinDir() + QStringLiteral("/korvel-cli"), args);
-    QVERIFY(cli.waitForFinished(30000));
-    QCOMPARE(cli.exitCode(), 2);
-    QVERIFY(cli.readAllStandardOutput().isEmpty());
-    QVERIFY(cli.readAllStandardError().contains("usage: korvel-cli"));
+    const korvel::test::CliRun run = korvel::test::RunCli(args);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(run.err.contains("usage: korvel-cli"));
 }
 
 QTEST_GUILESS_MAIN(TestCliRecords)

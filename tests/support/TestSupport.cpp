@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -80,14 +81,48 @@ QByteArray Program(int records)
     return text + SRecord('9', 0x8000, 2, {});
 }
 
-CliRun RunCli(const QStringList &args)
+bool Await(const std::function<bool()> &done, int limitMs)
 {
-    QProcess p;
-    p.start(BinDir() + QStringLiteral("/korvel-cli"), args);
-    if (!p.waitForFinished(30000))
-        qFatal("korvel-cli did not finish");
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+void Settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
+CliRun RunCli(const QStringList &args, const QStringList &prefix, const std::function<void()> &whileRunning)
+{
+    CliRun run;
+    QProcess process;
+    const QString program = BinDir() + QStringLiteral("/korvel-cli");
+    if (prefix.isEmpty())
+        process.start(program, args);
+    else
+        process.start(prefix.first(), prefix.mid(1) + QStringList{program} + args);
+    if (!process.waitForStarted())
+        return run;
+    process.closeWriteChannel();
+    if (whileRunning)
+        whileRunning();
+    run.finished = Await([&] { return process.state() == QProcess::NotRunning; }, 60000);
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    if (run.finished && process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    run.trail = QString::fromUtf8(run.err);
+    return run;
 }
 
 QString SourceDir() { return QString::fromLocal8Bit(qgetenv("KORVEL_SOURCE_DIR")); }

@@ -2,12 +2,14 @@
 // Helpers shared by the test executables.
 
 #include "app/UiInterfaces.h"
+#include "app/WindowContext.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -95,12 +97,21 @@ QByteArray SRecord(char type, quint32 address, int addressBytes, const QByteArra
 // A program of `records` data records of 16 bytes from 8000, between a header and a start record.
 QByteArray Program(int records);
 
-// korvel-cli run to its end with the arguments: exit code (-1 when it crashed), stdout, stderr.
+// Keeps the event loop (and so an in-process instrument) running until done() or the limit.
+bool Await(const std::function<bool()> &done, int limitMs = 15000);
+// Lets windows closed since the last turn of the event loop go, as between two clicks.
+void Settle();
+
+// korvel-cli run to its end with the arguments, stdin closed at once (every OK/Cancel prompt is
+// answered Cancel), the event loop running meanwhile. prefix: what runs it (as another user);
+// whileRunning: called once it has started. exitCode is -1 when it crashed or never ended.
 struct CliRun {
-    int exitCode;
+    int exitCode = -1;
+    bool finished = false;
     QByteArray out, err;
+    QString trail; // err as text
 };
-CliRun RunCli(const QStringList &args);
+CliRun RunCli(const QStringList &args, const QStringList &prefix = {}, const std::function<void()> &whileRunning = {});
 
 // The folder holding korvel, korvel-cli and korvel-sim.
 QString BinDir();
@@ -120,6 +131,14 @@ public:
     }
     QList<std::optional<QString>> answers;
     QList<FileDialogRequest> requests;
+};
+
+// What a window is handed, with a recording front end.
+struct Front {
+    AppState state;
+    RecordingUi ui;
+    ScriptedFileChooser files;
+    WindowContext context() { return {state, ui, ui, files}; }
 };
 
 } // namespace korvel::test
