@@ -27,13 +27,6 @@ using namespace korvel::test;
 
 namespace {
 
-// Closed windows go at the next turn of the event loop, as between two clicks.
-void settle()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-}
-
 template <class Window> QList<Window *> loaded(MainOstrel &main)
 {
     QList<Window *> found;
@@ -54,7 +47,7 @@ void trigger(MainOstrel &main, const char *name)
     auto *action = main.findChild<QAction *>(QLatin1String(name));
     QVERIFY2(action, name);
     action->trigger();
-    settle();
+    Settle();
 }
 
 // A child window with a menu of its own, as the capture and firmware windows have.
@@ -103,7 +96,7 @@ private slots:
     void cleanup()
     {
         main.reset();
-        settle();
+        Settle();
     }
 
     // The designed client area lies below the menu bar; children open inside the work area, and
@@ -126,7 +119,7 @@ private slots:
         QToolBar *bar = main->findChild<QToolBar *>("Toolbar1");
         QContextMenuEvent onBar(QContextMenuEvent::Mouse, QPoint(5, 5), bar->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(bar, &onBar);
-        settle();
+        Settle();
         QVERIFY(!QApplication::activePopupWidget());
     }
 
@@ -137,7 +130,7 @@ private slots:
             QPointer<MainOstrel> started = Main(*state, *ui, *files, splashMs);
             QVERIFY(started && started->isVisible());
             started->close();
-            settle();
+            Settle();
             QVERIFY(started.isNull());
         }
     }
@@ -180,7 +173,7 @@ private slots:
         QCOMPARE(currentChild(*main), graph);
 
         main->Toolbar1_ButtonClick(3);
-        settle();
+        Settle();
         QCOMPARE(loaded<FrmCapture>(*main), QList<FrmCapture *>{capture});
         QCOMPARE(currentChild(*main), capture);
 
@@ -190,46 +183,34 @@ private slots:
         QCOMPARE(currentChild(*main), graph);
 
         main->Toolbar1_ButtonClick(8);
-        settle();
+        Settle();
         QCOMPARE(state->GraphSelect, std::optional<int>(1));
         QCOMPARE(main->mdiArea()->subWindowList().size(), 2);
 
-        // Button 9 clears the firmware window's flag as "Program OS" does.
-        trigger(*main, "mnuFlash");
-        QCOMPARE(state->FlashWindowClosed, std::optional<bool>(false));
-        state->FlashWindowClosed = true;
-        main->Toolbar1_ButtonClick(9);
-        QCOMPARE(state->FlashWindowClosed, std::optional<bool>(false));
-        main->mdiArea()->currentSubWindow()->close();
-        main->Toolbar1_ButtonClick(8);
-        settle();
-
         // Closed and chosen again: built anew.
         main->Toolbar1_ButtonClick(1);
-        settle();
+        Settle();
         QVERIFY(loaded<FrmGraph>(*main).isEmpty());
         trigger(*main, "mnuEGT");
         QCOMPARE(loaded<FrmGraph>(*main).size(), 1);
     }
 
-    void toolbarGraphBeforeAnyChoiceLeavesTheFlagEmpty()
-    {
-        main->Toolbar1_ButtonClick(8);
-        settle();
-        QVERIFY(!state->GraphSelect);
-        QCOMPARE(loaded<FrmGraph>(*main).size(), 1);
-    }
-
-    void separatorsAndUnknownButtonsDoNothing()
+    // Separators and unknown buttons do nothing; the graph button before any choice leaves the
+    // flag empty.
+    void toolbarButtonsWithoutAChoice()
     {
         for (int index : {2, 4, 6, 7, 0, 10}) {
             main->Toolbar1_ButtonClick(index);
-            settle();
+            Settle();
         }
         QVERIFY(main->isVisible());
         QVERIFY(main->mdiArea()->subWindowList().isEmpty());
         QVERIFY(files->requests.isEmpty());
         QCOMPARE(main->statusText(), QStringLiteral("Unconnected"));
+        main->Toolbar1_ButtonClick(8);
+        Settle();
+        QVERIFY(!state->GraphSelect);
+        QCOMPARE(loaded<FrmGraph>(*main).size(), 1);
     }
 
     void closeFormClosesTheActiveChildOrTheProgram()
@@ -237,12 +218,12 @@ private slots:
         trigger(*main, "mnuflight");
         trigger(*main, "mnuengine");
         main->Toolbar1_ButtonClick(1);
-        settle();
+        Settle();
         QCOMPARE(loaded<FrmGraph>(*main).size(), 0);
         QCOMPARE(loaded<FrmCapture>(*main).size(), 1);
         QVERIFY(main->isVisible());
         main->Toolbar1_ButtonClick(1);
-        settle();
+        Settle();
         QVERIFY(main->mdiArea()->subWindowList().isEmpty());
         QVERIFY(main->isVisible());
 
@@ -250,15 +231,15 @@ private slots:
         trigger(*main, "mnuAbout");
         QVERIFY(main->findChild<frmAbout *>());
         main->Toolbar1_ButtonClick(1);
-        settle();
+        Settle();
         QVERIFY(main->isVisible());
         QVERIFY(main->findChild<frmAbout *>());
         main->findChild<frmAbout *>()->close();
-        settle();
+        Settle();
 
         // Only the main window: the program ends.
         main->Toolbar1_ButtonClick(1);
-        settle();
+        Settle();
         QVERIFY(!main->isVisible());
     }
 
@@ -321,17 +302,17 @@ private slots:
         sub->setAttribute(Qt::WA_DeleteOnClose);
         sub->show();
         main->mdiArea()->setActiveSubWindow(sub);
-        settle();
+        Settle();
         QCOMPARE(menuBarCaptions(*main), QStringList{"&File"});
 
         trigger(*main, "mnuconfigload");
         QCOMPARE(menuBarCaptions(*main), own);
         main->mdiArea()->setActiveSubWindow(sub);
-        settle();
+        Settle();
         QCOMPARE(menuBarCaptions(*main), QStringList{"&File"});
 
         sub->close();
-        settle();
+        Settle();
         QCOMPARE(menuBarCaptions(*main), own);
         // The main window's own items are still reachable by name.
         QVERIFY(main->findChild<QAction *>("mnuDisk"));
