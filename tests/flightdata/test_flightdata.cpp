@@ -41,8 +41,7 @@ private slots:
     void filesTooLargeForTheTable();
     void lineNumbersPast2To31();
     void slotsAndBlankRecords();
-    void loadFile();
-    void failedLoadKeepsTable();
+    void loadThenFailedLoadsKeepTheTable();
 };
 
 void TestFlightData::dates_data()
@@ -215,28 +214,18 @@ void TestFlightData::slotsAndBlankRecords()
     QVERIFY(data.FlightRecords[-1].Values(5).isEmpty());
 }
 
-void TestFlightData::loadFile()
-{
-    QTemporaryDir dir;
-    const QString path =
-        korvel::test::WriteFile(dir, QStringLiteral("flight.txt"), "FLIGHT\r\n12/04/26 10:00:00,1234,245\r\nEND\r\n");
-    FlightData data;
-    RecordingUi ui;
-    LoadFlightDataFile(path, data, ui);
-    QCOMPARE(ui.statuses, QStringList{QStringLiteral("Data File: ") + path + QStringLiteral("  Loaded for Edit")});
-    QCOMPARE(data.FlightRecordCount, std::optional<int>(1));
-    QCOMPARE(data.FlightRecords[0].Values(0), QLatin1StringView("1234"));
-}
-
-void TestFlightData::failedLoadKeepsTable()
+// A good load, then failed ones: each leaves the good load's table.
+void TestFlightData::loadThenFailedLoadsKeepTheTable()
 {
     QTemporaryDir dir;
     FlightData data;
     RecordingUi ui;
-    LoadFlightDataFile(korvel::test::WriteFile(dir, QStringLiteral("good.txt"),
-                                               "FLIGHT\r\n12/04/26 10:00:00,7\r\n12/04/26 10:00:06,8\r\n"),
-                       data, ui);
+    const QString good = korvel::test::WriteFile(dir, QStringLiteral("good.txt"),
+                                                 "FLIGHT\r\n12/04/26 10:00:00,7\r\n12/04/26 10:00:06,8\r\n");
+    LoadFlightDataFile(good, data, ui);
+    QCOMPARE(ui.statuses, QStringList{QStringLiteral("Data File: ") + good + QStringLiteral("  Loaded for Edit")});
     QCOMPARE(data.FlightRecordCount, std::optional<int>(2));
+    QCOMPARE(data.FlightRecords[0].Values(0), QLatin1StringView("7"));
 
     struct Case {
         QString name;
