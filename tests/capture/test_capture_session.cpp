@@ -117,7 +117,8 @@ void TestCaptureSession::aChunkThatFillsTheDiskSaysWhy()
     const QByteArray first = "FLIGHT\r\n" + QByteArray(3000, 'a');
     const QByteArray second(3000, 'b');
 
-    // A file-size limit: the kernel takes the chunk up to the limit, then refuses the rest.
+    // A file-size limit: the kernel takes the chunk up to the limit, then refuses the rest. (A disk
+    // that is really full is a row of the fault matrix.)
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("limited.txt"));
@@ -144,23 +145,6 @@ void TestCaptureSession::aChunkThatFillsTheDiskSaysWhy()
         QCOMPARE(f.readAll(), (first + second).left(4096));
     }
 
-    // A disk that is really full.
-    test::SmallDisk disk(8192);
-    if (!disk.mounted())
-        QSKIP("may not mount a tmpfs here; the file-size limit above covered the short write");
-    const QString path = disk.filePath(QStringLiteral("full.txt"));
-    test::RecordingUi ui;
-    CaptureSession session(ui);
-    QVERIFY(session.arm(path));
-    QVERIFY(session.receive(first));
-    QVERIFY(session.receive(second));
-    QVERIFY(!session.receive(second));
-    QCOMPARE(session.writeError(), QString::fromLocal8Bit(std::strerror(ENOSPC)));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QByteArray kept = f.readAll();
-    QVERIFY(kept.size() >= 6000 && kept.size() < 9000);
-    QCOMPARE(kept, (first + second + second).left(kept.size()));
 #endif
 }
 
