@@ -81,13 +81,10 @@ private slots:
     void padHex();
     void isHexText_data();
     void isHexText();
-    void shortenPath_data();
     void shortenPath();
 
     void sRecordReader_data();
     void sRecordReader();
-    void sRecordReaderFailure_data();
-    void sRecordReaderFailure();
     void readersReportMissingFile();
     void bRecordReader_data();
     void bRecordReader();
@@ -203,100 +200,79 @@ void TestRecords::isHexText()
     QCOMPARE(IsHexText(QLatin1StringView(text.toLatin1())), hex);
 }
 
-void TestRecords::shortenPath_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("root") << "C:\\x.s19"
-                          << "...\\x.s19";
-    QTest::newRow("bare name") << "x.s19"
-                               << "x.s19";
-    QTest::newRow("deep") << "C:\\Tools\\Edit\\notepad.exe"
-                          << "...\\notepad.exe";
-    QTest::newRow("pattern") << "*.S19"
-                             << "*.S19";
-    QTest::newRow("folder") << "C:\\Tools\\"
-                            << "...\\";
-    QTest::newRow("forward slashes") << "/home/pilot/prog.s19"
-                                     << "/home/pilot/prog.s19";
-}
-
 void TestRecords::shortenPath()
 {
-    QFETCH(QString, path);
-    QFETCH(QString, shown);
-    QCOMPARE(ShortenPath(path), shown);
+    const std::pair<const char *, const char *> cases[] = {
+        {"C:\\x.s19", "...\\x.s19"}, {"x.s19", "x.s19"},       {"C:\\Tools\\Edit\\notepad.exe", "...\\notepad.exe"},
+        {"*.S19", "*.S19"},          {"C:\\Tools\\", "...\\"}, {"/home/pilot/prog.s19", "/home/pilot/prog.s19"}};
+    for (const auto &[path, shown] : cases)
+        QCOMPARE(ShortenPath(QString::fromLatin1(path)), QString::fromLatin1(shown));
 }
 
 void TestRecords::sRecordReader_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("failure"); // the reader's reason; the lines are then one empty line
     const QString line0 = QString::fromLatin1("0000000010" + kData);
 
-    QTest::newRow("S1, CR LF") << QByteArray("S00600004844521B\r\n" + kS1 + "\r\nS9030000FC\r\n") << QStringList{line0};
-    QTest::newRow("LF only") << QByteArray("S00600004844521B\n" + kS1 + "\nS9030000FC\n") << QStringList{line0};
-    QTest::newRow("no line end") << kS1 << QStringList{line0};
+    QTest::newRow("S1, CR LF") << QByteArray("S00600004844521B\r\n" + kS1 + "\r\nS9030000FC\r\n") << QStringList{line0}
+                               << "";
+    QTest::newRow("LF only") << QByteArray("S00600004844521B\n" + kS1 + "\nS9030000FC\n") << QStringList{line0} << "";
+    QTest::newRow("no line end") << kS1 << QStringList{line0} << "";
     QTest::newRow("S1, S2, S3 same address")
         << QByteArray(kS1 + "\r\nS214000000" + kData + "00\r\nS31500000000" + kData + "00\r\n")
-        << QStringList{line0, line0, line0};
+        << QStringList{line0, line0, line0} << "";
     QTest::newRow("widened addresses") << QByteArray("S1041234AB00\r\nS205123456AB00\r\nS3061234ABCDEF00\r\n")
-                                       << QStringList{"0000123401AB", "0012345601AB", "1234ABCD01EF"};
+                                       << QStringList{"0000123401AB", "0012345601AB", "1234ABCD01EF"} << "";
     QTest::newRow("lower-case type skipped")
-        << QByteArray("s1130000" + kData + "EC\r\nS1040010AA00\r\n") << QStringList{"0000001001AA"};
+        << QByteArray("s1130000" + kData + "EC\r\nS1040010AA00\r\n") << QStringList{"0000001001AA"} << "";
     QTest::newRow("other types skipped")
         << QByteArray("S0030000FC\r\nS1040010AA00\r\nS5030001FB\r\nS4040010AA00\r\nS705000080007A\r\n"
                       "S804008000FB\r\nS9038000FC\r\n\r\nxyz\r\n")
-        << QStringList{"0000001001AA"};
-    QTest::newRow("wrong checksum") << QByteArray("S1040010AA77\r\n") << QStringList{"0000001001AA"};
-    QTest::newRow("no data bytes") << QByteArray("S1031234C6\r\n") << QStringList{"0000123400"};
-    QTest::newRow("case kept, count upper case")
-        << QByteArray("S10fabcd000102030405060708090a0bzz\r\n") << QStringList{"0000abcd0C000102030405060708090a0b"};
-    QTest::newRow("line shorter than its count") << QByteArray("S11300000102\r\n") << QStringList{"00000000100102"};
-    QTest::newRow("address cut short") << QByteArray("S10512\r\n") << QStringList{"00001202"};
+        << QStringList{"0000001001AA"} << "";
+    QTest::newRow("wrong checksum") << QByteArray("S1040010AA77\r\n") << QStringList{"0000001001AA"} << "";
+    QTest::newRow("no data bytes") << QByteArray("S1031234C6\r\n") << QStringList{"0000123400"} << "";
+    QTest::newRow("case kept, count upper case") << QByteArray("S10fabcd000102030405060708090a0bzz\r\n")
+                                                 << QStringList{"0000abcd0C000102030405060708090a0b"} << "";
+    QTest::newRow("line shorter than its count")
+        << QByteArray("S11300000102\r\n") << QStringList{"00000000100102"} << "";
+    QTest::newRow("address cut short") << QByteArray("S10512\r\n") << QStringList{"00001202"} << "";
     // With any CR LF in the file, a lone LF stays inside its line.
     QTest::newRow("lone LF in a CR LF file")
-        << QByteArray("S1050000AB00\nS1050010CD00\r\n") << QStringList{"0000000002AB00"};
-    QTest::newRow("CR in an LF file") << QByteArray("S1050010AA\rB\n") << QStringList{"0000001002AA\rB"};
+        << QByteArray("S1050000AB00\nS1050010CD00\r\n") << QStringList{"0000000002AB00"} << "";
+    QTest::newRow("CR in an LF file") << QByteArray("S1050010AA\rB\n") << QStringList{"0000001002AA\rB"} << "";
+
+    const QStringList failed{QString()};
+    QTest::newRow("header and start only")
+        << QByteArray("S00600004844521B\r\nS9030000FC\r\n") << failed << "no S1, S2 or S3 record";
+    QTest::newRow("empty file") << QByteArray() << failed << "no S1, S2 or S3 record";
+    QTest::newRow("only lower-case records") << QByteArray("s1040010AA00\r\n") << failed << "no S1, S2 or S3 record";
+    QTest::newRow("S1 count 02") << QByteArray("S0030000FC\r\nS1020000\r\n") << failed
+                                 << "byte count too small at line 2";
+    QTest::newRow("S2 count 03") << QByteArray("S203000000\r\n") << failed << "byte count too small at line 1";
+    QTest::newRow("S3 count 04") << QByteArray("S30400000000\r\n") << failed << "byte count too small at line 1";
+    QTest::newRow("count missing") << QByteArray("S1") << failed << "byte count too small at line 1";
+    QTest::newRow("non-hex count") << QByteArray("S1G0000000\r\n") << failed << "byte count too small at line 1";
+    QTest::newRow("earlier records dropped")
+        << QByteArray(kS1 + "\r\n" + kS1 + "\r\nS1\r\n") << failed << "byte count too small at line 3";
 }
 
 void TestRecords::sRecordReader()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, lines);
+    QFETCH(QString, failure);
     test::RecordingUi ui;
     const QString file = test::WriteFile(m_dir, QStringLiteral("prog.s19"), bytes);
     QCOMPARE(ReadSRecordFile(file, ui), lines);
-    QVERIFY(ui.messages.isEmpty());
-}
-
-void TestRecords::sRecordReaderFailure_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("description");
-    QTest::newRow("header and start only")
-        << QByteArray("S00600004844521B\r\nS9030000FC\r\n") << "no S1, S2 or S3 record";
-    QTest::newRow("empty file") << QByteArray() << "no S1, S2 or S3 record";
-    QTest::newRow("only lower-case records") << QByteArray("s1040010AA00\r\n") << "no S1, S2 or S3 record";
-    QTest::newRow("S1 count 02") << QByteArray("S0030000FC\r\nS1020000\r\n") << "byte count too small at line 2";
-    QTest::newRow("S2 count 03") << QByteArray("S203000000\r\n") << "byte count too small at line 1";
-    QTest::newRow("S3 count 04") << QByteArray("S30400000000\r\n") << "byte count too small at line 1";
-    QTest::newRow("count missing") << QByteArray("S1") << "byte count too small at line 1";
-    QTest::newRow("non-hex count") << QByteArray("S1G0000000\r\n") << "byte count too small at line 1";
-    QTest::newRow("earlier records dropped")
-        << QByteArray(kS1 + "\r\n" + kS1 + "\r\nS1\r\n") << "byte count too small at line 3";
-}
-
-void TestRecords::sRecordReaderFailure()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, description);
-    test::RecordingUi ui;
-    const QString file = test::WriteFile(m_dir, QStringLiteral("bad.s19"), bytes);
-    QCOMPARE(ReadSRecordFile(file, ui), QStringList{QString()});
+    if (failure.isEmpty()) {
+        QVERIFY(ui.messages.isEmpty());
+        return;
+    }
     QCOMPARE(ui.messages.size(), 1);
     QCOMPARE(ui.messages[0].caption, QStringLiteral("Error opening file!"));
-    QCOMPARE(ui.messages[0].text, "There was an error: " + description + " Opening " + file);
+    QCOMPARE(ui.messages[0].text, "There was an error: " + failure + " Opening " + file);
     QCOMPARE(ui.messages[0].icon, MessageIcon::Exclamation);
     QCOMPARE(ui.messages[0].buttons, MessageButtons::Ok);
 }
