@@ -45,11 +45,9 @@ private slots:
 void TestFrmSummary::noFlightLoaded()
 {
     IsolatedSettings settings;
-    AppState state;
-    RecordingUi ui;
-    ScriptedFileChooser files;
-    files.answers << QStringLiteral("/tmp/never.csv");
-    FrmGraph window(WindowContext{state, ui, ui, files});
+    Front front;
+    front.files.answers << QStringLiteral("/tmp/never.csv");
+    FrmGraph window(front.context());
 
     // Every graph's context menu carries them.
     for (int g = 1; g <= 3; ++g) {
@@ -62,9 +60,9 @@ void TestFrmSummary::noFlightLoaded()
     Command(window, "mnuFlightSummary")->trigger();
     Command(window, "mnuExportCsv")->trigger();
     QVERIFY(!window.findChild<FrmSummary *>());
-    QVERIFY(files.requests.isEmpty());
-    QCOMPARE(ui.messages.size(), 2);
-    for (const RecordingUi::Message &m : ui.messages) {
+    QVERIFY(front.files.requests.isEmpty());
+    QCOMPARE(front.ui.messages.size(), 2);
+    for (const RecordingUi::Message &m : front.ui.messages) {
         QCOMPARE(m.caption, QStringLiteral("Korvel Engine Monitor"));
         QCOMPARE(m.text, NoFlightLoadedText());
     }
@@ -73,11 +71,11 @@ void TestFrmSummary::noFlightLoaded()
 void TestFrmSummary::summaryDialog()
 {
     IsolatedSettings settings;
-    AppState state;
-    RecordingUi ui;
-    ScriptedFileChooser files;
+    Front front;
+    AppState &state = front.state;
+    RecordingUi &ui = front.ui;
     state.flightData = ParseFlightData(MidnightFlight());
-    FrmGraph window(WindowContext{state, ui, ui, files});
+    FrmGraph window(front.context());
 
     Command(window, "mnuFlightSummary")->trigger();
     auto *dialog = window.findChild<FrmSummary *>(QStringLiteral("FrmSummary"));
@@ -158,12 +156,12 @@ void TestFrmSummary::summaryDialog()
 void TestFrmSummary::exportCsv()
 {
     IsolatedSettings settings;
-    AppState state;
-    RecordingUi ui;
-    ScriptedFileChooser files;
+    Front front;
+    RecordingUi &ui = front.ui;
+    ScriptedFileChooser &files = front.files;
     QTemporaryDir dir;
-    state.flightData = ParseFlightData(MidnightFlight());
-    FrmGraph window(WindowContext{state, ui, ui, files});
+    front.state.flightData = ParseFlightData(MidnightFlight());
+    FrmGraph window(front.context());
 
     // A cancelled dialog writes nothing.
     Command(window, "mnuExportCsv")->trigger();
@@ -180,7 +178,7 @@ void TestFrmSummary::exportCsv()
     Command(window, "mnuExportCsv")->trigger();
     QVERIFY(ui.messages.isEmpty());
     std::string expected;
-    WriteFlightCsv(state.flightData, [&expected](std::string_view piece) {
+    WriteFlightCsv(front.state.flightData, [&expected](std::string_view piece) {
         expected.append(piece);
         return true;
     });

@@ -4,7 +4,6 @@
 #include "dialogs/frmConfigure.h"
 #include "dialogs/frmSplash.h"
 #include "settings/Settings.h"
-#include "app/AppState.h"
 #include "support/TestSupport.h"
 
 #include "app/Twips.h"
@@ -40,13 +39,6 @@ QRadioButton *option(QWidget &w, const QString &name)
     return w.findChild<QRadioButton *>(name);
 }
 
-struct Dialog {
-    AppState state;
-    RecordingUi ui;
-    ScriptedFileChooser files;
-    WindowContext context{state, ui, ui, files};
-};
-
 } // namespace
 
 class TestDialogs : public QObject {
@@ -78,8 +70,8 @@ private slots:
             SaveSetting(AppTitle(), Section, "COMMPORT", port);
             SaveSetting(AppTitle(), Section, "COMMSPEED", speed);
         }
-        Dialog d;
-        frmConfigure dialog(d.context);
+        Front d;
+        frmConfigure dialog(d.context());
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Configure"));
         for (int i = 0; i < 6; ++i)
             QCOMPARE(option(dialog, QStringLiteral("opComm(%1)").arg(i))->isChecked(), i == portShown);
@@ -97,8 +89,8 @@ private slots:
     {
         IsolatedSettings settings;
         SaveSetting(AppTitle(), Section, "COMMPORT", "1");
-        Dialog d;
-        frmConfigure dialog(d.context);
+        Front d;
+        frmConfigure dialog(d.context());
         QCOMPARE(option(dialog, "opComm(5)")->text(), QStringLiteral("Com 6"));
         option(dialog, "opComm(5)")->setChecked(true);
         option(dialog, "opComRate(1)")->setChecked(true);
@@ -124,7 +116,7 @@ private slots:
         QCOMPARE(stored("Editor"), editor);
 
         // The next load shows the stored editor, shortened.
-        frmConfigure again(d.context);
+        frmConfigure again(d.context());
         QCOMPARE(again.findChild<QLabel *>("lblDefault")->text(), QStringLiteral("...\\texteditor"));
         QCOMPARE(d.ui.statuses, QStringList());
     }
@@ -148,8 +140,8 @@ private slots:
     // The frames' titles and borders clear their options; the captions clear their buttons' edges.
     void framesAndCaptionsLeaveRoom()
     {
-        Dialog d;
-        frmConfigure dialog(d.context);
+        Front d;
+        frmConfigure dialog(d.context());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
