@@ -6,10 +6,6 @@
 
 #include <QtTest>
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
-
 using namespace korvel;
 using korvel::test::RecordingUi;
 
@@ -239,17 +235,10 @@ void TestFlightData::loadThenFailedLoadsKeepTheTable()
         {QStringLiteral("badtime.txt"), "FLIGHT\r\n12/04/26 10:00,05,a\r\n", QStringLiteral("line 2")},
         {QStringLiteral("late.txt"), "FLIGHT\r\n12/04/26 10:00:00,1\r\n12/04/26 xx\r\n", QStringLiteral("line 3")},
     };
+    // (Pipes and devices, refused at once rather than read, are rows of the fault matrix.)
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.txt")));
-#ifdef Q_OS_UNIX
-    // A pipe with no writer is refused at once rather than waited on.
-    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe.txt"))).constData(), 0600) == 0);
-    cases.append({QStringLiteral("pipe.txt"), QByteArray(), QStringLiteral("not a regular file")});
-    cases.append({QStringLiteral("/dev/null"), QByteArray(), QStringLiteral("not a regular file")});
-#endif
     for (const Case &c : cases) {
-        const QString path = c.name.startsWith(QLatin1Char('/')) ? c.name
-                             : c.bytes.isEmpty()                ? dir.filePath(c.name)
-                                                                : korvel::test::WriteFile(dir, c.name, c.bytes);
+        const QString path = c.bytes.isEmpty() ? dir.filePath(c.name) : korvel::test::WriteFile(dir, c.name, c.bytes);
         ui.statuses.clear();
         try {
             LoadFlightDataFile(path, data, ui);

@@ -71,10 +71,8 @@ QStringList b3Labels(const GraphModel &m)
 // The calls a graph is expected to receive, written "call; call; ...".
 std::vector<QString> Calls(const QString &text)
 {
-    std::vector<QString> calls;
-    for (const QString &call : text.split(QStringLiteral("; ")))
-        calls.push_back(call);
-    return calls;
+    const QStringList calls = Sequence(text);
+    return {calls.begin(), calls.end()};
 }
 
 // What each graph writes whether or not a file is loaded.

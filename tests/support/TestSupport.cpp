@@ -34,6 +34,11 @@ MessageAnswer RecordingUi::showMessage(const QString &caption, const QString &te
     return answer;
 }
 
+QStringList Sequence(const QString &text)
+{
+    return text.split(QStringLiteral("; "));
+}
+
 QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
 {
     const QString path = dir.filePath(name);

@@ -65,6 +65,9 @@ public:
     QList<MessageAnswer> answers;
 };
 
+// "a; b; c" as {"a", "b", "c"}: a long expected sequence written a step to a line.
+QStringList Sequence(const QString &text);
+
 // Writes bytes to a file in dir; returns its path.
 QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes);
 
