@@ -214,11 +214,7 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath("cli.txt");
         const QByteArray flight = GenerateFlight(20);
-        const CliRun cli =
-            RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file}, {}, [&] {
-                Await([&] { return instrument.engine.lineBaud() == 19200; });
-                instrument.engine.sendCapture({flight, "before\r\n", false});
-            });
+        const CliRun cli = instrument.captureWithCli({"--max-seconds", "20", file}, {flight, "before\r\n", false});
         QCOMPARE(cli.exitCode, 0);
         QCOMPARE(ReadAll(file), flight);
         QCOMPARE(cli.out, "before\r\n" + flight);

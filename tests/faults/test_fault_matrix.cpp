@@ -194,11 +194,7 @@ private slots:
             const QString file = dir.filePath("cut.txt");
             CaptureScript script{flight, QByteArray(), false};
             script.hangUpAfter = 1500;
-            const CliRun cli =
-                RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file}, {}, [&] {
-                    Await([&] { return instrument.engine.lineBaud() == 19200; });
-                    instrument.engine.sendCapture(script);
-                });
+            const CliRun cli = instrument.captureWithCli({"--max-seconds", "20", file}, script);
             QVERIFY(cli.finished);
             QCOMPARE(cli.exitCode, 1);
             QCOMPARE(ReadAll(file), flight.left(1500));
@@ -245,11 +241,7 @@ private slots:
         {
             Instrument instrument;
             const QString file = disk.filePath("cli.txt");
-            const CliRun cli =
-                RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "20", file}, {}, [&] {
-                    Await([&] { return instrument.engine.lineBaud() == 19200; });
-                    instrument.engine.sendCapture({flight, QByteArray(), false});
-                });
+            const CliRun cli = instrument.captureWithCli({"--max-seconds", "20", file}, {flight, QByteArray(), false});
             QVERIFY(cli.finished);
             QCOMPARE(cli.exitCode, 1);
             QVERIFY2(cli.trail.contains("korvel-cli: [" + full + "]\n"), qPrintable(cli.trail));
@@ -323,11 +315,7 @@ private slots:
         }
         const QByteArray flight = GenerateFlight(5);
         for (const QString huge : {"1e300", "inf", "3000000"}) {
-            const CliRun cli =
-                RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", huge, file}, {}, [&] {
-                    Await([&] { return instrument.engine.lineBaud() == 19200; });
-                    instrument.engine.sendCapture({flight, QByteArray(), false});
-                });
+            const CliRun cli = instrument.captureWithCli({"--max-seconds", huge, file}, {flight, QByteArray(), false});
             QCOMPARE(cli.exitCode, 0);
             QCOMPARE(ReadAll(file), flight);
         }

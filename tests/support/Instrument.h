@@ -17,6 +17,16 @@ struct Instrument {
             qFatal("no pseudo-terminal");
         SaveSetting(AppTitle(), QStringLiteral("Ports"), QStringLiteral("COM1"), engine.slavePath());
     }
+    // korvel-cli capture on this line with the further arguments; the record goes out once the
+    // program has set the line up.
+    CliRun captureWithCli(const QStringList &args, const sim::CaptureScript &script)
+    {
+        return RunCli(QStringList{QStringLiteral("capture"), QStringLiteral("--port"), engine.slavePath()} + args, {},
+                      [&] {
+                          Await([&] { return engine.lineBaud() == 19200; });
+                          engine.sendCapture(script);
+                      });
+    }
     // Sends the record and keeps the event loop running until done() or the limit.
     bool play(const sim::CaptureScript &script, const std::function<bool()> &done)
     {
