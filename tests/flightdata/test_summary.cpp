@@ -44,115 +44,110 @@ QString Spans(const std::vector<ChtSpan> &spans)
 class TestSummary : public QObject {
     Q_OBJECT
 private slots:
-    void chtSpans();
-    void oneRecordAndNone();
-    void numbersAsTheGraphsSeeThem();
-    void csvRowsAndQuoting();
-    void csvWrittenAsItGoes();
-};
+    // A record without a number ends a run; runs are listed by their first record, then by cylinder;
+    // the trace the dialog keeps finds the same runs as the one pass.
+    void chtSpans()
+    {
+        const FlightData data = ParseFlightData("FLIGHT\r\n" + DataLine("06/14/26 10:00:00", {{23, "410"}}) +
+                                                DataLine("06/14/26 10:00:06", {{22, "405"}, {23, "abc"}}) +
+                                                DataLine("06/14/26 10:00:12", {{22, "420"}, {23, "415"}}) +
+                                                DataLine("06/14/26 10:00:18", {{22, "399"}, {23, "400"}}));
+        QCOMPARE(Spans(SummarizeFlight(data, 400.0).chtOver),
+                 QStringLiteral("CYL 2 10:00:00-10:00:00 (0-0) 410; CYL 1 10:00:06-10:00:12 (1-2) 420; "
+                                "CYL 2 10:00:12-10:00:18 (2-3) 415"));
 
-// A record without a number ends a run; runs are listed by their first record, then by cylinder;
-// the trace the dialog keeps finds the same runs as the one pass.
-void TestSummary::chtSpans()
-{
-    const FlightData data = ParseFlightData("FLIGHT\r\n" + DataLine("06/14/26 10:00:00", {{23, "410"}}) +
-                                            DataLine("06/14/26 10:00:06", {{22, "405"}, {23, "abc"}}) +
-                                            DataLine("06/14/26 10:00:12", {{22, "420"}, {23, "415"}}) +
-                                            DataLine("06/14/26 10:00:18", {{22, "399"}, {23, "400"}}));
-    QCOMPARE(Spans(SummarizeFlight(data, 400.0).chtOver),
-             QStringLiteral("CYL 2 10:00:00-10:00:00 (0-0) 410; CYL 1 10:00:06-10:00:12 (1-2) 420; "
-                            "CYL 2 10:00:12-10:00:18 (2-3) 415"));
-
-    const ChtTrace trace = TraceCylinderHeads(data);
-    for (const double limit : {0.0, 400.0, 410.0, 416.0, 421.0})
-        QCOMPARE(Spans(FindChtOver(trace, limit)), Spans(SummarizeFlight(data, limit).chtOver));
-    QVERIFY(FindChtOver(trace, 421).empty());
-}
-
-void TestSummary::oneRecordAndNone()
-{
-    const FlightData one =
-        ParseFlightData("FLIGHT\r\n" + DataLine("06/14/26 10:00:00", {{16, "1300"}, {17, "1290"}, {22, "350"}}));
-    const FlightSummary s = SummarizeFlight(one, 300.0);
-    QCOMPARE(s.records, 1);
-    QCOMPARE(s.first->time, s.last->time);
-    QCOMPARE(*s.durationSeconds, std::int64_t(0));
-    QCOMPARE(s.egtSpread->value, 10.0);
-    QVERIFY(!s.chtSpread); // one cylinder head alone has no spread
-    QCOMPARE(Spans(s.chtOver), QStringLiteral("CYL 1 10:00:00-10:00:00 (0-0) 350"));
-
-    for (const FlightData &empty : {ParseFlightData("FLIGHT\r\nEND\r\n"), FlightData()}) {
-        const FlightSummary none = SummarizeFlight(empty, 300.0);
-        QCOMPARE(none.records, 0);
-        QVERIFY(!none.first && !none.last && !none.durationSeconds);
-        QVERIFY(none.fields.empty());
-        QVERIFY(!none.egtSpread && !none.chtSpread);
-        QVERIFY(none.chtOver.empty());
-        for (const CylinderPeaks &c : none.cylinders)
-            QVERIFY(!c.egt && !c.cht);
+        const ChtTrace trace = TraceCylinderHeads(data);
+        for (const double limit : {0.0, 400.0, 410.0, 416.0, 421.0})
+            QCOMPARE(Spans(FindChtOver(trace, limit)), Spans(SummarizeFlight(data, limit).chtOver));
+        QVERIFY(FindChtOver(trace, 421).empty());
     }
-}
 
-// Every text counts as the number the graphs would plot, or not at all.
-void TestSummary::numbersAsTheGraphsSeeThem()
-{
-    const char *const texts[] = {"12",   " 12", "12 ", "\t12", " -7 ", "-0",   "+12",  "+-12", "0012",
-                                 "1e3",  "1.5", ".5",  "5.",   "0x10", "inf",  "nan",  "12a",  "1 2",
-                                 "-",    " ",   "",    "--1",  "9999999999999999999", "123456789012345",
-                                 "1234567890123456", "\xb0"};
-    for (const char *text : texts) {
-        const FlightData data = ParseFlightData("FLIGHT\r\n" + DataLine("06/14/26 10:00:00", {{5, text}}));
-        const FlightSummary s = SummarizeFlight(data);
-        const std::optional<double> plotted = FieldNumber(QLatin1StringView(text));
-        QVERIFY2(s.fields.empty() != plotted.has_value(), text);
-        if (plotted) {
-            QCOMPARE(s.fields[0].field, 5);
-            QCOMPARE(s.fields[0].minimum, *plotted);
-            QCOMPARE(std::signbit(s.fields[0].minimum), std::signbit(*plotted));
+    void oneRecordAndNone()
+    {
+        const FlightData one =
+            ParseFlightData("FLIGHT\r\n" + DataLine("06/14/26 10:00:00", {{16, "1300"}, {17, "1290"}, {22, "350"}}));
+        const FlightSummary s = SummarizeFlight(one, 300.0);
+        QCOMPARE(s.records, 1);
+        QCOMPARE(s.first->time, s.last->time);
+        QCOMPARE(*s.durationSeconds, std::int64_t(0));
+        QCOMPARE(s.egtSpread->value, 10.0);
+        QVERIFY(!s.chtSpread); // one cylinder head alone has no spread
+        QCOMPARE(Spans(s.chtOver), QStringLiteral("CYL 1 10:00:00-10:00:00 (0-0) 350"));
+
+        for (const FlightData &empty : {ParseFlightData("FLIGHT\r\nEND\r\n"), FlightData()}) {
+            const FlightSummary none = SummarizeFlight(empty, 300.0);
+            QCOMPARE(none.records, 0);
+            QVERIFY(!none.first && !none.last && !none.durationSeconds);
+            QVERIFY(none.fields.empty());
+            QVERIFY(!none.egtSpread && !none.chtSpread);
+            QVERIFY(none.chtOver.empty());
+            for (const CylinderPeaks &c : none.cylinders)
+                QVERIFY(!c.egt && !c.cht);
         }
     }
-}
 
-void TestSummary::csvRowsAndQuoting()
-{
-    // A lone LF or CR stays inside its line in a CR LF file, so a field can hold one.
-    const FlightData data =
-        ParseFlightData("FLIGHT\r\n"
-                        "1/5/0999 07:05:09,a\"b,line\nbreak,cr\rhere, spaced ,\xb0" "F,\"\"\r\n"
-                        "12/04/26 10:00:00,1\r\n");
-    const std::string rows = Csv(data).substr(FlightCsvHeader().size());
-    const std::string empties(22, ',');
-    QCOMPARE(rows, "0999-01-05,07:05:09,\"a\"\"b\",\"line\nbreak\",\"cr\rhere\", spaced ,\xc2\xb0" "F,\"\"\"\"\"\"" +
-                       empties + "\r\n" + "2026-12-04,10:00:00,1" + std::string(27, ',') + "\r\n");
+    // Every text counts as the number the graphs would plot, or not at all.
+    void numbersAsTheGraphsSeeThem()
+    {
+        const char *const texts[] = {"12",   " 12", "12 ", "\t12", " -7 ", "-0",   "+12",  "+-12", "0012",
+                                     "1e3",  "1.5", ".5",  "5.",   "0x10", "inf",  "nan",  "12a",  "1 2",
+                                     "-",    " ",   "",    "--1",  "9999999999999999999", "123456789012345",
+                                     "1234567890123456", "\xb0"};
+        for (const char *text : texts) {
+            const FlightData data = ParseFlightData("FLIGHT\r\n" + DataLine("06/14/26 10:00:00", {{5, text}}));
+            const FlightSummary s = SummarizeFlight(data);
+            const std::optional<double> plotted = FieldNumber(QLatin1StringView(text));
+            QVERIFY2(s.fields.empty() != plotted.has_value(), text);
+            if (plotted) {
+                QCOMPARE(s.fields[0].field, 5);
+                QCOMPARE(s.fields[0].minimum, *plotted);
+                QCOMPARE(std::signbit(s.fields[0].minimum), std::signbit(*plotted));
+            }
+        }
+    }
 
-    QCOMPARE(Csv(FlightData()), FlightCsvHeader());
-}
+    void csvRowsAndQuoting()
+    {
+        // A lone LF or CR stays inside its line in a CR LF file, so a field can hold one.
+        const FlightData data =
+            ParseFlightData("FLIGHT\r\n"
+                            "1/5/0999 07:05:09,a\"b,line\nbreak,cr\rhere, spaced ,\xb0" "F,\"\"\r\n"
+                            "12/04/26 10:00:00,1\r\n");
+        const std::string rows = Csv(data).substr(FlightCsvHeader().size());
+        const std::string empties(22, ',');
+        QCOMPARE(rows, "0999-01-05,07:05:09,\"a\"\"b\",\"line\nbreak\",\"cr\rhere\", spaced ,\xc2\xb0"
+                       "F,\"\"\"\"\"\"" +
+                           empties + "\r\n" + "2026-12-04,10:00:00,1" + std::string(27, ',') + "\r\n");
 
-void TestSummary::csvWrittenAsItGoes()
-{
-    QByteArray text = "FLIGHT\r\n";
-    for (int i = 0; i < 5000; ++i)
-        text += DataLine("06/14/26 10:00:00", {{0, QByteArray::number(i)}, {27, "399"}});
-    const FlightData data = ParseFlightData(text);
+        QCOMPARE(Csv(FlightData()), FlightCsvHeader());
+    }
 
-    std::string whole;
-    int pieces = 0;
-    size_t largest = 0;
-    QVERIFY(WriteFlightCsv(data, [&](std::string_view piece) {
-        ++pieces;
-        largest = std::max(largest, piece.size());
-        whole.append(piece);
-        return true;
-    }));
-    QVERIFY(pieces > 3);
-    QVERIFY(largest < 80 * 1024);
-    QCOMPARE(std::count(whole.begin(), whole.end(), '\n'), qsizetype(5001));
-    QVERIFY(whole.ends_with("2026-06-14,10:00:00,4999" + std::string(27, ',') + "399\r\n"));
+    void csvWrittenAsItGoes()
+    {
+        QByteArray text = "FLIGHT\r\n";
+        for (int i = 0; i < 5000; ++i)
+            text += DataLine("06/14/26 10:00:00", {{0, QByteArray::number(i)}, {27, "399"}});
+        const FlightData data = ParseFlightData(text);
 
-    int calls = 0;
-    QVERIFY(!WriteFlightCsv(data, [&calls](std::string_view) { return ++calls, false; }));
-    QCOMPARE(calls, 1);
-}
+        std::string whole;
+        int pieces = 0;
+        size_t largest = 0;
+        QVERIFY(WriteFlightCsv(data, [&](std::string_view piece) {
+            ++pieces;
+            largest = std::max(largest, piece.size());
+            whole.append(piece);
+            return true;
+        }));
+        QVERIFY(pieces > 3);
+        QVERIFY(largest < 80 * 1024);
+        QCOMPARE(std::count(whole.begin(), whole.end(), '\n'), qsizetype(5001));
+        QVERIFY(whole.ends_with("2026-06-14,10:00:00,4999" + std::string(27, ',') + "399\r\n"));
+
+        int calls = 0;
+        QVERIFY(!WriteFlightCsv(data, [&calls](std::string_view) { return ++calls, false; }));
+        QCOMPARE(calls, 1);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSummary)
 #include "test_summary.moc"

@@ -12,92 +12,88 @@ using namespace korvel;
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
-    void numbers_data();
-    void numbers();
-    void storeRoundTrip();
-    void comPorts();
-};
-
-void TestSettings::numbers_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("plain") << "3" << 3;
-    QTest::newRow("zero") << "0" << 0;
-    QTest::newRow("empty") << "" << 0;
-    QTest::newRow("not a number") << "abc" << 0;
-    QTest::newRow("leading blanks") << "  5" << 5;
-    QTest::newRow("trailing text") << "2 baud" << 2;
-    QTest::newRow("fraction rounds") << "1.6" << 2;
-    QTest::newRow("half to even, down") << "2.5" << 2;
-    QTest::newRow("half to even, up") << "3.5" << 4;
-    QTest::newRow("negative") << "-1" << -1;
-    QTest::newRow("exponent") << "1e1" << 10;
-    QTest::newRow("dangling exponent") << "7e" << 7;
-    // Beyond the integer range a number names no port or speed, and port = value + 1 still holds.
-    QTest::newRow("huge") << "99999999999" << 2147483646;
-    QTest::newRow("hugely negative") << "-99999999999" << -2147483646;
-    QTest::newRow("past double") << "1e999" << 2147483646;
-    QTest::newRow("a list's first") << "2, 3" << 2;
-}
-
-void TestSettings::numbers()
-{
-    QFETCH(QString, text);
-    QFETCH(int, expected);
-    QCOMPARE(SettingNumber(text), expected);
-}
-
-void TestSettings::storeRoundTrip()
-{
-    test::IsolatedSettings isolated;
-    const QString app = AppTitle();
-    QCOMPARE(GetSetting(app, "Configuration", "COMMPORT", 0), QStringLiteral("0"));
-    QCOMPARE(GetSetting(app, "Configuration", "Editor", "notepad.exe"), QStringLiteral("notepad.exe"));
-    QCOMPARE(GetSetting(app, "LastSettings", "LastFlashSProg", "*.S19"), QStringLiteral("*.S19"));
-
-    SaveSetting(app, "Configuration", "COMMPORT", "5");
-    SaveSetting(app, "LastSettings", "LastFlashSProg", "/home/pilot/fw/ostrel v2.s19");
-    QCOMPARE(SettingNumber(GetSetting(app, "Configuration", "COMMPORT", 0)) + 1, 6);
-    QCOMPARE(GetSetting(app, "LastSettings", "LastFlashSProg", "*.S19"), QStringLiteral("/home/pilot/fw/ostrel v2.s19"));
-    SaveSetting(app, "Configuration", "COMMPORT", "1");
-    QCOMPARE(GetSetting(app, "Configuration", "COMMPORT", 0), QStringLiteral("1"));
-    // Sections are separate: the same key elsewhere is still missing.
-    QCOMPARE(GetSetting(app, "LastSettings", "COMMPORT", 0), QStringLiteral("0"));
-
-    // The store is a file under the temporary folder, so it survives a new QSettings.
-    QVERIFY(!QDir(isolated.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
-
-    // Hand-edited values come back as the text they were, whatever the store's format read them as.
+    void numbers_data()
     {
-        QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvel"), app);
-        store.setValue("Configuration/COMMSPEED", QStringList{"2", "3"});
-        store.setValue("Configuration/COMMPORT", QVariant(qlonglong(99999999999)));
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("plain") << "3" << 3;
+        QTest::newRow("zero") << "0" << 0;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("not a number") << "abc" << 0;
+        QTest::newRow("leading blanks") << "  5" << 5;
+        QTest::newRow("trailing text") << "2 baud" << 2;
+        QTest::newRow("fraction rounds") << "1.6" << 2;
+        QTest::newRow("half to even, down") << "2.5" << 2;
+        QTest::newRow("half to even, up") << "3.5" << 4;
+        QTest::newRow("negative") << "-1" << -1;
+        QTest::newRow("exponent") << "1e1" << 10;
+        QTest::newRow("dangling exponent") << "7e" << 7;
+        // Beyond the integer range a number names no port or speed, and port = value + 1 still holds.
+        QTest::newRow("huge") << "99999999999" << 2147483646;
+        QTest::newRow("hugely negative") << "-99999999999" << -2147483646;
+        QTest::newRow("past double") << "1e999" << 2147483646;
+        QTest::newRow("a list's first") << "2, 3" << 2;
     }
-    QCOMPARE(GetSetting(app, "Configuration", "COMMSPEED", 0), QStringLiteral("2, 3"));
-    QCOMPARE(SettingNumber(GetSetting(app, "Configuration", "COMMSPEED", 0)), 2);
-    QVERIFY(SettingNumber(GetSetting(app, "Configuration", "COMMPORT", 0)) > 5);
-}
 
-void TestSettings::comPorts()
-{
-    test::IsolatedSettings isolated;
+    void numbers()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, expected);
+        QCOMPARE(SettingNumber(text), expected);
+    }
+
+    void storeRoundTrip()
+    {
+        test::IsolatedSettings isolated;
+        const QString app = AppTitle();
+        QCOMPARE(GetSetting(app, "Configuration", "COMMPORT", 0), QStringLiteral("0"));
+        QCOMPARE(GetSetting(app, "Configuration", "Editor", "notepad.exe"), QStringLiteral("notepad.exe"));
+        QCOMPARE(GetSetting(app, "LastSettings", "LastFlashSProg", "*.S19"), QStringLiteral("*.S19"));
+
+        SaveSetting(app, "Configuration", "COMMPORT", "5");
+        SaveSetting(app, "LastSettings", "LastFlashSProg", "/home/pilot/fw/ostrel v2.s19");
+        QCOMPARE(SettingNumber(GetSetting(app, "Configuration", "COMMPORT", 0)) + 1, 6);
+        QCOMPARE(GetSetting(app, "LastSettings", "LastFlashSProg", "*.S19"),
+                 QStringLiteral("/home/pilot/fw/ostrel v2.s19"));
+        SaveSetting(app, "Configuration", "COMMPORT", "1");
+        QCOMPARE(GetSetting(app, "Configuration", "COMMPORT", 0), QStringLiteral("1"));
+        // Sections are separate: the same key elsewhere is still missing.
+        QCOMPARE(GetSetting(app, "LastSettings", "COMMPORT", 0), QStringLiteral("0"));
+
+        // The store is a file under the temporary folder, so it survives a new QSettings.
+        QVERIFY(!QDir(isolated.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+
+        // Hand-edited values come back as the text they were, whatever the store's format read them as.
+        {
+            QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvel"), app);
+            store.setValue("Configuration/COMMSPEED", QStringList{"2", "3"});
+            store.setValue("Configuration/COMMPORT", QVariant(qlonglong(99999999999)));
+        }
+        QCOMPARE(GetSetting(app, "Configuration", "COMMSPEED", 0), QStringLiteral("2, 3"));
+        QCOMPARE(SettingNumber(GetSetting(app, "Configuration", "COMMSPEED", 0)), 2);
+        QVERIFY(SettingNumber(GetSetting(app, "Configuration", "COMMPORT", 0)) > 5);
+    }
+
+    void comPorts()
+    {
+        test::IsolatedSettings isolated;
 #ifdef Q_OS_WIN
-    QCOMPARE(ResolveComPort(3), QStringLiteral("COM3"));
+        QCOMPARE(ResolveComPort(3), QStringLiteral("COM3"));
 #else
-    const QString listed = ResolveComPort(2);
-    QVERIFY(listed.startsWith(QStringLiteral("/dev/")));
-    if (QSerialPortInfo::availablePorts().size() < 2)
-        QCOMPARE(listed, QStringLiteral("/dev/ttyS1"));
-    SaveSetting(AppTitle(), "Ports", "COM2", "/dev/pts/7");
-    QCOMPARE(ResolveComPort(2), QStringLiteral("/dev/pts/7"));
-    // Far past every port the system lists, "Com n" is the n-th built-in port.
-    QCOMPARE(ResolveComPort(40), QStringLiteral("/dev/ttyS39"));
-    DeleteSetting(AppTitle(), "Ports", "COM2");
-    // Without the entry the system's list answers again, as before.
-    QCOMPARE(ResolveComPort(2), listed);
+        const QString listed = ResolveComPort(2);
+        QVERIFY(listed.startsWith(QStringLiteral("/dev/")));
+        if (QSerialPortInfo::availablePorts().size() < 2)
+            QCOMPARE(listed, QStringLiteral("/dev/ttyS1"));
+        SaveSetting(AppTitle(), "Ports", "COM2", "/dev/pts/7");
+        QCOMPARE(ResolveComPort(2), QStringLiteral("/dev/pts/7"));
+        // Far past every port the system lists, "Com n" is the n-th built-in port.
+        QCOMPARE(ResolveComPort(40), QStringLiteral("/dev/ttyS39"));
+        DeleteSetting(AppTitle(), "Ports", "COM2");
+        // Without the entry the system's list answers again, as before.
+        QCOMPARE(ResolveComPort(2), listed);
 #endif
-}
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSettings)
 #include "test_settings.moc"
