@@ -34,16 +34,11 @@ private slots:
         QCOMPARE(run.err, "status: Data File: " + path.toUtf8() + "  Loaded for Edit\n");
         // Every field as text, the 28 always there, escaped as JSON, Latin-1 read as such.
         const auto blanks = [](int n) { return QByteArray(",\"\"").repeated(n); };
-        QCOMPARE(run.out,
-                 "{\"date\":\"2026-12-04\",\"time\":\"09:05:07\",\"values\":[\"2410\",\"245\",\"24\",\"a\\\"b\","
-                 "\"c\\\\d\",\"\xc2\xb0"
-                 "F\"" +
-                     blanks(22) +
-                     "]}\n"
-                     "{\"date\":\"2026-01-05\",\"time\":\"14:00:00\",\"values\":[\"1\",\"2\"" +
-                     blanks(26) +
-                     "]}\n"
-                     "{\"count\":2}\n");
+        const QByteArray first = "{\"date\":\"2026-12-04\",\"time\":\"09:05:07\",\"values\":[\"2410\",\"245\",\"24\","
+                                 "\"a\\\"b\",\"c\\\\d\",\"\xc2\xb0" "F\"" + blanks(22) + "]}\n";
+        const QByteArray second =
+            "{\"date\":\"2026-01-05\",\"time\":\"14:00:00\",\"values\":[\"1\",\"2\"" + blanks(26) + "]}\n";
+        QCOMPARE(run.out, first + second + "{\"count\":2}\n");
     }
 
     void countAndFailures()

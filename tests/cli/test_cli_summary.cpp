@@ -28,8 +28,7 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.err, "status: Data File: " + path.toUtf8() + "  Loaded for Edit\n");
         QCOMPARE(run.out,
-                 QByteArray(
-                     "{\"records\":3,\"first\":\"2025-12-31T23:59:50\",\"last\":\"2026-01-01T00:00:02\","
+                 QByteArray("{\"records\":3,\"first\":\"2025-12-31T23:59:50\",\"last\":\"2026-01-01T00:00:02\","
                      "\"duration_s\":12,\"fields\":["
                      "{\"field\":0,\"count\":3,\"min\":10,\"max\":30,\"mean\":20},"
                      "{\"field\":1,\"count\":2,\"min\":5,\"max\":7,\"mean\":6},"
@@ -43,9 +42,7 @@ private slots:
                      "\"cylinders\":["
                      "{\"cyl\":1,\"egt_max\":1400,\"egt_time\":\"23:59:56\",\"cht_max\":400,\"cht_time\":\"00:00:02\"},"
                      "{\"cyl\":2,\"egt_max\":1350,\"egt_time\":\"23:59:50\",\"cht_max\":395,\"cht_time\":\"23:59:56\"},"
-                     "{\"cyl\":3," +
-                     kNoCylinder + ",{\"cyl\":4," + kNoCylinder +
-                     ","
+                     "{\"cyl\":3," + kNoCylinder + ",{\"cyl\":4," + kNoCylinder + ","
                      "{\"cyl\":5,\"egt_max\":1250,\"egt_time\":\"23:59:50\",\"cht_max\":null,\"cht_time\":null},"
                      "{\"cyl\":6,\"egt_max\":1400,\"egt_time\":\"23:59:50\",\"cht_max\":null,\"cht_time\":null}],"
                      "\"egt_spread\":{\"max\":150,\"time\":\"23:59:50\"},"
@@ -75,8 +72,7 @@ private slots:
         QVERIFY(run.out.isEmpty());
         QVERIFY2(run.err.contains("No such file or directory"), run.err.constData());
 
-        QCOMPARE(cli({QStringLiteral("summary"), QStringLiteral("--cht-limit"), QStringLiteral("hot"), path}).exitCode,
-                 2);
+        QCOMPARE(cli({"summary", "--cht-limit", "hot", path}).exitCode, 2);
         QCOMPARE(cli({QStringLiteral("summary"), QStringLiteral("--cht-limit")}).exitCode, 2);
         QCOMPARE(cli({QStringLiteral("summary")}).exitCode, 2);
         QCOMPARE(cli({QStringLiteral("summary"), path, path}).exitCode, 2);

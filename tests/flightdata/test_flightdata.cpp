@@ -275,7 +275,7 @@ private slots:
 
         struct Case {
             QString name;
-            QByteArray bytes; // empty name part: the file is missing
+            QByteArray bytes; // empty: nothing written (the file is missing, or a folder)
             QString reason;
         };
         QList<Case> cases = {
