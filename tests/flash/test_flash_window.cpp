@@ -67,18 +67,14 @@ class TestFlashWindow : public QObject {
     Q_OBJECT
 
     std::unique_ptr<IsolatedSettings> settings;
-    std::unique_ptr<RecordingUi> ui;
-    std::unique_ptr<ScriptedFileChooser> files;
-    std::unique_ptr<AppState> state;
-
-    WindowContext context() { return {*state, *ui, *ui, *files}; }
+    std::unique_ptr<Front> front;
 
     std::unique_ptr<frmFlash> window(ScriptedLine **line = nullptr)
     {
         auto fake = std::make_unique<ScriptedLine>();
         if (line)
             *line = fake.get();
-        return std::make_unique<frmFlash>(context(), nullptr, std::move(fake));
+        return std::make_unique<frmFlash>(front->context(), nullptr, std::move(fake));
     }
 
     // Short waits; the register file and the program in a folder of their own.
@@ -86,7 +82,7 @@ class TestFlashWindow : public QObject {
     {
         w.link().timing = {2000, 20, 30};
         w.burn().setRegisterFile(WriteFile(dir, "init.B", "FFFFF0000104 chip select\r\nFFFFF0020120\r\n"));
-        files->answers = {WriteFile(dir, "new program.S19", Program(programRecords))};
+        front->files.answers = {WriteFile(dir, "new program.S19", Program(programRecords))};
         w.cmdSetFileName_Click(2);
     }
 
@@ -94,9 +90,7 @@ private slots:
     void init()
     {
         settings = std::make_unique<IsolatedSettings>();
-        ui = std::make_unique<RecordingUi>();
-        files = std::make_unique<ScriptedFileChooser>();
-        state = std::make_unique<AppState>();
+        front = std::make_unique<Front>();
     }
     void cleanup() { Settle(); }
 
@@ -168,19 +162,19 @@ private slots:
         // Each window released marks itself closed; "Program OS" clears the flag before the next.
         SaveSetting(AppTitle(), "LastSettings", "LastFlashSProg", "C:\\Firmware\\v3\\ostrel 31.S19");
         QCOMPARE(child(*window(), "lblFileName(2)"), QStringLiteral("...\\ostrel 31.S19"));
-        QCOMPARE(state->FlashWindowClosed, std::optional<bool>(true));
-        state->FlashWindowClosed = false;
+        QCOMPARE(front->state.FlashWindowClosed, std::optional<bool>(true));
+        front->state.FlashWindowClosed = false;
         SaveSetting(AppTitle(), "LastSettings", "LastFlashSProg", "/home/pilot/fw/v31.S19");
         QCOMPARE(child(*window(), "lblFileName(2)"), QStringLiteral("...\\v31.S19"));
-        state->FlashWindowClosed = false;
+        front->state.FlashWindowClosed = false;
         SaveSetting(AppTitle(), "LastSettings", "LastFlashSProg", "v31.S19");
         auto w = window();
         QCOMPARE(child(*w, "lblFileName(2)"), QStringLiteral("v31.S19"));
 
-        files->answers = {QStringLiteral("/data/fw/ostrel 32.S19"), std::nullopt};
+        front->files.answers = {QStringLiteral("/data/fw/ostrel 32.S19"), std::nullopt};
         w->findChild<QPushButton *>("cmdSetFileName(2)")->click();
-        QCOMPARE(files->requests.size(), 1);
-        const FileDialogRequest &request = files->requests[0];
+        QCOMPARE(front->files.requests.size(), 1);
+        const FileDialogRequest &request = front->files.requests[0];
         QCOMPARE(request.title, QStringLiteral("Load S-Record"));
         QCOMPARE(request.filter, QStringLiteral("*.S19"));
         QCOMPARE(request.defaultExtension, QStringLiteral("S19"));
@@ -190,8 +184,8 @@ private slots:
         QCOMPARE(child(*w, "lblFileName(2)"), QStringLiteral("...\\ostrel 32.S19"));
         // A cancel keeps the choice and its label.
         w->findChild<QPushButton *>("cmdSetFileName(2)")->click();
-        QCOMPARE(files->requests.size(), 2);
-        QCOMPARE(files->requests[1].initialFileName, QStringLiteral("/data/fw/ostrel 32.S19"));
+        QCOMPARE(front->files.requests.size(), 2);
+        QCOMPARE(front->files.requests[1].initialFileName, QStringLiteral("/data/fw/ostrel 32.S19"));
         QCOMPARE(GetSetting(AppTitle(), "LastSettings", "LastFlashSProg", ""),
                  QStringLiteral("/data/fw/ostrel 32.S19"));
         QCOMPARE(child(*w, "lblFileName(2)"), QStringLiteral("...\\ostrel 32.S19"));
@@ -209,8 +203,8 @@ private slots:
         QCOMPARE(started[0].editor, QStringLiteral("C:\\Program Files\\Ed\\ed.exe"));
         QCOMPARE(started[0].file, QStringLiteral("/data/fw/ostrel 32.S19"));
         QCOMPARE(started[0].commandLine(), QStringLiteral("C:\\Program Files\\Ed\\ed.exe /data/fw/ostrel 32.S19"));
-        QCOMPARE(ui->messages.size(), 1);
-        QVERIFY(ui->messages[0].text.contains("No such file or directory"));
+        QCOMPARE(front->ui.messages.size(), 1);
+        QVERIFY(front->ui.messages[0].text.contains("No such file or directory"));
 
         // The platform's starter reports a program that is not there.
         QString reason;
@@ -218,7 +212,7 @@ private slots:
         QVERIFY(!reason.isEmpty());
 
         // Re-created after a close by something that needs only its port: labels as drawn.
-        state->FlashWindowClosed = true;
+        front->state.FlashWindowClosed = true;
         auto again = window();
         QCOMPARE(child(*again, "lblFileName(0)"), QStringLiteral("fileName"));
         QCOMPARE(child(*again, "lblFileName(2)"), QStringLiteral("fileName"));
@@ -231,13 +225,13 @@ private slots:
         w->link().IsConnecting = true;
         for (int code : {1001, 1004, 1006, 1009, 1010, 1011})
             emit line->lineError(code);
-        QVERIFY(ui->messages.isEmpty());
+        QVERIFY(front->ui.messages.isEmpty());
 
         w->link().IsConnecting = false;
         for (int code : {1001, 1004, 1006, 1008, 1009, 1010, 1011, 1002, 1003, 1007, 1, 3, 7})
             emit line->lineError(code);
         QStringList texts;
-        for (const auto &m : ui->messages) {
+        for (const auto &m : front->ui.messages) {
             QCOMPARE(m.caption, QStringLiteral("Korvel Engine Monitor"));
             QCOMPARE(m.icon, MessageIcon::None);
             QCOMPARE(m.buttons, MessageButtons::Ok);
@@ -259,7 +253,7 @@ private slots:
     // The window's menus take the main window's menu bar; its commands, "Program OS" and button 9.
     void menusAndOpeningFromTheMainWindow()
     {
-        MainOstrel main(*state, *ui, *files);
+        MainOstrel main(front->state, front->ui, front->files);
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
         auto flashWindows = [&] {
@@ -276,10 +270,10 @@ private slots:
             return list;
         };
 
-        state->FlashWindowClosed = true;
+        front->state.FlashWindowClosed = true;
         main.findChild<QAction *>("mnuFlash")->trigger();
         Settle();
-        QCOMPARE(state->FlashWindowClosed, std::optional<bool>(false));
+        QCOMPARE(front->state.FlashWindowClosed, std::optional<bool>(false));
         QCOMPARE(flashWindows().size(), 1);
         frmFlash *w = flashWindows()[0];
         QCOMPARE(child(*w, "lblFileName(2)"), QStringLiteral("ostrel.s19"));
@@ -331,13 +325,13 @@ private slots:
         Settle();
         QVERIFY(gone.isNull());
         QCOMPARE(main.statusText(), QStringLiteral("Unconnected"));
-        QCOMPARE(state->FlashWindowClosed, std::optional<bool>(true));
+        QCOMPARE(front->state.FlashWindowClosed, std::optional<bool>(true));
         QVERIFY(main.findChild<frmConfigure *>());
 
         // Button 9 opens it anew, as "Program OS" would.
         main.Toolbar1_ButtonClick(9);
         Settle();
-        QCOMPARE(state->FlashWindowClosed, std::optional<bool>(false));
+        QCOMPARE(front->state.FlashWindowClosed, std::optional<bool>(false));
         QCOMPARE(flashWindows().size(), 1);
         QCOMPARE(child(*flashWindows()[0], "lblFileName(0)"), QStringLiteral("init.B"));
     }
@@ -346,7 +340,7 @@ private slots:
     {
         EchoingInstrument instrument;
         QTemporaryDir dir;
-        auto w = std::make_unique<frmFlash>(context());
+        auto w = std::make_unique<frmFlash>(front->context());
         prepareBurn(*w, dir, 12);
         auto *button = w->findChild<QPushButton *>("cmdUploadSProg");
         auto *rate = w->findChild<QLabel *>("lblRate");
@@ -371,7 +365,7 @@ private slots:
         button->click();
         QVERIFY(clock.elapsed() < 10000);
 
-        QVERIFY(ui->messages.isEmpty());
+        QVERIFY(front->ui.messages.isEmpty());
         QVERIFY(refused);
         QCOMPARE(seen.size(), 2 + 12);
         QCOMPARE(seen[0], QStringLiteral("1/2 Waiting... | Waiting... | #ff0000 | enabled no | Record 1 of 2"));
@@ -383,7 +377,7 @@ private slots:
         QCOMPARE(bar->value(), 100);
         QVERIFY(button->isEnabled());
         QVERIFY(rate->isHidden() && rate->text().isEmpty());
-        QCOMPARE(ui->statuses.last(), QStringLiteral("Connected at: 19200,N,8,1"));
+        QCOMPARE(front->ui.statuses.last(), QStringLiteral("Connected at: 19200,N,8,1"));
         // The silent burn: 3, 7, 10, ... 100 in thirty steps after the program's bar.
         QList<int> values;
         for (const auto &args : progress)
@@ -407,8 +401,8 @@ private slots:
             EchoingInstrument instrument;
             instrument.silent = !duringTransfer;
             QTemporaryDir dir;
-            ui->messages.clear();
-            MainOstrel main(*state, *ui, *files);
+            front->ui.messages.clear();
+            MainOstrel main(front->state, front->ui, front->files);
             main.show();
             main.findChild<QAction *>("mnuFlash")->trigger();
             auto *sub = main.mdiArea()->currentSubWindow();
@@ -436,10 +430,10 @@ private slots:
             QVERIFY2(clock.elapsed() < 5000, "the wait returned at once");
             QVERIFY(!w.isNull()); // still here as the click handler returns
             QVERIFY(!sub->isVisible());
-            QCOMPARE(state->FlashWindowClosed, std::optional<bool>(true));
+            QCOMPARE(front->state.FlashWindowClosed, std::optional<bool>(true));
             QVERIFY(!w->commMain().isOpen());
             QCOMPARE(doneAtReturn, duringTransfer ? QStringLiteral("Error") : QStringLiteral("Waiting..."));
-            QVERIFY(ui->messages.isEmpty());
+            QVERIFY(front->ui.messages.isEmpty());
             Settle();
             QVERIFY(w.isNull());
             QVERIFY(main.mdiArea()->subWindowList().isEmpty());
@@ -448,7 +442,7 @@ private slots:
         // The main window closed during a burn waits for the burn to return, then goes.
         EchoingInstrument instrument;
         QTemporaryDir dir;
-        MainOstrel main(*state, *ui, *files);
+        MainOstrel main(front->state, front->ui, front->files);
         main.show();
         main.findChild<QAction *>("mnuFlash")->trigger();
         QPointer<frmFlash> w = qobject_cast<frmFlash *>(main.mdiArea()->currentSubWindow()->widget());

@@ -77,19 +77,15 @@ class TestShell : public QObject {
     Q_OBJECT
 
     std::unique_ptr<IsolatedSettings> settings;
-    std::unique_ptr<RecordingUi> ui;
-    std::unique_ptr<ScriptedFileChooser> files;
-    std::unique_ptr<AppState> state;
+    std::unique_ptr<Front> front;
     std::unique_ptr<MainOstrel> main;
 
 private slots:
     void init()
     {
         settings = std::make_unique<IsolatedSettings>();
-        ui = std::make_unique<RecordingUi>();
-        files = std::make_unique<ScriptedFileChooser>();
-        state = std::make_unique<AppState>();
-        main = std::make_unique<MainOstrel>(*state, *ui, *files);
+        front = std::make_unique<Front>();
+        main = std::make_unique<MainOstrel>(front->state, front->ui, front->files);
         main->show();
         QVERIFY(QTest::qWaitForWindowExposed(main.get()));
     }
@@ -104,7 +100,7 @@ private slots:
     void windowsFitTheWorkArea()
     {
         QCOMPARE(main->height() - main->menuBar()->height(), TwipsSize(14700, 8610).height());
-        state->flightData = ParseFlightData("FLIGHT\r\n12/04/26 10:00:00,1\r\n12/04/26 10:00:06,2\r\n");
+        front->state.flightData = ParseFlightData("FLIGHT\r\n12/04/26 10:00:00,1\r\n12/04/26 10:00:06,2\r\n");
         trigger(*main, "mnuengine");
         trigger(*main, "mnuconfigload");
         trigger(*main, "mnuflight");
@@ -127,7 +123,7 @@ private slots:
     {
         // A splash whose time is up while it is still being shown must not leave the start waiting.
         for (int splashMs : {30, 0}) {
-            QPointer<MainOstrel> started = Main(*state, *ui, *files, splashMs);
+            QPointer<MainOstrel> started = Main(front->state, front->ui, front->files, splashMs);
             QVERIFY(started && started->isVisible());
             started->close();
             Settle();
@@ -167,7 +163,7 @@ private slots:
         FrmCapture *capture = loaded<FrmCapture>(*main).value(0);
         QVERIFY(capture);
         trigger(*main, "mnuEGT");
-        QCOMPARE(state->GraphSelect, std::optional<int>(2));
+        QCOMPARE(front->state.GraphSelect, std::optional<int>(2));
         FrmGraph *graph = loaded<FrmGraph>(*main).value(0);
         QVERIFY(graph);
         QCOMPARE(currentChild(*main), graph);
@@ -178,13 +174,13 @@ private slots:
         QCOMPARE(currentChild(*main), capture);
 
         trigger(*main, "mnuengine");
-        QCOMPARE(state->GraphSelect, std::optional<int>(1));
+        QCOMPARE(front->state.GraphSelect, std::optional<int>(1));
         QCOMPARE(loaded<FrmGraph>(*main), QList<FrmGraph *>{graph});
         QCOMPARE(currentChild(*main), graph);
 
         main->Toolbar1_ButtonClick(8);
         Settle();
-        QCOMPARE(state->GraphSelect, std::optional<int>(1));
+        QCOMPARE(front->state.GraphSelect, std::optional<int>(1));
         QCOMPARE(main->mdiArea()->subWindowList().size(), 2);
 
         // Closed and chosen again: built anew.
@@ -205,11 +201,11 @@ private slots:
         }
         QVERIFY(main->isVisible());
         QVERIFY(main->mdiArea()->subWindowList().isEmpty());
-        QVERIFY(files->requests.isEmpty());
+        QVERIFY(front->files.requests.isEmpty());
         QCOMPARE(main->statusText(), QStringLiteral("Unconnected"));
         main->Toolbar1_ButtonClick(8);
         Settle();
-        QVERIFY(!state->GraphSelect);
+        QVERIFY(!front->state.GraphSelect);
         QCOMPARE(loaded<FrmGraph>(*main).size(), 1);
     }
 
@@ -255,10 +251,10 @@ private slots:
     void diskLoadCancelsQuietlyOrLoads()
     {
         QTemporaryDir dir;
-        files->answers = {std::nullopt};
+        front->files.answers = {std::nullopt};
         trigger(*main, "mnuDisk");
-        QCOMPARE(files->requests.size(), 1);
-        const FileDialogRequest &request = files->requests[0];
+        QCOMPARE(front->files.requests.size(), 1);
+        const FileDialogRequest &request = front->files.requests[0];
         QCOMPARE(request.title, QStringLiteral("Load Flight Data"));
         QCOMPARE(request.filter, QStringLiteral("*.txt"));
         QCOMPARE(request.defaultExtension, QStringLiteral("txt"));
@@ -266,16 +262,16 @@ private slots:
         QCOMPARE(request.folder, QCoreApplication::applicationDirPath());
         QCOMPARE(QDir::currentPath(), QCoreApplication::applicationDirPath());
         QCOMPARE(main->statusText(), QStringLiteral("Unconnected"));
-        QVERIFY(!state->flightData.FlightRecordCount);
+        QVERIFY(!front->state.flightData.FlightRecordCount);
 
         // Files that cannot be loaded (the trap's other half) are rows of the fault matrix.
         const QString flight = WriteFile(
             dir, "flight.txt", "FLIGHT 0001\r\n06/15/26 16:30:00,0,1015,148\r\n06/15/26 16:30:06,1,990,145\r\nEND\r\n");
-        files->answers = {flight};
+        front->files.answers = {flight};
         trigger(*main, "mnuDisk");
-        QCOMPARE(state->flightData.FlightRecordCount, std::optional<int>(2));
+        QCOMPARE(front->state.flightData.FlightRecordCount, std::optional<int>(2));
         QCOMPARE(main->statusText(), QStringLiteral("Data File: ") + flight + QStringLiteral("  Loaded for Edit"));
-        QVERIFY(ui->messages.isEmpty());
+        QVERIFY(front->ui.messages.isEmpty());
     }
 
     void configureOnlyOpensTheDialog()
@@ -285,7 +281,7 @@ private slots:
         trigger(*main, "mnuconfigload");
         QCOMPARE(loaded<frmConfigure>(*main).size(), 1);
         QCOMPARE(main->statusText(), QStringLiteral("Connected "));
-        QVERIFY(ui->messages.isEmpty());
+        QVERIFY(front->ui.messages.isEmpty());
     }
 
     // The current child's own menus replace the main window's, and hand them back when it goes.
