@@ -195,19 +195,6 @@ private slots:
         }
     }
 
-    void windowSaysWhenThePortWillNotOpen()
-    {
-        IsolatedSettings settings;
-        SaveSetting(AppTitle(), "Ports", "COM2", "/dev/no-such-capture-port");
-        SaveSetting(AppTitle(), "Configuration", "COMMPORT", "1");
-        Front front;
-        FrmCapture window(front.context());
-        QCOMPARE(front.ui.messages.size(), 1);
-        QCOMPARE(front.ui.messages[0].caption, AppTitle());
-        QVERIFY(front.ui.messages[0].text.contains("/dev/no-such-capture-port"));
-        QCOMPARE(front.ui.statuses, QStringList{"NOT Connected "});
-    }
-
     void cliCapturesOneRecord()
     {
         Instrument instrument;

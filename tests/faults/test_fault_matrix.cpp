@@ -128,7 +128,8 @@ private slots:
     {
         IsolatedSettings settings;
         const QString missing = QStringLiteral("/dev/no-such-korvel-port");
-        SaveSetting(AppTitle(), "Ports", "COM1", missing);
+        SaveSetting(AppTitle(), "Ports", "COM2", missing); // the window's port: the configured second one
+        SaveSetting(AppTitle(), "Configuration", "COMMPORT", "1");
         {
             Front front;
             FrmCapture window(front.context());
