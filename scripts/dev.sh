@@ -54,13 +54,37 @@ build_checked() {
 
 fuzz_targets=(fuzz_hex fuzz_srec fuzz_brec fuzz_capture fuzz_echo fuzz_loader)
 
-# Seeds: the target's own cases in fuzz/seeds/TARGET, and the sample files that suit it.
+# Seeds: the target's own cases in fuzz/seeds/TARGET (where it has some), and the sample files that suit it.
 seed_dirs() {
   echo "$top/fuzz/seeds/$1"
   case "$1" in
     fuzz_srec | fuzz_brec) echo "$checked/fuzz/examples" ;;
     fuzz_loader) echo "$checked/fuzz/flights" ;;
+    fuzz_capture) echo "$checked/fuzz/capture" ;;
   esac
+}
+
+# The capture target's input: each chunk as a length byte and its bytes; a 0 byte arms a new file.
+# Here a chunk is a line of a sample file, as the instrument's line often delivers them.
+as_chunks() {
+  local line esc
+  while IFS= read -r line || [ -n "$line" ]; do
+    line="${line:0:254}"$'\n'
+    printf -v esc '\\x%02x' "${#line}"
+    printf '%b%s' "$esc" "$line"
+  done
+}
+
+capture_seeds() {
+  local dir="$checked/fuzz/capture" flight cal
+  mkdir -p "$dir"
+  flight=$(head -n 4 "$top/examples/flight_short.txt"; tail -n 1 "$top/examples/flight_short.txt")
+  # A calibration record ends with its fifth END.
+  cal=$(cat "$top/examples/calibration.txt"; printf 'END\r\nEND\r\nEND\r\nEND\r\n')
+  LC_ALL=C as_chunks <<<"$flight" >"$dir/flight"
+  LC_ALL=C as_chunks <<<"$cal" >"$dir/calibration"
+  { printf 'noise before the record\r\n'; echo "$flight"; printf 'after\r\n'; } | LC_ALL=C as_chunks >"$dir/two_files"
+  { printf '\0'; LC_ALL=C as_chunks <<<"$cal"; } >>"$dir/two_files"
 }
 
 run_fuzz() {
@@ -75,6 +99,7 @@ run_fuzz() {
   cp "$top"/examples/flight_short.txt "$top"/examples/calibration.txt "$checked/fuzz/flights/"
   { printf 'FLIGHT\r\n12/04/26 10:00:00,1,2\r\n12/04/26 10:00:06'; head -c 70000 /dev/zero | tr '\0' 7
     printf ',9\r\nEND\r\n'; } >"$checked/fuzz/flights/long_line.txt"
+  capture_seeds
   local failed=0 t
   for t in "${targets[@]}"; do
     local corpus="$checked/fuzz/corpus/$t"
