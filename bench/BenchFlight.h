@@ -5,6 +5,7 @@
 #include "app/UiInterfaces.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <cstdio>
@@ -42,6 +43,14 @@ inline QByteArray makeFlight(int records)
     }
     text += "END\r\n";
     return text;
+}
+
+// Writes the generated flight to path; its size in bytes, or -1 when it could not be written.
+inline qint64 writeFlight(const QString &path, int records)
+{
+    const QByteArray bytes = makeFlight(records);
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? bytes.size() : -1;
 }
 
 } // namespace korvel::bench

@@ -59,13 +59,10 @@ int main(int argc, char **argv)
     }
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("flight.txt"));
-    const QByteArray bytes = makeFlight(records);
-    {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return 1;
-    }
-    const double mb = bytes.size() / 1e6;
+    const qint64 size = writeFlight(path, records);
+    if (size < 0)
+        return 1;
+    const double mb = size / 1e6;
 
     NoStatus status;
     FlightData data;

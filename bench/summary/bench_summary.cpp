@@ -80,12 +80,8 @@ int main(int argc, char **argv)
     const int records = argc > 1 ? std::atoi(argv[1]) : 100000;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("flight.txt"));
-    {
-        const QByteArray bytes = makeFlight(records);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return 1;
-    }
+    if (writeFlight(path, records) < 0)
+        return 1;
 
     NoStatus status;
     FlightData data;
