@@ -130,9 +130,6 @@ CliRun RunCli(const QStringList &args, const QStringList &prefix, const std::fun
     return run;
 }
 
-} // namespace korvel::test
-
-namespace korvel::test {
 
 SmallDisk::SmallDisk(qint64 bytes, bool readOnly)
 {

@@ -119,9 +119,6 @@ CliRun RunCli(const QStringList &args, const QStringList &prefix = {}, const std
 // The folder holding korvel, korvel-cli and korvel-sim.
 QString BinDir();
 
-} // namespace korvel::test
-
-namespace korvel::test {
 
 // A file dialog that answers from a queue: each entry is the chosen name, or nullopt for a cancel.
 class ScriptedFileChooser : public FileChooser {
