@@ -2,7 +2,7 @@
 // The generated flight the loader and summary benchmarks share, so their figures are for the
 // same file: records every 6 s from 08:00, 28 values each in the ranges of a running engine.
 
-#include "app/UiInterfaces.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -2,7 +2,7 @@
 // What the fuzz targets share: a file in memory that the readers open by name like any file, a
 // front end that counts what it is told, and a way to stop on a broken property.
 
-#include "app/UiInterfaces.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

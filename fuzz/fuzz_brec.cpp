@@ -1,8 +1,8 @@
 // The B-record reader and the trim on any file: no crash; every kept line is a record (8
 // hexadecimal digits, a count that is not 00), and after the trim no line holds a blank or a tab.
+#include "core/records/HexText.h"
+#include "core/records/RecordReaders.h"
 #include "FuzzSupport.h"
-#include "records/HexText.h"
-#include "records/RecordReaders.h"
 
 using namespace korvel;
 using namespace korvel::fuzz;

@@ -3,8 +3,8 @@
 // file. Properties: each capture file holds exactly the chunks from the one with the start marker
 // through the one that ends the record, the state and the END count follow the markers, and
 // "Done" is said once per completed record.
+#include "core/capture/CaptureSession.h"
 #include "FuzzSupport.h"
-#include "capture/CaptureSession.h"
 
 #include <memory>
 #include <vector>

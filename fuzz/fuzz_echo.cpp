@@ -4,9 +4,9 @@
 // 0xFC hangs the line up. Once the input is spent the loader is silent.
 // Properties: the link never claims a contact or a record the replies did not give, every outcome
 // leaves the status line and the port in agreement, the bar stays within 0..100, and it ends.
+#include "core/link/TargetLink.h"
 #include "FuzzSupport.h"
 #include "support/ScriptedLine.h"
-#include "target/TargetLink.h"
 
 #include <QTimer>
 

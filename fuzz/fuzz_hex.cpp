@@ -1,6 +1,6 @@
 // The hexadecimal and path helpers on any text: no crash, and the values agree with each other.
+#include "core/records/HexText.h"
 #include "FuzzSupport.h"
-#include "records/HexText.h"
 
 #include <QLatin1StringView>
 

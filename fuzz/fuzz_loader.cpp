@@ -1,7 +1,7 @@
 // The flight-data loader on any bytes, lines past 64 KiB included: no crash, no count beyond the
 // table, every record dated and timed, and every field a piece of its own line.
+#include "core/flight/FlightData.h"
 #include "FuzzSupport.h"
-#include "flightdata/FlightData.h"
 
 using namespace korvel;
 using namespace korvel::fuzz;

@@ -1,7 +1,7 @@
 // The S-record reader on any file: no crash, and either one failure message with the list of one
 // empty text, or one B-record line per S1/S2/S3 line.
+#include "core/records/RecordReaders.h"
 #include "FuzzSupport.h"
-#include "records/RecordReaders.h"
 
 using namespace korvel;
 using namespace korvel::fuzz;

@@ -13,9 +13,9 @@
 //     the echo overlapping, 44 character times a record (target: at least 0.95).
 //
 //   bench_flash [--skip-wait] [--skip-wire] [--records N]
-#include "flash/FlashBurn.h"
+#include "core/link/FlashBurn.h"
+#include "core/link/TargetLink.h"
 #include "sim/SimEngine.h"
-#include "target/TargetLink.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -2,8 +2,8 @@
 // then the repaint of a mouse-wheel zoom step. Prints both in milliseconds (targets 200 and 30).
 //
 //   bench_graph [--records N] [--png FILE]
-#include "flightdata/GraphBuilders.h"
-#include "flightdata/GraphView.h"
+#include "core/chart/GraphBuilders.h"
+#include "gui/graphs/GraphView.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

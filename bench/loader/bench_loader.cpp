@@ -4,8 +4,8 @@
 //   bench_loader [RECORDS] [--runs N]   prints MB/s in process, each command's median wall time
 //                                        over N runs (default 11) and their ratio (target below 1)
 
-#include "flightdata/FlightData.h"
 #include "BenchFlight.h"
+#include "core/flight/FlightData.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

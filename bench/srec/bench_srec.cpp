@@ -3,8 +3,8 @@
 // runs of each:
 //   BUILD/bench/bench_srec [RUNS]
 
-#include "records/RecordReaders.h"
-#include "app/UiInterfaces.h"
+#include "core/records/RecordReaders.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -10,12 +10,12 @@
 //
 // --shots also saves a picture of the main window with each of its windows open, for a look by
 // eye (About and the splash as their own pictures).
-#include "dialogs/frmAbout.h"
-#include "dialogs/frmSplash.h"
-#include "flash/frmFlash.h"
-#include "settings/Settings.h"
-#include "shell/Main.h"
-#include "shell/MainOstrel.h"
+#include "core/settings/Settings.h"
+#include "gui/dialogs/frmAbout.h"
+#include "gui/dialogs/frmSplash.h"
+#include "gui/flash/frmFlash.h"
+#include "gui/shell/Main.h"
+#include "gui/shell/MainOstrel.h"
 #include "sim/SimEngine.h"
 
 #include <QAction>

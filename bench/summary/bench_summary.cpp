@@ -3,9 +3,9 @@
 //   bench_summary [RECORDS]   prints the in-process summary time (target well under 50 ms) and the
 //                             three commands' median wall times
 
-#include "flightdata/FlightData.h"
-#include "flightdata/FlightSummary.h"
 #include "BenchFlight.h"
+#include "core/flight/FlightData.h"
+#include "core/flight/FlightSummary.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

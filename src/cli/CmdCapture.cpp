@@ -2,9 +2,9 @@
 // window's load opens it, the capture armed for OUTFILE at once, and every arrival handled as
 // the window handles it; what arrives is copied to stdout.
 
-#include "capture/CaptureLine.h"
 #include "cli/Commands.h"
 #include "cli/Trail.h"
+#include "core/capture/CaptureLine.h"
 
 #include <QEventLoop>
 #include <QTimer>

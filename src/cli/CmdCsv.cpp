@@ -2,8 +2,8 @@
 
 #include "cli/Commands.h"
 #include "cli/Trail.h"
-#include "flightdata/FlightCsv.h"
-#include "flightdata/FlightData.h"
+#include "core/flight/FlightCsv.h"
+#include "core/flight/FlightData.h"
 
 #include <cstdio>
 

@@ -2,7 +2,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Trail.h"
-#include "flightdata/FlightData.h"
+#include "core/flight/FlightData.h"
 
 #include <cstdio>
 #include <string>

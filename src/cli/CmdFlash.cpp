@@ -3,8 +3,8 @@
 
 #include "cli/Commands.h"
 #include "cli/Trail.h"
-#include "flash/FlashBurn.h"
-#include "target/TargetLink.h"
+#include "core/link/FlashBurn.h"
+#include "core/link/TargetLink.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Trail.h"
-#include "records/RecordReaders.h"
+#include "core/records/RecordReaders.h"
 
 #include <QByteArray>
 

@@ -2,8 +2,8 @@
 
 #include "cli/Commands.h"
 #include "cli/Trail.h"
-#include "flightdata/FlightData.h"
-#include "flightdata/FlightSummary.h"
+#include "core/flight/FlightData.h"
+#include "core/flight/FlightSummary.h"
 
 #include <algorithm>
 #include <charconv>

@@ -2,7 +2,7 @@
 // korvel-cli's front end: what the windows would show becomes one line per event on stderr.
 //   status: TEXT | step: TEXT | done: TEXT | progress: N | message: CAPTION: TEXT -> ANSWER
 
-#include "app/UiInterfaces.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QString>
 

@@ -3,8 +3,8 @@
 
 #include "cli/Commands.h"
 #include "cli/Trail.h"
-#include "flightdata/FlightData.h"
-#include "settings/Settings.h"
+#include "core/flight/FlightData.h"
+#include "core/settings/Settings.h"
 
 #include <QCoreApplication>
 

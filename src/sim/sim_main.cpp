@@ -1,8 +1,8 @@
 // korvel-sim: the instrument on a pseudo-terminal, for trying the program without an instrument.
 // The first line on stdout is the device to open; it can register itself as "Com n" meanwhile.
 
-#include "settings/Settings.h"
-#include "app/UiInterfaces.h"
+#include "core/settings/Settings.h"
+#include "core/ui/UiInterfaces.h"
 #include "sim/SimEngine.h"
 
 #include <QCommandLineParser>

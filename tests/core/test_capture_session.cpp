@@ -1,6 +1,6 @@
 // The capture protocol on sequences of chunks: what reaches the file, the state, the status.
 
-#include "capture/CaptureSession.h"
+#include "core/capture/CaptureSession.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>

@@ -1,7 +1,7 @@
 // The flight-data loader: line splitting, data-line recognition, field scanning, dates and times,
 // and what a failed load leaves behind.
 
-#include "flightdata/FlightData.h"
+#include "core/flight/FlightData.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>

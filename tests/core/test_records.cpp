@@ -1,8 +1,8 @@
 // Hexadecimal helpers, the S-record and B-record readers, and the readers against files made and
 // read back by binutils and srecord.
 
-#include "records/HexText.h"
-#include "records/RecordReaders.h"
+#include "core/records/HexText.h"
+#include "core/records/RecordReaders.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>

@@ -1,10 +1,10 @@
 // The flight summary on small tables worked out by hand, and the CSV export's rows and quoting.
 // (korvel-cli summary's exact JSON covers the midnight flight figure by figure.)
 
-#include "flightdata/FlightCsv.h"
-#include "flightdata/FlightSummary.h"
-#include "flightdata/GraphBuilders.h"
-#include "flightdata/SummaryFlights.h"
+#include "core/chart/GraphBuilders.h"
+#include "core/flight/FlightCsv.h"
+#include "core/flight/FlightSummary.h"
+#include "support/SummaryFlights.h"
 
 #include <QtTest>
 

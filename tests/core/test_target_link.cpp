@@ -1,11 +1,10 @@
 // The bootstrap-loader link and the burn against a scripted loader: the echo check, progress,
 // time-outs, the handshake in both modes, the speed switch, and each way a burn ends.
-#include "flash/FlashBurn.h"
-#include "settings/Settings.h"
-#include "sim/SimEngine.h"
+#include "core/link/FlashBurn.h"
+#include "core/link/TargetLink.h"
+#include "core/settings/Settings.h"
 #include "support/ScriptedLine.h"
 #include "support/TestSupport.h"
-#include "target/TargetLink.h"
 
 #include <QTest>
 
@@ -241,32 +240,6 @@ private slots:
         QVERIFY(clock.elapsed() < 5000);
         QVERIFY(window.ui.messages.isEmpty());
         QCOMPARE(window.ui.statuses.last(), QStringLiteral("Connection Error"));
-    }
-
-    void anInstrumentNotResetIsAskedFor()
-    {
-        // The simulated instrument over a pseudo-terminal ignores the first handshake, as one running
-        // its firmware would: the time-out, the prompt, OK, and contact on the second try.
-        sim::SimEngine engine;
-        QVERIFY(engine.open());
-        sim::LoaderOptions options;
-        options.notReset = 1;
-        options.paced = false;
-        engine.setLoader(options);
-        SerialPortLine line;
-        RecordingUi ui;
-        ui.answers = {MessageAnswer::Ok};
-        const std::optional<bool> closed;
-        TargetLink link(line, ui, ui, ui, closed);
-        link.timing.replyTimeoutMs = 150;
-        link.setDevice(engine.slavePath());
-        link.setSpeedIndex(2);
-        QVERIFY(link.ConnectTarget());
-        QCOMPARE(ui.messages.size(), 2);
-        QCOMPARE(ui.messages[0].text, kTimeoutText);
-        QCOMPARE(ui.messages[1].text, kResetText);
-        QCOMPARE(ui.statuses.last(), QStringLiteral("Connected at: 115200,N,8,1"));
-        QCOMPARE(engine.loaderBaud(), 115200);
     }
 
     void burnsAndEndsAsEachFailureSays()

@@ -1,13 +1,13 @@
 // The configuration dialog's storing, the About box's system-information fallback, and when
 // the splash goes.
-#include "dialogs/frmAbout.h"
-#include "dialogs/frmConfigure.h"
-#include "dialogs/frmSplash.h"
-#include "settings/Settings.h"
+#include "core/settings/Settings.h"
+#include "gui/dialogs/frmAbout.h"
+#include "gui/dialogs/frmConfigure.h"
+#include "gui/dialogs/frmSplash.h"
 #include "support/TestSupport.h"
 
-#include "app/Twips.h"
-#include "app/WidgetUi.h"
+#include "gui/common/Twips.h"
+#include "gui/common/WidgetUi.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,12 +1,12 @@
 // The firmware programming window through its controls' names: its designed look, the program
 // file's choice and editing, the line-error reports, its menus inside the main window, and whole
 // burns against the simulated instrument over a pseudo-terminal, closed at the worst moments too.
-#include "app/Twips.h"
-#include "dialogs/frmAbout.h"
-#include "dialogs/frmConfigure.h"
-#include "flash/frmFlash.h"
-#include "settings/Settings.h"
-#include "shell/MainOstrel.h"
+#include "core/settings/Settings.h"
+#include "gui/common/Twips.h"
+#include "gui/dialogs/frmAbout.h"
+#include "gui/dialogs/frmConfigure.h"
+#include "gui/flash/frmFlash.h"
+#include "gui/shell/MainOstrel.h"
 #include "support/Instrument.h"
 #include "support/ScriptedLine.h"
 

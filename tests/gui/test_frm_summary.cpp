@@ -1,9 +1,9 @@
 // The graph window's "Flight Summary..." and "Export CSV...", offscreen through object names.
 
-#include "flightdata/FlightCsv.h"
-#include "flightdata/FrmGraph.h"
-#include "flightdata/FrmSummary.h"
-#include "flightdata/SummaryFlights.h"
+#include "core/flight/FlightCsv.h"
+#include "gui/graphs/FrmGraph.h"
+#include "gui/graphs/FrmSummary.h"
+#include "support/SummaryFlights.h"
 #include "support/TestSupport.h"
 
 #include <QAction>

@@ -1,14 +1,14 @@
 // The main window through its controls' names: what each command opens, when a window is built
 // again and when only brought forward, "Close Form", the disk load's silent trap, menu merging.
-#include "capture/FrmCapture.h"
-#include "dialogs/frmAbout.h"
-#include "dialogs/frmConfigure.h"
-#include "flightdata/FrmGraph.h"
-#include "shell/Main.h"
-#include "shell/MainOstrel.h"
+#include "gui/capture/FrmCapture.h"
+#include "gui/dialogs/frmAbout.h"
+#include "gui/dialogs/frmConfigure.h"
+#include "gui/graphs/FrmGraph.h"
+#include "gui/shell/Main.h"
+#include "gui/shell/MainOstrel.h"
 #include "support/TestSupport.h"
 
-#include "app/Twips.h"
+#include "gui/common/Twips.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,8 +1,8 @@
 // The download road end to end over a pseudo-terminal against the simulated instrument: the
 // capture line as the window and korvel-cli drive it, the capture window itself, and korvel-cli
 // capture as a process.
-#include "capture/CaptureLine.h"
-#include "capture/FrmCapture.h"
+#include "core/capture/CaptureLine.h"
+#include "gui/capture/FrmCapture.h"
 #include "support/Instrument.h"
 
 #include <QAction>

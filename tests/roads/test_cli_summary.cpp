@@ -1,6 +1,6 @@
 // korvel-cli summary and csv as whole processes: the exact JSON and CSV, nulls, and failures.
 
-#include "flightdata/SummaryFlights.h"
+#include "support/SummaryFlights.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>

@@ -2,13 +2,13 @@
 // files), met by the window and by korvel-cli over a pseudo-terminal against the simulated
 // instrument and on real files. For each: what the user is told, that nothing hangs, and that
 // nothing already received is lost. The README's "What happens when..." table is this file's map.
-#include "capture/CaptureLine.h"
-#include "capture/FrmCapture.h"
-#include "flash/frmFlash.h"
-#include "settings/Settings.h"
-#include "shell/MainOstrel.h"
+#include "core/capture/CaptureLine.h"
+#include "core/link/TargetLink.h"
+#include "core/settings/Settings.h"
+#include "gui/capture/FrmCapture.h"
+#include "gui/flash/frmFlash.h"
+#include "gui/shell/MainOstrel.h"
 #include "support/Instrument.h"
-#include "target/TargetLink.h"
 
 #include <QAction>
 #include <QElapsedTimer>

@@ -1,16 +1,24 @@
 // The serial line over a pseudo-terminal: settings strings, speed seen by the far end, bytes
 // both ways, read length, and a line that goes away. (A device that is not there is a row of the
 // fault matrix.)
-#include "settings/Settings.h"
+#include "core/link/TargetLink.h"
+#include "core/serial/SerialLine.h"
+#include "core/settings/Settings.h"
 #include "sim/SimEngine.h"
 #include "support/TestSupport.h"
-#include "target/SerialLine.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
 using namespace korvel;
 using namespace korvel::sim;
+using namespace korvel::test;
+
+namespace {
+const QString kNoAnswerText =
+    QStringLiteral("Timeout occured while sending data\r\nI have to abort since this will corrupt the send.");
+const QString kResetText = QStringLiteral("Please reset target and press OK to try again.\r\nCancel to not connect.");
+} // namespace
 
 class TestSerialLine : public QObject {
     Q_OBJECT
@@ -98,6 +106,32 @@ private slots:
         SerialPortLine line;
         line.setPortNumber(3);
         QCOMPARE(line.device(), QStringLiteral("/dev/ttyTEST3"));
+    }
+
+    void anInstrumentNotResetIsAskedFor()
+    {
+        // The simulated instrument over a pseudo-terminal ignores the first handshake, as one running
+        // its firmware would: the time-out, the prompt, OK, and contact on the second try.
+        sim::SimEngine engine;
+        QVERIFY(engine.open());
+        sim::LoaderOptions options;
+        options.notReset = 1;
+        options.paced = false;
+        engine.setLoader(options);
+        SerialPortLine line;
+        RecordingUi ui;
+        ui.answers = {MessageAnswer::Ok};
+        const std::optional<bool> closed;
+        TargetLink link(line, ui, ui, ui, closed);
+        link.timing.replyTimeoutMs = 150;
+        link.setDevice(engine.slavePath());
+        link.setSpeedIndex(2);
+        QVERIFY(link.ConnectTarget());
+        QCOMPARE(ui.messages.size(), 2);
+        QCOMPARE(ui.messages[0].text, kNoAnswerText);
+        QCOMPARE(ui.messages[1].text, kResetText);
+        QCOMPARE(ui.statuses.last(), QStringLiteral("Connected at: 115200,N,8,1"));
+        QCOMPARE(engine.loaderBaud(), 115200);
     }
 };
 

@@ -3,8 +3,8 @@
 // loader, driven through the program's own serial line: handshakes, echo, memory image, speed
 // switch, faults, reset on close, the burn's reply, and the capture giving way to it.
 
+#include "core/serial/SerialLine.h"
 #include "sim/SimEngine.h"
-#include "target/SerialLine.h"
 
 #include <QtTest>
 

@@ -2,7 +2,7 @@
 // The simulated instrument over a pseudo-terminal, registered as "Com 1" (the program's default
 // port) in a settings store of the test's own.
 
-#include "settings/Settings.h"
+#include "core/settings/Settings.h"
 #include "sim/SimEngine.h"
 #include "support/TestSupport.h"
 

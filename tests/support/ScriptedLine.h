@@ -2,7 +2,7 @@
 // A serial line that answers as a test tells it: every send is recorded, and what the script
 // returns for it arrives on the next turn of the event loop, as bytes from a real port would.
 
-#include "target/SerialLine.h"
+#include "core/serial/SerialLine.h"
 
 #include <QTimer>
 

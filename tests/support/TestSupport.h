@@ -1,8 +1,8 @@
 #pragma once
 // Helpers shared by the test executables.
 
-#include "app/UiInterfaces.h"
-#include "app/WindowContext.h"
+#include "core/ui/UiInterfaces.h"
+#include "gui/common/WindowContext.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 // korvel: the window program.
-#include "shell/Main.h"
-#include "app/WidgetUi.h"
+#include "gui/common/WidgetUi.h"
+#include "gui/shell/Main.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,6 +1,6 @@
-#include "capture/CaptureLine.h"
+#include "core/capture/CaptureLine.h"
 
-#include "settings/Settings.h"
+#include "core/settings/Settings.h"
 
 #include <QFileInfo>
 

@@ -2,9 +2,9 @@
 // The download road as the capture window and korvel-cli both drive it: the line set-up at load,
 // the capture file's choice, every arrival through the capture protocol, and the unload.
 
-#include "capture/CaptureSession.h"
-#include "app/UiInterfaces.h"
-#include "target/SerialLine.h"
+#include "core/capture/CaptureSession.h"
+#include "core/serial/SerialLine.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QDate>
 #include <QObject>

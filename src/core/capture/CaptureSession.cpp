@@ -1,6 +1,6 @@
-#include "capture/CaptureSession.h"
+#include "core/capture/CaptureSession.h"
 
-#include "app/UiInterfaces.h"
+#include "core/ui/UiInterfaces.h"
 
 #ifdef Q_OS_WIN
 #include <io.h>

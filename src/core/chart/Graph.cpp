@@ -1,4 +1,4 @@
-#include "flightdata/GraphModel.h"
+#include "core/chart/GraphModel.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "flightdata/GraphBuilders.h"
+#include "core/chart/GraphBuilders.h"
 
 #include <charconv>
 

@@ -2,8 +2,8 @@
 // The three graphs of a flight: each build writes one graph anew from the record table, step by
 // step, and shows it in place of the other two.
 
-#include "flightdata/FlightData.h"
-#include "flightdata/GraphModel.h"
+#include "core/chart/GraphModel.h"
+#include "core/flight/FlightData.h"
 
 #include <QLocale>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "flightdata/FlightCsv.h"
+#include "core/flight/FlightCsv.h"
 
-#include "flightdata/FlightSummary.h"
+#include "core/flight/FlightSummary.h"
 
 #include <algorithm>
 

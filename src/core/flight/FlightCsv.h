@@ -3,7 +3,7 @@
 // (YYYY-MM-DD), the time (HH:MM:SS) and the 28 field texts exactly. A text holding a double quote,
 // a comma, CR or LF is quoted as RFC 4180 says; lines end in CR LF; text goes out as UTF-8.
 
-#include "flightdata/FlightData.h"
+#include "core/flight/FlightData.h"
 
 #include <functional>
 #include <string>

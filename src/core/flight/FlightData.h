@@ -4,7 +4,7 @@
 // so a 100,000-record file costs one allocation for its text and one for its index. The file is
 // read, never mapped: the capture window may truncate the very file that was loaded.
 
-#include "flightdata/LargeBlock.h"
+#include "core/flight/LargeBlock.h"
 
 #include <QByteArray>
 #include <QDate>

@@ -1,6 +1,6 @@
-#include "flightdata/FlightData.h"
+#include "core/flight/FlightData.h"
 
-#include "app/UiInterfaces.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "flightdata/FlightSummary.h"
+#include "core/flight/FlightSummary.h"
 
-#include "flightdata/GraphBuilders.h"
+#include "core/chart/GraphBuilders.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,7 +6,7 @@
 // A field counts as a number exactly when the graphs would plot it (FieldNumber); an empty or
 // non-numeric field is left out of every figure.
 
-#include "flightdata/FlightData.h"
+#include "core/flight/FlightData.h"
 
 #include <QDate>
 #include <QString>

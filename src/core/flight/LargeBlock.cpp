@@ -1,4 +1,4 @@
-#include "flightdata/LargeBlock.h"
+#include "core/flight/LargeBlock.h"
 
 #include <QtGlobal>
 

@@ -1,6 +1,6 @@
-#include "flash/FlashBurn.h"
+#include "core/link/FlashBurn.h"
 
-#include "settings/Settings.h"
+#include "core/settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QDir>

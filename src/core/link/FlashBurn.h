@@ -3,8 +3,8 @@
 // record for 8000, and the wait while the instrument burns its flash. The firmware window's
 // "&Burn Program" and korvel-cli flash both run it.
 
-#include "app/UiInterfaces.h"
-#include "target/TargetLink.h"
+#include "core/link/TargetLink.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QObject>
 #include <QString>

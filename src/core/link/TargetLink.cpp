@@ -1,8 +1,8 @@
-#include "target/TargetLink.h"
+#include "core/link/TargetLink.h"
 
-#include "records/HexText.h"
-#include "records/RecordReaders.h"
-#include "settings/Settings.h"
+#include "core/records/HexText.h"
+#include "core/records/RecordReaders.h"
+#include "core/settings/Settings.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -6,8 +6,8 @@
 // Every wait runs a local event loop that wakes on the line's arrivals, on a deadline and on the
 // firmware window's close, so the windows stay alive and nothing spins. Elapsed time is monotonic.
 
-#include "app/UiInterfaces.h"
-#include "target/SerialLine.h"
+#include "core/serial/SerialLine.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "records/HexText.h"
+#include "core/records/HexText.h"
 
 #include <cmath>
 #include <limits>

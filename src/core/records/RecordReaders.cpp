@@ -1,7 +1,7 @@
-#include "records/RecordReaders.h"
+#include "core/records/RecordReaders.h"
 
-#include "records/HexText.h"
-#include "app/UiInterfaces.h"
+#include "core/records/HexText.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "settings/Settings.h"
-#include "target/SerialLine.h"
+#include "core/serial/SerialLine.h"
+#include "core/settings/Settings.h"
 
 #include <QFile>
 #include <QLoggingCategory>

@@ -1,6 +1,6 @@
-#include "capture/FrmCapture.h"
+#include "gui/capture/FrmCapture.h"
 
-#include "app/Twips.h"
+#include "gui/common/Twips.h"
 
 #include <QMenu>
 #include <QPlainTextEdit>

@@ -2,9 +2,9 @@
 // The capture window "Korvel Data Capture": opens the capture line when it loads, shows what
 // the instrument sends, and writes the next record to the file chosen with Save As.
 
-#include "capture/CaptureLine.h"
-#include "app/ChildWindow.h"
-#include "app/WindowContext.h"
+#include "core/capture/CaptureLine.h"
+#include "gui/common/ChildWindow.h"
+#include "gui/common/WindowContext.h"
 
 #include <memory>
 

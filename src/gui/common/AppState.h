@@ -1,7 +1,7 @@
 #pragma once
 // Application-wide state, created by Main and handed to the windows.
 
-#include "flightdata/FlightData.h"
+#include "core/flight/FlightData.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "app/WidgetUi.h"
+#include "gui/common/WidgetUi.h"
 
 #include <QApplication>
 #include <QFileDialog>

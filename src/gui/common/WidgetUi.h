@@ -1,7 +1,7 @@
 #pragma once
 // The window program's message boxes and file dialog.
 
-#include "app/UiInterfaces.h"
+#include "core/ui/UiInterfaces.h"
 
 class QWidget;
 

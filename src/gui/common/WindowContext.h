@@ -2,8 +2,8 @@
 // What every window of the program is handed: the application state and the two ways of telling
 // the user something.
 
-#include "app/AppState.h"
-#include "app/UiInterfaces.h"
+#include "core/ui/UiInterfaces.h"
+#include "gui/common/AppState.h"
 
 namespace korvel {
 

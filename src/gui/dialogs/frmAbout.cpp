@@ -1,7 +1,7 @@
-#include "dialogs/frmAbout.h"
+#include "gui/dialogs/frmAbout.h"
 
-#include "dialogs/AppVersion.h"
-#include "app/Twips.h"
+#include "gui/common/Twips.h"
+#include "gui/dialogs/AppVersion.h"
 
 #include <QFileInfo>
 #include <QLabel>

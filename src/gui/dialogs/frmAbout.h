@@ -1,7 +1,7 @@
 #pragma once
 // The About box: title, version, description, and a way to the system-information viewer.
 
-#include "app/UiInterfaces.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QDialog>
 #include <QStringList>

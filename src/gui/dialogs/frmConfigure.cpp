@@ -1,8 +1,8 @@
-#include "dialogs/frmConfigure.h"
+#include "gui/dialogs/frmConfigure.h"
 
-#include "records/HexText.h"
-#include "settings/Settings.h"
-#include "app/Twips.h"
+#include "core/records/HexText.h"
+#include "core/settings/Settings.h"
+#include "gui/common/Twips.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

@@ -2,8 +2,8 @@
 // The configuration dialog "Configure": the serial port, the bootstrap-loader speed and the
 // external text editor.
 
-#include "app/ChildWindow.h"
-#include "app/WindowContext.h"
+#include "gui/common/ChildWindow.h"
+#include "gui/common/WindowContext.h"
 
 class QLabel;
 class QPushButton;

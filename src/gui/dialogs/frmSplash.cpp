@@ -1,8 +1,8 @@
-#include "dialogs/frmSplash.h"
+#include "gui/dialogs/frmSplash.h"
 
-#include "dialogs/AppVersion.h"
-#include "app/Twips.h"
-#include "app/UiInterfaces.h"
+#include "core/ui/UiInterfaces.h"
+#include "gui/common/Twips.h"
+#include "gui/dialogs/AppVersion.h"
 
 #include <QEvent>
 #include <QFrame>

@@ -1,9 +1,9 @@
-#include "flash/frmFlash.h"
+#include "gui/flash/frmFlash.h"
 
-#include "app/Twips.h"
-#include "dialogs/frmAbout.h"
-#include "records/HexText.h"
-#include "settings/Settings.h"
+#include "core/records/HexText.h"
+#include "core/settings/Settings.h"
+#include "gui/common/Twips.h"
+#include "gui/dialogs/frmAbout.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

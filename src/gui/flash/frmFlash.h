@@ -3,12 +3,12 @@
 // choice of the program and its editing, the burn itself with its step, result and progress. It
 // owns the bootstrap-loader port commMain, the link over it and the burn.
 
-#include "app/ChildWindow.h"
-#include "app/UiInterfaces.h"
-#include "app/WindowContext.h"
-#include "flash/FlashBurn.h"
-#include "target/SerialLine.h"
-#include "target/TargetLink.h"
+#include "core/link/FlashBurn.h"
+#include "core/link/TargetLink.h"
+#include "core/serial/SerialLine.h"
+#include "core/ui/UiInterfaces.h"
+#include "gui/common/ChildWindow.h"
+#include "gui/common/WindowContext.h"
 
 #include <functional>
 #include <memory>

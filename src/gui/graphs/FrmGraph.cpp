@@ -1,7 +1,7 @@
-#include "flightdata/FrmGraph.h"
+#include "gui/graphs/FrmGraph.h"
 
-#include "flightdata/FrmSummary.h"
-#include "app/Twips.h"
+#include "gui/common/Twips.h"
+#include "gui/graphs/FrmSummary.h"
 
 #include <QAction>
 #include <QPushButton>

@@ -2,10 +2,10 @@
 // The graph window "Korvel Flight Graphs": three graphs stacked in one place, one shown at a
 // time, each built from the record table when its button is pressed.
 
-#include "flightdata/GraphBuilders.h"
-#include "flightdata/GraphView.h"
-#include "app/ChildWindow.h"
-#include "app/WindowContext.h"
+#include "core/chart/GraphBuilders.h"
+#include "gui/common/ChildWindow.h"
+#include "gui/common/WindowContext.h"
+#include "gui/graphs/GraphView.h"
 
 class QPushButton;
 

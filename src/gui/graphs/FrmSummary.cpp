@@ -1,6 +1,6 @@
-#include "flightdata/FrmSummary.h"
+#include "gui/graphs/FrmSummary.h"
 
-#include "flightdata/FlightCsv.h"
+#include "core/flight/FlightCsv.h"
 
 #include <QAction>
 #include <QClipboard>

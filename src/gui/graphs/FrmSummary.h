@@ -3,8 +3,8 @@
 // copies into a spreadsheet, with a CHT limit that lists when each cylinder head reached it.
 // Also the graph window's two commands on the loaded flight: the summary and the CSV export.
 
-#include "flightdata/FlightSummary.h"
-#include "app/WindowContext.h"
+#include "core/flight/FlightSummary.h"
+#include "gui/common/WindowContext.h"
 
 #include <QDialog>
 

@@ -1,4 +1,4 @@
-#include "flightdata/GraphView.h"
+#include "gui/graphs/GraphView.h"
 
 #include <QContextMenuEvent>
 #include <QFileInfo>

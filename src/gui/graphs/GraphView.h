@@ -4,8 +4,8 @@
 // below the chart reads out the time and each series' value under the cursor; the context menu
 // saves the chart as a picture or prints it.
 
-#include "flightdata/GraphModel.h"
-#include "app/UiInterfaces.h"
+#include "core/chart/GraphModel.h"
+#include "core/ui/UiInterfaces.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
-#include "shell/Main.h"
+#include "gui/shell/Main.h"
 
-#include "dialogs/frmSplash.h"
-#include "shell/MainOstrel.h"
+#include "gui/dialogs/frmSplash.h"
+#include "gui/shell/MainOstrel.h"
 
 #include <QEventLoop>
 

@@ -2,8 +2,8 @@
 // The program's start: the splash, modally, then the main window, shown modeless. The program
 // then lives on in the window events and ends with its last window.
 
-#include "app/AppState.h"
-#include "app/UiInterfaces.h"
+#include "core/ui/UiInterfaces.h"
+#include "gui/common/AppState.h"
 
 namespace korvel {
 

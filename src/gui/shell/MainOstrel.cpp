@@ -1,12 +1,12 @@
-#include "shell/MainOstrel.h"
+#include "gui/shell/MainOstrel.h"
 
-#include "capture/FrmCapture.h"
-#include "dialogs/frmAbout.h"
-#include "dialogs/frmConfigure.h"
-#include "flash/frmFlash.h"
-#include "flightdata/FrmGraph.h"
-#include "app/ChildWindow.h"
-#include "app/Twips.h"
+#include "gui/capture/FrmCapture.h"
+#include "gui/common/ChildWindow.h"
+#include "gui/common/Twips.h"
+#include "gui/dialogs/frmAbout.h"
+#include "gui/dialogs/frmConfigure.h"
+#include "gui/flash/frmFlash.h"
+#include "gui/graphs/FrmGraph.h"
 
 #include <QCloseEvent>
 #include <QIcon>

@@ -3,9 +3,9 @@
 // toolbar open the child windows, hand a chosen file to the loader and set the flags the child
 // windows read; its status bar carries the program's one line of status text.
 
-#include "app/AppState.h"
-#include "app/UiInterfaces.h"
-#include "app/WindowContext.h"
+#include "core/ui/UiInterfaces.h"
+#include "gui/common/AppState.h"
+#include "gui/common/WindowContext.h"
 
 #include <QMainWindow>
 #include <QPointer>

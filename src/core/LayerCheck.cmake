@@ -1,0 +1,17 @@
+# Fails when a file of the core includes a header of the window layer: the program's own gui/,
+# QtWidgets, QtGui, QtPrintSupport, QtSvg or the chart library. Run as: cmake -DCORE_DIR=... -P
+file(GLOB_RECURSE _files ${CORE_DIR}/*.h ${CORE_DIR}/*.cpp)
+set(_bad "")
+foreach(_file IN LISTS _files)
+  file(STRINGS ${_file} _includes REGEX "^[ \t]*#[ \t]*include")
+  foreach(_line IN LISTS _includes)
+    if(_line MATCHES "[<\"](gui/|apps/|QtWidgets|QtGui|QtPrintSupport|QtSvg|qcustomplot|Q(Widget|Application|MainWindow|Dialog|Painter|Pixmap|Image|Color|Font|Icon|MessageBox|FileDialog|Menu|Action|Label|PushButton)[\">])")
+      file(RELATIVE_PATH _rel ${CORE_DIR} ${_file})
+      list(APPEND _bad "  core/${_rel}: ${_line}")
+    endif()
+  endforeach()
+endforeach()
+if(_bad)
+  list(JOIN _bad "\n" _text)
+  message(FATAL_ERROR "The core includes window code, which only gui/ may use:\n${_text}")
+endif()
