@@ -106,8 +106,6 @@ int Points(const FlightData &data)
 void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data)
 {
     Graph &g = graphs.graph2;
-    if (graphs.sizeWindow)
-        graphs.sizeWindow();
     g.setTitle(QStringLiteral("Flight Data"));
     g.setSetting(37, 0);
     g.setSetting(35, 100);
@@ -175,8 +173,6 @@ void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data)
 void BuildCylinderTemperatureGraph(FlightGraphs graphs, const FlightData &data)
 {
     Graph &g = graphs.graph1;
-    if (graphs.sizeWindow)
-        graphs.sizeWindow();
     ShowOnly(g, graphs.graph2, graphs.graph3);
     WriteFixedSettings(g);
     g.setSetting(37, 0);
@@ -224,8 +220,6 @@ void BuildCylinderTemperatureGraph(FlightGraphs graphs, const FlightData &data)
 void BuildEngineDataGraph(FlightGraphs graphs, const FlightData &data)
 {
     Graph &g = graphs.graph3;
-    if (graphs.sizeWindow)
-        graphs.sizeWindow();
     ShowOnly(g, graphs.graph2, graphs.graph1);
     WriteFixedSettings(g);
     g.setSecondCaption(QStringLiteral("Engine Data"));
