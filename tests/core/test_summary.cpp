@@ -1,7 +1,6 @@
 // The flight summary on small tables worked out by hand, and the CSV export's rows and quoting.
 // (korvel-cli summary's exact JSON covers the midnight flight figure by figure.)
 
-#include "core/chart/GraphBuilders.h"
 #include "core/flight/FlightCsv.h"
 #include "core/flight/FlightSummary.h"
 #include "support/SummaryFlights.h"

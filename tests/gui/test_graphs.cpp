@@ -1,6 +1,7 @@
 // The three graph builds as the graph component receives them: the calls in order for small
 // cases, the points, labels, colours and legends for the rest, and the window around them.
 #include "core/chart/GraphBuilders.h"
+#include "core/flight/FlightFields.h"
 #include "gui/graphs/FrmGraph.h"
 #include "support/TestSupport.h"
 

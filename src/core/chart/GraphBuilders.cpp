@@ -1,27 +1,10 @@
 #include "core/chart/GraphBuilders.h"
 
-#include <charconv>
+#include "core/flight/FlightFields.h"
+
+#include <algorithm>
 
 namespace korvel {
-
-std::optional<double> FieldNumber(QLatin1StringView text)
-{
-    const char *begin = text.data();
-    const char *end = begin + text.size();
-    while (begin < end && (*begin == ' ' || *begin == '\t'))
-        ++begin;
-    while (end > begin && (end[-1] == ' ' || end[-1] == '\t'))
-        --end;
-    if (begin == end)
-        return std::nullopt;
-    if (*begin == '+')
-        ++begin;
-    double value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::general);
-    if (error != std::errc() || stop != end || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
 
 int MiddleRecord(int count)
 {

@@ -9,7 +9,6 @@
 #include <QLocale>
 #include <QString>
 
-#include <optional>
 
 namespace korvel {
 
@@ -22,9 +21,6 @@ struct FlightGraphs {
 void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data);
 void BuildCylinderTemperatureGraph(FlightGraphs graphs, const FlightData &data);
 void BuildEngineDataGraph(FlightGraphs graphs, const FlightData &data);
-
-// A field's text as a number: blanks around it allowed; empty or not a number gives nothing.
-std::optional<double> FieldNumber(QLatin1StringView text);
 
 // The record whose time labels the middle of the X axis: (N - 1) / 2, halves to even.
 int MiddleRecord(int count);
