@@ -1,6 +1,7 @@
 #include "gui/dialogs/frmConfigure.h"
 
 #include "core/records/HexText.h"
+#include "core/serial/ComPorts.h"
 #include "core/settings/Settings.h"
 #include "gui/common/Twips.h"
 
