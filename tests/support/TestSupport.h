@@ -5,6 +5,7 @@
 #include "gui/common/WindowContext.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -121,10 +122,13 @@ QString BinDir();
 
 
 // A file dialog that answers from a queue: each entry is the chosen name, or nullopt for a cancel.
+// It enters the request's folder as the window program's dialog does.
 class ScriptedFileChooser : public FileChooser {
 public:
     std::optional<QString> chooseFile(const FileDialogRequest &request) override
     {
+        if (request.enterFolder)
+            QDir::setCurrent(request.folder);
         requests.append(request);
         return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }
