@@ -1,5 +1,7 @@
 #include "gui/graphs/GraphView.h"
 
+#include "gui/common/Controls.h"
+
 #include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QLabel>
@@ -45,7 +47,8 @@ QCPRange Drawable(double lower, double upper)
     return QCPRange(lower, upper);
 }
 
-QString ValueText(double v)
+// A value under the cursor: whole numbers bare, anything else to one decimal.
+QString ReadoutNumber(double v)
 {
     return QString::number(v, 'f', std::abs(v - std::round(v)) < 1e-6 ? 0 : 1);
 }
@@ -309,7 +312,7 @@ QStringList GraphView::readoutParts(double x) const
         const GraphSet &set = m_model.sets[s];
         QStringList values;
         bool any = !std::isnan(valueOf(set));
-        values << (std::isnan(valueOf(set)) ? QStringLiteral("-") : ValueText(valueOf(set)));
+        values << (std::isnan(valueOf(set)) ? QStringLiteral("-") : ReadoutNumber(valueOf(set)));
         if (!set.legend.isEmpty() && set.colour != 0) {
             for (size_t t = s + 1; t < m_model.sets.size(); ++t) {
                 const GraphSet &partner = m_model.sets[t];
@@ -318,7 +321,7 @@ QStringList GraphView::readoutParts(double x) const
                 taken[t] = true;
                 const float v = valueOf(partner);
                 any = any || !std::isnan(v);
-                values << (std::isnan(v) ? QStringLiteral("-") : ValueText(v));
+                values << (std::isnan(v) ? QStringLiteral("-") : ReadoutNumber(v));
             }
         }
         if (!any)
@@ -375,13 +378,9 @@ bool GraphView::saveImage(const QString &fileName)
 
 void GraphView::saveImageAs()
 {
-    FileDialogRequest request;
-    request.title = QStringLiteral("Save Image");
-    request.filter = QStringLiteral("*.png *.pdf");
-    request.defaultExtension = QStringLiteral("png");
-    request.initialFileName = QStringLiteral("graph.png");
-    request.save = true;
-    const std::optional<QString> name = m_files.chooseFile(request);
+    const std::optional<QString> name =
+        m_files.chooseFile(SaveFileRequest(QStringLiteral("Save Image"), QStringLiteral("*.png *.pdf"),
+                                           QStringLiteral("png"), QStringLiteral("graph.png")));
     if (name && !saveImage(*name))
         m_readout->setText(QStringLiteral("The picture could not be written to ") + *name);
 }
