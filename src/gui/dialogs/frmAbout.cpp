@@ -67,7 +67,7 @@ void FitCaption(QPushButton *button)
 }
 
 frmAbout::frmAbout(Prompter &prompter, QWidget *owner)
-    : QDialog(owner), prompter_(prompter), systemInfoTools_(DefaultSystemInfoTools())
+    : QDialog(owner), m_prompter(prompter), m_systemInfoTools(DefaultSystemInfoTools())
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About ") + AppTitle());
@@ -137,8 +137,8 @@ void frmAbout::cmdOK_Click()
 void frmAbout::cmdSysInfo_Click()
 {
     if (!startSystemInfo())
-        prompter_.showMessage(AppTitle(), QStringLiteral("System Information Is Unavailable At This Time"),
-                              MessageIcon::None, MessageButtons::Ok);
+        m_prompter.showMessage(AppTitle(), QStringLiteral("System Information Is Unavailable At This Time"),
+                               MessageIcon::None, MessageButtons::Ok);
 }
 
 bool frmAbout::startSystemInfo()
@@ -160,7 +160,7 @@ bool frmAbout::startSystemInfo()
         return QProcess::startDetached(QStringLiteral("open"),
                                        {QStringLiteral("-a"), QStringLiteral("System Information")});
 #endif
-    for (const QString &tool : std::as_const(systemInfoTools_)) {
+    for (const QString &tool : std::as_const(m_systemInfoTools)) {
         const QString program = QStandardPaths::findExecutable(tool);
         if (!program.isEmpty() && QProcess::startDetached(program, {}))
             return true;
