@@ -120,7 +120,7 @@ GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *pa
     layout->addWidget(m_plot, 1);
     layout->addWidget(m_readout);
 
-    connect(m_plot, &QCustomPlot::mouseMove, this, &GraphView::onMouseMove);
+    connect(m_plot, &QCustomPlot::mouseMove, this, &GraphView::followMouse);
     connect(m_plot, &QCustomPlot::mouseDoubleClick, this, [this] { resetZoom(); });
     connect(m_plot, &QCustomPlot::mouseRelease, this, [this](QMouseEvent *event) {
         if (event->button() == Qt::RightButton)
@@ -131,9 +131,9 @@ GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *pa
         const bool overChart = m_plot->axisRect()->rect().contains(event->position().toPoint());
         m_plot->axisRect()->setRangeZoom(overChart ? Qt::Horizontal : Qt::Horizontal | Qt::Vertical);
     });
-    connect(m_plot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::onRangeChanged);
+    connect(m_plot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::relabelTimeAxis);
     for (QCPAxis *axis : {m_plot->yAxis, m_plot->yAxis2})
-        connect(axis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::onValueRangeChanged);
+        connect(axis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::relabelValueAxes);
     redrawModel();
 }
 
@@ -248,7 +248,7 @@ bool GraphView::isZoomed() const
 }
 
 // A value axis looked at closely gets ticks of its own; back home, the ones the build wrote.
-void GraphView::onValueRangeChanged()
+void GraphView::relabelValueAxes()
 {
     for (int a = 0; a < 2; ++a) {
         QCPAxis *axis = a == 0 ? m_plot->yAxis : m_plot->yAxis2;
@@ -264,7 +264,7 @@ void GraphView::onValueRangeChanged()
 
 // The whole flight carries the labels the build wrote; a closer look labels its own ticks with
 // the time of day.
-void GraphView::onRangeChanged()
+void GraphView::relabelTimeAxis()
 {
     const QCPRange range = m_plot->xAxis->range();
     const bool zoomed = std::abs(range.lower - m_homeLower) > 1e-9 || std::abs(range.upper - m_homeUpper) > 1e-9;
@@ -358,7 +358,7 @@ void GraphView::showReadoutAt(double pixelX)
     m_plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
-void GraphView::onMouseMove(QMouseEvent *event)
+void GraphView::followMouse(QMouseEvent *event)
 {
     m_mouseX = event->position().x();
     showReadoutAt(*m_mouseX);
