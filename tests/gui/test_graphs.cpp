@@ -4,6 +4,7 @@
 #include "core/flight/FlightFields.h"
 #include "gui/graphs/FrmGraph.h"
 #include "support/TestSupport.h"
+#include "support/WindowSupport.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #pragma once
-// Helpers shared by the test executables.
+// Helpers shared by the test executables; they need the core alone (WindowSupport.h adds the
+// windows' part).
 
 #include "core/ui/UiInterfaces.h"
-#include "gui/common/WindowContext.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -134,14 +134,6 @@ public:
     }
     QList<std::optional<QString>> answers;
     QList<FileDialogRequest> requests;
-};
-
-// What a window is handed, with a recording front end.
-struct Front {
-    AppState state;
-    RecordingUi ui;
-    ScriptedFileChooser files;
-    WindowContext context() { return {state, ui, ui, files}; }
 };
 
 } // namespace korvel::test
