@@ -5,6 +5,7 @@
 #include "gui/graphs/FrmSummary.h"
 #include "support/SummaryFlights.h"
 #include "support/TestSupport.h"
+#include "support/WindowSupport.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -74,6 +74,7 @@ GraphView *FrmGraph::graphView(int number) const
     return number >= 1 && number <= 3 ? m_graphs[number - 1] : nullptr;
 }
 
+// Every build starts from the designed size, whatever the user made of the window.
 void FrmGraph::sizeWindow()
 {
     SetOuterSize(this, 12000, 7500);
@@ -81,7 +82,7 @@ void FrmGraph::sizeWindow()
 
 FlightGraphs FrmGraph::graphs()
 {
-    return {m_graphs[0]->graph(), m_graphs[1]->graph(), m_graphs[2]->graph(), [this] { sizeWindow(); }};
+    return {m_graphs[0]->graph(), m_graphs[1]->graph(), m_graphs[2]->graph()};
 }
 
 // The axis's position x is record x; the labels of a closer look and the readout take its time.
@@ -98,16 +99,19 @@ void FrmGraph::lookUpTimesIn(GraphView *view)
 
 void FrmGraph::btnEGTCHT_Click()
 {
+    sizeWindow();
     BuildCylinderTemperatureGraph(graphs(), m_context.state.flightData);
 }
 
 void FrmGraph::Command1_Click()
 {
+    sizeWindow();
     BuildFlightDataGraph(graphs(), m_context.state.flightData);
 }
 
 void FrmGraph::Command3_Click()
 {
+    sizeWindow();
     BuildEngineDataGraph(graphs(), m_context.state.flightData);
 }
 
