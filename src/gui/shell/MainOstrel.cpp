@@ -1,5 +1,6 @@
 #include "gui/shell/MainOstrel.h"
 
+#include "gui/analysis/FrmAnalysis.h"
 #include "gui/capture/FrmCapture.h"
 #include "gui/common/ChildWindow.h"
 #include "gui/common/Twips.h"
@@ -97,6 +98,10 @@ void MainOstrel::buildMenus()
 
     QMenu *hardware = addMenu("mnuHardware", QStringLiteral("Hardware"));
     addItem(hardware, "mnuFlash", QStringLiteral("Program OS"), &MainOstrel::mnuFlash_Click);
+
+    // Our own windows on the flight, beside the instrument's.
+    QMenu *analysis = addMenu("mnuAnalysis", QStringLiteral("Analysis"));
+    addItem(analysis, "mnuAnalysisView", QStringLiteral("Analysis View..."), &MainOstrel::mnuAnalysisView_Click);
 
     QMenu *help = addMenu("mnuHelp", QStringLiteral("Help"));
     addItem(help, "mnuAbout", QStringLiteral("About"), &MainOstrel::mnuAbout_Click);
@@ -278,7 +283,22 @@ void MainOstrel::showCapture()
 
 void MainOstrel::showGraph()
 {
+    const bool loaded = graph_;
     showChild<FrmGraph>(graph_);
+    if (!loaded)
+        connect(qobject_cast<FrmGraph *>(graph_->widget()), &FrmGraph::analysisRequested, this,
+                &MainOstrel::showAnalysis);
+}
+
+// The view takes the whole work area when it opens: its charts want the width.
+void MainOstrel::showAnalysis()
+{
+    const bool loaded = analysis_;
+    showChild<FrmAnalysis>(analysis_);
+    if (!loaded) {
+        analysis_->resize(mdi_->viewport()->size());
+        analysis_->move(0, 0);
+    }
 }
 
 void MainOstrel::showFlash()
@@ -328,6 +348,11 @@ void MainOstrel::mnuFlash_Click()
     showFlash();
 }
 
+void MainOstrel::mnuAnalysisView_Click()
+{
+    showAnalysis();
+}
+
 void MainOstrel::mnuAbout_Click()
 {
     if (!about_) {
@@ -348,8 +373,10 @@ void MainOstrel::loadFromDisk()
         ProgramFolderTextFile(QStringLiteral("Load Flight Data"), QStringLiteral("*.txt"));
     try {
         const std::optional<QString> name = files_.chooseFile(request);
-        if (name)
+        if (name) {
             LoadFlightDataFile(*name, state_.flightData, *this);
+            NoteFlightLoaded(state_, *name);
+        }
     } catch (...) {
     }
 }

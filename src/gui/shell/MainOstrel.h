@@ -44,6 +44,7 @@ public:
     void mnuEGT_Click();
     void mnuFlash_Click();
     void mnuAbout_Click();
+    void mnuAnalysisView_Click();
 
     QMdiArea *mdiArea() const { return mdi_; }
     WindowContext context() { return {state_, *this, prompter_, files_}; }
@@ -66,6 +67,7 @@ private:
     void showCapture();
     void showGraph();
     void showFlash();
+    void showAnalysis();
     void loadFromDisk();
     void closeForm();
     int loadedWindowCount() const;
@@ -86,6 +88,7 @@ private:
     QPointer<QMdiSubWindow> graph_;
     QPointer<QMdiSubWindow> configure_;
     QPointer<QMdiSubWindow> flash_;
+    QPointer<QMdiSubWindow> analysis_;
     QPointer<QWidget> about_;
 };
 
