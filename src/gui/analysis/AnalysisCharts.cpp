@@ -7,6 +7,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace korvel {
@@ -63,7 +64,7 @@ void AnalysisCharts::setFlight(FlightColumns *columns)
     m_markB.reset();
     computeHomes();
     m_level = wholeFlight();
-    update();
+    invalidate();
     emit spanChanged();
     emit marksChanged();
     emit cursorMoved(m_cursor);
@@ -81,7 +82,7 @@ void AnalysisCharts::setCharts(const std::vector<ChartChoice> &charts)
     for (Level &level : m_history)
         for (auto &v : level.v)
             v = {0.0, 1.0};
-    update();
+    invalidate();
     emit marksChanged();
     emit cursorMoved(m_cursor);
 }
@@ -89,6 +90,12 @@ void AnalysisCharts::setCharts(const std::vector<ChartChoice> &charts)
 // Each axis starts on all of its quantity's readings over the flight, on round figures.
 void AnalysisCharts::computeHomes()
 {
+    if (m_columns) {
+        std::vector<Quantity> shown;
+        for (const ChartChoice &chart : m_charts)
+            shown.insert(shown.end(), {chart.left, chart.right});
+        m_columns->readQuantities(shown);
+    }
     for (size_t c = 0; c < m_charts.size(); ++c) {
         for (int axis = 0; axis < 2; ++axis) {
             const Quantity q = axis == 0 ? m_charts[c].left : m_charts[c].right;
@@ -149,7 +156,7 @@ AnalysisCharts::Level AnalysisCharts::clamped(Level level) const
 void AnalysisCharts::setLevel(const Level &level)
 {
     m_level = clamped(level);
-    update();
+    invalidate();
     emit spanChanged();
 }
 
@@ -372,14 +379,14 @@ QRect AnalysisCharts::cursorBoxRect() const
 void AnalysisCharts::setMarkA(int record)
 {
     m_markA = record;
-    update();
+    invalidate();
     emit marksChanged();
 }
 
 void AnalysisCharts::setMarkB(int record)
 {
     m_markB = record;
-    update();
+    invalidate();
     emit marksChanged();
 }
 
@@ -443,19 +450,40 @@ int AnalysisCharts::chartAt(const QPoint &pos) const
     return -1;
 }
 
+void AnalysisCharts::invalidate()
+{
+    m_cacheValid = false;
+    update();
+}
+
+void AnalysisCharts::resizeEvent(QResizeEvent *)
+{
+    m_cacheValid = false;
+}
+
+// The charts are drawn once into a picture of their own; the cursor and its box, which move with
+// every mouse move, are drawn over it.
 void AnalysisCharts::paintEvent(QPaintEvent *)
 {
+    const qreal ratio = devicePixelRatioF();
+    if (!m_cacheValid || m_cache.size() != size() * ratio) {
+        m_cache = QImage(size() * ratio, QImage::Format_RGB32);
+        m_cache.setDevicePixelRatio(ratio);
+        QPainter painter(&m_cache);
+        paintCharts(painter, size(), ratio == 1 ? &m_cache : nullptr);
+        m_cacheValid = true;
+    }
     QPainter painter(this);
-    paintCharts(painter, size());
+    painter.drawImage(0, 0, m_cache);
     paintCursor(painter);
 }
 
 void AnalysisCharts::paintStack(QPainter &painter, const QSize &size) const
 {
-    paintCharts(painter, size);
+    paintCharts(painter, size, nullptr);
 }
 
-void AnalysisCharts::paintCharts(QPainter &painter, const QSize &size) const
+void AnalysisCharts::paintCharts(QPainter &painter, const QSize &size, QImage *pixels) const
 {
     painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
     painter.setFont(font());
@@ -556,8 +584,8 @@ void AnalysisCharts::paintCharts(QPainter &painter, const QSize &size) const
             const auto [low, high] = valueSpan(c, axis);
             for (int s : SeriesOf(q)) {
                 anyReading = anyReading || m_columns->column(s).anyReading;
-                painter.setPen(QPen(axis == 0 ? SeriesColour(s) : SeriesColour(s).darker(160), 0));
-                paintSeries(painter, plot, s, low, high, bounds);
+                paintSeries(painter, pixels, plot, s, axis == 0 ? SeriesColour(s) : SeriesColour(s).darker(160), low,
+                            high, bounds);
             }
         }
         painter.restore();
@@ -608,22 +636,24 @@ void AnalysisCharts::paintCharts(QPainter &painter, const QSize &size) const
 // Dense: per pixel column a line from the lowest to the highest reading, joined to the next
 // column's first reading. Sparse: the records themselves, joined; a lone reading as a dot.
 // An empty reading breaks the line.
-void AnalysisCharts::paintSeries(QPainter &painter, const QRect &plot, int series, double low, double high,
-                                 const std::vector<int> &bounds) const
+void AnalysisCharts::paintSeries(QPainter &painter, QImage *pixels, const QRect &plot, int series, const QColor &colour,
+                                 double low, double high, const std::vector<int> &bounds) const
 {
     const SeriesColumn &column = m_columns->column(series);
     if (!column.anyReading || !(high > low))
         return;
+    painter.setPen(QPen(colour, 0));
     const double yScale = plot.height() / (high - low);
     const auto py = [&](double v) { return plot.bottom() - (v - low) * yScale; };
     const int width = plot.width();
     const int begin = std::max(0, bounds.front() - 1);
     const int end = std::min(m_columns->records(), bounds.back() + 1);
-    const std::vector<double> &xs = m_columns->x();
+    const auto &xs = m_columns->x();
     QVector<QLineF> lines;
 
-    if (end - begin <= 2 * width) {
-        painter.setRenderHint(QPainter::Antialiasing, true);
+    if (end - begin <= width) {
+        // Smooth lines where there are few of them; many short ones cost too much so.
+        painter.setRenderHint(QPainter::Antialiasing, end - begin <= width / 4);
         lines.reserve(end - begin);
         for (int i = begin; i < end; ++i) {
             const float v = column.values[size_t(i)];
@@ -642,7 +672,14 @@ void AnalysisCharts::paintSeries(QPainter &painter, const QRect &plot, int serie
         return;
     }
 
-    lines.reserve(2 * width);
+    lines.reserve(width);
+    // Into the picture directly, row by row: a painter's line costs more per pixel than the pixel,
+    // and a column at a time would touch a new stretch of memory with every pixel.
+    std::vector<int> top, bottom;
+    if (pixels) {
+        top.assign(size_t(width), INT_MAX);
+        bottom.assign(size_t(width), INT_MIN);
+    }
     bool previous = false;
     float previousLast = 0;
     for (int c = 0; c < width; ++c) {
@@ -653,14 +690,32 @@ void AnalysisCharts::paintSeries(QPainter &painter, const QRect &plot, int serie
                 previous = false;
             continue;
         }
-        const double x = plot.left() + c + 0.5;
-        if (previous)
-            lines.append(QLineF(x - 1, py(previousLast), x, py(span.first)));
-        lines.append(QLineF(x, py(span.low), x, py(span.high) - (span.low == span.high ? 0.01 : 0)));
+        // The join from the column before is as good as vertical at this density: one line holds both.
+        const float low = previous ? std::min(span.low, previousLast) : span.low;
+        const float high = previous ? std::max(span.high, previousLast) : span.high;
         previous = true;
         previousLast = span.last;
+        if (pixels) {
+            top[size_t(c)] = std::max(plot.top(), int(std::lround(py(high))));
+            bottom[size_t(c)] = std::min(plot.bottom(), int(std::lround(py(low))));
+            continue;
+        }
+        const double x = plot.left() + c + 0.5;
+        lines.append(QLineF(x, py(low), x, py(high) - (low == high ? 0.01 : 0)));
     }
-    painter.drawLines(lines);
+    if (!pixels) {
+        painter.drawLines(lines);
+        return;
+    }
+    const QRgb rgb = colour.rgb();
+    const int first = *std::min_element(top.begin(), top.end());
+    const int last = *std::max_element(bottom.begin(), bottom.end());
+    for (int y = std::max(first, plot.top()); y <= std::min(last, plot.bottom()); ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(pixels->scanLine(y)) + plot.left();
+        for (int c = 0; c < width; ++c)
+            if (unsigned(y - top[size_t(c)]) <= unsigned(bottom[size_t(c)] - top[size_t(c)]))
+                row[c] = rgb;
+    }
 }
 
 void AnalysisCharts::paintCursor(QPainter &painter) const

@@ -7,6 +7,7 @@
 
 #include "gui/analysis/FlightColumns.h"
 
+#include <QImage>
 #include <QWidget>
 
 #include <array>
@@ -94,6 +95,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -125,10 +127,12 @@ private:
     double pixelAt(const QRect &plot, double x) const;
     int chartAt(const QPoint &pos) const;
     void keepCursorInView();
-    void paintCharts(QPainter &painter, const QSize &size) const;
+    void invalidate();
+    // pixels: the picture the painter draws on, when series may be written into it directly.
+    void paintCharts(QPainter &painter, const QSize &size, QImage *pixels) const;
     void paintCursor(QPainter &painter) const;
-    void paintSeries(QPainter &painter, const QRect &plot, int series, double low, double high,
-                     const std::vector<int> &bounds) const;
+    void paintSeries(QPainter &painter, QImage *pixels, const QRect &plot, int series, const QColor &colour,
+                     double low, double high, const std::vector<int> &bounds) const;
 
     FlightColumns *m_columns = nullptr;
     std::vector<ChartChoice> m_charts;
@@ -140,6 +144,8 @@ private:
     std::optional<QPoint> m_mouse;
     int m_dragChart = -1;
     QPoint m_dragFrom, m_dragTo;
+    QImage m_cache; // the charts as last drawn, without cursor
+    bool m_cacheValid = false;
 };
 
 } // namespace korvel

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace korvel {
 
@@ -110,12 +111,17 @@ QColor SeriesColour(int series)
     return QColor(kSources[series].colour);
 }
 
-void SeriesColumn::buildBlocks()
+void SeriesColumn::prepareBlocks()
 {
     const size_t blocks = (values.size() + kBlock - 1) / kBlock;
     blockLow.assign(blocks, std::numeric_limits<float>::infinity());
     blockHigh.assign(blocks, -std::numeric_limits<float>::infinity());
-    for (size_t b = 0; b < blocks; ++b) {
+}
+
+void SeriesColumn::buildBlocks(int from, int to)
+{
+    const size_t blocks = (size_t(to) + kBlock - 1) / kBlock;
+    for (size_t b = size_t(from) / kBlock; b < blocks; ++b) {
         float lo = std::numeric_limits<float>::infinity(), hi = -lo;
         const size_t stop = std::min(values.size(), (b + 1) * kBlock);
         for (size_t i = b * kBlock; i < stop; ++i) {
@@ -128,6 +134,11 @@ void SeriesColumn::buildBlocks()
         blockLow[b] = lo;
         blockHigh[b] = hi;
     }
+}
+
+void SeriesColumn::finishBlocks()
+{
+    const size_t blocks = blockLow.size();
     anyReading = false;
     low = std::numeric_limits<float>::infinity();
     high = -low;
@@ -187,34 +198,44 @@ ColumnSpan SeriesColumn::span(int begin, int end) const
     return s;
 }
 
-FlightColumns::FlightColumns(const FlightData &data) : m_data(data)
+FlightColumns::FlightColumns(const FlightData &data, const std::vector<Quantity> &first) : m_data(data)
 {
     m_records = data.FlightRecordCount ? std::clamp(*data.FlightRecordCount, 0, data.FlightRecords.records()) : 0;
     m_x.resize(size_t(m_records));
     m_timeOfDay.resize(size_t(m_records));
-    const FlightRecordTable &table = data.FlightRecords;
+    if (m_records > 0 && data.FlightRecords[0].LogDate().isValid())
+        m_firstDay = data.FlightRecords[0].LogDate().toJulianDay();
+    // The times come with the first series, in the same pass over the table.
+    m_timesPending = true;
+    readQuantities(first);
+    if (m_timesPending)
+        readSeries({});
+    placeRecords();
+}
 
+// The axis from the times read: seconds since the first record's day began, by date where both
+// records carry one, else by time of day (a smaller time is the next day); a clock that goes back
+// costs one usual step and is reported.
+void FlightColumns::placeRecords()
+{
     double lastX = 0;
+    double lastStamp = 0;
     int lastTime = -1;
-    QDate lastDate;
-    double usualStep = 1; // the last forward step, for a clock that went back
+    double usualStep = 1;
     int untimed = 0;
     int wentBack = 0;
     int firstBack = -1;
     int backFrom = 0, backTo = 0;
     for (int k = 0; k < m_records; ++k) {
-        const FlightRecord r = table[k];
-        const QTime t = r.LogTime();
-        const int time = t.isValid() ? t.msecsSinceStartOfDay() / 1000 : -1;
-        m_timeOfDay[size_t(k)] = time;
+        const int time = m_timeOfDay[size_t(k)];
+        const double stamp = m_x[size_t(k)]; // NaN without a date
         double x = lastX;
         if (time < 0) {
             ++untimed;
         } else if (lastTime >= 0) {
-            const QDate d = r.LogDate();
             double step = 0;
-            if (d.isValid() && lastDate.isValid()) {
-                step = double(lastDate.daysTo(d)) * 86400 + time - lastTime;
+            if (!std::isnan(stamp) && !std::isnan(lastStamp)) {
+                step = stamp - lastStamp;
             } else {
                 step = time - lastTime;
                 if (step < -43200) // past midnight
@@ -235,13 +256,13 @@ FlightColumns::FlightColumns(const FlightData &data) : m_data(data)
         }
         if (time >= 0) {
             lastTime = time;
-            lastDate = r.LogDate();
+            lastStamp = stamp;
         }
         m_x[size_t(k)] = x;
         lastX = x;
     }
 
-    if (data.FlightRecordCount && m_records == 0)
+    if (m_data.FlightRecordCount && m_records == 0)
         m_problems << QStringLiteral("The flight holds no records: there is nothing to draw.");
     if (firstBack >= 0)
         m_problems << QStringLiteral("The clock goes back at record %1 (%2 after %3)%4: from there the time axis "
@@ -256,45 +277,145 @@ FlightColumns::FlightColumns(const FlightData &data) : m_data(data)
 
 const SeriesColumn &FlightColumns::column(int series)
 {
-    if (!m_columns[size_t(series)]) {
-        Quantity q = Quantity::None;
-        if (series < 6)
-            q = Quantity::Egt;
-        else if (series < 12)
-            q = Quantity::Cht;
-        else
-            q = Quantity(int(Quantity::Rpm) + series - 12);
-        readSeries(q);
-    }
+    if (!m_columns[size_t(series)])
+        readSeries({series});
     return *m_columns[size_t(series)];
 }
 
-// One pass over the records per quantity: a cylinder group's six fields sit side by side.
-void FlightColumns::readSeries(Quantity quantity)
+void FlightColumns::readQuantities(const std::vector<Quantity> &quantities)
 {
-    const std::vector<int> series = SeriesOf(quantity);
+    std::vector<int> wanted;
+    for (Quantity q : quantities)
+        for (int s : SeriesOf(q))
+            if (!m_columns[size_t(s)] && std::find(wanted.begin(), wanted.end(), s) == wanted.end())
+                wanted.push_back(s);
+    if (!wanted.empty())
+        readSeries(wanted);
+}
+
+namespace {
+
+// Fields first to last of a record read left to right in one go, when all are plain whole
+// numbers (as nearly every record has them); false sends the caller to the field-by-field reading.
+bool ReadRun(const FlightRecord &r, int first, int last, double *out)
+{
+    const QLatin1StringView a = r.Values(first);
+    const QLatin1StringView b = r.Values(last);
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const char *p = a.data();
+    const char *end = b.data() + b.size();
+    for (int f = first; f <= last; ++f) {
+        bool negative = false;
+        if (p < end && *p == '-') {
+            negative = true;
+            ++p;
+        }
+        const char *digits = p;
+        int v = 0;
+        while (p < end && unsigned(*p - '0') < 10)
+            v = v * 10 + (*p++ - '0');
+        if (p == digits || p - digits > 9)
+            return false;
+        out[f - first] = negative ? -v : v;
+        if (f < last) {
+            if (p >= end || *p != ',')
+                return false;
+            ++p;
+        }
+    }
+    return p == end;
+}
+
+} // namespace
+
+// One pass over the records for every series asked for (the table is far larger than the
+// columns, so each pass over it costs), in two halves side by side.
+void FlightColumns::readSeries(const std::vector<int> &series)
+{
     std::vector<SeriesColumn *> columns;
+    std::vector<SeriesSource> sources;
     for (int s : series) {
         m_columns[size_t(s)] = std::make_unique<SeriesColumn>();
         m_columns[size_t(s)]->values.resize(size_t(m_records));
         columns.push_back(m_columns[size_t(s)].get());
+        sources.push_back(kSources[s]);
     }
+    // The fields to read, as runs of neighbours: the cylinders' twelve sit side by side.
+    std::array<bool, kFlightFields> wanted{};
+    for (const SeriesSource &source : sources)
+        wanted[size_t(source.field)] = true;
+    std::vector<std::pair<int, int>> runs;
+    for (int f = 0; f < kFlightFields; ++f)
+        if (wanted[size_t(f)]) {
+            if (!runs.empty() && runs.back().second == f - 1)
+                runs.back().second = f;
+            else
+                runs.push_back({f, f});
+        }
+
+    const bool times = m_timesPending;
+    m_timesPending = false;
     const FlightRecordTable &table = m_data.FlightRecords;
     // A table replaced under us reads as empty past its end rather than outside it.
     const int readable = std::min(m_records, table.records());
-    for (int k = readable; k < m_records; ++k)
+    for (int k = readable; k < m_records; ++k) {
         for (SeriesColumn *c : columns)
             c->values[size_t(k)] = kEmpty;
-    for (int k = 0; k < readable; ++k) {
-        const FlightRecord r = table[k];
-        for (size_t i = 0; i < series.size(); ++i) {
-            const SeriesSource &source = kSources[series[i]];
-            const QLatin1StringView text = r.Values(source.field);
-            columns[i]->values[size_t(k)] = text.isEmpty() ? kEmpty : float(Reading(text) * source.scale);
+        if (times) {
+            m_timeOfDay[size_t(k)] = -1;
+            m_x[size_t(k)] = std::nan("");
         }
     }
+    const size_t count = columns.size();
+    const auto read = [&](int from, int to) {
+        std::array<double, kFlightFields> number{};
+        std::array<bool, kFlightFields> empty{};
+        for (int k = from; k < to; ++k) {
+            const FlightRecord r = table[k];
+            if (times) {
+                const QTime t = r.LogTime();
+                const QDate d = r.LogDate();
+                m_timeOfDay[size_t(k)] = t.isValid() ? t.msecsSinceStartOfDay() / 1000 : -1;
+                m_x[size_t(k)] = t.isValid() && d.isValid() && m_firstDay != 0
+                                     ? double(d.toJulianDay() - m_firstDay) * 86400 + m_timeOfDay[size_t(k)]
+                                     : std::nan("");
+            }
+            for (const auto &[a, b] : runs) {
+                if (ReadRun(r, a, b, &number[size_t(a)])) {
+                    std::fill(empty.begin() + a, empty.begin() + b + 1, false);
+                    continue;
+                }
+                for (int f = a; f <= b; ++f) {
+                    const QLatin1StringView text = r.Values(f);
+                    empty[size_t(f)] = text.isEmpty();
+                    number[size_t(f)] = empty[size_t(f)] ? 0 : Reading(text);
+                }
+            }
+            for (size_t i = 0; i < count; ++i) {
+                const int f = sources[i].field;
+                columns[i]->values[size_t(k)] = empty[size_t(f)] ? kEmpty : float(number[size_t(f)] * sources[i].scale);
+            }
+        }
+        for (SeriesColumn *c : columns)
+            c->buildBlocks(from, to);
+    };
     for (SeriesColumn *c : columns)
-        c->buildBlocks();
+        c->prepareBlocks();
+    // Halves on a block boundary, so each half builds its own blocks.
+    const int half = readable > 100000 ? (readable / 2) / SeriesColumn::kBlock * SeriesColumn::kBlock : readable;
+    if (half < readable) {
+        std::thread second(read, half, readable);
+        read(0, half);
+        second.join();
+    } else {
+        read(0, readable);
+    }
+    for (SeriesColumn *c : columns) {
+        if (readable < m_records)
+            c->buildBlocks(readable / SeriesColumn::kBlock * SeriesColumn::kBlock, m_records);
+        c->finishBlocks();
+    }
 }
 
 int FlightColumns::lowerRecord(double x) const

@@ -4,6 +4,7 @@
 // column covering thousands of records is answered without visiting them all.
 
 #include "core/flight/FlightData.h"
+#include "core/flight/LargeBlock.h"
 
 #include <QColor>
 #include <QString>
@@ -34,6 +35,22 @@ std::vector<int> SeriesOf(Quantity quantity);
 QString SeriesName(int series);
 QColor SeriesColour(int series);
 
+// Column memory: blocks the kernel can back with huge pages, left unwritten until the reading
+// writes them (a million records make 70 MB of columns; zeroing them first cost as much as reading).
+template <class T> struct ColumnAllocator : LargeAllocator<T> {
+    template <class U> struct rebind {
+        using other = ColumnAllocator<U>;
+    };
+    ColumnAllocator() = default;
+    template <class U> ColumnAllocator(const ColumnAllocator<U> &) {}
+    template <class U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
+    template <class U, class... Args> void construct(U *p, Args &&...args)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
+};
+template <class T> using ColumnVector = std::vector<T, ColumnAllocator<T>>;
+
 // The lowest and highest finite reading over a run of records, and the first and last of them.
 struct ColumnSpan {
     float low = 0, high = 0, first = 0, last = 0;
@@ -43,27 +60,32 @@ struct ColumnSpan {
 class SeriesColumn {
 public:
     static constexpr int kBlock = 64;
-    std::vector<float> values; // NaN where the reading is empty or not a number
+    ColumnVector<float> values; // NaN where the reading is empty or not a number
     std::vector<float> blockLow, blockHigh;
     bool anyReading = false;
     float low = 0, high = 0; // over the whole flight, when anyReading
 
-    void buildBlocks();
+    void prepareBlocks();
+    void buildBlocks(int from, int to); // the blocks of records from to to - 1, from on a block's start
+    void finishBlocks();
     ColumnSpan span(int begin, int end) const; // records begin to end - 1
 };
 
 class FlightColumns {
 public:
-    // Reads the time of every record; series are read when first asked for.
-    explicit FlightColumns(const FlightData &data);
+    // Reads the time of every record and the series of the quantities `first`; other series are
+    // read when first asked for.
+    explicit FlightColumns(const FlightData &data, const std::vector<Quantity> &first = {});
 
     int records() const { return m_records; }
     // Seconds since the first record: midnight crossed, never going back.
-    const std::vector<double> &x() const { return m_x; }
+    const ColumnVector<double> &x() const { return m_x; }
     double start() const { return m_x.empty() ? 0 : m_x.front(); }
     double end() const { return m_x.empty() ? 0 : m_x.back(); }
 
     const SeriesColumn &column(int series);
+    // Reads every series of the quantities not read yet, in one pass over the records.
+    void readQuantities(const std::vector<Quantity> &quantities);
     // A reading as a number, NaN when empty.
     float value(int series, int record) { return column(series).values[size_t(record)]; }
 
@@ -84,12 +106,15 @@ public:
     const QStringList &problems() const { return m_problems; }
 
 private:
-    void readSeries(Quantity quantity);
+    void readSeries(const std::vector<int> &series);
+    void placeRecords();
 
     const FlightData &m_data;
     int m_records = 0;
-    std::vector<double> m_x;
-    std::vector<int> m_timeOfDay; // seconds from midnight, -1 when the record has none
+    ColumnVector<double> m_x;
+    ColumnVector<int> m_timeOfDay; // seconds from midnight, -1 when the record has none
+    qint64 m_firstDay = 0;        // the first record's day, 0 without a date
+    bool m_timesPending = false;  // the next pass over the records reads their times too
     std::array<std::unique_ptr<SeriesColumn>, kSeriesCount> m_columns;
     QStringList m_problems;
 };

@@ -192,8 +192,12 @@ void FrmAnalysis::reload()
     m_charts->setFlight(nullptr);
     m_columns.reset();
     const FlightData &data = m_context.state.flightData;
-    if (data.FlightRecordCount)
-        m_columns = std::make_unique<FlightColumns>(data);
+    if (data.FlightRecordCount) {
+        std::vector<Quantity> shown;
+        for (const ChartChoice &chart : m_charts->charts())
+            shown.insert(shown.end(), {chart.left, chart.right});
+        m_columns = std::make_unique<FlightColumns>(data, shown);
+    }
     m_charts->setFlight(m_columns.get());
 
     const QString name = QFileInfo(m_context.state.flightFileName).fileName();
