@@ -328,6 +328,11 @@ private slots:
             QCOMPARE(v.charts()->spanEnd(), 18.0);
             v.charts()->setCursorRecord(3);
             QCOMPARE(v.charts()->cursorBoxLines().value(0), QStringLiteral("00:00:06"));
+            // A date that does not turn over with the clock is still past midnight, not a clock reset.
+            v.front.state.flightData = ParseFlightData("FLIGHT 1\r\n06/15/26 23:59:54,0,2400\r\n06/15/26 00:00:00,0,2400\r\nEND\r\n");
+            NoteFlightLoaded(v.front.state, QStringLiteral("same-date.txt"));
+            QCOMPARE(v.charts()->spanEnd(), 6.0);
+            QVERIFY2(!v.view->problemsText().contains("clock"), qPrintable(v.view->problemsText()));
         }
     }
 

@@ -495,8 +495,8 @@ void AnalysisCharts::paintCharts(QPainter &painter, const QSize &size, QImage *p
     const QRect first = layout.plots.front();
 
     // The time ticks: round times of day far enough apart for their labels.
-    static const int steps[] = {1,   2,   5,    10,   15,   30,   60,    120,   300,   600,
-                                900, 1800, 3600, 7200, 10800, 21600, 43200, 86400};
+    static const int steps[] = {1,    2,    5,     10,    15,    30,    60,     120,    300,   600,   900,
+                                1800, 3600, 7200,  10800, 21600, 43200, 86400, 172800, 604800};
     const double secondsPerPixel = (m_level.x1 - m_level.x0) / std::max(1, first.width());
     const int labelWidth = metrics.horizontalAdvance(TimeOfDayText(13 * 3600 + 22 * 60 + 22)) + 24;
     int step = steps[std::size(steps) - 1];
@@ -623,7 +623,9 @@ void AnalysisCharts::paintCharts(QPainter &painter, const QSize &size, QImage *p
     int lastRight = -1000;
     for (double t : ticks) {
         const int px = int(std::lround(pixelAt(last, t)));
-        const QString label = m_columns->timeTextAt(t);
+        // Days apart, the time of day says nothing: the day of the flight does.
+        const QString label = step >= 86400 ? QStringLiteral("day %1").arg(int(std::floor((t + firstTime) / 86400)) + 1)
+                                            : m_columns->timeTextAt(t);
         const int w = metrics.horizontalAdvance(label);
         if (px - w / 2 < lastRight + 6)
             continue;

@@ -53,7 +53,7 @@ const SeriesSource kSources[kSeriesCount] = {
     {"CHT 1", 22, 1, 0x1f5fbf},         {"CHT 2", 23, 1, 0xd62728},      {"CHT 3", 24, 1, 0x1e8c3a},
     {"CHT 4", 25, 1, 0xf07f0e},         {"CHT 5", 26, 1, 0x8e44ad},      {"CHT 6", 27, 1, 0x0099b0},
     {"RPM", 1, 1, 0x000000},            {"Oil temp", 8, 0.1, 0x8c564b},  {"Oil press", 7, 0.1, 0x9a9000},
-    {"Outside air", 9, 0.1, 0x00796b},  {"Manifold", 2, 0.1, 0x1a237e},  {"Fuel", 2, 1, 0xe0448f},
+    {"Outside air", 9, 0.1, 0x00796b},  {"Manifold", 2, 0.1, 0x1f5fbf},  {"Fuel", 2, 1, 0xe0448f},
 };
 
 } // namespace
@@ -234,13 +234,13 @@ void FlightColumns::placeRecords()
             ++untimed;
         } else if (lastTime >= 0) {
             double step = 0;
-            if (!std::isnan(stamp) && !std::isnan(lastStamp)) {
+            if (!std::isnan(stamp) && !std::isnan(lastStamp))
                 step = stamp - lastStamp;
-            } else {
+            else
                 step = time - lastTime;
-                if (step < -43200) // past midnight
-                    step += 86400;
-            }
+            // Past midnight, on a clock whose date did not turn over with it (or that has none).
+            if (step < -43200)
+                step += 86400;
             if (step < 0) {
                 if (firstBack < 0) {
                     firstBack = k;
