@@ -75,10 +75,8 @@ void AnalysisCharts::setCharts(const std::vector<ChartChoice> &charts)
     m_charts.assign(charts.begin(), charts.begin() + std::min<size_t>(charts.size(), kMaxCharts));
     computeHomes();
     // A chart that now shows another quantity starts on all of its values.
-    for (Level *level : {&m_level}) {
-        for (auto &v : level->v)
-            v = {0.0, 1.0};
-    }
+    for (auto &v : m_level.v)
+        v = {0.0, 1.0};
     for (Level &level : m_history)
         for (auto &v : level.v)
             v = {0.0, 1.0};
