@@ -210,6 +210,11 @@ private slots:
         QApplication::sendEvent(charts, &wheel);
         QVERIFY(charts->spanEnd() - charts->spanStart() < 6.0 * 199 * 0.7);
         QVERIFY(std::abs(charts->cursorPixel() - before) <= 1);
+        // Wheel steps in a row are one level back.
+        QApplication::sendEvent(charts, &wheel);
+        QCOMPARE(charts->zoomDepth(), 1);
+        charts->unzoom();
+        QCOMPARE(charts->spanEnd() - charts->spanStart(), 6.0 * 199);
 
         // A finding chosen: its span with a margin, the cursor on its first record.
         v.view->showRecords(100, 110, 100);

@@ -64,6 +64,7 @@ void AnalysisCharts::setFlight(FlightColumns *columns)
     m_markB.reset();
     computeHomes();
     m_level = wholeFlight();
+    m_wheeling = false;
     invalidate();
     emit spanChanged();
     emit marksChanged();
@@ -151,8 +152,12 @@ AnalysisCharts::Level AnalysisCharts::clamped(Level level) const
     return level;
 }
 
-void AnalysisCharts::setLevel(const Level &level)
+void AnalysisCharts::setLevel(const Level &level, bool byWheel)
 {
+    // A run of wheel steps is one level for Unzoom; anything else ends the run.
+    if (byWheel && !m_wheeling)
+        m_history.push_back(m_level);
+    m_wheeling = byWheel;
     m_level = clamped(level);
     invalidate();
     emit spanChanged();
@@ -246,7 +251,7 @@ void AnalysisCharts::zoomAbout(double factor)
         next.x1 = whole.x1;
         next.x0 = whole.x1 - width;
     }
-    setLevel(next);
+    setLevel(next, true);
 }
 
 void AnalysisCharts::panBy(double fraction)

@@ -46,7 +46,8 @@ public:
     std::pair<double, double> valueSpan(int chart, int axis) const;
 
     // Zoom: a rectangle in widget pixels dragged on a chart; back one level; the whole flight;
-    // by a factor about the cursor (below 1 closer); along the time by a fraction of the span.
+    // by a factor about the cursor (below 1 closer; a run of these is one level); along the time by a
+    // fraction of the span.
     void zoomToRect(int chart, const QRect &pixels);
     void unzoom();
     void resetZoom();
@@ -120,7 +121,7 @@ private:
 
     Layout layoutFor(const QSize &size) const;
     void computeHomes();
-    void setLevel(const Level &level);
+    void setLevel(const Level &level, bool byWheel = false);
     Level clamped(Level level) const;
     Level wholeFlight() const;
     double xAt(const QRect &plot, double pixel) const;
@@ -139,6 +140,7 @@ private:
     std::array<std::array<Home, 2>, kMaxCharts> m_homes{};
     Level m_level;
     std::vector<Level> m_history;
+    bool m_wheeling = false; // the last change of level came from the wheel
     int m_cursor = -1;
     std::optional<int> m_markA, m_markB;
     std::optional<QPoint> m_mouse;
