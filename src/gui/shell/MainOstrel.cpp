@@ -1,5 +1,6 @@
 #include "gui/shell/MainOstrel.h"
 
+#include "gui/analysis/FrmAnalysis.h"
 #include "gui/capture/FrmCapture.h"
 #include "gui/common/ChildWindow.h"
 #include "gui/common/Twips.h"
@@ -97,6 +98,10 @@ void MainOstrel::buildMenus()
 
     QMenu *hardware = addMenu("mnuHardware", QStringLiteral("Hardware"));
     addItem(hardware, "mnuFlash", QStringLiteral("Program OS"), &MainOstrel::mnuFlash_Click);
+
+    // Our own windows on the flight, beside the instrument's.
+    QMenu *analysis = addMenu("mnuAnalysis", QStringLiteral("Analysis"));
+    addItem(analysis, "mnuAnalysisView", QStringLiteral("Analysis View..."), &MainOstrel::mnuAnalysisView_Click);
 
     QMenu *help = addMenu("mnuHelp", QStringLiteral("Help"));
     addItem(help, "mnuAbout", QStringLiteral("About"), &MainOstrel::mnuAbout_Click);
@@ -278,7 +283,22 @@ void MainOstrel::showCapture()
 
 void MainOstrel::showGraph()
 {
+    const bool loaded = m_graph;
     showChild<FrmGraph>(m_graph);
+    if (!loaded)
+        connect(qobject_cast<FrmGraph *>(m_graph->widget()), &FrmGraph::analysisRequested, this,
+                &MainOstrel::showAnalysis);
+}
+
+// The view takes the whole work area when it opens: its charts want the width.
+void MainOstrel::showAnalysis()
+{
+    const bool loaded = m_analysis;
+    showChild<FrmAnalysis>(m_analysis);
+    if (!loaded) {
+        m_analysis->resize(m_mdi->viewport()->size());
+        m_analysis->move(0, 0);
+    }
 }
 
 void MainOstrel::showFlash()
@@ -328,6 +348,11 @@ void MainOstrel::mnuFlash_Click()
     showFlash();
 }
 
+void MainOstrel::mnuAnalysisView_Click()
+{
+    showAnalysis();
+}
+
 void MainOstrel::mnuAbout_Click()
 {
     if (!m_about) {
@@ -348,8 +373,10 @@ void MainOstrel::loadFromDisk()
         ProgramFolderTextFile(QStringLiteral("Load Flight Data"), QStringLiteral("*.txt"));
     try {
         const std::optional<QString> name = m_files.chooseFile(request);
-        if (name)
+        if (name) {
             LoadFlightDataFile(*name, m_state.flightData, *this);
+            NoteFlightLoaded(m_state, *name);
+        }
     } catch (...) {
     }
 }

@@ -44,6 +44,7 @@ public:
     void mnuEGT_Click();
     void mnuFlash_Click();
     void mnuAbout_Click();
+    void mnuAnalysisView_Click();
 
     QMdiArea *mdiArea() const { return m_mdi; }
     WindowContext context() { return {m_state, *this, m_prompter, m_files}; }
@@ -66,6 +67,7 @@ private:
     void showCapture();
     void showGraph();
     void showFlash();
+    void showAnalysis();
     void loadFromDisk();
     void closeForm();
     int loadedWindowCount() const;
@@ -86,6 +88,7 @@ private:
     QPointer<QMdiSubWindow> m_graph;
     QPointer<QMdiSubWindow> m_configure;
     QPointer<QMdiSubWindow> m_flash;
+    QPointer<QMdiSubWindow> m_analysis;
     QPointer<QWidget> m_about;
 };
 
