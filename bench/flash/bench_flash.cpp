@@ -208,8 +208,7 @@ struct LinkToPeer {
     EchoPeer peer;
     SerialPortLine line;
     QuietUi ui;
-    const std::optional<bool> closed;
-    TargetLink link{line, ui, ui, ui, closed};
+    TargetLink link{line, ui, ui, ui};
 
     bool open()
     {

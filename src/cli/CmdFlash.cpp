@@ -43,8 +43,7 @@ int RunFlash(const QStringList &args, Trail &trail)
         return UsageError(QStringLiteral("flash takes at most one PROGRAM"), kFlashUsage);
 
     SerialPortLine line;
-    const std::optional<bool> flashWindowClosed; // no window to close
-    TargetLink link(line, trail, trail, trail, flashWindowClosed);
+    TargetLink link(line, trail, trail, trail); // no window to close
     FlashBurn burn(link, trail, trail, trail);
 
     if (parsed->has(QStringLiteral("--port"))) {

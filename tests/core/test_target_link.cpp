@@ -39,7 +39,7 @@ struct Rig {
     ScriptedLine line;
     RecordingUi ui;
     std::optional<bool> windowClosed;
-    TargetLink link{line, ui, ui, ui, windowClosed};
+    TargetLink link{line, ui, ui, ui, [this] { return windowClosed.value_or(false); }};
     FlashBurn burn{link, ui, ui, ui};
     FakeLoader loader;
 

@@ -123,7 +123,7 @@ FlashBurn::Outcome FlashBurn::burn()
     m_view.setIndicator(BurnView::Indicator::Red);
 
     if (!m_link.ConnectTarget()) {
-        if (m_link.flashWindowClosed())
+        if (m_link.cancelled())
             return Outcome::WindowClosed;
         m_view.setDone(QStringLiteral("Error"));
         ShowFailure(m_prompter, QStringLiteral("Could Not Connect"));
@@ -133,7 +133,7 @@ FlashBurn::Outcome FlashBurn::burn()
     QDir::setCurrent(programDir);
     if (!m_link.UploadBRecordFile(registerFile())) {
         m_view.setDone(QStringLiteral("Error"));
-        if (m_link.flashWindowClosed())
+        if (m_link.cancelled())
             return Outcome::Stopped;
         m_view.setStep(QStringLiteral("Uploading of B-Record Register File failed"));
         ShowFailure(m_prompter, QStringLiteral("Could not load B-Record file"));
@@ -147,7 +147,7 @@ FlashBurn::Outcome FlashBurn::burn()
     QDir::setCurrent(programDir);
     if (!m_link.UploadSRecordFile(programFile())) {
         m_view.setDone(QStringLiteral("Error"));
-        if (m_link.flashWindowClosed())
+        if (m_link.cancelled())
             return Outcome::Stopped;
         ShowFailure(m_prompter, QStringLiteral("Uploading of Program to Flash Failed"));
         return Outcome::ProgramFailed;
@@ -156,7 +156,7 @@ FlashBurn::Outcome FlashBurn::burn()
     m_view.setStep(QStringLiteral("Burning Code into Flash"));
     m_link.SendExecuteRecord(QStringLiteral("8000"));
     // An unanswered start record has closed the link (its message is shown): nothing will answer.
-    if (!m_link.line().isOpen() || m_link.flashWindowClosed()) {
+    if (!m_link.line().isOpen() || m_link.cancelled()) {
         m_view.setDone(QStringLiteral("Error"));
         return Outcome::Stopped;
     }

@@ -48,9 +48,9 @@ int RoundedPercent(qint64 i, qint64 last)
 }
 
 TargetLink::TargetLink(SerialLine &line, StatusLine &status, Prompter &prompter, ProgressView &progress,
-                       const std::optional<bool> &flashWindowClosed, QObject *parent)
+                       CancelHook cancelled, QObject *parent)
     : QObject(parent), m_line(line), m_status(status), m_prompter(prompter), m_progress(progress),
-      m_flashWindowClosed(flashWindowClosed)
+      m_cancelled(std::move(cancelled))
 {
     connect(&m_line, &SerialLine::lineLost, this, [this] { m_lineLost = true; });
 }
@@ -178,7 +178,7 @@ bool TargetLink::SyncBootloader(int index)
                 continue;
             }
             // A line that went away will not come back by resetting the instrument.
-            if (flashWindowClosed() || m_lineLost)
+            if (cancelled() || m_lineLost)
                 return false;
             // After a time-out closed the port every further try fails at once: the prompt is the
             // way out.
@@ -264,8 +264,8 @@ QString TargetLink::SendRawAwaitReply(const QString &text, int expectedLength)
         return {};
     const qint64 n = expectedLength == 0 ? text.size() : expectedLength;
     m_line.send(text.toLatin1());
-    const WaitEnd end = waitFor([&] { return m_line.waiting() >= n || flashWindowClosed(); }, timing.replyTimeoutMs);
-    if (flashWindowClosed() || end == WaitEnd::Closed)
+    const WaitEnd end = waitFor([&] { return m_line.waiting() >= n || cancelled(); }, timing.replyTimeoutMs);
+    if (cancelled() || end == WaitEnd::Closed)
         return {};
     if (end == WaitEnd::LineLost) {
         reportLineLost();

@@ -18,6 +18,10 @@
 
 namespace korvel {
 
+// Asked by every wait: true once the one who started the link has gone (the firmware window
+// closed); every wait then returns at once and no prompt is shown.
+using CancelHook = std::function<bool()>;
+
 // How long the link waits. The instrument's loader answers within milliseconds; the defaults are
 // generous for a slow adapter, and tests run them short.
 struct LinkTiming {
@@ -33,9 +37,9 @@ int RoundedPercent(qint64 i, qint64 last);
 class TargetLink : public QObject {
     Q_OBJECT
 public:
-    // flashWindowClosed is the application's flag: true once the firmware window has closed.
+    // cancelled: see CancelHook; none means the link is never cancelled.
     TargetLink(SerialLine &line, StatusLine &status, Prompter &prompter, ProgressView &progress,
-               const std::optional<bool> &flashWindowClosed, QObject *parent = nullptr);
+               CancelHook cancelled = {}, QObject *parent = nullptr);
     ~TargetLink() override;
 
     // The link's flags.
@@ -88,8 +92,8 @@ public:
     bool lineLost() const { return m_lineLost; }
     // Tells the user, once a connection, that the line went away.
     void reportLineLost();
-    // The application's flag: the firmware window has closed.
-    bool flashWindowClosed() const { return m_flashWindowClosed.value_or(false); }
+    // The cancellation hook's answer: the firmware window has closed.
+    bool cancelled() const { return m_cancelled && m_cancelled(); }
 
     SerialLine &line() { return m_line; }
 
@@ -108,7 +112,7 @@ private:
     StatusLine &m_status;
     Prompter &m_prompter;
     ProgressView &m_progress;
-    const std::optional<bool> &m_flashWindowClosed;
+    CancelHook m_cancelled;
     QString m_device;
     std::optional<double> m_speedIndex;
     int m_waitDepth = 0;

@@ -217,8 +217,9 @@ frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<Seria
     m_aboutMenu->menuAction()->setObjectName(QStringLiteral("mnu_About"));
     connect(m_aboutMenu->menuAction(), &QAction::triggered, this, &frmFlash::mnu_About_Click);
 
-    m_link =
-        std::make_unique<TargetLink>(*m_line, context.status, context.prompter, *this, context.state.FlashWindowClosed);
+    m_link = std::make_unique<TargetLink>(*m_line, context.status, context.prompter, *this, [this] {
+        return m_context.state.FlashWindowClosed.value_or(false);
+    });
     m_burn = std::make_unique<FlashBurn>(*m_link, *this, context.prompter, *this);
     connect(m_line.get(), &SerialLine::lineError, this, &frmFlash::commMain_OnComm);
     // Arrivals belong to a wait of the link while one is on the stack; otherwise they are dropped.
