@@ -3,6 +3,8 @@
 // slave path like any serial port; the engine owns the master. Used by korvel-sim and the tests
 // (in process, on the same event loop as the code under test).
 
+#include "sim/GeneratedRecords.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -66,12 +68,6 @@ struct PacingStats {
     double meanLateUs = 0;
     double maxLateUs = 0;
 };
-
-// Generated records in the instrument's format (CR LF lines). A flight: "FLIGHT" line, one dated
-// line per record every intervalSeconds from startTime, an "END" line. A calibration record:
-// "CAL" line and five sections each closed by an "END" line.
-QByteArray GenerateFlight(int records, int intervalSeconds = 6);
-QByteArray GenerateCalibration();
 
 class SimEngine : public QObject {
     Q_OBJECT
