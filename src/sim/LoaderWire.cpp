@@ -164,7 +164,7 @@ void LoaderWire::run()
         qint64 due = -1;
         {
             std::lock_guard lock(m_mutex);
-            due = m_loader->nextDueNs();
+            due = nextWakeNs();
         }
         pollfd fds[3] = {{master, POLLIN, 0}, {m_wakePipe[0], POLLIN, 0}, {m_watchFd, POLLIN, 0}};
         const nfds_t count = m_watchFd >= 0 ? 3 : 2;
@@ -193,6 +193,7 @@ void LoaderWire::run()
             // What was sent and not read is lost with the closed port, not left for the next
             // opener.
             m_pty.dropUnread();
+            m_packets.clear();
             m_loader->reset();
             m_spoke = false;
             news.lineClosed = true;
@@ -219,38 +220,78 @@ void LoaderWire::run()
         writeDue();
         news.events = m_loader->takeEvents();
         post(std::move(news));
-        if (m_loader->hungUp())
-            break; // the event loop drops the line
+        if (m_loader->hungUp()) {
+            deliverPackets(true); // what the adapter holds goes out before the line drops
+            break;                // the event loop drops the line
+        }
     }
 }
 
-// Sends the answers that are due, each as the program's end of the line hears it now.
+qint64 LoaderWire::nextWakeNs() const
+{
+    qint64 due = m_loader->nextDueNs();
+    for (const Packet &p : m_packets)
+        if (due < 0 || p.leavesNs < due)
+            due = p.leavesNs;
+    return due;
+}
+
+// Sends the answers that are due, each as the program's end of the line hears it now: through the
+// adapter's packets when it has a latency, else at once.
 void LoaderWire::writeDue()
 {
-    const std::vector<BootLoader::Answer> due = m_loader->takeDue(steadyNs());
-    if (due.empty())
-        return;
-    const int baud = m_pty.programBaud();
+    const qint64 nowNs = steadyNs();
+    const std::vector<BootLoader::Answer> due = m_loader->takeDue(nowNs);
+    const LoaderOptions &options = m_loader->options();
+    const qint64 latencyNs = qint64(std::max(0, options.latencyMs)) * 1'000'000;
+    if (!due.empty()) {
+        const int baud = m_pty.programBaud();
+        for (const BootLoader::Answer &a : due) {
+            if (a.withheld)
+                continue;
+            const char byte = baud == a.baud ? a.byte : BootLoader::garbled(baud, a.baud);
+            const bool alone = a.switchTo > 0 && options.switchEchoAlone;
+            if (alone && !m_packets.empty())
+                m_packets.back().sealed = true;
+            if (m_packets.empty() || m_packets.back().sealed)
+                m_packets.push_back({QByteArray(), a.dueNs + latencyNs, false});
+            Packet &packet = m_packets.back();
+            packet.bytes += byte;
+            if (alone || packet.bytes.size() >= LoaderOptions::kPacketBytes)
+                packet.sealed = true;
+            if (packet.bytes.size() >= LoaderOptions::kPacketBytes)
+                packet.leavesNs = std::min(packet.leavesNs, nowNs);
+        }
+        const qint64 now = steadyNs();
+        for (const BootLoader::Answer &a : due) {
+            if (a.withheld || !m_loader->paced())
+                continue;
+            const double lateUs = double(now - a.dueNs) / 1000.0;
+            m_lateSumUs += lateUs;
+            ++m_stats.characters;
+            m_stats.maxLateUs = std::max(m_stats.maxLateUs, lateUs);
+            if (lateUs > 100.0)
+                ++m_stats.lateOver100Us;
+        }
+        if (m_stats.characters > 0)
+            m_stats.meanLateUs = m_lateSumUs / double(m_stats.characters);
+    }
+    deliverPackets(false);
+}
+
+// Hands the packets whose time has come to the program, in order.
+void LoaderWire::deliverPackets(bool all)
+{
+    const qint64 now = steadyNs();
     QByteArray out;
-    for (const BootLoader::Answer &a : due) {
-        if (!a.withheld)
-            out += baud == a.baud ? a.byte : BootLoader::garbled(baud, a.baud);
+    while (!m_packets.empty() && (all || m_packets.front().leavesNs <= now)) {
+        out += m_packets.front().bytes;
+        m_packets.pop_front();
     }
     if (!out.isEmpty()) {
         // A full pty loses them, as a receiver overruns.
         [[maybe_unused]] const ssize_t n = ::write(m_pty.master(), out.constData(), size_t(out.size()));
     }
-    const qint64 now = steadyNs();
-    for (const BootLoader::Answer &a : due) {
-        if (a.withheld || !m_loader->paced())
-            continue;
-        const double lateUs = double(now - a.dueNs) / 1000.0;
-        m_lateSumUs += lateUs;
-        ++m_stats.characters;
-        m_stats.maxLateUs = std::max(m_stats.maxLateUs, lateUs);
-    }
-    if (m_stats.characters > 0)
-        m_stats.meanLateUs = m_lateSumUs / double(m_stats.characters);
 }
 
 int LoaderWire::baud() const

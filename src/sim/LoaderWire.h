@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <deque>
 #include <thread>
 #include <vector>
 
@@ -57,6 +58,8 @@ private:
     void wake();
     bool slaveClosed();
     void writeDue();
+    void deliverPackets(bool all);
+    qint64 nextWakeNs() const;
     void post(WireNews news);
 
     PtyPair &m_pty;
@@ -68,6 +71,14 @@ private:
     QByteArray m_received;
     PacingStats m_stats;
     double m_lateSumUs = 0;
+
+    // The adapter's packets on their way to the program (thread only).
+    struct Packet {
+        QByteArray bytes;
+        qint64 leavesNs = 0;
+        bool sealed = false; // takes no more bytes
+    };
+    std::deque<Packet> m_packets;
 
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
