@@ -83,6 +83,11 @@ int RunFlash(const QStringList &args, Trail &trail)
                                     .arg(qint64(bytes / seconds))
                                     .arg(Clock(left)));
         });
+        // A long wait: what it waits for and the seconds left, once a second.
+        QObject::connect(&link, &TargetLink::countdown, [&](const QString &text) {
+            if (!text.isEmpty())
+                trail.event("rate", text);
+        });
     }
 
     // The line's errors as the window reports them: outside a connection attempt, which makes line

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace korvel {
 
@@ -145,7 +146,15 @@ FlashBurn::Outcome FlashBurn::burn()
     m_link.line().read();
 
     QDir::setCurrent(programDir);
-    if (!m_link.UploadSRecordFile(programFile())) {
+    bool uploaded = m_link.UploadSRecordFile(programFile());
+    // A line that went away after the last record's echo: the program did not get its start, and
+    // the upload failed as surely as when a record is lost.
+    if (uploaded && !m_link.cancelled() && (m_link.lineLost() || !m_link.line().isOpen())) {
+        m_link.reportLineLost();
+        m_link.DisconnectTarget();
+        uploaded = false;
+    }
+    if (!uploaded) {
         m_view.setDone(QStringLiteral("Error"));
         if (m_link.cancelled())
             return Outcome::Stopped;
@@ -155,8 +164,18 @@ FlashBurn::Outcome FlashBurn::burn()
 
     m_view.setStep(QStringLiteral("Burning Code into Flash"));
     m_link.SendExecuteRecord(QStringLiteral("8000"));
-    // An unanswered start record has closed the link (its message is shown): nothing will answer.
-    if (!m_link.line().isOpen() || m_link.cancelled()) {
+    // The start record's echo did not come back (its time-out is shown, the link is closed), or
+    // the line went: the instrument may be burning all the same, and nothing will answer here.
+    if (m_link.cancelled()) {
+        m_view.setDone(QStringLiteral("Error"));
+        return Outcome::Stopped;
+    }
+    if (!m_link.line().isOpen()) {
+        if (m_link.lineLost())
+            m_link.reportLineLost();
+        else
+            ShowFailure(m_prompter, m_link.burningAdvice(false));
+        m_link.DisconnectTarget();
         m_view.setDone(QStringLiteral("Error"));
         return Outcome::Stopped;
     }
@@ -164,12 +183,20 @@ FlashBurn::Outcome FlashBurn::burn()
     // The instrument burns its flash and says so with any byte; without one the wait runs out.
     m_view.setStep(QStringLiteral("Burning Flash"));
     const int intervals = m_link.timing.burnIntervals;
+    const auto waitText = [&](int n) {
+        const qint64 leftMs = qint64(intervals - n + 1) * m_link.timing.burnIntervalMs;
+        return QStringLiteral("Waiting for the instrument to finish burning: %1 s").arg((leftMs + 999) / 1000);
+    };
+    const auto clearWait = qScopeGuard([this] { m_link.showCountdown(QString()); });
     for (int n = 1; n <= intervals; ++n) {
+        m_link.showCountdown(waitText(n));
         const TargetLink::WaitEnd end =
             m_link.waitFor([this] { return m_link.line().waiting() >= 1; }, m_link.timing.burnIntervalMs);
         if (end == TargetLink::WaitEnd::Closed || end == TargetLink::WaitEnd::LineLost) {
-            if (end == TargetLink::WaitEnd::LineLost)
+            if (end == TargetLink::WaitEnd::LineLost) {
                 m_link.reportLineLost();
+                m_link.DisconnectTarget();
+            }
             m_view.setDone(QStringLiteral("Error"));
             return Outcome::Stopped;
         }

@@ -228,6 +228,7 @@ frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<Seria
             m_line->read();
     });
     connect(m_link.get(), &TargetLink::recordEchoed, this, &frmFlash::showRate);
+    connect(m_link.get(), &TargetLink::countdown, this, &frmFlash::showCountdown);
     connect(m_burn.get(), &FlashBurn::runningChanged, this, [this](bool running) {
         m_cmdUploadSProg->setEnabled(!running);
         m_lblRate->clear();
@@ -305,6 +306,14 @@ void frmFlash::showRate(int sent, int total, qint64 bytes, qint64 elapsedMs)
     }
     m_lblRate->setText(text);
     m_lblRate->show();
+}
+
+// A long wait shows what it waits for and the seconds left in the rate line; the next record's
+// rate takes its place.
+void frmFlash::showCountdown(const QString &text)
+{
+    m_lblRate->setText(text);
+    m_lblRate->setVisible(!text.isEmpty());
 }
 
 void frmFlash::cmdUploadSProg_Click()
