@@ -148,7 +148,10 @@ FlashBurn::Outcome FlashBurn::burn()
     QDir::setCurrent(programDir);
     bool uploaded = m_link.UploadSRecordFile(programFile());
     // A line that went away after the last record's echo: the program did not get its start, and
-    // the upload failed as surely as when a record is lost.
+    // the upload failed as surely as when a record is lost. The line is given a moment to say so
+    // before the start record leaves.
+    if (uploaded && m_link.waitFor([] { return false; }, 1) == TargetLink::WaitEnd::Closed)
+        uploaded = false;
     if (uploaded && !m_link.cancelled() && (m_link.lineLost() || !m_link.line().isOpen())) {
         m_link.reportLineLost();
         m_link.DisconnectTarget();
