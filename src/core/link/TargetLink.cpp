@@ -184,13 +184,14 @@ qint64 TargetLink::characterNs()
 // twice a record instead of once a character: the event loop sleeps the whole milliseconds (its
 // timers keep no finer time; the windows stay alive), the rest is one short sleep. Empty when the
 // echo is not whole by then (the far end is late or silent, or this line cannot hold arrivals
-// back): the caller then waits for the rest as it comes.
+// back): the caller then waits for the rest as it comes. Ready leaves the arrivals held: the
+// caller reads the echo, then lets go.
 std::optional<TargetLink::WaitEnd> TargetLink::sleepUntilWhole(qint64 want, const QElapsedTimer &sent)
 {
     const qint64 charNs = characterNs();
     if (charNs <= 0 || !m_line.holdArrivals(true))
         return std::nullopt;
-    const auto release = qScopeGuard([this] { m_line.holdArrivals(false); });
+    auto release = qScopeGuard([this] { m_line.holdArrivals(false); });
     qint64 dueNs = (want + 1) * charNs + m_echoSlackNs;
     const qint64 napMs = (dueNs - sent.nsecsElapsed() - kShortSleepNs / 2) / 1'000'000;
     if (napMs >= 1) {
@@ -207,6 +208,7 @@ std::optional<TargetLink::WaitEnd> TargetLink::sleepUntilWhole(qint64 want, cons
         if (missing <= 0) {
             if (look == 0)
                 m_echoSlackNs = std::max<qint64>(0, m_echoSlackNs - kEchoSlackDownNs);
+            release.dismiss();
             return WaitEnd::Ready;
         }
         // A little late (a busy far end): look a little later from now on, and once more for the
@@ -393,7 +395,9 @@ QString TargetLink::SendLineAwaitEcho(const QString &text, int expectedLength)
         AbortSend = true; // the window is going: nothing more is sent
         return {};
     }
-    return QString::fromLatin1(m_line.read().mid(1, n));
+    const QByteArray echo = m_line.read();
+    m_line.holdArrivals(false);
+    return QString::fromLatin1(echo.mid(1, n));
 }
 
 QString TargetLink::SendRawAwaitReply(const QString &text, int expectedLength)

@@ -70,8 +70,8 @@ public:
     virtual QByteArray read() = 0;
     virtual void setReadLength(int length) = 0;
     // While held, received bytes stay with the driver: no dataArrived, and the process is not woken
-    // for each of them; waiting() still counts them and read() takes them. False when this line
-    // cannot hold them back (it goes on telling every arrival).
+    // for each of them; waiting() still counts them and read() takes them (read before letting
+    // go). False when this line cannot hold them back (it goes on telling every arrival).
     virtual bool holdArrivals(bool hold)
     {
         Q_UNUSED(hold);

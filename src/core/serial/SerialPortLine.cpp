@@ -350,15 +350,19 @@ void SerialPortLine::send(const QByteArray &bytes)
 
 qint64 SerialPortLine::waiting() const
 {
-    return d->port.isOpen() ? d->port.bytesAvailable() + d->inDriver() : 0;
+    if (!d->port.isOpen())
+        return 0;
+    return d->port.bytesAvailable() + (d->held ? d->inDriver() : 0);
 }
 
 QByteArray SerialPortLine::read()
 {
     if (!d->port.isOpen())
         return {};
-    // What the driver still holds is taken now, without telling it as a new arrival.
-    if (d->inDriver() > 0) {
+    // Held back, what the driver holds is taken now, without telling it as a new arrival. (Not
+    // otherwise: the port's notifier may already be due for those bytes, and finding none then
+    // reads as a line gone.)
+    if (d->held && d->inDriver() > 0) {
         d->pulling = true;
         d->port.waitForReadyRead(0);
         d->pulling = false;
