@@ -37,8 +37,8 @@ const QString kWaitAnswer = QStringLiteral("Waiting for the instrument's answer"
 constexpr qint64 kMaxEchoSlackNs = 1'000'000;
 constexpr qint64 kEchoSlackUpNs = 10'000;
 constexpr qint64 kEchoSlackDownNs = 1'000;
-// The longest the user interface is kept waiting in one short sleep.
-constexpr qint64 kShortSleepNs = 2'000'000;
+// The longest the user interface is kept waiting in one short sleep: a record at 115200 baud.
+constexpr qint64 kShortSleepNs = 4'500'000;
 
 // Sleeps for the time given, woken as close to its end as the system allows (a thread's timers
 // may otherwise run late by some tens of microseconds, a few per cent of a record at 115200).
@@ -193,7 +193,9 @@ std::optional<TargetLink::WaitEnd> TargetLink::sleepUntilWhole(qint64 want, cons
         return std::nullopt;
     auto release = qScopeGuard([this] { m_line.holdArrivals(false); });
     qint64 dueNs = (want + 1) * charNs + m_echoSlackNs;
-    const qint64 napMs = (dueNs - sent.nsecsElapsed() - kShortSleepNs / 2) / 1'000'000;
+    // A record due within the short sleep is slept for in one piece: one wake-up.
+    const qint64 napMs =
+        dueNs - sent.nsecsElapsed() > kShortSleepNs ? (dueNs - sent.nsecsElapsed()) / 1'000'000 - 2 : 0;
     if (napMs >= 1) {
         const WaitEnd end = waitFor([] { return false; }, int(napMs));
         if (end != WaitEnd::TimedOut)
