@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 #include "cli/Trail.h"
 #include "core/flight/FlightData.h"
+#include "core/flight/FlightStream.h"
 #include "core/settings/Settings.h"
 
 #include <QCoreApplication>
@@ -69,6 +70,38 @@ bool LoadForCommand(const QString &fileName, FlightData &data, Trail &trail)
         std::fprintf(stderr, "korvel-cli: cannot load %s: %s\n", qPrintable(fileName), error.what());
         return false;
     }
+}
+
+std::optional<qint64> StreamForCommand(const QString &fileName, Trail &trail,
+                                       const std::function<void(const FlightRecordBlock &)> &onBlock)
+{
+    trail.setStatus(FlightFileStatusText(fileName));
+    try {
+        return StreamFlightDataFile(fileName, onBlock);
+    } catch (const FlightDataError &error) {
+        std::fprintf(stderr, "korvel-cli: cannot load %s: %s\n", qPrintable(fileName), error.what());
+        return std::nullopt;
+    }
+}
+
+LineOutput::LineOutput()
+{
+    m_text.reserve(kPiece + 4096);
+}
+
+LineOutput::~LineOutput()
+{
+    flush();
+}
+
+bool LineOutput::flush()
+{
+    // Every piece ends with a line, so whatever stdio has passed on when a command stops, the rest
+    // follows at exit and stdout ends on a whole line.
+    if (m_ok && !m_text.empty())
+        m_ok = std::fwrite(m_text.data(), 1, m_text.size(), stdout) == m_text.size();
+    m_text.clear();
+    return m_ok;
 }
 
 std::optional<QString> PortFromOption(const QString &value)
