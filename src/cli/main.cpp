@@ -9,6 +9,10 @@
 
 #include <QCoreApplication>
 
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+
 #include <cstdio>
 #include <cstring>
 
@@ -117,7 +121,36 @@ std::optional<QString> PortFromOption(const QString &value)
 
 } // namespace korvel::cli
 
-int main(int argc, char **argv)
+namespace {
+
+// With KORVEL_REPORT_PEAK set, the process's own high-water mark of resident memory is the last
+// line on stderr ("peak-memory: N KiB"), as the kernel counts it for this process alone.
+void ReportPeakMemory()
+{
+    if (qEnvironmentVariableIsEmpty("KORVEL_REPORT_PEAK"))
+        return;
+    long kib = -1;
+#ifdef Q_OS_LINUX
+    if (std::FILE *status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status))
+            if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1)
+                break;
+        std::fclose(status);
+    }
+#endif
+#ifdef Q_OS_UNIX
+    if (kib < 0) {
+        rusage usage{};
+        if (getrusage(RUSAGE_SELF, &usage) == 0)
+            kib = long(usage.ru_maxrss); // KiB on Linux
+    }
+#endif
+    std::fflush(stdout);
+    std::fprintf(stderr, "peak-memory: %ld KiB\n", kib);
+}
+
+int Run(int argc, char **argv)
 {
     using namespace korvel::cli;
     QCoreApplication app(argc, argv);
@@ -145,4 +178,13 @@ int main(int argc, char **argv)
         return kExitOk;
     }
     return UsageError(QStringLiteral("unknown command %1").arg(command), kUsage);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const int status = Run(argc, argv);
+    ReportPeakMemory();
+    return status;
 }

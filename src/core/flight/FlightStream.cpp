@@ -84,15 +84,16 @@ qint64 FlightStreamReader::run(const QString &fileName, const std::function<void
         const char *base = buffer.data();
         block.m_bytes = base;
         const std::size_t keep = lines.split(base, filled, atEnd, [&](std::size_t begin, std::size_t end, qint64 lineNo) {
-            FlightRecordIndex index;
-            if (!reader.read(base + begin, end - begin, lineNo, index, wide))
+            FlightRecordIndex &index = block.m_index.emplace_back();
+            if (!reader.read(base + begin, end - begin, lineNo, index, wide)) {
+                block.m_index.pop_back();
                 return;
+            }
             index.lineBegin = std::uint32_t(begin);
             if (index.wide) {
                 index.setWideIndex(std::uint32_t(block.m_wide.size()));
                 block.m_wide.push_back(wide);
             }
-            block.m_index.push_back(index);
             if (block.m_index.size() == kBlockRecords)
                 handOver();
         });
