@@ -25,7 +25,7 @@ int RunCsv(const QStringList &args, Trail &trail)
     const QString fileName = parsed->operands.front();
 
     // Each piece the writer hands on ends with a row, so a file that cannot be read to its end
-    // leaves whole rows behind.
+    // leaves only whole rows behind.
     FlightCsvWriter csv([](std::string_view piece) {
         return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size();
     });
@@ -33,10 +33,8 @@ int RunCsv(const QStringList &args, Trail &trail)
         for (int k = 0; k < block.records() && csv.add(block[k]); ++k) {
         }
     });
-    if (!count) {
-        csv.finish();
-        return kExitFailed;
-    }
+    if (!count)
+        return kExitFailed; // the rows not yet written are dropped
     const bool written = csv.finish();
     if (!written || std::fflush(stdout) != 0) {
         std::fputs("korvel-cli: cannot write the CSV to stdout\n", stderr);

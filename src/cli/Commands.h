@@ -55,11 +55,11 @@ std::optional<qint64> StreamForCommand(const QString &fileName, Trail &trail,
                                        const std::function<void(const FlightRecordBlock &)> &onBlock);
 
 // Standard output for output that must end on a whole line even when the command fails half-way:
-// text is added line by line and goes out in large pieces, each ending with a line.
+// text is added line by line and goes out in large pieces, each ending with a line. What was not
+// flushed when it is destroyed is dropped: a command that fails writes no more.
 class LineOutput {
 public:
     LineOutput();
-    ~LineOutput();
     LineOutput(const LineOutput &) = delete;
     LineOutput &operator=(const LineOutput &) = delete;
     // The buffer to append whole lines to; call lineDone after each line or group of lines.

@@ -93,11 +93,6 @@ LineOutput::LineOutput()
     m_text.reserve(kPiece + 4096);
 }
 
-LineOutput::~LineOutput()
-{
-    flush();
-}
-
 bool LineOutput::flush()
 {
     // Every piece ends with a line, so whatever stdio has passed on when a command stops, the rest
