@@ -95,7 +95,7 @@ qint64 partialRead(const QString &path, Step step)
                 return;
             if (step == Step::Fields)
                 reader.readFields(base + begin, end - begin, index, wide);
-            seen += index.msecs + index.offset[5];
+            seen += index.seconds() + index.offset[5];
         });
         if (atEnd)
             return seen;

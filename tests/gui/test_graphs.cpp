@@ -87,7 +87,7 @@ const QString kEngineFixed = QStringLiteral("visible=true; setting(54)=1; settin
 
 float Value(const GraphModel &m, int set, int point)
 {
-    return m.sets[size_t(set - 1)].value[size_t(point - 1)];
+    return m.sets[size_t(set - 1)].valueAt(size_t(point - 1));
 }
 
 } // namespace
@@ -163,8 +163,8 @@ private slots:
                                              "tickLabel(1)=16:30:00; tickLabel(11)=16:30:00; "
                                              "tickLabel(21)=16:30:00; redraw=2"));
         QCOMPARE(Value(b.m2, 1, 1), 123.4f);
-        QCOMPARE(b.m2.sets[4].secondValue[0], 24.5f);
-        QVERIFY(std::isnan(b.m2.sets[4].x[0]));
+        QCOMPARE(b.m2.sets[4].secondValueAt(0), 24.5f);
+        QVERIFY(std::isnan(b.m2.sets[4].xAt(0)));
         QCOMPARE(b.m2.yAxes[0].maximum, 300.0);
         QCOMPARE(b.m2.yAxes[1].maximum, 31.0);
 
@@ -289,7 +289,7 @@ private slots:
             QCOMPARE(m->tickLabels[21], time(count - 1));
             QCOMPARE(m->xAxis.maximum, double(count - 1));
             QCOMPARE(m->numPoints, count);
-            QCOMPARE(m->sets[0].x[size_t(count - 1)], float(count));
+            QCOMPARE(m->sets[0].xAt(size_t(count - 1)), float(count));
         }
         QCOMPARE(b.m1.tickLabels[11], time(middle));
         QCOMPARE(b.m2.tickLabels[11], time(middle));
@@ -308,14 +308,14 @@ private slots:
             QCOMPARE(Value(b.m1, s, 1), float(100 + s + 15));
         for (int s = 5; s <= 12; ++s) {
             QVERIFY(std::isnan(Value(b.m1, s, 1)));
-            QCOMPARE(b.m1.sets[size_t(s - 1)].x[0], 1.0f);
+            QCOMPARE(b.m1.sets[size_t(s - 1)].xAt(0), 1.0f);
         }
         QVERIFY(std::isnan(Value(b.m1, 1, 2)));
         QCOMPARE(Value(b.m1, 5, 2), 120.0f);
 
         BuildFlightDataGraph(b.graphs(), data);
         QVERIFY(std::isnan(Value(b.m2, 1, 2)));
-        QVERIFY(std::isnan(b.m2.sets[4].secondValue[1]));
+        QVERIFY(std::isnan(b.m2.sets[4].secondValueAt(1)));
         QCOMPARE(Value(b.m2, 1, 1), 10.1f);
 
         BuildEngineDataGraph(b.graphs(), data);
@@ -367,7 +367,7 @@ private slots:
         window.findChild<QPushButton *>("Command3")->click();
         QVERIFY(window.graphView(3)->isVisibleTo(&window));
         QVERIFY(!window.graphView(2)->isVisibleTo(&window));
-        QCOMPARE(window.model(3).sets[1].value[0], 1030.0f);
+        QCOMPARE(window.model(3).sets[1].valueAt(0), 1030.0f);
         window.findChild<QPushButton *>("btnEGTCHT")->click();
         QVERIFY(window.graphView(1)->isVisibleTo(&window));
         QCOMPARE(window.findChild<QPushButton *>("btnEGTCHT")->text(), QStringLiteral("CHT  EGT"));

@@ -28,27 +28,37 @@ constexpr int kFlightSlots = 29;  // Values(0) to Values(28); slot 28 is never w
 // Where one data line's fields sit in its buffer, and its date and time. Field k runs from offset k
 // to the comma before offset k + 1, both from the line's start; a field whose next offset is not
 // past its own is missing (empty). A flight's lines are some 150 bytes long, so the offsets fit a
-// byte each (44 bytes a record); a longer line keeps its offsets in the wide list instead.
+// byte each and a record takes 40 bytes; a longer line keeps its offsets in the wide list instead.
 struct FlightRecordIndex {
     std::uint32_t lineBegin = 0;
-    std::int32_t day = 0;    // LogDate as a Julian day
-    std::int32_t msecs = -1; // LogTime as milliseconds since midnight
+    std::int32_t day = 0; // LogDate as a Julian day
+    std::array<std::uint8_t, 3> second{}; // LogTime in seconds since midnight (the file has no finer)
     std::array<std::uint8_t, kFlightFields + 1> offset{};
-    bool wide = false; // the offsets are in the wide list, at the index kept in offset[0..3]
 
     static constexpr std::uint32_t kNarrowLine = 255; // longest narrow line + 1
+    // A narrow line's offset 0 is at most 254; this one marks offsets kept in the wide list, at the
+    // index that offsets 1 to 4 hold.
+    static constexpr std::uint8_t kWide = 255;
+
+    int seconds() const { return second[0] | second[1] << 8 | second[2] << 16; }
+    void setSeconds(int s)
+    {
+        second = {std::uint8_t(s), std::uint8_t(s >> 8), std::uint8_t(s >> 16)};
+    }
+    bool wide() const { return offset[0] == kWide; }
     std::uint32_t wideIndex() const
     {
         std::uint32_t i;
-        std::memcpy(&i, offset.data(), sizeof i);
+        std::memcpy(&i, offset.data() + 1, sizeof i);
         return i;
     }
     void setWideIndex(std::uint32_t i)
     {
-        wide = true;
-        std::memcpy(offset.data(), &i, sizeof i);
+        offset[0] = kWide;
+        std::memcpy(offset.data() + 1, &i, sizeof i);
     }
 };
+static_assert(sizeof(FlightRecordIndex) == 40);
 
 struct FlightRecordWideSpans {
     std::array<std::uint32_t, kFlightFields + 1> offset{};
@@ -64,7 +74,7 @@ public:
     }
 
     QDate LogDate() const { return m_index ? QDate::fromJulianDay(m_index->day) : QDate(); }
-    QTime LogTime() const { return m_index ? QTime::fromMSecsSinceStartOfDay(m_index->msecs) : QTime(); }
+    QTime LogTime() const { return m_index ? QTime::fromMSecsSinceStartOfDay(m_index->seconds() * 1000) : QTime(); }
     // Field n's text exactly as it stands in the file; empty for missing fields, slot 28 and blank slots.
     QLatin1StringView Values(int n) const
     {
@@ -92,7 +102,7 @@ FlightRecord RecordAt(const char *bytes, const IndexList &index, const std::vect
     if (k < 0 || size_t(k) >= index.size())
         return {};
     const FlightRecordIndex &at = index[size_t(k)];
-    return FlightRecord(bytes, &at, at.wide ? &wide[at.wideIndex()] : nullptr);
+    return FlightRecord(bytes, &at, at.wide() ? &wide[at.wideIndex()] : nullptr);
 }
 
 // The table: one slot per line of the file (so always more slots than records); the records

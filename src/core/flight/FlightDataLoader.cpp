@@ -170,6 +170,12 @@ FlightDataError TooLarge(std::uint64_t size)
 
 namespace flightlines {
 
+void RefuseLargerThanTable(std::uint64_t size)
+{
+    if (size > kLargestFlightFile)
+        throw TooLarge(size);
+}
+
 bool LineReader::date(const char *line, std::size_t len, std::int32_t &day)
 {
     const std::size_t n = std::min<std::size_t>(len, 8);
@@ -206,7 +212,7 @@ int twoDigits(const char *p)
     return (p[0] - '0') * 10 + (p[1] - '0');
 }
 
-// Milliseconds since midnight of the time in columns 10 to 17, or -1. What nearly every line
+// Seconds since midnight of the time in columns 10 to 17, or -1. What nearly every line
 // holds, HH:MM:SS, is read directly; anything else takes the general reading.
 std::int32_t TimeOfDay(const char *line, std::size_t len)
 {
@@ -215,13 +221,13 @@ std::int32_t TimeOfDay(const char *line, std::size_t len)
         if (isDigitAt(t) && isDigitAt(t + 1) && t[2] == ':' && isDigitAt(t + 3) && isDigitAt(t + 4) &&
             t[5] == ':' && isDigitAt(t + 6) && isDigitAt(t + 7)) {
             const int h = twoDigits(t), m = twoDigits(t + 3), s = twoDigits(t + 6);
-            return QTime::isValid(h, m, s) ? std::int32_t(((h * 60 + m) * 60 + s) * 1000) : -1;
+            return QTime::isValid(h, m, s) ? std::int32_t((h * 60 + m) * 60 + s) : -1;
         }
     }
     const QLatin1StringView text =
         len > 9 ? QLatin1StringView(line + 9, qsizetype(std::min<std::size_t>(len - 9, 8))) : QLatin1StringView();
     const auto time = ParseFlightTime(text);
-    return time ? std::int32_t(time->msecsSinceStartOfDay()) : -1;
+    return time ? std::int32_t(time->msecsSinceStartOfDay() / 1000) : -1;
 }
 
 } // namespace
@@ -230,11 +236,12 @@ bool LineReader::readDateAndTime(const char *line, std::size_t len, qint64 lineN
 {
     if (!date(line, len, index.day))
         return false;
-    index.msecs = TimeOfDay(line, len);
-    if (index.msecs < 0)
+    const std::int32_t seconds = TimeOfDay(line, len);
+    if (seconds < 0)
         throw FlightDataError("no time of day in columns 10 to 17 of line " + std::to_string(lineNo));
     if (len > kLargestFlightFile)
         throw TooLarge(len);
+    index.setSeconds(seconds);
     return true;
 }
 
@@ -274,11 +281,10 @@ void LineReader::readFields(const char *line, std::size_t len, FlightRecordIndex
         offset[++k] = size + 1;
 
     if (size < FlightRecordIndex::kNarrowLine) {
-        index.wide = false;
         for (size_t n = 0; n <= size_t(kFlightFields); ++n)
             index.offset[n] = std::uint8_t(offset[n]);
     } else {
-        index.wide = true;
+        index.offset[0] = FlightRecordIndex::kWide; // the caller sets the index
         std::copy(offset, offset + kFields + 1, wide.offset.begin());
     }
 }
@@ -319,7 +325,7 @@ FlightData FlightDataLoader::parse(LargeBytes bytes)
         if (!reader.read(base + begin, end - begin, lineNo, index, wide))
             return;
         index.lineBegin = std::uint32_t(begin);
-        if (index.wide) {
+        if (index.wide()) {
             index.setWideIndex(std::uint32_t(table.m_wide.size()));
             table.m_wide.push_back(wide);
         }
@@ -460,8 +466,7 @@ LargeBytes ReadWholeFile(const QString &fileName)
 {
     flightlines::FlightFile file(fileName);
     // Refused before anything is read or allocated.
-    if (file.size() > kLargestFlightFile)
-        throw TooLarge(file.size());
+    flightlines::RefuseLargerThanTable(file.size());
     LargeBytes bytes(size_t(file.size()));
     // A file that shrank since it was measured: what is there is the file.
     bytes.truncate(file.read(bytes.data(), bytes.size()));

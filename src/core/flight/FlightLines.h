@@ -15,8 +15,8 @@ class QString;
 namespace korvel::flightlines {
 
 // Fills index for a line of len bytes (lineBegin is the caller's) when it is a data line; a line too
-// long for byte offsets gets its offsets in wide and index.wide set (the caller stores them and
-// sets the index). False for any other line. Throws FlightDataError for a dated line without a
+// long for byte offsets gets its offsets in wide and index.wide() true (the caller stores them and
+// sets their index). False for any other line. Throws FlightDataError for a dated line without a
 // time of day. Keeps the last date it read: a flight's lines share one or two.
 class LineReader {
 public:
@@ -108,6 +108,10 @@ private:
     qint64 m_pieces = 0;
     std::size_t m_scanned = 0; // bytes of the unfinished line already searched for its end
 };
+
+// Throws when a file of this size is larger than the record table can place (4 GiB): no flight is
+// near that, and the commands that stream a file accept what the window loads, no more.
+void RefuseLargerThanTable(std::uint64_t size);
 
 // A flight file opened for reading. Only a regular file is read: a pipe would block for ever and a
 // device need never end; either is refused before anything is read. Failures throw FlightDataError.

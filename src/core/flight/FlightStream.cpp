@@ -48,6 +48,7 @@ qint64 FlightStreamReader::run(const QString &fileName, const std::function<void
                                std::size_t bufferBytes)
 {
     flightlines::FlightFile file(fileName);
+    flightlines::RefuseLargerThanTable(file.size());
     std::size_t capacity = std::max<std::size_t>(bufferBytes, 16);
     LargeBytes buffer(capacity);
     std::size_t filled = file.read(buffer.data(), capacity);
@@ -90,7 +91,7 @@ qint64 FlightStreamReader::run(const QString &fileName, const std::function<void
                 return;
             }
             index.lineBegin = std::uint32_t(begin);
-            if (index.wide) {
+            if (index.wide()) {
                 index.setWideIndex(std::uint32_t(block.m_wide.size()));
                 block.m_wide.push_back(wide);
             }
