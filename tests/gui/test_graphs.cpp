@@ -423,6 +423,56 @@ private slots:
         QVERIFY2(us.startsWith(QStringLiteral("4:30:05")) && us.endsWith(QStringLiteral("PM")), qPrintable(us));
     }
 
+    // A long series reaches the chart as its lowest and highest values run by run: a few thousand
+    // points whatever its length, every peak among them, and every point once the view is close.
+    void longSeriesKeepTheirPeaks()
+    {
+        ScriptedFileChooser files;
+        GraphView view(files, QStringLiteral("long"));
+        Graph &g = view.graph();
+        const int points = 300000;
+        g.setNumPoints(points);
+        g.setNumSets(2);
+        g.setCurrentSet(1);
+        for (int i = 1; i <= points; ++i) {
+            g.setXPosition(i, float(i));
+            g.setValue(i, i % 1000 == 0 ? -5.0f : float(i % 7));
+        }
+        g.setValue(123457, 500); // one spike
+        g.setValue(200000, std::numeric_limits<float>::quiet_NaN());
+        g.setXMinimum(0);
+        g.setXMaximum(points - 1);
+        g.redraw(2);
+        QVERIFY(view.model().sets[0].x.empty()); // counting positions are not stored
+        QCOMPARE(view.model().sets[0].xAt(points - 1), float(points));
+        QVERIFY(std::isnan(view.model().sets[1].xAt(0)));
+
+        QCPGraph *series = view.plot()->graph(0);
+        QCOMPARE(view.plot()->graphCount(), 1); // set 2 has neither points nor legend
+        auto values = [series] {
+            QList<double> v;
+            for (auto it = series->data()->constBegin(); it != series->data()->constEnd(); ++it)
+                v << it->value;
+            return v;
+        };
+        QVERIFY2(series->data()->size() <= 5000, qPrintable(QString::number(series->data()->size())));
+        const QList<double> whole = values();
+        QVERIFY(whole.contains(-5.0));
+        QCOMPARE(*std::max_element(whole.begin(), whole.end()), 500.0);
+
+        // Close in: every point in view, the gap left out, and one either side.
+        view.plot()->xAxis->setRange(199990, 200010);
+        QList<double> keys;
+        for (auto it = series->data()->constBegin(); it != series->data()->constEnd(); ++it)
+            keys << it->key;
+        QList<double> expected;
+        for (int x = 199989; x <= 200011; ++x)
+            if (x != 200000)
+                expected << x;
+        QCOMPARE(keys, expected);
+        QCOMPARE(view.readoutAt(200001), QStringLiteral("set 1: %1").arg(200001 % 7));
+    }
+
     // The chart as a user handles it: the menu anywhere on it, a readout by cylinder that follows
     // pans and resets, labels and readout agreeing when zoomed, the value axis zoomed by the
     // wheel over it, and a saved picture without the cursor.
