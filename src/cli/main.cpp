@@ -5,7 +5,7 @@
 #include "cli/Trail.h"
 #include "core/flight/FlightData.h"
 #include "core/flight/FlightStream.h"
-#include "core/settings/Settings.h"
+#include "core/serial/ComPorts.h"
 
 #include <QCoreApplication>
 

@@ -59,10 +59,10 @@ protected:
 
 private:
     void showContextMenu(const QPoint &globalPos);
-    void onMouseMove(QMouseEvent *event);
+    void followMouse(QMouseEvent *event);
     void showReadoutAt(double pixelX);
-    void onRangeChanged();
-    void onValueRangeChanged();
+    void relabelTimeAxis();
+    void relabelValueAxes();
     QSharedPointer<QCPAxisTicker> modelTicker() const;
     // Hands the chart the points of each drawn set that the time axis shows.
     void feedSeries();
