@@ -52,5 +52,6 @@ int RunCapture(const QStringList &args, Trail &trail);
 int RunFlash(const QStringList &args, Trail &trail);
 int RunSummary(const QStringList &args, Trail &trail);
 int RunCsv(const QStringList &args, Trail &trail);
+int RunFindings(const QStringList &args, Trail &trail);
 
 } // namespace korvel::cli

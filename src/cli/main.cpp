@@ -22,7 +22,8 @@ const char *const kUsage = "usage: korvel-cli COMMAND [OPTIONS] ARGS\n"
                            "  capture [--port P] [--max-seconds S] OUTFILE\n"
                            "  flash [--port P] [--speed N] [--init FILE] [--verbose] [PROGRAM]\n"
                            "  summary [--cht-limit N] FILE\n"
-                           "  csv FILE\n";
+                           "  csv FILE\n"
+                           "  findings [--cht-limit N] FILE\n";
 
 } // namespace
 
@@ -107,6 +108,8 @@ int main(int argc, char **argv)
         return RunSummary(args, trail);
     if (command == QLatin1String("csv"))
         return RunCsv(args, trail);
+    if (command == QLatin1String("findings"))
+        return RunFindings(args, trail);
     if (command == QLatin1String("--help") || command == QLatin1String("help")) {
         std::fputs(kUsage, stdout);
         return kExitOk;
