@@ -53,5 +53,6 @@ int RunFlash(const QStringList &args, Trail &trail);
 int RunSummary(const QStringList &args, Trail &trail);
 int RunCsv(const QStringList &args, Trail &trail);
 int RunFindings(const QStringList &args, Trail &trail);
+int RunLibrary(const QStringList &args, Trail &trail);
 
 } // namespace korvel::cli

@@ -23,7 +23,8 @@ const char *const kUsage = "usage: korvel-cli COMMAND [OPTIONS] ARGS\n"
                            "  flash [--port P] [--speed N] [--init FILE] [--verbose] [PROGRAM]\n"
                            "  summary [--cht-limit N] FILE\n"
                            "  csv FILE\n"
-                           "  findings [--cht-limit N] FILE\n";
+                           "  findings [--cht-limit N] FILE\n"
+                           "  library [--library DIR] import PATH... | list | trend MEASURE | export ID OUTFILE | remove ID\n";
 
 } // namespace
 
@@ -110,6 +111,8 @@ int main(int argc, char **argv)
         return RunCsv(args, trail);
     if (command == QLatin1String("findings"))
         return RunFindings(args, trail);
+    if (command == QLatin1String("library"))
+        return RunLibrary(args, trail);
     if (command == QLatin1String("--help") || command == QLatin1String("help")) {
         std::fputs(kUsage, stdout);
         return kExitOk;
