@@ -134,7 +134,7 @@ private slots:
     void startsWithItsMenusToolbarAndStatus()
     {
         QCOMPARE(main->windowTitle(), QStringLiteral("Korvel Engine Monitor"));
-        QCOMPARE(menuBarCaptions(*main), (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Help"}));
+        QCOMPARE(menuBarCaptions(*main), (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Analysis", "Help"}));
         QVERIFY(!main->findChild<QMenu *>("mnuconfig")->menuAction()->isEnabled());
         auto *bar = main->findChild<QToolBar *>("Toolbar1");
         QVERIFY(bar);

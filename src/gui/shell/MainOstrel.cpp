@@ -1,6 +1,7 @@
 #include "gui/shell/MainOstrel.h"
 
 #include "gui/capture/FrmCapture.h"
+#include "gui/library/FrmLibrary.h"
 #include "gui/common/ChildWindow.h"
 #include "gui/common/Twips.h"
 #include "gui/dialogs/frmAbout.h"
@@ -97,6 +98,10 @@ void MainOstrel::buildMenus()
 
     QMenu *hardware = addMenu("mnuHardware", QStringLiteral("Hardware"));
     addItem(hardware, "mnuFlash", QStringLiteral("Program OS"), &MainOstrel::mnuFlash_Click);
+
+    // Ours, beside what the instrument's program always had.
+    QMenu *analysis = addMenu("mnuAnalysis", QStringLiteral("Analysis"));
+    addItem(analysis, "mnuFlightLibrary", QStringLiteral("Flight Library..."), &MainOstrel::mnuFlightLibrary_Click);
 
     QMenu *help = addMenu("mnuHelp", QStringLiteral("Help"));
     addItem(help, "mnuAbout", QStringLiteral("About"), &MainOstrel::mnuAbout_Click);
@@ -326,6 +331,11 @@ void MainOstrel::mnuFlash_Click()
 {
     state_.FlashWindowClosed = false;
     showFlash();
+}
+
+void MainOstrel::mnuFlightLibrary_Click()
+{
+    showChild<FrmLibrary>(library_);
 }
 
 void MainOstrel::mnuAbout_Click()

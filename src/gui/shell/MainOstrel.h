@@ -44,6 +44,7 @@ public:
     void mnuEGT_Click();
     void mnuFlash_Click();
     void mnuAbout_Click();
+    void mnuFlightLibrary_Click();
 
     QMdiArea *mdiArea() const { return mdi_; }
     WindowContext context() { return {state_, *this, prompter_, files_}; }
@@ -86,6 +87,7 @@ private:
     QPointer<QMdiSubWindow> graph_;
     QPointer<QMdiSubWindow> configure_;
     QPointer<QMdiSubWindow> flash_;
+    QPointer<QMdiSubWindow> library_;
     QPointer<QWidget> about_;
 };
 
