@@ -90,13 +90,14 @@ std::optional<qint64> IdOf(const QString &text)
 int Import(FlightLibrary &library, const QStringList &paths)
 {
     int added = 0, known = 0, skipped = 0;
-    for (const QString &file : FlightLibrary::CollectFiles(paths)) {
-        const ImportResult result = library.importFile(file);
-        (result.outcome == ImportResult::Added ? added : result.outcome == ImportResult::Known ? known : skipped)++;
-        // Line by line: what was done before a failure (or a kill) is said.
-        if (!WriteOut(ImportJson(result)))
-            return kExitFailed;
-    }
+    // A line as each flight is committed: what was done before a failure (or a kill) is said.
+    if (!library.importFiles(FlightLibrary::CollectFiles(paths), [&](const ImportResult &result) {
+            (result.outcome == ImportResult::Added   ? added
+             : result.outcome == ImportResult::Known ? known
+                                                     : skipped)++;
+            return WriteOut(ImportJson(result));
+        }))
+        return kExitFailed;
     const std::string total = "{\"added\":" + std::to_string(added) + ",\"known\":" + std::to_string(known) +
                               ",\"skipped\":" + std::to_string(skipped) + "}\n";
     return WriteOut(total) ? kExitOk : kExitFailed;

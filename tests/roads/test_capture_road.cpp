@@ -213,7 +213,7 @@ private slots:
 
     void cliCapturesOneRecord()
     {
-        Instrument instrument;
+        Instrument instrument; // with settings, and so a library, of its own
         QTemporaryDir dir;
         const QString file = dir.filePath("cli.txt");
         const QByteArray flight = GenerateFlight(20);
@@ -222,6 +222,9 @@ private slots:
         QCOMPARE(ReadAll(file), flight);
         QCOMPARE(cli.out, "before\r\n" + flight);
         QCOMPARE(cli.trail, "status: Connected \nstatus: Capture Data To:" + file + "\nstatus: Done\n");
+        const auto kept = FlightLibrary(qEnvironmentVariable("KORVEL_LIBRARY")).list();
+        QCOMPARE(kept.size(), size_t(1));
+        QCOMPARE(kept[0].source, file);
 
         // No record within the time: the unload, exit 1.
         const CliRun idle = RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "0.3", file});

@@ -123,10 +123,12 @@ void CaptureLine::keep(const QByteArray &chunk)
         return;
     m_keeping = false;
     m_lastKept = std::exchange(m_kept, QByteArray());
-    // Named after the capture file when one is being written, else after the moment it came.
-    const QString source = m_session.CaptureState() >= CaptureSession::ReceivingFlight
-                               ? m_captureFile
-                               : QStringLiteral("capture ") + QDateTime::currentDateTime().toString(Qt::ISODate);
+    // Named after the capture file when this chunk goes into one, else after the moment it came.
+    const int state = m_session.CaptureState();
+    const bool intoFile =
+        state >= CaptureSession::ReceivingFlight || (state == CaptureSession::Armed && upper.contains("FLIGHT"));
+    const QString source =
+        intoFile ? m_captureFile : QStringLiteral("capture ") + QDateTime::currentDateTime().toString(Qt::ISODate);
     addToLibrary(m_lastKept, source);
 }
 

@@ -5,6 +5,7 @@
 #include "core/flight/FlightSummary.h"
 
 #include <QAtomicInteger>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -21,6 +22,9 @@
 #include <QThread>
 
 #include <algorithm>
+#include <deque>
+#include <future>
+#include <functional>
 #include <cerrno>
 #include <cstring>
 
@@ -80,11 +84,21 @@ bool IsCalibration(const QByteArray &bytes)
     return before.contains(QLatin1StringView("CAL"), Qt::CaseInsensitive);
 }
 
+} // namespace
+
+namespace library_detail {
+
 // What import stores of a flight.
 struct FlightFigures {
     LibraryFlight flight;
     std::vector<FieldFigures> fields;
 };
+
+} // namespace library_detail
+
+using library_detail::FlightFigures;
+
+namespace {
 
 FlightFigures Figure(const FlightData &data)
 {
@@ -119,19 +133,6 @@ FlightFigures Figure(const FlightData &data)
 QString Sha256(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-void SyncFolder(const QString &folder)
-{
-#ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(folder);
-#endif
 }
 
 } // namespace
@@ -345,139 +346,314 @@ QString FlightLibrary::copyFile(const QString &sha) const
     return m_folder + QLatin1Char('/') + kFlights + QLatin1Char('/') + sha + QStringLiteral(".txt");
 }
 
-void FlightLibrary::writeCopy(const QString &sha, const QByteArray &bytes)
+bool FlightLibrary::writeCopy(const QString &sha, const QByteArray &bytes)
 {
     const QString name = copyFile(sha);
-    if (QFileInfo(name).size() == bytes.size() && QFileInfo::exists(name))
-        return; // written whole by an earlier import (renamed into place only once complete)
-    QSaveFile copy(name);
+    const QFileInfo info(name);
+    if (info.exists() && info.size() == bytes.size())
+        return false; // written whole by an earlier import (renamed into place only once complete)
+    // Written aside and renamed into place: a copy under its final name is always whole. It is
+    // flushed to the disk with the rest of its batch, before the batch's rows are committed.
+    const QString aside = name + QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid());
+    QFile copy(aside);
     errno = 0;
-    if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size() || !copy.commit()) {
-        const int error = errno;
-        QString reason = copy.errorString();
+    bool written = copy.open(QIODevice::WriteOnly | QIODevice::Truncate) && copy.write(bytes) == bytes.size() &&
+                   copy.flush();
+    const int error = errno;
+    QString reason = copy.errorString();
+    copy.close();
+    if (written && !QFile::rename(aside, name)) {
+        QFile::remove(name); // a stale partial of an older program; ours is whole
+        written = QFile::rename(aside, name);
+    }
+    if (!written) {
+        QFile::remove(aside);
         // A full disk is often only "Unknown error" to the file layer; the system knows better.
-        if ((reason.isEmpty() || reason == QLatin1String("Unknown error")) && error != 0)
+        if ((reason.isEmpty() || reason == QLatin1String("Unknown error") || reason == QLatin1String("No error")) &&
+            error != 0)
             reason = QString::fromLocal8Bit(std::strerror(error));
         throw LibraryError(QStringLiteral("cannot write the flight's copy in %1: %2. Nothing of this flight was "
                                           "added; free some space or make the folder writable, then import again")
-                               .arg(QFileInfo(name).absolutePath(), reason));
+                               .arg(info.absolutePath(), reason));
     }
-    SyncFolder(QFileInfo(name).absolutePath());
+    return true;
 }
+
+void FlightLibrary::syncCopies()
+{
+    const QString folder = m_folder + QLatin1Char('/') + kFlights;
+#ifdef Q_OS_LINUX
+    // One flush of the file system for the whole batch rather than one per flight.
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        const int result = ::syncfs(fd);
+        const int error = errno;
+        ::close(fd);
+        if (result != 0)
+            throw LibraryError(QStringLiteral("cannot put the flights' copies on the disk in %1: %2")
+                                   .arg(folder, QString::fromLocal8Bit(std::strerror(error))));
+    }
+#else
+    for (const QString &name : QDir(folder).entryList(QDir::Files)) {
+        QFile f(folder + QLatin1Char('/') + name);
+        if (f.open(QIODevice::ReadWrite))
+            f.flush(), ::fsync(f.handle());
+    }
+#endif
+}
+
+namespace library_detail {
+
+// A flight read and figured, waiting for its batch to be committed.
+struct PendingFlight {
+    ImportResult result;
+    QString sha;
+    QString source;
+    qint64 bytes = 0;
+    QByteArray content;
+    FlightFigures figures;
+};
+
+} // namespace library_detail
+
+using library_detail::PendingFlight;
+
+struct FlightLibrary::Batch {
+    std::vector<PendingFlight> flights;
+    qint64 bytes = 0;
+    bool wroteCopies = false;
+};
+
+namespace {
+
+// What can be known of a file without the library: read, hashed, parsed and figured. Runs on
+// several threads at once.
+PendingFlight Analyse(const QByteArray &bytes, const QString &file, const QString &source)
+{
+    PendingFlight pending;
+    ImportResult &result = pending.result;
+    result.file = file;
+    pending.source = source;
+    if (bytes.isEmpty()) {
+        result.reason = QStringLiteral("empty file");
+        return pending;
+    }
+    pending.sha = Sha256(bytes);
+    pending.bytes = bytes.size();
+    pending.content = bytes;
+    try {
+        const FlightData data = ParseFlightData(bytes);
+        if (data.FlightRecordCount.value_or(0) == 0)
+            result.reason = QStringLiteral("no flight records in it");
+        else if (IsCalibration(bytes))
+            result.reason = QStringLiteral("a calibration record, not a flight");
+        else
+            pending.figures = Figure(data);
+    } catch (const FlightDataError &error) {
+        result.reason = QStringLiteral("not a flight file: ") + error.message();
+    }
+    if (result.reason.isEmpty())
+        result.outcome = ImportResult::Added; // once committed
+    return pending;
+}
+
+PendingFlight AnalyseFile(const QString &path)
+{
+    ImportResult skipped;
+    skipped.file = path;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        skipped.reason = QStringLiteral("no such file");
+    } else if (!info.isFile()) {
+        skipped.reason = QStringLiteral("not a regular file");
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            skipped.reason = QStringLiteral("cannot be read: ") + file.errorString();
+        else {
+            const QByteArray bytes = file.readAll();
+            if (file.error() == QFileDevice::NoError)
+                return Analyse(bytes, path, info.absoluteFilePath());
+            skipped.reason = QStringLiteral("cannot be read: ") + file.errorString();
+        }
+    }
+    PendingFlight pending;
+    pending.result = skipped;
+    return pending;
+}
+
+} // namespace
 
 ImportResult FlightLibrary::importFile(const QString &path)
 {
-    ImportResult result;
-    result.file = path;
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        result.reason = QStringLiteral("no such file");
-        return result;
-    }
-    if (!info.isFile()) {
-        result.reason = QStringLiteral("not a regular file");
-        return result;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.reason = QStringLiteral("cannot be read: ") + file.errorString();
-        return result;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        result.reason = QStringLiteral("cannot be read: ") + file.errorString();
-        return result;
-    }
-    return importChecked(bytes, path, info.absoluteFilePath());
+    ImportResult last;
+    importFiles({path}, [&](const ImportResult &r) {
+        last = r;
+        return true;
+    });
+    return last;
 }
 
 ImportResult FlightLibrary::importBytes(const QByteArray &bytes, const QString &source)
 {
-    return importChecked(bytes, source, source);
+    Batch batch;
+    accept(batch, Analyse(bytes, source, source));
+    ImportResult last;
+    commitBatch(batch, [&](const ImportResult &r) {
+        last = r;
+        return true;
+    });
+    return last;
 }
 
-ImportResult FlightLibrary::importChecked(const QByteArray &bytes, const QString &file, const QString &source)
+bool FlightLibrary::importFiles(const QStringList &files, const std::function<bool(const ImportResult &)> &onResult,
+                                const std::function<bool()> &stop)
 {
-    ImportResult result;
-    result.file = file;
-    if (bytes.isEmpty()) {
-        result.reason = QStringLiteral("empty file");
-        return result;
-    }
-    const QString sha = Sha256(bytes);
-    const auto known = [&]() -> std::optional<qint64> {
-        QSqlQuery q = m_db->exec(QStringLiteral("SELECT id FROM flights WHERE sha256 = ?"), {sha});
-        if (q.next())
-            return q.value(0).toLongLong();
-        return std::nullopt;
-    };
-    if (const auto id = known()) {
-        writeCopy(sha, bytes); // a copy lost since is put back
-        result.outcome = ImportResult::Known;
-        result.id = *id;
-        return result;
-    }
-
-    FlightFigures figures;
-    try {
-        const FlightData data = ParseFlightData(bytes);
-        if (data.FlightRecordCount.value_or(0) == 0) {
-            result.reason = QStringLiteral("no flight records in it");
-            return result;
+    // Files are read and figured a few at a time on every core; the flights then go in by batches,
+    // in the files' order: the copies of a batch are written, flushed to the disk together, then its
+    // rows committed in one transaction.
+    constexpr int kBatchFlights = 64;
+    constexpr qint64 kBatchBytes = 32 << 20;
+    constexpr qint64 kBatchMs = 250; // so that a large import shows its progress
+    const int window = std::max(2, QThread::idealThreadCount()) * 2;
+    std::deque<std::future<PendingFlight>> ahead;
+    qsizetype next = 0;
+    Batch batch;
+    QElapsedTimer clock;
+    clock.start();
+    while (next < files.size() || !ahead.empty()) {
+        if (stop && stop()) {
+            for (auto &f : ahead)
+                f.wait();
+            commitBatch(batch, onResult);
+            return false;
         }
-        if (IsCalibration(bytes)) {
-            result.reason = QStringLiteral("a calibration record, not a flight");
-            return result;
+        while (next < files.size() && qsizetype(ahead.size()) < window)
+            ahead.push_back(std::async(std::launch::async, AnalyseFile, files[next++]));
+        PendingFlight pending = ahead.front().get();
+        ahead.pop_front();
+        accept(batch, std::move(pending));
+        if (int(batch.flights.size()) >= kBatchFlights || batch.bytes >= kBatchBytes || clock.elapsed() >= kBatchMs) {
+            if (!commitBatch(batch, onResult)) {
+                for (auto &f : ahead)
+                    f.wait();
+                return false;
+            }
+            batch = Batch();
+            clock.restart();
         }
-        figures = Figure(data);
-    } catch (const FlightDataError &error) {
-        result.reason = QStringLiteral("not a flight file: ") + error.message();
-        return result;
     }
+    return commitBatch(batch, onResult);
+}
 
-    writeCopy(sha, bytes);
-    m_db->beginWrite();
-    try {
-        if (const auto id = known()) { // another program added it meanwhile
-            m_db->rollback();
+void FlightLibrary::accept(Batch &batch, PendingFlight pending)
+{
+    ImportResult &result = pending.result;
+    if (pending.sha.isEmpty()) { // unreadable or empty
+        batch.flights.push_back(std::move(pending));
+        return;
+    }
+    // Seen already (in the library, or earlier in this batch): known, and its copy made sure of.
+    if (const auto id = knownId(pending.sha)) {
+        batch.wroteCopies |= writeCopy(pending.sha, pending.content);
+        result = {result.file, ImportResult::Known, *id, {}};
+        pending.content.clear();
+        batch.flights.push_back(std::move(pending));
+        return;
+    }
+    if (result.outcome != ImportResult::Added) {
+        pending.content.clear();
+        batch.flights.push_back(std::move(pending));
+        return;
+    }
+    for (const PendingFlight &earlier : batch.flights)
+        if (earlier.result.outcome == ImportResult::Added && earlier.sha == pending.sha) {
             result.outcome = ImportResult::Known;
-            result.id = *id;
-            return result;
+            pending.content.clear();
+            batch.flights.push_back(std::move(pending));
+            return;
         }
-        writeCopy(sha, bytes); // a removal meanwhile may have taken the copy
-        QSqlQuery next = m_db->exec(QStringLiteral("SELECT next_id FROM library_info"));
-        next.next();
-        const qint64 id = next.value(0).toLongLong();
-        m_db->exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id + 1});
-        const LibraryFlight &f = figures.flight;
-        m_db->exec(QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, last_at, "
-                                  "records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, "
-                                  "cht_spread_max, findings) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                   {id, sha, source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), qint64(bytes.size()),
-                    f.first, f.last, f.records, Nullable(f.durationSeconds), Nullable(f.egtMax),
-                    Nullable(f.egtCylinder), Nullable(f.chtMax), Nullable(f.chtCylinder), Nullable(f.egtSpreadMax),
-                    Nullable(f.chtSpreadMax), f.findings});
-        QSqlQuery field(m_db->db());
-        field.prepare(QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, max_value, "
-                                     "mean_value) VALUES (?, ?, ?, ?, ?, ?)"));
-        for (const FieldFigures &ff : figures.fields) {
-            field.addBindValue(id);
-            field.addBindValue(ff.field);
-            field.addBindValue(ff.count);
-            field.addBindValue(ff.minimum);
-            field.addBindValue(ff.maximum);
-            field.addBindValue(ff.mean);
-            if (!field.exec())
-                m_db->fail(field.lastError());
+    batch.wroteCopies |= writeCopy(pending.sha, pending.content);
+    batch.bytes += pending.bytes;
+    batch.flights.push_back(std::move(pending));
+}
+
+std::optional<qint64> FlightLibrary::knownId(const QString &sha)
+{
+    QSqlQuery q = m_db->exec(QStringLiteral("SELECT id FROM flights WHERE sha256 = ?"), {sha});
+    if (q.next())
+        return q.value(0).toLongLong();
+    return std::nullopt;
+}
+
+bool FlightLibrary::commitBatch(Batch &batch, const std::function<bool(const ImportResult &)> &onResult)
+{
+    if (batch.wroteCopies)
+        syncCopies();
+    const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(), [](const PendingFlight &p) {
+        return p.result.outcome == ImportResult::Added;
+    });
+    if (adds) {
+        m_db->beginWrite();
+        try {
+            QSqlQuery next = m_db->exec(QStringLiteral("SELECT next_id FROM library_info"));
+            next.next();
+            qint64 id = next.value(0).toLongLong();
+            QSqlQuery field(m_db->db());
+            field.prepare(QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, "
+                                         "max_value, mean_value) VALUES (?, ?, ?, ?, ?, ?)"));
+            for (PendingFlight &p : batch.flights) {
+                if (p.result.outcome != ImportResult::Added)
+                    continue;
+                if (const auto known = knownId(p.sha)) { // another program added it meanwhile
+                    p.result.outcome = ImportResult::Known;
+                    p.result.id = *known;
+                    continue;
+                }
+                // A removal by another program meanwhile may have taken the copy: put back, under
+                // the lock, before the row.
+                if (writeCopy(p.sha, p.content))
+                    syncCopies();
+                const LibraryFlight &f = p.figures.flight;
+                p.result.id = id++;
+                m_db->exec(QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "
+                                          "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
+                                          "egt_spread_max, cht_spread_max, findings) "
+                                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                           {p.result.id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
+                            p.bytes, f.first, f.last, f.records, Nullable(f.durationSeconds), Nullable(f.egtMax),
+                            Nullable(f.egtCylinder), Nullable(f.chtMax), Nullable(f.chtCylinder),
+                            Nullable(f.egtSpreadMax), Nullable(f.chtSpreadMax), f.findings});
+                for (const FieldFigures &ff : p.figures.fields) {
+                    field.addBindValue(p.result.id);
+                    field.addBindValue(ff.field);
+                    field.addBindValue(ff.count);
+                    field.addBindValue(ff.minimum);
+                    field.addBindValue(ff.maximum);
+                    field.addBindValue(ff.mean);
+                    if (!field.exec())
+                        m_db->fail(field.lastError());
+                }
+            }
+            m_db->exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
+            m_db->commit();
+        } catch (...) {
+            m_db->rollback();
+            throw;
         }
-        m_db->commit();
-        result.outcome = ImportResult::Added;
-        result.id = id;
-        return result;
-    } catch (...) {
-        m_db->rollback();
-        throw;
     }
+    // Known flights found earlier in the same batch take the id their first file got.
+    for (PendingFlight &p : batch.flights)
+        if (p.result.outcome == ImportResult::Known && p.result.id == 0)
+            for (const PendingFlight &earlier : batch.flights)
+                if (earlier.result.outcome == ImportResult::Added && earlier.sha == p.sha) {
+                    p.result.id = earlier.result.id;
+                    break;
+                }
+    for (const PendingFlight &p : batch.flights)
+        if (!onResult(p.result))
+            return false;
+    return true;
 }
 
 namespace {

@@ -15,12 +15,17 @@
 #include <QStringList>
 #include <QTime>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
 namespace korvel {
+
+namespace library_detail {
+struct PendingFlight;
+}
 
 // The library cannot be opened, read or written; the message says why and what to do.
 class LibraryError : public std::runtime_error {
@@ -91,6 +96,11 @@ public:
     ImportResult importFile(const QString &path);
     // Adds a flight held in memory (a capture just received); source names where it came from.
     ImportResult importBytes(const QByteArray &bytes, const QString &source);
+    // Adds files in order, handing each result over once it is committed. onResult returning false,
+    // or stop() true before a file is taken, ends the import once what is in hand is committed.
+    // False when ended early.
+    bool importFiles(const QStringList &files, const std::function<bool(const ImportResult &)> &onResult,
+                     const std::function<bool()> &stop = {});
 
     // Every flight by its first record's date and time, then id.
     std::vector<LibraryFlight> list();
@@ -107,8 +117,13 @@ public:
 
 private:
     class Database;
-    ImportResult importChecked(const QByteArray &bytes, const QString &file, const QString &source);
-    void writeCopy(const QString &sha, const QByteArray &bytes);
+    struct Batch;
+    void accept(Batch &batch, library_detail::PendingFlight pending);
+    bool commitBatch(Batch &batch, const std::function<bool(const ImportResult &)> &onResult);
+    std::optional<qint64> knownId(const QString &sha);
+    // True when the copy was written now (it is on the disk only after syncCopies).
+    bool writeCopy(const QString &sha, const QByteArray &bytes);
+    void syncCopies();
     QString copyFile(const QString &sha) const;
 
     QString m_folder;

@@ -86,11 +86,15 @@ public:
             FlightLibrary library(m_folder);
             const QStringList files = FlightLibrary::CollectFiles(m_paths);
             emit progress(0, int(files.size()));
-            for (int i = 0; i < files.size() && !*m_stop; ++i) {
-                const ImportResult r = library.importFile(files[i]);
-                (r.outcome == ImportResult::Added ? added : r.outcome == ImportResult::Known ? known : skipped)++;
-                emit progress(i + 1, int(files.size()));
-            }
+            int done = 0;
+            library.importFiles(
+                files,
+                [&](const ImportResult &r) {
+                    (r.outcome == ImportResult::Added ? added : r.outcome == ImportResult::Known ? known : skipped)++;
+                    emit progress(++done, int(files.size()));
+                    return true;
+                },
+                [this] { return bool(*m_stop); });
         } catch (const LibraryError &e) {
             error = e.message();
         }
