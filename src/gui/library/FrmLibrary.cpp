@@ -144,7 +144,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     }
 
     m_model = new QStandardItemModel(0, 9, this);
-    m_model->setHorizontalHeaderLabels({QStringLiteral("First record"), QStringLiteral("Duration"),
+    m_model->setHorizontalHeaderLabels({QStringLiteral("First record"), QStringLiteral("Duration (h:mm)"),
                                         QStringLiteral("Records"), QStringLiteral("EGT max"), QStringLiteral("CHT max"),
                                         QStringLiteral("EGT spread"), QStringLiteral("CHT spread"),
                                         QStringLiteral("Findings"), QStringLiteral("Source")});
@@ -160,6 +160,9 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setAlternatingRowColors(true);
+    // One line a flight; a long source path keeps its file name in view.
+    m_table->setWordWrap(false);
+    m_table->setTextElideMode(Qt::ElideLeft);
 
     m_measure = new QComboBox(this);
     m_measure->setObjectName(QStringLiteral("cboMeasure"));
@@ -228,7 +231,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
             selectFlight(m_flights[size_t(dataIndex)].id);
     });
 
-    SetOuterSize(this, 13000, 8000);
+    SetOuterSize(this, 12500, 7000);
     try {
         m_library = std::make_unique<FlightLibrary>(m_folder);
     } catch (const LibraryError &error) {
@@ -282,6 +285,12 @@ void FrmLibrary::refresh()
     }
     m_table->setSortingEnabled(true);
     m_table->resizeColumnsToContents();
+    m_table->setColumnWidth(ColSource, std::min(m_table->columnWidth(ColSource), 320));
+    // The filter starts out spanning every flight kept.
+    if (!m_filter->isChecked() && !m_flights.empty()) {
+        m_from->setDate(MomentOf(m_flights.front().first).date());
+        m_to->setDate(MomentOf(m_flights.back().first).date());
+    }
     if (selected)
         selectFlight(selected);
     if (!importing() && m_library)
