@@ -5,7 +5,7 @@
 #include "gui/library/FrmLibrary.h"
 #include "gui/shell/MainOstrel.h"
 #include "support/FlightPlans.h"
-#include "support/TestSupport.h"
+#include "support/WindowSupport.h"
 
 #include <QAbstractItemModel>
 #include <QCheckBox>
@@ -139,7 +139,12 @@ private slots:
         QCOMPARE(item->text(), QStringLiteral("Flight Library..."));
         QVERIFY(main.findChild<QMenu *>(QStringLiteral("mnuAnalysis")));
         item->trigger();
-        QVERIFY(main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary")));
+        auto *window = main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary"));
+        QVERIFY(window);
+        // The library's item comes before the analysis view's.
+        const QList<QAction *> items = main.findChild<QMenu *>(QStringLiteral("mnuAnalysis"))->actions();
+        QCOMPARE(items.first(), item);
+        QCOMPARE(items[1]->objectName(), QStringLiteral("mnuAnalysisView"));
     }
 };
 

@@ -7,6 +7,7 @@
 #include "gui/shell/Main.h"
 #include "gui/shell/MainOstrel.h"
 #include "support/TestSupport.h"
+#include "support/WindowSupport.h"
 
 #include "gui/common/Twips.h"
 

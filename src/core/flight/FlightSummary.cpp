@@ -1,7 +1,5 @@
 #include "core/flight/FlightSummary.h"
 
-#include "core/chart/GraphBuilders.h"
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -9,8 +7,6 @@
 namespace korvel {
 
 namespace {
-
-constexpr double kNoNumber = std::numeric_limits<double>::quiet_NaN();
 
 // Follows each cylinder's runs at or above a limit, record by record. A run is listed when it
 // opens, so the list stays in the order of first records, and by cylinder within one record.
@@ -77,37 +73,6 @@ int RecordsOf(const FlightData &data)
 }
 
 } // namespace
-
-// FieldNumber with a short road for what the instrument writes almost always: a whole number of
-// a few digits. Anything else takes the general conversion, so both give the same answer for every
-// text.
-double FieldReading(QLatin1StringView text)
-{
-    const char *p = text.data();
-    const qsizetype n = text.size();
-    if (n > 0 && n <= 9) {
-        unsigned whole = 0;
-        qsizetype i = 0;
-        for (; i < n; ++i) {
-            const unsigned digit = unsigned(static_cast<unsigned char>(p[i])) - unsigned('0');
-            if (digit > 9)
-                break;
-            whole = whole * 10 + digit;
-        }
-        if (i == n)
-            return double(whole);
-    }
-    return FieldNumber(text).value_or(kNoNumber);
-}
-
-QString FlightFieldName(int field)
-{
-    if (field >= kFirstChtField && field < kFirstChtField + kCylinders)
-        return QStringLiteral("CHT%1").arg(field - kFirstChtField + 1);
-    if (field >= kFirstEgtField && field < kFirstEgtField + kCylinders)
-        return QStringLiteral("EGT%1").arg(field - kFirstEgtField + 1);
-    return QStringLiteral("field%1").arg(field);
-}
 
 std::int64_t SecondsBetween(const FlightMoment &from, const FlightMoment &to)
 {

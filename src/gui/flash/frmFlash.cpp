@@ -2,6 +2,7 @@
 
 #include "core/records/HexText.h"
 #include "core/settings/Settings.h"
+#include "gui/common/Controls.h"
 #include "gui/common/Twips.h"
 #include "gui/dialogs/frmAbout.h"
 
@@ -39,15 +40,6 @@ QString StoredProgramFile()
 QString ShortProgramName(QString path)
 {
     return ShortenPath(path.replace(QLatin1Char('/'), QLatin1Char('\\')));
-}
-
-QLabel *AddLabel(QWidget *parent, const QString &name, const QString &text, const QRect &place)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setGeometry(place);
-    label->setTextFormat(Qt::PlainText);
-    return label;
 }
 
 QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text, const QRect &place)

@@ -369,7 +369,9 @@ void FrmLibrary::loadFlight(qint64 id)
     try {
         LoadFlightDataFile(*path, m_context.state.flightData, m_context.status);
     } catch (...) {
+        return;
     }
+    emit flightLoaded();
 }
 
 void FrmLibrary::exportSelected()

@@ -49,6 +49,8 @@ public:
 
 signals:
     void importFinished();
+    // A flight was loaded into the record table (double-click).
+    void flightLoaded();
 
 private:
     void showTrend();
