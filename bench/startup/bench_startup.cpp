@@ -138,6 +138,12 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
     window.mdiArea()->closeAllSubWindows();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
+    // The flight library as it stands (KORVEL_LIBRARY names the one to show).
+    trigger("mnuFlightLibrary");
+    save(window, dir, QStringLiteral("library"));
+    window.mdiArea()->closeAllSubWindows();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
     // The capture window on the simulated instrument, registered as "Com 1" in a store of its own.
     QTemporaryDir store;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());

@@ -26,13 +26,8 @@ int RunSummary(const QStringList &args, Trail &trail)
     if (parsed->operands.size() != 1)
         return UsageError(QStringLiteral("summary takes one FILE"), kSummaryUsage);
     std::optional<double> limit;
-    if (parsed->has(QStringLiteral("--cht-limit"))) {
-        bool ok = false;
-        const double value = parsed->options.value(QStringLiteral("--cht-limit")).toDouble(&ok);
-        if (!ok || !std::isfinite(value))
-            return UsageError(QStringLiteral("--cht-limit takes a number"), kSummaryUsage);
-        limit = value;
-    }
+    if (!ChtLimitOption(*parsed, limit))
+        return UsageError(QStringLiteral("--cht-limit takes a number"), kSummaryUsage);
     const QString fileName = parsed->operands.front();
 
     FlightSummaryBuilder summary(limit);

@@ -37,6 +37,9 @@ std::optional<Arguments> ParseArguments(const QStringList &args, const QStringLi
 // Writes "korvel-cli: TEXT" and the command's usage to stderr; returns kExitUsage.
 int UsageError(const QString &text, const char *usage);
 
+// --cht-limit N into limit (left empty without the option); false when N is no finite number.
+bool ChtLimitOption(const Arguments &arguments, std::optional<double> &limit);
+
 // --port P: a device path (anything with a "/", or starting with COM) as it is, a number 1..6 as
 // "Com n". nullopt when P is neither.
 std::optional<QString> PortFromOption(const QString &value);
@@ -53,6 +56,9 @@ bool LoadForCommand(const QString &fileName, FlightData &data, Trail &trail);
 // The record count; nullopt after the reason on stderr when the file cannot be read to its end.
 std::optional<qint64> StreamForCommand(const QString &fileName, Trail &trail,
                                        const std::function<void(const FlightRecordBlock &)> &onBlock);
+
+// Writes out to stdout at once; false when it could not be written.
+bool WriteOut(const std::string &out);
 
 // Standard output for output that must end on a whole line even when the command fails half-way:
 // text is added line by line and goes out in large pieces, each ending with a line. What was not
@@ -86,5 +92,7 @@ int RunCapture(const QStringList &args, Trail &trail);
 int RunFlash(const QStringList &args, Trail &trail);
 int RunSummary(const QStringList &args, Trail &trail);
 int RunCsv(const QStringList &args, Trail &trail);
+int RunFindings(const QStringList &args, Trail &trail);
+int RunLibrary(const QStringList &args, Trail &trail);
 
 } // namespace korvel::cli

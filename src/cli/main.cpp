@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #endif
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -27,7 +28,9 @@ const char *const kUsage = "usage: korvel-cli COMMAND [OPTIONS] ARGS\n"
                            "  capture [--port P] [--max-seconds S] OUTFILE\n"
                            "  flash [--port P] [--speed N] [--init FILE] [--verbose] [PROGRAM]\n"
                            "  summary [--cht-limit N] FILE\n"
-                           "  csv FILE\n";
+                           "  csv FILE\n"
+                           "  findings [--cht-limit N] FILE\n"
+                           "  library [--library DIR] import PATH... | list | trend MEASURE | export ID OUTFILE | remove ID\n";
 
 } // namespace
 
@@ -93,6 +96,11 @@ LineOutput::LineOutput()
     m_text.reserve(kPiece + 4096);
 }
 
+bool WriteOut(const std::string &out)
+{
+    return std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0;
+}
+
 bool LineOutput::flush()
 {
     // Every piece ends with a line, so whatever stdio has passed on when a command stops, the rest
@@ -101,6 +109,18 @@ bool LineOutput::flush()
         m_ok = std::fwrite(m_text.data(), 1, m_text.size(), stdout) == m_text.size();
     m_text.clear();
     return m_ok;
+}
+
+bool ChtLimitOption(const Arguments &arguments, std::optional<double> &limit)
+{
+    if (!arguments.has(QStringLiteral("--cht-limit")))
+        return true;
+    bool ok = false;
+    const double value = arguments.options.value(QStringLiteral("--cht-limit")).toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return false;
+    limit = value;
+    return true;
 }
 
 std::optional<QString> PortFromOption(const QString &value)
@@ -168,6 +188,10 @@ int Run(int argc, char **argv)
         return RunSummary(args, trail);
     if (command == QLatin1String("csv"))
         return RunCsv(args, trail);
+    if (command == QLatin1String("findings"))
+        return RunFindings(args, trail);
+    if (command == QLatin1String("library"))
+        return RunLibrary(args, trail);
     if (command == QLatin1String("--help") || command == QLatin1String("help")) {
         std::fputs(kUsage, stdout);
         return kExitOk;

@@ -405,9 +405,10 @@ private slots:
         main.show();
         auto *menu = main.findChild<QMenu *>("mnuAnalysis");
         QVERIFY(menu);
-        QCOMPARE(menu->actions().value(0)->objectName(), QStringLiteral("mnuAnalysisView"));
-        QCOMPARE(menu->actions().value(0)->text(), QStringLiteral("Analysis View..."));
-        menu->actions().value(0)->trigger();
+        // After the flight library's item.
+        QCOMPARE(menu->actions().value(1)->objectName(), QStringLiteral("mnuAnalysisView"));
+        QCOMPARE(menu->actions().value(1)->text(), QStringLiteral("Analysis View..."));
+        menu->actions().value(1)->trigger();
         QCOMPARE(main.findChildren<FrmAnalysis *>().size(), 1);
         main.findChild<QAction *>("mnuEGT")->trigger();
         auto *graph = main.findChild<FrmGraph *>();

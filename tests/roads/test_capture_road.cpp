@@ -2,6 +2,7 @@
 // capture line as the window and korvel-cli drive it, the capture window itself, and korvel-cli
 // capture as a process.
 #include "core/capture/CaptureLine.h"
+#include "core/library/FlightLibrary.h"
 #include "gui/capture/FrmCapture.h"
 #include "support/Instrument.h"
 
@@ -27,6 +28,8 @@ private slots:
         RecordingUi ui;
         SerialPortLine line;
         CaptureLine capture(line, ui, ui);
+        QTemporaryDir libraryDir;
+        capture.setLibraryFolder(libraryDir.path());
         QVERIFY(capture.load());
         QCOMPARE(ui.statuses, QStringList{"Connected "});
         QTRY_COMPARE(instrument.engine.lineBaud(), 19200);
@@ -68,6 +71,19 @@ private slots:
         capture.unload();
         QCOMPARE(ui.statuses.last(), QStringLiteral("NOT Connected "));
         QVERIFY(ui.messages.isEmpty());
+
+        // Every flight the line carried is in the library, the one before any file was chosen
+        // too; the calibration record is not, and the statuses said nothing of it.
+        FlightLibrary library(libraryDir.path());
+        const auto flights = library.list();
+        QCOMPARE(flights.size(), size_t(2));
+        QStringList sources;
+        for (const LibraryFlight &f : flights)
+            sources << f.source;
+        QVERIFY2(sources.contains(flightFile), qPrintable(sources.join(u' ')));
+        QVERIFY(sources.filter(QRegularExpression(QStringLiteral("^capture \\d{4}-"))).size() == 1);
+        QCOMPARE(ReadAll(*library.copyPath(flights[0].id)) + ReadAll(*library.copyPath(flights[1].id)),
+                 flights[0].source == flightFile ? flight + early : early + flight);
     }
 
     void aHangUpMidRecordKeepsWhatCame()
@@ -197,7 +213,7 @@ private slots:
 
     void cliCapturesOneRecord()
     {
-        Instrument instrument;
+        Instrument instrument; // with settings, and so a library, of its own
         QTemporaryDir dir;
         const QString file = dir.filePath("cli.txt");
         const QByteArray flight = GenerateFlight(20);
@@ -206,6 +222,9 @@ private slots:
         QCOMPARE(ReadAll(file), flight);
         QCOMPARE(cli.out, "before\r\n" + flight);
         QCOMPARE(cli.trail, "status: Connected \nstatus: Capture Data To:" + file + "\nstatus: Done\n");
+        const auto kept = FlightLibrary(qEnvironmentVariable("KORVEL_LIBRARY")).list();
+        QCOMPARE(kept.size(), size_t(1));
+        QCOMPARE(kept[0].source, file);
 
         // No record within the time: the unload, exit 1.
         const CliRun idle = RunCli({"capture", "--port", instrument.engine.slavePath(), "--max-seconds", "0.3", file});

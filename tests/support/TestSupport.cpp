@@ -18,6 +18,8 @@ namespace korvel::test {
 IsolatedSettings::IsolatedSettings()
 {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
+    // Flights a test receives are kept beside its settings, not in the user's library.
+    qputenv("KORVEL_LIBRARY", QFile::encodeName(m_dir.filePath(QStringLiteral("library"))));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
 }

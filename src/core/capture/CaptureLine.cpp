@@ -1,13 +1,17 @@
 #include "core/capture/CaptureLine.h"
 
+#include "core/library/FlightLibrary.h"
 #include "core/settings/Settings.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 
 namespace korvel {
 
 CaptureLine::CaptureLine(SerialLine &line, StatusLine &status, Prompter &prompter, QObject *parent)
-    : QObject(parent), m_line(line), m_status(status), m_prompter(prompter), m_session(status)
+    : QObject(parent), m_line(line), m_status(status), m_prompter(prompter), m_session(status),
+      m_libraryFolder(FlightLibrary::DefaultFolder())
 {
     connect(&m_line, &SerialLine::dataArrived, this, &CaptureLine::receive);
     connect(&m_line, &SerialLine::lineLost, this, [this](const QString &reason) {
@@ -70,7 +74,8 @@ void CaptureLine::arm(const QString &fileName)
 {
     m_saidNotConnected = false; // the status names the file now
     QString error;
-    if (!m_session.arm(QFileInfo(fileName).absoluteFilePath(), &error))
+    m_captureFile = QFileInfo(fileName).absoluteFilePath();
+    if (!m_session.arm(m_captureFile, &error))
         emit note(QStringLiteral("\n[The capture file %1 could not be created: %2. Choose another file or folder.]\n")
                       .arg(fileName, error));
 }
@@ -81,6 +86,7 @@ void CaptureLine::receive()
     if (chunk.isEmpty())
         return;
     emit shown(chunk);
+    keep(chunk);
     const int before = m_session.CaptureState();
     if (!m_session.receive(chunk)) {
         emit note(QStringLiteral("\n[Capture stopped: the capture file could not be written (%1). What was "
@@ -91,7 +97,52 @@ void CaptureLine::receive()
     }
     if (before != CaptureSession::Idle && m_session.CaptureState() == CaptureSession::Idle) {
         m_saidNotConnected = false; // "Done"
+        // The capture file's record, when it began elsewhere than the keeper's (the keeper has
+        // the same bytes otherwise; the library skips a calibration record).
+        QFile file(m_captureFile);
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = file.readAll();
+            if (bytes != m_lastKept)
+                addToLibrary(bytes, m_captureFile);
+        }
         emit recordDone();
+    }
+}
+
+void CaptureLine::keep(const QByteArray &chunk)
+{
+    const QByteArray upper = chunk.toUpper();
+    if (!m_keeping && upper.contains("FLIGHT")) {
+        m_keeping = true;
+        m_kept.clear();
+    }
+    if (!m_keeping)
+        return;
+    m_kept += chunk;
+    if (!upper.contains("END"))
+        return;
+    m_keeping = false;
+    m_lastKept = std::exchange(m_kept, QByteArray());
+    // Named after the capture file when this chunk goes into one, else after the moment it came.
+    const int state = m_session.CaptureState();
+    const bool intoFile =
+        state >= CaptureSession::ReceivingFlight || (state == CaptureSession::Armed && upper.contains("FLIGHT"));
+    const QString source =
+        intoFile ? m_captureFile : QStringLiteral("capture ") + QDateTime::currentDateTime().toString(Qt::ISODate);
+    addToLibrary(m_lastKept, source);
+}
+
+void CaptureLine::addToLibrary(const QByteArray &bytes, const QString &source)
+{
+    if (m_libraryFolder.isEmpty())
+        return;
+    try {
+        FlightLibrary library(m_libraryFolder);
+        const ImportResult result = library.importBytes(bytes, source);
+        if (result.outcome != ImportResult::Skipped)
+            emit flightKept(result.id);
+    } catch (const LibraryError &error) {
+        emit note(QStringLiteral("\n[The flight could not be kept in the flight library: %1.]\n").arg(error.message()));
     }
 }
 

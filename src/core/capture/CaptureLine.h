@@ -39,6 +39,10 @@ public:
     const CaptureSession &session() const { return m_session; }
     SerialLine &line() { return m_line; }
 
+    // Where every flight the line carries is kept (the flight library's folder); empty keeps none.
+    // A flight is kept whether or not a capture file was chosen, so none received is ever lost.
+    void setLibraryFolder(const QString &folder) { m_libraryFolder = folder; }
+
     // "Ostrel MM-DD-YYYY.txt" for the day the dialog opens.
     static QString SuggestedFileName(const QDate &day);
 
@@ -50,14 +54,27 @@ signals:
     // The record ended ("Done").
     void recordDone();
     void lineLost(const QString &reason);
+    // A flight was kept in the library (or was there already).
+    void flightKept(qint64 id);
 
 private:
+    void keep(const QByteArray &chunk);
+    void addToLibrary(const QByteArray &bytes, const QString &source);
+
     SerialLine &m_line;
     StatusLine &m_status;
     Prompter &m_prompter;
     CaptureSession m_session;
     bool m_unloaded = false;
     bool m_saidNotConnected = false; // "NOT Connected " is the status now
+
+    // The flight keeper: the protocol's own rules for a FLIGHT record, always armed, beside the
+    // capture file's session.
+    QString m_libraryFolder;
+    QString m_captureFile;
+    bool m_keeping = false;
+    QByteArray m_kept;
+    QByteArray m_lastKept;
 };
 
 } // namespace korvel

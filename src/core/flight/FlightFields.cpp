@@ -1,5 +1,7 @@
 #include "core/flight/FlightFields.h"
 
+#include <limits>
+
 #include <charconv>
 #include <cmath>
 
@@ -31,6 +33,26 @@ std::optional<double> FieldNumber(QLatin1StringView text)
     if (error != std::errc() || stop != end || !std::isfinite(value))
         return std::nullopt;
     return value;
+}
+
+double FieldReading(QLatin1StringView text)
+{
+    // Both roads give the same answer for every text.
+    const char *p = text.data();
+    const qsizetype n = text.size();
+    if (n > 0 && n <= 9) {
+        unsigned whole = 0;
+        qsizetype i = 0;
+        for (; i < n; ++i) {
+            const unsigned digit = unsigned(static_cast<unsigned char>(p[i])) - unsigned('0');
+            if (digit > 9)
+                break;
+            whole = whole * 10 + digit;
+        }
+        if (i == n)
+            return double(whole);
+    }
+    return FieldNumber(text).value_or(std::numeric_limits<double>::quiet_NaN());
 }
 
 } // namespace korvel

@@ -19,4 +19,8 @@ QString FlightFieldName(int field);
 // A field's text as a number: blanks around it allowed; empty or not a number gives nothing.
 std::optional<double> FieldNumber(QLatin1StringView text);
 
+// FieldNumber as the figures read it, NaN when the field holds no number, with a short road for what
+// the instrument writes almost always: a whole number of a few digits.
+double FieldReading(QLatin1StringView text);
+
 } // namespace korvel

@@ -7,9 +7,21 @@
 
 namespace korvel {
 
+namespace {
+
+const char kHex[] = "0123456789abcdef";
+
+void AppendControlEscape(std::string &out, unsigned char c)
+{
+    out.append("\\u00");
+    out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 15]);
+}
+
+} // namespace
+
 void AppendJsonString(std::string &out, QLatin1StringView text)
 {
-    static const char hex[] = "0123456789abcdef";
     out.push_back('"');
     const char *p = text.data();
     const char *const end = p + text.size();
@@ -30,14 +42,37 @@ void AppendJsonString(std::string &out, QLatin1StringView text)
             out.push_back('\\');
             out.push_back(char(c));
         } else if (c < 0x20) {
-            out.append("\\u00");
-            out.push_back(hex[c >> 4]);
-            out.push_back(hex[c & 15]);
+            AppendControlEscape(out, c);
         } else {
             AppendLatin1AsUtf8(out, char(c));
         }
         p = run + 1;
     }
+    out.push_back('"');
+}
+
+void AppendJsonString(std::string &out, const QString &text)
+{
+    out.push_back('"');
+    // UTF-8 passes through; only quotes, backslashes and control characters need escapes.
+    for (const char ch : text.toStdString()) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(ch);
+        } else if (c < 0x20) {
+            AppendControlEscape(out, c);
+        } else {
+            out.push_back(ch);
+        }
+    }
+    out.push_back('"');
+}
+
+void AppendJsonTime(std::string &out, QTime time)
+{
+    out.push_back('"');
+    AppendClockTime(out, time);
     out.push_back('"');
 }
 
@@ -68,14 +103,6 @@ void AppendRecordJson(std::string &out, const FlightRecord &record)
 }
 
 namespace {
-
-// "HH:MM:SS"
-void AppendJsonTime(std::string &out, QTime time)
-{
-    out.push_back('"');
-    AppendClockTime(out, time);
-    out.push_back('"');
-}
 
 // "YYYY-MM-DDTHH:MM:SS", or null
 void AppendMoment(std::string &out, const std::optional<FlightMoment> &moment)

@@ -11,6 +11,10 @@ namespace korvel {
 
 // A Latin-1 text as a JSON string (UTF-8 out, quotes included).
 void AppendJsonString(std::string &out, QLatin1StringView text);
+// A text of the program's own (a path, a reason) as a JSON string, escaped as above.
+void AppendJsonString(std::string &out, const QString &text);
+// "HH:MM:SS", quotes included.
+void AppendJsonTime(std::string &out, QTime time);
 // The shortest text that reads back as the same double; null when v is not finite.
 void AppendJsonNumber(std::string &out, double v);
 

@@ -8,30 +8,6 @@ namespace korvel {
 
 namespace {
 
-constexpr double kNoNumber = std::numeric_limits<double>::quiet_NaN();
-
-// FieldNumber with a short road for what the instrument writes almost always: a whole number of
-// a few digits. Anything else takes the general conversion, so both give the same answer for every
-// text. No number is NaN, which the figures test for without a branch on an optional.
-double Number(QLatin1StringView text)
-{
-    const char *p = text.data();
-    const qsizetype n = text.size();
-    if (n > 0 && n <= 9) {
-        unsigned whole = 0;
-        qsizetype i = 0;
-        for (; i < n; ++i) {
-            const unsigned digit = unsigned(static_cast<unsigned char>(p[i])) - unsigned('0');
-            if (digit > 9)
-                break;
-            whole = whole * 10 + digit;
-        }
-        if (i == n)
-            return double(whole);
-    }
-    return FieldNumber(text).value_or(kNoNumber);
-}
-
 // Follows each cylinder's runs at or above a limit, record by record. A run is listed when it
 // opens, so the list stays in the order of first records, and by cylinder within one record.
 class ChtSpanTracker {
@@ -137,7 +113,7 @@ void FlightSummaryBuilder::add(const FlightRecord &record)
 
     std::array<double, kCylinders> egt, cht;
     for (int f = 0; f < kFlightFields; ++f) {
-        const double v = Number(record.Values(f));
+        const double v = FieldReading(record.Values(f));
         if (f >= kFirstChtField)
             cht[size_t(f - kFirstChtField)] = v;
         else if (f >= kFirstEgtField)
@@ -202,7 +178,7 @@ ChtTrace TraceCylinderHeads(const FlightData &data)
         trace.times.push_back(record.LogTime());
         std::array<double, kCylinders> &cht = trace.values.emplace_back();
         for (int c = 0; c < kCylinders; ++c)
-            cht[size_t(c)] = Number(record.Values(kFirstChtField + c));
+            cht[size_t(c)] = FieldReading(record.Values(kFirstChtField + c));
     }
     return trace;
 }

@@ -8,6 +8,7 @@
 #include "gui/dialogs/frmConfigure.h"
 #include "gui/flash/frmFlash.h"
 #include "gui/graphs/FrmGraph.h"
+#include "gui/library/FrmLibrary.h"
 
 #include <QCloseEvent>
 #include <QIcon>
@@ -99,8 +100,9 @@ void MainOstrel::buildMenus()
     QMenu *hardware = addMenu("mnuHardware", QStringLiteral("Hardware"));
     addItem(hardware, "mnuFlash", QStringLiteral("Program OS"), &MainOstrel::mnuFlash_Click);
 
-    // Our own windows on the flight, beside the instrument's.
+    // Our own windows on the flights, beside the instrument's.
     QMenu *analysis = addMenu("mnuAnalysis", QStringLiteral("Analysis"));
+    addItem(analysis, "mnuFlightLibrary", QStringLiteral("Flight Library..."), &MainOstrel::mnuFlightLibrary_Click);
     addItem(analysis, "mnuAnalysisView", QStringLiteral("Analysis View..."), &MainOstrel::mnuAnalysisView_Click);
 
     QMenu *help = addMenu("mnuHelp", QStringLiteral("Help"));
@@ -346,6 +348,16 @@ void MainOstrel::mnuFlash_Click()
 {
     m_state.FlashWindowClosed = false;
     showFlash();
+}
+
+void MainOstrel::mnuFlightLibrary_Click()
+{
+    const bool loaded = m_library;
+    showChild<FrmLibrary>(m_library);
+    // A flight loaded from the library opens in the analysis view.
+    if (!loaded)
+        connect(qobject_cast<FrmLibrary *>(m_library->widget()), &FrmLibrary::flightLoaded, this,
+                &MainOstrel::showAnalysis);
 }
 
 void MainOstrel::mnuAnalysisView_Click()

@@ -44,6 +44,7 @@ public:
     void mnuEGT_Click();
     void mnuFlash_Click();
     void mnuAbout_Click();
+    void mnuFlightLibrary_Click();
     void mnuAnalysisView_Click();
 
     QMdiArea *mdiArea() const { return m_mdi; }
@@ -89,6 +90,7 @@ private:
     QPointer<QMdiSubWindow> m_configure;
     QPointer<QMdiSubWindow> m_flash;
     QPointer<QMdiSubWindow> m_analysis;
+    QPointer<QMdiSubWindow> m_library;
     QPointer<QWidget> m_about;
 };
 

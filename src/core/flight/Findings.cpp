@@ -1,0 +1,236 @@
+#include "core/flight/Findings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace korvel {
+
+namespace {
+
+constexpr double kNoReading = std::numeric_limits<double>::quiet_NaN();
+
+bool has(double v)
+{
+    return !std::isnan(v);
+}
+
+// The median of the other cylinders that read at both ends of the window; NaN when none does.
+std::pair<double, double> OtherMedians(const std::array<double, kCylinders> &then,
+                                       const std::array<double, kCylinders> &now, int cylinder)
+{
+    std::array<double, kCylinders> a{}, b{};
+    int n = 0;
+    for (int d = 0; d < kCylinders; ++d) {
+        if (d == cylinder || !has(then[size_t(d)]) || !has(now[size_t(d)]))
+            continue;
+        a[size_t(n)] = then[size_t(d)];
+        b[size_t(n)] = now[size_t(d)];
+        ++n;
+    }
+    if (n == 0)
+        return {kNoReading, kNoReading};
+    const auto median = [n](std::array<double, kCylinders> &v) {
+        std::sort(v.begin(), v.begin() + n);
+        return n % 2 ? v[size_t(n / 2)] : (v[size_t(n / 2 - 1)] + v[size_t(n / 2)]) / 2;
+    };
+    return {median(a), median(b)};
+}
+
+} // namespace
+
+const char *FindingKindName(FindingKind kind)
+{
+    switch (kind) {
+    case FindingKind::ChtHigh:
+        return "cht_high";
+    case FindingKind::ShockCooling:
+        return "shock_cooling";
+    case FindingKind::EgtDrop:
+        return "egt_drop";
+    case FindingKind::EgtProbe:
+        return "egt_probe";
+    case FindingKind::ChtProbe:
+        return "cht_probe";
+    }
+    return "";
+}
+
+FindingsScanner::FindingsScanner(const FindingRules &rules) : m_rules(rules)
+{
+    for (const FindingKind kind : {FindingKind::ChtHigh, FindingKind::ShockCooling, FindingKind::EgtDrop,
+                                   FindingKind::EgtProbe, FindingKind::ChtProbe})
+        for (int c = 1; c <= kCylinders; ++c)
+            m_tracks.push_back({kind, c, {}, std::nullopt, {}});
+}
+
+FindingsScanner::Track &FindingsScanner::track(FindingKind kind, int cylinder)
+{
+    return m_tracks[size_t(int(kind) * kCylinders + cylinder - 1)];
+}
+
+void FindingsScanner::add(const FlightRecord &record)
+{
+    Sample sample;
+    const QDate date = record.LogDate();
+    sample.time = record.LogTime();
+    sample.second = date.toJulianDay() * 86400 + sample.time.msecsSinceStartOfDay() / 1000;
+    sample.record = m_records++;
+    sample.rpm = FieldReading(record.Values(1));
+    for (int c = 0; c < kCylinders; ++c) {
+        sample.egt[size_t(c)] = FieldReading(record.Values(kFirstEgtField + c));
+        sample.cht[size_t(c)] = FieldReading(record.Values(kFirstChtField + c));
+    }
+    m_raw.push_back(sample);
+    // A record is judged once the record after it is in: a spike is a spike against both sides.
+    if (m_raw.size() > 3)
+        m_raw.pop_front();
+    if (m_raw.size() >= 2) {
+        const size_t n = m_raw.size();
+        Sample middle = m_raw[n - 2];
+        classify(middle, n == 3 ? &m_raw[0] : nullptr, &m_raw[n - 1], m_raw[n - 2]);
+        evaluate(middle);
+    }
+}
+
+void FindingsScanner::classify(Sample &middle, const Sample *before, const Sample *after, const Sample &raw)
+{
+    const auto faulty = [&](double v, double b, double a) {
+        if (v <= 0)
+            return true;
+        // The neighbours must themselves be sound readings: a good reading between two dead ones
+        // is no spike.
+        if (!has(b) || !has(a) || b <= 0 || a <= 0)
+            return false;
+        return std::abs(v - b) > m_rules.spikeJump && std::abs(v - a) > m_rules.spikeJump &&
+               std::abs(b - a) < m_rules.spikeCalm;
+    };
+    for (int c = 0; c < kCylinders; ++c) {
+        const size_t k = size_t(c);
+        const double egt = raw.egt[k];
+        const bool egtFaulty =
+            has(egt) && faulty(egt, before ? before->egt[k] : kNoReading, after ? after->egt[k] : kNoReading);
+        mark(track(FindingKind::EgtProbe, c + 1), raw, egtFaulty, egt, true);
+        if (egtFaulty)
+            middle.egt[k] = kNoReading;
+        const double cht = raw.cht[k];
+        const bool chtFaulty =
+            has(cht) && faulty(cht, before ? before->cht[k] : kNoReading, after ? after->cht[k] : kNoReading);
+        mark(track(FindingKind::ChtProbe, c + 1), raw, chtFaulty, cht, true);
+        if (chtFaulty)
+            middle.cht[k] = kNoReading;
+    }
+}
+
+void FindingsScanner::evaluate(const Sample &sample)
+{
+    m_window.push_back(sample);
+    const std::int64_t reach = sample.second - std::int64_t(m_rules.windowSeconds);
+    while (m_window.size() >= 2 && m_window[1].second <= reach)
+        m_window.pop_front();
+    const Sample *then = m_window.front().second <= reach && m_window.size() >= 2 ? &m_window.front() : nullptr;
+
+    const bool rpmSteady = then && has(sample.rpm) && has(then->rpm) &&
+                           std::abs(sample.rpm - then->rpm) <= m_rules.rpmCalm * std::abs(then->rpm);
+    for (int c = 0; c < kCylinders; ++c) {
+        const size_t k = size_t(c);
+        const double cht = sample.cht[k];
+        mark(track(FindingKind::ChtHigh, c + 1), sample, has(cht) && cht >= m_rules.chtLimit, cht, false);
+
+        const double chtFall = then ? then->cht[k] - cht : kNoReading;
+        mark(track(FindingKind::ShockCooling, c + 1), sample, has(chtFall) && chtFall > m_rules.shockFall, chtFall,
+             false);
+
+        const double egtFall = then ? then->egt[k] - sample.egt[k] : kNoReading;
+        bool egtDrop = rpmSteady && has(egtFall) && egtFall > m_rules.egtFall;
+        if (egtDrop) {
+            const auto [before, now] = OtherMedians(then->egt, sample.egt, c);
+            egtDrop = has(before) && std::abs(now - before) < m_rules.othersCalm;
+        }
+        mark(track(FindingKind::EgtDrop, c + 1), sample, egtDrop, egtFall, false);
+    }
+}
+
+void FindingsScanner::mark(Track &t, const Sample &sample, bool meets, double value, bool keepFirst)
+{
+    if (!meets) {
+        if (t.open.first >= 0)
+            closeRun(t);
+        return;
+    }
+    Run &run = t.open;
+    if (run.first < 0) {
+        run = {sample.record, sample.record, sample.second, sample.second, sample.time, sample.time, value};
+        return;
+    }
+    run.last = sample.record;
+    run.lastSecond = sample.second;
+    run.to = sample.time;
+    if (!keepFirst)
+        run.value = std::max(run.value, value);
+}
+
+void FindingsScanner::closeRun(Track &t)
+{
+    Run run = t.open;
+    t.open = {};
+    if (t.kind == FindingKind::EgtDrop && double(run.lastSecond - run.firstSecond) < m_rules.transientSeconds)
+        return;
+    if (t.pending && double(run.firstSecond - t.pending->lastSecond) < m_rules.joinSeconds) {
+        Run &joined = *t.pending;
+        joined.last = run.last;
+        joined.lastSecond = run.lastSecond;
+        joined.to = run.to;
+        if (t.kind != FindingKind::EgtProbe && t.kind != FindingKind::ChtProbe)
+            joined.value = std::max(joined.value, run.value);
+        return;
+    }
+    if (t.pending)
+        t.done.push_back(*t.pending);
+    t.pending = run;
+}
+
+std::vector<Finding> FindingsScanner::finish()
+{
+    if (!m_raw.empty()) {
+        // The last record has no record after it: no spike, but still a reading at or below 0.
+        const size_t n = m_raw.size();
+        Sample middle = m_raw.back();
+        classify(middle, n >= 2 ? &m_raw[n - 2] : nullptr, nullptr, m_raw.back());
+        evaluate(middle);
+        m_raw.clear();
+    }
+    std::vector<Finding> findings;
+    for (Track &t : m_tracks) {
+        if (t.open.first >= 0)
+            closeRun(t);
+        if (t.pending)
+            t.done.push_back(*t.pending);
+        t.pending.reset();
+        for (const Run &run : t.done)
+            findings.push_back({t.kind, t.cylinder, run.from, run.to, run.first, run.value});
+        t.done.clear();
+    }
+    std::sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {
+        if (a.record != b.record)
+            return a.record < b.record;
+        if (a.kind != b.kind)
+            return int(a.kind) < int(b.kind);
+        return a.cylinder < b.cylinder;
+    });
+    m_window.clear();
+    m_records = 0;
+    return findings;
+}
+
+std::vector<Finding> FindFlightFindings(const FlightData &data, const FindingRules &rules)
+{
+    FindingsScanner scanner(rules);
+    const int records =
+        data.FlightRecordCount ? std::clamp(*data.FlightRecordCount, 0, data.FlightRecords.records()) : 0;
+    for (int k = 0; k < records; ++k)
+        scanner.add(data.FlightRecords[k]);
+    return scanner.finish();
+}
+
+} // namespace korvel

@@ -1,0 +1,97 @@
+#pragma once
+// What an analyst looks for first in a flight, found by rule: failing probes, hot cylinder heads,
+// shock cooling, and one cylinder's exhaust temperature falling while the others hold. Fed record
+// by record, so a flight of any length is read once and nothing of it is kept but the last minute.
+
+#include "core/flight/FlightData.h"
+#include "core/flight/FlightSummary.h"
+
+#include <QTime>
+
+#include <deque>
+#include <vector>
+
+namespace korvel {
+
+// The rules' thresholds, with the values an analyst starts from.
+struct FindingRules {
+    double chtLimit = 400;        // cht_high: a head at or above this
+    double spikeJump = 300;       // a one-record spike stands this far from both neighbours...
+    double spikeCalm = 100;       // ...while they differ by less than this
+    double windowSeconds = 60;    // falls are measured against the last record this long ago
+    double shockFall = 50;        // shock_cooling: a head that fell more than this over the window
+    double egtFall = 100;         // egt_drop: an exhaust that fell more than this over the window...
+    double othersCalm = 25;       // ...while the median of the other cylinders moved less than this...
+    double rpmCalm = 0.05;        // ...and the RPM by no more than this share
+    double transientSeconds = 30; // an egt_drop run shorter than this is a transient
+    double joinSeconds = 60;      // runs closer than this are one finding
+};
+
+enum class FindingKind { ChtHigh, ShockCooling, EgtDrop, EgtProbe, ChtProbe }; // in the order listed
+
+const char *FindingKindName(FindingKind kind);
+
+struct Finding {
+    FindingKind kind = FindingKind::ChtHigh;
+    int cylinder = 0; // 1 to 6
+    QTime from;
+    QTime to;
+    int record = 0; // 0-based, the first record of the finding
+    double value = 0;
+};
+
+class FindingsScanner {
+public:
+    explicit FindingsScanner(const FindingRules &rules = {});
+
+    // The next record of the flight, in file order. Its readings are taken at once: the view need
+    // not outlive the call.
+    void add(const FlightRecord &record);
+    // The findings of every record added, ordered by first record, then kind, then cylinder.
+    std::vector<Finding> finish();
+
+private:
+    struct Sample {
+        std::int64_t second = 0; // from a fixed day, so midnight does not matter
+        QTime time;
+        int record = 0;
+        double rpm = 0;
+        std::array<double, kCylinders> egt{}; // NaN: no reading, or a faulty one
+        std::array<double, kCylinders> cht{};
+    };
+    struct Run {
+        int first = -1;
+        int last = -1;
+        std::int64_t firstSecond = 0;
+        std::int64_t lastSecond = 0;
+        QTime from, to;
+        double value = 0;
+    };
+    // One rule for one cylinder: its open run and the findings it has closed.
+    struct Track {
+        FindingKind kind;
+        int cylinder;
+        Run open;
+        std::optional<Run> pending; // closed, waiting to see whether the next run joins it
+        std::vector<Run> done;
+    };
+
+    void classify(Sample &middle, const Sample *before, const Sample *after, const Sample &raw);
+    void evaluate(const Sample &sample);
+    void mark(Track &track, const Sample &sample, bool meets, double value, bool keepFirst);
+    void closeRun(Track &track);
+    Track &track(FindingKind kind, int cylinder);
+
+    FindingRules m_rules;
+    int m_records = 0;
+    // The last two records as read (a spike is known only when the record after it is in).
+    std::deque<Sample> m_raw;
+    // Records already classified, back to the last one at least a window before the newest.
+    std::deque<Sample> m_window;
+    std::vector<Track> m_tracks;
+};
+
+// The findings of a loaded table.
+std::vector<Finding> FindFlightFindings(const FlightData &data, const FindingRules &rules = {});
+
+} // namespace korvel

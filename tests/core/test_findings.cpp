@@ -1,0 +1,193 @@
+// The findings on whole generated flights: a clean flight with power and mixture changes has none;
+// each anomaly laid in is found where it happens, once.
+
+#include "core/flight/Findings.h"
+#include "support/FlightPlans.h"
+
+#include <QtTest>
+
+using namespace korvel;
+using test::Anomaly;
+using test::FlightPlan;
+
+namespace {
+
+std::vector<Finding> FindingsOf(const FlightPlan &plan, const FindingRules &rules = {})
+{
+    return FindFlightFindings(ParseFlightData(test::MakeFlight(plan)), rules);
+}
+
+QString Describe(const std::vector<Finding> &findings)
+{
+    QStringList out;
+    for (const Finding &f : findings)
+        out << QStringLiteral("%1 cyl %2 %3-%4 #%5 %6")
+                   .arg(QLatin1String(FindingKindName(f.kind)))
+                   .arg(f.cylinder)
+                   .arg(f.from.toString(u"HH:mm:ss"), f.to.toString(u"HH:mm:ss"))
+                   .arg(f.record)
+                   .arg(f.value);
+    return out.join(QLatin1String("; "));
+}
+
+FlightPlan Plan(int step, std::vector<Anomaly> anomalies = {}, QTime start = QTime(9, 30))
+{
+    FlightPlan plan;
+    plan.step = step;
+    plan.start = QDateTime(QDate(2026, 3, 14), start);
+    plan.anomalies = std::move(anomalies);
+    return plan;
+}
+
+constexpr int kCruise = 1000; // seconds into the flight: steady cruise
+
+} // namespace
+
+class TestFindings : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanFlightHasNone_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QTime>("start");
+        QTest::newRow("1 s") << 1 << QTime(9, 30);
+        QTest::newRow("6 s") << 6 << QTime(9, 30);
+        QTest::newRow("1 s across midnight") << 1 << QTime(23, 40);
+        QTest::newRow("6 s across midnight") << 6 << QTime(23, 40);
+    }
+    void cleanFlightHasNone()
+    {
+        QFETCH(int, step);
+        QFETCH(QTime, start);
+        const auto findings = FindingsOf(Plan(step, {}, start));
+        QVERIFY2(findings.empty(), qPrintable(Describe(findings)));
+    }
+
+    // Each anomaly alone, at one and six seconds a record: one finding, at the record where it
+    // begins, for the cylinder it touches.
+    void anomalyFoundOnce_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("cylinder");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("at"); // seconds from the start where the finding begins, within a step
+        for (const int step : {1, 6}) {
+            const QByteArray s = " " + QByteArray::number(step) + " s";
+            QTest::newRow("EGT probe dead" + s) << step << int(Anomaly::EgtProbeDead) << 3 << 100
+                                                << QStringLiteral("egt_probe") << kCruise;
+            QTest::newRow("CHT probe dead" + s) << step << int(Anomaly::ChtProbeDead) << 5 << 30
+                                                << QStringLiteral("cht_probe") << kCruise;
+            QTest::newRow("EGT spike" + s) << step << int(Anomaly::EgtSpike) << 2 << 0 << QStringLiteral("egt_probe")
+                                           << kCruise;
+            QTest::newRow("EGT falls alone" + s) << step << int(Anomaly::EgtDrop) << 4 << 300
+                                                 << QStringLiteral("egt_drop") << kCruise + 3;
+            QTest::newRow("CHT hot" + s) << step << int(Anomaly::ChtHot) << 3 << 300 << QStringLiteral("cht_high")
+                                         << kCruise + 60;
+        }
+    }
+    void anomalyFoundOnce()
+    {
+        QFETCH(int, step);
+        QFETCH(int, kind);
+        QFETCH(int, cylinder);
+        QFETCH(int, seconds);
+        QFETCH(QString, expected);
+        QFETCH(int, at);
+        const FlightPlan plan =
+            Plan(step, {{Anomaly::Kind(kind), cylinder, kCruise, kCruise + seconds}}, QTime(23, 30));
+        const auto findings = FindingsOf(plan);
+        QVERIFY2(findings.size() == 1, qPrintable(Describe(findings)));
+        const Finding &f = findings.front();
+        QCOMPARE(QLatin1String(FindingKindName(f.kind)), expected);
+        QCOMPARE(f.cylinder, cylinder);
+        const int second = f.record * step;
+        QVERIFY2(second >= at - step - 60 && second <= at + step + 60, qPrintable(Describe(findings)));
+        QCOMPARE(f.from, plan.start.addSecs(second).time());
+        if (expected == QLatin1String("egt_probe") || expected == QLatin1String("cht_probe")) {
+            QCOMPARE(f.record, (kCruise + step - 1) / step);
+            if (kind == Anomaly::EgtSpike)
+                QVERIFY(f.value > 1800); // the spike's own reading
+            else
+                QCOMPARE(f.value, kind == Anomaly::EgtProbeDead ? 0.0 : -1.0);
+            const int last = kind == Anomaly::EgtSpike ? second : (kCruise + seconds) / step * step;
+            QCOMPARE(f.to, plan.start.addSecs(last).time());
+        }
+        if (expected == QLatin1String("egt_drop"))
+            QVERIFY2(f.value > 150 && f.value <= 215, qPrintable(Describe(findings)));
+        if (expected == QLatin1String("cht_high"))
+            QVERIFY2(f.value >= 400 && f.value < 460, qPrintable(Describe(findings)));
+    }
+
+    // Shock cooling touches every head: one finding each, by record and then cylinder; a dead EGT
+    // probe later sorts after them. A lower CHT limit finds the climb's hot heads.
+    void orderAndLimit()
+    {
+        const FlightPlan plan = Plan(1, {{Anomaly::ShockCool, 1, kCruise, kCruise}, {Anomaly::EgtProbeDead, 6, 1100, 1110}});
+        const auto findings = FindingsOf(plan);
+        QVERIFY2(findings.size() == 7, qPrintable(Describe(findings)));
+        QSet<int> cylinders;
+        for (size_t c = 0; c < 6; ++c) {
+            QCOMPARE(findings[c].kind, FindingKind::ShockCooling);
+            cylinders.insert(findings[c].cylinder);
+            QVERIFY(findings[c].value > 50 && findings[c].value < 100);
+            if (c > 0 && findings[c].record == findings[c - 1].record)
+                QVERIFY(findings[c].cylinder > findings[c - 1].cylinder);
+        }
+        QCOMPARE(cylinders.size(), 6);
+        QCOMPARE(findings[6].kind, FindingKind::EgtProbe);
+        QVERIFY(findings[5].record < findings[6].record);
+
+        FindingRules rules;
+        rules.chtLimit = 375;
+        const auto hot = FindingsOf(Plan(6), rules);
+        QVERIFY(!hot.empty());
+        for (const Finding &f : hot)
+            QCOMPARE(f.kind, FindingKind::ChtHigh);
+    }
+
+    // A short dip is a transient; two faults of one probe less than a minute apart are one finding,
+    // further apart two.
+    void transientsAndJoins()
+    {
+        QVERIFY(FindingsOf(Plan(1, {{Anomaly::EgtDrop, 2, kCruise, kCruise + 10}})).empty());
+
+        auto findings = FindingsOf(
+            Plan(1, {{Anomaly::EgtProbeDead, 1, kCruise, kCruise + 5}, {Anomaly::EgtProbeDead, 1, kCruise + 40, kCruise + 45}}));
+        QVERIFY2(findings.size() == 1, qPrintable(Describe(findings)));
+        QCOMPARE(findings[0].record, kCruise);
+        QCOMPARE(findings[0].to, QTime(9, 30).addSecs(kCruise + 45));
+
+        findings = FindingsOf(
+            Plan(1, {{Anomaly::EgtProbeDead, 1, kCruise, kCruise + 5}, {Anomaly::EgtProbeDead, 1, kCruise + 90, kCruise + 95}}));
+        QVERIFY2(findings.size() == 2, qPrintable(Describe(findings)));
+    }
+
+    // Hand-sized flights for the edges: a spike needs both neighbours; a reading at 0 on the last
+    // record still counts; falls are measured by date and time across midnight.
+    void edges()
+    {
+        const auto line = [](const char *when, int egt1, int cht1, int rpm = 2400) {
+            QByteArray l = when;
+            for (int k = 0; k < 28; ++k) {
+                int v = k == 1 ? rpm : k >= 16 && k < 22 ? 1400 : k >= 22 ? 350 : 0;
+                if (k == 16)
+                    v = egt1;
+                if (k == 22)
+                    v = cht1;
+                l += ',' + QByteArray::number(v);
+            }
+            return l + "\r\n";
+        };
+        QByteArray text = "FLIGHT\r\n" + line("12/31/25 23:59:00", 2000, 350) + line("12/31/25 23:59:30", 1400, 350) +
+                          line("12/31/25 23:59:59", 1400, 340) + line("01/01/26 00:00:00", 1400, 290) +
+                          line("01/01/26 00:00:30", 1400, 0);
+        const auto findings = FindFlightFindings(ParseFlightData(text));
+        QCOMPARE(Describe(findings),
+                 QStringLiteral("shock_cooling cyl 1 00:00:00-00:00:00 #3 60; cht_probe cyl 1 00:00:30-00:00:30 #4 0"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFindings)
+#include "test_findings.moc"

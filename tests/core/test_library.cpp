@@ -1,0 +1,146 @@
+// The flight library in process: import and its outcomes, the stored figures against the summary,
+// trend, export and remove, and libraries it must refuse without touching them.
+
+#include "core/flight/Findings.h"
+#include "core/flight/FlightSummary.h"
+#include "core/library/FlightLibrary.h"
+#include "support/FlightPlans.h"
+#include "support/TestSupport.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+using namespace korvel;
+
+class TestLibrary : public QObject {
+    Q_OBJECT
+private slots:
+    void importListTrendExportRemove()
+    {
+        QTemporaryDir dir;
+        test::FlightPlan late;
+        late.start = QDateTime(QDate(2026, 5, 2), QTime(23, 50));
+        late.anomalies = {{test::Anomaly::EgtProbeDead, 2, 1000, 1100}};
+        test::FlightPlan early;
+        early.start = QDateTime(QDate(2026, 4, 1), QTime(8, 0));
+        early.step = 6;
+        early.seed = 2;
+        const QByteArray lateBytes = test::MakeFlight(late);
+        for (const char *sub : {"in/a", "in/b", "in/c"})
+            QDir(dir.path()).mkpath(QLatin1String(sub));
+        const QString lateFile = test::WriteFile(dir, QStringLiteral("in/b/late.txt"), lateBytes);
+        const QString earlyFile = test::WriteFile(dir, QStringLiteral("in/a/early.txt"), test::MakeFlight(early));
+        test::WriteFile(dir, QStringLiteral("in/a/cal.txt"), "junk\r\nlocal CAL\r\n04/01/26 08:00:00,1\r\nEND\r\n");
+        test::WriteFile(dir, QStringLiteral("in/c/empty.txt"), "");
+        test::WriteFile(dir, QStringLiteral("in/c/words.txt"), "FLIGHT\r\nno records here\r\n");
+        test::WriteFile(dir, QStringLiteral("in/c/badtime.txt"), "FLIGHT\r\n04/01/26 xx\r\n");
+
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        FlightLibrary library(folder);
+        const QStringList files = FlightLibrary::CollectFiles({dir.filePath(QStringLiteral("in")), lateFile});
+        QCOMPARE(files.size(), 7);
+        QVERIFY(files[0].endsWith(QLatin1String("a/cal.txt")) && files[1] == earlyFile);
+        QStringList outcomes;
+        for (const QString &f : files) {
+            const ImportResult r = library.importFile(f);
+            outcomes << QStringLiteral("%1 %2 %3").arg(QFileInfo(f).fileName()).arg(int(r.outcome)).arg(r.id) +
+                            (r.reason.isEmpty() ? QString() : QLatin1Char(' ') + r.reason);
+        }
+        QCOMPARE(outcomes, QStringList({QStringLiteral("cal.txt 2 0 a calibration record, not a flight"),
+                                        QStringLiteral("early.txt 0 1"), QStringLiteral("late.txt 0 2"),
+                                        QStringLiteral("badtime.txt 2 0 not a flight file: no time of day in "
+                                                       "columns 10 to 17 of line 2"),
+                                        QStringLiteral("empty.txt 2 0 empty file"),
+                                        QStringLiteral("words.txt 2 0 no flight records in it"),
+                                        QStringLiteral("late.txt 1 2")}));
+
+        // Figures as the summary and the findings have them, read back without the file.
+        const FlightData data = ParseFlightData(lateBytes);
+        const FlightSummary summary = SummarizeFlight(data);
+        QFile::remove(lateFile);
+        const auto flights = library.list();
+        QCOMPARE(flights.size(), size_t(2));
+        QCOMPARE(flights[0].id, 1); // earlier date first
+        const LibraryFlight &f = flights[1];
+        QCOMPARE(f.first, QStringLiteral("2026-05-02T23:50:00"));
+        QCOMPARE(f.last, QStringLiteral("2026-05-03T01:08:00"));
+        QCOMPARE(f.records, summary.records);
+        QCOMPARE(*f.durationSeconds, *summary.durationSeconds);
+        QCOMPARE(*f.egtSpreadMax, summary.egtSpread->value);
+        QCOMPARE(f.findings, int(FindFlightFindings(data).size()));
+        QCOMPARE(f.findings, 1);
+        double hottest = 0;
+        int cylinder = 0;
+        for (int c = 0; c < 6; ++c)
+            if (summary.cylinders[size_t(c)].cht->value > hottest)
+                hottest = summary.cylinders[size_t(c)].cht->value, cylinder = c + 1;
+        QCOMPARE(*f.chtMax, hottest);
+        QCOMPARE(*f.chtCylinder, cylinder);
+        QCOMPARE(f.source, QFileInfo(lateFile).absoluteFilePath());
+
+        const auto trend = library.trend(QStringLiteral("field16.mean"));
+        QCOMPARE(trend.size(), size_t(2));
+        QCOMPARE(trend[1].id, 2);
+        QCOMPARE(summary.fields[16].field, 16);
+        QCOMPARE(*trend[1].value, summary.fields[16].mean);
+        QVERIFY_THROWS_EXCEPTION(LibraryError, library.trend(QStringLiteral("field28.min")));
+
+        // The copy is byte for byte what came in, and outlives the owner's file.
+        const QString out = dir.filePath(QStringLiteral("out.txt"));
+        QVERIFY(library.exportFlight(2, out));
+        QCOMPARE(test::ReadAll(out), lateBytes);
+        QVERIFY(!library.exportFlight(7, out));
+
+        QVERIFY(library.remove(1));
+        QVERIFY(!library.remove(1));
+        QCOMPARE(library.list().size(), size_t(1));
+        QCOMPARE(QDir(folder + QStringLiteral("/flights")).entryList(QDir::Files).size(), 1);
+        // Ids are never given twice.
+        QCOMPARE(library.importFile(earlyFile).id, 3);
+
+        // A capture held in memory goes in the same way.
+        const ImportResult captured = library.importBytes(lateBytes, QStringLiteral("capture"));
+        QCOMPARE(captured.outcome, ImportResult::Known);
+    }
+
+    // A file that is no library, a library of a newer program, a folder that cannot be made: each
+    // refused with its reason, and nothing changed.
+    void refusals()
+    {
+        QTemporaryDir dir;
+        const QString text = dir.filePath(QStringLiteral("t"));
+        QDir().mkpath(text);
+        test::WriteFile(dir, QStringLiteral("t/library.sqlite"), "my notes\n");
+        try {
+            FlightLibrary library(text);
+            QFAIL("opened a text file as a library");
+        } catch (const LibraryError &error) {
+            QVERIFY2(error.message().contains(QLatin1String("is not a flight library")), qPrintable(error.message()));
+        }
+        QCOMPARE(test::ReadAll(text + QStringLiteral("/library.sqlite")), QByteArray("my notes\n"));
+
+        const QString newer = dir.filePath(QStringLiteral("n"));
+        { FlightLibrary library(newer); }
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+            db.setDatabaseName(newer + QStringLiteral("/library.sqlite"));
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("UPDATE library_info SET schema_version = 9")));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+        try {
+            FlightLibrary library(newer);
+            QFAIL("opened a newer library");
+        } catch (const LibraryError &error) {
+            QVERIFY2(error.message().contains(QLatin1String("newer version")), qPrintable(error.message()));
+        }
+
+        test::WriteFile(dir, QStringLiteral("file"), "x");
+        QVERIFY_THROWS_EXCEPTION(LibraryError, FlightLibrary(dir.filePath(QStringLiteral("file/lib"))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibrary)
+#include "test_library.moc"
