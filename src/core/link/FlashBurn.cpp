@@ -1,5 +1,6 @@
 #include "core/link/FlashBurn.h"
 
+#include "core/records/HexText.h"
 #include "core/settings/Settings.h"
 
 #include <QCoreApplication>
@@ -15,16 +16,6 @@ namespace {
 void ShowFailure(Prompter &prompter, const QString &text)
 {
     prompter.showMessage(AppTitle(), text, MessageIcon::Critical, MessageButtons::Ok);
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = char(c | 0x20);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 } // namespace
@@ -75,12 +66,12 @@ qint64 FlashBurn::FirstBadChecksumLine(const QString &fileName)
             return lineNumber;
         unsigned sum = 0;
         for (qsizetype k = 2; k < line.size(); k += 2) {
-            const int hi = HexDigit(line.at(k)), lo = HexDigit(line.at(k + 1));
+            const int hi = HexDigitValue(uchar(line.at(k))), lo = HexDigitValue(uchar(line.at(k + 1)));
             if (hi < 0 || lo < 0)
                 return lineNumber;
             sum += unsigned(hi * 16 + lo);
         }
-        const unsigned count = unsigned(HexDigit(line.at(2)) * 16 + HexDigit(line.at(3)));
+        const unsigned count = unsigned(HexDigitValue(uchar(line.at(2))) * 16 + HexDigitValue(uchar(line.at(3))));
         // The count covers address, data and checksum; the checksum makes the byte sum 0xFF.
         if (qsizetype(count) != digits / 2 - 1 || (sum & 0xFF) != 0xFF)
             return lineNumber;

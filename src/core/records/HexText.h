@@ -32,6 +32,18 @@ std::int32_t HexToLong(QLatin1StringView text);
 // A width of 0 or less gives an empty text.
 QString PadHex(std::int32_t value, std::int16_t width);
 
+// A hexadecimal digit's value, either case: its place in "0123456789ABCDEF"; -1 for anything else.
+constexpr int HexDigitValue(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    return -1;
+}
+
 // True when the text is not empty and holds only hexadecimal digits (either case).
 bool IsHexText(QStringView text);
 bool IsHexText(QLatin1StringView text);
