@@ -1,7 +1,7 @@
 #include "gui/dialogs/frmConfigure.h"
 
-#include "core/records/HexText.h"
 #include "core/settings/Settings.h"
+#include "gui/common/ShortPath.h"
 #include "gui/common/Twips.h"
 
 #include <QButtonGroup>
@@ -26,13 +26,6 @@ const QString DefaultEditor = QStringLiteral("notepad.exe");
 QString EditorSetting()
 {
     return GetSetting(AppTitle(), Section, QStringLiteral("Editor"), DefaultEditor);
-}
-
-// The label shows only the editor's file name; a path written with forward slashes is shortened
-// the same way as one with backslashes.
-QString ShortEditorName(QString path)
-{
-    return ShortenPath(path.replace(QLatin1Char('/'), QLatin1Char('\\')));
 }
 
 // Selects the option a stored index names; an index that names none selects the first.
@@ -167,7 +160,7 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
                               | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
     // Load.
-    lblDefault_->setText(ShortEditorName(EditorSetting()));
+    lblDefault_->setText(ShortPathText(EditorSetting()));
     SelectStored(opComm_, QStringLiteral("COMMPORT"));
     SelectStored(opComRate_, QStringLiteral("COMMSPEED"));
 }
@@ -206,7 +199,7 @@ void frmConfigure::cmdSetFileName_Click()
         if (!name)
             return;
         SaveSetting(AppTitle(), Section, QStringLiteral("Editor"), *name);
-        lblDefault_->setText(ShortEditorName(*name));
+        lblDefault_->setText(ShortPathText(*name));
     } catch (...) {
     }
 }

@@ -1,7 +1,7 @@
 #include "gui/flash/frmFlash.h"
 
-#include "core/records/HexText.h"
 #include "core/settings/Settings.h"
+#include "gui/common/ShortPath.h"
 #include "gui/common/Twips.h"
 #include "gui/dialogs/frmAbout.h"
 
@@ -32,13 +32,6 @@ const QString ProgramPattern = QStringLiteral("*.S19");
 QString StoredProgramFile()
 {
     return GetSetting(AppTitle(), ProgramKeySection, ProgramKey, ProgramPattern);
-}
-
-// The label shows the program's file name only; a path written with forward slashes is
-// shortened as one with backslashes is.
-QString ShortProgramName(QString path)
-{
-    return ShortenPath(path.replace(QLatin1Char('/'), QLatin1Char('\\')));
 }
 
 QLabel *AddLabel(QWidget *parent, const QString &name, const QString &text, const QRect &place)
@@ -257,7 +250,7 @@ void frmFlash::load()
     if (m_context.state.FlashWindowClosed.value_or(false))
         return;
     m_lblFileName0->setText(QStringLiteral("init.B"));
-    QString shown = ShortProgramName(StoredProgramFile());
+    QString shown = ShortPathText(StoredProgramFile());
     if (shown == ProgramPattern)
         shown = QStringLiteral("ostrel.s19");
     m_lblFileName2->setText(shown);
@@ -332,7 +325,7 @@ void frmFlash::cmdSetFileName_Click(int)
         if (!name)
             return;
         SaveSetting(AppTitle(), ProgramKeySection, ProgramKey, *name);
-        m_lblFileName2->setText(ShortProgramName(*name));
+        m_lblFileName2->setText(ShortPathText(*name));
     } catch (...) {
     }
 }
