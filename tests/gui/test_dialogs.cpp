@@ -108,7 +108,8 @@ private slots:
         d.files.answers = {editor};
         dialog.findChild<QPushButton *>("cmdSetFileName")->click();
         QCOMPARE(stored("Editor"), editor);
-        QCOMPARE(dialog.findChild<QLabel *>("lblDefault")->text(), QStringLiteral("...\\texteditor"));
+        QCOMPARE(dialog.findChild<QLabel *>("lblDefault")->text(),
+                 QDir::toNativeSeparators(QStringLiteral(".../texteditor")));
 
         dialog.findChild<QPushButton *>("Command1")->click();
         QCOMPARE(stored("COMMPORT"), QStringLiteral("1"));
@@ -117,7 +118,8 @@ private slots:
 
         // The next load shows the stored editor, shortened.
         frmConfigure again(d.context());
-        QCOMPARE(again.findChild<QLabel *>("lblDefault")->text(), QStringLiteral("...\\texteditor"));
+        QCOMPARE(again.findChild<QLabel *>("lblDefault")->text(),
+                 QDir::toNativeSeparators(QStringLiteral(".../texteditor")));
         QCOMPARE(d.ui.statuses, QStringList());
     }
 

@@ -78,12 +78,12 @@ bool IsHexText(QLatin1StringView text)
     return isHexText(text);
 }
 
-QString ShortenPath(const QString &path)
+QString ShortenPath(const QString &path, QChar separator)
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
-    if (slash < 0)
+    const qsizetype at = path.lastIndexOf(separator);
+    if (at < 0)
         return path;
-    return QLatin1String("...\\") + path.mid(slash + 1);
+    return QLatin1String("...") + separator + path.mid(at + 1);
 }
 
 } // namespace korvel

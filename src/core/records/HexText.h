@@ -50,6 +50,7 @@ bool IsHexText(QLatin1StringView text);
 
 // A path for display in a label: "...\" and the part after its last backslash
 // (C:\Tools\Edit\notepad.exe shows as ...\notepad.exe); a path without a backslash as it is.
-QString ShortenPath(const QString &path);
+// Another separator ("/") shortens the same way at its last one.
+QString ShortenPath(const QString &path, QChar separator = QLatin1Char('\\'));
 
 } // namespace korvel

@@ -3,15 +3,16 @@
 
 #include "core/records/HexText.h"
 
+#include <QDir>
 #include <QString>
 
 namespace korvel {
 
-// Only the file's name, after "...\"; a path written with forward slashes is shortened as one
-// with backslashes is.
-inline QString ShortPathText(QString path)
+// Only the file's name, after "..." and the platform's separator: ".../v31.S19" here, where a
+// backslash is part of a name, "...\v31.S19" on Windows, where a path may be written with either.
+inline QString ShortPathText(const QString &path)
 {
-    return ShortenPath(path.replace(QLatin1Char('/'), QLatin1Char('\\')));
+    return ShortenPath(QDir::toNativeSeparators(path), QDir::separator());
 }
 
 } // namespace korvel
