@@ -7,6 +7,7 @@
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QMdiSubWindow>
@@ -153,11 +154,15 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
                            static_cast<QWidget *>(cmdSetFileName), static_cast<QWidget *>(cmdOk),
                            static_cast<QWidget *>(cancel)})
         below->move(below->x(), below->y() + extraHeight_);
-    // A dialog of fixed size: no resizing, no maximising.
+    // A dialog of fixed size: no resizing, no maximising. The frame around it in the main window
+    // keeps that size too, whether its edge is dragged or the work area is tiled.
     setFixedSize(sizeHint());
-    if (auto *frame = qobject_cast<QMdiSubWindow *>(parent))
+    if (auto *frame = qobject_cast<QMdiSubWindow *>(parent)) {
         frame->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                               | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+        if (frame->layout())
+            frame->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    }
 
     // Load.
     lblDefault_->setText(ShortPathText(EditorSetting()));
