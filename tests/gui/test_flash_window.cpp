@@ -291,6 +291,8 @@ private slots:
         for (QAction *a : file->actions())
             items << a->objectName() + '=' + (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(items, (QStringList{"mnu_File(0)=&Configure...", "mnu_File(3)=-", "mnu_File(4)=E&xit"}));
+        // The separator is a line alone: a caption on it is drawn beside the line.
+        QVERIFY(main.findChild<QAction *>("mnu_File(3)")->text().isEmpty());
         main.Toolbar1_ButtonClick(9);
         QCOMPARE(flashWindows(), QList<frmFlash *>{w});
 
@@ -318,10 +320,18 @@ private slots:
         QVERIFY(seenModal);
         closer.stop();
 
-        // Configure opens the main window's configuration dialog.
+        // Configure opens the main window's configuration dialog, whose frame keeps its size.
         main.findChild<QAction *>("mnu_File(0)")->trigger();
         Settle();
-        QVERIFY(main.findChild<frmConfigure *>());
+        auto *configure = main.findChild<frmConfigure *>();
+        QVERIFY(configure);
+        auto *frame = qobject_cast<QMdiSubWindow *>(configure->parentWidget());
+        const QSize designed = frame->size();
+        QVERIFY(designed.width() > configure->width() && designed.height() > configure->height());
+        frame->resize(designed + QSize(90, 80));
+        QCOMPARE(frame->size(), designed);
+        QCOMPARE(frame->minimumSize(), frame->maximumSize());
+        QVERIFY(!(frame->windowFlags() & Qt::WindowMaximizeButtonHint));
 
         // Exit: the port and this window; the status and the flag say so. The configuration dialog stays.
         QPointer<frmFlash> gone = w;

@@ -197,8 +197,9 @@ frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<Seria
     configure->setObjectName(QStringLiteral("mnu_File(0)"));
     connect(configure, &QAction::triggered, this, [this] { mnu_File_Click(0); });
     QAction *separator = m_fileMenu->addSeparator();
+    // Element 3 is the "-" item, which the menu draws as a line: a caption on a separator would be
+    // drawn beside the line by some styles.
     separator->setObjectName(QStringLiteral("mnu_File(3)"));
-    separator->setText(QStringLiteral("-"));
     QAction *exit = m_fileMenu->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("mnu_File(4)"));
     connect(exit, &QAction::triggered, this, [this] { mnu_File_Click(4); });
