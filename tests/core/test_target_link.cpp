@@ -334,11 +334,16 @@ private slots:
 
         Rig rig;
         rig.burn.setProgramFile(file);
-        QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Declined); // Cancel by default
+        QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Declined);
         QVERIFY(rig.line.sent.isEmpty());
         QCOMPARE(rig.ui.messages.size(), 1);
-        QVERIFY(rig.ui.messages.first().text.contains(QLatin1String("line 3")));
+        QCOMPARE(rig.ui.messages.first().text,
+                 QStringLiteral("The program file %1 has a wrong checksum in line 3: it may be damaged.\r\n"
+                                "Press OK to burn it anyway, Cancel to stop.")
+                     .arg(file));
         QCOMPARE(rig.ui.messages.first().buttons, MessageButtons::OkCancel);
+        // Enter does not burn a damaged program.
+        QCOMPARE(rig.ui.messages.first().defaultAnswer, MessageAnswer::Cancel);
     }
 };
 

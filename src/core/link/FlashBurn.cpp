@@ -66,8 +66,9 @@ FlashBurn::Outcome FlashBurn::burn()
                                             "damaged.\r\nPress OK to burn it anyway, Cancel to stop.")
                                  .arg(program)
                                  .arg(bad);
-        if (m_prompter.showMessage(AppTitle(), text, MessageIcon::Exclamation, MessageButtons::OkCancel) ==
-            MessageAnswer::Cancel)
+        // Burning a damaged program is the risky answer: Enter does not give it.
+        if (m_prompter.showMessage(AppTitle(), text, MessageIcon::Exclamation, MessageButtons::OkCancel,
+                                   MessageAnswer::Cancel) == MessageAnswer::Cancel)
             return Outcome::Declined;
     }
 
