@@ -91,6 +91,9 @@ private slots:
     {
         settings = std::make_unique<IsolatedSettings>();
         front = std::make_unique<Front>();
+        // The user's own editor is what a test sets, not what the shell running the tests has.
+        qunsetenv("VISUAL");
+        qunsetenv("EDITOR");
     }
     void cleanup() { Settle(); }
 
@@ -210,10 +213,11 @@ private slots:
         QCOMPARE(started[0].commandLine(), QStringLiteral("C:\\Program Files\\Ed\\ed.exe /data/fw/ostrel 32.S19"));
         QCOMPARE(front->ui.messages.size(), 1);
         QVERIFY(front->ui.messages[0].text.contains("No such file or directory"));
+        QVERIFY(front->ui.messages[0].text.contains("File > Configure..."));
 
         // The platform's starter reports a program that is not there.
         QString reason;
-        QVERIFY(!StartDetachedEditor({QStringLiteral("/nonexistent/editor"), QStringLiteral("x.S19")}, &reason));
+        QVERIFY(!StartDetachedEditor({QStringLiteral("/nonexistent/editor"), QStringLiteral("x.S19"), {}}, &reason));
         QVERIFY(!reason.isEmpty());
 
         // Re-created after a close by something that needs only its port: labels as drawn.
@@ -221,6 +225,71 @@ private slots:
         auto again = window();
         QCOMPARE(child(*again, "lblFileName(0)"), QStringLiteral("fileName"));
         QCOMPARE(child(*again, "lblFileName(2)"), QStringLiteral("fileName"));
+    }
+
+    // Where the stored editor cannot run (notepad.exe outside Windows) the file opens in the
+    // user's $VISUAL or $EDITOR, then in the desktop's program for it; only when all fail is the
+    // user sent to the configuration.
+    void editWhereTheStoredEditorCannotRun()
+    {
+        QTemporaryDir dir;
+        const QString program = WriteFile(dir, "fw.S19", Program(2));
+        SaveSetting(AppTitle(), "LastSettings", "LastFlashSProg", program);
+        auto w = window();
+        QStringList started, opened;
+        QStringList runnable;
+        w->setProgramStarter([&](const EditorCommand &command, QString *reason) {
+            started << command.commandLine();
+            if (reason)
+                *reason = QStringLiteral("No such file or directory");
+            return runnable.contains(command.editor);
+        });
+        bool desktopOpens = true;
+        w->setFileOpener([&](const QUrl &url) {
+            opened << url.toLocalFile();
+            return desktopOpens;
+        });
+        auto edit = [&] {
+            started.clear();
+            opened.clear();
+            front->ui.messages.clear();
+            w->cmdEditSToBurn_Click();
+        };
+
+        qputenv("VISUAL", "gvim -f");
+        qputenv("EDITOR", "nano");
+        runnable = {"gvim"};
+        edit();
+        QCOMPARE(started, (QStringList{"notepad.exe " + program, "gvim -f " + program}));
+        QVERIFY(opened.isEmpty() && front->ui.messages.isEmpty());
+
+        runnable = {"nano"};
+        edit();
+        QCOMPARE(started.last(), "nano " + program);
+        QVERIFY(opened.isEmpty() && front->ui.messages.isEmpty());
+
+        qunsetenv("VISUAL");
+        qunsetenv("EDITOR");
+        edit();
+        QCOMPARE(started, QStringList{"notepad.exe " + program});
+        QCOMPARE(opened, QStringList{program});
+        QVERIFY(front->ui.messages.isEmpty());
+
+        desktopOpens = false;
+        edit();
+        QCOMPARE(front->ui.messages.size(), 1);
+        QCOMPARE(front->ui.messages[0].text,
+                 "Could not start the editor: notepad.exe " + program +
+                     "\r\nNo such file or directory\r\nChoose the editor under File > Configure...");
+        QCOMPARE(front->ui.messages[0].icon, MessageIcon::Exclamation);
+
+        // The stored editor that runs is the only one asked.
+        runnable = {"notepad.exe"};
+        qputenv("VISUAL", "gvim");
+        edit();
+        QCOMPARE(started, QStringList{"notepad.exe " + program});
+        QVERIFY(opened.isEmpty() && front->ui.messages.isEmpty());
+        qunsetenv("VISUAL");
     }
 
     void lineErrorsAreReportedOutsideAConnectionAttempt()

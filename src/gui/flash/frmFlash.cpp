@@ -7,7 +7,9 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QMdiSubWindow>
@@ -18,6 +20,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionTitleBar>
+#include <QUrl>
 
 #include <string>
 
@@ -112,13 +115,18 @@ bool StartDetachedEditor(const EditorCommand &command, QString *reason)
         args->arguments = line.data();
     });
 #else
-    process.setArguments({command.file});
+    process.setArguments(command.options + QStringList{command.file});
 #endif
     if (process.startDetached())
         return true;
     if (reason)
         *reason = process.errorString();
     return false;
+}
+
+bool OpenWithDesktop(const QUrl &file)
+{
+    return QDesktopServices::openUrl(file);
 }
 
 frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<SerialLine> line)
@@ -335,13 +343,29 @@ void frmFlash::cmdEditSToBurn_Click()
 {
     const EditorCommand command{GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("Editor"),
                                            QStringLiteral("notepad.exe")),
-                                StoredProgramFile()};
+                                StoredProgramFile(),
+                                {}};
     QString reason;
-    if (!m_startProgram(command, &reason))
-        m_context.prompter.showMessage(AppTitle(),
-                                       QStringLiteral("Could not start the editor: ") + command.commandLine() +
-                                           QStringLiteral("\r\n") + reason,
-                                       MessageIcon::Exclamation, MessageButtons::Ok);
+    if (m_startProgram(command, &reason))
+        return;
+    // The stored editor cannot run here (the default notepad.exe outside Windows): the user's own
+    // editor, then the desktop's program for the file, which must exist for that.
+    for (const char *variable : {"VISUAL", "EDITOR"}) {
+        QStringList words = QProcess::splitCommand(qEnvironmentVariable(variable));
+        if (words.isEmpty())
+            continue;
+        const QString editor = words.takeFirst();
+        if (m_startProgram({editor, command.file, words}, nullptr))
+            return;
+    }
+    const QFileInfo file(command.file);
+    if (file.isFile() && m_openFile(QUrl::fromLocalFile(file.absoluteFilePath())))
+        return;
+    m_context.prompter.showMessage(AppTitle(),
+                                   QStringLiteral("Could not start the editor: ") + command.commandLine() +
+                                       QStringLiteral("\r\n") + reason +
+                                       QStringLiteral("\r\nChoose the editor under File > Configure..."),
+                                   MessageIcon::Exclamation, MessageButtons::Ok);
 }
 
 void frmFlash::commMain_OnComm(int event)
