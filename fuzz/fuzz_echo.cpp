@@ -95,8 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_CHECK(prompts <= 4);
     // The other way: a final check answered with its own echo, on a line that stayed, is contact.
-    if (!hungUp && !exchanges.empty() && exchanges.back().sent == "\rECHOTEST" &&
-        exchanges.back().reply.size() >= 9 && exchanges.back().reply.mid(1, 8) == "ECHOTEST")
+    if (!hungUp && !exchanges.empty() && exchanges.back().sent == "\rECHOTEST" && exchanges.back().reply.size() >= 9 &&
+        exchanges.back().reply.mid(1, 8) == "ECHOTEST")
         FUZZ_CHECK(connected);
 
     if (!connected)
