@@ -75,7 +75,7 @@ int main(int argc, char **argv)
     for (int run = 0; run < 5; ++run) {
         QElapsedTimer clock;
         clock.start();
-        BuildCylinderTemperatureGraph({view.graph(), g2, g3, {}}, data);
+        BuildCylinderTemperatureGraph({view.graph(), g2, g3}, data);
         view.plot()->replot(QCustomPlot::rpImmediateRefresh);
         builds << clock.nsecsElapsed() / 1e6;
     }

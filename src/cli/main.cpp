@@ -4,7 +4,7 @@
 #include "cli/Commands.h"
 #include "cli/Trail.h"
 #include "core/flight/FlightData.h"
-#include "core/settings/Settings.h"
+#include "core/serial/ComPorts.h"
 
 #include <QCoreApplication>
 

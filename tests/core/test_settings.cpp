@@ -1,5 +1,6 @@
 // The settings store: defaults, round trips, the numeric reading of stored texts, "Com n".
 
+#include "core/serial/ComPorts.h"
 #include "core/settings/Settings.h"
 #include "support/TestSupport.h"
 

@@ -1,9 +1,9 @@
 // The flight summary on small tables worked out by hand, and the CSV export's rows and quoting.
 // (korvel-cli summary's exact JSON covers the midnight flight figure by figure.)
 
-#include "core/chart/GraphBuilders.h"
 #include "core/flight/FlightCsv.h"
 #include "core/flight/FlightSummary.h"
+#include "core/flight/SummaryText.h"
 #include "support/SummaryFlights.h"
 
 #include <QtTest>
@@ -84,6 +84,34 @@ private slots:
             for (const CylinderPeaks &c : none.cylinders)
                 QVERIFY(!c.egt && !c.cht);
         }
+    }
+
+    // The window's cells: the instrument's own figures, times to the second, a flight over midnight
+    // or running backwards, and "-" where a cylinder never gave a number.
+    void figuresAsText()
+    {
+        QCOMPARE(DurationText(0), QStringLiteral("0:00:00"));
+        QCOMPARE(DurationText(90061), QStringLiteral("25:01:01"));
+        QCOMPARE(DurationText(-61), QStringLiteral("-0:01:01"));
+        QCOMPARE(MomentText(FlightMoment{QDate(2026, 1, 2), QTime(3, 4, 5)}), QStringLiteral("2026-01-02 03:04:05"));
+        QCOMPARE(MomentText(std::nullopt), QString());
+        QCOMPARE(TimeOfDayText(QTime()), QString());
+        QCOMPARE(FigureText(1400), QStringLiteral("1400"));
+        QCOMPARE(FigureText(-12.5), QStringLiteral("-12.5"));
+        QCOMPARE(FigureText(123456789012), QStringLiteral("123456789012"));
+        QCOMPARE(FigureText(1e300), QStringLiteral("1e+300"));
+        QCOMPARE(MeanText(1366.66), QStringLiteral("1366.7"));
+        QCOMPARE(MeanText(0), QStringLiteral("0.0"));
+
+        CylinderPeaks peaks;
+        peaks.cht = TimedValue{401, QTime(23, 59, 58)};
+        QCOMPARE(CylinderPeakCells(peaks), (QStringList{"-", "", "401", "23:59:58"}));
+        QCOMPARE(SpreadCells(std::nullopt), (QStringList{"-", ""}));
+        QCOMPARE(SpreadCells(TimedValue{150, QTime(0, 0, 2)}), (QStringList{"150", "00:00:02"}));
+        QCOMPARE(FieldFigureCells(FieldFigures{17, 3, 1290, 1300.5, 1295.24}),
+                 (QStringList{"EGT2", "3", "1290", "1300.5", "1295.2"}));
+        QCOMPARE(ChtSpanCells(ChtSpan{6, QTime(10, 0), QTime(10, 1, 6), 415, 0, 11}),
+                 (QStringList{"CYL 6", "10:00:00", "10:01:06", "415"}));
     }
 
     // Every text counts as the number the graphs would plot, or not at all.

@@ -5,6 +5,7 @@
 #include "gui/dialogs/frmConfigure.h"
 #include "gui/dialogs/frmSplash.h"
 #include "support/TestSupport.h"
+#include "support/WindowSupport.h"
 
 #include "gui/common/Twips.h"
 #include "gui/common/WidgetUi.h"

@@ -9,6 +9,7 @@
 #include "gui/shell/MainOstrel.h"
 #include "support/Instrument.h"
 #include "support/ScriptedLine.h"
+#include "support/WindowSupport.h"
 
 #include <QAction>
 #include <QElapsedTimer>

@@ -5,6 +5,7 @@
 #include "gui/graphs/FrmSummary.h"
 #include "support/SummaryFlights.h"
 #include "support/TestSupport.h"
+#include "support/WindowSupport.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -49,7 +50,8 @@ private slots:
             QStringList texts;
             for (const QAction *action : window.graphView(g)->actions())
                 texts << action->text();
-            QCOMPARE(texts, (QStringList{QStringLiteral("Flight Summary..."), QStringLiteral("Export CSV...")}));
+            QCOMPARE(texts, (QStringList{QStringLiteral("Flight Summary..."), QStringLiteral("Export CSV..."),
+                                         QStringLiteral("Analysis View...")}));
         }
 
         Command(window, "mnuFlightSummary")->trigger();

@@ -7,6 +7,7 @@
 #include "gui/shell/Main.h"
 #include "gui/shell/MainOstrel.h"
 #include "support/TestSupport.h"
+#include "support/WindowSupport.h"
 
 #include "gui/common/Twips.h"
 
@@ -134,7 +135,7 @@ private slots:
     void startsWithItsMenusToolbarAndStatus()
     {
         QCOMPARE(main->windowTitle(), QStringLiteral("Korvel Engine Monitor"));
-        QCOMPARE(menuBarCaptions(*main), (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Help"}));
+        QCOMPARE(menuBarCaptions(*main), (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Analysis", "Help"}));
         QVERIFY(!main->findChild<QMenu *>("mnuconfig")->menuAction()->isEnabled());
         auto *bar = main->findChild<QToolBar *>("Toolbar1");
         QVERIFY(bar);

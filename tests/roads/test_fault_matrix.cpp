@@ -9,6 +9,7 @@
 #include "gui/flash/frmFlash.h"
 #include "gui/shell/MainOstrel.h"
 #include "support/Instrument.h"
+#include "support/WindowSupport.h"
 
 #include <QAction>
 #include <QElapsedTimer>

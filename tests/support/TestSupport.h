@@ -1,10 +1,11 @@
 #pragma once
-// Helpers shared by the test executables.
+// Helpers shared by the test executables; they need the core alone (WindowSupport.h adds the
+// windows' part).
 
 #include "core/ui/UiInterfaces.h"
-#include "gui/common/WindowContext.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -127,23 +128,18 @@ QString BinDir();
 
 
 // A file dialog that answers from a queue: each entry is the chosen name, or nullopt for a cancel.
+// It enters the request's folder as the window program's dialog does.
 class ScriptedFileChooser : public FileChooser {
 public:
     std::optional<QString> chooseFile(const FileDialogRequest &request) override
     {
+        if (request.enterFolder)
+            QDir::setCurrent(request.folder);
         requests.append(request);
         return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }
     QList<std::optional<QString>> answers;
     QList<FileDialogRequest> requests;
-};
-
-// What a window is handed, with a recording front end.
-struct Front {
-    AppState state;
-    RecordingUi ui;
-    ScriptedFileChooser files;
-    WindowContext context() { return {state, ui, ui, files}; }
 };
 
 } // namespace korvel::test

@@ -1,27 +1,10 @@
 #include "core/chart/GraphBuilders.h"
 
-#include <charconv>
+#include "core/flight/FlightFields.h"
+
+#include <algorithm>
 
 namespace korvel {
-
-std::optional<double> FieldNumber(QLatin1StringView text)
-{
-    const char *begin = text.data();
-    const char *end = begin + text.size();
-    while (begin < end && (*begin == ' ' || *begin == '\t'))
-        ++begin;
-    while (end > begin && (end[-1] == ' ' || end[-1] == '\t'))
-        --end;
-    if (begin == end)
-        return std::nullopt;
-    if (*begin == '+')
-        ++begin;
-    double value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::general);
-    if (error != std::errc() || stop != end || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
 
 int MiddleRecord(int count)
 {
@@ -106,8 +89,6 @@ int Points(const FlightData &data)
 void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data)
 {
     Graph &g = graphs.graph2;
-    if (graphs.sizeWindow)
-        graphs.sizeWindow();
     g.setTitle(QStringLiteral("Flight Data"));
     g.setSetting(37, 0);
     g.setSetting(35, 100);
@@ -175,8 +156,6 @@ void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data)
 void BuildCylinderTemperatureGraph(FlightGraphs graphs, const FlightData &data)
 {
     Graph &g = graphs.graph1;
-    if (graphs.sizeWindow)
-        graphs.sizeWindow();
     ShowOnly(g, graphs.graph2, graphs.graph3);
     WriteFixedSettings(g);
     g.setSetting(37, 0);
@@ -224,8 +203,6 @@ void BuildCylinderTemperatureGraph(FlightGraphs graphs, const FlightData &data)
 void BuildEngineDataGraph(FlightGraphs graphs, const FlightData &data)
 {
     Graph &g = graphs.graph3;
-    if (graphs.sizeWindow)
-        graphs.sizeWindow();
     ShowOnly(g, graphs.graph2, graphs.graph1);
     WriteFixedSettings(g);
     g.setSecondCaption(QStringLiteral("Engine Data"));

@@ -1,6 +1,7 @@
 #pragma once
 // The three graphs of a flight: each build writes one graph anew from the record table, step by
-// step, and shows it in place of the other two.
+// step, and shows it in place of the other two. Sizing the window that shows them is the window's
+// business, before it asks for a build.
 
 #include "core/chart/GraphModel.h"
 #include "core/flight/FlightData.h"
@@ -8,8 +9,6 @@
 #include <QLocale>
 #include <QString>
 
-#include <functional>
-#include <optional>
 
 namespace korvel {
 
@@ -17,16 +16,11 @@ struct FlightGraphs {
     Graph &graph1; // cylinder temperatures
     Graph &graph2; // flight data
     Graph &graph3; // engine data
-    // Sets the window to its designed size, as every build does first.
-    std::function<void()> sizeWindow;
 };
 
 void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data);
 void BuildCylinderTemperatureGraph(FlightGraphs graphs, const FlightData &data);
 void BuildEngineDataGraph(FlightGraphs graphs, const FlightData &data);
-
-// A field's text as a number: blanks around it allowed; empty or not a number gives nothing.
-std::optional<double> FieldNumber(QLatin1StringView text);
 
 // The record whose time labels the middle of the X axis: (N - 1) / 2, halves to even.
 int MiddleRecord(int count);

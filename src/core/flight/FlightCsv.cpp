@@ -1,6 +1,6 @@
 #include "core/flight/FlightCsv.h"
 
-#include "core/flight/FlightSummary.h"
+#include "core/flight/FlightFields.h"
 
 #include <algorithm>
 

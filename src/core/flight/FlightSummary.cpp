@@ -1,7 +1,5 @@
 #include "core/flight/FlightSummary.h"
 
-#include "core/chart/GraphBuilders.h"
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -99,15 +97,6 @@ int RecordsOf(const FlightData &data)
 }
 
 } // namespace
-
-QString FlightFieldName(int field)
-{
-    if (field >= kFirstChtField && field < kFirstChtField + kCylinders)
-        return QStringLiteral("CHT%1").arg(field - kFirstChtField + 1);
-    if (field >= kFirstEgtField && field < kFirstEgtField + kCylinders)
-        return QStringLiteral("EGT%1").arg(field - kFirstEgtField + 1);
-    return QStringLiteral("field%1").arg(field);
-}
 
 std::int64_t SecondsBetween(const FlightMoment &from, const FlightMoment &to)
 {

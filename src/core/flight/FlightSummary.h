@@ -7,6 +7,7 @@
 // non-numeric field is left out of every figure.
 
 #include "core/flight/FlightData.h"
+#include "core/flight/FlightFields.h"
 
 #include <QDate>
 #include <QString>
@@ -18,13 +19,6 @@
 #include <vector>
 
 namespace korvel {
-
-constexpr int kCylinders = 6;
-constexpr int kFirstEgtField = 16; // EGT1 to EGT6: fields 16 to 21
-constexpr int kFirstChtField = 22; // CHT1 to CHT6: fields 22 to 27
-
-// "EGT1" ... "CHT6" for the cylinder fields, "field0" ... "field15" for the rest.
-QString FlightFieldName(int field);
 
 struct FlightMoment {
     QDate date;

@@ -1,5 +1,5 @@
 #include "core/serial/SerialLine.h"
-#include "core/settings/Settings.h"
+#include "core/serial/ComPorts.h"
 
 #include <QFile>
 #include <QLoggingCategory>

@@ -20,7 +20,4 @@ double SettingValue(const QString &text);
 // stays there (2147483646 or its negative), naming no port or speed.
 int SettingNumber(const QString &text);
 
-// The device that "Com n" names on this system (see DESIGN: the serial line).
-QString ResolveComPort(int n);
-
 } // namespace korvel

@@ -68,15 +68,18 @@ struct FileDialogRequest {
     QString initialFileName;
     QString folder; // where the dialog starts: the program's own folder, or one that can be written
     bool save = false; // a save dialog: its button says Save and it asks before replacing a file
+    // The chooser makes `folder` the process's current folder before it asks, as the program's
+    // text-file dialogs always have.
+    bool enterFolder = false;
 };
 
-// A text file in the program's own folder, which also becomes the current folder so that the
-// dialog starts there.
+// A text file in the program's own folder, which the chooser also enters.
 inline FileDialogRequest ProgramFolderTextFile(const QString &title, const QString &initialFileName)
 {
-    const QString folder = QCoreApplication::applicationDirPath();
-    QDir::setCurrent(folder);
-    return {title, QStringLiteral("*.txt"), QStringLiteral("txt"), initialFileName, folder};
+    FileDialogRequest request{title, QStringLiteral("*.txt"), QStringLiteral("txt"), initialFileName,
+                              QCoreApplication::applicationDirPath()};
+    request.enterFolder = true;
+    return request;
 }
 
 // Where a file the program writes is first offered: the program's own folder; where that cannot
@@ -95,11 +98,13 @@ inline QString WritableFolder(const QString &programFolder)
 // A text file the program is to write: as ProgramFolderTextFile, in a folder it can write.
 inline FileDialogRequest WritableTextFile(const QString &title, const QString &initialFileName)
 {
-    const QString folder = WritableFolder(QCoreApplication::applicationDirPath());
-    QDir::setCurrent(folder);
-    return {title, QStringLiteral("*.txt"), QStringLiteral("txt"), initialFileName, folder};
+    FileDialogRequest request{title, QStringLiteral("*.txt"), QStringLiteral("txt"), initialFileName,
+                              WritableFolder(QCoreApplication::applicationDirPath())};
+    request.enterFolder = true;
+    return request;
 }
 
+// Asks for a file as the request says (entering its folder first when it asks that).
 class FileChooser {
 public:
     virtual ~FileChooser() = default;

@@ -40,7 +40,7 @@ FrmCapture::FrmCapture(WindowContext context, QWidget *parent, std::unique_ptr<S
 
     // Load.
     m_capture = std::make_unique<CaptureLine>(*m_line, context.status, context.prompter);
-    connect(m_capture.get(), &CaptureLine::shown, this, &FrmCapture::show);
+    connect(m_capture.get(), &CaptureLine::shown, this, &FrmCapture::appendToTerminal);
     connect(m_capture.get(), &CaptureLine::note, this, &FrmCapture::showNote);
     SetOuterSize(this, 12500, 7100);
     m_capture->load();
@@ -68,7 +68,7 @@ void FrmCapture::mnuFileExit_Click()
 }
 
 // The terminal shows the instrument's lines as they come; a chunk may end in mid-line.
-void FrmCapture::show(const QByteArray &chunk)
+void FrmCapture::appendToTerminal(const QByteArray &chunk)
 {
     QString text = QString::fromLatin1(chunk);
     text.remove(QLatin1Char('\r'));
@@ -83,7 +83,7 @@ void FrmCapture::show(const QByteArray &chunk)
 
 void FrmCapture::showNote(const QString &text)
 {
-    show(text.toLatin1());
+    appendToTerminal(text.toLatin1());
 }
 
 } // namespace korvel

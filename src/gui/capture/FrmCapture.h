@@ -33,7 +33,7 @@ public:
     static constexpr int kTerminalLines = 5000;
 
 private:
-    void show(const QByteArray &chunk);
+    void appendToTerminal(const QByteArray &chunk);
     void showNote(const QString &text);
 
     WindowContext m_context;

@@ -1,6 +1,7 @@
 #include "gui/common/WidgetUi.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -45,6 +46,8 @@ MessageAnswer WidgetPrompter::showMessage(const QString &caption, const QString 
 
 std::optional<QString> WidgetFileChooser::chooseFile(const FileDialogRequest &request)
 {
+    if (request.enterFolder)
+        QDir::setCurrent(request.folder);
     QFileDialog dialog(QApplication::activeWindow(), request.title, request.folder);
     // A save dialog asks before it replaces a file (Qt's default for it).
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

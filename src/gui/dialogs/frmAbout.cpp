@@ -1,5 +1,6 @@
 #include "gui/dialogs/frmAbout.h"
 
+#include "gui/common/Controls.h"
 #include "gui/common/Twips.h"
 #include "gui/dialogs/AppVersion.h"
 
@@ -16,15 +17,6 @@
 namespace korvel {
 
 namespace {
-
-QLabel *AddLabel(QWidget *parent, const char *name, const QString &text, const QRect &place)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setGeometry(place);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
 
 #ifdef Q_OS_WIN
 // A registry text value under the local machine root; a missing key or value gives "".
@@ -75,7 +67,7 @@ void FitCaption(QPushButton *button)
 }
 
 frmAbout::frmAbout(Prompter &prompter, QWidget *owner)
-    : QDialog(owner), prompter_(prompter), systemInfoTools_(DefaultSystemInfoTools())
+    : QDialog(owner), m_prompter(prompter), m_systemInfoTools(DefaultSystemInfoTools())
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About ") + AppTitle());
@@ -85,16 +77,19 @@ frmAbout::frmAbout(Prompter &prompter, QWidget *owner)
     logo->setObjectName(QStringLiteral("Image1"));
     logo->setGeometry(TwipsRect(240, 240, 3000, 3000));
 
-    QLabel *title = AddLabel(this, "lblTitle", AppTitle(), TwipsRect(3720, 120, 3885, 480));
+    QLabel *title = AddLabel(this, QStringLiteral("lblTitle"), AppTitle(), TwipsRect(3720, 120, 3885, 480));
     QFont titleFont = title->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
     titleFont.setBold(true);
     title->setFont(titleFont);
-    AddLabel(this, "lblVersion", QStringLiteral("Version ") + AppVersionText(), TwipsRect(3720, 600, 3885, 225));
-    AddLabel(this, "lblProductName", QStringLiteral("Korvel Flash Program"), TwipsRect(3720, 960, 3960, 420));
-    AddLabel(this, "lblCompanyProduct", QStringLiteral("Brismont Inc."), TwipsRect(4320, 1440, 3375, 285));
+    AddLabel(this, QStringLiteral("lblVersion"), QStringLiteral("Version ") + AppVersionText(),
+             TwipsRect(3720, 600, 3885, 225));
+    AddLabel(this, QStringLiteral("lblProductName"), QStringLiteral("Korvel Flash Program"),
+             TwipsRect(3720, 960, 3960, 420));
+    AddLabel(this, QStringLiteral("lblCompanyProduct"), QStringLiteral("Brismont Inc."),
+             TwipsRect(4320, 1440, 3375, 285));
     QLabel *description =
-        AddLabel(this, "lblDescription",
+        AddLabel(this, QStringLiteral("lblDescription"),
                  QStringLiteral("Downloads the flights your engine monitor recorded, draws them as graphs, and "
                                 "reprograms the instrument's firmware over its serial line."),
                  TwipsRect(3600, 2040, 4245, 1170));
@@ -142,8 +137,8 @@ void frmAbout::cmdOK_Click()
 void frmAbout::cmdSysInfo_Click()
 {
     if (!startSystemInfo())
-        prompter_.showMessage(AppTitle(), QStringLiteral("System Information Is Unavailable At This Time"),
-                              MessageIcon::None, MessageButtons::Ok);
+        m_prompter.showMessage(AppTitle(), QStringLiteral("System Information Is Unavailable At This Time"),
+                               MessageIcon::None, MessageButtons::Ok);
 }
 
 bool frmAbout::startSystemInfo()
@@ -165,7 +160,7 @@ bool frmAbout::startSystemInfo()
         return QProcess::startDetached(QStringLiteral("open"),
                                        {QStringLiteral("-a"), QStringLiteral("System Information")});
 #endif
-    for (const QString &tool : std::as_const(systemInfoTools_)) {
+    for (const QString &tool : std::as_const(m_systemInfoTools)) {
         const QString program = QStandardPaths::findExecutable(tool);
         if (!program.isEmpty() && QProcess::startDetached(program, {}))
             return true;

@@ -25,7 +25,7 @@ public:
 
     // The system-information tools tried, in order, where the platform has no registry entry for
     // one. A test sets its own list.
-    void setSystemInfoTools(const QStringList &programs) { systemInfoTools_ = programs; }
+    void setSystemInfoTools(const QStringList &programs) { m_systemInfoTools = programs; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -33,8 +33,8 @@ protected:
 private:
     bool startSystemInfo();
 
-    Prompter &prompter_;
-    QStringList systemInfoTools_;
+    Prompter &m_prompter;
+    QStringList m_systemInfoTools;
 };
 
 } // namespace korvel

@@ -1,5 +1,6 @@
 #include "gui/dialogs/frmConfigure.h"
 
+#include "core/serial/ComPorts.h"
 #include "core/settings/Settings.h"
 #include "gui/common/ShortPath.h"
 #include "gui/common/Twips.h"
@@ -65,7 +66,7 @@ template <int N> int ClearFrameTitle(QGroupBox *frame, QRadioButton *const (&opt
 
 } // namespace
 
-frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow(parent), context_(context)
+frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow(parent), m_context(context)
 {
     setObjectName(QStringLiteral("frmConfigure"));
     setWindowTitle(QStringLiteral("Configure"));
@@ -90,7 +91,7 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
         option->setGeometry(TwipsRect(commPlaces[i].left, commPlaces[i].top, 795, 315));
         option->setToolTip(ResolveComPort(i + 1));
         commGroup->addButton(option, i);
-        opComm_[i] = option;
+        m_opComm[i] = option;
     }
 
     auto *frameComSpeed = new QGroupBox(QStringLiteral("Com Rate"), this);
@@ -104,25 +105,25 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
         option->setObjectName(QStringLiteral("opComRate(%1)").arg(i));
         option->setGeometry(TwipsRect(ratePlaces[i].left, ratePlaces[i].top, 855, 255));
         rateGroup->addButton(option, i);
-        opComRate_[i] = option;
+        m_opComRate[i] = option;
     }
-    opComm_[0]->setChecked(true);
-    opComRate_[0]->setChecked(true);
+    m_opComm[0]->setChecked(true);
+    m_opComRate[0]->setChecked(true);
 
     // The designed places assume a title that takes no room; with this style's, the contents and
     // everything below them move down as far as the titles need.
-    const int commShift = ClearFrameTitle(frameComm, opComm_);
+    const int commShift = ClearFrameTitle(frameComm, m_opComm);
     frameComSpeed->move(frameComSpeed->x(), frameComSpeed->y() + commShift);
-    extraHeight_ = commShift + ClearFrameTitle(frameComSpeed, opComRate_);
+    m_extraHeight = commShift + ClearFrameTitle(frameComSpeed, m_opComRate);
 
     auto *lblDefaultEditor = new QLabel(QStringLiteral("Default Editor:"), this);
     lblDefaultEditor->setObjectName(QStringLiteral("lblDefaultEditor"));
     lblDefaultEditor->setGeometry(TwipsRect(60, 2310, 1095, 255));
 
-    lblDefault_ = new QLabel(this);
-    lblDefault_->setObjectName(QStringLiteral("lblDefault"));
-    lblDefault_->setGeometry(TwipsRect(120, 2550, 1575, 315));
-    lblDefault_->setTextFormat(Qt::PlainText);
+    m_lblDefault = new QLabel(this);
+    m_lblDefault->setObjectName(QStringLiteral("lblDefault"));
+    m_lblDefault->setGeometry(TwipsRect(120, 2550, 1575, 315));
+    m_lblDefault->setTextFormat(Qt::PlainText);
 
     auto *cmdSetFileName = new QPushButton(QStringLiteral("..."), this);
     cmdSetFileName->setObjectName(QStringLiteral("cmdSetFileName"));
@@ -150,10 +151,10 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     connect(escape, &QShortcut::activated, cancel, &QPushButton::click);
 
-    for (QWidget *below : {static_cast<QWidget *>(lblDefaultEditor), static_cast<QWidget *>(lblDefault_),
-                           static_cast<QWidget *>(cmdSetFileName), static_cast<QWidget *>(cmdOk),
-                           static_cast<QWidget *>(cancel)})
-        below->move(below->x(), below->y() + extraHeight_);
+    for (QWidget *below :
+         {static_cast<QWidget *>(lblDefaultEditor), static_cast<QWidget *>(m_lblDefault),
+          static_cast<QWidget *>(cmdSetFileName), static_cast<QWidget *>(cmdOk), static_cast<QWidget *>(cancel)})
+        below->move(below->x(), below->y() + m_extraHeight);
     // A dialog of fixed size: no resizing, no maximising. The frame around it in the main window
     // keeps that size too, whether its edge is dragged or the work area is tiled.
     setFixedSize(sizeHint());
@@ -165,22 +166,22 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
     }
 
     // Load.
-    lblDefault_->setText(ShortPathText(EditorSetting()));
-    SelectStored(opComm_, QStringLiteral("COMMPORT"));
-    SelectStored(opComRate_, QStringLiteral("COMMSPEED"));
+    m_lblDefault->setText(ShortPathText(EditorSetting()));
+    SelectStored(m_opComm, QStringLiteral("COMMPORT"));
+    SelectStored(m_opComRate, QStringLiteral("COMMSPEED"));
 }
 
 QSize frmConfigure::sizeHint() const
 {
-    return TwipsSize(2310, 3525) + QSize(0, extraHeight_);
+    return TwipsSize(2310, 3525) + QSize(0, m_extraHeight);
 }
 
 void frmConfigure::cmdOk_Click()
 {
     for (int i = 0; i < 6; ++i) {
-        if (opComm_[i]->isChecked())
+        if (m_opComm[i]->isChecked())
             SaveSetting(AppTitle(), Section, QStringLiteral("COMMPORT"), QString::number(i));
-        if (i < 3 && opComRate_[i]->isChecked())
+        if (i < 3 && m_opComRate[i]->isChecked())
             SaveSetting(AppTitle(), Section, QStringLiteral("COMMSPEED"), QString::number(i));
     }
     closeWindow();
@@ -200,11 +201,11 @@ void frmConfigure::cmdSetFileName_Click()
         request.filter = QStringLiteral("*.exe");
         request.defaultExtension = QStringLiteral("EXE");
         request.initialFileName = EditorSetting();
-        const std::optional<QString> name = context_.files.chooseFile(request);
+        const std::optional<QString> name = m_context.files.chooseFile(request);
         if (!name)
             return;
         SaveSetting(AppTitle(), Section, QStringLiteral("Editor"), *name);
-        lblDefault_->setText(ShortPathText(*name));
+        m_lblDefault->setText(ShortPathText(*name));
     } catch (...) {
     }
 }

@@ -23,11 +23,11 @@ public:
     void cmdSetFileName_Click();
 
 private:
-    WindowContext context_;
-    QRadioButton *opComm_[6] = {};
-    QRadioButton *opComRate_[3] = {};
-    QLabel *lblDefault_ = nullptr;
-    int extraHeight_ = 0; // what the frames' titles add to the designed height
+    WindowContext m_context;
+    QRadioButton *m_opComm[6] = {};
+    QRadioButton *m_opComRate[3] = {};
+    QLabel *m_lblDefault = nullptr;
+    int m_extraHeight = 0; // what the frames' titles add to the designed height
 };
 
 } // namespace korvel

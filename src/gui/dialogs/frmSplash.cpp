@@ -24,20 +24,20 @@ frmSplash::frmSplash(int closeAfterMs, QWidget *parent) : QDialog(parent, Qt::Sp
     setFixedSize(sizeHint());
     setModal(true);
 
-    frame_ = new QFrame(this);
-    frame_->setObjectName(QStringLiteral("Frame1"));
-    frame_->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_frame = new QFrame(this);
+    m_frame->setObjectName(QStringLiteral("Frame1"));
+    m_frame->setFrameStyle(QFrame::Box | QFrame::Plain);
     // The frame keeps the same margin on the right as on the left, so its border shows all round.
-    frame_->setGeometry(TwipsRect(120, 120, 8040, 3690));
-    frame_->installEventFilter(this);
+    m_frame->setGeometry(TwipsRect(120, 120, 8040, 3690));
+    m_frame->installEventFilter(this);
 
-    auto *logo = new QSvgWidget(QStringLiteral(":/shell/icons/logo.svg"), frame_);
+    auto *logo = new QSvgWidget(QStringLiteral(":/shell/icons/logo.svg"), m_frame);
     logo->setObjectName(QStringLiteral("Image1"));
     logo->setGeometry(TwipsRect(240, 240, 2400, 2280));
     logo->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     auto addLabel = [this](const char *name, const QString &text, const QRect &place, qreal points, bool bold) {
-        auto *label = new QLabel(text, frame_);
+        auto *label = new QLabel(text, m_frame);
         label->setObjectName(QLatin1String(name));
         label->setGeometry(place);
         label->setTextFormat(Qt::PlainText);
@@ -61,11 +61,11 @@ frmSplash::frmSplash(int closeAfterMs, QWidget *parent) : QDialog(parent, Qt::Sp
                                TwipsRect(120, 2640, 7815, 915), 8.25, false);
     license->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    timer_ = new QTimer(this);
-    timer_->setObjectName(QStringLiteral("Timer1"));
-    timer_->setSingleShot(true);
-    timer_->setInterval(closeAfterMs);
-    connect(timer_, &QTimer::timeout, this, &QDialog::accept);
+    m_timer = new QTimer(this);
+    m_timer->setObjectName(QStringLiteral("Timer1"));
+    m_timer->setSingleShot(true);
+    m_timer->setInterval(closeAfterMs);
+    connect(m_timer, &QTimer::timeout, this, &QDialog::accept);
 }
 
 QSize frmSplash::sizeHint() const
@@ -80,7 +80,7 @@ void frmSplash::showEvent(QShowEvent *event)
         place.moveCenter(screen->availableGeometry().center());
         move(place.topLeft());
     }
-    timer_->start();
+    m_timer->start();
     QDialog::showEvent(event);
 }
 

@@ -22,8 +22,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QFrame *frame_ = nullptr;
-    QTimer *timer_ = nullptr;
+    QFrame *m_frame = nullptr;
+    QTimer *m_timer = nullptr;
 };
 
 } // namespace korvel

@@ -1,6 +1,7 @@
 #include "gui/flash/frmFlash.h"
 
 #include "core/settings/Settings.h"
+#include "gui/common/Controls.h"
 #include "gui/common/ShortPath.h"
 #include "gui/common/Twips.h"
 #include "gui/dialogs/frmAbout.h"
@@ -35,15 +36,6 @@ const QString ProgramPattern = QStringLiteral("*.S19");
 QString StoredProgramFile()
 {
     return GetSetting(AppTitle(), ProgramKeySection, ProgramKey, ProgramPattern);
-}
-
-QLabel *AddLabel(QWidget *parent, const QString &name, const QString &text, const QRect &place)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setGeometry(place);
-    label->setTextFormat(Qt::PlainText);
-    return label;
 }
 
 QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text, const QRect &place)

@@ -4,6 +4,8 @@
 #include "gui/graphs/FrmSummary.h"
 
 #include <QAction>
+#include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
 
 #include <cmath>
@@ -51,15 +53,27 @@ FrmGraph::FrmGraph(WindowContext context, QWidget *parent) : ChildWindow(parent)
         connect(button, &QPushButton::clicked, this, b.handler);
     }
 
+    // Beside the buttons, shown only once another flight has been loaded than the one drawn.
+    m_otherFlight = new QLabel(this);
+    m_otherFlight->setObjectName(QStringLiteral("lblOtherFlight"));
+    m_otherFlight->setTextFormat(Qt::PlainText);
+    m_otherFlight->setWordWrap(true);
+    m_otherFlight->setGeometry(TwipsRect(3300, 6180, 8235, 555));
+    m_otherFlight->hide();
+
     // The flight as a whole, from every graph's context menu.
-    auto *summary = new QAction(QStringLiteral("Flight Summary..."), this);
-    summary->setObjectName(QStringLiteral("mnuFlightSummary"));
-    connect(summary, &QAction::triggered, this, [this] { ShowFlightSummary(m_context, this); });
-    auto *csv = new QAction(QStringLiteral("Export CSV..."), this);
-    csv->setObjectName(QStringLiteral("mnuExportCsv"));
-    connect(csv, &QAction::triggered, this, [this] { ExportFlightCsv(m_context); });
+    m_summary = new QAction(QStringLiteral("Flight Summary..."), this);
+    m_summary->setObjectName(QStringLiteral("mnuFlightSummary"));
+    connect(m_summary, &QAction::triggered, this, [this] { ShowFlightSummary(m_context, this); });
+    m_csv = new QAction(QStringLiteral("Export CSV..."), this);
+    m_csv->setObjectName(QStringLiteral("mnuExportCsv"));
+    connect(m_csv, &QAction::triggered, this, [this] { ExportFlightCsv(m_context); });
+    auto *analysis = new QAction(QStringLiteral("Analysis View..."), this);
+    analysis->setObjectName(QStringLiteral("mnuGraphAnalysis"));
+    connect(analysis, &QAction::triggered, this, &FrmGraph::analysisRequested);
     for (GraphView *view : m_graphs)
-        view->addActions({summary, csv});
+        view->addActions({m_summary, m_csv, analysis});
+    connect(&context.state.flightLoads, &FlightLoads::loaded, this, &FrmGraph::updateFlightLine);
 
     // Load: the designed size, then the graph the main window asked for.
     sizeWindow();
@@ -74,6 +88,7 @@ GraphView *FrmGraph::graphView(int number) const
     return number >= 1 && number <= 3 ? m_graphs[number - 1] : nullptr;
 }
 
+// Every build starts from the designed size, whatever the user made of the window.
 void FrmGraph::sizeWindow()
 {
     SetOuterSize(this, 12000, 7500);
@@ -81,34 +96,71 @@ void FrmGraph::sizeWindow()
 
 FlightGraphs FrmGraph::graphs()
 {
-    return {m_graphs[0]->graph(), m_graphs[1]->graph(), m_graphs[2]->graph(), [this] { sizeWindow(); }};
+    return {m_graphs[0]->graph(), m_graphs[1]->graph(), m_graphs[2]->graph()};
 }
 
 // The axis's position x is record x; the labels of a closer look and the readout take its time.
 void FrmGraph::lookUpTimesIn(GraphView *view)
 {
     view->setTimeLookup([this](double x) {
-        const FlightData &data = m_context.state.flightData;
         const int record = int(std::lround(x));
-        if (record < 0 || record >= data.FlightRecords.records())
+        if (record < 0 || record >= int(m_drawnTimes.size()) || !m_drawnTimes[size_t(record)].isValid())
             return QString();
-        return TimeLabel(data.FlightRecords[record]);
+        const QLocale locale = QLocale::system();
+        return locale.toString(m_drawnTimes[size_t(record)], TimeOfDayFormat(locale));
     });
 }
 
 void FrmGraph::btnEGTCHT_Click()
 {
+    sizeWindow();
     BuildCylinderTemperatureGraph(graphs(), m_context.state.flightData);
+    noteDrawn();
 }
 
 void FrmGraph::Command1_Click()
 {
+    sizeWindow();
     BuildFlightDataGraph(graphs(), m_context.state.flightData);
+    noteDrawn();
 }
 
 void FrmGraph::Command3_Click()
 {
+    sizeWindow();
     BuildEngineDataGraph(graphs(), m_context.state.flightData);
+    noteDrawn();
+}
+
+// The graphs now draw the loaded flight: the readout keeps its times even after another load.
+void FrmGraph::noteDrawn()
+{
+    const FlightData &data = m_context.state.flightData;
+    const int count = data.FlightRecordCount ? std::clamp(*data.FlightRecordCount, 0, data.FlightRecords.records()) : 0;
+    m_drawnTimes.resize(size_t(count));
+    for (int k = 0; k < count; ++k)
+        m_drawnTimes[size_t(k)] = data.FlightRecords[k].LogTime();
+    m_drawnFile = m_context.state.flightFileName;
+    m_drawnLoad = m_context.state.flightLoadCount;
+    updateFlightLine();
+}
+
+// After another load the graphs stay on the flight they draw until a button draws anew; the line
+// says so, and the flight-wide commands name the flight they describe (the loaded one).
+void FrmGraph::updateFlightLine()
+{
+    const bool other = m_drawnLoad != m_context.state.flightLoadCount;
+    const auto nameOf = [](const QString &path) {
+        return path.isEmpty() ? QStringLiteral("an earlier flight") : QFileInfo(path).fileName();
+    };
+    const QString loaded = nameOf(m_context.state.flightFileName);
+    if (other)
+        m_otherFlight->setText(QStringLiteral("These graphs draw %1; %2 has been loaded since (a graph button draws it).")
+                                   .arg(nameOf(m_drawnFile), loaded));
+    m_otherFlight->setVisible(other);
+    m_summary->setText(other ? QStringLiteral("Flight Summary of %1 (loaded)...").arg(loaded)
+                             : QStringLiteral("Flight Summary..."));
+    m_csv->setText(other ? QStringLiteral("Export CSV of %1 (loaded)...").arg(loaded) : QStringLiteral("Export CSV..."));
 }
 
 } // namespace korvel

@@ -7,6 +7,8 @@
 #include "gui/common/WindowContext.h"
 #include "gui/graphs/GraphView.h"
 
+class QAction;
+class QLabel;
 class QPushButton;
 
 namespace korvel {
@@ -24,13 +26,29 @@ public:
     GraphView *graphView(int number) const;
     const GraphModel &model(int number) const { return graphView(number)->model(); }
 
+    // The line that says which file the graphs draw when another flight has been loaded since.
+    QLabel *otherFlightLine() const { return m_otherFlight; }
+
+signals:
+    // "Analysis View..." from a graph's context menu.
+    void analysisRequested();
+
 private:
     FlightGraphs graphs();
+    void noteDrawn();
+    void updateFlightLine();
     void sizeWindow();
     void lookUpTimesIn(GraphView *view);
 
     WindowContext m_context;
     GraphView *m_graphs[3] = {};
+    // The flight the graphs draw: its file, its load, its records' times (the readout's labels).
+    QString m_drawnFile;
+    int m_drawnLoad = 0;
+    std::vector<QTime> m_drawnTimes;
+    QLabel *m_otherFlight = nullptr;
+    QAction *m_summary = nullptr;
+    QAction *m_csv = nullptr;
 };
 
 } // namespace korvel

@@ -10,9 +10,10 @@
 
 class QLabel;
 class QLineEdit;
-class QTableWidget;
 
 namespace korvel {
+
+class CopyableTable;
 
 class FrmSummary : public QDialog {
     Q_OBJECT
@@ -30,8 +31,8 @@ private:
     ChtTrace m_trace;
     QLineEdit *m_limit = nullptr;
     QLabel *m_overNote = nullptr;
-    QTableWidget *m_over = nullptr;
-    QList<QPair<QString, QTableWidget *>> m_tables; // heading, table; in the order shown
+    CopyableTable *m_over = nullptr;
+    QList<QPair<QString, CopyableTable *>> m_tables; // heading, table; in the order shown
 };
 
 // What both commands say when no flight file has been loaded.

@@ -1,5 +1,7 @@
 #include "gui/graphs/GraphView.h"
 
+#include "gui/common/Controls.h"
+
 #include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QLabel>
@@ -45,7 +47,8 @@ QCPRange Drawable(double lower, double upper)
     return QCPRange(lower, upper);
 }
 
-QString ValueText(double v)
+// A value under the cursor: whole numbers bare, anything else to one decimal.
+QString ReadoutNumber(double v)
 {
     return QString::number(v, 'f', std::abs(v - std::round(v)) < 1e-6 ? 0 : 1);
 }
@@ -117,7 +120,7 @@ GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *pa
     layout->addWidget(m_plot, 1);
     layout->addWidget(m_readout);
 
-    connect(m_plot, &QCustomPlot::mouseMove, this, &GraphView::onMouseMove);
+    connect(m_plot, &QCustomPlot::mouseMove, this, &GraphView::followMouse);
     connect(m_plot, &QCustomPlot::mouseDoubleClick, this, [this] { resetZoom(); });
     connect(m_plot, &QCustomPlot::mouseRelease, this, [this](QMouseEvent *event) {
         if (event->button() == Qt::RightButton)
@@ -128,9 +131,9 @@ GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *pa
         const bool overChart = m_plot->axisRect()->rect().contains(event->position().toPoint());
         m_plot->axisRect()->setRangeZoom(overChart ? Qt::Horizontal : Qt::Horizontal | Qt::Vertical);
     });
-    connect(m_plot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::onRangeChanged);
+    connect(m_plot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::relabelTimeAxis);
     for (QCPAxis *axis : {m_plot->yAxis, m_plot->yAxis2})
-        connect(axis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::onValueRangeChanged);
+        connect(axis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::relabelValueAxes);
     redrawModel();
 }
 
@@ -245,7 +248,7 @@ bool GraphView::isZoomed() const
 }
 
 // A value axis looked at closely gets ticks of its own; back home, the ones the build wrote.
-void GraphView::onValueRangeChanged()
+void GraphView::relabelValueAxes()
 {
     for (int a = 0; a < 2; ++a) {
         QCPAxis *axis = a == 0 ? m_plot->yAxis : m_plot->yAxis2;
@@ -261,7 +264,7 @@ void GraphView::onValueRangeChanged()
 
 // The whole flight carries the labels the build wrote; a closer look labels its own ticks with
 // the time of day.
-void GraphView::onRangeChanged()
+void GraphView::relabelTimeAxis()
 {
     const QCPRange range = m_plot->xAxis->range();
     const bool zoomed = std::abs(range.lower - m_homeLower) > 1e-9 || std::abs(range.upper - m_homeUpper) > 1e-9;
@@ -309,7 +312,7 @@ QStringList GraphView::readoutParts(double x) const
         const GraphSet &set = m_model.sets[s];
         QStringList values;
         bool any = !std::isnan(valueOf(set));
-        values << (std::isnan(valueOf(set)) ? QStringLiteral("-") : ValueText(valueOf(set)));
+        values << (std::isnan(valueOf(set)) ? QStringLiteral("-") : ReadoutNumber(valueOf(set)));
         if (!set.legend.isEmpty() && set.colour != 0) {
             for (size_t t = s + 1; t < m_model.sets.size(); ++t) {
                 const GraphSet &partner = m_model.sets[t];
@@ -318,7 +321,7 @@ QStringList GraphView::readoutParts(double x) const
                 taken[t] = true;
                 const float v = valueOf(partner);
                 any = any || !std::isnan(v);
-                values << (std::isnan(v) ? QStringLiteral("-") : ValueText(v));
+                values << (std::isnan(v) ? QStringLiteral("-") : ReadoutNumber(v));
             }
         }
         if (!any)
@@ -355,7 +358,7 @@ void GraphView::showReadoutAt(double pixelX)
     m_plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
-void GraphView::onMouseMove(QMouseEvent *event)
+void GraphView::followMouse(QMouseEvent *event)
 {
     m_mouseX = event->position().x();
     showReadoutAt(*m_mouseX);
@@ -375,13 +378,9 @@ bool GraphView::saveImage(const QString &fileName)
 
 void GraphView::saveImageAs()
 {
-    FileDialogRequest request;
-    request.title = QStringLiteral("Save Image");
-    request.filter = QStringLiteral("*.png *.pdf");
-    request.defaultExtension = QStringLiteral("png");
-    request.initialFileName = QStringLiteral("graph.png");
-    request.save = true;
-    const std::optional<QString> name = m_files.chooseFile(request);
+    const std::optional<QString> name =
+        m_files.chooseFile(SaveFileRequest(QStringLiteral("Save Image"), QStringLiteral("*.png *.pdf"),
+                                           QStringLiteral("png"), QStringLiteral("graph.png")));
     if (name && !saveImage(*name))
         m_readout->setText(QStringLiteral("The picture could not be written to ") + *name);
 }

@@ -57,10 +57,10 @@ protected:
 
 private:
     void showContextMenu(const QPoint &globalPos);
-    void onMouseMove(QMouseEvent *event);
+    void followMouse(QMouseEvent *event);
     void showReadoutAt(double pixelX);
-    void onRangeChanged();
-    void onValueRangeChanged();
+    void relabelTimeAxis();
+    void relabelValueAxes();
     QSharedPointer<QCPAxisTicker> modelTicker() const;
 
     GraphModel m_model;

@@ -1,5 +1,6 @@
 #include "gui/shell/MainOstrel.h"
 
+#include "gui/analysis/FrmAnalysis.h"
 #include "gui/capture/FrmCapture.h"
 #include "gui/common/ChildWindow.h"
 #include "gui/common/Twips.h"
@@ -25,18 +26,18 @@
 namespace korvel {
 
 MainOstrel::MainOstrel(AppState &state, Prompter &prompter, FileChooser &files, QWidget *parent)
-    : QMainWindow(parent), state_(state), prompter_(prompter), files_(files)
+    : QMainWindow(parent), m_state(state), m_prompter(prompter), m_files(files)
 {
     setObjectName(QStringLiteral("MainOstrel"));
     setWindowTitle(AppTitle());
     setWindowIcon(QIcon(QStringLiteral(":/shell/icons/logo.svg")));
 
-    mdi_ = new QMdiArea(this);
-    mdi_->setObjectName(QStringLiteral("mdiArea"));
-    mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setCentralWidget(mdi_);
-    connect(mdi_, &QMdiArea::subWindowActivated, this, &MainOstrel::updateMenus);
+    m_mdi = new QMdiArea(this);
+    m_mdi->setObjectName(QStringLiteral("mdiArea"));
+    m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(m_mdi);
+    connect(m_mdi, &QMdiArea::subWindowActivated, this, &MainOstrel::updateMenus);
 
     buildMenus();
     buildToolbar();
@@ -55,10 +56,10 @@ QMenu *MainOstrel::createPopupMenu()
 MainOstrel::~MainOstrel()
 {
     // Child windows unload while the status bar still exists: their unload writes to it.
-    const auto subs = mdi_->subWindowList();
+    const auto subs = m_mdi->subWindowList();
     for (QMdiSubWindow *sub : subs)
         delete sub;
-    delete about_;
+    delete m_about;
 }
 
 void MainOstrel::buildMenus()
@@ -67,7 +68,7 @@ void MainOstrel::buildMenus()
         auto *menu = new QMenu(caption, this);
         menu->setObjectName(QLatin1String(name));
         menu->menuAction()->setObjectName(QLatin1String(name));
-        ownMenus_ << menu;
+        m_ownMenus << menu;
         return menu;
     };
     auto addItem = [this](QMenu *menu, const char *name, const QString &caption, void (MainOstrel::*slot)()) {
@@ -97,6 +98,10 @@ void MainOstrel::buildMenus()
 
     QMenu *hardware = addMenu("mnuHardware", QStringLiteral("Hardware"));
     addItem(hardware, "mnuFlash", QStringLiteral("Program OS"), &MainOstrel::mnuFlash_Click);
+
+    // Our own windows on the flight, beside the instrument's.
+    QMenu *analysis = addMenu("mnuAnalysis", QStringLiteral("Analysis"));
+    addItem(analysis, "mnuAnalysisView", QStringLiteral("Analysis View..."), &MainOstrel::mnuAnalysisView_Click);
 
     QMenu *help = addMenu("mnuHelp", QStringLiteral("Help"));
     addItem(help, "mnuAbout", QStringLiteral("About"), &MainOstrel::mnuAbout_Click);
@@ -150,56 +155,56 @@ void MainOstrel::buildStatusBar()
     bar->setObjectName(QStringLiteral("statMain"));
     bar->setSizeGripEnabled(true);
 
-    clock_ = new QLabel(bar);
-    clock_->setObjectName(QStringLiteral("Panels(1)"));
-    clock_->setToolTip(QStringLiteral("Current Time"));
-    clock_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    clock_->setMargin(2);
-    bar->addWidget(clock_);
+    m_clock = new QLabel(bar);
+    m_clock->setObjectName(QStringLiteral("Panels(1)"));
+    m_clock->setToolTip(QStringLiteral("Current Time"));
+    m_clock->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_clock->setMargin(2);
+    bar->addWidget(m_clock);
 
-    connection_ = new QLabel(QStringLiteral("Unconnected"), bar);
-    connection_->setObjectName(QStringLiteral("connection"));
-    connection_->setToolTip(QStringLiteral("State of the Connection"));
-    connection_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    connection_->setMargin(2);
-    connection_->setTextFormat(Qt::PlainText);
-    bar->addWidget(connection_, 1);
+    m_connection = new QLabel(QStringLiteral("Unconnected"), bar);
+    m_connection->setObjectName(QStringLiteral("connection"));
+    m_connection->setToolTip(QStringLiteral("State of the Connection"));
+    m_connection->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_connection->setMargin(2);
+    m_connection->setTextFormat(Qt::PlainText);
+    bar->addWidget(m_connection, 1);
 
-    clockTimer_ = new QTimer(this);
-    clockTimer_->setInterval(1000);
-    connect(clockTimer_, &QTimer::timeout, this, &MainOstrel::updateClock);
-    clockTimer_->start();
+    m_clockTimer = new QTimer(this);
+    m_clockTimer->setInterval(1000);
+    connect(m_clockTimer, &QTimer::timeout, this, &MainOstrel::updateClock);
+    m_clockTimer->start();
     updateClock();
 }
 
 void MainOstrel::updateClock()
 {
-    clock_->setText(QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat));
+    m_clock->setText(QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat));
 }
 
 void MainOstrel::setStatus(const QString &text)
 {
-    connection_->setText(text);
+    m_connection->setText(text);
 }
 
 QString MainOstrel::statusText() const
 {
-    return connection_->text();
+    return m_connection->text();
 }
 
 // While a child window with menus of its own is the current one, its menus take the place of
 // the main window's.
 void MainOstrel::updateMenus()
 {
-    QList<QMenu *> wanted = ownMenus_;
-    if (QMdiSubWindow *sub = mdi_->currentSubWindow()) {
+    QList<QMenu *> wanted = m_ownMenus;
+    if (QMdiSubWindow *sub = m_mdi->currentSubWindow()) {
         if (auto *child = qobject_cast<ChildWindow *>(sub->widget())) {
             const QList<QMenu *> childMenus = child->windowMenus();
             if (!childMenus.isEmpty())
                 wanted = childMenus;
         }
     }
-    if (wanted == shownMenus_ && menuBar()->actions().size() == wanted.size())
+    if (wanted == m_shownMenus && menuBar()->actions().size() == wanted.size())
         return;
     menuBar()->clear();
     for (QMenu *menu : std::as_const(wanted)) {
@@ -208,7 +213,7 @@ void MainOstrel::updateMenus()
         else
             menuBar()->addMenu(menu);
     }
-    shownMenus_ = wanted;
+    m_shownMenus = wanted;
 }
 
 // A child's menu without items is a command on the menu bar itself ("&About" of the firmware
@@ -241,10 +246,10 @@ template <class Window> QMdiSubWindow *MainOstrel::loadChild(QPointer<QMdiSubWin
     // The menus follow the current child; one that goes away hands them back.
     connect(sub, &QObject::destroyed, this, [this] {
         QMetaObject::invokeMethod(this, &MainOstrel::updateMenus, Qt::QueuedConnection);
-        if (closeWhenChildrenGone_)
+        if (m_closeWhenChildrenGone)
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     });
-    mdi_->addSubWindow(sub);
+    m_mdi->addSubWindow(sub);
     slot = sub;
     return sub;
 }
@@ -265,28 +270,43 @@ template <class Window> void MainOstrel::showChild(QPointer<QMdiSubWindow> &slot
     QMdiSubWindow *sub = loadChild<Window>(slot);
     sub->show();
     if (!loaded)
-        KeepInside(sub, mdi_->viewport()->size());
+        KeepInside(sub, m_mdi->viewport()->size());
     sub->raise();
-    mdi_->setActiveSubWindow(sub);
+    m_mdi->setActiveSubWindow(sub);
     updateMenus();
 }
 
 void MainOstrel::showCapture()
 {
-    showChild<FrmCapture>(capture_);
+    showChild<FrmCapture>(m_capture);
 }
 
 void MainOstrel::showGraph()
 {
-    showChild<FrmGraph>(graph_);
+    const bool loaded = m_graph;
+    showChild<FrmGraph>(m_graph);
+    if (!loaded)
+        connect(qobject_cast<FrmGraph *>(m_graph->widget()), &FrmGraph::analysisRequested, this,
+                &MainOstrel::showAnalysis);
+}
+
+// The view takes the whole work area when it opens: its charts want the width.
+void MainOstrel::showAnalysis()
+{
+    const bool loaded = m_analysis;
+    showChild<FrmAnalysis>(m_analysis);
+    if (!loaded) {
+        m_analysis->resize(m_mdi->viewport()->size());
+        m_analysis->move(0, 0);
+    }
 }
 
 void MainOstrel::showFlash()
 {
-    const bool loaded = flash_;
-    showChild<frmFlash>(flash_);
+    const bool loaded = m_flash;
+    showChild<frmFlash>(m_flash);
     if (!loaded)
-        connect(qobject_cast<frmFlash *>(flash_->widget()), &frmFlash::configureRequested, this,
+        connect(qobject_cast<frmFlash *>(m_flash->widget()), &frmFlash::configureRequested, this,
                 &MainOstrel::mnuconfigload_Click);
 }
 
@@ -302,7 +322,7 @@ void MainOstrel::mnuDisk_Click()
 
 void MainOstrel::mnuconfigload_Click()
 {
-    showChild<frmConfigure>(configure_);
+    showChild<frmConfigure>(m_configure);
 }
 
 void MainOstrel::mnuExit_Click()
@@ -312,32 +332,37 @@ void MainOstrel::mnuExit_Click()
 
 void MainOstrel::mnuengine_Click()
 {
-    state_.GraphSelect = 1;
+    m_state.GraphSelect = 1;
     showGraph();
 }
 
 void MainOstrel::mnuEGT_Click()
 {
-    state_.GraphSelect = 2;
+    m_state.GraphSelect = 2;
     showGraph();
 }
 
 void MainOstrel::mnuFlash_Click()
 {
-    state_.FlashWindowClosed = false;
+    m_state.FlashWindowClosed = false;
     showFlash();
+}
+
+void MainOstrel::mnuAnalysisView_Click()
+{
+    showAnalysis();
 }
 
 void MainOstrel::mnuAbout_Click()
 {
-    if (!about_) {
-        auto *about = new frmAbout(prompter_, this);
+    if (!m_about) {
+        auto *about = new frmAbout(m_prompter, this);
         about->setAttribute(Qt::WA_DeleteOnClose);
-        about_ = about;
+        m_about = about;
     }
-    about_->show();
-    about_->raise();
-    about_->activateWindow();
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
 }
 
 // A cancelled dialog or an unreadable file ends the command without a word; what the loader
@@ -347,17 +372,19 @@ void MainOstrel::loadFromDisk()
     const FileDialogRequest request =
         ProgramFolderTextFile(QStringLiteral("Load Flight Data"), QStringLiteral("*.txt"));
     try {
-        const std::optional<QString> name = files_.chooseFile(request);
-        if (name)
-            LoadFlightDataFile(*name, state_.flightData, *this);
+        const std::optional<QString> name = m_files.chooseFile(request);
+        if (name) {
+            LoadFlightDataFile(*name, m_state.flightData, *this);
+            NoteFlightLoaded(m_state, *name);
+        }
     } catch (...) {
     }
 }
 
 int MainOstrel::loadedWindowCount() const
 {
-    int count = 1 + int(mdi_->subWindowList().size());
-    if (about_)
+    int count = 1 + int(m_mdi->subWindowList().size());
+    if (m_about)
         ++count;
     return count;
 }
@@ -365,7 +392,7 @@ int MainOstrel::loadedWindowCount() const
 void MainOstrel::closeForm()
 {
     if (loadedWindowCount() > 1) {
-        if (QMdiSubWindow *sub = mdi_->currentSubWindow())
+        if (QMdiSubWindow *sub = m_mdi->currentSubWindow())
             sub->close();
     } else {
         close();
@@ -390,7 +417,7 @@ void MainOstrel::Toolbar1_ButtonClick(int index)
             break;
         case 9:
             // As "Program OS": a window opened anew must not find itself already closed.
-            state_.FlashWindowClosed = false;
+            m_state.FlashWindowClosed = false;
             showFlash();
             break;
         default:
@@ -403,8 +430,8 @@ void MainOstrel::Toolbar1_ButtonClick(int index)
 void MainOstrel::closeEvent(QCloseEvent *event)
 {
     // Each child unloads as the main window goes; one that refuses keeps the program running.
-    mdi_->closeAllSubWindows();
-    const auto subs = mdi_->subWindowList();
+    m_mdi->closeAllSubWindows();
+    const auto subs = m_mdi->subWindowList();
     if (std::any_of(subs.begin(), subs.end(), [](QMdiSubWindow *sub) { return sub->isVisible(); })) {
         event->ignore();
         return;
@@ -412,13 +439,13 @@ void MainOstrel::closeEvent(QCloseEvent *event)
     // A child that has closed but still finishes a wait (the firmware window during a burn) goes
     // as soon as it has returned; the main window follows it then.
     if (!subs.isEmpty()) {
-        closeWhenChildrenGone_ = true;
+        m_closeWhenChildrenGone = true;
         event->ignore();
         return;
     }
-    closeWhenChildrenGone_ = false;
-    if (about_)
-        about_->close();
+    m_closeWhenChildrenGone = false;
+    if (m_about)
+        m_about->close();
     event->accept();
 }
 

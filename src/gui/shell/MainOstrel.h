@@ -44,9 +44,10 @@ public:
     void mnuEGT_Click();
     void mnuFlash_Click();
     void mnuAbout_Click();
+    void mnuAnalysisView_Click();
 
-    QMdiArea *mdiArea() const { return mdi_; }
-    WindowContext context() { return {state_, *this, prompter_, files_}; }
+    QMdiArea *mdiArea() const { return m_mdi; }
+    WindowContext context() { return {m_state, *this, m_prompter, m_files}; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -66,27 +67,29 @@ private:
     void showCapture();
     void showGraph();
     void showFlash();
+    void showAnalysis();
     void loadFromDisk();
     void closeForm();
     int loadedWindowCount() const;
 
-    AppState &state_;
-    Prompter &prompter_;
-    FileChooser &files_;
+    AppState &m_state;
+    Prompter &m_prompter;
+    FileChooser &m_files;
 
-    QMdiArea *mdi_ = nullptr;
-    QList<QMenu *> ownMenus_;
-    QList<QMenu *> shownMenus_;
-    QLabel *clock_ = nullptr;
-    QLabel *connection_ = nullptr;
-    QTimer *clockTimer_ = nullptr;
-    bool closeWhenChildrenGone_ = false;
+    QMdiArea *m_mdi = nullptr;
+    QList<QMenu *> m_ownMenus;
+    QList<QMenu *> m_shownMenus;
+    QLabel *m_clock = nullptr;
+    QLabel *m_connection = nullptr;
+    QTimer *m_clockTimer = nullptr;
+    bool m_closeWhenChildrenGone = false;
 
-    QPointer<QMdiSubWindow> capture_;
-    QPointer<QMdiSubWindow> graph_;
-    QPointer<QMdiSubWindow> configure_;
-    QPointer<QMdiSubWindow> flash_;
-    QPointer<QWidget> about_;
+    QPointer<QMdiSubWindow> m_capture;
+    QPointer<QMdiSubWindow> m_graph;
+    QPointer<QMdiSubWindow> m_configure;
+    QPointer<QMdiSubWindow> m_flash;
+    QPointer<QMdiSubWindow> m_analysis;
+    QPointer<QWidget> m_about;
 };
 
 } // namespace korvel

@@ -1,0 +1,484 @@
+#include "gui/analysis/FlightColumns.h"
+
+#include "core/chart/GraphBuilders.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+namespace korvel {
+
+namespace {
+
+constexpr float kEmpty = std::numeric_limits<float>::quiet_NaN();
+
+// Most readings are plain whole numbers: those are read here, anything else as the graphs read it.
+inline double Reading(QLatin1StringView text)
+{
+    const char *p = text.data();
+    const char *end = p + text.size();
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+')) {
+        negative = *p == '-';
+        ++p;
+    }
+    if (p < end && end - p <= 9) {
+        int v = 0;
+        const char *q = p;
+        for (; q < end && unsigned(*q - '0') < 10; ++q)
+            v = v * 10 + (*q - '0');
+        if (q == end)
+            return negative ? -v : v;
+    }
+    if (text.isEmpty())
+        return std::nan("");
+    const std::optional<double> v = FieldNumber(text);
+    return v ? *v : std::nan("");
+}
+
+struct SeriesSource {
+    const char *name;
+    int field;
+    double scale;
+    QRgb colour;
+};
+
+// The cylinders keep one colour each in every chart, so EGT 3 and CHT 3 read as one cylinder.
+const SeriesSource kSources[kSeriesCount] = {
+    {"EGT 1", 16, 1, 0x1f5fbf},         {"EGT 2", 17, 1, 0xd62728},      {"EGT 3", 18, 1, 0x1e8c3a},
+    {"EGT 4", 19, 1, 0xf07f0e},         {"EGT 5", 20, 1, 0x8e44ad},      {"EGT 6", 21, 1, 0x0099b0},
+    {"CHT 1", 22, 1, 0x1f5fbf},         {"CHT 2", 23, 1, 0xd62728},      {"CHT 3", 24, 1, 0x1e8c3a},
+    {"CHT 4", 25, 1, 0xf07f0e},         {"CHT 5", 26, 1, 0x8e44ad},      {"CHT 6", 27, 1, 0x0099b0},
+    {"RPM", 1, 1, 0x000000},            {"Oil temp", 8, 0.1, 0x8c564b},  {"Oil press", 7, 0.1, 0x9a9000},
+    {"Outside air", 9, 0.1, 0x00796b},  {"Manifold", 2, 0.1, 0x1f5fbf},  {"Fuel", 2, 1, 0xe0448f},
+};
+
+} // namespace
+
+const std::array<QuantityInfo, 9> &Quantities()
+{
+    static const std::array<QuantityInfo, 9> list = {{
+        {Quantity::None, "none", "(none)"},
+        {Quantity::Egt, "egt", "EGT 1-6"},
+        {Quantity::Cht, "cht", "CHT 1-6"},
+        {Quantity::Rpm, "rpm", "RPM"},
+        {Quantity::OilTemp, "oil_temp", "Oil temperature"},
+        {Quantity::OilPress, "oil_press", "Oil pressure"},
+        {Quantity::Oat, "oat", "Outside air"},
+        {Quantity::Manifold, "manifold", "Manifold"},
+        {Quantity::Fuel, "fuel", "Fuel"},
+    }};
+    return list;
+}
+
+const QuantityInfo &InfoOf(Quantity quantity)
+{
+    return Quantities()[size_t(quantity)];
+}
+
+Quantity QuantityFromKey(const QString &key)
+{
+    for (const QuantityInfo &info : Quantities())
+        if (key == QLatin1String(info.key))
+            return info.quantity;
+    return Quantity::None;
+}
+
+std::vector<int> SeriesOf(Quantity quantity)
+{
+    switch (quantity) {
+    case Quantity::None:
+        return {};
+    case Quantity::Egt:
+        return {0, 1, 2, 3, 4, 5};
+    case Quantity::Cht:
+        return {6, 7, 8, 9, 10, 11};
+    default:
+        return {12 + int(quantity) - int(Quantity::Rpm)};
+    }
+}
+
+QString SeriesName(int series)
+{
+    return QString::fromLatin1(kSources[series].name);
+}
+
+QColor SeriesColour(int series)
+{
+    return QColor(kSources[series].colour);
+}
+
+void SeriesColumn::prepareBlocks()
+{
+    const size_t blocks = (values.size() + kBlock - 1) / kBlock;
+    blockLow.assign(blocks, std::numeric_limits<float>::infinity());
+    blockHigh.assign(blocks, -std::numeric_limits<float>::infinity());
+}
+
+void SeriesColumn::buildBlocks(int from, int to)
+{
+    const size_t blocks = (size_t(to) + kBlock - 1) / kBlock;
+    for (size_t b = size_t(from) / kBlock; b < blocks; ++b) {
+        float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+        const size_t stop = std::min(values.size(), (b + 1) * kBlock);
+        for (size_t i = b * kBlock; i < stop; ++i) {
+            const float v = values[i];
+            if (v == v) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+        }
+        blockLow[b] = lo;
+        blockHigh[b] = hi;
+    }
+}
+
+void SeriesColumn::finishBlocks()
+{
+    const size_t blocks = blockLow.size();
+    anyReading = false;
+    low = std::numeric_limits<float>::infinity();
+    high = -low;
+    for (size_t b = 0; b < blocks; ++b) {
+        if (blockLow[b] <= blockHigh[b]) {
+            anyReading = true;
+            low = std::min(low, blockLow[b]);
+            high = std::max(high, blockHigh[b]);
+        }
+    }
+}
+
+ColumnSpan SeriesColumn::span(int begin, int end) const
+{
+    ColumnSpan s;
+    begin = std::max(begin, 0);
+    end = std::min(end, int(values.size()));
+    if (begin >= end)
+        return s;
+    float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+    auto raw = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            const float v = values[size_t(i)];
+            if (v == v) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+        }
+    };
+    const int firstBlock = (begin + kBlock - 1) / kBlock;
+    const int lastBlock = end / kBlock;
+    if (firstBlock < lastBlock) {
+        raw(begin, firstBlock * kBlock);
+        for (int b = firstBlock; b < lastBlock; ++b) {
+            lo = std::min(lo, blockLow[size_t(b)]);
+            hi = std::max(hi, blockHigh[size_t(b)]);
+        }
+        raw(lastBlock * kBlock, end);
+    } else {
+        raw(begin, end);
+    }
+    if (!(lo <= hi))
+        return s;
+    s.any = true;
+    s.low = lo;
+    s.high = hi;
+    for (int i = begin; i < end; ++i)
+        if (values[size_t(i)] == values[size_t(i)]) {
+            s.first = values[size_t(i)];
+            break;
+        }
+    for (int i = end - 1; i >= begin; --i)
+        if (values[size_t(i)] == values[size_t(i)]) {
+            s.last = values[size_t(i)];
+            break;
+        }
+    return s;
+}
+
+FlightColumns::FlightColumns(const FlightData &data, const std::vector<Quantity> &first) : m_data(data)
+{
+    m_records = data.FlightRecordCount ? std::clamp(*data.FlightRecordCount, 0, data.FlightRecords.records()) : 0;
+    m_x.resize(size_t(m_records));
+    m_timeOfDay.resize(size_t(m_records));
+    if (m_records > 0 && data.FlightRecords[0].LogDate().isValid())
+        m_firstDay = data.FlightRecords[0].LogDate().toJulianDay();
+    // The times come with the first series, in the same pass over the table.
+    m_timesPending = true;
+    readQuantities(first);
+    if (m_timesPending)
+        readSeries({});
+    placeRecords();
+}
+
+// The axis from the times read: seconds since the first record's day began, by date where both
+// records carry one, else by time of day (a smaller time is the next day); a clock that goes back
+// costs one usual step and is reported.
+void FlightColumns::placeRecords()
+{
+    double lastX = 0;
+    double lastStamp = 0;
+    int lastTime = -1;
+    double usualStep = 1;
+    int untimed = 0;
+    int wentBack = 0;
+    int firstBack = -1;
+    int backFrom = 0, backTo = 0;
+    for (int k = 0; k < m_records; ++k) {
+        const int time = m_timeOfDay[size_t(k)];
+        const double stamp = m_x[size_t(k)]; // NaN without a date
+        double x = lastX;
+        if (time < 0) {
+            ++untimed;
+        } else if (lastTime >= 0) {
+            double step = 0;
+            if (!std::isnan(stamp) && !std::isnan(lastStamp))
+                step = stamp - lastStamp;
+            else
+                step = time - lastTime;
+            // Past midnight, on a clock whose date did not turn over with it (or that has none).
+            if (step < -43200)
+                step += 86400;
+            if (step < 0) {
+                if (firstBack < 0) {
+                    firstBack = k;
+                    backFrom = lastTime;
+                    backTo = time;
+                }
+                ++wentBack;
+                step = usualStep;
+            } else if (step > 0) {
+                usualStep = step;
+            }
+            x = lastX + step;
+        }
+        if (time >= 0) {
+            lastTime = time;
+            lastStamp = stamp;
+        }
+        m_x[size_t(k)] = x;
+        lastX = x;
+    }
+
+    if (m_data.FlightRecordCount && m_records == 0)
+        m_problems << QStringLiteral("The flight holds no records: there is nothing to draw.");
+    if (firstBack >= 0)
+        m_problems << QStringLiteral("The clock goes back at record %1 (%2 after %3)%4: from there the time axis "
+                                     "runs on as if it had not, and the labels show the times as recorded.")
+                          .arg(firstBack + 1)
+                          .arg(TimeOfDayText(backTo), TimeOfDayText(backFrom),
+                               wentBack > 1 ? QStringLiteral(" and %1 times more").arg(wentBack - 1) : QString());
+    if (untimed > 0)
+        m_problems << QStringLiteral("%1 records carry no time of day: each is drawn at the time of the one before.")
+                          .arg(untimed);
+}
+
+const SeriesColumn &FlightColumns::column(int series)
+{
+    if (!m_columns[size_t(series)])
+        readSeries({series});
+    return *m_columns[size_t(series)];
+}
+
+void FlightColumns::readQuantities(const std::vector<Quantity> &quantities)
+{
+    std::vector<int> wanted;
+    for (Quantity q : quantities)
+        for (int s : SeriesOf(q))
+            if (!m_columns[size_t(s)] && std::find(wanted.begin(), wanted.end(), s) == wanted.end())
+                wanted.push_back(s);
+    if (!wanted.empty())
+        readSeries(wanted);
+}
+
+namespace {
+
+// Fields first to last of a record read left to right in one go, when all are plain whole
+// numbers (as nearly every record has them); false sends the caller to the field-by-field reading.
+bool ReadRun(const FlightRecord &r, int first, int last, double *out)
+{
+    const QLatin1StringView a = r.Values(first);
+    const QLatin1StringView b = r.Values(last);
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const char *p = a.data();
+    const char *end = b.data() + b.size();
+    for (int f = first; f <= last; ++f) {
+        bool negative = false;
+        if (p < end && *p == '-') {
+            negative = true;
+            ++p;
+        }
+        const char *digits = p;
+        int v = 0;
+        while (p < end && unsigned(*p - '0') < 10)
+            v = v * 10 + (*p++ - '0');
+        if (p == digits || p - digits > 9)
+            return false;
+        out[f - first] = negative ? -v : v;
+        if (f < last) {
+            if (p >= end || *p != ',')
+                return false;
+            ++p;
+        }
+    }
+    return p == end;
+}
+
+} // namespace
+
+// One pass over the records for every series asked for (the table is far larger than the
+// columns, so each pass over it costs), in two halves side by side.
+void FlightColumns::readSeries(const std::vector<int> &series)
+{
+    std::vector<SeriesColumn *> columns;
+    std::vector<SeriesSource> sources;
+    for (int s : series) {
+        m_columns[size_t(s)] = std::make_unique<SeriesColumn>();
+        m_columns[size_t(s)]->values.resize(size_t(m_records));
+        columns.push_back(m_columns[size_t(s)].get());
+        sources.push_back(kSources[s]);
+    }
+    // The fields to read, as runs of neighbours: the cylinders' twelve sit side by side.
+    std::array<bool, kFlightFields> wanted{};
+    for (const SeriesSource &source : sources)
+        wanted[size_t(source.field)] = true;
+    std::vector<std::pair<int, int>> runs;
+    for (int f = 0; f < kFlightFields; ++f)
+        if (wanted[size_t(f)]) {
+            if (!runs.empty() && runs.back().second == f - 1)
+                runs.back().second = f;
+            else
+                runs.push_back({f, f});
+        }
+
+    const bool times = m_timesPending;
+    m_timesPending = false;
+    const FlightRecordTable &table = m_data.FlightRecords;
+    // A table replaced under us reads as empty past its end rather than outside it.
+    const int readable = std::min(m_records, table.records());
+    for (int k = readable; k < m_records; ++k) {
+        for (SeriesColumn *c : columns)
+            c->values[size_t(k)] = kEmpty;
+        if (times) {
+            m_timeOfDay[size_t(k)] = -1;
+            m_x[size_t(k)] = std::nan("");
+        }
+    }
+    const size_t count = columns.size();
+    const auto read = [&](int from, int to) {
+        std::array<double, kFlightFields> number{};
+        std::array<bool, kFlightFields> empty{};
+        for (int k = from; k < to; ++k) {
+            const FlightRecord r = table[k];
+            if (times) {
+                const QTime t = r.LogTime();
+                const QDate d = r.LogDate();
+                m_timeOfDay[size_t(k)] = t.isValid() ? t.msecsSinceStartOfDay() / 1000 : -1;
+                m_x[size_t(k)] = t.isValid() && d.isValid() && m_firstDay != 0
+                                     ? double(d.toJulianDay() - m_firstDay) * 86400 + m_timeOfDay[size_t(k)]
+                                     : std::nan("");
+            }
+            for (const auto &[a, b] : runs) {
+                if (ReadRun(r, a, b, &number[size_t(a)])) {
+                    std::fill(empty.begin() + a, empty.begin() + b + 1, false);
+                    continue;
+                }
+                for (int f = a; f <= b; ++f) {
+                    const QLatin1StringView text = r.Values(f);
+                    empty[size_t(f)] = text.isEmpty();
+                    number[size_t(f)] = empty[size_t(f)] ? 0 : Reading(text);
+                }
+            }
+            for (size_t i = 0; i < count; ++i) {
+                const int f = sources[i].field;
+                columns[i]->values[size_t(k)] = empty[size_t(f)] ? kEmpty : float(number[size_t(f)] * sources[i].scale);
+            }
+        }
+        for (SeriesColumn *c : columns)
+            c->buildBlocks(from, to);
+    };
+    for (SeriesColumn *c : columns)
+        c->prepareBlocks();
+    // Halves on a block boundary, so each half builds its own blocks.
+    const int half = readable > 100000 ? (readable / 2) / SeriesColumn::kBlock * SeriesColumn::kBlock : readable;
+    if (half < readable) {
+        std::thread second(read, half, readable);
+        read(0, half);
+        second.join();
+    } else {
+        read(0, readable);
+    }
+    for (SeriesColumn *c : columns) {
+        if (readable < m_records)
+            c->buildBlocks(readable / SeriesColumn::kBlock * SeriesColumn::kBlock, m_records);
+        c->finishBlocks();
+    }
+}
+
+int FlightColumns::lowerRecord(double x) const
+{
+    return int(std::lower_bound(m_x.begin(), m_x.end(), x) - m_x.begin());
+}
+
+int FlightColumns::upperRecord(double x) const
+{
+    return int(std::upper_bound(m_x.begin(), m_x.end(), x) - m_x.begin());
+}
+
+int FlightColumns::nearestRecord(double x) const
+{
+    if (m_x.empty())
+        return -1;
+    const int after = lowerRecord(x);
+    if (after >= m_records)
+        return m_records - 1;
+    if (after == 0)
+        return 0;
+    // On a tie the earlier record; among records of one second, the first of them.
+    const int before = after - 1;
+    if (x - m_x[size_t(before)] <= m_x[size_t(after)] - x)
+        return lowerRecord(m_x[size_t(before)]);
+    return after;
+}
+
+int FlightColumns::timeOfDayAt(double x) const
+{
+    if (m_x.empty())
+        return -1;
+    int j = std::max(0, upperRecord(x) - 1);
+    while (j > 0 && m_timeOfDay[size_t(j)] < 0)
+        --j;
+    if (m_timeOfDay[size_t(j)] < 0)
+        return -1;
+    const int seconds = m_timeOfDay[size_t(j)] + int(std::floor(x - m_x[size_t(j)]));
+    return ((seconds % 86400) + 86400) % 86400;
+}
+
+QString FlightColumns::timeText(int record) const
+{
+    if (record < 0 || record >= m_records || m_timeOfDay[size_t(record)] < 0)
+        return QString();
+    return TimeOfDayText(m_timeOfDay[size_t(record)]);
+}
+
+QString FlightColumns::timeTextAt(double x) const
+{
+    const int t = timeOfDayAt(x);
+    return t < 0 ? QString() : TimeOfDayText(t);
+}
+
+QString ReadingText(double v)
+{
+    return QString::number(v, 'f', std::abs(v - std::round(v)) < 1e-6 ? 0 : 1);
+}
+
+QString TimeOfDayText(int seconds)
+{
+    const QLocale locale = QLocale::system();
+    return locale.toString(QTime::fromMSecsSinceStartOfDay(seconds * 1000), TimeOfDayFormat(locale));
+}
+
+} // namespace korvel

@@ -1,0 +1,128 @@
+#pragma once
+// The analysis view's reading of a flight: a time axis in seconds and, per series, the readings as
+// numbers in one column, with the lowest and highest reading of every block of records so a pixel
+// column covering thousands of records is answered without visiting them all.
+
+#include "core/flight/FlightData.h"
+#include "core/flight/LargeBlock.h"
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace korvel {
+
+// What a chart axis can show. A quantity is one series or a group of six (a cylinder each).
+enum class Quantity { None, Egt, Cht, Rpm, OilTemp, OilPress, Oat, Manifold, Fuel };
+
+constexpr int kSeriesCount = 18; // EGT 1-6, CHT 1-6, then one series per engine quantity
+
+struct QuantityInfo {
+    Quantity quantity;
+    const char *key;     // as the settings store keeps it
+    const char *caption; // as the user picks it
+};
+const std::array<QuantityInfo, 9> &Quantities();
+const QuantityInfo &InfoOf(Quantity quantity);
+Quantity QuantityFromKey(const QString &key);
+
+// The series a quantity draws, by series number 0 to kSeriesCount - 1.
+std::vector<int> SeriesOf(Quantity quantity);
+QString SeriesName(int series);
+QColor SeriesColour(int series);
+
+// Column memory: blocks the kernel can back with huge pages, left unwritten until the reading
+// writes them (a million records make 70 MB of columns; zeroing them first cost as much as reading).
+template <class T> struct ColumnAllocator : LargeAllocator<T> {
+    template <class U> struct rebind {
+        using other = ColumnAllocator<U>;
+    };
+    ColumnAllocator() = default;
+    template <class U> ColumnAllocator(const ColumnAllocator<U> &) {}
+    template <class U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
+    template <class U, class... Args> void construct(U *p, Args &&...args)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
+};
+template <class T> using ColumnVector = std::vector<T, ColumnAllocator<T>>;
+
+// The lowest and highest finite reading over a run of records, and the first and last of them.
+struct ColumnSpan {
+    float low = 0, high = 0, first = 0, last = 0;
+    bool any = false;
+};
+
+class SeriesColumn {
+public:
+    static constexpr int kBlock = 64;
+    ColumnVector<float> values; // NaN where the reading is empty or not a number
+    std::vector<float> blockLow, blockHigh;
+    bool anyReading = false;
+    float low = 0, high = 0; // over the whole flight, when anyReading
+
+    void prepareBlocks();
+    void buildBlocks(int from, int to); // the blocks of records from to to - 1, from on a block's start
+    void finishBlocks();
+    ColumnSpan span(int begin, int end) const; // records begin to end - 1
+};
+
+class FlightColumns {
+public:
+    // Reads the time of every record and the series of the quantities `first`; other series are
+    // read when first asked for.
+    explicit FlightColumns(const FlightData &data, const std::vector<Quantity> &first = {});
+
+    int records() const { return m_records; }
+    // Seconds since the first record: midnight crossed, never going back.
+    const ColumnVector<double> &x() const { return m_x; }
+    double start() const { return m_x.empty() ? 0 : m_x.front(); }
+    double end() const { return m_x.empty() ? 0 : m_x.back(); }
+
+    const SeriesColumn &column(int series);
+    // Reads every series of the quantities not read yet, in one pass over the records.
+    void readQuantities(const std::vector<Quantity> &quantities);
+    // A reading as a number, NaN when empty.
+    float value(int series, int record) { return column(series).values[size_t(record)]; }
+
+    // The record nearest an axis position, -1 without records.
+    int nearestRecord(double x) const;
+    // The first record at or after x, and the first after x.
+    int lowerRecord(double x) const;
+    int upperRecord(double x) const;
+
+    // The time of day at an axis position, in seconds from midnight (the record before it plus
+    // the seconds since it), -1 without records.
+    int timeOfDayAt(double x) const;
+    // The time of day at a record (of its own clock), or as the time label would read it.
+    QString timeText(int record) const;
+    QString timeTextAt(double x) const;
+
+    // What could not be drawn as it stands, as sentences for the user.
+    const QStringList &problems() const { return m_problems; }
+
+private:
+    void readSeries(const std::vector<int> &series);
+    void placeRecords();
+
+    const FlightData &m_data;
+    int m_records = 0;
+    ColumnVector<double> m_x;
+    ColumnVector<int> m_timeOfDay; // seconds from midnight, -1 when the record has none
+    qint64 m_firstDay = 0;        // the first record's day, 0 without a date
+    bool m_timesPending = false;  // the next pass over the records reads their times too
+    std::array<std::unique_ptr<SeriesColumn>, kSeriesCount> m_columns;
+    QStringList m_problems;
+};
+
+// A reading as the view writes it: whole numbers without decimals, else one decimal.
+QString ReadingText(double v);
+
+// A time of day in seconds as the graphs' labels show it (the system's format with seconds).
+QString TimeOfDayText(int seconds);
+
+} // namespace korvel

@@ -1,0 +1,61 @@
+#pragma once
+// The analysis view: the loaded flight as up to three charts on one time axis, each with a left and
+// an optional right quantity chosen by the user (and remembered), one cursor across them, marks A
+// and B with what changed between them. It follows every new load.
+
+#include "gui/analysis/AnalysisCharts.h"
+#include "gui/common/ChildWindow.h"
+#include "gui/common/WindowContext.h"
+
+#include <memory>
+
+class QComboBox;
+class QHBoxLayout;
+class QLabel;
+
+namespace korvel {
+
+class FrmAnalysis : public ChildWindow {
+    Q_OBJECT
+public:
+    FrmAnalysis(WindowContext context, QWidget *parent = nullptr);
+    ~FrmAnalysis() override;
+
+    AnalysisCharts *charts() const { return m_charts; }
+    // The row that holds the charts: a list beside them goes in here.
+    QHBoxLayout *body() const { return m_body; }
+
+    // Every chart zoomed to records first to last with a margin, the cursor on record `cursor`.
+    void showRecords(int first, int last, int cursor);
+
+    // Reads the loaded flight anew (a load has completed).
+    void reload();
+
+    bool saveImage(const QString &fileName) const;
+    void saveImageAs();
+    void print();
+
+    QString problemsText() const;
+    QString marksText() const;
+
+private:
+    void chartsChosen();
+    void updateMarks();
+    void updateProblems();
+    void showContextMenu(const QPoint &globalPos);
+    std::vector<ChartChoice> storedChoice() const; // all three charts' choices
+    int storedCount() const;
+
+    WindowContext m_context;
+    std::unique_ptr<FlightColumns> m_columns;
+    AnalysisCharts *m_charts = nullptr;
+    QHBoxLayout *m_body = nullptr;
+    QComboBox *m_count = nullptr;
+    QComboBox *m_left[AnalysisCharts::kMaxCharts] = {};
+    QComboBox *m_right[AnalysisCharts::kMaxCharts] = {};
+    QLabel *m_file = nullptr;
+    QLabel *m_marks = nullptr;
+    QLabel *m_problems = nullptr;
+};
+
+} // namespace korvel

@@ -1,0 +1,421 @@
+// The analysis view offscreen: the values under the cursor, the charts zooming together, the
+// figures between marks A and B, the drawing of spikes and gaps among many records, flights it
+// cannot draw whole, and the view and graph window when another flight is loaded.
+#include "gui/analysis/FrmAnalysis.h"
+#include "gui/graphs/FrmGraph.h"
+#include "gui/shell/MainOstrel.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <functional>
+
+using namespace korvel;
+using namespace korvel::test;
+
+namespace {
+
+// n records `step` seconds apart from 10:00:00 on 06/15/26. Every field has a running engine's
+// reading (EGT k 1300 + 40 k, CHT k 350 + 5 k, RPM 2400, manifold 24.5, oil 65 psi 180 degrees);
+// `change` may replace any of record i's 28 texts.
+FlightData MakeFlight(int n, const std::function<void(int, QList<QByteArray> &)> &change = {}, int step = 6,
+                      int startSeconds = 10 * 3600)
+{
+    QList<QByteArray> base(28);
+    for (int k = 0; k < 28; ++k)
+        base[k] = QByteArray::number(100 + k);
+    for (int c = 0; c < 6; ++c) {
+        base[16 + c] = QByteArray::number(1300 + 40 * c);
+        base[22 + c] = QByteArray::number(350 + 5 * c);
+    }
+    base[1] = "2400";
+    base[2] = "245";
+    base[7] = "650";
+    base[8] = "1800";
+    base[9] = "150";
+    QByteArray bytes = "FLIGHT 0001\r\n";
+    bytes.reserve(qsizetype(n) * 120);
+    for (int i = 0; i < n; ++i) {
+        const int s = startSeconds + i * step;
+        char head[32];
+        std::snprintf(head, sizeof head, "06/%02d/26 %02d:%02d:%02d", 15 + s / 86400, s / 3600 % 24, s / 60 % 60,
+                      s % 60);
+        bytes += head;
+        QList<QByteArray> fields = base;
+        if (change)
+            change(i, fields);
+        for (const QByteArray &f : fields)
+            bytes += ',' + f;
+        bytes += "\r\n";
+    }
+    return ParseFlightData(bytes + "END\r\n");
+}
+
+void Send(QWidget *w, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::NoButton,
+          Qt::KeyboardModifiers modifiers = {})
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent event(type, at, w->mapToGlobal(at), button, held, modifiers);
+    QApplication::sendEvent(w, &event);
+}
+
+void Click(QWidget *w, QPoint at, Qt::KeyboardModifiers modifiers = {})
+{
+    Send(w, QEvent::MouseButtonPress, at, Qt::LeftButton, modifiers);
+    Send(w, QEvent::MouseButtonRelease, at, Qt::LeftButton, modifiers);
+}
+
+// The pixel column of an axis position in a chart.
+int PixelOf(AnalysisCharts *charts, int chart, double x)
+{
+    const QRect plot = charts->plotRect(chart);
+    return int(std::lround(plot.left() + (x - charts->spanStart()) * plot.width() /
+                                             (charts->spanEnd() - charts->spanStart())));
+}
+
+int RowOf(AnalysisCharts *charts, int chart, double value)
+{
+    const QRect plot = charts->plotRect(chart);
+    const auto [low, high] = charts->valueSpan(chart, 0);
+    return int(std::lround(plot.bottom() - (value - low) * plot.height() / (high - low)));
+}
+
+// Pixel columns in [left, right] of a chart holding a pixel of the colour within rows [top, bottom].
+QList<int> ColumnsWithColour(const QImage &image, QColor colour, int left, int right, int top, int bottom)
+{
+    QList<int> found;
+    for (int x = std::max(0, left); x <= std::min(image.width() - 1, right); ++x)
+        for (int y = std::max(0, top); y <= std::min(image.height() - 1, bottom); ++y)
+            if (QColor(image.pixel(x, y)).rgb() == colour.rgb()) {
+                found << x;
+                break;
+            }
+    return found;
+}
+
+struct View {
+    IsolatedSettings settings;
+    Front front;
+    std::unique_ptr<FrmAnalysis> view;
+    void open(FlightData data, const QString &file = QStringLiteral("/flights/one.txt"))
+    {
+        front.state.flightData = std::move(data);
+        NoteFlightLoaded(front.state, file);
+        view = std::make_unique<FrmAnalysis>(front.context());
+        view->resize(1000, 700);
+        view->show();
+        QCoreApplication::processEvents();
+    }
+    AnalysisCharts *charts() const { return view->findChild<AnalysisCharts *>("analysisCharts"); }
+    QComboBox *combo(const char *name) const { return view->findChild<QComboBox *>(QLatin1String(name)); }
+};
+
+} // namespace
+
+class TestAnalysis : public QObject {
+    Q_OBJECT
+private slots:
+    // The box lists every series at the cursor's record, hottest first within each chart, under
+    // the time; the mouse and the arrow keys move the cursor a record at a time.
+    void cursorShowsEveryValueAtItsRecord()
+    {
+        View v;
+        v.open(MakeFlight(40, [](int i, QList<QByteArray> &f) {
+            if (i == 12) {
+                f[16] = "1310", f[17] = "1450", f[18] = "1290", f[19] = "1500", f[20] = "1380", f[21] = "1420";
+                f[25] = ""; // CHT 4 unread here
+            }
+        }));
+        AnalysisCharts *charts = v.charts();
+        QCOMPARE(int(charts->charts().size()), 3);
+        charts->setCursorRecord(12);
+        const QStringList lines = charts->cursorBoxLines();
+        QCOMPARE(lines.mid(0, 7), (QStringList{"10:01:12", "EGT 4  1500", "EGT 2  1450", "EGT 6  1420",
+                                                "EGT 5  1380", "EGT 1  1310", "EGT 3  1290"}));
+        QCOMPARE(lines.mid(7, 6), (QStringList{"CHT 6  375", "CHT 5  370", "CHT 3  360", "CHT 2  355", "CHT 1  350",
+                                                "CHT 4  -"}));
+        QCOMPARE(lines.mid(13), (QStringList{"RPM  2400", "Manifold  24.5"}));
+
+        // The box stays inside and clear of the line, on either side of the window.
+        for (int record : {12, 0, 39}) {
+            charts->setCursorRecord(record);
+            const QRect box = charts->cursorBoxRect();
+            const int line = charts->cursorPixel();
+            QVERIFY(charts->rect().contains(box));
+            QVERIFY2(line < box.left() || line > box.right(), qPrintable(QString::number(record)));
+        }
+
+        // The mouse picks the nearest record; each arrow key steps one.
+        Send(charts, QEvent::MouseMove, QPoint(PixelOf(charts, 0, 6 * 20 + 2), charts->plotRect(0).center().y()));
+        QCOMPARE(charts->cursorRecord(), 20);
+        QTest::keyClick(charts, Qt::Key_Right);
+        QCOMPARE(charts->cursorRecord(), 21);
+        QTest::keyClick(charts, Qt::Key_Left);
+        QTest::keyClick(charts, Qt::Key_Left);
+        QCOMPARE(charts->cursorRecord(), 19);
+        charts->setCursorRecord(39);
+        QTest::keyClick(charts, Qt::Key_Right);
+        QCOMPARE(charts->cursorRecord(), 39);
+    }
+
+    // A rectangle on one chart sets every chart's time span and that chart's values; Unzoom
+    // steps back, Reset shows it all, the wheel zooms keeping the cursor where it stands.
+    void chartsZoomTogether()
+    {
+        View v;
+        v.open(MakeFlight(200));
+        AnalysisCharts *charts = v.charts();
+        const auto egtHome = charts->valueSpan(0, 0);
+        const auto chtHome = charts->valueSpan(1, 0);
+        const QRect plot = charts->plotRect(1);
+        const QPoint from(PixelOf(charts, 1, 6 * 50), RowOf(charts, 1, 370));
+        const QPoint to(PixelOf(charts, 1, 6 * 100), RowOf(charts, 1, 355));
+        Send(charts, QEvent::MouseButtonPress, from, Qt::LeftButton);
+        Send(charts, QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+        Send(charts, QEvent::MouseButtonRelease, to, Qt::LeftButton);
+        const double secondsPerPixel = 6.0 * 199 / plot.width();
+        QVERIFY(std::abs(charts->spanStart() - 300) <= secondsPerPixel);
+        QVERIFY(std::abs(charts->spanEnd() - 600) <= secondsPerPixel);
+        QCOMPARE(charts->zoomDepth(), 1);
+        const auto cht = charts->valueSpan(1, 0);
+        QVERIFY(std::abs(cht.first - 355) < 1 && std::abs(cht.second - 370) < 1);
+        QCOMPARE(charts->valueSpan(0, 0), egtHome);
+
+        // A second level, then back one, then home.
+        const QRect egt = charts->plotRect(0);
+        charts->zoomToRect(0, QRect(QPoint(egt.left() + 100, egt.top()), QPoint(egt.left() + 300, egt.top() + 2)));
+        QCOMPARE(charts->zoomDepth(), 2);
+        QCOMPARE(charts->valueSpan(0, 0), egtHome);
+        QTest::mouseClick(v.view->findChild<QPushButton *>("cmdUnzoom"), Qt::LeftButton);
+        QVERIFY(std::abs(charts->spanStart() - 300) <= secondsPerPixel);
+        QCOMPARE(charts->valueSpan(1, 0), cht);
+        QTest::mouseClick(v.view->findChild<QPushButton *>("cmdReset"), Qt::LeftButton);
+        QCOMPARE(charts->spanStart(), 0.0);
+        QCOMPARE(charts->spanEnd(), 6.0 * 199);
+        QCOMPARE(charts->valueSpan(1, 0), chtHome);
+
+        charts->setCursorRecord(150);
+        const int before = charts->cursorPixel();
+        QWheelEvent wheel(QPointF(before, plot.center().y()), charts->mapToGlobal(QPointF(before, plot.center().y())),
+                          QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(charts, &wheel);
+        QVERIFY(charts->spanEnd() - charts->spanStart() < 6.0 * 199 * 0.7);
+        QVERIFY(std::abs(charts->cursorPixel() - before) <= 1);
+        // Wheel steps in a row are one level back.
+        QApplication::sendEvent(charts, &wheel);
+        QCOMPARE(charts->zoomDepth(), 1);
+        charts->unzoom();
+        QCOMPARE(charts->spanEnd() - charts->spanStart(), 6.0 * 199);
+
+        // A finding chosen: its span with a margin, the cursor on its first record.
+        v.view->showRecords(100, 110, 100);
+        QCOMPARE(charts->cursorRecord(), 100);
+        QCOMPARE(charts->spanStart(), 600.0 - 60);
+        QCOMPARE(charts->spanEnd(), 660.0 + 60);
+    }
+
+    // Worked by hand: A at 10:01:30 (CHT 1 380, EGT 1 1400), B at 10:03:00 (320, 1250): 90 s, CHT 1
+    // -60 or -40 a minute, EGT 1 -150 or -100 a minute; a series unread at B has no figure.
+    void marksGiveChangesAndRates()
+    {
+        View v;
+        v.open(MakeFlight(
+            10,
+            [](int i, QList<QByteArray> &f) {
+                if (i == 3)
+                    f[22] = "380", f[16] = "1400";
+                if (i == 6)
+                    f[22] = "320", f[16] = "1250", f[23] = "";
+            },
+            30));
+        AnalysisCharts *charts = v.charts();
+        const int y = charts->plotRect(0).center().y();
+        Click(charts, QPoint(PixelOf(charts, 0, 90), y));
+        QCOMPARE(charts->markA(), std::optional<int>(3));
+        Click(charts, QPoint(PixelOf(charts, 0, 180), y), Qt::ShiftModifier);
+        QCOMPARE(charts->markB(), std::optional<int>(6));
+        QCOMPARE(charts->markSeconds(), std::optional<double>(90));
+        QMap<QString, AnalysisCharts::Change> bySeries;
+        for (const AnalysisCharts::Change &c : charts->changes())
+            bySeries[SeriesName(c.series)] = c;
+        QCOMPARE(bySeries["CHT 1"].change, -60.0);
+        QCOMPARE(*bySeries["CHT 1"].perMinute, -40.0);
+        QCOMPARE(bySeries["EGT 1"].change, -150.0);
+        QCOMPARE(*bySeries["EGT 1"].perMinute, -100.0);
+        QCOMPARE(bySeries["EGT 2"].change, 0.0);
+        QVERIFY(!bySeries.contains("CHT 2"));
+        const QString text = v.view->marksText();
+        QVERIFY2(text.contains("1:30") && text.contains("-40/min") && text.contains("-100/min"), qPrintable(text));
+    }
+
+    // Among 300,000 records one EGT reading of 1900 shows; a stretch of empty readings stays a gap.
+    void drawingKeepsSpikesAndGaps()
+    {
+        View v;
+        const int n = 300000;
+        v.open(MakeFlight(n, [](int i, QList<QByteArray> &f) {
+            if (i == 150001)
+                f[16] = "1900";
+            if (i >= 100000 && i < 200000)
+                f[17] = "";
+        }));
+        v.combo("cboCharts")->setCurrentIndex(0);
+        AnalysisCharts *charts = v.charts();
+        QCOMPARE(int(charts->charts().size()), 1);
+        const QImage image = charts->grab().toImage();
+        const QRect plot = charts->plotRect(0);
+        const QList<int> spike =
+            ColumnsWithColour(image, SeriesColour(0), plot.left(), plot.right(), plot.top(), RowOf(charts, 0, 1600));
+        QVERIFY(!spike.isEmpty());
+        QVERIFY(std::abs(spike.front() - PixelOf(charts, 0, 6.0 * 150001)) <= 2);
+        QVERIFY(std::abs(spike.back() - spike.front()) <= 2);
+
+        const int egt2 = RowOf(charts, 0, 1340);
+        QVERIFY(!ColumnsWithColour(image, SeriesColour(1), plot.left(), PixelOf(charts, 0, 6.0 * 90000), egt2 - 1,
+                                   egt2 + 1)
+                     .isEmpty());
+        QVERIFY(ColumnsWithColour(image, SeriesColour(1), PixelOf(charts, 0, 6.0 * 102000),
+                                  PixelOf(charts, 0, 6.0 * 198000), plot.top(), plot.bottom())
+                    .isEmpty());
+    }
+
+    // What the view cannot draw it says, and draws the rest.
+    void badFlightsSayWhatIsMissing()
+    {
+        {
+            View v;
+            FlightData empty = MakeFlight(3);
+            empty.FlightRecordCount = 0;
+            v.open(std::move(empty));
+            QVERIFY2(v.view->problemsText().contains("no records"), qPrintable(v.view->problemsText()));
+            QCOMPARE(v.charts()->cursorBoxLines(), QStringList());
+            v.charts()->grab(); // draws nothing, fails nowhere
+        }
+        {
+            View v;
+            v.open(MakeFlight(20, [](int, QList<QByteArray> &f) {
+                for (int k = 22; k < 28; ++k)
+                    f[k] = "";
+            }));
+            QVERIFY2(v.view->problemsText().contains("no CHT 1-6 readings: chart 2"), qPrintable(v.view->problemsText()));
+            v.charts()->setCursorRecord(4);
+            QVERIFY(v.charts()->cursorBoxLines().contains("EGT 6  1500"));
+        }
+        {
+            // The clock goes back from 10:00:12 to 09:00:00: the axis runs on one step, the labels as recorded.
+            View v;
+            v.open(MakeFlight(6, {}, 6, 10 * 3600));
+            QByteArray bytes = "FLIGHT 1\r\n";
+            for (const char *t : {"10:00:00", "10:00:06", "10:00:12", "09:00:00", "09:00:06"})
+                bytes += QByteArray("06/15/26 ") + t + ",0,2400,245\r\n";
+            v.front.state.flightData = ParseFlightData(bytes + "END\r\n");
+            NoteFlightLoaded(v.front.state, QStringLiteral("back.txt"));
+            const QString problems = v.view->problemsText();
+            QVERIFY2(problems.contains("clock goes back at record 4 (09:00:00 after 10:00:12)"), qPrintable(problems));
+            QVERIFY2(problems.contains("no EGT 1-6 readings"), qPrintable(problems));
+            QCOMPARE(v.charts()->spanEnd(), 24.0);
+            v.charts()->setCursorRecord(4);
+            QCOMPARE(v.charts()->cursorBoxLines().value(0), QStringLiteral("09:00:06"));
+        }
+        {
+            // Past midnight the axis runs on.
+            View v;
+            v.open(MakeFlight(4, {}, 6, 86400 - 12));
+            QCOMPARE(v.charts()->spanEnd(), 18.0);
+            v.charts()->setCursorRecord(3);
+            QCOMPARE(v.charts()->cursorBoxLines().value(0), QStringLiteral("00:00:06"));
+            // A date that does not turn over with the clock is still past midnight, not a clock reset.
+            v.front.state.flightData = ParseFlightData("FLIGHT 1\r\n06/15/26 23:59:54,0,2400\r\n06/15/26 00:00:00,0,2400\r\nEND\r\n");
+            NoteFlightLoaded(v.front.state, QStringLiteral("same-date.txt"));
+            QCOMPARE(v.charts()->spanEnd(), 6.0);
+            QVERIFY2(!v.view->problemsText().contains("clock"), qPrintable(v.view->problemsText()));
+        }
+    }
+
+    // The charts chosen are kept for the next view.
+    void choiceIsRemembered()
+    {
+        View v;
+        v.open(MakeFlight(10));
+        v.combo("cboLeft(3)")->setCurrentText("Oil temperature");
+        v.combo("cboRight(1)")->setCurrentText("CHT 1-6");
+        v.combo("cboCharts")->setCurrentIndex(1);
+        QCOMPARE(int(v.charts()->charts().size()), 2);
+        QCOMPARE(v.charts()->charts()[0].right, Quantity::Cht);
+        FrmAnalysis again(v.front.context());
+        auto *charts = again.findChild<AnalysisCharts *>("analysisCharts");
+        QCOMPARE(int(charts->charts().size()), 2);
+        QCOMPARE(charts->charts()[0].left, Quantity::Egt);
+        QCOMPARE(charts->charts()[0].right, Quantity::Cht);
+        QCOMPARE(again.findChild<QComboBox *>("cboLeft(3)")->currentText(), QStringLiteral("Oil temperature"));
+        QVERIFY(!again.findChild<QComboBox *>("cboLeft(3)")->isEnabled());
+    }
+
+    // A new load: the view follows it; the graph window stays on its flight and says so, and its
+    // flight-wide commands name the flight they describe; its readout keeps the old times.
+    void newLoadIsFollowedAndNamed()
+    {
+        View v;
+        v.open(MakeFlight(5), QStringLiteral("/flights/first.txt"));
+        FrmGraph graph(v.front.context());
+        auto *line = graph.findChild<QLabel *>("lblOtherFlight");
+        QVERIFY(!line->isVisibleTo(&graph));
+        QCOMPARE(graph.findChild<QAction *>("mnuFlightSummary")->text(), QStringLiteral("Flight Summary..."));
+
+        v.front.state.flightData = MakeFlight(9, {}, 6, 14 * 3600);
+        NoteFlightLoaded(v.front.state, QStringLiteral("/flights/second.txt"));
+        QVERIFY(v.view->findChild<QLabel *>("lblFlight")->text().startsWith("second.txt: 9 records, 14:00:00"));
+        QCOMPARE(v.charts()->spanEnd(), 48.0);
+        QVERIFY(line->isVisibleTo(&graph));
+        QVERIFY(line->text().contains("draw first.txt") && line->text().contains("second.txt has been loaded"));
+        QCOMPARE(graph.findChild<QAction *>("mnuFlightSummary")->text(),
+                 QStringLiteral("Flight Summary of second.txt (loaded)..."));
+        QCOMPARE(graph.findChild<QAction *>("mnuExportCsv")->text(), QStringLiteral("Export CSV of second.txt (loaded)..."));
+        QCOMPARE(graph.graphView(2)->readoutParts(1).value(0), QStringLiteral("10:00:00"));
+
+        graph.findChild<QPushButton *>("Command1")->click();
+        QVERIFY(!line->isVisibleTo(&graph));
+        QCOMPARE(graph.graphView(2)->readoutParts(1).value(0), QStringLiteral("14:00:00"));
+        QCOMPARE(graph.findChild<QAction *>("mnuExportCsv")->text(), QStringLiteral("Export CSV..."));
+    }
+
+    // The whole stack as PNG and PDF; opened from the menu and from the graph window, once.
+    void picturesAndWaysIn()
+    {
+        View v;
+        v.open(MakeFlight(300));
+        QTemporaryDir dir;
+        QVERIFY(v.view->saveImage(dir.filePath("stack.png")));
+        QCOMPARE(QImage(dir.filePath("stack.png")).size(), v.charts()->size());
+        QVERIFY(v.view->saveImage(dir.filePath("stack.pdf")));
+        QFile pdf(dir.filePath("stack.pdf"));
+        QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
+
+        MainOstrel main(v.front.state, v.front.ui, v.front.files);
+        main.show();
+        auto *menu = main.findChild<QMenu *>("mnuAnalysis");
+        QVERIFY(menu);
+        QCOMPARE(menu->actions().value(0)->objectName(), QStringLiteral("mnuAnalysisView"));
+        QCOMPARE(menu->actions().value(0)->text(), QStringLiteral("Analysis View..."));
+        menu->actions().value(0)->trigger();
+        QCOMPARE(main.findChildren<FrmAnalysis *>().size(), 1);
+        main.findChild<QAction *>("mnuEGT")->trigger();
+        auto *graph = main.findChild<FrmGraph *>();
+        QVERIFY(graph);
+        graph->findChild<QAction *>("mnuGraphAnalysis")->trigger();
+        QCOMPARE(main.findChildren<FrmAnalysis *>().size(), 1);
+        QVERIFY(main.mdiArea()->activeSubWindow()->widget() == main.findChild<FrmAnalysis *>());
+    }
+};
+
+QTEST_MAIN(TestAnalysis)
+#include "test_analysis.moc"
