@@ -46,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CountingUi ui;
     int prompts = 0;
     ui.answerOkCancel = [&] { return ++prompts <= 3 ? MessageAnswer::Ok : MessageAnswer::Cancel; };
-    const std::optional<bool> windowClosed;
-    TargetLink link(line, ui, ui, ui, windowClosed);
+    TargetLink link(line, ui, ui, ui);
     link.setDevice(QStringLiteral("/dev/ttyFUZZ"));
     link.setSpeedIndex(speedIndex);
     link.timing = {1, 1, 2};

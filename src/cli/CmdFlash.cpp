@@ -43,8 +43,7 @@ int RunFlash(const QStringList &args, Trail &trail)
         return UsageError(QStringLiteral("flash takes at most one PROGRAM"), kFlashUsage);
 
     SerialPortLine line;
-    const std::optional<bool> flashWindowClosed; // no window to close
-    TargetLink link(line, trail, trail, trail, flashWindowClosed);
+    TargetLink link(line, trail, trail, trail); // no window to close
     FlashBurn burn(link, trail, trail, trail);
 
     if (parsed->has(QStringLiteral("--port"))) {
@@ -83,6 +82,11 @@ int RunFlash(const QStringList &args, Trail &trail)
                                     .arg(total)
                                     .arg(qint64(bytes / seconds))
                                     .arg(Clock(left)));
+        });
+        // A long wait: what it waits for and the seconds left, once a second.
+        QObject::connect(&link, &TargetLink::countdown, [&](const QString &text) {
+            if (!text.isEmpty())
+                trail.event("rate", text);
         });
     }
 

@@ -83,9 +83,15 @@ void BootLoader::receive(char byte, qint64 readNs, int programBaud)
                                 QStringLiteral("handshake %1 ignored (not reset)").arg(m_handshakes));
             return;
         }
-        answer(m_options.echoHandshake ? 'x' : '@', readNs, programBaud);
+        Answer &reply = answer(m_options.echoHandshake ? 'x' : '@', readNs, programBaud);
+        if (++m_answeredHandshakes <= m_options.garbleHandshake) {
+            reply.byte = kGarbledEcho;
+            note(EventKind::Fault, m_answeredHandshakes,
+                 QStringLiteral("handshake %1 answered garbled").arg(m_answeredHandshakes));
+        }
         m_mode = Mode::Talking;
         m_line.clear();
+        m_text.clear();
         m_notRecord = true; // a record begins after a CR
         note(EventKind::HandshakeAnswered);
         return;
@@ -94,8 +100,15 @@ void BootLoader::receive(char byte, qint64 readNs, int programBaud)
     Answer &echo = answer(byte, readNs, programBaud);
     if (byte == '\r') {
         m_line.clear();
+        m_text.clear();
         m_notRecord = false;
         return;
+    }
+    if (m_text.size() < 16)
+        m_text += byte;
+    if (m_text == "ECHOTEST" && ++m_echoTests <= m_options.garbleEchoTest) {
+        echo.byte = kGarbledEcho;
+        note(EventKind::Fault, m_echoTests, QStringLiteral("echo test %1 garbled").arg(m_echoTests));
     }
     if (m_notRecord)
         return;
@@ -136,6 +149,10 @@ void BootLoader::recordComplete(Answer &lastEcho)
         }
     }
 
+    if (lastEcho.switchTo > 0 && m_options.loseSwitchEcho) {
+        lastEcho.withheld = true;
+        note(EventKind::Fault, k, QStringLiteral("last echo character of speed switch record %1 lost").arg(k));
+    }
     if (k == m_options.hangUpAt) {
         lastEcho.withheld = true;
         lastEcho.hangsUp = true;
@@ -181,6 +198,12 @@ std::vector<BootLoader::Answer> BootLoader::takeDue(qint64 nowNs)
                 reply.burnReply = true;
                 m_answers.push_back(reply);
             }
+            if (m_options.hangUpAfterExecute) {
+                m_hungUp = true;
+                m_answers.clear();
+                note(EventKind::HangUp, 0, QStringLiteral("hang-up after the execute record"));
+                break;
+            }
         }
         if (a.burnReply && !a.withheld)
             note(EventKind::BurnReplied);
@@ -194,6 +217,7 @@ void BootLoader::reset()
     m_mode = Mode::Bootstrap;
     m_baud = m_options.bootBaud;
     m_line.clear();
+    m_text.clear();
     m_notRecord = true;
     m_answers.clear();
     m_lastArrivalNs = m_lastDueNs = 0;

@@ -37,6 +37,7 @@ public:
     explicit BootLoader(const LoaderOptions &options) : m_options(options), m_baud(options.bootBaud) {}
     void setOptions(const LoaderOptions &options) { m_options = options; }
     bool paced() const { return m_options.paced; }
+    const LoaderOptions &options() const { return m_options; }
 
     // A byte the program sent, read at readNs while the program's line was at programBaud.
     void receive(char byte, qint64 readNs, int programBaud);
@@ -75,6 +76,9 @@ private:
     QByteArray m_line;        // the characters since the last CR
     bool m_notRecord = false; // the line cannot be (or no longer is) a record
     int m_handshakes = 0;     // "x" handshakes heard in bootstrap mode since the start
+    int m_answeredHandshakes = 0;
+    int m_echoTests = 0;      // ECHOTEST lines heard since the start
+    QByteArray m_text;        // every character since the last CR (a few, for ECHOTEST)
     int m_recordCount = 0;    // complete data records since the start
     bool m_silent = false;
     bool m_hangingUp = false; // the line drops once the earlier echoes have left

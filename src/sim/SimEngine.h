@@ -3,6 +3,8 @@
 // slave path like any serial port; the engine owns the master. Used by korvel-sim and the tests
 // (in process, on the same event loop as the code under test).
 
+#include "sim/GeneratedRecords.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -44,6 +46,9 @@ struct CaptureScript {
 // one character time after the later of its character's arrival and the previous echo. A record
 // of CR and 42 characters written at once is back whole after 44 character times.
 //
+// Faults on the handshake and the echo tests count those from the engine's start; ECHOTEST lines
+// are the handshake's own test (a loader that echoes "x") and each level's final check.
+//
 // Faults count records: record k is the k-th complete B-record with count 01 or more that the
 // loader has received since the engine started (register records included; execute records and
 // ECHOTEST lines are not counted). Record k is received and stored whatever the fault; the fault
@@ -58,20 +63,28 @@ struct LoaderOptions {
     int hangUpAt = 0;           // the line drops on record k, before its last echo
     int notReset = 0;           // the first m handshakes meet silence: the instrument runs its firmware
     int bootBaud = 19200;       // the speed the loader wakes at; another one is a target at the wrong speed
+    int garbleHandshake = 0;    // the answers to the first m handshakes reach the program garbled
+    int garbleEchoTest = 0;     // the echoes of the first m ECHOTEST lines end in a wrong character
+    bool loseSwitchEcho = false; // the last echo character of each speed-switch record is lost
+    bool hangUpAfterExecute = false; // the line drops once the execute record's echo has left
+
+    // The USB-serial adapter between the loader and the program (0: none, a plain UART). What the
+    // loader sends reaches the program in packets: a packet leaves latencyMs after its first byte,
+    // or as soon as it holds kPacketBytes. Bytes are decoded at the speed of the moment they are
+    // sent, however late they are delivered.
+    int latencyMs = 0;
+    bool switchEchoAlone = false; // the switch record's last echo character travels in a packet of its own
+    static constexpr int kPacketBytes = 62;
 };
 
-// How late the paced loader's answers left, against when the line would have carried them.
+// How late the paced loader's answers left, against when the line would have carried them (an
+// adapter's latency not counted: this is the simulator's own pacing).
 struct PacingStats {
     qint64 characters = 0;
     double meanLateUs = 0;
     double maxLateUs = 0;
+    qint64 lateOver100Us = 0; // characters that left more than 100 us after their moment
 };
-
-// Generated records in the instrument's format (CR LF lines). A flight: "FLIGHT" line, one dated
-// line per record every intervalSeconds from startTime, an "END" line. A calibration record:
-// "CAL" line and five sections each closed by an "END" line.
-QByteArray GenerateFlight(int records, int intervalSeconds = 6);
-QByteArray GenerateCalibration();
 
 class SimEngine : public QObject {
     Q_OBJECT

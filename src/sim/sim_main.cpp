@@ -95,13 +95,36 @@ int main(int argc, char **argv)
     const QCommandLineOption notResetOpt(QStringLiteral("not-reset"),
                                          QStringLiteral("Loader fault: the first <m> handshakes meet silence."),
                                          QStringLiteral("m"));
+    const QCommandLineOption latencyOpt(QStringLiteral("latency"),
+                                        QStringLiteral("Loader: deliver what it sends in packets as a USB-serial "
+                                                       "adapter does: a packet leaves <ms> after its first byte, or "
+                                                       "once 62 bytes wait (default 0: at once)."),
+                                        QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption switchAloneOpt(QStringLiteral("switch-echo-alone"),
+                                            QStringLiteral("Loader: the speed-switch record's last echo character "
+                                                           "travels in a packet of its own (with --latency)."));
+    const QCommandLineOption garbleHandshakeOpt(QStringLiteral("garble-handshake"),
+                                                QStringLiteral("Loader fault: the answers to the first <m> "
+                                                               "handshakes arrive garbled."),
+                                                QStringLiteral("m"));
+    const QCommandLineOption garbleEchoTestOpt(QStringLiteral("garble-echotest"),
+                                               QStringLiteral("Loader fault: the echoes of the first <m> ECHOTEST "
+                                                              "lines end in a wrong character."),
+                                               QStringLiteral("m"));
+    const QCommandLineOption loseSwitchEchoOpt(QStringLiteral("lose-switch-echo"),
+                                               QStringLiteral("Loader fault: the last echo character of each "
+                                                              "speed-switch record is lost."));
+    const QCommandLineOption hangUpExecuteOpt(QStringLiteral("hang-up-after-execute"),
+                                              QStringLiteral("Loader fault: drop the line once the execute record "
+                                                             "has been echoed (the instrument goes on burning)."));
     const QCommandLineOption imageOpt(QStringLiteral("image"),
                                       QStringLiteral("Loader: save the memory image (binary from its lowest address, "
                                                      "gaps 0xFF) after each execute record and at exit."),
                                       QStringLiteral("file"));
     cli.addOptions({registerOpt, fileOpt, recordsOpt, calOpt, preambleOpt, unpacedOpt, delayOpt, repeatOpt, onceOpt,
                     hangUpOpt, answerAtOpt, echoHandshakeOpt, burnReplyOpt, burnSilentOpt, garbleOpt, silentOpt,
-                    hangUpRecordOpt, notResetOpt, imageOpt});
+                    hangUpRecordOpt, notResetOpt, latencyOpt, switchAloneOpt, garbleHandshakeOpt, garbleEchoTestOpt,
+                    loseSwitchEchoOpt, hangUpExecuteOpt, imageOpt});
     cli.process(app);
 
     CaptureScript script;
@@ -136,6 +159,17 @@ int main(int argc, char **argv)
     loader.silentFrom = cli.value(silentOpt).toInt();
     loader.hangUpAt = cli.value(hangUpRecordOpt).toInt();
     loader.notReset = cli.value(notResetOpt).toInt();
+    loader.garbleHandshake = cli.value(garbleHandshakeOpt).toInt();
+    loader.garbleEchoTest = cli.value(garbleEchoTestOpt).toInt();
+    loader.loseSwitchEcho = cli.isSet(loseSwitchEchoOpt);
+    loader.hangUpAfterExecute = cli.isSet(hangUpExecuteOpt);
+    bool latencyOk = false;
+    loader.latencyMs = cli.value(latencyOpt).toInt(&latencyOk);
+    if (!latencyOk || loader.latencyMs < 0 || loader.latencyMs > 1000) {
+        std::fprintf(stderr, "korvel-sim: --latency takes milliseconds from 0 to 1000\n");
+        return 2;
+    }
+    loader.switchEchoAlone = cli.isSet(switchAloneOpt);
     const QString imagePath = cli.value(imageOpt);
 
     SimEngine engine;

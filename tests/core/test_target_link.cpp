@@ -18,7 +18,7 @@ struct Rig {
     ScriptedLine line;
     RecordingUi ui;
     std::optional<bool> windowClosed;
-    TargetLink link{line, ui, ui, ui, windowClosed};
+    TargetLink link{line, ui, ui, ui, [this] { return windowClosed.value_or(false); }};
     FlashBurn burn{link, ui, ui, ui};
     ScriptedLoader loader;
 
@@ -39,6 +39,17 @@ struct Rig {
 const QString kTimeoutText =
     QStringLiteral("Timeout occured while sending data\r\nI have to abort since this will corrupt the send.");
 const QString kResetText = QStringLiteral("Please reset target and press OK to try again.\r\nCancel to not connect.");
+const QString kLineGoneText = QStringLiteral("The line to the instrument went away (hang-up, or the adapter was "
+                                             "removed).\r\nCheck the cable and the adapter, reset the instrument "
+                                             "and burn again.");
+
+QStringList Texts(const RecordingUi &ui)
+{
+    QStringList out;
+    for (const auto &m : ui.messages)
+        out << m.text;
+    return out;
+}
 
 QString ValidSRecord(const QString &kind, quint32 address, const QByteArray &data)
 {
@@ -366,6 +377,123 @@ private slots:
         QVERIFY(rig.ui.messages.isEmpty());
         QVERIFY(rig.link.UploadSRecordFile(WriteFile(dir, QStringLiteral("two.S19"), header + one + two + start)));
         QCOMPARE(rig.line.sent, QByteArray("\r00008000020102\r00008002020304"));
+    }
+
+    // An adapter hands the switch record's last echo character over late: the line settles, what
+    // came at the old speed is dropped, and the check at the new speed passes. The same character
+    // never coming at all is not waited for.
+    void lateBytesAfterASpeedSwitchAreSettled()
+    {
+        for (const int lateMs : {-1, 1, 16, 40}) {
+            Rig rig;
+            rig.link.setSpeedIndex(2);
+            rig.line.answer = [&rig, lateMs](const QByteArray &bytes) {
+                if (!bytes.startsWith("\rFFFFF90"))
+                    return rig.loader(bytes);
+                if (lateMs >= 0)
+                    QTimer::singleShot(lateMs, &rig.line, [&rig, bytes] { rig.line.arrive(bytes.right(1)); });
+                return bytes.left(12);
+            };
+            QVERIFY2(rig.link.ConnectTarget(), qPrintable(QString::number(lateMs)));
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connected at: 115200,N,8,1"));
+            QVERIFY(rig.ui.messages.isEmpty());
+        }
+    }
+
+    // The line going away is named at every step; once the start record has left, the instrument
+    // may be burning: no reset is advised, and the status says the line is gone.
+    void aLostLineIsNamedAndABurningInstrumentLeftAlone()
+    {
+        IsolatedSettings settings;
+        QTemporaryDir dir;
+        const QString init = WriteFile(dir, QStringLiteral("init.B"), "FFFFF0000118\r\n");
+        const QString program = WriteFile(
+            dir, QStringLiteral("p.S19"),
+            (ValidSRecord("S1", 0x8000, "\x01\x02") + "\r\n" + ValidSRecord("S1", 0x8002, "\x03\x04") + "\r\n")
+                .toLatin1());
+        // The record is echoed as far as given, then the line goes ms later.
+        const auto loseAfter = [&](Rig &rig, const QByteArray &record, int ms, qsizetype echoed) {
+            rig.line.answer = [&rig, record, ms, echoed](const QByteArray &bytes) {
+                if (bytes != '\r' + record)
+                    return rig.loader(bytes);
+                QTimer::singleShot(ms, &rig.line, [&rig] { rig.line.lose(); });
+                return bytes.left(echoed);
+            };
+            rig.burn.setRegisterFile(init);
+            rig.burn.setProgramFile(program);
+        };
+        // While the line settles after a speed switch.
+        {
+            Rig rig;
+            rig.link.setSpeedIndex(1);
+            loseAfter(rig, "FFFFF9020100", 5, 12);
+            QCOMPARE(rig.burn.run(), FlashBurn::Outcome::ConnectFailed);
+            QCOMPARE(Texts(rig.ui), QStringList({kLineGoneText, "Could Not Connect"}));
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connection Error"));
+        }
+        // Right after the last program record's echo: the start record never leaves.
+        {
+            Rig rig;
+            loseAfter(rig, "00008002020304", 0, 15);
+            QCOMPARE(rig.burn.run(), FlashBurn::Outcome::ProgramFailed);
+            QCOMPARE(Texts(rig.ui), QStringList({kLineGoneText, "Uploading of Program to Flash Failed"}));
+            QVERIFY(!rig.line.sent.contains("0000800000"));
+        }
+        // After the start record's echo, or its echo never comes: leave it burning.
+        {
+            Rig rig;
+            loseAfter(rig, "0000800000", 5, 11);
+            QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Stopped);
+            QCOMPARE(Texts(rig.ui), QStringList{rig.link.burningAdvice(true)});
+            QVERIFY(rig.ui.messages.first().text.startsWith(
+                "The line to the instrument went away after the start record was sent: the instrument may still "
+                "be burning its flash.\r\nLeave it powered for "));
+            QCOMPARE(rig.ui.events.mid(rig.ui.events.size() - 2), QStringList({"status: Disconnected", "done: Error"}));
+        }
+        {
+            Rig rig(60);
+            rig.burn.setRegisterFile(init);
+            rig.burn.setProgramFile(program);
+            rig.link.timing.burnIntervalMs = 1000;
+            rig.link.timing.burnIntervals = 30;
+            rig.loader.silentFrom = 5; // ECHOTEST, register, two program records, then the start record
+            QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Stopped);
+            QCOMPARE(Texts(rig.ui), QStringList({kTimeoutText, rig.link.burningAdvice(false)}));
+            QVERIFY(rig.link.burningAdvice(false).contains(QLatin1String("Leave it powered for 30 seconds")));
+            QVERIFY(!Texts(rig.ui).join(QString()).contains(QLatin1String("reset the instrument")));
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Disconnected"));
+        }
+        // After a finished burn the instrument is switched off: the status says the line went.
+        {
+            Rig rig;
+            rig.burn.setRegisterFile(init);
+            rig.burn.setProgramFile(program);
+            QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Finished);
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connected at: 19200,N,8,1"));
+            rig.line.lose();
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Disconnected"));
+            QVERIFY(!rig.link.IsConnected);
+            QVERIFY(rig.ui.messages.isEmpty());
+        }
+    }
+
+    // A wait that lasts says what it waits for, with the seconds left, each second; then clears.
+    void longWaitsCountDown()
+    {
+        Rig rig(2600);
+        rig.openLine();
+        rig.loader.silentFrom = 1;
+        QStringList shown;
+        connect(&rig.link, &TargetLink::countdown, this, [&shown](const QString &text) { shown << text; });
+        QCOMPARE(rig.link.SendLineAwaitEcho(QStringLiteral("0000800001AA")), QString());
+        QCOMPARE(shown, QStringList({"Waiting for the instrument's echo: 2 s", "Waiting for the instrument's echo: 1 s",
+                                     QString()}));
+        QCOMPARE(Texts(rig.ui), QStringList{kTimeoutText});
+        // A quick answer shows nothing.
+        shown.clear();
+        rig.line.open();
+        QCOMPARE(rig.link.SendRawAwaitReply(QStringLiteral("x")), QStringLiteral("@"));
+        QVERIFY(shown.isEmpty());
     }
 
     void aDamagedProgramIsOfferedBeforeAnythingIsSent()

@@ -5,6 +5,7 @@
 #include "gui/graphs/FrmGraph.h"
 #include "gui/shell/MainOstrel.h"
 #include "support/TestSupport.h"
+#include "support/WindowSupport.h"
 
 #include <QAction>
 #include <QApplication>

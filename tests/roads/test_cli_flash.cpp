@@ -64,25 +64,49 @@ private slots:
         m_program = test::WriteFile(m_dir, QStringLiteral("prog.S19"), Program(&m_image));
     }
 
+    // Every speed, through adapters of every latency (the switch record's last echo character also
+    // in a packet of its own, or lost), and a loader whose handshake test comes back garbled once.
     void burnsAtEachSpeed_data()
     {
         QTest::addColumn<int>("speed");
         QTest::addColumn<bool>("echoHandshake");
+        QTest::addColumn<int>("latencyMs");
+        QTest::addColumn<bool>("switchEchoAlone");
+        QTest::addColumn<bool>("loseSwitchEcho");
         QTest::addColumn<QString>("connected");
-        QTest::newRow("19200, @") << 0 << false << "status: Connected at: 19200,N,8,1";
-        QTest::newRow("38400, x echoed") << 1 << true << "status: Connected at: 38400,N,8,1";
-        QTest::newRow("115200, @") << 2 << false << "status: Connected at: 115200,N,8,1";
+        const char *connected[] = {"status: Connected at: 19200,N,8,1", "status: Connected at: 38400,N,8,1",
+                                   "status: Connected at: 115200,N,8,1"};
+        for (const int latency : {0, 1, 4, 16}) {
+            for (int speed = 0; speed <= 2; ++speed) {
+                QTest::addRow("%d, %d ms", speed, latency)
+                    << speed << (speed == 1) << latency << false << false << connected[speed];
+                if (speed > 0 && latency > 0)
+                    QTest::addRow("%d, %d ms, switch echo alone", speed, latency)
+                        << speed << false << latency << true << false << connected[speed];
+            }
+        }
+        QTest::newRow("2, switch echo lost") << 2 << false << 0 << false << true << connected[2];
+        QTest::newRow("2, 16 ms, switch echo lost") << 2 << true << 16 << false << true << connected[2];
     }
     void burnsAtEachSpeed()
     {
         QFETCH(int, speed);
         QFETCH(bool, echoHandshake);
+        QFETCH(int, latencyMs);
+        QFETCH(bool, switchEchoAlone);
+        QFETCH(bool, loseSwitchEcho);
         QFETCH(QString, connected);
         SimEngine engine;
         QVERIFY(engine.open());
         LoaderOptions options;
         options.echoHandshake = echoHandshake;
-        options.burnReplyMs = 200;
+        options.burnReplyMs = 20;
+        options.latencyMs = latencyMs;
+        options.switchEchoAlone = switchEchoAlone;
+        options.loseSwitchEcho = loseSwitchEcho;
+        // A loader that echoes the handshake: its first echo test comes back wrong, and the link
+        // tries the handshake again instead of counting it as contact.
+        options.garbleEchoTest = echoHandshake ? 1 : 0;
         engine.setLoader(options);
 
         // korvel-cli runs while the engine answers on this thread.
@@ -108,6 +132,7 @@ private slots:
         QCOMPARE(sent.mid(0, expected.size()), expected);
         QCOMPARE(sent.size(), expected.size() + 19 + 1);
         QCOMPARE(sent.last(), QByteArray("0000800000"));
+        QCOMPARE(engine.received().count('x'), echoHandshake ? 2 : 1);
     }
 };
 

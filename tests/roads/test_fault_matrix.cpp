@@ -418,6 +418,78 @@ private slots:
         QVERIFY(rig.instrument.engine.records().size() >= 5);
     }
 
+    // The line drops right after a speed switch, after the last program record, and after the start
+    // record: each named; after the start record no reset is advised (the instrument may be burning
+    // its flash) and the status says the line is gone.
+    void hangUpsAroundTheSwitchAndTheStartRecord()
+    {
+        {
+            LoaderOptions options;
+            options.hangUpAt = 1; // the switch to 38400
+            BurnRig rig(options);
+            const CliRun cli = RunCli({"flash", "--port", rig.instrument.engine.slavePath(), "--speed", "1", "--init",
+                                       rig.init, rig.program});
+            QCOMPARE(cli.exitCode, 1);
+            QVERIFY2(cli.trail.contains(TrailMessage(kLineGone)), qPrintable(cli.trail));
+            QVERIFY(cli.trail.endsWith("status: Connection Error\ndone: Error\n" + TrailMessage("Could Not Connect")));
+        }
+        {
+            LoaderOptions options;
+            options.hangUpAt = 8; // two register records, then the sixth and last of the program
+            BurnRig rig(options);
+            const CliRun cli = rig.burnWithCli();
+            QCOMPARE(cli.exitCode, 1);
+            QVERIFY2(cli.trail.endsWith(TrailMessage(kLineGone) + "status: Disconnected\ndone: Error\n" +
+                                        TrailMessage("Uploading of Program to Flash Failed")),
+                     qPrintable(cli.trail));
+        }
+        LoaderOptions options;
+        options.hangUpAfterExecute = true;
+        {
+            BurnRig rig(options);
+            const auto window = rig.burnInWindow();
+            const QStringList texts = rig.texts(window->front.ui);
+            QCOMPARE(texts.size(), 1);
+            QVERIFY(texts[0].startsWith("The line to the instrument went away after the start record was sent"));
+            QVERIFY(!texts[0].contains("reset the instrument"));
+            QCOMPARE(window->front.ui.statuses.last(), QStringLiteral("Disconnected"));
+            QCOMPARE(window->done, QStringLiteral("Error"));
+        }
+        BurnRig rig(options);
+        const CliRun cli = rig.burnWithCli();
+        QCOMPARE(cli.exitCode, 1);
+        QVERIFY2(cli.trail.endsWith(
+                     TrailMessage("The line to the instrument went away after the start record was sent: the "
+                                  "instrument may still be burning its flash.\r\nLeave it powered for 30 seconds, "
+                                  "without resetting it or pulling its cable; then check that it starts with the new "
+                                  "program, and burn again only if it does not.") +
+                     "status: Disconnected\ndone: Error\n"),
+                 qPrintable(cli.trail));
+        QCOMPARE(rig.instrument.engine.memory().size(), 6 * 16);
+    }
+
+    // A garbled answer to the handshake asks for a reset (OK goes on); a garbled final check is no
+    // contact.
+    void garbledHandshakeOrCheck()
+    {
+        LoaderOptions handshake;
+        handshake.garbleHandshake = 1;
+        {
+            BurnRig rig(handshake);
+            const auto window = rig.burnInWindow({MessageAnswer::Ok});
+            QCOMPARE(rig.texts(window->front.ui), QStringList{kResetPrompt});
+            QCOMPARE(window->done, QStringLiteral("Finished"));
+        }
+        LoaderOptions check;
+        check.garbleEchoTest = 1;
+        BurnRig rig(check);
+        const CliRun cli = rig.burnWithCli();
+        QCOMPARE(cli.exitCode, 1);
+        QCOMPARE(cli.trail, "status: Disconnected\nstep: Waiting...\ndone: Waiting...\nstatus: Connection Error\n"
+                            "done: Error\n" + TrailMessage("Could Not Connect"));
+        QVERIFY(rig.instrument.engine.records().isEmpty());
+    }
+
     // An echo that comes back wrong: the upload stops at that record, without a time-out.
     void garbledEcho()
     {
@@ -457,6 +529,25 @@ private slots:
         QCOMPARE(window->front.ui.statuses.last(), QStringLiteral("Disconnected"));
         QCOMPARE(window->done, QStringLiteral("Error"));
         QVERIFY(window->ms < 10000);
+    }
+
+    // A long wait in the window shows what it waits for and a countdown in the rate line, and the
+    // line is cleared when the wait is over.
+    void longWaitsCountDownInTheWindow()
+    {
+        LoaderOptions silent;
+        silent.silentFrom = 4;
+        BurnRig rig(silent);
+        QStringList shown;
+        const auto window = rig.burnInWindow({}, [&shown](frmFlash &w) {
+            w.link().timing.replyTimeoutMs = 2600;
+            auto *rate = w.findChild<QLabel *>("lblRate");
+            QObject::connect(&w.link(), &TargetLink::countdown, &w,
+                             [&shown, rate] { shown << (rate->isHidden() ? QStringLiteral("hidden") : rate->text()); });
+        });
+        QCOMPARE(shown, (QStringList{"Waiting for the instrument's echo: 2 s", "Waiting for the instrument's echo: 1 s",
+                                     "hidden"}));
+        QCOMPARE(window->done, QStringLiteral("Error"));
     }
 
     // A target whose loader talks at another speed: its answers are garbage, the user is asked to

@@ -121,8 +121,7 @@ private slots:
         SerialPortLine line;
         RecordingUi ui;
         ui.answers = {MessageAnswer::Ok};
-        const std::optional<bool> closed;
-        TargetLink link(line, ui, ui, ui, closed);
+        TargetLink link(line, ui, ui, ui);
         link.timing.replyTimeoutMs = 150;
         link.setDevice(engine.slavePath());
         link.setSpeedIndex(2);

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace korvel {
 
@@ -79,7 +80,7 @@ FlashBurn::Outcome FlashBurn::burn()
     m_view.setIndicator(BurnView::Indicator::Red);
 
     if (!m_link.ConnectTarget()) {
-        if (m_link.flashWindowClosed())
+        if (m_link.cancelled())
             return Outcome::WindowClosed;
         m_view.setDone(QStringLiteral("Error"));
         ShowFailure(m_prompter, QStringLiteral("Could Not Connect"));
@@ -89,7 +90,7 @@ FlashBurn::Outcome FlashBurn::burn()
     QDir::setCurrent(programDir);
     if (!m_link.UploadBRecordFile(registerFile())) {
         m_view.setDone(QStringLiteral("Error"));
-        if (m_link.flashWindowClosed())
+        if (m_link.cancelled())
             return Outcome::Stopped;
         m_view.setStep(QStringLiteral("Uploading of B-Record Register File failed"));
         ShowFailure(m_prompter, QStringLiteral("Could not load B-Record file"));
@@ -101,9 +102,20 @@ FlashBurn::Outcome FlashBurn::burn()
     m_link.line().read();
 
     QDir::setCurrent(programDir);
-    if (!m_link.UploadSRecordFile(programFile())) {
+    bool uploaded = m_link.UploadSRecordFile(programFile());
+    // A line that went away after the last record's echo: the program did not get its start, and
+    // the upload failed as surely as when a record is lost. The line is given a moment to say so
+    // before the start record leaves.
+    if (uploaded && m_link.waitFor([] { return false; }, 1) == TargetLink::WaitEnd::Closed)
+        uploaded = false;
+    if (uploaded && !m_link.cancelled() && (m_link.lineLost() || !m_link.line().isOpen())) {
+        m_link.reportLineLost();
+        m_link.DisconnectTarget();
+        uploaded = false;
+    }
+    if (!uploaded) {
         m_view.setDone(QStringLiteral("Error"));
-        if (m_link.flashWindowClosed())
+        if (m_link.cancelled())
             return Outcome::Stopped;
         ShowFailure(m_prompter, QStringLiteral("Uploading of Program to Flash Failed"));
         return Outcome::ProgramFailed;
@@ -111,8 +123,18 @@ FlashBurn::Outcome FlashBurn::burn()
 
     m_view.setStep(QStringLiteral("Burning Code into Flash"));
     m_link.SendExecuteRecord(QStringLiteral("8000"));
-    // An unanswered start record has closed the link (its message is shown): nothing will answer.
-    if (!m_link.line().isOpen() || m_link.flashWindowClosed()) {
+    // The start record's echo did not come back (its time-out is shown, the link is closed), or
+    // the line went: the instrument may be burning all the same, and nothing will answer here.
+    if (m_link.cancelled()) {
+        m_view.setDone(QStringLiteral("Error"));
+        return Outcome::Stopped;
+    }
+    if (!m_link.line().isOpen()) {
+        if (m_link.lineLost())
+            m_link.reportLineLost();
+        else
+            ShowFailure(m_prompter, m_link.burningAdvice(false));
+        m_link.DisconnectTarget();
         m_view.setDone(QStringLiteral("Error"));
         return Outcome::Stopped;
     }
@@ -120,12 +142,20 @@ FlashBurn::Outcome FlashBurn::burn()
     // The instrument burns its flash and says so with any byte; without one the wait runs out.
     m_view.setStep(QStringLiteral("Burning Flash"));
     const int intervals = m_link.timing.burnIntervals;
+    const auto waitText = [&](int n) {
+        const qint64 leftMs = qint64(intervals - n + 1) * m_link.timing.burnIntervalMs;
+        return QStringLiteral("Waiting for the instrument to finish burning: %1 s").arg((leftMs + 999) / 1000);
+    };
+    const auto clearWait = qScopeGuard([this] { m_link.showCountdown(QString()); });
     for (int n = 1; n <= intervals; ++n) {
+        m_link.showCountdown(waitText(n));
         const TargetLink::WaitEnd end =
             m_link.waitFor([this] { return m_link.line().waiting() >= 1; }, m_link.timing.burnIntervalMs);
         if (end == TargetLink::WaitEnd::Closed || end == TargetLink::WaitEnd::LineLost) {
-            if (end == TargetLink::WaitEnd::LineLost)
+            if (end == TargetLink::WaitEnd::LineLost) {
                 m_link.reportLineLost();
+                m_link.DisconnectTarget();
+            }
             m_view.setDone(QStringLiteral("Error"));
             return Outcome::Stopped;
         }

@@ -22,7 +22,8 @@ public:
         ConnectFailed,  // "Could Not Connect"
         RegisterFailed, // "Could not load B-Record file"
         ProgramFailed,  // "Uploading of Program to Flash Failed"
-        Stopped,        // ended with "Error" otherwise: window closed, line lost, start record unanswered
+        Stopped,        // ended with "Error" otherwise: window closed, or the line lost or the start record's echo
+                        // missing after the start record left (the instrument may still be burning)
         Declined,       // the user chose not to send a program whose checksums are wrong
         AlreadyRunning, // a burn is running: nothing done
     };

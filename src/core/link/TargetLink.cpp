@@ -8,10 +8,17 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
+
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 
 // Which record failed and why, for a support question (QT_LOGGING_RULES="korvel.link.debug=true").
 Q_LOGGING_CATEGORY(lcLink, "korvel.link", QtWarningMsg)
@@ -22,6 +29,33 @@ namespace {
 
 const QString kResetPrompt = QStringLiteral("Please reset target and press OK to try again.\r\nCancel to not connect.");
 const QString kEchoTest = QStringLiteral("ECHOTEST");
+const QString kWaitEcho = QStringLiteral("Waiting for the instrument's echo");
+const QString kWaitAnswer = QStringLiteral("Waiting for the instrument's answer");
+
+// How late after its due moment an echo is looked at: the far end's own delay, learnt record by
+// record (up on a late echo, slowly down on one in time), at most a USB adapter's packet time.
+constexpr qint64 kMaxEchoSlackNs = 1'000'000;
+constexpr qint64 kEchoSlackUpNs = 10'000;
+constexpr qint64 kEchoSlackDownNs = 1'000;
+// The longest the user interface is kept waiting in one short sleep: a record at 115200 baud.
+constexpr qint64 kShortSleepNs = 4'500'000;
+
+// Sleeps for the time given, woken as close to its end as the system allows (a thread's timers
+// may otherwise run late by some tens of microseconds, a few per cent of a record at 115200).
+void SleepPrecisely(qint64 ns)
+{
+    if (ns <= 0)
+        return;
+#ifdef Q_OS_LINUX
+    const int slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
+    if (slack > 0)
+        prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack), 0UL, 0UL, 0UL);
+#else
+    std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
+#endif
+}
 
 // The speed the loader is switched to by each register record, in the order they are sent.
 struct SpeedStep {
@@ -48,11 +82,19 @@ int RoundedPercent(qint64 i, qint64 last)
 }
 
 TargetLink::TargetLink(SerialLine &line, StatusLine &status, Prompter &prompter, ProgressView &progress,
-                       const std::optional<bool> &flashWindowClosed, QObject *parent)
+                       CancelHook cancelled, QObject *parent)
     : QObject(parent), m_line(line), m_status(status), m_prompter(prompter), m_progress(progress),
-      m_flashWindowClosed(flashWindowClosed)
+      m_cancelled(std::move(cancelled))
 {
-    connect(&m_line, &SerialLine::lineLost, this, [this] { m_lineLost = true; });
+    connect(&m_line, &SerialLine::lineLost, this, &TargetLink::lineWentAway);
+}
+
+void TargetLink::lineWentAway()
+{
+    m_lineLost = true;
+    // Outside a wait (after a burn, say) nothing else hears of it: the status line says so.
+    if (m_waitDepth == 0 && IsConnected)
+        DisconnectTarget();
 }
 
 TargetLink::~TargetLink() = default;
@@ -62,7 +104,7 @@ void TargetLink::windowClosed()
     emit wakeWaits();
 }
 
-TargetLink::WaitEnd TargetLink::waitFor(const std::function<bool()> &ready, int timeoutMs)
+TargetLink::WaitEnd TargetLink::waitFor(const std::function<bool()> &ready, int timeoutMs, const QString &what)
 {
     if (ready())
         return WaitEnd::Ready;
@@ -103,9 +145,83 @@ TargetLink::WaitEnd TargetLink::waitFor(const std::function<bool()> &ready, int 
         else
             deadline.start(int((limitNs - clock.nsecsElapsed()) / 1000000) + 1);
     });
+    // A wait that lasts says what it waits for and how long it may still take.
+    QTimer tick;
+    bool shown = false;
+    if (!what.isEmpty()) {
+        connect(&tick, &QTimer::timeout, &loop, [&] {
+            const qint64 leftNs = std::max<qint64>(0, limitNs - clock.nsecsElapsed());
+            emit countdown(QStringLiteral("%1: %2 s").arg(what).arg((leftNs + 999'999'999) / 1'000'000'000));
+            shown = true;
+        });
+        tick.start(1000);
+    }
     deadline.start(timeoutMs);
     loop.exec();
+    if (shown)
+        emit countdown(QString());
     return end;
+}
+
+qint64 TargetLink::characterNs()
+{
+    const QString settings = m_line.settings();
+    if (settings != m_speedText) {
+        m_speedText = settings;
+        const std::optional<LineSettings> parsed = ParseLineSettings(settings);
+        // Start bit, data bits, parity bit, stop bits.
+        const int bits = parsed ? 1 + parsed->dataBits + (parsed->parity == QLatin1Char('N') ? 0 : 1) +
+                                      (parsed->stopBits == QLatin1String("1") ? 1 : 2)
+                                : 0;
+        m_characterNs = parsed ? qint64(bits) * 1'000'000'000 / parsed->baud : 0;
+    }
+    return m_characterNs;
+}
+
+// The echo of CR and a line comes back no sooner than the wire carries them out and the last
+// character back, one character time after it went: until then there is nothing worth reading.
+// The link sleeps that long with arrivals held back in the driver, so the process wakes about
+// twice a record instead of once a character: the event loop sleeps the whole milliseconds (its
+// timers keep no finer time; the windows stay alive), the rest is one short sleep. Empty when the
+// echo is not whole by then (the far end is late or silent, or this line cannot hold arrivals
+// back): the caller then waits for the rest as it comes. Ready leaves the arrivals held: the
+// caller reads the echo, then lets go.
+std::optional<TargetLink::WaitEnd> TargetLink::sleepUntilWhole(qint64 want, const QElapsedTimer &sent)
+{
+    const qint64 charNs = characterNs();
+    if (charNs <= 0 || !m_line.holdArrivals(true))
+        return std::nullopt;
+    auto release = qScopeGuard([this] { m_line.holdArrivals(false); });
+    qint64 dueNs = (want + 1) * charNs + m_echoSlackNs;
+    // A record due within the short sleep is slept for in one piece: one wake-up.
+    const qint64 napMs =
+        dueNs - sent.nsecsElapsed() > kShortSleepNs ? (dueNs - sent.nsecsElapsed()) / 1'000'000 - 2 : 0;
+    if (napMs >= 1) {
+        const WaitEnd end = waitFor([] { return false; }, int(napMs));
+        if (end != WaitEnd::TimedOut)
+            return end;
+    }
+    for (int look = 0; look < 2; ++look) {
+        const qint64 restNs = dueNs - sent.nsecsElapsed();
+        if (restNs > kShortSleepNs)
+            return std::nullopt; // the event loop was held up past its moment: wait as usual
+        SleepPrecisely(restNs);
+        const qint64 missing = want - m_line.waiting();
+        if (missing <= 0) {
+            if (look == 0)
+                m_echoSlackNs = std::max<qint64>(0, m_echoSlackNs - kEchoSlackDownNs);
+            release.dismiss();
+            return WaitEnd::Ready;
+        }
+        // A little late (a busy far end): look a little later from now on, and once more for the
+        // characters still to come. Far behind (an adapter holding a packet): wait as they come.
+        if (missing * charNs > kShortSleepNs || !m_line.isOpen())
+            return std::nullopt;
+        if (look == 0)
+            m_echoSlackNs = std::min(kMaxEchoSlackNs, m_echoSlackNs + kEchoSlackUpNs);
+        dueNs = sent.nsecsElapsed() + missing * charNs + kEchoSlackUpNs;
+    }
+    return std::nullopt;
 }
 
 bool TargetLink::openPort()
@@ -117,6 +233,7 @@ bool TargetLink::openPort()
         m_line.setDevice(m_device);
     m_lineLost = false;
     m_lostReported = false;
+    m_startRecordSent = false;
     if (m_line.isOpen())
         return true;
     QString reason;
@@ -143,6 +260,9 @@ bool TargetLink::ConnectTarget()
             IsConnected = true;
         IsConnecting = false;
     }
+    // A line that went away during the handshake or a speed switch is named, whichever step met it.
+    if (!IsConnected && m_lineLost && !cancelled())
+        reportLineLost();
     if (IsConnected) {
         m_status.setStatus(QStringLiteral("Connected at: ") + m_line.settings());
     } else {
@@ -178,7 +298,7 @@ bool TargetLink::SyncBootloader(int index)
                 continue;
             }
             // A line that went away will not come back by resetting the instrument.
-            if (flashWindowClosed() || m_lineLost)
+            if (cancelled() || m_lineLost)
                 return false;
             // After a time-out closed the port every further try fails at once: the prompt is the
             // way out.
@@ -191,17 +311,17 @@ bool TargetLink::SyncBootloader(int index)
             return false;
         const SpeedStep &step = kSpeedSteps[index - 1];
         // The record's last character is echoed at the old speed while the loader switches: it is
-        // not waited for, and the final check throws it away.
+        // not waited for.
         SendLineAwaitEcho(QLatin1String(step.record), 11);
         if (!m_line.isOpen())
-            return false; // the switch timed out and closed the link
-        // Give that character its two character times before the port changes speed: read at the
-        // new speed it would be garbage, and a CR sent before the loader has switched is lost.
-        const int oldBaud = ParseLineSettings(m_line.settings()).value_or(LineSettings{}).baud;
-        if (waitFor([&] { return m_line.waiting() >= 1; }, 1 + 2 * 10 * 1000 / std::max(oldBaud, 1)) == WaitEnd::Closed)
+            return false; // the switch timed out, or the line went: the link is closed
+        // That character, and anything an adapter still holds, may come in up to the adapter's
+        // latency later. The line settles first and what came at the old speed is thrown away: read
+        // at the new speed it would be garbage, or the first character of the next echo; and a CR
+        // sent before the loader has switched is lost.
+        if (waitFor([] { return false; }, timing.settleMs) != WaitEnd::TimedOut || !m_line.isOpen())
             return false;
-        if (!m_line.isOpen())
-            return false;
+        m_line.read();
         m_line.setSettings(QLatin1String(step.settings));
     }
     if (!m_line.isOpen())
@@ -218,16 +338,31 @@ void TargetLink::showTimeout()
                            MessageIcon::Critical, MessageButtons::Ok);
 }
 
+QString TargetLink::burningAdvice(bool lineLost) const
+{
+    const qint64 seconds = (qint64(timing.burnIntervals) * timing.burnIntervalMs + 999) / 1000;
+    const QString what = lineLost ? QStringLiteral("The line to the instrument went away after the start record "
+                                                   "was sent: the instrument may still be burning its flash.")
+                                  : QStringLiteral("The start record's echo did not come back, but the instrument "
+                                                   "may have received it and may still be burning its flash.");
+    return what + QStringLiteral("\r\nLeave it powered for %1 seconds, without resetting it or pulling its cable; "
+                                 "then check that it starts with the new program, and burn again only if it does "
+                                 "not.")
+                      .arg(seconds);
+}
+
 void TargetLink::reportLineLost()
 {
     if (m_lostReported)
         return;
     m_lostReported = true;
-    m_prompter.showMessage(AppTitle(),
-                           QStringLiteral("The line to the instrument went away (hang-up, or the adapter was "
-                                          "removed).\r\nCheck the cable and the adapter, reset the instrument and "
-                                          "burn again."),
-                           MessageIcon::Critical, MessageButtons::Ok);
+    // Never a reset while the instrument may be writing its flash.
+    const QString text = m_startRecordSent
+                             ? burningAdvice(true)
+                             : QStringLiteral("The line to the instrument went away (hang-up, or the adapter was "
+                                              "removed).\r\nCheck the cable and the adapter, reset the instrument "
+                                              "and burn again.");
+    m_prompter.showMessage(AppTitle(), text, MessageIcon::Critical, MessageButtons::Ok);
 }
 
 QString TargetLink::SendLineAwaitEcho(const QString &text, int expectedLength)
@@ -235,8 +370,15 @@ QString TargetLink::SendLineAwaitEcho(const QString &text, int expectedLength)
     if (!m_line.isOpen())
         return {};
     const qint64 n = expectedLength == 0 ? text.size() : expectedLength;
+    QElapsedTimer sent;
+    sent.start();
     m_line.send(QByteArray(1, '\r') + text.toLatin1());
-    switch (waitFor([&] { return m_line.waiting() >= n + 1; }, timing.replyTimeoutMs)) {
+    std::optional<WaitEnd> end = sleepUntilWhole(n + 1, sent);
+    if (!end) {
+        const qint64 leftMs = std::max<qint64>(0, timing.replyTimeoutMs - sent.elapsed());
+        end = waitFor([&] { return m_line.waiting() >= n + 1; }, int(leftMs), kWaitEcho);
+    }
+    switch (*end) {
     case WaitEnd::Ready:
         break;
     case WaitEnd::TimedOut:
@@ -255,7 +397,9 @@ QString TargetLink::SendLineAwaitEcho(const QString &text, int expectedLength)
         AbortSend = true; // the window is going: nothing more is sent
         return {};
     }
-    return QString::fromLatin1(m_line.read().mid(1, n));
+    const QByteArray echo = m_line.read();
+    m_line.holdArrivals(false);
+    return QString::fromLatin1(echo.mid(1, n));
 }
 
 QString TargetLink::SendRawAwaitReply(const QString &text, int expectedLength)
@@ -264,8 +408,9 @@ QString TargetLink::SendRawAwaitReply(const QString &text, int expectedLength)
         return {};
     const qint64 n = expectedLength == 0 ? text.size() : expectedLength;
     m_line.send(text.toLatin1());
-    const WaitEnd end = waitFor([&] { return m_line.waiting() >= n || flashWindowClosed(); }, timing.replyTimeoutMs);
-    if (flashWindowClosed() || end == WaitEnd::Closed)
+    const WaitEnd end =
+        waitFor([&] { return m_line.waiting() >= n || cancelled(); }, timing.replyTimeoutMs, kWaitAnswer);
+    if (cancelled() || end == WaitEnd::Closed)
         return {};
     if (end == WaitEnd::LineLost) {
         reportLineLost();
@@ -327,6 +472,8 @@ bool TargetLink::UploadSRecordFile(const QString &fileName)
 
 void TargetLink::SendExecuteRecord(const QString &address)
 {
+    // From the moment it leaves, the instrument may be running the code it starts.
+    m_startRecordSent = m_line.isOpen();
     SendLineAwaitEcho(PadHex(HexToLong(address), 8) + QStringLiteral("00"));
 }
 

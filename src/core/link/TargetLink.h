@@ -9,6 +9,7 @@
 #include "core/serial/SerialLine.h"
 #include "core/ui/UiInterfaces.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -18,12 +19,19 @@
 
 namespace korvel {
 
+// Asked by every wait: true once the one who started the link has gone (the firmware window
+// closed); every wait then returns at once and no prompt is shown.
+using CancelHook = std::function<bool()>;
+
 // How long the link waits. The instrument's loader answers within milliseconds; the defaults are
 // generous for a slow adapter, and tests run them short.
 struct LinkTiming {
     int replyTimeoutMs = 25000; // one record's echo, one handshake reply
     int burnIntervalMs = 1000;  // one interval of the completion wait
     int burnIntervals = 30;     // intervals in the completion wait
+    // After a speed switch, how long the line is left to settle before the new speed is checked: a
+    // USB-serial adapter's worst latency, so that every byte sent at the old speed is in.
+    int settleMs = 50;
 };
 
 // The percentage of progress, i of last rounded to the nearest whole number, a half to the even
@@ -33,9 +41,9 @@ int RoundedPercent(qint64 i, qint64 last);
 class TargetLink : public QObject {
     Q_OBJECT
 public:
-    // flashWindowClosed is the application's flag: true once the firmware window has closed.
+    // cancelled: see CancelHook; none means the link is never cancelled.
     TargetLink(SerialLine &line, StatusLine &status, Prompter &prompter, ProgressView &progress,
-               const std::optional<bool> &flashWindowClosed, QObject *parent = nullptr);
+               CancelHook cancelled = {}, QObject *parent = nullptr);
     ~TargetLink() override;
 
     // The link's flags.
@@ -76,9 +84,12 @@ public:
     void SendExecuteRecord(const QString &address);
 
     // Waits until ready() holds, the time runs out, the firmware window closes or the line goes
-    // away, keeping the windows alive. ready() is tested at once and after each arrival.
+    // away, keeping the windows alive. ready() is tested at once and after each arrival. With a
+    // text, a wait that lasts shows it each second with the seconds left (countdown()).
     enum class WaitEnd { Ready, TimedOut, Closed, LineLost };
-    WaitEnd waitFor(const std::function<bool()> &ready, int timeoutMs);
+    WaitEnd waitFor(const std::function<bool()> &ready, int timeoutMs, const QString &what = QString());
+    // Shows what is waited for ("Waiting for ...: 18 s"); empty: nothing any more.
+    void showCountdown(const QString &text) { emit countdown(text); }
 
     // True while one of the link's waits is on the stack: the bytes arriving then belong to it.
     bool waiting() const { return m_waitDepth > 0; }
@@ -86,10 +97,16 @@ public:
     void windowClosed();
     // The line went away since the last ConnectTarget (hang-up, adapter pulled).
     bool lineLost() const { return m_lineLost; }
-    // Tells the user, once a connection, that the line went away.
+    // Tells the user, once a connection, that the line went away. After the start record has left
+    // the instrument may be burning its flash: the user is told to leave it alone instead.
     void reportLineLost();
-    // The application's flag: the firmware window has closed.
-    bool flashWindowClosed() const { return m_flashWindowClosed.value_or(false); }
+    // The execute record has left since the last ConnectTarget: the instrument may be burning.
+    bool startRecordSent() const { return m_startRecordSent; }
+    // What the user is told when the instrument may still be burning (the line went, or the start
+    // record's echo did not come back).
+    QString burningAdvice(bool lineLost) const;
+    // The cancellation hook's answer: the firmware window has closed.
+    bool cancelled() const { return m_cancelled && m_cancelled(); }
 
     SerialLine &line() { return m_line; }
 
@@ -99,21 +116,31 @@ signals:
     void recordEchoed(int sent, int total, qint64 bytes, qint64 elapsedMs);
     // Ends every wait on the stack (the window closed).
     void wakeWaits();
+    // What the link waits for and the seconds left, each second of a long wait
+    // ("Waiting for the instrument's echo: 18 s"); empty when the wait is over.
+    void countdown(const QString &text);
 
 private:
     void showTimeout();
     bool openPort();
+    void lineWentAway();
+    qint64 characterNs();
+    std::optional<WaitEnd> sleepUntilWhole(qint64 want, const QElapsedTimer &sent);
 
     SerialLine &m_line;
     StatusLine &m_status;
     Prompter &m_prompter;
     ProgressView &m_progress;
-    const std::optional<bool> &m_flashWindowClosed;
+    CancelHook m_cancelled;
     QString m_device;
     std::optional<double> m_speedIndex;
     int m_waitDepth = 0;
     bool m_lineLost = false;
     bool m_lostReported = false;
+    bool m_startRecordSent = false;
+    QString m_speedText;     // the settings the character time below is for
+    qint64 m_characterNs = 0;
+    qint64 m_echoSlackNs = 20000; // how late after its due moment an echo is looked at; learnt
 };
 
 } // namespace korvel

@@ -69,6 +69,14 @@ public:
     // Takes the waiting bytes: all of them while the read length is 0, else at most that many.
     virtual QByteArray read() = 0;
     virtual void setReadLength(int length) = 0;
+    // While held, received bytes stay with the driver: no dataArrived, and the process is not woken
+    // for each of them; waiting() still counts them and read() takes them (read before letting
+    // go). False when this line cannot hold them back (it goes on telling every arrival).
+    virtual bool holdArrivals(bool hold)
+    {
+        Q_UNUSED(hold);
+        return false;
+    }
 
 signals:
     void dataArrived();
@@ -97,6 +105,7 @@ public:
     qint64 waiting() const override;
     QByteArray read() override;
     void setReadLength(int length) override;
+    bool holdArrivals(bool hold) override;
 
 private:
     struct Private;

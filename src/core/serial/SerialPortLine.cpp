@@ -2,9 +2,11 @@
 #include "core/serial/ComPorts.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -124,6 +126,9 @@ struct SerialPortLine::Private {
     QString settings = QStringLiteral("9600,N,8,1");
     int readLength = 0;
     bool lost = false;
+    bool held = false;    // arrivals are held back in the driver
+    bool pulling = false; // read() is taking what the driver holds
+    QPointer<QSocketNotifier> readNotifier;
 #ifdef Q_OS_LINUX
     serial_icounter_struct counts{};
     bool countsKnown = false;
@@ -137,6 +142,31 @@ struct SerialPortLine::Private {
         port.setDataBits(QSerialPort::DataBits(s.dataBits));
         port.setStopBits(ToStopBits(s.stopBits));
         port.setFlowControl(QSerialPort::NoFlowControl);
+    }
+
+    // The port's own notifier for received bytes (the port makes it when it opens).
+    QSocketNotifier *arrivals()
+    {
+        if (!readNotifier) {
+            for (QSocketNotifier *n : port.findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly))
+                if (n->type() == QSocketNotifier::Read && n->socket() == port.handle())
+                    readNotifier = n;
+        }
+        return readNotifier;
+    }
+
+    // Received bytes the driver holds that the port has not taken yet.
+    qint64 inDriver() const
+    {
+#ifdef Q_OS_LINUX
+        int count = 0;
+        const int savedErrno = errno;
+        const bool ok = ::ioctl(int(port.handle()), FIONREAD, &count) == 0;
+        errno = savedErrno;
+        return ok ? count : 0;
+#else
+        return 0;
+#endif
     }
 };
 
@@ -168,7 +198,8 @@ SerialPortLine::SerialPortLine(QObject *parent) : SerialLine(parent), d(new Priv
             d->countsKnown = true;
         }
 #endif
-        emit dataArrived();
+        if (!d->pulling)
+            emit dataArrived();
     });
     connect(&d->port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         switch (error) {
@@ -281,6 +312,7 @@ bool SerialPortLine::open(QString *reason)
 
 void SerialPortLine::close()
 {
+    d->held = false;
     d->port.close();
 }
 
@@ -318,14 +350,30 @@ void SerialPortLine::send(const QByteArray &bytes)
 
 qint64 SerialPortLine::waiting() const
 {
-    return d->port.isOpen() ? d->port.bytesAvailable() : 0;
+    if (!d->port.isOpen())
+        return 0;
+    return d->port.bytesAvailable() + (d->held ? d->inDriver() : 0);
 }
 
 QByteArray SerialPortLine::read()
 {
     if (!d->port.isOpen())
         return {};
+    // Held back, what the driver holds is taken now, without telling it as a new arrival. (Not
+    // otherwise: the port's notifier may already be due for those bytes, and finding none then
+    // reads as a line gone.)
+    if (d->held && d->inDriver() > 0) {
+        d->pulling = true;
+        d->port.waitForReadyRead(0);
+        d->pulling = false;
+        if (!d->port.isOpen())
+            return {};
+    }
     const QByteArray bytes = d->readLength > 0 ? d->port.read(d->readLength) : d->port.readAll();
+    // Reading wakes the port's notifier; a hold stays a hold.
+    if (d->held)
+        if (QSocketNotifier *n = d->arrivals())
+            n->setEnabled(false);
     if (!bytes.isEmpty())
         qCDebug(lcWire).noquote() << "in" << bytes.toPercentEncoding(" ");
     return bytes;
@@ -334,6 +382,16 @@ QByteArray SerialPortLine::read()
 void SerialPortLine::setReadLength(int length)
 {
     d->readLength = std::max(0, length);
+}
+
+bool SerialPortLine::holdArrivals(bool hold)
+{
+    QSocketNotifier *arrivals = d->port.isOpen() ? d->arrivals() : nullptr;
+    if (!arrivals)
+        return false;
+    d->held = hold;
+    arrivals->setEnabled(!hold);
+    return true;
 }
 
 } // namespace korvel

@@ -1,6 +1,7 @@
 #include "gui/analysis/FlightColumns.h"
 
 #include "core/chart/GraphBuilders.h"
+#include "core/flight/FlightFields.h"
 
 #include <QLocale>
 

@@ -211,8 +211,9 @@ frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<Seria
     m_aboutMenu->menuAction()->setObjectName(QStringLiteral("mnu_About"));
     connect(m_aboutMenu->menuAction(), &QAction::triggered, this, &frmFlash::mnu_About_Click);
 
-    m_link =
-        std::make_unique<TargetLink>(*m_line, context.status, context.prompter, *this, context.state.FlashWindowClosed);
+    m_link = std::make_unique<TargetLink>(*m_line, context.status, context.prompter, *this, [this] {
+        return m_context.state.FlashWindowClosed.value_or(false);
+    });
     m_burn = std::make_unique<FlashBurn>(*m_link, *this, context.prompter, *this);
     connect(m_line.get(), &SerialLine::lineError, this, &frmFlash::commMain_OnComm);
     // Arrivals belong to a wait of the link while one is on the stack; otherwise they are dropped.
@@ -221,6 +222,7 @@ frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<Seria
             m_line->read();
     });
     connect(m_link.get(), &TargetLink::recordEchoed, this, &frmFlash::showRate);
+    connect(m_link.get(), &TargetLink::countdown, this, &frmFlash::showCountdown);
     connect(m_burn.get(), &FlashBurn::runningChanged, this, [this](bool running) {
         m_cmdUploadSProg->setEnabled(!running);
         m_lblRate->clear();
@@ -298,6 +300,14 @@ void frmFlash::showRate(int sent, int total, qint64 bytes, qint64 elapsedMs)
     }
     m_lblRate->setText(text);
     m_lblRate->show();
+}
+
+// A long wait shows what it waits for and the seconds left in the rate line; the next record's
+// rate takes its place.
+void frmFlash::showCountdown(const QString &text)
+{
+    m_lblRate->setText(text);
+    m_lblRate->setVisible(!text.isEmpty());
 }
 
 void frmFlash::cmdUploadSProg_Click()

@@ -86,6 +86,7 @@ private:
     void load();
     void closePort();
     void showRate(int sent, int total, qint64 bytes, qint64 elapsedMs);
+    void showCountdown(const QString &text);
 
     WindowContext m_context;
     std::unique_ptr<SerialLine> m_line;
