@@ -6,10 +6,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
+#include <string>
 
 namespace korvel {
 struct FlightData;
+class FlightRecordBlock;
 }
 
 namespace korvel::cli {
@@ -44,6 +47,37 @@ std::optional<int> DeadlineFromOption(const QString &value);
 
 // LoadFlightDataFile for a command: false after the reason on stderr.
 bool LoadForCommand(const QString &fileName, FlightData &data, Trail &trail);
+
+// The flight file read as it goes, for the commands that need no whole table (dump, summary, csv,
+// findings): the "connection" panel's text on the trail, then onBlock with each block of records.
+// The record count; nullopt after the reason on stderr when the file cannot be read to its end.
+std::optional<qint64> StreamForCommand(const QString &fileName, Trail &trail,
+                                       const std::function<void(const FlightRecordBlock &)> &onBlock);
+
+// Standard output for output that must end on a whole line even when the command fails half-way:
+// text is added line by line and goes out in large pieces, each ending with a line. What was not
+// flushed when it is destroyed is dropped: a command that fails writes no more.
+class LineOutput {
+public:
+    LineOutput();
+    LineOutput(const LineOutput &) = delete;
+    LineOutput &operator=(const LineOutput &) = delete;
+    // The buffer to append whole lines to; call lineDone after each line or group of lines.
+    std::string &text() { return m_text; }
+    void lineDone()
+    {
+        if (m_text.size() >= kPiece)
+            flush();
+    }
+    // Writes what is held; false once a write to stdout has failed.
+    bool flush();
+    bool ok() const { return m_ok; }
+
+private:
+    static constexpr size_t kPiece = size_t(1) << 16;
+    std::string m_text;
+    bool m_ok = true;
+};
 
 int RunDump(const QStringList &args, Trail &trail);
 int RunSRec(const QStringList &args, Trail &trail);

@@ -4,9 +4,14 @@
 #include "cli/Commands.h"
 #include "cli/Trail.h"
 #include "core/flight/FlightData.h"
+#include "core/flight/FlightStream.h"
 #include "core/serial/ComPorts.h"
 
 #include <QCoreApplication>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -71,6 +76,33 @@ bool LoadForCommand(const QString &fileName, FlightData &data, Trail &trail)
     }
 }
 
+std::optional<qint64> StreamForCommand(const QString &fileName, Trail &trail,
+                                       const std::function<void(const FlightRecordBlock &)> &onBlock)
+{
+    trail.setStatus(FlightFileStatusText(fileName));
+    try {
+        return StreamFlightDataFile(fileName, onBlock);
+    } catch (const FlightDataError &error) {
+        std::fprintf(stderr, "korvel-cli: cannot load %s: %s\n", qPrintable(fileName), error.what());
+        return std::nullopt;
+    }
+}
+
+LineOutput::LineOutput()
+{
+    m_text.reserve(kPiece + 4096);
+}
+
+bool LineOutput::flush()
+{
+    // Every piece ends with a line, so whatever stdio has passed on when a command stops, the rest
+    // follows at exit and stdout ends on a whole line.
+    if (m_ok && !m_text.empty())
+        m_ok = std::fwrite(m_text.data(), 1, m_text.size(), stdout) == m_text.size();
+    m_text.clear();
+    return m_ok;
+}
+
 std::optional<QString> PortFromOption(const QString &value)
 {
     if (value.contains(QLatin1Char('/')) || value.startsWith(QLatin1String("COM")))
@@ -84,7 +116,36 @@ std::optional<QString> PortFromOption(const QString &value)
 
 } // namespace korvel::cli
 
-int main(int argc, char **argv)
+namespace {
+
+// With KORVEL_REPORT_PEAK set, the process's own high-water mark of resident memory is the last
+// line on stderr ("peak-memory: N KiB"), as the kernel counts it for this process alone.
+void ReportPeakMemory()
+{
+    if (qEnvironmentVariableIsEmpty("KORVEL_REPORT_PEAK"))
+        return;
+    long kib = -1;
+#ifdef Q_OS_LINUX
+    if (std::FILE *status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status))
+            if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1)
+                break;
+        std::fclose(status);
+    }
+#endif
+#ifdef Q_OS_UNIX
+    if (kib < 0) {
+        rusage usage{};
+        if (getrusage(RUSAGE_SELF, &usage) == 0)
+            kib = long(usage.ru_maxrss); // KiB on Linux
+    }
+#endif
+    std::fflush(stdout);
+    std::fprintf(stderr, "peak-memory: %ld KiB\n", kib);
+}
+
+int Run(int argc, char **argv)
 {
     using namespace korvel::cli;
     QCoreApplication app(argc, argv);
@@ -112,4 +173,13 @@ int main(int argc, char **argv)
         return kExitOk;
     }
     return UsageError(QStringLiteral("unknown command %1").arg(command), kUsage);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const int status = Run(argc, argv);
+    ReportPeakMemory();
+    return status;
 }

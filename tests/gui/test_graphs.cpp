@@ -85,7 +85,7 @@ const QString kEngineFixed = QStringLiteral("visible=true; setting(54)=1; settin
 
 float Value(const GraphModel &m, int set, int point)
 {
-    return m.sets[size_t(set - 1)].value[size_t(point - 1)];
+    return m.sets[size_t(set - 1)].valueAt(size_t(point - 1));
 }
 
 } // namespace
@@ -160,8 +160,8 @@ private slots:
                                              "tickLabel(1)=16:30:00; tickLabel(11)=16:30:00; "
                                              "tickLabel(21)=16:30:00; redraw=2"));
         QCOMPARE(Value(b.m2, 1, 1), 123.4f);
-        QCOMPARE(b.m2.sets[4].secondValue[0], 24.5f);
-        QVERIFY(std::isnan(b.m2.sets[4].x[0]));
+        QCOMPARE(b.m2.sets[4].secondValueAt(0), 24.5f);
+        QVERIFY(std::isnan(b.m2.sets[4].xAt(0)));
         QCOMPARE(b.m2.yAxes[0].maximum, 300.0);
         QCOMPARE(b.m2.yAxes[1].maximum, 31.0);
 
@@ -286,7 +286,7 @@ private slots:
             QCOMPARE(m->tickLabels[21], time(count - 1));
             QCOMPARE(m->xAxis.maximum, double(count - 1));
             QCOMPARE(m->numPoints, count);
-            QCOMPARE(m->sets[0].x[size_t(count - 1)], float(count));
+            QCOMPARE(m->sets[0].xAt(size_t(count - 1)), float(count));
         }
         QCOMPARE(b.m1.tickLabels[11], time(middle));
         QCOMPARE(b.m2.tickLabels[11], time(middle));
@@ -305,14 +305,14 @@ private slots:
             QCOMPARE(Value(b.m1, s, 1), float(100 + s + 15));
         for (int s = 5; s <= 12; ++s) {
             QVERIFY(std::isnan(Value(b.m1, s, 1)));
-            QCOMPARE(b.m1.sets[size_t(s - 1)].x[0], 1.0f);
+            QCOMPARE(b.m1.sets[size_t(s - 1)].xAt(0), 1.0f);
         }
         QVERIFY(std::isnan(Value(b.m1, 1, 2)));
         QCOMPARE(Value(b.m1, 5, 2), 120.0f);
 
         BuildFlightDataGraph(b.graphs(), data);
         QVERIFY(std::isnan(Value(b.m2, 1, 2)));
-        QVERIFY(std::isnan(b.m2.sets[4].secondValue[1]));
+        QVERIFY(std::isnan(b.m2.sets[4].secondValueAt(1)));
         QCOMPARE(Value(b.m2, 1, 1), 10.1f);
 
         BuildEngineDataGraph(b.graphs(), data);
@@ -368,7 +368,7 @@ private slots:
         QCOMPARE(window.size(), designed);
         QVERIFY(window.graphView(3)->isVisibleTo(&window));
         QVERIFY(!window.graphView(2)->isVisibleTo(&window));
-        QCOMPARE(window.model(3).sets[1].value[0], 1030.0f);
+        QCOMPARE(window.model(3).sets[1].valueAt(0), 1030.0f);
         window.findChild<QPushButton *>("btnEGTCHT")->click();
         QVERIFY(window.graphView(1)->isVisibleTo(&window));
         QCOMPARE(window.findChild<QPushButton *>("btnEGTCHT")->text(), QStringLiteral("CHT  EGT"));
@@ -422,6 +422,56 @@ private slots:
         QCOMPARE(TimeLabel(one.FlightRecords[0], QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("16:30:05"));
         const QString us = TimeLabel(one.FlightRecords[0], QLocale(QLocale::English, QLocale::UnitedStates));
         QVERIFY2(us.startsWith(QStringLiteral("4:30:05")) && us.endsWith(QStringLiteral("PM")), qPrintable(us));
+    }
+
+    // A long series reaches the chart as its lowest and highest values run by run: a few thousand
+    // points whatever its length, every peak among them, and every point once the view is close.
+    void longSeriesKeepTheirPeaks()
+    {
+        ScriptedFileChooser files;
+        GraphView view(files, QStringLiteral("long"));
+        Graph &g = view.graph();
+        const int points = 300000;
+        g.setNumPoints(points);
+        g.setNumSets(2);
+        g.setCurrentSet(1);
+        for (int i = 1; i <= points; ++i) {
+            g.setXPosition(i, float(i));
+            g.setValue(i, i % 1000 == 0 ? -5.0f : float(i % 7));
+        }
+        g.setValue(123457, 500); // one spike
+        g.setValue(200000, std::numeric_limits<float>::quiet_NaN());
+        g.setXMinimum(0);
+        g.setXMaximum(points - 1);
+        g.redraw(2);
+        QVERIFY(view.model().sets[0].x.empty()); // counting positions are not stored
+        QCOMPARE(view.model().sets[0].xAt(points - 1), float(points));
+        QVERIFY(std::isnan(view.model().sets[1].xAt(0)));
+
+        QCPGraph *series = view.plot()->graph(0);
+        QCOMPARE(view.plot()->graphCount(), 1); // set 2 has neither points nor legend
+        auto values = [series] {
+            QList<double> v;
+            for (auto it = series->data()->constBegin(); it != series->data()->constEnd(); ++it)
+                v << it->value;
+            return v;
+        };
+        QVERIFY2(series->data()->size() <= 5000, qPrintable(QString::number(series->data()->size())));
+        const QList<double> whole = values();
+        QVERIFY(whole.contains(-5.0));
+        QCOMPARE(*std::max_element(whole.begin(), whole.end()), 500.0);
+
+        // Close in: every point in view, the gap left out, and one either side.
+        view.plot()->xAxis->setRange(199990, 200010);
+        QList<double> keys;
+        for (auto it = series->data()->constBegin(); it != series->data()->constEnd(); ++it)
+            keys << it->key;
+        QList<double> expected;
+        for (int x = 199989; x <= 200011; ++x)
+            if (x != 200000)
+                expected << x;
+        QCOMPARE(keys, expected);
+        QCOMPARE(view.readoutAt(200001), QStringLiteral("set 1: %1").arg(200001 % 7));
     }
 
     // The chart as a user handles it: the menu anywhere on it, a readout by cylinder that follows

@@ -78,6 +78,23 @@ private slots:
         QCOMPARE(cli({QStringLiteral("summary"), path, path}).exitCode, 2);
     }
 
+    // Sums past the double's range: the mean is null, never the non-JSON inf.
+    void hugeValues()
+    {
+        QTemporaryDir dir;
+        const QString path = test::WriteFile(dir, QStringLiteral("f.txt"),
+                                             "FLIGHT\r\n12/04/26 10:00:00,1.7e308,-1.7e308\r\n"
+                                             "12/04/26 10:00:01,1.7e308,-1.7e308\r\n");
+        const Run run = cli({QStringLiteral("summary"), path});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith("{\"records\":2,\"first\":\"2026-12-04T10:00:00\",\"last\":\"2026-12-04T10:00:01\","
+                                    "\"duration_s\":1,\"fields\":["
+                                    "{\"field\":0,\"count\":2,\"min\":1.7e+308,\"max\":1.7e+308,\"mean\":null},"
+                                    "{\"field\":1,\"count\":2,\"min\":-1.7e+308,\"max\":-1.7e+308,\"mean\":null}],"),
+                 run.out.constData());
+        QVERIFY(!run.out.contains("inf") && !run.out.contains("nan"));
+    }
+
     void csv()
     {
         QTemporaryDir dir;

@@ -43,6 +43,32 @@ void Graph::setSecondCaption(const QString &text)
     m_model.secondCaption = text;
 }
 
+namespace {
+
+// Every value of the list unwritten again, its memory returned.
+void Unwrite(std::vector<float> &list)
+{
+    std::vector<float>().swap(list);
+}
+
+void UnwriteSet(GraphSet &set)
+{
+    set.xCountingUpTo = 0;
+    Unwrite(set.x);
+    Unwrite(set.value);
+    Unwrite(set.secondValue);
+}
+
+// The list at the point, stored first when nothing of it was.
+float &At(std::vector<float> &list, int point, int points)
+{
+    if (list.empty())
+        list.assign(size_t(points), GraphModel::unwritten());
+    return list[size_t(point - 1)];
+}
+
+} // namespace
+
 void Graph::setNumSets(int count)
 {
     KORVEL_LOG("numSets", num(count));
@@ -51,11 +77,10 @@ void Graph::setNumSets(int count)
     const size_t points = size_t(m_model.numPoints);
     m_model.sets.resize(size_t(count));
     for (GraphSet &set : m_model.sets) {
-        if (set.x.size() != points) {
-            set.x.assign(points, GraphModel::unwritten());
-            set.value.assign(points, GraphModel::unwritten());
-            set.secondValue.assign(points, GraphModel::unwritten());
-        }
+        for (std::vector<float> *list : {&set.x, &set.value, &set.secondValue})
+            if (!list->empty() && list->size() != points)
+                UnwriteSet(set);
+        set.xCountingUpTo = std::min(set.xCountingUpTo, points);
     }
 }
 
@@ -64,11 +89,8 @@ void Graph::setNumPoints(int count)
     KORVEL_LOG("numPoints", num(count));
     count = std::max(0, count);
     m_model.numPoints = count;
-    for (GraphSet &set : m_model.sets) {
-        set.x.assign(size_t(count), GraphModel::unwritten());
-        set.value.assign(size_t(count), GraphModel::unwritten());
-        set.secondValue.assign(size_t(count), GraphModel::unwritten());
-    }
+    for (GraphSet &set : m_model.sets)
+        UnwriteSet(set);
 }
 
 void Graph::setSecondPointCount(int count)
@@ -92,22 +114,35 @@ GraphSet *Graph::current()
 void Graph::setXPosition(int point, float x)
 {
     KORVEL_LOG("xPosition", num(x), point);
-    if (GraphSet *set = current(); set && point >= 1 && point <= m_model.numPoints)
-        set->x[size_t(point - 1)] = x;
+    GraphSet *set = current();
+    if (!set || point < 1 || point > m_model.numPoints)
+        return;
+    if (set->x.empty()) {
+        const size_t upTo = set->xCountingUpTo;
+        if (x == float(point) && size_t(point) <= upTo + 1) {
+            set->xCountingUpTo = std::max(upTo, size_t(point));
+            return;
+        }
+        // The positions stop counting: stored from here on.
+        set->x.assign(size_t(m_model.numPoints), GraphModel::unwritten());
+        for (size_t i = 0; i < upTo; ++i)
+            set->x[i] = float(i + 1);
+    }
+    set->x[size_t(point - 1)] = x;
 }
 
 void Graph::setValue(int point, float value)
 {
     KORVEL_LOG("value", num(value), point);
     if (GraphSet *set = current(); set && point >= 1 && point <= m_model.numPoints)
-        set->value[size_t(point - 1)] = value;
+        At(set->value, point, m_model.numPoints) = value;
 }
 
 void Graph::setSecondAxisValue(int point, float value)
 {
     KORVEL_LOG("secondAxisValue", num(value), point);
     if (GraphSet *set = current(); set && point >= 1 && point <= m_model.numPoints)
-        set->secondValue[size_t(point - 1)] = value;
+        At(set->secondValue, point, m_model.numPoints) = value;
 }
 
 void Graph::setYAxis(int axis)

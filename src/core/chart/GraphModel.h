@@ -13,13 +13,29 @@
 namespace korvel {
 
 // One declared set: its legend, its colour number, and a value per point on either Y axis.
-// Unwritten values are NaN.
+// Unwritten values are NaN. A list is stored from its first write on (empty: nothing written), so
+// a long flight's graph holds only the lists its build writes. The X positions a build writes are
+// the point numbers, in order: while they are, only how far they reach is kept.
 struct GraphSet {
     QString legend;
     int colour = 0; // 0: the set's own colour
     std::vector<float> x;
     std::vector<float> value;
     std::vector<float> secondValue;
+    size_t xCountingUpTo = 0; // while x is empty: points 1 to this have their number as X position
+
+    // By index from 0 (point i + 1).
+    float xAt(size_t i) const
+    {
+        if (i < x.size())
+            return x[i];
+        return x.empty() && i < xCountingUpTo ? float(i + 1) : std::numeric_limits<float>::quiet_NaN();
+    }
+    float valueAt(size_t i) const { return i < value.size() ? value[i] : std::numeric_limits<float>::quiet_NaN(); }
+    float secondValueAt(size_t i) const
+    {
+        return i < secondValue.size() ? secondValue[i] : std::numeric_limits<float>::quiet_NaN();
+    }
 };
 
 struct GraphAxis {

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -24,23 +25,46 @@ class StatusLine;
 constexpr int kFlightFields = 28; // value fields 0 to 27 of a data line
 constexpr int kFlightSlots = 29;  // Values(0) to Values(28); slot 28 is never written
 
-// Where one data line's fields sit in the file's buffer. Field k runs from offset k to the comma
-// before offset k + 1, both from the line's start; a field whose offset lies at or past the line's
-// end is empty. 16 bits each; a line longer than that keeps its offsets in the wide list instead.
+// Where one data line's fields sit in its buffer, and its date and time. Field k runs from offset k
+// to the comma before offset k + 1, both from the line's start; a field whose next offset is not
+// past its own is missing (empty). A flight's lines are some 150 bytes long, so the offsets fit a
+// byte each and a record takes 40 bytes; a longer line keeps its offsets in the wide list instead.
 struct FlightRecordIndex {
-    QDate date;
-    QTime time;
     std::uint32_t lineBegin = 0;
-    std::uint32_t lineLength = 0;
-    std::int32_t wide = -1; // index into the wide list, or -1
-    std::array<std::uint16_t, kFlightFields + 1> offset{};
+    std::int32_t day = 0; // LogDate as a Julian day
+    std::array<std::uint8_t, 3> second{}; // LogTime in seconds since midnight (the file has no finer)
+    std::array<std::uint8_t, kFlightFields + 1> offset{};
+
+    static constexpr std::uint32_t kNarrowLine = 255; // longest narrow line + 1
+    // A narrow line's offset 0 is at most 254; this one marks offsets kept in the wide list, at the
+    // index that offsets 1 to 4 hold.
+    static constexpr std::uint8_t kWide = 255;
+
+    int seconds() const { return second[0] | second[1] << 8 | second[2] << 16; }
+    void setSeconds(int s)
+    {
+        second = {std::uint8_t(s), std::uint8_t(s >> 8), std::uint8_t(s >> 16)};
+    }
+    bool wide() const { return offset[0] == kWide; }
+    std::uint32_t wideIndex() const
+    {
+        std::uint32_t i;
+        std::memcpy(&i, offset.data() + 1, sizeof i);
+        return i;
+    }
+    void setWideIndex(std::uint32_t i)
+    {
+        offset[0] = kWide;
+        std::memcpy(offset.data() + 1, &i, sizeof i);
+    }
 };
+static_assert(sizeof(FlightRecordIndex) == 40);
 
 struct FlightRecordWideSpans {
     std::array<std::uint32_t, kFlightFields + 1> offset{};
 };
 
-// A view of one record; valid while the table it came from is alive and unchanged.
+// A view of one record; valid while the table or block it came from is alive and unchanged.
 class FlightRecord {
 public:
     FlightRecord() = default;
@@ -49,8 +73,8 @@ public:
     {
     }
 
-    QDate LogDate() const { return m_index ? m_index->date : QDate(); }
-    QTime LogTime() const { return m_index ? m_index->time : QTime(); }
+    QDate LogDate() const { return m_index ? QDate::fromJulianDay(m_index->day) : QDate(); }
+    QTime LogTime() const { return m_index ? QTime::fromMSecsSinceStartOfDay(m_index->seconds() * 1000) : QTime(); }
     // Field n's text exactly as it stands in the file; empty for missing fields, slot 28 and blank slots.
     QLatin1StringView Values(int n) const
     {
@@ -59,7 +83,7 @@ public:
         const size_t k = size_t(n);
         const std::uint32_t begin = m_wide ? m_wide->offset[k] : m_index->offset[k];
         const std::uint32_t next = m_wide ? m_wide->offset[k + 1] : m_index->offset[k + 1];
-        if (begin >= m_index->lineLength)
+        if (next <= begin)
             return {};
         return QLatin1StringView(m_bytes + m_index->lineBegin + begin, qsizetype(next - 1 - begin));
     }
@@ -70,19 +94,24 @@ private:
     const FlightRecordWideSpans *m_wide = nullptr;
 };
 
+// Record k of an index list over one buffer.
+template <class IndexList>
+FlightRecord RecordAt(const char *bytes, const IndexList &index, const std::vector<FlightRecordWideSpans> &wide,
+                      qsizetype k)
+{
+    if (k < 0 || size_t(k) >= index.size())
+        return {};
+    const FlightRecordIndex &at = index[size_t(k)];
+    return FlightRecord(bytes, &at, at.wide() ? &wide[at.wideIndex()] : nullptr);
+}
+
 // The table: one slot per line of the file (so always more slots than records); the records
 // fill slots 0 to count - 1 in file order, the rest are blank.
 class FlightRecordTable {
 public:
     qint64 slotCount() const { return m_slots; }
     int records() const { return int(m_index.size()); }
-    FlightRecord operator[](int k) const
-    {
-        if (k < 0 || k >= records())
-            return {};
-        const FlightRecordIndex &index = m_index[size_t(k)];
-        return FlightRecord(m_bytes.data(), &index, index.wide >= 0 ? &m_wide[size_t(index.wide)] : nullptr);
-    }
+    FlightRecord operator[](int k) const { return RecordAt(m_bytes.data(), m_index, m_wide, k); }
 
 private:
     friend class FlightDataLoader;
@@ -109,6 +138,9 @@ public:
 // Sets the "connection" panel to the file's name first. Throws FlightDataError when the file cannot
 // be read or a dated line carries no time of day.
 void LoadFlightDataFile(const QString &FileName, FlightData &data, StatusLine &status);
+
+// "Data File: NAME  Loaded for Edit": what the "connection" panel shows when a flight file is read.
+QString FlightFileStatusText(const QString &FileName);
 
 // The same parse on bytes already in memory (the file's whole content).
 FlightData ParseFlightData(const QByteArray &bytes);

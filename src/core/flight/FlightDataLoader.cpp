@@ -1,5 +1,6 @@
 #include "core/flight/FlightData.h"
 
+#include "core/flight/FlightLines.h"
 #include "core/ui/UiInterfaces.h"
 
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #if defined(__SSE2__)
@@ -121,6 +123,16 @@ inline std::uint32_t CommaMask(const char *p)
 #endif
 }
 
+// The commas in a mask. Without a population-count instruction in the baseline x86-64,
+// std::popcount is a library call; this stays in registers.
+inline std::uint32_t CommaCount(std::uint64_t mask)
+{
+    mask = mask - ((mask >> 1) & 0x5555555555555555u);
+    mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
+    mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return std::uint32_t((mask * 0x0101010101010101u) >> 56);
+}
+
 inline int LowestBit(std::uint32_t mask)
 {
     return std::countr_zero(mask);
@@ -156,61 +168,133 @@ FlightDataError TooLarge(std::uint64_t size)
 
 } // namespace
 
+namespace flightlines {
+
+void RefuseLargerThanTable(std::uint64_t size)
+{
+    if (size > kLargestFlightFile)
+        throw TooLarge(size);
+}
+
+bool LineReader::date(const char *line, std::size_t len, std::int32_t &day)
+{
+    const std::size_t n = std::min<std::size_t>(len, 8);
+    std::uint64_t key = 0;
+    std::memcpy(&key, line, 8); // the buffer's padding makes 8 bytes readable
+    if (n < 8)
+        key &= (std::uint64_t(1) << (8 * n)) - 1;
+    if (n != m_dateLength || key != m_dateKey) {
+        const auto parsed = ParseFlightDate(QLatin1StringView(line, qsizetype(n)));
+        m_dateKey = key;
+        m_dateLength = n;
+        m_dateValid = parsed.has_value();
+        m_day = parsed ? std::int32_t(parsed->toJulianDay()) : 0;
+    }
+    day = m_day;
+    return m_dateValid;
+}
+
+bool LineReader::isDated(const char *line)
+{
+    std::int32_t day;
+    return date(line, 8, day);
+}
+
+namespace {
+
+bool isDigitAt(const char *p)
+{
+    return unsigned(static_cast<unsigned char>(*p)) - unsigned('0') <= 9;
+}
+
+int twoDigits(const char *p)
+{
+    return (p[0] - '0') * 10 + (p[1] - '0');
+}
+
+// Seconds since midnight of the time in columns 10 to 17, or -1. What nearly every line
+// holds, HH:MM:SS, is read directly; anything else takes the general reading.
+std::int32_t TimeOfDay(const char *line, std::size_t len)
+{
+    if (len >= 17) {
+        const char *t = line + 9;
+        if (isDigitAt(t) && isDigitAt(t + 1) && t[2] == ':' && isDigitAt(t + 3) && isDigitAt(t + 4) &&
+            t[5] == ':' && isDigitAt(t + 6) && isDigitAt(t + 7)) {
+            const int h = twoDigits(t), m = twoDigits(t + 3), s = twoDigits(t + 6);
+            return QTime::isValid(h, m, s) ? std::int32_t((h * 60 + m) * 60 + s) : -1;
+        }
+    }
+    const QLatin1StringView text =
+        len > 9 ? QLatin1StringView(line + 9, qsizetype(std::min<std::size_t>(len - 9, 8))) : QLatin1StringView();
+    const auto time = ParseFlightTime(text);
+    return time ? std::int32_t(time->msecsSinceStartOfDay() / 1000) : -1;
+}
+
+} // namespace
+
+bool LineReader::readDateAndTime(const char *line, std::size_t len, qint64 lineNo, FlightRecordIndex &index)
+{
+    if (!date(line, len, index.day))
+        return false;
+    const std::int32_t seconds = TimeOfDay(line, len);
+    if (seconds < 0)
+        throw FlightDataError("no time of day in columns 10 to 17 of line " + std::to_string(lineNo));
+    if (len > kLargestFlightFile)
+        throw TooLarge(len);
+    index.setSeconds(seconds);
+    return true;
+}
+
+void LineReader::readFields(const char *line, std::size_t len, FlightRecordIndex &index, FlightRecordWideSpans &wide)
+{
+    const std::uint32_t size = std::uint32_t(len);
+    constexpr std::uint32_t kFields = kFlightFields;
+    // Fields start after the first comma at or after column 17, or at column 1 when there is none.
+    const std::uint32_t first = FirstComma(line, 16, size);
+    // Room past field 27 for a whole block's commas: they are written, then left.
+    std::uint32_t offset[kFields + 1 + 64];
+    offset[0] = first < size ? first + 1 : 0;
+    // Each comma ends a field; the field after the last comma runs to the line's end, and those
+    // after it start past the end (missing). The commas of 64 bytes at a time are taken eight by
+    // eight without asking first how many there are: a flight's 64 bytes hold about a dozen, and a
+    // branch on each comma would be mispredicted often.
+    constexpr std::uint64_t kTopBit = std::uint64_t(1) << 63;
+    std::uint32_t k = 0;
+    for (std::uint32_t i = offset[0]; i < size && k < kFields; i += 64) {
+        std::uint64_t mask = std::uint64_t(CommaMask(line + i)) | std::uint64_t(CommaMask(line + i + 16)) << 16 |
+                             std::uint64_t(CommaMask(line + i + 32)) << 32 |
+                             std::uint64_t(CommaMask(line + i + 48)) << 48;
+        if (size - i < 64)
+            mask &= (std::uint64_t(1) << (size - i)) - 1;
+        const std::uint32_t count = CommaCount(mask);
+        std::uint32_t *out = offset + k + 1;
+        for (std::uint32_t j = 0; j < count; j += 8) {
+            for (int n = 0; n < 8; ++n) {
+                // The top bit keeps the count defined when no comma is left (that slot is left).
+                out[j + std::uint32_t(n)] = i + std::uint32_t(std::countr_zero(mask | kTopBit)) + 1;
+                mask &= mask - 1;
+            }
+        }
+        k += count;
+    }
+    for (k = std::min(k, kFields); k < kFields;)
+        offset[++k] = size + 1;
+
+    if (size < FlightRecordIndex::kNarrowLine) {
+        for (size_t n = 0; n <= size_t(kFlightFields); ++n)
+            index.offset[n] = std::uint8_t(offset[n]);
+    } else {
+        index.offset[0] = FlightRecordIndex::kWide; // the caller sets the index
+        std::copy(offset, offset + kFields + 1, wide.offset.begin());
+    }
+}
+
+} // namespace flightlines
+
 class FlightDataLoader {
 public:
     static FlightData parse(LargeBytes bytes);
-
-private:
-    static void addLine(FlightRecordTable &table, const char *base, std::uint32_t begin, std::uint32_t end,
-                        qint64 lineNo);
 };
-
-void FlightDataLoader::addLine(FlightRecordTable &table, const char *base, std::uint32_t begin, std::uint32_t end,
-                               qint64 lineNo)
-{
-    const char *line = base + begin;
-    const std::uint32_t len = end - begin;
-    const auto date = ParseFlightDate(QLatin1StringView(line, qsizetype(std::min<std::uint32_t>(len, 8))));
-    if (!date)
-        return;
-    const QLatin1StringView timeText =
-        len > 9 ? QLatin1StringView(line + 9, qsizetype(std::min<std::uint32_t>(len - 9, 8))) : QLatin1StringView();
-    const auto time = ParseFlightTime(timeText);
-    if (!time)
-        throw FlightDataError("no time of day in columns 10 to 17 of line " + std::to_string(lineNo));
-
-    // Fields start after the first comma at or after column 17, or at column 1 when there is none.
-    const std::uint32_t first = FirstComma(line, 16, len);
-    std::array<std::uint32_t, kFlightFields + 1> offset;
-    offset[0] = first < len ? first + 1 : 0;
-    // Each comma ends a field; the field after the last comma runs to the line's end, and those
-    // after it start past the end (empty).
-    size_t k = 0;
-    for (std::uint32_t i = offset[0]; i < len && k < size_t(kFlightFields); i += 16) {
-        std::uint32_t mask = CommaMask(line + i);
-        if (len - i < 16)
-            mask &= (1u << (len - i)) - 1;
-        while (mask && k < size_t(kFlightFields)) {
-            offset[++k] = i + std::uint32_t(LowestBit(mask)) + 1;
-            mask &= mask - 1;
-        }
-    }
-    while (k < size_t(kFlightFields))
-        offset[++k] = len + 1;
-
-    FlightRecordIndex &rec = table.m_index.emplace_back();
-    rec.date = *date;
-    rec.time = *time;
-    rec.lineBegin = begin;
-    rec.lineLength = len;
-    if (len < 0xFFFF) {
-        for (size_t n = 0; n <= size_t(kFlightFields); ++n)
-            rec.offset[n] = std::uint16_t(offset[n]);
-    } else {
-        rec.wide = std::int32_t(table.m_wide.size());
-        table.m_wide.emplace_back().offset = offset;
-    }
-}
 
 FlightData FlightDataLoader::parse(LargeBytes bytes)
 {
@@ -221,44 +305,33 @@ FlightData FlightDataLoader::parse(LargeBytes bytes)
     FlightRecordTable &table = result.FlightRecords;
     table.m_bytes = std::move(bytes);
     const char *base = table.m_bytes.data();
-    const std::uint32_t size = std::uint32_t(table.m_bytes.size());
+    const std::size_t size = table.m_bytes.size();
     if (size == 0) {
         result.FlightRecordCount = 0;
         return result;
     }
 
-    // Lines end in CR LF; a text without any CR LF is split at LF instead.
     const std::string_view text(base, size);
-    const bool crlf = text.find("\r\n") != std::string_view::npos;
     // One index entry per line at most: reserved once, so a flight's index is written in place. A
     // flight's lines are longer than 64 bytes; a file of shorter lines (line ends alone, at worst)
     // grows its index as it goes rather than reserving for lines that are no records.
-    table.m_index.reserve(std::min(size_t(std::count(text.begin(), text.end(), '\n')), size_t(size) / 64) + 1);
+    table.m_index.reserve(std::min(size_t(std::count(text.begin(), text.end(), '\n')), size / 64) + 1);
 
-    // A file of up to 4 GiB holds more lines than an int counts.
-    qint64 piece = 0;
-    std::uint32_t begin = 0;
-    std::uint32_t searchFrom = 0;
-    while (true) {
-        const void *lf = searchFrom < size ? std::memchr(base + searchFrom, '\n', size - searchFrom) : nullptr;
-        if (!lf) {
-            if (piece > 0)
-                addLine(table, base, begin, size, piece + 1);
-            ++piece;
-            break;
+    flightlines::LineReader reader;
+    flightlines::LineSplitter lines(flightlines::HasCrLf(text));
+    FlightRecordWideSpans wide;
+    lines.split(base, size, true, [&](std::size_t begin, std::size_t end, qint64 lineNo) {
+        FlightRecordIndex index;
+        if (!reader.read(base + begin, end - begin, lineNo, index, wide))
+            return;
+        index.lineBegin = std::uint32_t(begin);
+        if (index.wide()) {
+            index.setWideIndex(std::uint32_t(table.m_wide.size()));
+            table.m_wide.push_back(wide);
         }
-        const std::uint32_t at = std::uint32_t(static_cast<const char *>(lf) - base);
-        if (crlf && (at == begin || base[at - 1] != '\r')) {
-            searchFrom = at + 1; // a lone LF stays inside its line
-            continue;
-        }
-        const std::uint32_t end = crlf ? at - 1 : at;
-        if (piece > 0) // the first line is never a record
-            addLine(table, base, begin, end, piece + 1);
-        ++piece;
-        begin = searchFrom = at + 1;
-    }
-    table.m_slots = piece;
+        table.m_index.push_back(index);
+    });
+    table.m_slots = lines.pieces();
     result.FlightRecordCount = table.records();
     return result;
 }
@@ -275,66 +348,141 @@ std::string SystemError(int code)
     return QString::fromLocal8Bit(std::strerror(code)).toStdString();
 }
 
-// The whole file in one buffer. Only a regular file is read: a pipe would block for ever and a
-// device need never end. The file is read, not mapped, so nothing of it outlives the load.
-LargeBytes ReadWholeFile(const QString &fileName)
-{
+} // namespace
+
+namespace flightlines {
+
 #ifdef Q_OS_UNIX
+
+FlightFile::FlightFile(const QString &fileName)
+{
     const QByteArray path = QFile::encodeName(fileName);
     // Not blocking: opening a pipe must not wait for a writer before it can be refused.
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    m_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0)
         throw FlightDataError(SystemError(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        throw FlightDataError(SystemError(errno));
-    if (!S_ISREG(info.st_mode))
-        throw FlightDataError(kNotRegular);
-    // Refused before anything is read or allocated.
-    if (std::uint64_t(info.st_size) > kLargestFlightFile)
-        throw TooLarge(std::uint64_t(info.st_size));
-    LargeBytes bytes(size_t(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    const bool measured = ::fstat(m_fd, &info) == 0;
+    const int code = errno;
+    if (!measured || !S_ISREG(info.st_mode)) {
+        ::close(m_fd);
+        throw measured ? FlightDataError(kNotRegular) : FlightDataError(SystemError(code));
+    }
+    m_size = std::uint64_t(info.st_size);
+}
+
+FlightFile::~FlightFile()
+{
+    ::close(m_fd);
+}
+
+std::size_t FlightFile::read(char *into, std::size_t bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes) {
+        const ssize_t n = ::read(m_fd, into + done, bytes - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             throw FlightDataError(SystemError(errno));
         }
         if (n == 0)
-            break; // the file shrank since it was measured: what is there is the file
-        done += size_t(n);
+            break;
+        done += std::size_t(n);
     }
-    bytes.truncate(done);
-    return bytes;
+    return done;
+}
+
+std::size_t FlightFile::readAt(std::uint64_t offset, char *into, std::size_t bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes) {
+        const ssize_t n = ::pread(m_fd, into + done, bytes - done, off_t(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FlightDataError(SystemError(errno));
+        }
+        if (n == 0)
+            break;
+        done += std::size_t(n);
+    }
+    return done;
+}
+
 #else
+
+FlightFile::FlightFile(const QString &fileName)
+{
     const QFileInfo info(fileName);
     if (info.exists() && !info.isFile())
         throw FlightDataError(kNotRegular);
-    if (std::uint64_t(info.size()) > kLargestFlightFile)
-        throw TooLarge(std::uint64_t(info.size()));
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FlightDataError(file.errorString().toStdString());
-    LargeBytes bytes(size_t(file.size()));
-    const qint64 n = file.read(bytes.data(), qint64(bytes.size()));
-    if (n < 0)
-        throw FlightDataError(file.errorString().toStdString());
-    bytes.truncate(size_t(n));
-    return bytes;
+    auto file = std::make_unique<QFile>(fileName);
+    if (!file->open(QIODevice::ReadOnly))
+        throw FlightDataError(file->errorString().toStdString());
+    m_size = std::uint64_t(file->size());
+    m_file = file.release();
+}
+
+FlightFile::~FlightFile()
+{
+    delete static_cast<QFile *>(m_file);
+}
+
+std::size_t FlightFile::read(char *into, std::size_t bytes)
+{
+    auto *file = static_cast<QFile *>(m_file);
+    std::size_t done = 0;
+    while (done < bytes) {
+        const qint64 n = file->read(into + done, qint64(bytes - done));
+        if (n < 0)
+            throw FlightDataError(file->errorString().toStdString());
+        if (n == 0)
+            break;
+        done += std::size_t(n);
+    }
+    return done;
+}
+
+std::size_t FlightFile::readAt(std::uint64_t offset, char *into, std::size_t bytes)
+{
+    auto *file = static_cast<QFile *>(m_file);
+    const qint64 at = file->pos();
+    if (!file->seek(qint64(offset)))
+        throw FlightDataError(file->errorString().toStdString());
+    const std::size_t done = read(into, bytes);
+    file->seek(at);
+    return done;
+}
+
 #endif
+
+} // namespace flightlines
+
+namespace {
+
+// The whole file in one buffer. The file is read, not mapped, so nothing of it outlives the load.
+LargeBytes ReadWholeFile(const QString &fileName)
+{
+    flightlines::FlightFile file(fileName);
+    // Refused before anything is read or allocated.
+    flightlines::RefuseLargerThanTable(file.size());
+    LargeBytes bytes(size_t(file.size()));
+    // A file that shrank since it was measured: what is there is the file.
+    bytes.truncate(file.read(bytes.data(), bytes.size()));
+    return bytes;
 }
 
 } // namespace
 
+QString FlightFileStatusText(const QString &FileName)
+{
+    return QStringLiteral("Data File: ") + FileName + QStringLiteral("  Loaded for Edit");
+}
+
 void LoadFlightDataFile(const QString &FileName, FlightData &data, StatusLine &status)
 {
-    status.setStatus(QStringLiteral("Data File: ") + FileName + QStringLiteral("  Loaded for Edit"));
+    status.setStatus(FlightFileStatusText(FileName));
     // Build the new table aside; the old one stays until the new one is complete.
     try {
         data = FlightDataLoader::parse(ReadWholeFile(FileName));

@@ -103,71 +103,92 @@ std::int64_t SecondsBetween(const FlightMoment &from, const FlightMoment &to)
     return from.date.daysTo(to.date) * 86400 + from.time.secsTo(to.time);
 }
 
-FlightSummary SummarizeFlight(const FlightData &data, std::optional<double> chtLimit)
-{
-    FlightSummary summary;
-    const int records = RecordsOf(data);
-    summary.records = records;
-    if (records == 0)
-        return summary;
-
-    const FlightRecordTable &table = data.FlightRecords;
-    summary.first = FlightMoment{table[0].LogDate(), table[0].LogTime()};
-    summary.last = FlightMoment{table[records - 1].LogDate(), table[records - 1].LogTime()};
-    summary.durationSeconds = SecondsBetween(*summary.first, *summary.last);
-
+struct FlightSummaryBuilder::State {
     struct Running {
         int count = 0;
         double minimum = std::numeric_limits<double>::infinity();
         double maximum = -std::numeric_limits<double>::infinity();
         double sum = 0;
     };
+
+    FlightSummary summary;
     std::array<Running, kFlightFields> running{};
     std::optional<ChtSpanTracker> spans;
+};
+
+FlightSummaryBuilder::FlightSummaryBuilder(std::optional<double> chtLimit) : m_state(std::make_unique<State>())
+{
     if (chtLimit)
-        spans.emplace(*chtLimit);
+        m_state->spans.emplace(*chtLimit);
+}
+
+FlightSummaryBuilder::~FlightSummaryBuilder() = default;
+
+void FlightSummaryBuilder::add(const FlightRecord &record)
+{
+    State &st = *m_state;
+    FlightSummary &summary = st.summary;
+    const int k = summary.records++;
+    const QTime time = record.LogTime();
+    // The first and last records bound the flight; its duration is taken across midnight at the end.
+    if (k == 0)
+        summary.first = FlightMoment{record.LogDate(), time};
+    summary.last = FlightMoment{record.LogDate(), time};
 
     std::array<double, kCylinders> egt, cht;
-    for (int k = 0; k < records; ++k) {
-        const FlightRecord record = table[k];
-        const QTime time = record.LogTime();
-        for (int f = 0; f < kFlightFields; ++f) {
-            const double v = Number(record.Values(f));
-            if (f >= kFirstChtField)
-                cht[size_t(f - kFirstChtField)] = v;
-            else if (f >= kFirstEgtField)
-                egt[size_t(f - kFirstEgtField)] = v;
-            if (std::isnan(v))
-                continue;
-            Running &r = running[size_t(f)];
-            r.minimum = std::min(r.minimum, v);
-            r.maximum = std::max(r.maximum, v);
-            r.sum += v;
-            ++r.count;
-        }
-        for (int c = 0; c < kCylinders; ++c) {
-            CylinderPeaks &peaks = summary.cylinders[size_t(c)];
-            if (!std::isnan(egt[size_t(c)]))
-                KeepFirstHighest(peaks.egt, egt[size_t(c)], time);
-            if (!std::isnan(cht[size_t(c)]))
-                KeepFirstHighest(peaks.cht, cht[size_t(c)], time);
-        }
-        if (const auto s = Spread(egt))
-            KeepFirstHighest(summary.egtSpread, *s, time);
-        if (const auto s = Spread(cht))
-            KeepFirstHighest(summary.chtSpread, *s, time);
-        if (spans)
-            spans->add(k, time, cht);
-    }
-
     for (int f = 0; f < kFlightFields; ++f) {
-        const Running &r = running[size_t(f)];
+        const double v = Number(record.Values(f));
+        if (f >= kFirstChtField)
+            cht[size_t(f - kFirstChtField)] = v;
+        else if (f >= kFirstEgtField)
+            egt[size_t(f - kFirstEgtField)] = v;
+        if (std::isnan(v))
+            continue;
+        State::Running &r = st.running[size_t(f)];
+        r.minimum = std::min(r.minimum, v);
+        r.maximum = std::max(r.maximum, v);
+        r.sum += v;
+        ++r.count;
+    }
+    for (int c = 0; c < kCylinders; ++c) {
+        CylinderPeaks &peaks = summary.cylinders[size_t(c)];
+        if (!std::isnan(egt[size_t(c)]))
+            KeepFirstHighest(peaks.egt, egt[size_t(c)], time);
+        if (!std::isnan(cht[size_t(c)]))
+            KeepFirstHighest(peaks.cht, cht[size_t(c)], time);
+    }
+    if (const auto s = Spread(egt))
+        KeepFirstHighest(summary.egtSpread, *s, time);
+    if (const auto s = Spread(cht))
+        KeepFirstHighest(summary.chtSpread, *s, time);
+    if (st.spans)
+        st.spans->add(k, time, cht);
+}
+
+FlightSummary FlightSummaryBuilder::finish()
+{
+    State &st = *m_state;
+    FlightSummary summary = std::move(st.summary);
+    if (summary.records == 0)
+        return FlightSummary{};
+    summary.durationSeconds = SecondsBetween(*summary.first, *summary.last);
+    for (int f = 0; f < kFlightFields; ++f) {
+        const State::Running &r = st.running[size_t(f)];
         if (r.count > 0)
             summary.fields.push_back({f, r.count, r.minimum, r.maximum, r.sum / r.count});
     }
-    if (spans)
-        summary.chtOver = spans->take();
+    if (st.spans)
+        summary.chtOver = st.spans->take();
     return summary;
+}
+
+FlightSummary SummarizeFlight(const FlightData &data, std::optional<double> chtLimit)
+{
+    FlightSummaryBuilder builder(chtLimit);
+    const int records = RecordsOf(data);
+    for (int k = 0; k < records; ++k)
+        builder.add(data.FlightRecords[k]);
+    return builder.finish();
 }
 
 ChtTrace TraceCylinderHeads(const FlightData &data)

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -65,6 +66,23 @@ struct FlightSummary {
     std::optional<TimedValue> egtSpread; // hottest minus coldest cylinder in one record
     std::optional<TimedValue> chtSpread;
     std::vector<ChtSpan> chtOver; // empty without a limit
+};
+
+// The summary built record by record, in file order, in one pass: what a reader that goes through
+// the file as it comes feeds it.
+class FlightSummaryBuilder {
+public:
+    explicit FlightSummaryBuilder(std::optional<double> chtLimit = std::nullopt);
+    ~FlightSummaryBuilder();
+    FlightSummaryBuilder(const FlightSummaryBuilder &) = delete;
+    FlightSummaryBuilder &operator=(const FlightSummaryBuilder &) = delete;
+
+    void add(const FlightRecord &record);
+    FlightSummary finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
 };
 
 // The summary of the table's records (none when no file is loaded). With a limit, the runs of each

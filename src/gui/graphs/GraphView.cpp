@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace korvel {
@@ -54,6 +55,96 @@ QString ReadoutNumber(double v)
 }
 
 } // namespace
+
+namespace {
+
+// A series of up to this many points in view goes to the chart whole; a longer one as the lowest
+// and highest value of each of kBuckets runs of points, in their order, which draws the same
+// lines at any width the window has. The chart then holds a few thousand points a series rather
+// than a copy of a long flight's every point.
+constexpr size_t kWholeUpTo = 8192;
+constexpr size_t kBuckets = 2048;
+
+// The points of one set in view: x from lower to upper on the time axis (point n stands at n).
+QVector<QCPGraphData> PointsInView(const GraphSet &set, const std::vector<float> &values, double lower, double upper,
+                                   bool &sorted)
+{
+    QVector<QCPGraphData> points;
+    sorted = true;
+    const size_t n = values.size();
+    // Positions written by hand draw every point where it was put.
+    if (!set.x.empty() || n <= kWholeUpTo) {
+        points.reserve(int(n));
+        for (size_t i = 0; i < n; ++i) {
+            if (std::isnan(values[i]))
+                continue;
+            // A point whose X position was never written stands at its point number.
+            const float xi = set.xAt(i);
+            const double x = std::isnan(xi) ? double(i + 1) : double(xi);
+            if (!points.isEmpty() && x < points.constLast().key)
+                sorted = false;
+            points.append(QCPGraphData(x, values[i]));
+        }
+        return points;
+    }
+
+    // Point i + 1 stands at i + 1: the indexes in view, with a point either side so the lines run
+    // on past the edges.
+    const auto clampIndex = [n](double v) { return size_t(std::clamp(v, 0.0, double(n))); };
+    const size_t from = clampIndex(std::floor(lower) - 1), to = clampIndex(std::ceil(upper));
+    const auto add = [&](size_t i) { points.append(QCPGraphData(double(i + 1), values[i])); };
+    for (size_t i = from; i-- > 0;)
+        if (!std::isnan(values[i])) {
+            add(i);
+            break;
+        }
+    if (to - from <= kWholeUpTo) {
+        for (size_t i = from; i < to; ++i)
+            if (!std::isnan(values[i]))
+                add(i);
+    } else {
+        const size_t span = to - from;
+        points.reserve(int(2 * kBuckets + 2));
+        for (size_t b = 0; b < kBuckets; ++b) {
+            const size_t begin = from + span * b / kBuckets, end = from + span * (b + 1) / kBuckets;
+            size_t low = end, high = end;
+            for (size_t i = begin; i < end; ++i) {
+                const float v = values[i];
+                if (std::isnan(v))
+                    continue;
+                if (low == end || v < values[low])
+                    low = i;
+                if (high == end || v > values[high])
+                    high = i;
+            }
+            if (low == end)
+                continue;
+            add(std::min(low, high));
+            if (low != high)
+                add(std::max(low, high));
+        }
+    }
+    for (size_t i = to; i < n; ++i)
+        if (!std::isnan(values[i])) {
+            add(i);
+            break;
+        }
+    return points;
+}
+
+} // namespace
+
+void GraphView::feedSeries()
+{
+    const QCPRange range = m_plot->xAxis->range();
+    for (const Drawn &drawn : m_drawn) {
+        const GraphSet &set = m_model.sets[size_t(drawn.set)];
+        bool sorted = true;
+        const QVector<QCPGraphData> points =
+            PointsInView(set, drawn.second ? set.secondValue : set.value, range.lower, range.upper, sorted);
+        drawn.series->data()->set(points, sorted);
+    }
+}
 
 GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *parent) : QWidget(parent), m_files(files)
 {
@@ -131,6 +222,8 @@ GraphView::GraphView(FileChooser &files, const QString &designTitle, QWidget *pa
         const bool overChart = m_plot->axisRect()->rect().contains(event->position().toPoint());
         m_plot->axisRect()->setRangeZoom(overChart ? Qt::Horizontal : Qt::Horizontal | Qt::Vertical);
     });
+    // A new stretch of time in view: its points, then its labels.
+    connect(m_plot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::feedSeries);
     connect(m_plot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::relabelTimeAxis);
     for (QCPAxis *axis : {m_plot->yAxis, m_plot->yAxis2})
         connect(axis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &GraphView::relabelValueAxes);
@@ -160,34 +253,20 @@ void GraphView::redrawModel()
 
     bool secondAxisUsed = false;
     bool anyLegend = false;
+    m_drawn.clear();
     for (int s = 0; s < m_model.numSets; ++s) {
         const GraphSet &set = m_model.sets[size_t(s)];
-        bool onSecond = false;
-        for (float v : set.secondValue)
-            if (!std::isnan(v)) {
-                onSecond = true;
-                break;
-            }
-        const std::vector<float> &values = onSecond ? set.secondValue : set.value;
-        QVector<QCPGraphData> points;
-        points.reserve(int(values.size()));
-        bool sorted = true;
-        for (size_t i = 0; i < values.size(); ++i) {
-            if (std::isnan(values[i]))
-                continue;
-            // A point whose X position was never written stands at its point number.
-            const double x = std::isnan(set.x[i]) ? double(i + 1) : double(set.x[i]);
-            if (!points.isEmpty() && x < points.constLast().key)
-                sorted = false;
-            points.append(QCPGraphData(x, values[i]));
-        }
-        if (points.isEmpty() && set.legend.isEmpty())
+        const auto written = [](const std::vector<float> &values) {
+            return std::any_of(values.begin(), values.end(), [](float v) { return !std::isnan(v); });
+        };
+        const bool onSecond = written(set.secondValue);
+        if (!onSecond && !written(set.value) && set.legend.isEmpty())
             continue;
         QCPGraph *series = m_plot->addGraph(m_plot->xAxis, onSecond ? m_plot->yAxis2 : m_plot->yAxis);
         series->setName(set.legend);
         series->setPen(QPen(PaletteColour(set.colour ? set.colour : s + 1), 1.2));
         series->setAdaptiveSampling(true);
-        series->data()->set(points, sorted);
+        m_drawn.push_back({series, s, onSecond});
         if (set.legend.isEmpty())
             series->removeFromLegend();
         else
@@ -228,6 +307,7 @@ void GraphView::redrawModel()
         const QSignalBlocker quiet(m_plot->xAxis);
         m_plot->xAxis->setRange(home);
     }
+    feedSeries();
     m_mouseX.reset();
     m_readout->clear();
     m_cursor->setVisible(false);
@@ -301,7 +381,8 @@ QStringList GraphView::readoutParts(double x) const
         parts << m_timeAt(point - 1);
     const size_t i = size_t(point - 1);
     const auto valueOf = [i](const GraphSet &set) {
-        return !std::isnan(set.secondValue[i]) ? set.secondValue[i] : set.value[i];
+        const float second = set.secondValueAt(i);
+        return !std::isnan(second) ? second : set.valueAt(i);
     };
     // A set without a legend belongs to the named set of its colour: a cylinder's second
     // temperature reads beside its first ("CYL 3  1412 / 388").

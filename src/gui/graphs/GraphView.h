@@ -11,9 +11,11 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QCustomPlot;
 class QCPAxisTicker;
+class QCPGraph;
 class QCPItemStraightLine;
 class QCPTextElement;
 class QLabel;
@@ -62,6 +64,8 @@ private:
     void relabelTimeAxis();
     void relabelValueAxes();
     QSharedPointer<QCPAxisTicker> modelTicker() const;
+    // Hands the chart the points of each drawn set that the time axis shows.
+    void feedSeries();
 
     GraphModel m_model;
     Graph m_graph{m_model};
@@ -80,6 +84,12 @@ private:
     Span m_valueHome[2];
     QSharedPointer<QCPAxisTicker> m_valueTicker[2];
     std::optional<double> m_mouseX; // where the mouse last was over the chart, in pixels
+    struct Drawn {
+        QCPGraph *series;
+        int set;     // index into the model's sets
+        bool second; // drawn from the second axis's values
+    };
+    std::vector<Drawn> m_drawn;
 };
 
 } // namespace korvel

@@ -1,0 +1,166 @@
+#include "core/flight/FlightJson.h"
+
+#include "core/flight/FlightText.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace korvel {
+
+void AppendJsonString(std::string &out, QLatin1StringView text)
+{
+    static const char hex[] = "0123456789abcdef";
+    out.push_back('"');
+    const char *p = text.data();
+    const char *const end = p + text.size();
+    while (p < end) {
+        // Plain printable ASCII goes out as it stands, a run at a time.
+        const char *run = p;
+        while (run < end) {
+            const auto c = static_cast<unsigned char>(*run);
+            if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\')
+                break;
+            ++run;
+        }
+        out.append(p, size_t(run - p));
+        if (run == end)
+            break;
+        const auto c = static_cast<unsigned char>(*run);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(char(c));
+        } else if (c < 0x20) {
+            out.append("\\u00");
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+        } else {
+            AppendLatin1AsUtf8(out, char(c));
+        }
+        p = run + 1;
+    }
+    out.push_back('"');
+}
+
+void AppendJsonNumber(std::string &out, double v)
+{
+    if (!std::isfinite(v)) {
+        out.append("null");
+        return;
+    }
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, v);
+    out.append(text, error == std::errc() ? end : text);
+}
+
+void AppendRecordJson(std::string &out, const FlightRecord &record)
+{
+    out.append("{\"date\":\"");
+    AppendIsoDate(out, record.LogDate());
+    out.append("\",\"time\":\"");
+    AppendClockTime(out, record.LogTime());
+    out.append("\",\"values\":[");
+    for (int n = 0; n < kFlightFields; ++n) {
+        if (n > 0)
+            out.push_back(',');
+        AppendJsonString(out, record.Values(n));
+    }
+    out.append("]}\n");
+}
+
+namespace {
+
+// "HH:MM:SS"
+void AppendJsonTime(std::string &out, QTime time)
+{
+    out.push_back('"');
+    AppendClockTime(out, time);
+    out.push_back('"');
+}
+
+// "YYYY-MM-DDTHH:MM:SS", or null
+void AppendMoment(std::string &out, const std::optional<FlightMoment> &moment)
+{
+    if (!moment) {
+        out.append("null");
+        return;
+    }
+    out.push_back('"');
+    AppendIsoDate(out, moment->date);
+    out.push_back('T');
+    AppendClockTime(out, moment->time);
+    out.push_back('"');
+}
+
+// "KEY":VALUE,"KEY2":TIME for a value with its time, or both null.
+void AppendTimed(std::string &out, const char *valueKey, const char *timeKey, const std::optional<TimedValue> &v)
+{
+    out.append("\"").append(valueKey).append("\":");
+    if (v)
+        AppendJsonNumber(out, v->value);
+    else
+        out.append("null");
+    out.append(",\"").append(timeKey).append("\":");
+    if (v)
+        AppendJsonTime(out, v->time);
+    else
+        out.append("null");
+}
+
+} // namespace
+
+std::string FlightSummaryJson(const FlightSummary &s)
+{
+    std::string out = "{\"records\":" + std::to_string(s.records) + ",\"first\":";
+    AppendMoment(out, s.first);
+    out.append(",\"last\":");
+    AppendMoment(out, s.last);
+    out.append(",\"duration_s\":");
+    out.append(s.durationSeconds ? std::to_string(*s.durationSeconds) : std::string("null"));
+
+    out.append(",\"fields\":[");
+    for (size_t i = 0; i < s.fields.size(); ++i) {
+        const FieldFigures &f = s.fields[i];
+        if (i > 0)
+            out.push_back(',');
+        out.append("{\"field\":" + std::to_string(f.field) + ",\"count\":" + std::to_string(f.count) + ",\"min\":");
+        AppendJsonNumber(out, f.minimum);
+        out.append(",\"max\":");
+        AppendJsonNumber(out, f.maximum);
+        out.append(",\"mean\":");
+        AppendJsonNumber(out, f.mean);
+        out.push_back('}');
+    }
+
+    out.append("],\"cylinders\":[");
+    for (int c = 0; c < kCylinders; ++c) {
+        if (c > 0)
+            out.push_back(',');
+        out.append("{\"cyl\":" + std::to_string(c + 1) + ",");
+        AppendTimed(out, "egt_max", "egt_time", s.cylinders[size_t(c)].egt);
+        out.push_back(',');
+        AppendTimed(out, "cht_max", "cht_time", s.cylinders[size_t(c)].cht);
+        out.push_back('}');
+    }
+
+    out.append("],\"egt_spread\":{");
+    AppendTimed(out, "max", "time", s.egtSpread);
+    out.append("},\"cht_spread\":{");
+    AppendTimed(out, "max", "time", s.chtSpread);
+    out.append("},\"cht_over\":[");
+    for (size_t i = 0; i < s.chtOver.size(); ++i) {
+        const ChtSpan &span = s.chtOver[i];
+        if (i > 0)
+            out.push_back(',');
+        out.append("{\"cyl\":" + std::to_string(span.cylinder) + ",\"from\":");
+        AppendJsonTime(out, span.from);
+        out.append(",\"to\":");
+        AppendJsonTime(out, span.to);
+        out.append(",\"peak\":");
+        AppendJsonNumber(out, span.peak);
+        out.push_back('}');
+    }
+    out.append("]}\n");
+    return out;
+}
+
+} // namespace korvel

@@ -1,0 +1,23 @@
+#pragma once
+// A flight as JSON: the pieces every JSON writer of the program shares, a record as one line and
+// the summary as one object. Numbers that are not finite are written null: JSON has no infinity.
+
+#include "core/flight/FlightData.h"
+#include "core/flight/FlightSummary.h"
+
+#include <string>
+
+namespace korvel {
+
+// A Latin-1 text as a JSON string (UTF-8 out, quotes included).
+void AppendJsonString(std::string &out, QLatin1StringView text);
+// The shortest text that reads back as the same double; null when v is not finite.
+void AppendJsonNumber(std::string &out, double v);
+
+// {"date":"YYYY-MM-DD","time":"HH:MM:SS","values":[28 field texts]} and a LF.
+void AppendRecordJson(std::string &out, const FlightRecord &record);
+
+// The summary as one object and a LF.
+std::string FlightSummaryJson(const FlightSummary &summary);
+
+} // namespace korvel

@@ -1,0 +1,150 @@
+#include "core/flight/FlightStream.h"
+
+#include "core/flight/FlightLines.h"
+#include "core/flight/LargeBlock.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace korvel {
+
+namespace {
+
+// A few MiB: large enough that a read costs little per record, small enough to stay in the cache's
+// reach and to keep a command's memory flat.
+constexpr std::size_t kReadBuffer = std::size_t(4) << 20;
+// A block hands on at most this many records, so a file of very short lines keeps a small index.
+constexpr std::size_t kBlockRecords = 8192;
+// The buffer of a line longer than the read buffer grows up to the largest line a record can hold.
+constexpr std::size_t kLongestLine = std::size_t(UINT32_MAX) - 2;
+
+// Whether a CR LF stands anywhere from `offset` on. A file whose first buffer has none is looked
+// through once more (a file of LF lines, at worst): the first CR LF decides how every line splits.
+bool CrLfFrom(flightlines::FlightFile &file, std::uint64_t offset)
+{
+    constexpr std::size_t kChunk = std::size_t(1) << 20;
+    const std::unique_ptr<char[]> chunk(new char[kChunk]);
+    while (true) {
+        const std::size_t n = file.readAt(offset, chunk.get(), kChunk);
+        if (flightlines::HasCrLf(std::string_view(chunk.get(), n)))
+            return true;
+        if (n < kChunk)
+            return false;
+        offset += n - 1; // a CR at the end of one chunk meets its LF at the start of the next
+    }
+}
+
+} // namespace
+
+class FlightStreamReader {
+public:
+    static qint64 run(const QString &fileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
+                      std::size_t bufferBytes);
+};
+
+qint64 FlightStreamReader::run(const QString &fileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
+                               std::size_t bufferBytes)
+{
+    flightlines::FlightFile file(fileName);
+    flightlines::RefuseLargerThanTable(file.size());
+    std::size_t capacity = std::max<std::size_t>(bufferBytes, 16);
+    LargeBytes buffer(capacity);
+    std::size_t filled = file.read(buffer.data(), capacity);
+    std::uint64_t total = filled;
+    bool atEnd = filled < capacity;
+    auto checkWhole = [&] {
+        if (atEnd && total < file.size())
+            throw FlightDataError("the file shrank while it was read (" + std::to_string(total) + " of " +
+                                  std::to_string(file.size()) + " bytes)");
+    };
+    checkWhole();
+
+    bool crlf = flightlines::HasCrLf(std::string_view(buffer.data(), filled));
+    if (!crlf && !atEnd)
+        crlf = CrLfFrom(file, filled - 1);
+    flightlines::LineSplitter lines(crlf);
+    flightlines::LineReader reader;
+
+    FlightRecordBlock block;
+    block.m_index.reserve(kBlockRecords);
+    qint64 count = 0;
+    auto handOver = [&] {
+        if (block.m_index.empty())
+            return;
+        onBlock(block);
+        count += qint64(block.m_index.size());
+        block.m_first = count;
+        block.m_index.clear();
+        block.m_wide.clear();
+    };
+
+    FlightRecordWideSpans wide;
+    while (true) {
+        const char *base = buffer.data();
+        block.m_bytes = base;
+        const std::size_t keep = lines.split(base, filled, atEnd, [&](std::size_t begin, std::size_t end, qint64 lineNo) {
+            FlightRecordIndex &index = block.m_index.emplace_back();
+            if (!reader.read(base + begin, end - begin, lineNo, index, wide)) {
+                block.m_index.pop_back();
+                return;
+            }
+            index.lineBegin = std::uint32_t(begin);
+            if (index.wide()) {
+                index.setWideIndex(std::uint32_t(block.m_wide.size()));
+                block.m_wide.push_back(wide);
+            }
+            if (block.m_index.size() == kBlockRecords)
+                handOver();
+        });
+        handOver();
+        if (atEnd)
+            break;
+
+        if (keep == 0 && filled == capacity) {
+            // One line fills the buffer. A line that cannot be a record is passed over as it is read;
+            // a dated one is kept whole in a larger buffer.
+            if (lines.skipping() || lines.pieces() == 0 || !reader.isDated(base)) {
+                buffer.data()[0] = buffer.data()[filled - 1];
+                filled = 1;
+                lines.skipUnfinished();
+            } else {
+                if (capacity >= kLongestLine)
+                    throw FlightDataError("line " + std::to_string(lines.pieces() + 1) +
+                                          " is too long for the record table (more than " +
+                                          std::to_string(kLongestLine) + " bytes)");
+                capacity = std::min(capacity * 2, kLongestLine);
+                LargeBytes larger(capacity);
+                std::memcpy(larger.data(), buffer.data(), filled);
+                buffer = std::move(larger);
+            }
+        } else if (keep > 0) {
+            std::memmove(buffer.data(), buffer.data() + keep, filled - keep);
+            filled -= keep;
+        }
+        const std::size_t n = file.read(buffer.data() + filled, capacity - filled);
+        filled += n;
+        total += n;
+        atEnd = filled < capacity;
+        checkWhole();
+    }
+    return count;
+}
+
+qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
+                            std::size_t bufferBytes)
+{
+    try {
+        return FlightStreamReader::run(FileName, onBlock, bufferBytes);
+    } catch (const std::bad_alloc &) {
+        throw FlightDataError("there is not enough memory to read the file; close other programs and try again");
+    }
+}
+
+qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock)
+{
+    return StreamFlightDataFile(FileName, onBlock, kReadBuffer);
+}
+
+} // namespace korvel
