@@ -21,6 +21,28 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# Another install (an unattended upgrade, a second shell) may hold the package manager's lock for
+# a while: wait for it, up to lock_wait seconds, instead of failing. apt waits for the dpkg lock
+# itself; the lock of its package lists is retried here.
+lock_wait="${KORVEL_APT_LOCK_WAIT:-300}"
+apt_get() {
+  local deadline=$((SECONDS + lock_wait)) err rc said=
+  err=$(mktemp)
+  while :; do
+    rc=0
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout="$lock_wait" "$@" 2>"$err" || rc=$?
+    if [ "$rc" -ne 0 ] && grep -qE 'Could not get lock|Unable to (lock|acquire)' "$err" && [ "$SECONDS" -lt "$deadline" ]; then
+      [ -n "$said" ] || echo "Waiting for the package manager's lock (another install holds it)..." >&2
+      said=1
+      sleep 5
+      continue
+    fi
+    cat "$err" >&2
+    rm -f "$err"
+    return "$rc"
+  done
+}
+
 install_missing() {
   local list="${1:-scripts/packages.txt}"
   local missing=()
@@ -30,8 +52,8 @@ install_missing() {
   done < "$list"
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_get update -qq
+  apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 build_all() {
@@ -133,7 +155,7 @@ package_cleanup() {
   fi
   [ -z "$pkg_scratch" ] || rm -rf "$pkg_scratch"
   if dpkg-query -W -f='${Status}' korvel 2>/dev/null | grep -q 'ok installed'; then
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq korvel >/dev/null 2>&1
+    apt_get purge -y -qq korvel >/dev/null 2>&1
   fi
 }
 
@@ -160,7 +182,7 @@ package_check() {
   dpkg-deb -x "$deb" "$pkg_scratch/root"
   desktop-file-validate "$pkg_scratch/root/usr/share/applications/korvel.desktop"
 
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$deb" >"$log" 2>&1 ||
+  apt_get install -y -qq --no-install-recommends "$deb" >"$log" 2>&1 ||
     { cat "$log" >&2; return 1; }
   # Not a pipe into grep -q: an early grep would end korvel-cli with SIGPIPE, failing the pipeline.
   local help

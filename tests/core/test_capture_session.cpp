@@ -78,7 +78,7 @@ private slots:
         QCOMPARE(ui.statuses, expected);
     }
 
-    void rearmKeepsTheEarlierFile()
+    void rearmKeepsTheEarlierFileAndCountsAnew()
     {
         QTemporaryDir dir;
         test::RecordingUi ui;
@@ -93,6 +93,17 @@ private slots:
         QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
         QCOMPARE(a.readAll(), QByteArray("FLIGHT\r\n"));
         QCOMPARE(b.readAll(), QByteArray("FLIGHT 2\r\nEND\r\n"));
+
+        // Each calibration counts its own five ENDs, whatever the one before it counted.
+        for (const char *name : {"cal1.txt", "cal2.txt"}) {
+            QVERIFY(session.arm(dir.filePath(QLatin1String(name))));
+            QVERIFY(session.receive("CAL\r\n"));
+            for (int end = 1; end <= 5; ++end) {
+                QCOMPARE(session.CaptureState(), 3);
+                QVERIFY(session.receive("END\r\n"));
+            }
+            QCOMPARE(session.CaptureState(), 0);
+        }
         // (A file that cannot be created is a row of the fault matrix.)
     }
 

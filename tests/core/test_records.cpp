@@ -182,6 +182,9 @@ private slots:
             {"*.S19", "*.S19"},          {"C:\\Tools\\", "...\\"}, {"/home/pilot/prog.s19", "/home/pilot/prog.s19"}};
         for (const auto &[path, shown] : cases)
             QCOMPARE(ShortenPath(QString::fromLatin1(path)), QString::fromLatin1(shown));
+        // At another separator, the same rule.
+        QCOMPARE(ShortenPath(QStringLiteral("/home/pilot/prog.s19"), u'/'), QStringLiteral(".../prog.s19"));
+        QCOMPARE(ShortenPath(QStringLiteral("C:\\x.s19"), u'/'), QStringLiteral("C:\\x.s19"));
     }
 
     void sRecordReader_data()

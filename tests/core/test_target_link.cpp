@@ -2,6 +2,7 @@
 // time-outs, the handshake in both modes, the speed switch, and each way a burn ends.
 #include "core/link/FlashBurn.h"
 #include "core/link/TargetLink.h"
+#include "core/records/HexText.h"
 #include "core/settings/Settings.h"
 #include "support/ScriptedLine.h"
 #include "support/TestSupport.h"
@@ -13,35 +14,13 @@ using namespace korvel::test;
 
 namespace {
 
-// A loader as the link sees it: whole sends in, answers out. Records count every CR line.
-struct FakeLoader {
-    enum Handshake { At, Echo, Silent };
-    Handshake handshake = At;
-    int garbleRecord = 0; // 1-based; 0 none
-    int silentFrom = 0;   // 1-based; 0 never
-    int records = 0;
-
-    QByteArray operator()(const QByteArray &bytes)
-    {
-        if (bytes == "x")
-            return handshake == At ? QByteArray("@") : handshake == Echo ? QByteArray("x") : QByteArray();
-        ++records;
-        if (silentFrom && records >= silentFrom)
-            return {};
-        QByteArray echo = bytes;
-        if (records == garbleRecord)
-            echo[echo.size() - 1] = echo.at(echo.size() - 1) == 'A' ? 'B' : 'A';
-        return echo;
-    }
-};
-
 struct Rig {
     ScriptedLine line;
     RecordingUi ui;
     std::optional<bool> windowClosed;
     TargetLink link{line, ui, ui, ui, [this] { return windowClosed.value_or(false); }};
     FlashBurn burn{link, ui, ui, ui};
-    FakeLoader loader;
+    ScriptedLoader loader;
 
     explicit Rig(int timeoutMs = 200)
     {
@@ -146,6 +125,25 @@ private slots:
         QVERIFY(!rig.link.AbortSend);
     }
 
+    // A long list moves the bar once per whole percent, not once per record.
+    void theBarMovesOnlyWhenItsPercentageDoes()
+    {
+        Rig rig;
+        rig.openLine();
+        QStringList lines;
+        for (int i = 0; i < 250; ++i)
+            lines << QStringLiteral("0000%1").arg(PadHex(0x8000 + i, 4)) + QStringLiteral("01AA");
+        QVERIFY(rig.link.SendRecords(lines));
+        QCOMPARE(rig.line.sent.count('\r'), 250);
+        QList<int> expected{0};
+        for (int i = 0; i < 250; ++i)
+            if (RoundedPercent(i, 249) != expected.last() || expected.size() == 1)
+                expected << RoundedPercent(i, 249);
+        expected << 0;
+        QCOMPARE(expected.size(), 1 + 101 + 1);
+        QCOMPARE(rig.ui.progress, expected);
+    }
+
     void aMissingEchoAbortsAndDisconnects()
     {
         Rig rig(60);
@@ -169,7 +167,7 @@ private slots:
 
         // The raw primitive reports the time-out but leaves the link alone.
         rig.link.AbortSend = false;
-        rig.loader.handshake = FakeLoader::Silent;
+        rig.loader.handshake = ScriptedLoader::Silent;
         QCOMPARE(rig.link.SendRawAwaitReply(QStringLiteral("x")), QString());
         QCOMPARE(rig.ui.messages.size(), 2);
         QVERIFY(rig.line.isOpen());
@@ -183,7 +181,7 @@ private slots:
         {
             // A loader that echoes: the handshake's own echo test, then the final one.
             Rig rig;
-            rig.loader.handshake = FakeLoader::Echo;
+            rig.loader.handshake = ScriptedLoader::Echo;
             QVERIFY(rig.link.ConnectTarget());
             QCOMPARE(rig.line.sent, QByteArray("x\rECHOTEST\rECHOTEST"));
         }
@@ -223,10 +221,46 @@ private slots:
         }
     }
 
+    // A loader that answers, but not as it should, is not taken at its word; one that keeps back
+    // the last character of a speed switch is not waited for.
+    void aMisbehavingLoaderGetsNoContact()
+    {
+        IsolatedSettings settings;
+        {
+            // The final check comes back, without the test line: no contact, and no prompt either.
+            Rig rig;
+            rig.loader.garbledFinalCheck = true;
+            QVERIFY(!rig.link.ConnectTarget());
+            QCOMPARE(rig.line.sent, QByteArray("x\rECHOTEST"));
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connection Error"));
+            QVERIFY(rig.ui.messages.isEmpty());
+            QVERIFY(!rig.line.isOpen());
+        }
+        {
+            // An echoing loader that garbles its first test line is asked again from the "x".
+            Rig rig;
+            rig.loader.handshake = ScriptedLoader::Echo;
+            rig.loader.garbledHandshakeEchoes = 1;
+            QVERIFY(rig.link.ConnectTarget());
+            QCOMPARE(rig.line.sent, QByteArray("x\rECHOTESTx\rECHOTEST\rECHOTEST"));
+            QVERIFY(rig.ui.messages.isEmpty());
+        }
+        {
+            // The switch records' last characters never come: both switches go through all the same.
+            Rig rig;
+            rig.link.setSpeedIndex(2);
+            rig.loader.losesSwitchLastCharacter = true;
+            QVERIFY(rig.link.ConnectTarget());
+            QVERIFY(rig.ui.messages.isEmpty());
+            QCOMPARE(rig.ui.statuses.last(), QStringLiteral("Connected at: 115200,N,8,1"));
+            QCOMPARE(rig.line.sent, QByteArray("x\rECHOTEST\rFFFFF9020100\rECHOTEST\rFFFFF9030138\rECHOTEST"));
+        }
+    }
+
     void aSilentTargetIsPromptedForAReset()
     {
         Rig rig(60);
-        rig.loader.handshake = FakeLoader::Silent;
+        rig.loader.handshake = ScriptedLoader::Silent;
         rig.ui.answers = {MessageAnswer::Ok, MessageAnswer::Cancel};
         QVERIFY(!rig.link.ConnectTarget());
         QCOMPARE(rig.line.sent, QByteArray("xx"));
@@ -240,7 +274,7 @@ private slots:
 
         // The window closes while the loader is silent: the wait returns at once, no prompt.
         Rig window(60000);
-        window.loader.handshake = FakeLoader::Silent;
+        window.loader.handshake = ScriptedLoader::Silent;
         QTimer::singleShot(30, [&] {
             window.windowClosed = true;
             window.link.windowClosed();
@@ -320,12 +354,29 @@ private slots:
             rig.loader.silentFrom = 5; // ECHOTEST, register, two program records, then the start record
             QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Stopped);
             QCOMPARE(rig.ui.events.last(), QStringLiteral("done: Error"));
-            rig.loader = FakeLoader();
+            rig.loader = ScriptedLoader();
             rig.ui.events.clear();
             QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Finished);
             QCOMPARE(rig.ui.events.filter(QStringLiteral("progress: ")).mid(7),
                      QStringList({"progress: 20", "progress: 40", "progress: 60", "progress: 80", "progress: 100"}));
         }
+    }
+
+    // A program of one data record is no program: nothing goes out. Two records do.
+    void aOneRecordProgramIsNotSent()
+    {
+        QTemporaryDir dir;
+        const QByteArray header = "S00600004844521B\r\n", start = "S9030000FC\r\n";
+        const QByteArray one = ValidSRecord("S1", 0x8000, "\x01\x02").toLatin1() + "\r\n";
+        const QByteArray two = ValidSRecord("S1", 0x8002, "\x03\x04").toLatin1() + "\r\n";
+        Rig rig;
+        rig.openLine();
+        QVERIFY(!rig.link.UploadSRecordFile(WriteFile(dir, QStringLiteral("one.S19"), header + one + start)));
+        QVERIFY(rig.line.sent.isEmpty());
+        QVERIFY(rig.ui.progress.isEmpty());
+        QVERIFY(rig.ui.messages.isEmpty());
+        QVERIFY(rig.link.UploadSRecordFile(WriteFile(dir, QStringLiteral("two.S19"), header + one + two + start)));
+        QCOMPARE(rig.line.sent, QByteArray("\r00008000020102\r00008002020304"));
     }
 
     // An adapter hands the switch record's last echo character over late: the line settles, what
@@ -459,14 +510,27 @@ private slots:
                                (good + "\r\n" + good.toLower().replace('s', 'S') + " \r\n").toLatin1())),
                  qint64(0));
         QCOMPARE(FlashBurn::FirstBadChecksumLine(dir.filePath(QStringLiteral("none.S19"))), qint64(0));
+        // A byte count one too large, with the checksum made to fit it: the sum alone would pass.
+        QByteArray bytes = QByteArray::fromHex(ValidSRecord("S1", 0x8004, "\x05\x06").mid(2).toLatin1());
+        ++bytes[0];
+        --bytes[bytes.size() - 1];
+        const QString countOff = QStringLiteral("S1") + QString::fromLatin1(bytes.toHex().toUpper());
+        QCOMPARE(FlashBurn::FirstBadChecksumLine(
+                     WriteFile(dir, QStringLiteral("count.S19"), (good + "\r\n" + countOff + "\r\n").toLatin1())),
+                 qint64(2));
 
         Rig rig;
         rig.burn.setProgramFile(file);
-        QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Declined); // Cancel by default
+        QCOMPARE(rig.burn.run(), FlashBurn::Outcome::Declined);
         QVERIFY(rig.line.sent.isEmpty());
         QCOMPARE(rig.ui.messages.size(), 1);
-        QVERIFY(rig.ui.messages.first().text.contains(QLatin1String("line 3")));
+        QCOMPARE(rig.ui.messages.first().text,
+                 QStringLiteral("The program file %1 has a wrong checksum in line 3: it may be damaged.\r\n"
+                                "Press OK to burn it anyway, Cancel to stop.")
+                     .arg(file));
         QCOMPARE(rig.ui.messages.first().buttons, MessageButtons::OkCancel);
+        // Enter does not burn a damaged program.
+        QCOMPARE(rig.ui.messages.first().defaultAnswer, MessageAnswer::Cancel);
     }
 };
 

@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTimer>
@@ -109,7 +110,8 @@ private slots:
         d.files.answers = {editor};
         dialog.findChild<QPushButton *>("cmdSetFileName")->click();
         QCOMPARE(stored("Editor"), editor);
-        QCOMPARE(dialog.findChild<QLabel *>("lblDefault")->text(), QStringLiteral("...\\texteditor"));
+        QCOMPARE(dialog.findChild<QLabel *>("lblDefault")->text(),
+                 QDir::toNativeSeparators(QStringLiteral(".../texteditor")));
 
         dialog.findChild<QPushButton *>("Command1")->click();
         QCOMPARE(stored("COMMPORT"), QStringLiteral("1"));
@@ -118,7 +120,8 @@ private slots:
 
         // The next load shows the stored editor, shortened.
         frmConfigure again(d.context());
-        QCOMPARE(again.findChild<QLabel *>("lblDefault")->text(), QStringLiteral("...\\texteditor"));
+        QCOMPARE(again.findChild<QLabel *>("lblDefault")->text(),
+                 QDir::toNativeSeparators(QStringLiteral(".../texteditor")));
         QCOMPARE(d.ui.statuses, QStringList());
     }
 
@@ -175,6 +178,36 @@ private slots:
             QVERIFY(CaptionMargin(button) >= 3);
         }
         QCOMPARE(about.findChild<QPushButton *>("cmdSysInfo")->size(), TwipsSize(1245, 345));
+    }
+
+    // Enter answers a box with its default button: OK unless the question names Cancel.
+    void messageBoxesAnswerEnterWithTheirDefault()
+    {
+        WidgetPrompter prompter;
+        struct Case {
+            MessageButtons buttons;
+            std::optional<MessageAnswer> named;
+            MessageAnswer enter;
+        };
+        for (const Case &c : {Case{MessageButtons::OkCancel, std::nullopt, MessageAnswer::Ok},
+                              Case{MessageButtons::OkCancel, MessageAnswer::Cancel, MessageAnswer::Cancel},
+                              Case{MessageButtons::OkCancel, MessageAnswer::Ok, MessageAnswer::Ok},
+                              Case{MessageButtons::Ok, MessageAnswer::Cancel, MessageAnswer::Ok}}) {
+            QString shown;
+            QTimer::singleShot(0, [&] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                QVERIFY(box);
+                shown = box->windowTitle() + '|' + box->text() + '|' + box->defaultButton()->text();
+                QTest::keyClick(box, Qt::Key_Return);
+            });
+            const QString text = QStringLiteral("Press OK to burn it anyway, Cancel to stop.");
+            const MessageAnswer answer =
+                c.named ? prompter.showMessage(AppTitle(), text, MessageIcon::Exclamation, c.buttons, *c.named)
+                        : prompter.showMessage(AppTitle(), text, MessageIcon::Exclamation, c.buttons);
+            QCOMPARE(answer, c.enter);
+            QCOMPARE(shown.section('|', 0, 1), AppTitle() + '|' + text);
+            QCOMPARE(shown.section('|', 2).remove('&'), c.enter == MessageAnswer::Ok ? "OK" : "Cancel");
+        }
     }
 
     // The program's file dialog: a pattern stands in the name box; a save dialog asks before it

@@ -92,6 +92,9 @@ private slots:
     {
         settings = std::make_unique<IsolatedSettings>();
         front = std::make_unique<Front>();
+        // The user's own editor is what a test sets, not what the shell running the tests has.
+        qunsetenv("VISUAL");
+        qunsetenv("EDITOR");
     }
     void cleanup() { Settle(); }
 
@@ -161,12 +164,17 @@ private slots:
     void programFileIsChosenShownAndEdited()
     {
         // Each window released marks itself closed; "Program OS" clears the flag before the next.
+        // Shortened at the platform's separator: a backslash is one only on Windows.
         SaveSetting(AppTitle(), "LastSettings", "LastFlashSProg", "C:\\Firmware\\v3\\ostrel 31.S19");
+#ifdef Q_OS_WIN
         QCOMPARE(child(*window(), "lblFileName(2)"), QStringLiteral("...\\ostrel 31.S19"));
+#else
+        QCOMPARE(child(*window(), "lblFileName(2)"), QStringLiteral("C:\\Firmware\\v3\\ostrel 31.S19"));
+#endif
         QCOMPARE(front->state.FlashWindowClosed, std::optional<bool>(true));
         front->state.FlashWindowClosed = false;
         SaveSetting(AppTitle(), "LastSettings", "LastFlashSProg", "/home/pilot/fw/v31.S19");
-        QCOMPARE(child(*window(), "lblFileName(2)"), QStringLiteral("...\\v31.S19"));
+        QCOMPARE(child(*window(), "lblFileName(2)"), QDir::toNativeSeparators(QStringLiteral(".../v31.S19")));
         front->state.FlashWindowClosed = false;
         SaveSetting(AppTitle(), "LastSettings", "LastFlashSProg", "v31.S19");
         auto w = window();
@@ -182,14 +190,14 @@ private slots:
         QCOMPARE(request.initialFileName, QStringLiteral("v31.S19"));
         QCOMPARE(GetSetting(AppTitle(), "LastSettings", "LastFlashSProg", ""),
                  QStringLiteral("/data/fw/ostrel 32.S19"));
-        QCOMPARE(child(*w, "lblFileName(2)"), QStringLiteral("...\\ostrel 32.S19"));
+        QCOMPARE(child(*w, "lblFileName(2)"), QDir::toNativeSeparators(QStringLiteral(".../ostrel 32.S19")));
         // A cancel keeps the choice and its label.
         w->findChild<QPushButton *>("cmdSetFileName(2)")->click();
         QCOMPARE(front->files.requests.size(), 2);
         QCOMPARE(front->files.requests[1].initialFileName, QStringLiteral("/data/fw/ostrel 32.S19"));
         QCOMPARE(GetSetting(AppTitle(), "LastSettings", "LastFlashSProg", ""),
                  QStringLiteral("/data/fw/ostrel 32.S19"));
-        QCOMPARE(child(*w, "lblFileName(2)"), QStringLiteral("...\\ostrel 32.S19"));
+        QCOMPARE(child(*w, "lblFileName(2)"), QDir::toNativeSeparators(QStringLiteral(".../ostrel 32.S19")));
 
         // Blanks in either part stay unquoted; an editor that does not start says why.
         SaveSetting(AppTitle(), "Configuration", "Editor", "C:\\Program Files\\Ed\\ed.exe");
@@ -206,10 +214,11 @@ private slots:
         QCOMPARE(started[0].commandLine(), QStringLiteral("C:\\Program Files\\Ed\\ed.exe /data/fw/ostrel 32.S19"));
         QCOMPARE(front->ui.messages.size(), 1);
         QVERIFY(front->ui.messages[0].text.contains("No such file or directory"));
+        QVERIFY(front->ui.messages[0].text.contains("File > Configure..."));
 
         // The platform's starter reports a program that is not there.
         QString reason;
-        QVERIFY(!StartDetachedEditor({QStringLiteral("/nonexistent/editor"), QStringLiteral("x.S19")}, &reason));
+        QVERIFY(!StartDetachedEditor({QStringLiteral("/nonexistent/editor"), QStringLiteral("x.S19"), {}}, &reason));
         QVERIFY(!reason.isEmpty());
 
         // Re-created after a close by something that needs only its port: labels as drawn.
@@ -217,6 +226,71 @@ private slots:
         auto again = window();
         QCOMPARE(child(*again, "lblFileName(0)"), QStringLiteral("fileName"));
         QCOMPARE(child(*again, "lblFileName(2)"), QStringLiteral("fileName"));
+    }
+
+    // Where the stored editor cannot run (notepad.exe outside Windows) the file opens in the
+    // user's $VISUAL or $EDITOR, then in the desktop's program for it; only when all fail is the
+    // user sent to the configuration.
+    void editWhereTheStoredEditorCannotRun()
+    {
+        QTemporaryDir dir;
+        const QString program = WriteFile(dir, "fw.S19", Program(2));
+        SaveSetting(AppTitle(), "LastSettings", "LastFlashSProg", program);
+        auto w = window();
+        QStringList started, opened;
+        QStringList runnable;
+        w->setProgramStarter([&](const EditorCommand &command, QString *reason) {
+            started << command.commandLine();
+            if (reason)
+                *reason = QStringLiteral("No such file or directory");
+            return runnable.contains(command.editor);
+        });
+        bool desktopOpens = true;
+        w->setFileOpener([&](const QUrl &url) {
+            opened << url.toLocalFile();
+            return desktopOpens;
+        });
+        auto edit = [&] {
+            started.clear();
+            opened.clear();
+            front->ui.messages.clear();
+            w->cmdEditSToBurn_Click();
+        };
+
+        qputenv("VISUAL", "gvim -f");
+        qputenv("EDITOR", "nano");
+        runnable = {"gvim"};
+        edit();
+        QCOMPARE(started, (QStringList{"notepad.exe " + program, "gvim -f " + program}));
+        QVERIFY(opened.isEmpty() && front->ui.messages.isEmpty());
+
+        runnable = {"nano"};
+        edit();
+        QCOMPARE(started.last(), "nano " + program);
+        QVERIFY(opened.isEmpty() && front->ui.messages.isEmpty());
+
+        qunsetenv("VISUAL");
+        qunsetenv("EDITOR");
+        edit();
+        QCOMPARE(started, QStringList{"notepad.exe " + program});
+        QCOMPARE(opened, QStringList{program});
+        QVERIFY(front->ui.messages.isEmpty());
+
+        desktopOpens = false;
+        edit();
+        QCOMPARE(front->ui.messages.size(), 1);
+        QCOMPARE(front->ui.messages[0].text,
+                 "Could not start the editor: notepad.exe " + program +
+                     "\r\nNo such file or directory\r\nChoose the editor under File > Configure...");
+        QCOMPARE(front->ui.messages[0].icon, MessageIcon::Exclamation);
+
+        // The stored editor that runs is the only one asked.
+        runnable = {"notepad.exe"};
+        qputenv("VISUAL", "gvim");
+        edit();
+        QCOMPARE(started, QStringList{"notepad.exe " + program});
+        QVERIFY(opened.isEmpty() && front->ui.messages.isEmpty());
+        qunsetenv("VISUAL");
     }
 
     void lineErrorsAreReportedOutsideAConnectionAttempt()
@@ -287,6 +361,8 @@ private slots:
         for (QAction *a : file->actions())
             items << a->objectName() + '=' + (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(items, (QStringList{"mnu_File(0)=&Configure...", "mnu_File(3)=-", "mnu_File(4)=E&xit"}));
+        // The separator is a line alone: a caption on it is drawn beside the line.
+        QVERIFY(main.findChild<QAction *>("mnu_File(3)")->text().isEmpty());
         main.Toolbar1_ButtonClick(9);
         QCOMPARE(flashWindows(), QList<frmFlash *>{w});
 
@@ -314,10 +390,18 @@ private slots:
         QVERIFY(seenModal);
         closer.stop();
 
-        // Configure opens the main window's configuration dialog.
+        // Configure opens the main window's configuration dialog, whose frame keeps its size.
         main.findChild<QAction *>("mnu_File(0)")->trigger();
         Settle();
-        QVERIFY(main.findChild<frmConfigure *>());
+        auto *configure = main.findChild<frmConfigure *>();
+        QVERIFY(configure);
+        auto *frame = qobject_cast<QMdiSubWindow *>(configure->parentWidget());
+        const QSize designed = frame->size();
+        QVERIFY(designed.width() > configure->width() && designed.height() > configure->height());
+        frame->resize(designed + QSize(90, 80));
+        QCOMPARE(frame->size(), designed);
+        QCOMPARE(frame->minimumSize(), frame->maximumSize());
+        QVERIFY(!(frame->windowFlags() & Qt::WindowMaximizeButtonHint));
 
         // Exit: the port and this window; the status and the flag say so. The configuration dialog stays.
         QPointer<frmFlash> gone = w;

@@ -25,9 +25,9 @@ IsolatedSettings::IsolatedSettings()
 }
 
 MessageAnswer RecordingUi::showMessage(const QString &caption, const QString &text, MessageIcon icon,
-                                       MessageButtons buttons)
+                                       MessageButtons buttons, MessageAnswer defaultAnswer)
 {
-    messages.append({caption, text, icon, buttons});
+    messages.append({caption, text, icon, buttons, defaultAnswer});
     MessageAnswer answer = MessageAnswer::Ok;
     if (buttons == MessageButtons::OkCancel)
         answer = answers.isEmpty() ? MessageAnswer::Cancel : answers.takeFirst();

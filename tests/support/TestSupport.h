@@ -40,7 +40,12 @@ class RecordingUi : public StatusLine, public Prompter, public ProgressView, pub
 public:
     void setStatus(const QString &text) override { statuses << text; events << QStringLiteral("status: ") + text; }
     MessageAnswer showMessage(const QString &caption, const QString &text, MessageIcon icon,
-                              MessageButtons buttons) override;
+                              MessageButtons buttons) override
+    {
+        return showMessage(caption, text, icon, buttons, MessageAnswer::Ok);
+    }
+    MessageAnswer showMessage(const QString &caption, const QString &text, MessageIcon icon, MessageButtons buttons,
+                              MessageAnswer defaultAnswer) override;
     void setProgress(int percent) override
     {
         progress << percent;
@@ -57,6 +62,7 @@ public:
         QString caption, text;
         MessageIcon icon;
         MessageButtons buttons;
+        MessageAnswer defaultAnswer = MessageAnswer::Ok; // what Enter answers
     };
     QStringList statuses;
     QList<Message> messages;

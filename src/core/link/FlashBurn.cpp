@@ -1,10 +1,10 @@
 #include "core/link/FlashBurn.h"
 
+#include "core/records/RecordReaders.h"
 #include "core/settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 
@@ -16,16 +16,6 @@ namespace {
 void ShowFailure(Prompter &prompter, const QString &text)
 {
     prompter.showMessage(AppTitle(), text, MessageIcon::Critical, MessageButtons::Ok);
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = char(c | 0x20);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 } // namespace
@@ -50,43 +40,8 @@ QString FlashBurn::programFile() const
 
 qint64 FlashBurn::FirstBadChecksumLine(const QString &fileName)
 {
-    // Only a regular file is read here; anything else is the reader's to report.
-    const QFileInfo info(QDir(QCoreApplication::applicationDirPath()), fileName);
-    if (!info.isFile())
-        return 0;
-    QFile file(info.absoluteFilePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray bytes = file.readAll();
-    // Lines end at CR LF, or at LF in a file without any CR LF, as the reader splits them.
-    const QByteArrayView separator = bytes.contains("\r\n") ? QByteArrayView("\r\n") : QByteArrayView("\n");
-    qint64 lineNumber = 0;
-    qsizetype from = 0;
-    for (qsizetype end = 0; end >= 0; from = end + separator.size()) {
-        end = bytes.indexOf(separator, from);
-        QByteArrayView line(bytes.constData() + from, (end < 0 ? bytes.size() : end) - from);
-        ++lineNumber;
-        while (!line.isEmpty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
-            line.chop(1);
-        // Records of every type: "S", a digit, then count, address, data and checksum in hexadecimal.
-        if (line.size() < 4 || line.at(0) != 'S' || line.at(1) < '0' || line.at(1) > '9')
-            continue;
-        const qsizetype digits = line.size() - 2;
-        if (digits % 2 != 0)
-            return lineNumber;
-        unsigned sum = 0;
-        for (qsizetype k = 2; k < line.size(); k += 2) {
-            const int hi = HexDigit(line.at(k)), lo = HexDigit(line.at(k + 1));
-            if (hi < 0 || lo < 0)
-                return lineNumber;
-            sum += unsigned(hi * 16 + lo);
-        }
-        const unsigned count = unsigned(HexDigit(line.at(2)) * 16 + HexDigit(line.at(3)));
-        // The count covers address, data and checksum; the checksum makes the byte sum 0xFF.
-        if (qsizetype(count) != digits / 2 - 1 || (sum & 0xFF) != 0xFF)
-            return lineNumber;
-    }
-    return 0;
+    // A relative name is found where the burn finds it: in the program's folder.
+    return FirstBadSRecordLine(QFileInfo(QDir(QCoreApplication::applicationDirPath()), fileName).absoluteFilePath());
 }
 
 FlashBurn::Outcome FlashBurn::run()
@@ -112,8 +67,9 @@ FlashBurn::Outcome FlashBurn::burn()
                                             "damaged.\r\nPress OK to burn it anyway, Cancel to stop.")
                                  .arg(program)
                                  .arg(bad);
-        if (m_prompter.showMessage(AppTitle(), text, MessageIcon::Exclamation, MessageButtons::OkCancel) ==
-            MessageAnswer::Cancel)
+        // Burning a damaged program is the risky answer: Enter does not give it.
+        if (m_prompter.showMessage(AppTitle(), text, MessageIcon::Exclamation, MessageButtons::OkCancel,
+                                   MessageAnswer::Cancel) == MessageAnswer::Cancel)
             return Outcome::Declined;
     }
 

@@ -7,18 +7,6 @@ namespace korvel {
 
 namespace {
 
-// A digit's place in "0123456789ABCDEF", either case; -1 for anything else.
-inline int hexDigitValue(char16_t c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    return -1;
-}
-
 template <typename Text> std::int32_t hexToLong(Text text)
 {
     qsizetype first = 0;
@@ -36,7 +24,7 @@ template <typename Text> std::int32_t hexToLong(Text text)
     double sum = 0.0;
     for (qsizetype i = 0; i < digits; ++i) {
         const double place = std::ldexp(1.0, int(4 * (digits - 1 - i)));
-        sum += hexDigitValue(text[first + i].unicode()) * place;
+        sum += HexDigitValue(text[first + i].unicode()) * place;
         if (!(sum >= double(std::numeric_limits<std::int32_t>::min()) &&
               sum <= double(std::numeric_limits<std::int32_t>::max())))
             throw HexOverflowError(text.toString());
@@ -49,7 +37,7 @@ template <typename Text> bool isHexText(Text text)
     if (text.isEmpty())
         return false;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (hexDigitValue(text[i].unicode()) < 0)
+        if (HexDigitValue(text[i].unicode()) < 0)
             return false;
     }
     return true;
@@ -90,12 +78,12 @@ bool IsHexText(QLatin1StringView text)
     return isHexText(text);
 }
 
-QString ShortenPath(const QString &path)
+QString ShortenPath(const QString &path, QChar separator)
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
-    if (slash < 0)
+    const qsizetype at = path.lastIndexOf(separator);
+    if (at < 0)
         return path;
-    return QLatin1String("...\\") + path.mid(slash + 1);
+    return QLatin1String("...") + separator + path.mid(at + 1);
 }
 
 } // namespace korvel

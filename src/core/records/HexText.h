@@ -32,12 +32,25 @@ std::int32_t HexToLong(QLatin1StringView text);
 // A width of 0 or less gives an empty text.
 QString PadHex(std::int32_t value, std::int16_t width);
 
+// A hexadecimal digit's value, either case: its place in "0123456789ABCDEF"; -1 for anything else.
+constexpr int HexDigitValue(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    return -1;
+}
+
 // True when the text is not empty and holds only hexadecimal digits (either case).
 bool IsHexText(QStringView text);
 bool IsHexText(QLatin1StringView text);
 
 // A path for display in a label: "...\" and the part after its last backslash
 // (C:\Tools\Edit\notepad.exe shows as ...\notepad.exe); a path without a backslash as it is.
-QString ShortenPath(const QString &path);
+// Another separator ("/") shortens the same way at its last one.
+QString ShortenPath(const QString &path, QChar separator = QLatin1Char('\\'));
 
 } // namespace korvel

@@ -110,13 +110,28 @@ inline void appendLatin1(QChar *&out, Line piece)
         *out++ = QChar(char16_t(static_cast<unsigned char>(piece.data[i])));
 }
 
+// An S-record line: "S", the type digit, then in hexadecimal the byte count, the address, the
+// data and the checksum. Both the reader and the checksum pre-check take lines apart here.
+struct SRecordLine {
+    char type;   // '0' to '9'
+    Line fields; // everything after the type
+};
+
+std::optional<SRecordLine> splitSRecord(Line line)
+{
+    if (line.size < 2 || line.data[0] != 'S' || line.data[1] < '0' || line.data[1] > '9')
+        return std::nullopt;
+    return SRecordLine{line.data[1], line.mid(2, line.size - 2)};
+}
+
 // One S1, S2 or S3 record as a B-record line; nullopt for a line of any other kind.
 std::optional<QString> convertDataRecord(Line line, qsizetype lineNumber)
 {
-    if (line.size < 2 || line.data[0] != 'S')
+    const std::optional<SRecordLine> record = splitSRecord(line);
+    if (!record)
         return std::nullopt;
     qsizetype addressDigits;
-    switch (line.data[1]) {
+    switch (record->type) {
     case '1':
         addressDigits = 4;
         break;
@@ -130,13 +145,13 @@ std::optional<QString> convertDataRecord(Line line, qsizetype lineNumber)
         return std::nullopt;
     }
     // The byte count covers address, data and checksum.
-    const int count = HexToLong(line.mid(2, 2).text());
+    const int count = HexToLong(record->fields.mid(0, 2).text());
     const int dataBytes = count - int(addressDigits / 2) - 1;
     if (dataBytes < 0)
         throw ReadFailure{QStringLiteral("byte count too small at line %1").arg(lineNumber)};
 
-    const Line address = line.mid(4, addressDigits);
-    const Line data = line.mid(4 + addressDigits, qsizetype(dataBytes) * 2);
+    const Line address = record->fields.mid(2, addressDigits);
+    const Line data = record->fields.mid(2 + addressDigits, qsizetype(dataBytes) * 2);
     static const char hex[] = "0123456789ABCDEF";
 
     QString out(8 - addressDigits + address.size + 2 + data.size, Qt::Uninitialized);
@@ -148,6 +163,25 @@ std::optional<QString> convertDataRecord(Line line, qsizetype lineNumber)
     *p++ = QLatin1Char(hex[dataBytes & 15]);
     appendLatin1(p, data);
     return out;
+}
+
+// True when a record's fields are whole bytes, its count matches them and its checksum is right.
+bool checksumHolds(const SRecordLine &record)
+{
+    const Line fields = record.fields;
+    if (fields.size < 2 || fields.size % 2 != 0)
+        return false;
+    unsigned sum = 0;
+    for (qsizetype k = 0; k < fields.size; k += 2) {
+        const int hi = HexDigitValue(uchar(fields.data[k]));
+        const int lo = HexDigitValue(uchar(fields.data[k + 1]));
+        if (hi < 0 || lo < 0)
+            return false;
+        sum += unsigned(hi * 16 + lo);
+    }
+    // The count covers address, data and checksum; the checksum makes the byte sum FF.
+    const unsigned count = unsigned(HexDigitValue(uchar(fields.data[0])) * 16 + HexDigitValue(uchar(fields.data[1])));
+    return qsizetype(count) == fields.size / 2 - 1 && (sum & 0xFF) == 0xFF;
 }
 
 } // namespace
@@ -171,6 +205,28 @@ QStringList ReadSRecordFile(const QString &fileName, Prompter &prompter)
     } catch (const HexOverflowError &error) {
         return reportFailure(prompter, fileName, QString::fromStdString(error.what()));
     }
+}
+
+qint64 FirstBadSRecordLine(const QString &fileName)
+{
+    QByteArray bytes;
+    try {
+        bytes = readWholeFile(fileName);
+    } catch (const ReadFailure &) {
+        return 0;
+    }
+    LineSplitter lines(bytes);
+    Line line;
+    for (qint64 number = 1; lines.next(line); ++number) {
+        while (line.size > 0 && (line.data[line.size - 1] == ' ' || line.data[line.size - 1] == '\t' ||
+                                 line.data[line.size - 1] == '\r'))
+            --line.size;
+        if (line.size < 4)
+            continue;
+        if (const std::optional<SRecordLine> record = splitSRecord(line); record && !checksumHolds(*record))
+            return number;
+    }
+    return 0;
 }
 
 QStringList ReadBRecordFile(const QString &fileName, Prompter &prompter)

@@ -24,6 +24,12 @@ class Prompter;
 // and a file without any data record (an empty file included).
 QStringList ReadSRecordFile(const QString &fileName, Prompter &prompter);
 
+// The 1-based number of the first S-record line (of any type) whose byte count or checksum is
+// wrong, or that holds anything but pairs of hexadecimal digits after its type; 0 when every one
+// is right. Lines are split as ReadSRecordFile splits them; blanks at a line's end are ignored. A
+// file that cannot be read gives 0, without a message: the reader reports it when it is read.
+qint64 FirstBadSRecordLine(const QString &fileName);
+
 // The sendable lines of a B-record file, unchanged (comments still on): lines whose first 8
 // characters are hexadecimal and whose count is not "00". Execute records and lines that are not
 // records are dropped; a file with none left gives an empty list, without a message.

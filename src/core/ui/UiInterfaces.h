@@ -31,6 +31,15 @@ public:
     virtual ~Prompter() = default;
     virtual MessageAnswer showMessage(const QString &caption, const QString &text, MessageIcon icon,
                                       MessageButtons buttons) = 0;
+    // The same box with the answer that Enter gives named: Cancel for a question whose OK may do
+    // harm. A front end without a default button (korvel-cli's trail answers Cancel unless told
+    // "ok") shows the plain box.
+    virtual MessageAnswer showMessage(const QString &caption, const QString &text, MessageIcon icon,
+                                      MessageButtons buttons, MessageAnswer defaultAnswer)
+    {
+        Q_UNUSED(defaultAnswer);
+        return showMessage(caption, text, icon, buttons);
+    }
 };
 
 // The firmware window's progress bar progMain, 0 to 100.

@@ -11,6 +11,12 @@ namespace korvel {
 MessageAnswer WidgetPrompter::showMessage(const QString &caption, const QString &text, MessageIcon icon,
                                           MessageButtons buttons)
 {
+    return showMessage(caption, text, icon, buttons, MessageAnswer::Ok);
+}
+
+MessageAnswer WidgetPrompter::showMessage(const QString &caption, const QString &text, MessageIcon icon,
+                                          MessageButtons buttons, MessageAnswer defaultAnswer)
+{
     QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
     switch (icon) {
     case MessageIcon::None:
@@ -32,7 +38,9 @@ MessageAnswer WidgetPrompter::showMessage(const QString &caption, const QString 
     const auto standard = buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                               : QMessageBox::StandardButtons(QMessageBox::Ok);
     QMessageBox box(boxIcon, caption, text, standard, QApplication::activeWindow());
-    box.setDefaultButton(QMessageBox::Ok);
+    box.setDefaultButton(buttons == MessageButtons::OkCancel && defaultAnswer == MessageAnswer::Cancel
+                             ? QMessageBox::Cancel
+                             : QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 

@@ -11,6 +11,8 @@ class WidgetPrompter : public Prompter {
 public:
     MessageAnswer showMessage(const QString &caption, const QString &text, MessageIcon icon,
                               MessageButtons buttons) override;
+    MessageAnswer showMessage(const QString &caption, const QString &text, MessageIcon icon, MessageButtons buttons,
+                              MessageAnswer defaultAnswer) override;
 };
 
 // An open dialog that also takes the name of a file that does not exist yet (a capture file is

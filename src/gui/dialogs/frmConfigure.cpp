@@ -1,13 +1,14 @@
 #include "gui/dialogs/frmConfigure.h"
 
-#include "core/records/HexText.h"
 #include "core/serial/ComPorts.h"
 #include "core/settings/Settings.h"
+#include "gui/common/ShortPath.h"
 #include "gui/common/Twips.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QMdiSubWindow>
@@ -27,13 +28,6 @@ const QString DefaultEditor = QStringLiteral("notepad.exe");
 QString EditorSetting()
 {
     return GetSetting(AppTitle(), Section, QStringLiteral("Editor"), DefaultEditor);
-}
-
-// The label shows only the editor's file name; a path written with forward slashes is shortened
-// the same way as one with backslashes.
-QString ShortEditorName(QString path)
-{
-    return ShortenPath(path.replace(QLatin1Char('/'), QLatin1Char('\\')));
 }
 
 // Selects the option a stored index names; an index that names none selects the first.
@@ -161,14 +155,18 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
          {static_cast<QWidget *>(lblDefaultEditor), static_cast<QWidget *>(m_lblDefault),
           static_cast<QWidget *>(cmdSetFileName), static_cast<QWidget *>(cmdOk), static_cast<QWidget *>(cancel)})
         below->move(below->x(), below->y() + m_extraHeight);
-    // A dialog of fixed size: no resizing, no maximising.
+    // A dialog of fixed size: no resizing, no maximising. The frame around it in the main window
+    // keeps that size too, whether its edge is dragged or the work area is tiled.
     setFixedSize(sizeHint());
-    if (auto *frame = qobject_cast<QMdiSubWindow *>(parent))
+    if (auto *frame = qobject_cast<QMdiSubWindow *>(parent)) {
         frame->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                               | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+        if (frame->layout())
+            frame->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    }
 
     // Load.
-    m_lblDefault->setText(ShortEditorName(EditorSetting()));
+    m_lblDefault->setText(ShortPathText(EditorSetting()));
     SelectStored(m_opComm, QStringLiteral("COMMPORT"));
     SelectStored(m_opComRate, QStringLiteral("COMMSPEED"));
 }
@@ -207,7 +205,7 @@ void frmConfigure::cmdSetFileName_Click()
         if (!name)
             return;
         SaveSetting(AppTitle(), Section, QStringLiteral("Editor"), *name);
-        m_lblDefault->setText(ShortEditorName(*name));
+        m_lblDefault->setText(ShortPathText(*name));
     } catch (...) {
     }
 }

@@ -1,14 +1,16 @@
 #include "gui/flash/frmFlash.h"
 
-#include "core/records/HexText.h"
 #include "core/settings/Settings.h"
 #include "gui/common/Controls.h"
+#include "gui/common/ShortPath.h"
 #include "gui/common/Twips.h"
 #include "gui/dialogs/frmAbout.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QMdiSubWindow>
@@ -19,6 +21,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionTitleBar>
+#include <QUrl>
 
 #include <string>
 
@@ -33,13 +36,6 @@ const QString ProgramPattern = QStringLiteral("*.S19");
 QString StoredProgramFile()
 {
     return GetSetting(AppTitle(), ProgramKeySection, ProgramKey, ProgramPattern);
-}
-
-// The label shows the program's file name only; a path written with forward slashes is
-// shortened as one with backslashes is.
-QString ShortProgramName(QString path)
-{
-    return ShortenPath(path.replace(QLatin1Char('/'), QLatin1Char('\\')));
 }
 
 QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text, const QRect &place)
@@ -111,13 +107,18 @@ bool StartDetachedEditor(const EditorCommand &command, QString *reason)
         args->arguments = line.data();
     });
 #else
-    process.setArguments({command.file});
+    process.setArguments(command.options + QStringList{command.file});
 #endif
     if (process.startDetached())
         return true;
     if (reason)
         *reason = process.errorString();
     return false;
+}
+
+bool OpenWithDesktop(const QUrl &file)
+{
+    return QDesktopServices::openUrl(file);
 }
 
 frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<SerialLine> line)
@@ -196,8 +197,9 @@ frmFlash::frmFlash(WindowContext context, QWidget *parent, std::unique_ptr<Seria
     configure->setObjectName(QStringLiteral("mnu_File(0)"));
     connect(configure, &QAction::triggered, this, [this] { mnu_File_Click(0); });
     QAction *separator = m_fileMenu->addSeparator();
+    // Element 3 is the "-" item, which the menu draws as a line: a caption on a separator would be
+    // drawn beside the line by some styles.
     separator->setObjectName(QStringLiteral("mnu_File(3)"));
-    separator->setText(QStringLiteral("-"));
     QAction *exit = m_fileMenu->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("mnu_File(4)"));
     connect(exit, &QAction::triggered, this, [this] { mnu_File_Click(4); });
@@ -251,7 +253,7 @@ void frmFlash::load()
     if (m_context.state.FlashWindowClosed.value_or(false))
         return;
     m_lblFileName0->setText(QStringLiteral("init.B"));
-    QString shown = ShortProgramName(StoredProgramFile());
+    QString shown = ShortPathText(StoredProgramFile());
     if (shown == ProgramPattern)
         shown = QStringLiteral("ostrel.s19");
     m_lblFileName2->setText(shown);
@@ -334,7 +336,7 @@ void frmFlash::cmdSetFileName_Click(int)
         if (!name)
             return;
         SaveSetting(AppTitle(), ProgramKeySection, ProgramKey, *name);
-        m_lblFileName2->setText(ShortProgramName(*name));
+        m_lblFileName2->setText(ShortPathText(*name));
     } catch (...) {
     }
 }
@@ -343,13 +345,29 @@ void frmFlash::cmdEditSToBurn_Click()
 {
     const EditorCommand command{GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("Editor"),
                                            QStringLiteral("notepad.exe")),
-                                StoredProgramFile()};
+                                StoredProgramFile(),
+                                {}};
     QString reason;
-    if (!m_startProgram(command, &reason))
-        m_context.prompter.showMessage(AppTitle(),
-                                       QStringLiteral("Could not start the editor: ") + command.commandLine() +
-                                           QStringLiteral("\r\n") + reason,
-                                       MessageIcon::Exclamation, MessageButtons::Ok);
+    if (m_startProgram(command, &reason))
+        return;
+    // The stored editor cannot run here (the default notepad.exe outside Windows): the user's own
+    // editor, then the desktop's program for the file, which must exist for that.
+    for (const char *variable : {"VISUAL", "EDITOR"}) {
+        QStringList words = QProcess::splitCommand(qEnvironmentVariable(variable));
+        if (words.isEmpty())
+            continue;
+        const QString editor = words.takeFirst();
+        if (m_startProgram({editor, command.file, words}, nullptr))
+            return;
+    }
+    const QFileInfo file(command.file);
+    if (file.isFile() && m_openFile(QUrl::fromLocalFile(file.absoluteFilePath())))
+        return;
+    m_context.prompter.showMessage(AppTitle(),
+                                   QStringLiteral("Could not start the editor: ") + command.commandLine() +
+                                       QStringLiteral("\r\n") + reason +
+                                       QStringLiteral("\r\nChoose the editor under File > Configure..."),
+                                   MessageIcon::Exclamation, MessageButtons::Ok);
 }
 
 void frmFlash::commMain_OnComm(int event)

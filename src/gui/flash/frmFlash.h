@@ -10,6 +10,8 @@
 #include "gui/common/ChildWindow.h"
 #include "gui/common/WindowContext.h"
 
+#include <QStringList>
+
 #include <functional>
 #include <memory>
 
@@ -18,19 +20,30 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QUrl;
 
 namespace korvel {
 
-// The external editor's command: the editor, one blank, the program file, neither quoted.
+// The external editor's command: the editor, one blank, the program file, neither quoted. An
+// editor named by $VISUAL or $EDITOR may bring options of its own, which go before the file.
 struct EditorCommand {
     QString editor;
     QString file;
-    QString commandLine() const { return editor + QLatin1Char(' ') + file; }
+    QStringList options;
+    QString commandLine() const
+    {
+        QStringList words{editor};
+        words << options << file;
+        return words.join(QLatin1Char(' '));
+    }
 };
 
 // Starts a program without waiting for it; false with the reason when it cannot be started.
 using ProgramStarter = std::function<bool(const EditorCommand &command, QString *reason)>;
 bool StartDetachedEditor(const EditorCommand &command, QString *reason);
+// Opens a file with the desktop's program for it; false when there is none.
+using FileOpener = std::function<bool(const QUrl &file)>;
+bool OpenWithDesktop(const QUrl &file);
 
 class frmFlash : public ChildWindow, public BurnView, public ProgressView {
     Q_OBJECT
@@ -58,6 +71,7 @@ public:
     TargetLink &link() { return *m_link; }
     FlashBurn &burn() { return *m_burn; }
     void setProgramStarter(ProgramStarter starter) { m_startProgram = std::move(starter); }
+    void setFileOpener(FileOpener opener) { m_openFile = std::move(opener); }
 
 signals:
     // "&Configure...": the main window shows its configuration dialog.
@@ -79,6 +93,7 @@ private:
     std::unique_ptr<TargetLink> m_link;
     std::unique_ptr<FlashBurn> m_burn;
     ProgramStarter m_startProgram = StartDetachedEditor;
+    FileOpener m_openFile = OpenWithDesktop;
     // Closed while a burn ran: the window stays (hidden) until the burn has returned.
     bool m_closePending = false;
 
