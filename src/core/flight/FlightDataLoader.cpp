@@ -376,11 +376,14 @@ FlightFile::~FlightFile()
     ::close(m_fd);
 }
 
-std::size_t FlightFile::read(char *into, std::size_t bytes)
+namespace {
+
+// Reads until bytes are in, the file ends or a read fails; readSome(into, bytes, done) is one read call.
+template <class ReadSome> std::size_t ReadFully(char *into, std::size_t bytes, ReadSome readSome)
 {
     std::size_t done = 0;
     while (done < bytes) {
-        const ssize_t n = ::read(m_fd, into + done, bytes - done);
+        const ssize_t n = readSome(into + done, bytes - done, done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -393,21 +396,18 @@ std::size_t FlightFile::read(char *into, std::size_t bytes)
     return done;
 }
 
+} // namespace
+
+std::size_t FlightFile::read(char *into, std::size_t bytes)
+{
+    return ReadFully(into, bytes, [this](char *to, std::size_t n, std::size_t) { return ::read(m_fd, to, n); });
+}
+
 std::size_t FlightFile::readAt(std::uint64_t offset, char *into, std::size_t bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::pread(m_fd, into + done, bytes - done, off_t(offset + done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FlightDataError(SystemError(errno));
-        }
-        if (n == 0)
-            break;
-        done += std::size_t(n);
-    }
-    return done;
+    return ReadFully(into, bytes, [this, offset](char *to, std::size_t n, std::size_t done) {
+        return ::pread(m_fd, to, n, off_t(offset + done));
+    });
 }
 
 #else
