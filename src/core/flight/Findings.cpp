@@ -208,7 +208,7 @@ std::vector<Finding> FindingsScanner::finish()
             t.done.push_back(*t.pending);
         t.pending.reset();
         for (const Run &run : t.done)
-            findings.push_back({t.kind, t.cylinder, run.from, run.to, run.first, run.value});
+            findings.push_back({t.kind, t.cylinder, run.from, run.to, run.first, run.value, run.last});
         t.done.clear();
     }
     std::sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {
