@@ -113,6 +113,7 @@ private slots:
                 QCOMPARE(f.value, kind == Anomaly::EgtProbeDead ? 0.0 : -1.0);
             const int last = kind == Anomaly::EgtSpike ? second : (kCruise + seconds) / step * step;
             QCOMPARE(f.to, plan.start.addSecs(last).time());
+            QCOMPARE(f.last * step, last);
         }
         if (expected == QLatin1String("egt_drop"))
             QVERIFY2(f.value > 150 && f.value <= 215, qPrintable(Describe(findings)));

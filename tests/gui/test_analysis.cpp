@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QListView>
 #include <QMdiArea>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -387,6 +388,59 @@ private slots:
         QVERIFY(!line->isVisibleTo(&graph));
         QCOMPARE(graph.graphView(2)->readoutParts(1).value(0), QStringLiteral("14:00:00"));
         QCOMPARE(graph.findChild<QAction *>("mnuExportCsv")->text(), QStringLiteral("Export CSV..."));
+    }
+
+    // CHT 3 climbs a degree a record from record 60 to 420 at record 120 and back, at or above 400
+    // from record 100 (10:10:00) to 140 (10:14:00); EGT 5 reads 0 at records 170 to 175. Chosen by
+    // click or key, a finding is its span with a margin and the cursor on its first record; a new
+    // load that is clean says so on a line that cannot be chosen.
+    void findingsListedAndShown()
+    {
+        View v;
+        v.open(MakeFlight(200, [](int i, QList<QByteArray> &f) {
+            f[24] = QByteArray::number(360 + std::max(0, 60 - std::abs(i - 120)));
+            if (i >= 170 && i <= 175)
+                f[20] = "0";
+        }));
+        QTRY_VERIFY(v.view->findingsReady());
+        auto *list = v.view->findChild<QListView *>("lstFindings");
+        QVERIFY(list && list->isVisible());
+        const auto row = [&](int r) { return list->model()->index(r, 0); };
+        QCOMPARE(list->model()->rowCount(), 2);
+        QCOMPARE(row(0).data().toString(), QStringLiteral("CHT 3 hot: 420\u00b0 peak\n10:10:00 to 10:14:00"));
+        QCOMPARE(row(1).data().toString(), QStringLiteral("EGT 5 probe fault: read 0\n10:17:00 to 10:17:30"));
+        QVERIFY(v.charts()->width() >= 2 * list->width()); // the list leaves the charts the window
+
+        AnalysisCharts *charts = v.charts();
+        const auto click = [&](int r) {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row(r)).center());
+        };
+        click(0);
+        QCOMPARE(charts->zoomDepth(), 1); // the press and the click are one choice
+        QCOMPARE(charts->spanStart(), 600.0 - 60);
+        QCOMPARE(charts->spanEnd(), 840.0 + 60);
+        QCOMPARE(charts->cursorRecord(), 100);
+        charts->resetZoom();
+        click(0); // chosen again after the user moved away: shown again
+        QCOMPARE(charts->spanStart(), 600.0 - 60);
+        QCOMPARE(charts->cursorRecord(), 100);
+
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(list->currentIndex().row(), 1);
+        QCOMPARE(charts->spanStart(), 1020.0 - 60);
+        QCOMPARE(charts->spanEnd(), 1050.0 + 60);
+        QCOMPARE(charts->cursorRecord(), 170);
+
+        v.front.state.flightData = MakeFlight(30);
+        NoteFlightLoaded(v.front.state, QStringLiteral("/flights/clean.txt"));
+        QTRY_VERIFY(v.view->findingsReady());
+        QCOMPARE(list->model()->rowCount(), 1);
+        QCOMPARE(row(0).data().toString(), QStringLiteral("No findings in this flight."));
+        QVERIFY(!(row(0).flags() & Qt::ItemIsSelectable));
+        QCOMPARE(charts->spanEnd(), 6.0 * 29);
+        click(0);
+        QCOMPARE(charts->zoomDepth(), 0);
     }
 
     // The whole stack as PNG and PDF; opened from the menu and from the graph window, once.

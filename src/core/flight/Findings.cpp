@@ -124,6 +124,10 @@ void FindingsScanner::classify(Sample &middle, const Sample *before, const Sampl
 
 void FindingsScanner::evaluate(const Sample &sample)
 {
+    // A clock set back in flight: nothing is measured across it, and the window does not grow
+    // for the rest of the flight waiting for a time it has already passed.
+    if (!m_window.empty() && sample.second < m_window.back().second)
+        m_window.clear();
     m_window.push_back(sample);
     const std::int64_t reach = sample.second - std::int64_t(m_rules.windowSeconds);
     while (m_window.size() >= 2 && m_window[1].second <= reach)
@@ -200,15 +204,20 @@ std::vector<Finding> FindingsScanner::finish()
         evaluate(middle);
         m_raw.clear();
     }
-    std::vector<Finding> findings;
+    size_t count = 0;
     for (Track &t : m_tracks) {
         if (t.open.first >= 0)
             closeRun(t);
         if (t.pending)
             t.done.push_back(*t.pending);
         t.pending.reset();
+        count += t.done.size();
+    }
+    std::vector<Finding> findings;
+    findings.reserve(count);
+    for (Track &t : m_tracks) {
         for (const Run &run : t.done)
-            findings.push_back({t.kind, t.cylinder, run.from, run.to, run.first, run.value});
+            findings.push_back({t.kind, t.cylinder, run.from, run.to, run.first, run.value, run.last});
         t.done.clear();
     }
     std::sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {

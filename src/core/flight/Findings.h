@@ -38,6 +38,7 @@ struct Finding {
     QTime to;
     int record = 0; // 0-based, the first record of the finding
     double value = 0;
+    int last = 0; // 0-based, the last record of the finding
 };
 
 class FindingsScanner {

@@ -3,16 +3,20 @@
 #include "core/settings/Settings.h"
 #include "gui/graphs/FrmSummary.h"
 
+#include <QAbstractListModel>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -48,7 +52,81 @@ QString Signed(double v)
     return (v > 0 ? QStringLiteral("+") : QString()) + ReadingText(v);
 }
 
+// How long one slice of the findings scan may hold the window.
+constexpr qint64 kScanSliceMs = 20;
+constexpr int kScanChunk = 4096; // records between looks at the clock
+
+// A finding as a pilot reads it: what, then when, on two lines.
+QString FindingText(const Finding &f, const FlightColumns &columns)
+{
+    const QString cyl = QString::number(f.cylinder);
+    const QString deg = ReadingText(f.value) + QStringLiteral("\u00b0");
+    QString what;
+    switch (f.kind) {
+    case FindingKind::ChtHigh:
+        what = QStringLiteral("CHT %1 hot: %2 peak").arg(cyl, deg);
+        break;
+    case FindingKind::ShockCooling:
+        what = QStringLiteral("CHT %1 shock cooling: %2/min").arg(cyl, deg);
+        break;
+    case FindingKind::EgtDrop:
+        what = QStringLiteral("EGT %1 fell alone: %2/min").arg(cyl, deg);
+        break;
+    case FindingKind::EgtProbe:
+        what = QStringLiteral("EGT %1 probe fault: read %2").arg(cyl, ReadingText(f.value));
+        break;
+    case FindingKind::ChtProbe:
+        what = QStringLiteral("CHT %1 probe fault: read %2").arg(cyl, ReadingText(f.value));
+        break;
+    }
+    const QString when = f.last > f.record ? QStringLiteral("%1 to %2").arg(columns.timeText(f.record),
+                                                                              columns.timeText(f.last))
+                                           : QStringLiteral("at %1").arg(columns.timeText(f.record));
+    return what + QLatin1Char('\n') + when;
+}
+
 } // namespace
+
+// The findings as rows, worded only when shown: a flight of a million noisy records can have
+// hundreds of thousands. With none (or none yet) one line says so and cannot be chosen.
+class FindingsModel : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void set(const std::vector<Finding> *findings, const FlightColumns *columns, QString note)
+    {
+        beginResetModel();
+        m_findings = findings;
+        m_columns = columns;
+        m_note = std::move(note);
+        endResetModel();
+    }
+    bool isNote() const { return !m_findings || m_findings->empty(); }
+
+    int rowCount(const QModelIndex &parent) const override
+    {
+        if (parent.isValid())
+            return 0;
+        return isNote() ? (m_note.isEmpty() ? 0 : 1) : int(m_findings->size());
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+            return {};
+        if (isNote())
+            return m_note;
+        return FindingText((*m_findings)[size_t(index.row())], *m_columns);
+    }
+    Qt::ItemFlags flags(const QModelIndex &index) const override
+    {
+        return isNote() ? Qt::NoItemFlags : QAbstractListModel::flags(index);
+    }
+
+private:
+    const std::vector<Finding> *m_findings = nullptr;
+    const FlightColumns *m_columns = nullptr;
+    QString m_note;
+};
 
 FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(parent), m_context(context)
 {
@@ -106,6 +184,25 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     m_body->setContentsMargins(0, 0, 0, 0);
     m_body->addWidget(m_charts, 1);
 
+    // The findings beside the charts, narrow enough to leave the charts the window.
+    auto *findings = new QWidget(this);
+    findings->setFixedWidth(230);
+    auto *findingsLayout = new QVBoxLayout(findings);
+    findingsLayout->setContentsMargins(0, 0, 0, 0);
+    findingsLayout->setSpacing(2);
+    findingsLayout->addWidget(new QLabel(QStringLiteral("Findings"), findings));
+    m_findingsModel = new FindingsModel(this);
+    m_findingsList = new QListView(findings);
+    m_findingsList->setObjectName(QStringLiteral("lstFindings"));
+    m_findingsList->setModel(m_findingsModel);
+    m_findingsList->setUniformItemSizes(true); // every row two lines: only the rows in sight are measured
+    m_findingsList->setAlternatingRowColors(true);
+    m_findingsList->setTextElideMode(Qt::ElideRight);
+    findingsLayout->addWidget(m_findingsList, 1);
+    m_body->addWidget(findings);
+    m_scanTimer = new QTimer(this);
+    m_scanTimer->setInterval(0);
+
     m_marks = new QLabel(this);
     m_marks->setObjectName(QStringLiteral("lblMarks"));
     m_marks->setTextFormat(Qt::RichText);
@@ -133,6 +230,10 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
             connect(box, &QComboBox::currentIndexChanged, this, &FrmAnalysis::chartsChosen);
     connect(m_charts, &AnalysisCharts::marksChanged, this, &FrmAnalysis::updateMarks);
     connect(m_charts, &AnalysisCharts::contextMenuWanted, this, &FrmAnalysis::showContextMenu);
+    connect(m_findingsList->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &index) { showFinding(index.row()); });
+    connect(m_findingsList, &QListView::clicked, this, [this](const QModelIndex &index) { showFinding(index.row()); });
+    connect(m_scanTimer, &QTimer::timeout, this, &FrmAnalysis::scanSome);
     connect(&context.state.flightLoads, &FlightLoads::loaded, this, &FrmAnalysis::reload);
 
     m_charts->setCharts(std::vector<ChartChoice>(stored.begin(), stored.begin() + count));
@@ -142,8 +243,9 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
 
 FrmAnalysis::~FrmAnalysis()
 {
-    // The charts draw from the columns: they let go first.
+    // The charts and the findings list draw from the columns: they let go first.
     m_charts->setFlight(nullptr);
+    m_findingsModel->set(nullptr, nullptr, QString());
 }
 
 int FrmAnalysis::storedCount() const
@@ -190,6 +292,7 @@ void FrmAnalysis::chartsChosen()
 void FrmAnalysis::reload()
 {
     m_charts->setFlight(nullptr);
+    m_findingsModel->set(nullptr, nullptr, QString());
     m_columns.reset();
     const FlightData &data = m_context.state.flightData;
     if (data.FlightRecordCount) {
@@ -215,6 +318,62 @@ void FrmAnalysis::reload()
     }
     m_file->setVisible(!m_file->text().isEmpty());
     updateProblems();
+    startFindings();
+}
+
+void FrmAnalysis::startFindings()
+{
+    m_scanTimer->stop();
+    m_findings.clear();
+    m_shownFinding = -1;
+    m_scanned = 0;
+    if (!m_columns || m_columns->records() == 0) {
+        m_scanner.reset();
+        m_findingsModel->set(nullptr, nullptr, QString());
+        return;
+    }
+    m_scanner = std::make_unique<FindingsScanner>();
+    m_findingsModel->set(nullptr, nullptr, QStringLiteral("Looking for findings..."));
+    m_scanTimer->start();
+}
+
+void FrmAnalysis::scanSome()
+{
+    if (!m_scanner || !m_columns) {
+        m_scanTimer->stop();
+        return;
+    }
+    const FlightRecordTable &table = m_context.state.flightData.FlightRecords;
+    // A table replaced under us ends where it ends; its load starts a scan of its own.
+    const int records = std::min(m_columns->records(), table.records());
+    QElapsedTimer slice;
+    slice.start();
+    while (m_scanned < records) {
+        const int end = std::min(records, m_scanned + kScanChunk);
+        for (; m_scanned < end; ++m_scanned)
+            m_scanner->add(table[m_scanned]);
+        // Ordering many findings is a slice's work of its own.
+        if (slice.elapsed() >= kScanSliceMs || (m_scanned == records && records > kScanChunk))
+            return;
+    }
+    m_scanTimer->stop();
+    m_findings = m_scanner->finish();
+    m_scanner.reset();
+    m_findingsModel->set(&m_findings, m_columns.get(), QStringLiteral("No findings in this flight."));
+    emit findingsFound();
+}
+
+// A finding chosen: every chart on its span with a margin, the cursor on its first record.
+void FrmAnalysis::showFinding(int row)
+{
+    if (m_findingsModel->isNote() || row < 0 || size_t(row) >= m_findings.size())
+        return;
+    if (row == m_shownFinding && m_shownSpan == std::pair(m_charts->spanStart(), m_charts->spanEnd()))
+        return;
+    const Finding &f = m_findings[size_t(row)];
+    showRecords(f.record, std::max(f.record, f.last), f.record);
+    m_shownFinding = row;
+    m_shownSpan = {m_charts->spanStart(), m_charts->spanEnd()};
 }
 
 void FrmAnalysis::showRecords(int first, int last, int cursor)

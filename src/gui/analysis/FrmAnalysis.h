@@ -3,6 +3,7 @@
 // an optional right quantity chosen by the user (and remembered), one cursor across them, marks A
 // and B with what changed between them. It follows every new load.
 
+#include "core/flight/Findings.h"
 #include "gui/analysis/AnalysisCharts.h"
 #include "gui/common/ChildWindow.h"
 #include "gui/common/WindowContext.h"
@@ -12,8 +13,12 @@
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
+class QListView;
+class QTimer;
 
 namespace korvel {
+
+class FindingsModel;
 
 class FrmAnalysis : public ChildWindow {
     Q_OBJECT
@@ -38,10 +43,20 @@ public:
     QString problemsText() const;
     QString marksText() const;
 
+    // The loaded flight's findings, once the scan begun by the load has read every record.
+    bool findingsReady() const { return !m_scanner; }
+    const std::vector<Finding> &findings() const { return m_findings; }
+
+signals:
+    void findingsFound();
+
 private:
     void chartsChosen();
     void updateMarks();
     void updateProblems();
+    void startFindings();
+    void scanSome();
+    void showFinding(int row);
     void showContextMenu(const QPoint &globalPos);
     std::vector<ChartChoice> storedChoice() const; // all three charts' choices
     int storedCount() const;
@@ -56,6 +71,19 @@ private:
     QLabel *m_file = nullptr;
     QLabel *m_marks = nullptr;
     QLabel *m_problems = nullptr;
+
+    QListView *m_findingsList = nullptr;
+    FindingsModel *m_findingsModel = nullptr;
+    // The findings are read in slices between paints: a long flight draws at once and stays
+    // responsive while they are found.
+    std::unique_ptr<FindingsScanner> m_scanner;
+    int m_scanned = 0;
+    QTimer *m_scanTimer = nullptr;
+    std::vector<Finding> m_findings;
+    // The finding last shown and the span it gave: the click that follows the press that made
+    // it current is the same choice, not a second zoom level.
+    int m_shownFinding = -1;
+    std::pair<double, double> m_shownSpan;
 };
 
 } // namespace korvel
