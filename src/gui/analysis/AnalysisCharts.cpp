@@ -717,8 +717,9 @@ void AnalysisCharts::paintSeries(QPainter &painter, QImage *pixels, const QRect 
     const int last = *std::max_element(bottom.begin(), bottom.end());
     for (int y = std::max(first, plot.top()); y <= std::min(last, plot.bottom()); ++y) {
         QRgb *row = reinterpret_cast<QRgb *>(pixels->scanLine(y)) + plot.left();
+        // A column nothing was drawn in keeps top above bottom, so no row is inside it.
         for (int c = 0; c < width; ++c)
-            if (unsigned(y - top[size_t(c)]) <= unsigned(bottom[size_t(c)] - top[size_t(c)]))
+            if (top[size_t(c)] <= y && y <= bottom[size_t(c)])
                 row[c] = rgb;
     }
 }
