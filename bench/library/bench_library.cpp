@@ -2,7 +2,8 @@
 //   import: 60 one-hour flights at one record a second into a new library, against
 //           awk -F, '{n+=NF}' over the same files (target: at most twice awk's time);
 //   list and trend: a library of a thousand flights (target: under 100 ms each).
-// Usage: bench_library [KORVEL_CLI]  (default: korvel-cli beside the benchmarks' folder)
+// Usage: bench_library [KORVEL_CLI [FOLDER]]  (default: korvel-cli beside the benchmarks' folder; FOLDER keeps
+// the generated flights and libraries there for a closer look)
 
 #include "support/FlightPlans.h"
 
@@ -77,7 +78,10 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QString cli = argc > 1 ? QString::fromLocal8Bit(argv[1])
                                  : QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/korvel-cli");
-    QTemporaryDir dir;
+    QTemporaryDir temporary;
+    QDir dir(argc > 2 ? QString::fromLocal8Bit(argv[2]) : temporary.path());
+    if (!dir.mkpath(QStringLiteral(".")))
+        return 1;
 
     // 3600 s of flight at one record a second.
     const QStringList hours = WriteFlights(dir.filePath(QStringLiteral("hours")), 60, 3600.0 / 4680.0);
@@ -92,6 +96,7 @@ int main(int argc, char **argv)
     double import = -1;
     for (int run = 0; run < 3; ++run) {
         const QString library = dir.filePath(QStringLiteral("lib%1").arg(run));
+        QDir(library).removeRecursively();
         const double ms = TimeProcess(cli, {QStringLiteral("library"), QStringLiteral("--library"), library,
                                             QStringLiteral("import"), dir.filePath(QStringLiteral("hours"))},
                                       1);
@@ -106,6 +111,7 @@ int main(int argc, char **argv)
 
     // A thousand short flights: list and trend read the catalogue only.
     const QString thousand = dir.filePath(QStringLiteral("thousand"));
+    QDir(thousand).removeRecursively();
     WriteFlights(dir.filePath(QStringLiteral("short")), 1000, 0.05);
     if (TimeProcess(cli, {QStringLiteral("library"), QStringLiteral("--library"), thousand, QStringLiteral("import"),
                           dir.filePath(QStringLiteral("short"))},

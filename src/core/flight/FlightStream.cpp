@@ -36,22 +36,56 @@ bool CrLfFrom(flightlines::FlightFile &file, std::uint64_t offset)
     }
 }
 
+// The read buffer of the thread's last file, kept for its next: a thread that reads many files in
+// a row (an import) then takes its fresh memory, and its page faults, once.
+class ReadBuffer {
+public:
+    explicit ReadBuffer(std::size_t capacity) : m_bytes(std::move(spare()))
+    {
+        if (m_bytes.size() != capacity)
+            m_bytes = LargeBytes(capacity);
+    }
+    ~ReadBuffer()
+    {
+        if (m_bytes.size() == kReadBuffer)
+            spare() = std::move(m_bytes);
+    }
+    ReadBuffer(const ReadBuffer &) = delete;
+    ReadBuffer &operator=(const ReadBuffer &) = delete;
+    LargeBytes &bytes() { return m_bytes; }
+
+private:
+    static LargeBytes &spare()
+    {
+        thread_local LargeBytes kept;
+        return kept;
+    }
+    LargeBytes m_bytes;
+};
+
 } // namespace
 
 class FlightStreamReader {
 public:
     static qint64 run(const QString &fileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
-                      std::size_t bufferBytes);
+                      std::size_t bufferBytes, const FlightBytesTap &onBytes);
 };
 
 qint64 FlightStreamReader::run(const QString &fileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
-                               std::size_t bufferBytes)
+                               std::size_t bufferBytes, const FlightBytesTap &onBytes)
 {
     flightlines::FlightFile file(fileName);
     flightlines::RefuseLargerThanTable(file.size());
     std::size_t capacity = std::max<std::size_t>(bufferBytes, 16);
-    LargeBytes buffer(capacity);
-    std::size_t filled = file.read(buffer.data(), capacity);
+    ReadBuffer kept(capacity);
+    LargeBytes &buffer = kept.bytes();
+    const auto read = [&](char *into, std::size_t bytes) {
+        const std::size_t n = file.read(into, bytes);
+        if (onBytes && n > 0)
+            onBytes(into, n);
+        return n;
+    };
+    std::size_t filled = read(buffer.data(), capacity);
     std::uint64_t total = filled;
     bool atEnd = filled < capacity;
     auto checkWhole = [&] {
@@ -123,7 +157,7 @@ qint64 FlightStreamReader::run(const QString &fileName, const std::function<void
             std::memmove(buffer.data(), buffer.data() + keep, filled - keep);
             filled -= keep;
         }
-        const std::size_t n = file.read(buffer.data() + filled, capacity - filled);
+        const std::size_t n = read(buffer.data() + filled, capacity - filled);
         filled += n;
         total += n;
         atEnd = filled < capacity;
@@ -133,10 +167,10 @@ qint64 FlightStreamReader::run(const QString &fileName, const std::function<void
 }
 
 qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
-                            std::size_t bufferBytes)
+                            std::size_t bufferBytes, const FlightBytesTap &onBytes)
 {
     try {
-        return FlightStreamReader::run(FileName, onBlock, bufferBytes);
+        return FlightStreamReader::run(FileName, onBlock, bufferBytes, onBytes);
     } catch (const std::bad_alloc &) {
         throw FlightDataError("there is not enough memory to read the file; close other programs and try again");
     }
@@ -145,6 +179,12 @@ qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(co
 qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock)
 {
     return StreamFlightDataFile(FileName, onBlock, kReadBuffer);
+}
+
+qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
+                            const FlightBytesTap &onBytes)
+{
+    return StreamFlightDataFile(FileName, onBlock, kReadBuffer, onBytes);
 }
 
 } // namespace korvel

@@ -32,9 +32,16 @@ private:
 // Returns the record count. Throws FlightDataError (also when a read fails in the middle of the file).
 qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock);
 
+// Every byte of the file in order, as it is read and before the records in it are handed on: for a
+// caller that hashes or copies the file in the same pass.
+using FlightBytesTap = std::function<void(const char *bytes, std::size_t size)>;
+
+qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
+                            const FlightBytesTap &onBytes);
+
 // The same with a read buffer of the given size (a line longer than it still reads), for tests
 // that cross buffer boundaries with small files.
 qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
-                            std::size_t bufferBytes);
+                            std::size_t bufferBytes, const FlightBytesTap &onBytes = {});
 
 } // namespace korvel

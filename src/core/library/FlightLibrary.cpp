@@ -2,11 +2,13 @@
 
 #include "core/flight/Findings.h"
 #include "core/flight/FlightData.h"
+#include "core/flight/FlightStream.h"
+#include "core/flight/StartMarker.h"
 #include "core/flight/FlightSummary.h"
+#include "core/library/Sha256.h"
 
 #include <QAtomicInteger>
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -22,15 +24,22 @@
 #include <QThread>
 
 #include <algorithm>
-#include <deque>
-#include <future>
-#include <functional>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <io.h>
 #endif
 
 namespace korvel {
@@ -75,15 +84,6 @@ template <class T> std::optional<T> Optional(const QVariant &v)
     return v.value<T>();
 }
 
-// The first start marker, ignoring case: a calibration record begins with CAL before any FLIGHT.
-bool IsCalibration(const QByteArray &bytes)
-{
-    const QLatin1StringView text(bytes.constData(), bytes.size());
-    const qsizetype flight = text.indexOf(QLatin1StringView("FLIGHT"), 0, Qt::CaseInsensitive);
-    const QLatin1StringView before = flight < 0 ? text : text.first(flight);
-    return before.contains(QLatin1StringView("CAL"), Qt::CaseInsensitive);
-}
-
 } // namespace
 
 namespace library_detail {
@@ -100,9 +100,8 @@ using library_detail::FlightFigures;
 
 namespace {
 
-FlightFigures Figure(const FlightData &data)
+FlightFigures Figure(const FlightSummary &summary, std::size_t findings)
 {
-    const FlightSummary summary = SummarizeFlight(data);
     FlightFigures out;
     LibraryFlight &f = out.flight;
     f.records = summary.records;
@@ -125,14 +124,9 @@ FlightFigures Figure(const FlightData &data)
         f.egtSpreadMax = summary.egtSpread->value;
     if (summary.chtSpread)
         f.chtSpreadMax = summary.chtSpread->value;
-    f.findings = int(FindFlightFindings(data).size());
+    f.findings = int(findings);
     out.fields = summary.fields;
     return out;
-}
-
-QString Sha256(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 } // namespace
@@ -346,44 +340,140 @@ QString FlightLibrary::copyFile(const QString &sha) const
     return m_folder + QLatin1Char('/') + kFlights + QLatin1Char('/') + sha + QStringLiteral(".txt");
 }
 
-bool FlightLibrary::writeCopy(const QString &sha, const QByteArray &bytes)
+namespace {
+
+// The reason a copy could not be written, in the system's words where the file layer has none.
+QString WriteFailure(const QFile &file, int error)
 {
-    const QString name = copyFile(sha);
+    QString reason = file.errorString();
+    // A full disk is often only "Unknown error" to the file layer; the system knows better.
+    if ((reason.isEmpty() || reason == QLatin1String("Unknown error") || reason == QLatin1String("No error")) &&
+        error != 0)
+        reason = QString::fromLocal8Bit(std::strerror(error));
+    return reason;
+}
+
+[[noreturn]] void CopyFailed(const QString &folder, const QString &reason)
+{
+    throw LibraryError(QStringLiteral("cannot write the flight's copy in %1: %2. Nothing of this flight was "
+                                      "added; free some space or make the folder writable, then import again")
+                           .arg(folder, reason));
+}
+
+bool CopyWhole(const QString &name, qint64 size)
+{
     const QFileInfo info(name);
-    if (info.exists() && info.size() == bytes.size())
-        return false; // written whole by an earlier import (renamed into place only once complete)
-    // Written aside and renamed into place: a copy under its final name is always whole. It is
-    // flushed to the disk with the rest of its batch, before the batch's rows are committed.
-    const QString aside = name + QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid());
-    QFile copy(aside);
-    errno = 0;
-    bool written = copy.open(QIODevice::WriteOnly | QIODevice::Truncate) && copy.write(bytes) == bytes.size() &&
-                   copy.flush();
-    const int error = errno;
-    QString reason = copy.errorString();
-    copy.close();
-    if (written && !QFile::rename(aside, name)) {
-        QFile::remove(name); // a stale partial of an older program; ours is whole
-        written = QFile::rename(aside, name);
+    return info.exists() && info.size() == size;
+}
+
+// A flight's copy on its way: written aside under a name of its own and renamed into place only
+// once complete, so that a copy under its final name is always whole. Gone if never placed.
+class CopyAside {
+public:
+    explicit CopyAside(const QString &folder) : m_folder(folder)
+    {
+        static QAtomicInteger<quint64> serial;
+        m_file.setFileName(folder + QStringLiteral("/import-%1-%2.part")
+                                        .arg(QCoreApplication::applicationPid())
+                                        .arg(serial.fetchAndAddRelaxed(1)));
+        errno = 0;
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            fail(errno);
     }
-    if (!written) {
-        QFile::remove(aside);
-        // A full disk is often only "Unknown error" to the file layer; the system knows better.
-        if ((reason.isEmpty() || reason == QLatin1String("Unknown error") || reason == QLatin1String("No error")) &&
-            error != 0)
-            reason = QString::fromLocal8Bit(std::strerror(error));
-        throw LibraryError(QStringLiteral("cannot write the flight's copy in %1: %2. Nothing of this flight was "
-                                          "added; free some space or make the folder writable, then import again")
-                               .arg(info.absolutePath(), reason));
+    ~CopyAside()
+    {
+        if (!m_placed) {
+            m_file.close();
+            m_file.remove();
+        }
     }
+    CopyAside(const CopyAside &) = delete;
+    CopyAside &operator=(const CopyAside &) = delete;
+
+    void write(const char *bytes, std::size_t size)
+    {
+        errno = 0;
+        if (m_file.write(bytes, qint64(size)) != qint64(size))
+            fail(errno);
+    }
+
+    // Puts the copy in place under name, unless a whole one is there already (an earlier import's,
+    // or another file's with the same bytes). True when this copy went in.
+    bool place(const QString &name, qint64 size)
+    {
+        m_file.close();
+        if (m_file.error() != QFileDevice::NoError)
+            fail(errno);
+        if (CopyWhole(name, size))
+            return false;
+        if (!m_file.rename(name)) {
+            if (CopyWhole(name, size)) // another file of the same bytes went in meanwhile
+                return false;
+            QFile::remove(name); // a partial left by an older program; ours is whole
+            if (!m_file.rename(name))
+                fail(0);
+        }
+        m_placed = true;
+        return true;
+    }
+
+private:
+    [[noreturn]] void fail(int error)
+    {
+        const QString reason = WriteFailure(m_file, error);
+        m_file.close();
+        m_file.remove();
+        CopyFailed(m_folder, reason);
+    }
+
+    QString m_folder;
+    QFile m_file;
+    bool m_placed = false;
+};
+
+// Copies a file to its place in the library when its bytes still hash to sha. False when the file
+// changed since it was read.
+bool CopyChecked(const QString &path, const QString &sha, const QString &name, qint64 size, const QString &folder)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    CopyAside aside(folder);
+    Sha256 hash;
+    std::vector<char> buffer(std::size_t(1) << 20);
+    qint64 total = 0;
+    while (true) {
+        const qint64 n = file.read(buffer.data(), qint64(buffer.size()));
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        hash.add(buffer.data(), std::size_t(n));
+        aside.write(buffer.data(), std::size_t(n));
+        total += n;
+    }
+    if (total != size || hash.hex() != sha)
+        return false;
+    aside.place(name, size);
     return true;
 }
 
-void FlightLibrary::syncCopies()
+// Parts left by an import that was killed: no import leaves its part untouched for minutes.
+void RemoveStaleParts(const QString &folder)
 {
-    const QString folder = m_folder + QLatin1Char('/') + kFlights;
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-600);
+    const QFileInfoList parts =
+        QDir(folder).entryInfoList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &part : parts)
+        if (part.lastModified().toUTC() < before)
+            QFile::remove(part.filePath());
+}
+
+// Puts the named files' bytes on the disk. On Linux one flush of the file system serves them all.
+void SyncFiles(const QString &folder, const QStringList &names)
+{
 #ifdef Q_OS_LINUX
-    // One flush of the file system for the whole batch rather than one per flight.
+    Q_UNUSED(names);
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         const int result = ::syncfs(fd);
@@ -394,12 +484,42 @@ void FlightLibrary::syncCopies()
                                    .arg(folder, QString::fromLocal8Bit(std::strerror(error))));
     }
 #else
-    for (const QString &name : QDir(folder).entryList(QDir::Files)) {
-        QFile f(folder + QLatin1Char('/') + name);
-        if (f.open(QIODevice::ReadWrite))
-            f.flush(), ::fsync(f.handle());
+    for (const QString &name : names) {
+        QFile f(name);
+        if (!f.open(QIODevice::ReadWrite))
+            continue;
+#ifdef Q_OS_WIN
+        ::_commit(f.handle());
+#else
+        ::fsync(f.handle());
+#endif
+    }
+#ifdef Q_OS_UNIX
+    // The renames too: the folder's own entries.
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
     }
 #endif
+#endif
+}
+
+} // namespace
+
+QString FlightLibrary::flightsFolder() const
+{
+    return m_folder + QLatin1Char('/') + kFlights;
+}
+
+bool FlightLibrary::writeCopy(const QString &sha, const QByteArray &bytes)
+{
+    const QString name = copyFile(sha);
+    if (CopyWhole(name, bytes.size()))
+        return false;
+    CopyAside aside(flightsFolder());
+    aside.write(bytes.constData(), std::size_t(bytes.size()));
+    return aside.place(name, bytes.size());
 }
 
 namespace library_detail {
@@ -408,10 +528,13 @@ namespace library_detail {
 struct PendingFlight {
     ImportResult result;
     QString sha;
-    QString source;
+    QString source; // the path first imported, or where a capture came from
+    QString origin; // the file read, to copy again should its copy go meanwhile; empty for bytes
     qint64 bytes = 0;
-    QByteArray content;
+    QByteArray content; // a flight held in memory, kept until its row is in
     FlightFigures figures;
+    QString copied;  // the copy written now: on the disk only once synced
+    QString failure; // the library could not be written
 };
 
 } // namespace library_detail
@@ -421,66 +544,216 @@ using library_detail::PendingFlight;
 struct FlightLibrary::Batch {
     std::vector<PendingFlight> flights;
     qint64 bytes = 0;
-    bool wroteCopies = false;
+    QStringList copies;
 };
 
 namespace {
 
-// What can be known of a file without the library: read, hashed, parsed and figured. Runs on
-// several threads at once.
-PendingFlight Analyse(const QByteArray &bytes, const QString &file, const QString &source)
+// Sorts a read file out: skipped with its reason, or a flight with its figures.
+void Classify(PendingFlight &pending, qint64 records, bool calibration, const FlightSummary &summary,
+              std::size_t findings)
+{
+    ImportResult &result = pending.result;
+    if (pending.bytes == 0)
+        result.reason = QStringLiteral("empty file");
+    else if (records == 0)
+        result.reason = QStringLiteral("no flight records in it");
+    else if (calibration)
+        result.reason = QStringLiteral("a calibration record, not a flight");
+    else {
+        pending.figures = Figure(summary, findings);
+        result.outcome = ImportResult::Added; // once committed
+    }
+}
+
+// A flight held in memory (a capture just received).
+PendingFlight Analyse(const QByteArray &bytes, const QString &source)
 {
     PendingFlight pending;
-    ImportResult &result = pending.result;
-    result.file = file;
+    pending.result.file = source;
     pending.source = source;
+    pending.bytes = bytes.size();
     if (bytes.isEmpty()) {
-        result.reason = QStringLiteral("empty file");
+        pending.result.reason = QStringLiteral("empty file");
         return pending;
     }
-    pending.sha = Sha256(bytes);
-    pending.bytes = bytes.size();
+    Sha256 hash;
+    hash.add(bytes.constData(), std::size_t(bytes.size()));
+    pending.sha = hash.hex();
     pending.content = bytes;
+    StartMarker marker;
+    marker.add(bytes.constData(), std::size_t(bytes.size()));
     try {
         const FlightData data = ParseFlightData(bytes);
-        if (data.FlightRecordCount.value_or(0) == 0)
-            result.reason = QStringLiteral("no flight records in it");
-        else if (IsCalibration(bytes))
-            result.reason = QStringLiteral("a calibration record, not a flight");
-        else
-            pending.figures = Figure(data);
+        const FlightSummary summary = SummarizeFlight(data);
+        Classify(pending, summary.records, marker.calibration(), summary, FindFlightFindings(data).size());
     } catch (const FlightDataError &error) {
-        result.reason = QStringLiteral("not a flight file: ") + error.message();
+        pending.result.reason = QStringLiteral("not a flight file: ") + error.message();
     }
-    if (result.reason.isEmpty())
-        result.outcome = ImportResult::Added; // once committed
     return pending;
 }
 
-PendingFlight AnalyseFile(const QString &path)
+// A file read once, as it goes: hashed, figured and, when it is a flight, copied into the library
+// (folder: its flights/) in the same pass. Runs on several threads at once.
+PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, const QString &folder)
 {
-    ImportResult skipped;
-    skipped.file = path;
+    PendingFlight pending;
+    ImportResult &result = pending.result;
+    result.file = path;
     const QFileInfo info(path);
     if (!info.exists()) {
-        skipped.reason = QStringLiteral("no such file");
-    } else if (!info.isFile()) {
-        skipped.reason = QStringLiteral("not a regular file");
-    } else {
+        result.reason = QStringLiteral("no such file");
+        return pending;
+    }
+    if (!info.isFile()) {
+        result.reason = QStringLiteral("not a regular file");
+        return pending;
+    }
+    {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            skipped.reason = QStringLiteral("cannot be read: ") + file.errorString();
-        else {
-            const QByteArray bytes = file.readAll();
-            if (file.error() == QFileDevice::NoError)
-                return Analyse(bytes, path, info.absoluteFilePath());
-            skipped.reason = QStringLiteral("cannot be read: ") + file.errorString();
+        if (!file.open(QIODevice::ReadOnly)) {
+            result.reason = QStringLiteral("cannot be read: ") + file.errorString();
+            return pending;
         }
     }
-    PendingFlight pending;
-    pending.result = skipped;
+    if (info.size() == 0) {
+        result.reason = QStringLiteral("empty file");
+        return pending;
+    }
+    pending.source = info.absoluteFilePath();
+    pending.origin = path;
+    try {
+        // Most files are new flights, copied as they are read. A file of the size of a flight already
+        // kept is most likely that flight again: it is copied only should its copy prove missing.
+        std::optional<CopyAside> aside;
+        if (!keptSizes.contains(info.size()))
+            aside.emplace(folder);
+        Sha256 hash;
+        StartMarker marker;
+        FlightSummaryBuilder summary;
+        FindingsScanner findings;
+        qint64 records = 0;
+        try {
+            records = StreamFlightDataFile(
+                path,
+                [&](const FlightRecordBlock &block) {
+                    for (int k = 0; k < block.records(); ++k) {
+                        const FlightRecord record = block[k];
+                        summary.add(record);
+                        findings.add(record);
+                    }
+                },
+                [&](const char *bytes, std::size_t size) {
+                    hash.add(bytes, size);
+                    marker.add(bytes, size);
+                    if (aside)
+                        aside->write(bytes, size);
+                    pending.bytes += qint64(size);
+                });
+        } catch (const FlightDataError &error) {
+            result.reason = QStringLiteral("not a flight file: ") + error.message();
+            return pending;
+        }
+        pending.sha = hash.hex();
+        Classify(pending, records, marker.calibration(), summary.finish(), findings.finish().size());
+        if (result.outcome != ImportResult::Added)
+            return pending;
+        const QString name = folder + QLatin1Char('/') + pending.sha + QStringLiteral(".txt");
+        if (aside) {
+            if (aside->place(name, pending.bytes))
+                pending.copied = name;
+        } else if (!CopyWhole(name, pending.bytes)) {
+            if (!CopyChecked(path, pending.sha, name, pending.bytes, folder)) {
+                result = {path, ImportResult::Skipped, 0, QStringLiteral("it changed while it was read; import it again")};
+                return pending;
+            }
+            pending.copied = name;
+        }
+    } catch (const LibraryError &error) {
+        pending.failure = error.message();
+    }
     return pending;
 }
+
+// Reads and figures the files of an import on every core, a few ahead of the one taken, handing
+// them over in the files' order.
+class ImportWorkers {
+public:
+    ImportWorkers(const QStringList &files, std::function<PendingFlight(const QString &)> work)
+        : m_files(files), m_work(std::move(work))
+    {
+        const int threads = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, files.size()));
+        m_ahead = std::max(4, threads * 2);
+        for (int k = 0; k < threads; ++k)
+            m_threads.emplace_back([this] { run(); });
+    }
+    ~ImportWorkers() { stop(); }
+    ImportWorkers(const ImportWorkers &) = delete;
+    ImportWorkers &operator=(const ImportWorkers &) = delete;
+
+    PendingFlight take(qsizetype index)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ready.wait(lock, [&] { return m_done.count(index) > 0; });
+        PendingFlight pending = std::move(m_done[index]);
+        m_done.erase(index);
+        m_taken = index + 1;
+        m_room.notify_all();
+        return pending;
+    }
+
+    // Lets the files in hand finish and takes no more.
+    void stop()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopped = true;
+        }
+        m_room.notify_all();
+        for (std::thread &t : m_threads)
+            if (t.joinable())
+                t.join();
+    }
+
+private:
+    void run()
+    {
+        while (true) {
+            qsizetype index = 0;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_room.wait(lock, [&] { return m_stopped || m_next >= m_files.size() || m_next < m_taken + m_ahead; });
+                if (m_stopped || m_next >= m_files.size())
+                    return;
+                index = m_next++;
+            }
+            PendingFlight pending;
+            try {
+                pending = m_work(m_files[index]);
+            } catch (const std::exception &error) {
+                pending.result.file = m_files[index];
+                pending.failure = QString::fromLocal8Bit(error.what());
+            }
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_done[index] = std::move(pending);
+            }
+            m_ready.notify_all();
+        }
+    }
+
+    const QStringList m_files;
+    const std::function<PendingFlight(const QString &)> m_work;
+    qsizetype m_ahead = 4;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::condition_variable m_room;
+    std::map<qsizetype, PendingFlight> m_done;
+    qsizetype m_next = 0;
+    qsizetype m_taken = 0;
+    bool m_stopped = false;
+    std::vector<std::thread> m_threads;
+};
 
 } // namespace
 
@@ -497,7 +770,12 @@ ImportResult FlightLibrary::importFile(const QString &path)
 ImportResult FlightLibrary::importBytes(const QByteArray &bytes, const QString &source)
 {
     Batch batch;
-    accept(batch, Analyse(bytes, source, source));
+    PendingFlight pending = Analyse(bytes, source);
+    if (pending.result.outcome == ImportResult::Added) {
+        if (writeCopy(pending.sha, pending.content))
+            pending.copied = copyFile(pending.sha);
+    }
+    accept(batch, std::move(pending));
     ImportResult last;
     commitBatch(batch, [&](const ImportResult &r) {
         last = r;
@@ -506,37 +784,52 @@ ImportResult FlightLibrary::importBytes(const QByteArray &bytes, const QString &
     return last;
 }
 
+QSet<qint64> FlightLibrary::keptSizes()
+{
+    QSet<qint64> sizes;
+    QSqlQuery q = m_db->exec(QStringLiteral("SELECT DISTINCT bytes FROM flights"));
+    while (q.next())
+        sizes.insert(q.value(0).toLongLong());
+    return sizes;
+}
+
 bool FlightLibrary::importFiles(const QStringList &files, const std::function<bool(const ImportResult &)> &onResult,
                                 const std::function<bool()> &stop)
 {
-    // Files are read and figured a few at a time on every core; the flights then go in by batches,
-    // in the files' order: the copies of a batch are written, flushed to the disk together, then its
-    // rows committed in one transaction.
+    // The flights go in by batches, in the files' order: the copies of a batch, written as the files
+    // were read, are flushed to the disk together, then its rows committed in one transaction.
     constexpr int kBatchFlights = 64;
     constexpr qint64 kBatchBytes = 32 << 20;
     constexpr qint64 kBatchMs = 250; // so that a large import shows its progress
-    const int window = std::max(2, QThread::idealThreadCount()) * 2;
-    std::deque<std::future<PendingFlight>> ahead;
-    qsizetype next = 0;
+    if (files.isEmpty())
+        return true;
+    const QString folder = flightsFolder();
+    RemoveStaleParts(folder);
+    const QSet<qint64> sizes = keptSizes();
+    ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, folder); });
     Batch batch;
     QElapsedTimer clock;
     clock.start();
-    while (next < files.size() || !ahead.empty()) {
+    for (qsizetype next = 0; next < files.size(); ++next) {
         if (stop && stop()) {
-            for (auto &f : ahead)
-                f.wait();
+            workers.stop();
             commitBatch(batch, onResult);
             return false;
         }
-        while (next < files.size() && qsizetype(ahead.size()) < window)
-            ahead.push_back(std::async(std::launch::async, AnalyseFile, files[next++]));
-        PendingFlight pending = ahead.front().get();
-        ahead.pop_front();
+        PendingFlight pending = workers.take(next);
+        if (!pending.failure.isEmpty()) {
+            // What is whole so far goes in; the flight that could not be copied does not.
+            workers.stop();
+            try {
+                commitBatch(batch, onResult);
+            } catch (const LibraryError &) {
+            }
+            throw LibraryError(pending.failure);
+        }
         accept(batch, std::move(pending));
         if (int(batch.flights.size()) >= kBatchFlights || batch.bytes >= kBatchBytes || clock.elapsed() >= kBatchMs) {
             if (!commitBatch(batch, onResult)) {
-                for (auto &f : ahead)
-                    f.wait();
+                workers.stop();
                 return false;
             }
             batch = Batch();
@@ -549,19 +842,15 @@ bool FlightLibrary::importFiles(const QStringList &files, const std::function<bo
 void FlightLibrary::accept(Batch &batch, PendingFlight pending)
 {
     ImportResult &result = pending.result;
-    if (pending.sha.isEmpty()) { // unreadable or empty
-        batch.flights.push_back(std::move(pending));
-        return;
-    }
-    // Seen already (in the library, or earlier in this batch): known, and its copy made sure of.
-    if (const auto id = knownId(pending.sha)) {
-        batch.wroteCopies |= writeCopy(pending.sha, pending.content);
-        result = {result.file, ImportResult::Known, *id, {}};
-        pending.content.clear();
-        batch.flights.push_back(std::move(pending));
-        return;
-    }
+    if (!pending.copied.isEmpty())
+        batch.copies << pending.copied;
     if (result.outcome != ImportResult::Added) {
+        batch.flights.push_back(std::move(pending));
+        return;
+    }
+    // Seen already: in the library, or earlier in this batch.
+    if (const auto id = knownId(pending.sha)) {
+        result = {result.file, ImportResult::Known, *id, {}};
         pending.content.clear();
         batch.flights.push_back(std::move(pending));
         return;
@@ -573,7 +862,6 @@ void FlightLibrary::accept(Batch &batch, PendingFlight pending)
             batch.flights.push_back(std::move(pending));
             return;
         }
-    batch.wroteCopies |= writeCopy(pending.sha, pending.content);
     batch.bytes += pending.bytes;
     batch.flights.push_back(std::move(pending));
 }
@@ -588,8 +876,8 @@ std::optional<qint64> FlightLibrary::knownId(const QString &sha)
 
 bool FlightLibrary::commitBatch(Batch &batch, const std::function<bool(const ImportResult &)> &onResult)
 {
-    if (batch.wroteCopies)
-        syncCopies();
+    if (!batch.copies.isEmpty())
+        SyncFiles(flightsFolder(), batch.copies);
     const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(), [](const PendingFlight &p) {
         return p.result.outcome == ImportResult::Added;
     });
@@ -612,8 +900,18 @@ bool FlightLibrary::commitBatch(Batch &batch, const std::function<bool(const Imp
                 }
                 // A removal by another program meanwhile may have taken the copy: put back, under
                 // the lock, before the row.
-                if (writeCopy(p.sha, p.content))
-                    syncCopies();
+                const QString name = copyFile(p.sha);
+                if (!CopyWhole(name, p.bytes)) {
+                    const bool copied = p.origin.isEmpty()
+                                            ? writeCopy(p.sha, p.content)
+                                            : CopyChecked(p.origin, p.sha, name, p.bytes, flightsFolder());
+                    if (!copied) {
+                        p.result = {p.result.file, ImportResult::Skipped, 0,
+                                    QStringLiteral("it changed while it was read; import it again")};
+                        continue;
+                    }
+                    SyncFiles(flightsFolder(), {name});
+                }
                 const LibraryFlight &f = p.figures.flight;
                 p.result.id = id++;
                 m_db->exec(QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "

@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -121,9 +122,11 @@ private:
     void accept(Batch &batch, library_detail::PendingFlight pending);
     bool commitBatch(Batch &batch, const std::function<bool(const ImportResult &)> &onResult);
     std::optional<qint64> knownId(const QString &sha);
-    // True when the copy was written now (it is on the disk only after syncCopies).
+    // True when the copy was written now (it is on the disk only once synced).
     bool writeCopy(const QString &sha, const QByteArray &bytes);
-    void syncCopies();
+    // The sizes of the flights kept: a file of another size is no flight already in the library.
+    QSet<qint64> keptSizes();
+    QString flightsFolder() const;
     QString copyFile(const QString &sha) const;
 
     QString m_folder;
