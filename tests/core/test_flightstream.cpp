@@ -38,11 +38,13 @@ QStringList Whole(const QByteArray &text)
     return out;
 }
 
-// Every record streamed, checking that blocks follow one another without a gap.
+// Every record streamed, checking that blocks follow one another without a gap and that the bytes
+// handed to a tap are the file's, each once and in order.
 QStringList Streamed(const QString &path, std::size_t buffer, int *blocks = nullptr)
 {
     QStringList out;
     int handed = 0;
+    QByteArray tapped;
     const qint64 count = StreamFlightDataFile(
         path,
         [&](const FlightRecordBlock &block) {
@@ -54,7 +56,9 @@ QStringList Streamed(const QString &path, std::size_t buffer, int *blocks = null
                 out << Describe(block[k]);
             ++handed;
         },
-        buffer);
+        buffer, [&](const char *bytes, std::size_t size) { tapped.append(bytes, qsizetype(size)); });
+    if (tapped != test::ReadAll(path))
+        out << QStringLiteral("the tap saw %1 bytes, not the file's").arg(tapped.size());
     if (count != out.size())
         out << QStringLiteral("count %1 for %2 records").arg(count).arg(out.size());
     if (blocks)

@@ -2,6 +2,7 @@
 // trend, export and remove, and libraries it must refuse without touching them.
 
 #include "core/flight/Findings.h"
+#include "core/flight/StartMarker.h"
 #include "core/flight/FlightSummary.h"
 #include "core/library/FlightLibrary.h"
 #include "support/FlightPlans.h"
@@ -102,6 +103,79 @@ private slots:
         // A capture held in memory goes in the same way.
         const ImportResult captured = library.importBytes(lateBytes, QStringLiteral("capture"));
         QCOMPARE(captured.outcome, ImportResult::Known);
+    }
+
+    // A copy is written as its file is read, except for a file the size of a flight already kept:
+    // that one is copied, and checked again, only when it proves new or its copy has gone. Parts a
+    // killed import left behind go; one still being written stays.
+    void copiesWhateverTheRoad()
+    {
+        QTemporaryDir dir;
+        test::FlightPlan plan;
+        const QByteArray first = test::MakeFlight(plan);
+        QByteArray twin = first; // the same size, one reading changed
+        const qsizetype at = twin.indexOf(",750,");
+        QVERIFY(at > 0);
+        twin[at + 1] = '8';
+        const QString firstFile = test::WriteFile(dir, QStringLiteral("first.txt"), first);
+        const QString twinFile = test::WriteFile(dir, QStringLiteral("twin.txt"), twin);
+
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        const QString flights = folder + QStringLiteral("/flights/");
+        QDir().mkpath(flights);
+        const QString stale = test::WriteFile(dir, QStringLiteral("lib/flights/import-1-1.part"), "half a flight");
+        const QString fresh = test::WriteFile(dir, QStringLiteral("lib/flights/import-2-1.part"), "being written");
+        {
+            QFile part(stale);
+            QVERIFY(part.open(QIODevice::ReadWrite));
+            QVERIFY(part.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        }
+        FlightLibrary library(folder);
+        QCOMPARE(library.importFile(firstFile).outcome, ImportResult::Added);
+        QVERIFY(!QFile::exists(stale));
+        QVERIFY(QFile::exists(fresh));
+        QFile::remove(fresh);
+
+        const ImportResult twinResult = library.importFile(twinFile);
+        QCOMPARE(twinResult.outcome, ImportResult::Added);
+        const QString out = dir.filePath(QStringLiteral("out.txt"));
+        QVERIFY(library.exportFlight(twinResult.id, out));
+        QCOMPARE(test::ReadAll(out), twin);
+
+        // A kept flight whose copy was lost is made whole by importing it again.
+        const QString firstCopy = *library.copyPath(1);
+        QVERIFY(QFile::remove(firstCopy));
+        const ImportResult again = library.importFile(firstFile);
+        QCOMPARE(again.outcome, ImportResult::Known);
+        QCOMPARE(test::ReadAll(firstCopy), first);
+        QCOMPARE(QDir(flights).entryList(QDir::Files).size(), 2); // two copies, no part left
+    }
+
+    // The first start marker decides, however the bytes come in pieces.
+    void calibrationMarkerInPieces()
+    {
+        const QList<QPair<QByteArray, bool>> texts = {
+            {"FLIGHT 0002\r\nCAL\r\n", false},  {"junk\r\nlocal cal\r\nFLIGHT\r\n", true},
+            {"xxFlIgHt then CAL", false},        {"no marker at all", false},
+            {"flighCAL FLIGHT", true},           {"FLIGH", false},
+            {"ccaCAFLIGHTCAL", false},           {"CA", false},
+        };
+        for (const auto &[text, calibration] : texts) {
+            StartMarker whole;
+            whole.add(text.constData(), std::size_t(text.size()));
+            QVERIFY2(whole.calibration() == calibration, text.constData());
+            for (qsizetype piece = 1; piece <= text.size(); ++piece)
+                for (qsizetype offset = 0; offset < piece; ++offset) {
+                    StartMarker marker;
+                    for (qsizetype from = 0; from < text.size();) {
+                        const qsizetype end = std::min(text.size(), from == 0 ? offset + 1 : from + piece);
+                        marker.add(text.constData() + from, std::size_t(end - from));
+                        from = end;
+                    }
+                    QVERIFY2(marker.calibration() == calibration,
+                             qPrintable(QStringLiteral("%1 in pieces of %2").arg(QLatin1String(text)).arg(piece)));
+                }
+        }
     }
 
     // A file that is no library, a library of a newer program, a folder that cannot be made: each
