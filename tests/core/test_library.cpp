@@ -5,6 +5,7 @@
 #include "core/flight/StartMarker.h"
 #include "core/flight/FlightSummary.h"
 #include "core/library/FlightLibrary.h"
+#include "core/library/Sha256.h"
 #include "support/FlightPlans.h"
 #include "support/TestSupport.h"
 
@@ -149,6 +150,25 @@ private slots:
         QCOMPARE(again.outcome, ImportResult::Known);
         QCOMPARE(test::ReadAll(firstCopy), first);
         QCOMPARE(QDir(flights).entryList(QDir::Files).size(), 2); // two copies, no part left
+    }
+
+    // A flight's name is the SHA-256 of its bytes whatever the pieces it is read in, the empty file's
+    // and one past a block's length included; the hash starts again once read.
+    void hashesInPieces()
+    {
+        QByteArray bytes;
+        for (unsigned i = 0; i < 300000; ++i)
+            bytes.append(char(i * 7919u % 251u));
+        Sha256 hash;
+        for (const qsizetype size : {0, 1, 55, 56, 64, 65, 4096, 300000}) {
+            const QByteArray part = bytes.first(size);
+            const QString expected = QString::fromLatin1(QCryptographicHash::hash(part, QCryptographicHash::Sha256).toHex());
+            for (const qsizetype piece : {qsizetype(1), qsizetype(63), qsizetype(1) << 20}) {
+                for (qsizetype from = 0; from < size; from += piece)
+                    hash.add(part.constData() + from, std::size_t(std::min(piece, size - from)));
+                QCOMPARE(hash.hex(), expected);
+            }
+        }
     }
 
     // The first start marker decides, however the bytes come in pieces.

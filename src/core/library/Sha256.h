@@ -1,7 +1,7 @@
 #pragma once
 // The SHA-256 of a flight's bytes, which names its copy in the library, taken as the bytes are read.
-// Where OpenSSL is there its digest is used (it runs on the processor's SHA instructions, ten times
-// Qt's own); elsewhere Qt's.
+// Where OpenSSL's library is installed its digest is used (it runs on the processor's SHA
+// instructions, ten times as fast as Qt's own); elsewhere Qt's.
 
 #include <QString>
 
