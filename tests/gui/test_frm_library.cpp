@@ -53,6 +53,12 @@ private slots:
         auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
         QVERIFY(table);
         QCOMPARE(table->model()->rowCount(), 0);
+        // An empty library's trend says so over the last month, not over 1970.
+        auto *plot = window.findChild<QCustomPlot *>(QStringLiteral("plotTrend"));
+        auto *note = plot->findChild<QCPItemText *>(QStringLiteral("lblTrendNote"));
+        QVERIFY(note && note->visible());
+        QVERIFY(note->text().startsWith(QLatin1String("No flight in the library yet")));
+        QVERIFY(plot->xAxis->range().contains(double(QDateTime::currentSecsSinceEpoch())));
 
         QSignalSpy done(&window, &FrmLibrary::importFinished);
         window.importPaths({dir.filePath(QStringLiteral("in"))});
@@ -76,7 +82,7 @@ private slots:
         QCOMPARE(table->model()->rowCount(), 5);
 
         // A point a flight; a click on one selects its row.
-        auto *plot = window.findChild<QCustomPlot *>(QStringLiteral("plotTrend"));
+        QVERIFY(!note->visible());
         window.findChild<QComboBox *>(QStringLiteral("cboMeasure"))->setCurrentText(QStringLiteral("findings"));
         QCOMPARE(plot->graph(0)->dataCount(), 5);
         const double hot = plot->graph(0)->data()->at(2)->value;

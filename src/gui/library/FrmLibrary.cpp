@@ -20,6 +20,9 @@
 
 #include <qcustomplot.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace korvel {
 
 namespace {
@@ -181,6 +184,12 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     points->selectionDecorator()->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, Qt::red, 12),
                                                   QCPScatterStyle::spAll);
     m_plot->setInteractions(QCP::iSelectPlottables);
+    m_plotNote = new QCPItemText(m_plot);
+    m_plotNote->setObjectName(QStringLiteral("lblTrendNote"));
+    m_plotNote->position->setType(QCPItemPosition::ptAxisRectRatio);
+    m_plotNote->position->setCoords(0.5, 0.5);
+    m_plotNote->setPositionAlignment(Qt::AlignCenter);
+    m_plotNote->setColor(palette().color(QPalette::PlaceholderText));
 
     m_message = new QLabel(this);
     m_message->setObjectName(QStringLiteral("lblMessage"));
@@ -323,6 +332,19 @@ void FrmLibrary::showTrend()
     // The points keep the list's order, so a point's index is its flight's.
     points->setData(x, y, true);
     m_plot->yAxis->setLabel(m_measure->currentText());
+    const bool anyValue = std::any_of(y.cbegin(), y.cend(), [](double v) { return std::isfinite(v); });
+    m_plotNote->setVisible(!anyValue);
+    m_plot->yAxis->setTickLabels(anyValue);
+    if (!anyValue) {
+        // Nothing to draw: the last month up to today, and a word on why the chart is empty.
+        m_plotNote->setText(x.isEmpty() ? QStringLiteral("No flight in the library yet: Import... adds them")
+                                        : QStringLiteral("No flight has a value for %1").arg(m_measure->currentText()));
+        const double today = double(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0)).toSecsSinceEpoch());
+        m_plot->xAxis->setRange(today - 31 * 86400.0, today);
+        m_plot->yAxis->setRange(0, 1);
+        m_plot->replot();
+        return;
+    }
     m_plot->rescaleAxes();
     const QCPRange xr = m_plot->xAxis->range();
     const double pad = std::max(86400.0, xr.size() * 0.03);

@@ -17,6 +17,7 @@
 class QCheckBox;
 class QComboBox;
 class QCustomPlot;
+class QCPItemText;
 class QDateEdit;
 class QLabel;
 class QProgressBar;
@@ -74,6 +75,7 @@ private:
     QDateEdit *m_to = nullptr;
     QComboBox *m_measure = nullptr;
     QCustomPlot *m_plot = nullptr;
+    QCPItemText *m_plotNote = nullptr; // what the trend lacks, over an empty chart
     QPushButton *m_import = nullptr;
     QPushButton *m_cancel = nullptr;
     QPushButton *m_export = nullptr;
