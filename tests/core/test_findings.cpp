@@ -166,7 +166,8 @@ private slots:
     }
 
     // Hand-sized flights for the edges: a spike needs both neighbours; a reading at 0 on the last
-    // record still counts; falls are measured by date and time across midnight.
+    // record still counts; falls are measured by date and time across midnight, but not across a
+    // clock set back in flight, after which the minute is measured afresh.
     void edges()
     {
         const auto line = [](const char *when, int egt1, int cht1, int rpm = 2400) {
@@ -187,6 +188,13 @@ private slots:
         const auto findings = FindFlightFindings(ParseFlightData(text));
         QCOMPARE(Describe(findings),
                  QStringLiteral("shock_cooling cyl 1 00:00:00-00:00:00 #3 60; cht_probe cyl 1 00:00:30-00:00:30 #4 0"));
+
+        text = "FLIGHT\r\n" + line("03/14/26 10:00:00", 1400, 350) + line("03/14/26 10:00:30", 1400, 350) +
+               line("03/14/26 10:01:00", 1400, 350) + line("03/14/26 09:00:00", 1400, 290) +
+               line("03/14/26 09:00:30", 1400, 290) + line("03/14/26 09:01:00", 1400, 290) +
+               line("03/14/26 09:01:30", 1400, 220);
+        QCOMPARE(Describe(FindFlightFindings(ParseFlightData(text))),
+                 QStringLiteral("shock_cooling cyl 1 09:01:30-09:01:30 #6 70"));
     }
 };
 
