@@ -143,13 +143,24 @@ private slots:
         QVERIFY(library.exportFlight(twinResult.id, out));
         QCOMPARE(test::ReadAll(out), twin);
 
+        // Records only past the first few MiB: not copied as read, but copied whole once a flight.
+        QByteArray late;
+        while (late.size() < (5 << 20))
+            late += "no record in this line, only words of a long preamble\r\n";
+        plan.seed = 3;
+        late += test::MakeFlight(plan);
+        const ImportResult lateResult = library.importFile(test::WriteFile(dir, QStringLiteral("late.txt"), late));
+        QCOMPARE(lateResult.outcome, ImportResult::Added);
+        QVERIFY(library.exportFlight(lateResult.id, out));
+        QVERIFY(test::ReadAll(out) == late);
+
         // A kept flight whose copy was lost is made whole by importing it again.
         const QString firstCopy = *library.copyPath(1);
         QVERIFY(QFile::remove(firstCopy));
         const ImportResult again = library.importFile(firstFile);
         QCOMPARE(again.outcome, ImportResult::Known);
         QCOMPARE(test::ReadAll(firstCopy), first);
-        QCOMPARE(QDir(flights).entryList(QDir::Files).size(), 2); // two copies, no part left
+        QCOMPARE(QDir(flights).entryList(QDir::Files).size(), 3); // three copies, no part left
     }
 
     // A flight's name is the SHA-256 of its bytes whatever the pieces it is read in, the empty file's

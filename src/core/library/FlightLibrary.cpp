@@ -634,7 +634,7 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
         FindingsScanner findings;
         qint64 records = 0;
         try {
-            records = StreamFlightDataFile(
+            StreamFlightDataFile(
                 path,
                 [&](const FlightRecordBlock &block) {
                     for (int k = 0; k < block.records(); ++k) {
@@ -642,8 +642,14 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
                         summary.add(record);
                         findings.add(record);
                     }
+                    records += block.records();
                 },
                 [&](const char *bytes, std::size_t size) {
+                    // A file with no record in its first buffer's worth, or a calibration record, is
+                    // most likely no flight: not copied as it goes (a large one could fill the disk),
+                    // only afterwards should it prove one.
+                    if (aside && pending.bytes > 0 && (records == 0 || marker.calibration()))
+                        aside.reset();
                     hash.add(bytes, size);
                     marker.add(bytes, size);
                     if (aside)
