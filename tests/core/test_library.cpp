@@ -182,6 +182,34 @@ private slots:
         }
     }
 
+    // An import stopped part-way keeps what it took, whole, and leaves no copy of a file it did not.
+    void stoppedImport()
+    {
+        QTemporaryDir dir;
+        QStringList files;
+        for (int i = 0; i < 12; ++i) {
+            test::FlightPlan plan;
+            plan.seed = unsigned(i + 1);
+            plan.scale = 0.2;
+            files << test::WriteFile(dir, QStringLiteral("f%1.txt").arg(i), test::MakeFlight(plan));
+        }
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        FlightLibrary library(folder);
+        int asked = 0;
+        QList<ImportResult> results;
+        const bool whole = library.importFiles(
+            files, [&](const ImportResult &r) { return results << r, true; }, [&] { return asked++ >= 3; });
+        QVERIFY(!whole);
+        QCOMPARE(results.size(), 3);
+        QCOMPARE(library.list().size(), size_t(3));
+        QCOMPARE(QDir(folder + QStringLiteral("/flights")).entryList(QDir::Files).size(), 3);
+
+        // Importing again completes it.
+        QVERIFY(library.importFiles(files, [](const ImportResult &) { return true; }));
+        QCOMPARE(library.list().size(), size_t(12));
+        QCOMPARE(QDir(folder + QStringLiteral("/flights")).entryList(QDir::Files).size(), 12);
+    }
+
     // The first start marker decides, however the bytes come in pieces.
     void calibrationMarkerInPieces()
     {

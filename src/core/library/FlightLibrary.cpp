@@ -708,8 +708,8 @@ public:
         return pending;
     }
 
-    // Lets the files in hand finish and takes no more.
-    void stop()
+    // Lets the files in hand finish and takes no more; hands back those finished but not taken.
+    std::vector<PendingFlight> stop()
     {
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
@@ -719,6 +719,11 @@ public:
         for (std::thread &t : m_threads)
             if (t.joinable())
                 t.join();
+        std::vector<PendingFlight> left;
+        for (auto &[index, pending] : m_done)
+            left.push_back(std::move(pending));
+        m_done.clear();
+        return left;
     }
 
 private:
@@ -813,29 +818,48 @@ bool FlightLibrary::importFiles(const QStringList &files, const std::function<bo
     RemoveStaleParts(folder);
     const QSet<qint64> sizes = keptSizes();
     ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, folder); });
+    // An import ended early: the copies made ahead for files it will not take go, unless their
+    // flight is in the library by now (another program's import). Under the lock, as a removal.
+    const auto abandon = [&] {
+        QStringList shas;
+        for (const PendingFlight &p : workers.stop())
+            if (!p.copied.isEmpty())
+                shas << p.sha;
+        if (shas.isEmpty())
+            return;
+        try {
+            m_db->beginWrite();
+            for (const QString &sha : shas)
+                if (!knownId(sha))
+                    QFile::remove(copyFile(sha));
+            m_db->commit();
+        } catch (const LibraryError &) {
+            m_db->rollback(); // they stay, whole, for the next import
+        }
+    };
     Batch batch;
     QElapsedTimer clock;
     clock.start();
     for (qsizetype next = 0; next < files.size(); ++next) {
         if (stop && stop()) {
-            workers.stop();
             commitBatch(batch, onResult);
+            abandon();
             return false;
         }
         PendingFlight pending = workers.take(next);
         if (!pending.failure.isEmpty()) {
             // What is whole so far goes in; the flight that could not be copied does not.
-            workers.stop();
             try {
                 commitBatch(batch, onResult);
             } catch (const LibraryError &) {
             }
+            abandon();
             throw LibraryError(pending.failure);
         }
         accept(batch, std::move(pending));
         if (int(batch.flights.size()) >= kBatchFlights || batch.bytes >= kBatchBytes || clock.elapsed() >= kBatchMs) {
             if (!commitBatch(batch, onResult)) {
-                workers.stop();
+                abandon();
                 return false;
             }
             batch = Batch();
