@@ -165,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         exchanges.push_back({sent, pieces.join()});
         return pieces;
     };
-    link.timing.replyTimeoutMs = 100; // pieces arrive in turns, not in a millisecond
+    link.timing.replyTimeoutMs = 20; // pieces arrive in turns, not in a millisecond
     const int messagesBefore = ui.messages;
     QStringList records = lines;
     const bool sentAll = link.SendRecords(records);
