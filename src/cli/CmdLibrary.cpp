@@ -13,19 +13,6 @@ namespace {
 const char *const kLibraryUsage =
     "usage: korvel-cli library [--library DIR] import PATH... | list | trend MEASURE | export ID OUTFILE | remove ID\n";
 
-void AppendOptional(std::string &out, const std::optional<double> &v)
-{
-    if (v)
-        AppendJsonNumber(out, *v);
-    else
-        out.append("null");
-}
-
-template <class T> void AppendOptionalInteger(std::string &out, const std::optional<T> &v)
-{
-    out.append(v ? std::to_string(*v) : std::string("null"));
-}
-
 std::string FlightJson(const LibraryFlight &f)
 {
     std::string out = "{\"id\":" + std::to_string(f.id) + ",\"first\":";
@@ -33,19 +20,19 @@ std::string FlightJson(const LibraryFlight &f)
     out.append(",\"last\":");
     AppendJsonString(out, f.last);
     out.append(",\"records\":" + std::to_string(f.records) + ",\"duration_s\":");
-    AppendOptionalInteger(out, f.durationSeconds);
+    AppendJsonInteger(out, f.durationSeconds);
     out.append(",\"egt_max\":");
-    AppendOptional(out, f.egtMax);
+    AppendJsonNumber(out, f.egtMax);
     out.append(",\"egt_cyl\":");
-    AppendOptionalInteger(out, f.egtCylinder);
+    AppendJsonInteger(out, f.egtCylinder);
     out.append(",\"cht_max\":");
-    AppendOptional(out, f.chtMax);
+    AppendJsonNumber(out, f.chtMax);
     out.append(",\"cht_cyl\":");
-    AppendOptionalInteger(out, f.chtCylinder);
+    AppendJsonInteger(out, f.chtCylinder);
     out.append(",\"egt_spread_max\":");
-    AppendOptional(out, f.egtSpreadMax);
+    AppendJsonNumber(out, f.egtSpreadMax);
     out.append(",\"cht_spread_max\":");
-    AppendOptional(out, f.chtSpreadMax);
+    AppendJsonNumber(out, f.chtSpreadMax);
     out.append(",\"findings\":" + std::to_string(f.findings) + ",\"sha256\":");
     AppendJsonString(out, f.sha256);
     out.append(",\"source\":");
@@ -159,7 +146,7 @@ int RunLibrary(const QStringList &args, Trail &)
                 out += "{\"id\":" + std::to_string(p.id) + ",\"first\":";
                 AppendJsonString(out, p.first);
                 out += ",\"value\":";
-                AppendOptional(out, p.value);
+                AppendJsonNumber(out, p.value);
                 out += "}\n";
             }
             return WriteOut(out) ? kExitOk : kExitFailed;

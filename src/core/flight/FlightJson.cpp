@@ -87,6 +87,14 @@ void AppendJsonNumber(std::string &out, double v)
     out.append(text, error == std::errc() ? end : text);
 }
 
+void AppendJsonNumber(std::string &out, const std::optional<double> &v)
+{
+    if (v)
+        AppendJsonNumber(out, *v);
+    else
+        out.append("null");
+}
+
 void AppendRecordJson(std::string &out, const FlightRecord &record)
 {
     out.append("{\"date\":\"");
@@ -142,7 +150,7 @@ std::string FlightSummaryJson(const FlightSummary &s)
     out.append(",\"last\":");
     AppendMoment(out, s.last);
     out.append(",\"duration_s\":");
-    out.append(s.durationSeconds ? std::to_string(*s.durationSeconds) : std::string("null"));
+    AppendJsonInteger(out, s.durationSeconds);
 
     out.append(",\"fields\":[");
     for (size_t i = 0; i < s.fields.size(); ++i) {

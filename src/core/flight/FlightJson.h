@@ -5,6 +5,7 @@
 #include "core/flight/FlightData.h"
 #include "core/flight/FlightSummary.h"
 
+#include <optional>
 #include <string>
 
 namespace korvel {
@@ -17,6 +18,12 @@ void AppendJsonString(std::string &out, const QString &text);
 void AppendJsonTime(std::string &out, QTime time);
 // The shortest text that reads back as the same double; null when v is not finite.
 void AppendJsonNumber(std::string &out, double v);
+// A figure that may be missing: null when it is.
+void AppendJsonNumber(std::string &out, const std::optional<double> &v);
+template <class T> void AppendJsonInteger(std::string &out, const std::optional<T> &v)
+{
+    out.append(v ? std::to_string(*v) : std::string("null"));
+}
 
 // {"date":"YYYY-MM-DD","time":"HH:MM:SS","values":[28 field texts]} and a LF.
 void AppendRecordJson(std::string &out, const FlightRecord &record);

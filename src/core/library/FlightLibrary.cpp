@@ -77,6 +77,12 @@ QVariant Nullable(const std::optional<int> &v)
     return v ? QVariant(*v) : QVariant(QMetaType::fromType<int>());
 }
 
+// A flight's copy in the library's flights/ folder, named by the SHA-256 of its bytes.
+QString CopyName(const QString &flightsFolder, const QString &sha)
+{
+    return flightsFolder + QLatin1Char('/') + sha + QStringLiteral(".txt");
+}
+
 template <class T> std::optional<T> Optional(const QVariant &v)
 {
     if (v.isNull())
@@ -337,7 +343,7 @@ FlightLibrary::~FlightLibrary() = default;
 
 QString FlightLibrary::copyFile(const QString &sha) const
 {
-    return m_folder + QLatin1Char('/') + kFlights + QLatin1Char('/') + sha + QStringLiteral(".txt");
+    return CopyName(flightsFolder(), sha);
 }
 
 namespace {
@@ -573,10 +579,6 @@ PendingFlight Analyse(const QByteArray &bytes, const QString &source)
     pending.result.file = source;
     pending.source = source;
     pending.bytes = bytes.size();
-    if (bytes.isEmpty()) {
-        pending.result.reason = QStringLiteral("empty file");
-        return pending;
-    }
     Sha256 hash;
     hash.add(bytes.constData(), std::size_t(bytes.size()));
     pending.sha = hash.hex();
@@ -664,7 +666,7 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
         Classify(pending, records, marker.calibration(), summary.finish(), findings.finish().size());
         if (result.outcome != ImportResult::Added)
             return pending;
-        const QString name = folder + QLatin1Char('/') + pending.sha + QStringLiteral(".txt");
+        const QString name = CopyName(folder, pending.sha);
         if (aside) {
             if (aside->place(name, pending.bytes))
                 pending.copied = name;
