@@ -169,21 +169,29 @@ public:
     // Reads the catalogue's header: a file that is no database fails here, before anything is written.
     void checkIsDatabase()
     {
-        QSqlQuery q(db());
-        if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")))
-            throw LibraryError(q.lastError().databaseText());
+        untilNotBusy([&] {
+            QSqlQuery q(db());
+            if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master"))) {
+                if (IsBusy(q.lastError()))
+                    throw Busy();
+                throw LibraryError(q.lastError().databaseText());
+            }
+        });
     }
 
     // Write-ahead log: readers never wait for a writer, and a killed writer leaves the last commit.
     void prepareForWriting()
     {
-        exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        untilNotBusy([&] { exec(QStringLiteral("PRAGMA journal_mode=WAL")); });
         exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     }
 
     // Takes the write lock at once (waiting for another writer up to the busy time), so that what the
     // transaction reads is still true when it writes.
-    void beginWrite() { exec(QStringLiteral("BEGIN IMMEDIATE")); }
+    void beginWrite()
+    {
+        untilNotBusy([&] { exec(QStringLiteral("BEGIN IMMEDIATE")); });
+    }
     void commit() { exec(QStringLiteral("COMMIT")); }
     void rollback()
     {
@@ -206,15 +214,55 @@ public:
 
     [[noreturn]] void fail(const QSqlError &error) const
     {
-        const QString code = error.nativeErrorCode();
-        if (code == QLatin1String("5") || code == QLatin1String("6"))
-            throw LibraryError(QStringLiteral("the flight library is busy: another program has been writing to it "
-                                              "for more than %1 s; try again when it has finished")
-                                   .arg(kBusyWaitMs / 1000));
+        if (IsBusy(error))
+            throw Busy();
         throw LibraryError(error.text());
     }
 
 private:
+    // Another connection holds the lock this statement needs (said as it is where the step is not
+    // tried again).
+    struct Busy : LibraryError {
+        Busy()
+            : LibraryError(QStringLiteral("the flight library is busy: another program is writing to it; try again "
+                                          "when it has finished"))
+        {
+        }
+    };
+
+    // SQLITE_BUSY or SQLITE_LOCKED, extended codes included.
+    static bool IsBusy(const QSqlError &error)
+    {
+        bool ok = false;
+        const int code = error.nativeErrorCode().toInt(&ok);
+        return ok && ((code & 0xff) == 5 || (code & 0xff) == 6);
+    }
+
+    // SQLite answers some lock conflicts at once instead of through its busy wait: the switch to the
+    // write-ahead log while another program opens the same new catalogue, a reader that would have to
+    // become a writer. Such a step is tried again until the busy time is spent; only then is the
+    // library said to be busy.
+    template <class Step> void untilNotBusy(Step step)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        int pause = 1;
+        while (true) {
+            try {
+                step();
+                return;
+            } catch (const Busy &) {
+                if (clock.elapsed() >= kBusyWaitMs)
+                    break;
+            }
+            QThread::msleep(ulong(std::min<qint64>(pause, kBusyWaitMs - clock.elapsed() + 1)));
+            pause = std::min(pause * 2, 50);
+        }
+        throw LibraryError(QStringLiteral("the flight library is busy: another program has been writing to it "
+                                          "for more than %1 s; try again when it has finished")
+                               .arg(kBusyWaitMs / 1000));
+    }
+
     QString m_name;
 };
 
