@@ -165,12 +165,32 @@ private slots:
 
     void longLines()
     {
-        // A line past 64 KiB keeps exact fields too.
-        const QByteArray big(70000, 'x');
-        const FlightData data = parse("FLIGHT\r\n12/04/26 10:00:00,a," + big + ",b\r\n12/04/26 10:00:06,c\r\n");
+        // A record line of the longest length, 64 KiB, keeps exact fields (past a byte of offsets);
+        // an undated line of any length is passed over.
+        const QByteArray head = "12/04/26 10:00:00,a,";
+        const QByteArray big(65536 - head.size() - 2, 'x');
+        const QByteArray text = "FLIGHT\r\n" + head + big + ",b\r\n" + QByteArray(200000, 'u') +
+                                "\r\n12/04/26 10:00:06,c\r\n";
+        const FlightData data = parse(text);
         QCOMPARE(data.FlightRecordCount, std::optional<int>(2));
         QCOMPARE(Describe(data.FlightRecords[0]), "2026-12-04 10:00:00|a|" + QString::fromLatin1(big) + "|b");
         QCOMPARE(Describe(data.FlightRecords[1]), QStringLiteral("2026-12-04 10:00:06|c"));
+
+        // One byte more is no record an instrument writes: the load fails at that line, and a
+        // missing time of day is still said first.
+        const auto messageOf = [](const QByteArray &bytes) {
+            try {
+                ParseFlightData(bytes);
+            } catch (const FlightDataError &error) {
+                return error.message();
+            }
+            return QString();
+        };
+        QCOMPARE(messageOf(QByteArray(text).insert(30, 'y')),
+                 QStringLiteral("line 2 is dated but longer than a record can be (more than 65536 bytes); the file is "
+                                "damaged or is not a flight file"));
+        QCOMPARE(messageOf(QByteArray(text).insert(30, 'y').replace("10:00:00", "10:0x:00")),
+                 QStringLiteral("no time of day in columns 10 to 17 of line 2"));
     }
 
     // The table keeps 32-bit places in the file: a larger file is refused at once, before anything is

@@ -72,6 +72,38 @@ QByteArray Record(int second, const QByteArray &rest)
            QByteArray::number(second % 60).rightJustified(2, '0') + rest;
 }
 
+// LF lines (records when the file is split at LF) up to a first CR LF whose CR stands at `at`.
+QByteArray FirstCrLfAt(qsizetype at)
+{
+    QByteArray text = "FLIGHT\n";
+    for (int i = 0; text.size() + 40 < at; ++i)
+        text += Record(i % 3600, ",lf\n");
+    text += QByteArray(at - text.size(), 'x') + "\r\n";
+    return text + Record(1, ",a\n") + Record(2, ",b\n");
+}
+
+QString StreamMessage(const QString &path, std::size_t buffer = 1 << 22)
+{
+    try {
+        StreamFlightDataFile(path, [](const FlightRecordBlock &) {}, buffer);
+    } catch (const FlightDataError &error) {
+        return QString::fromUtf8(error.what());
+    }
+    return QString();
+}
+
+QString LoadMessage(const QString &path)
+{
+    FlightData data;
+    test::RecordingUi ui;
+    try {
+        LoadFlightDataFile(path, data, ui);
+    } catch (const FlightDataError &error) {
+        return QString::fromUtf8(error.what());
+    }
+    return QString();
+}
+
 } // namespace
 
 class TestFlightStream : public QObject {
@@ -101,6 +133,10 @@ private slots:
             << "FLIGHT\r\n" + Record(1, "," + QByteArray(300, 'w') + ",2,3\r\n") + Record(2, ",1,2\r\n");
         QTest::newRow("odd dates") << QByteArray("FLIGHT\n5/1/2026 9:00:00,1\n05-01-26  9:05:06,2\n13/45/26 10:00:00,3\n"
                                                  "02/29/24 23:59:59,4\n02/29/23 10:00:00,5\n");
+        // A CR LF cut by the first buffer (16 bytes), or by the look for one past it (1 MiB at a
+        // time from that buffer's last byte), still makes the file one of CR LF lines.
+        QTest::newRow("CR LF cut by the first buffer") << FirstCrLfAt(15);
+        QTest::newRow("CR LF cut by the look-ahead") << FirstCrLfAt(15 + (1 << 20) - 1);
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("one line") << Record(0, ",1");
     }
@@ -153,27 +189,48 @@ private slots:
         QCOMPARE(streamed, Whole(text));
     }
 
+    // A record line is at most 64 KiB: one of that length reads at every buffer size, an undated
+    // line of any length is passed over, and a longer dated line fails both readers alike, at its
+    // line, whatever the buffer (so a line without end never fills the memory).
+    void recordLinesHaveALimit()
+    {
+        const QByteArray head = Record(1, ",a,");
+        const QByteArray longest = head + QByteArray(65536 - head.size() - 2, 'x') + ",b";
+        QTemporaryDir dir;
+        for (const QByteArray end : {QByteArray("\r\n"), QByteArray("\n")}) {
+            const QByteArray text = "FLIGHT" + end + longest + end + QByteArray(200000, 'u') + end + Record(2, ",c") +
+                                    end + longest + end;
+            const QString path = test::WriteFile(dir, QStringLiteral("f.txt"), text);
+            const QStringList expected = Whole(text);
+            QCOMPARE(expected.size(), 3);
+            for (const std::size_t buffer : {16, 4096, 65536, 65537, 65538, 65539, 1 << 22})
+                QCOMPARE(Streamed(path, buffer), expected);
+
+            // One byte more at line 4, as the last line or with more after it.
+            for (const QByteArray &rest : {QByteArray(), end + Record(3, ",d") + end}) {
+                const QByteArray tooLong = "FLIGHT" + end + longest + end + Record(2, ",c") + end + longest + 'y' + rest;
+                const QString bad = test::WriteFile(dir, QStringLiteral("bad.txt"), tooLong);
+                QCOMPARE(LoadMessage(bad), QStringLiteral("line 4 is dated but longer than a record can be (more than "
+                                                          "65536 bytes); the file is damaged or is not a flight file"));
+                for (const std::size_t buffer : {16, 4096, 65537, 65538, 65539, 1 << 22})
+                    QCOMPARE(StreamMessage(bad, buffer), LoadMessage(bad));
+            }
+        }
+        // Without its time of day a long line says that first, as a short one does.
+        const QString noTime =
+            test::WriteFile(dir, QStringLiteral("t.txt"), "FLIGHT\n12/04/26 1x:00:00," + QByteArray(300000, 'x'));
+        QCOMPARE(LoadMessage(noTime), QStringLiteral("no time of day in columns 10 to 17 of line 2"));
+        for (const std::size_t buffer : {16, 65538, 1 << 22})
+            QCOMPARE(StreamMessage(noTime, buffer), LoadMessage(noTime));
+    }
+
     void failures()
     {
         QTemporaryDir dir;
-        auto messageOf = [](const QString &path, std::size_t buffer = 1 << 22) {
-            try {
-                StreamFlightDataFile(path, [](const FlightRecordBlock &) {}, buffer);
-            } catch (const FlightDataError &error) {
-                return QString::fromUtf8(error.what());
-            }
-            return QString();
+        const auto messageOf = [](const QString &path, std::size_t buffer = 1 << 22) {
+            return StreamMessage(path, buffer);
         };
-        auto loaderMessageOf = [](const QString &path) {
-            FlightData data;
-            test::RecordingUi ui;
-            try {
-                LoadFlightDataFile(path, data, ui);
-            } catch (const FlightDataError &error) {
-                return QString::fromUtf8(error.what());
-            }
-            return QString();
-        };
+        const auto loaderMessageOf = LoadMessage;
         // The same refusals as the loader, before anything is read.
         const QString missing = dir.filePath(QStringLiteral("missing.txt"));
         QVERIFY(!messageOf(missing).isEmpty());

@@ -230,6 +230,18 @@ std::int32_t TimeOfDay(const char *line, std::size_t len)
     return time ? std::int32_t(time->msecsSinceStartOfDay() / 1000) : -1;
 }
 
+FlightDataError NoTimeOfDay(qint64 lineNo)
+{
+    return FlightDataError("no time of day in columns 10 to 17 of line " + std::to_string(lineNo));
+}
+
+FlightDataError TooLongForARecord(qint64 lineNo)
+{
+    return FlightDataError("line " + std::to_string(lineNo) + " is dated but longer than a record can be (more than " +
+                           std::to_string(kLongestRecordLine) +
+                           " bytes); the file is damaged or is not a flight file");
+}
+
 } // namespace
 
 bool LineReader::readDateAndTime(const char *line, std::size_t len, qint64 lineNo, FlightRecordIndex &index)
@@ -238,11 +250,19 @@ bool LineReader::readDateAndTime(const char *line, std::size_t len, qint64 lineN
         return false;
     const std::int32_t seconds = TimeOfDay(line, len);
     if (seconds < 0)
-        throw FlightDataError("no time of day in columns 10 to 17 of line " + std::to_string(lineNo));
-    if (len > kLargestFlightFile)
-        throw TooLarge(len);
+        throw NoTimeOfDay(lineNo);
+    if (len > kLongestRecordLine)
+        throw TooLongForARecord(lineNo);
     index.setSeconds(seconds);
     return true;
+}
+
+void LineReader::refuseLongLine(const char *line, qint64 lineNo)
+{
+    // The time of day stands in the first 17 bytes: a longer line reads it as the whole line would.
+    if (TimeOfDay(line, kLongestRecordLine + 1) < 0)
+        throw NoTimeOfDay(lineNo);
+    throw TooLongForARecord(lineNo);
 }
 
 void LineReader::readFields(const char *line, std::size_t len, FlightRecordIndex &index, FlightRecordWideSpans &wide)

@@ -14,10 +14,15 @@ class QString;
 
 namespace korvel::flightlines {
 
+// The longest line that can be a record, without its line end. An instrument writes some 150 bytes
+// a line; a dated line longer than this is damage, not a record, and fails the read as a dated line
+// without a time does. So no reader ever holds more of one line than this.
+constexpr std::size_t kLongestRecordLine = std::size_t(64) << 10;
+
 // Fills index for a line of len bytes (lineBegin is the caller's) when it is a data line; a line too
 // long for byte offsets gets its offsets in wide and index.wide() true (the caller stores them and
 // sets their index). False for any other line. Throws FlightDataError for a dated line without a
-// time of day. Keeps the last date it read: a flight's lines share one or two.
+// time of day, then for one longer than kLongestRecordLine. Keeps the last date it read: a flight's lines share one or two.
 class LineReader {
 public:
     bool read(const char *line, std::size_t len, qint64 lineNo, FlightRecordIndex &index,
@@ -33,6 +38,9 @@ public:
     // Whether a line beginning with these bytes (at least 8 of them) is dated, for a line too long to
     // hold: one that is not can be passed over unread.
     bool isDated(const char *line);
+    // For a dated line known to be longer than kLongestRecordLine from its first 17 bytes: throws what
+    // read throws for the whole line.
+    [[noreturn]] void refuseLongLine(const char *line, qint64 lineNo);
 
 private:
     bool date(const char *line, std::size_t len, std::int32_t &day);

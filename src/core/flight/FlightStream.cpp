@@ -17,8 +17,9 @@ namespace {
 constexpr std::size_t kReadBuffer = std::size_t(4) << 20;
 // A block hands on at most this many records, so a file of very short lines keeps a small index.
 constexpr std::size_t kBlockRecords = 8192;
-// The buffer of a line longer than the read buffer grows up to the largest line a record can hold.
-constexpr std::size_t kLongestLine = std::size_t(UINT32_MAX) - 2;
+// A buffer this large holds the longest record line with its CR LF: a dated line that fills it is
+// longer than any record.
+constexpr std::size_t kLongestRecordBuffer = flightlines::kLongestRecordLine + 2;
 
 // Whether a CR LF stands anywhere from `offset` on. A file whose first buffer has none is looked
 // through once more (a file of LF lines, at worst): the first CR LF decides how every line splits.
@@ -138,17 +139,16 @@ qint64 FlightStreamReader::run(const QString &fileName, const std::function<void
 
         if (keep == 0 && filled == capacity) {
             // One line fills the buffer. A line that cannot be a record is passed over as it is read;
-            // a dated one is kept whole in a larger buffer.
+            // a dated one is kept whole in a larger buffer, up to the longest a record can be: a
+            // longer one fails the read, at its first bytes, as the whole-file loader fails it.
             if (lines.skipping() || lines.pieces() == 0 || !reader.isDated(base)) {
                 buffer.data()[0] = buffer.data()[filled - 1];
                 filled = 1;
                 lines.skipUnfinished();
             } else {
-                if (capacity >= kLongestLine)
-                    throw FlightDataError("line " + std::to_string(lines.pieces() + 1) +
-                                          " is too long for the record table (more than " +
-                                          std::to_string(kLongestLine) + " bytes)");
-                capacity = std::min(capacity * 2, kLongestLine);
+                if (capacity >= kLongestRecordBuffer)
+                    reader.refuseLongLine(base, lines.pieces() + 1);
+                capacity = std::min(capacity * 2, kLongestRecordBuffer);
                 LargeBytes larger(capacity);
                 std::memcpy(larger.data(), buffer.data(), filled);
                 buffer = std::move(larger);

@@ -28,8 +28,10 @@ private:
     std::vector<FlightRecordWideSpans> m_wide;
 };
 
-// Reads FileName as it goes and hands on its records in blocks; memory stays fixed whatever the file's size.
-// Returns the record count. Throws FlightDataError (also when a read fails in the middle of the file).
+// Reads FileName as it goes and hands on its records in blocks; memory stays fixed whatever the file's size
+// and however long its lines. Returns the record count. Throws FlightDataError where the whole-file
+// loader does, with its message (a dated line without a time or longer than a record can be), and
+// when a read fails in the middle of the file; the blocks before the failing line are handed on.
 qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock);
 
 // Every byte of the file in order, as it is read and before the records in it are handed on: for a
@@ -39,7 +41,7 @@ using FlightBytesTap = std::function<void(const char *bytes, std::size_t size)>;
 qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
                             const FlightBytesTap &onBytes);
 
-// The same with a read buffer of the given size (a line longer than it still reads), for tests
+// The same with a read buffer of the given size (a record line longer than it still reads), for tests
 // that cross buffer boundaries with small files.
 qint64 StreamFlightDataFile(const QString &FileName, const std::function<void(const FlightRecordBlock &)> &onBlock,
                             std::size_t bufferBytes, const FlightBytesTap &onBytes = {});
