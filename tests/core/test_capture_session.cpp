@@ -1,6 +1,7 @@
 // The capture protocol on sequences of chunks: what reaches the file, the state, the status.
 
 #include "core/capture/CaptureSession.h"
+#include "core/flight/StartMarker.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
@@ -44,6 +45,46 @@ private slots:
             << QByteArrayList{}
             << QByteArrayList{"CAL END\r\n", "1\r\n", "END\r\n", "END\r\n", "END\r\n", "END\r\n", "x"}
             << QByteArray("CAL END\r\n1\r\nEND\r\nEND\r\nEND\r\nEND\r\n") << 0 << true;
+    }
+
+    // The start-marker rule in its two cases on the same text: the capture takes a chunk that holds
+    // FLIGHT anywhere for a flight; a file is what its first marker says, however far into it and
+    // however its bytes come in pieces.
+    void startMarkerForAChunkAndForAFile()
+    {
+        using M = RecordMarker;
+        const struct {
+            QByteArray text;
+            M chunk, file;
+        } cases[] = {
+            {"FLIGHT 0002\r\nCAL", M::Flight, M::Flight},
+            {"xxFlIgHt then cal", M::Flight, M::Flight},
+            {"junk\r\nlocal cal\r\nFLIGHT\r\n", M::Flight, M::Calibration},
+            {"\r\n\r\nnotes\r\nthe flight", M::Flight, M::Flight},
+            {"LOCAL", M::Calibration, M::Calibration},
+            {"FLIGH CA flighCAL", M::Calibration, M::Calibration},
+            {"FLIGH\xc6 \xe7" "al", M::None, M::None},
+            {"", M::None, M::None},
+        };
+        for (const auto &c : cases) {
+            const char *text = c.text.constData();
+            QVERIFY2(ChunkStartMarker(std::string_view(text, size_t(c.text.size()))) == c.chunk, text);
+            for (qsizetype piece : {c.text.size(), qsizetype(1), qsizetype(2), qsizetype(5)}) {
+                StartMarker file;
+                for (qsizetype from = 0; from < c.text.size(); from += piece)
+                    file.add(text + from, size_t(std::min(piece, c.text.size() - from)));
+                QVERIFY2(file.first() == c.file, qPrintable(QStringLiteral("%1 in pieces of %2").arg(text).arg(piece)));
+            }
+
+            QTemporaryDir dir;
+            test::RecordingUi ui;
+            CaptureSession session(ui);
+            QVERIFY(session.arm(dir.filePath(QStringLiteral("c.txt"))));
+            QVERIFY(session.receive(c.text));
+            QCOMPARE(session.CaptureState(), c.chunk == M::Flight        ? int(CaptureSession::ReceivingFlight)
+                                             : c.chunk == M::Calibration ? int(CaptureSession::ReceivingCalibration)
+                                                                         : int(CaptureSession::Armed));
+        }
     }
 
     void chunks()

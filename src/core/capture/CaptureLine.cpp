@@ -1,5 +1,6 @@
 #include "core/capture/CaptureLine.h"
 
+#include "core/flight/StartMarker.h"
 #include "core/library/FlightLibrary.h"
 #include "core/settings/Settings.h"
 
@@ -111,22 +112,23 @@ void CaptureLine::receive()
 
 void CaptureLine::keep(const QByteArray &chunk)
 {
-    const QByteArray upper = chunk.toUpper();
-    if (!m_keeping && upper.contains("FLIGHT")) {
+    const std::string_view text(chunk.constData(), std::size_t(chunk.size()));
+    const bool startsFlight = ChunkStartMarker(text) == RecordMarker::Flight;
+    if (!m_keeping && startsFlight) {
         m_keeping = true;
         m_kept.clear();
     }
     if (!m_keeping)
         return;
     m_kept += chunk;
-    if (!upper.contains("END"))
+    if (!markers::Holds(text, markers::kEnd))
         return;
     m_keeping = false;
     m_lastKept = std::exchange(m_kept, QByteArray());
     // Named after the capture file when this chunk goes into one, else after the moment it came.
     const int state = m_session.CaptureState();
     const bool intoFile =
-        state >= CaptureSession::ReceivingFlight || (state == CaptureSession::Armed && upper.contains("FLIGHT"));
+        state >= CaptureSession::ReceivingFlight || (state == CaptureSession::Armed && startsFlight);
     const QString source =
         intoFile ? m_captureFile : QStringLiteral("capture ") + QDateTime::currentDateTime().toString(Qt::ISODate);
     addToLibrary(m_lastKept, source);

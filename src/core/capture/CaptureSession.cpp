@@ -1,5 +1,6 @@
 #include "core/capture/CaptureSession.h"
 
+#include "core/flight/StartMarker.h"
 #include "core/ui/UiInterfaces.h"
 
 #ifdef Q_OS_WIN
@@ -15,11 +16,6 @@
 namespace korvel {
 
 namespace {
-
-bool containsMarker(const QByteArray &chunk, const char *marker)
-{
-    return chunk.toUpper().contains(marker);
-}
 
 QString systemReason(int error)
 {
@@ -81,24 +77,30 @@ bool CaptureSession::receive(const QByteArray &chunk)
         return true;
     // The three tests run one after another on the same chunk: a chunk holding the start marker
     // and END starts and ends a record at once.
+    const std::string_view text(chunk.constData(), std::size_t(chunk.size()));
     if (m_state == Armed) {
-        if (containsMarker(chunk, "FLIGHT")) {
+        switch (ChunkStartMarker(text)) {
+        case RecordMarker::Flight:
             m_state = ReceivingFlight;
-        } else if (containsMarker(chunk, "CAL")) {
+            break;
+        case RecordMarker::Calibration:
             m_state = ReceivingCalibration;
             m_calEndCount = 0;
+            break;
+        case RecordMarker::None:
+            break;
         }
     }
     if (m_state == ReceivingFlight) {
         if (!append(chunk))
             return false;
-        if (containsMarker(chunk, "END"))
+        if (markers::Holds(text, markers::kEnd))
             finish();
     }
     if (m_state == ReceivingCalibration) {
         if (!append(chunk))
             return false;
-        if (containsMarker(chunk, "END") && ++m_calEndCount > 4)
+        if (markers::Holds(text, markers::kEnd) && ++m_calEndCount > 4)
             finish();
     }
     return true;

@@ -1,7 +1,8 @@
 #pragma once
 // The capture protocol: the receive-only line on which the instrument dumps a record between its
 // start marker ("FLIGHT" or "CAL") and its end ("END"; the fifth END chunk for CAL). Every chunk is
-// examined whole; markers are found anywhere in it, in any letter case.
+// examined whole; markers are found anywhere in it, in any letter case, and a chunk that holds both
+// start markers starts a flight (the chunk's case of the start-marker rule, StartMarker.h).
 
 #include <QByteArray>
 #include <QFile>
