@@ -196,6 +196,49 @@ private slots:
         QCOMPARE(Describe(FindFlightFindings(ParseFlightData(text))),
                  QStringLiteral("shock_cooling cyl 1 09:01:30-09:01:30 #6 70"));
     }
+
+    // The rules at their own edges, on records ten seconds apart: a power reduction moves one EGT
+    // with the RPM, so it is no cylinder falling alone; a CHT at the limit is hot and one below is
+    // not; findings go by record before kind.
+    void rulesAtTheirEdges()
+    {
+        struct Reading {
+            int rpm = 2400;
+            std::array<int, 6> egt{1400, 1400, 1400, 1400, 1400, 1400};
+            std::array<int, 6> cht{350, 350, 350, 350, 350, 350};
+        };
+        const auto flight = [](const std::vector<Reading> &records) {
+            QByteArray text = "FLIGHT\r\n";
+            for (size_t i = 0; i < records.size(); ++i) {
+                const Reading &r = records[i];
+                text += QTime(10, 0).addSecs(int(i) * 10).toString(u"'03/14/26 'HH:mm:ss").toLatin1();
+                for (int k = 0; k < 28; ++k)
+                    text += ',' + QByteArray::number(k == 1 ? r.rpm : k >= 16 && k < 22 ? r.egt[size_t(k - 16)]
+                                                                  : k >= 22          ? r.cht[size_t(k - 22)]
+                                                                                     : 0);
+                text += "\r\n";
+            }
+            return FindFlightFindings(ParseFlightData(text));
+        };
+
+        std::vector<Reading> reduction(21);
+        for (size_t i = 6; i < reduction.size(); ++i) {
+            reduction[i].rpm = 2000;
+            reduction[i].egt[0] = 1250;
+        }
+        auto findings = flight(reduction);
+        QVERIFY2(findings.empty(), qPrintable(Describe(findings)));
+
+        std::vector<Reading> records(5);
+        records[1].egt[1] = 0;
+        records[2].cht[3] = 400;
+        records[2].cht[4] = 399;
+        records[3].cht[2] = 420;
+        findings = flight(records);
+        QCOMPARE(Describe(findings), QStringLiteral("egt_probe cyl 2 10:00:10-10:00:10 #1 0; "
+                                                    "cht_high cyl 4 10:00:20-10:00:20 #2 400; "
+                                                    "cht_high cyl 3 10:00:30-10:00:30 #3 420"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFindings)
