@@ -197,7 +197,7 @@ private slots:
         const QByteArray head = Record(1, ",a,");
         const QByteArray longest = head + QByteArray(65536 - head.size() - 2, 'x') + ",b";
         QTemporaryDir dir;
-        for (const QByteArray end : {QByteArray("\r\n"), QByteArray("\n")}) {
+        for (const QByteArray &end : {QByteArray("\r\n"), QByteArray("\n")}) {
             const QByteArray text = "FLIGHT" + end + longest + end + QByteArray(200000, 'u') + end + Record(2, ",c") +
                                     end + longest + end;
             const QString path = test::WriteFile(dir, QStringLiteral("f.txt"), text);
@@ -222,6 +222,25 @@ private slots:
         QCOMPARE(LoadMessage(noTime), QStringLiteral("no time of day in columns 10 to 17 of line 2"));
         for (const std::size_t buffer : {16, 65538, 1 << 22})
             QCOMPARE(StreamMessage(noTime, buffer), LoadMessage(noTime));
+
+        // A dated line that runs to the end of a large file fails within the first buffer's worth
+        // read, not after the reader has taken the whole line in.
+        const QString endless = dir.filePath(QStringLiteral("endless.txt"));
+        {
+            QFile file(endless);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("FLIGHT\r\n12/04/26 10:00:00,");
+            if (!file.resize(qint64(256) << 20)) // sparse: no disk is used
+                QSKIP("this file system cannot hold a 256 MiB sparse file");
+        }
+        std::size_t read = 0;
+        try {
+            StreamFlightDataFile(endless, [](const FlightRecordBlock &) {}, [&](const char *, std::size_t n) { read += n; });
+            QFAIL("a line of 256 MiB was read as a record");
+        } catch (const FlightDataError &error) {
+            QVERIFY2(QByteArray(error.what()).startsWith("line 2 is dated but longer"), error.what());
+        }
+        QVERIFY2(read < (std::size_t(5) << 20), qPrintable(QString::number(read))); // the 4 MiB buffer and line 1
     }
 
     void failures()
