@@ -63,7 +63,7 @@ private slots:
             {"\r\n\r\nnotes\r\nthe flight", M::Flight, M::Flight},
             {"LOCAL", M::Calibration, M::Calibration},
             {"FLIGH CA flighCAL", M::Calibration, M::Calibration},
-            {"FLIGH\xc6 \xe7" "al", M::None, M::None},
+            {"FLIGH\xc6 \xe7\x61l", M::None, M::None},
             {"", M::None, M::None},
         };
         for (const auto &c : cases) {

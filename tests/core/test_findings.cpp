@@ -213,9 +213,10 @@ private slots:
                 const Reading &r = records[i];
                 text += QTime(10, 0).addSecs(int(i) * 10).toString(u"'03/14/26 'HH:mm:ss").toLatin1();
                 for (int k = 0; k < 28; ++k)
-                    text += ',' + QByteArray::number(k == 1 ? r.rpm : k >= 16 && k < 22 ? r.egt[size_t(k - 16)]
-                                                                  : k >= 22          ? r.cht[size_t(k - 22)]
-                                                                                     : 0);
+                    text += ',' + QByteArray::number(k == 1              ? r.rpm
+                                                     : k >= 16 && k < 22 ? r.egt[size_t(k - 16)]
+                                                     : k >= 22           ? r.cht[size_t(k - 22)]
+                                                                         : 0);
                 text += "\r\n";
             }
             return FindFlightFindings(ParseFlightData(text));

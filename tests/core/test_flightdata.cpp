@@ -169,8 +169,8 @@ private slots:
         // an undated line of any length is passed over.
         const QByteArray head = "12/04/26 10:00:00,a,";
         const QByteArray big(65536 - head.size() - 2, 'x');
-        const QByteArray text = "FLIGHT\r\n" + head + big + ",b\r\n" + QByteArray(200000, 'u') +
-                                "\r\n12/04/26 10:00:06,c\r\n";
+        const QByteArray text =
+            "FLIGHT\r\n" + head + big + ",b\r\n" + QByteArray(200000, 'u') + "\r\n12/04/26 10:00:06,c\r\n";
         const FlightData data = parse(text);
         QCOMPARE(data.FlightRecordCount, std::optional<int>(2));
         QCOMPARE(Describe(data.FlightRecords[0]), "2026-12-04 10:00:00|a|" + QString::fromLatin1(big) + "|b");

@@ -85,7 +85,8 @@ QByteArray FirstCrLfAt(qsizetype at)
 QString StreamMessage(const QString &path, std::size_t buffer = 1 << 22)
 {
     try {
-        StreamFlightDataFile(path, [](const FlightRecordBlock &) {}, buffer);
+        StreamFlightDataFile(
+            path, [](const FlightRecordBlock &) {}, buffer);
     } catch (const FlightDataError &error) {
         return QString::fromUtf8(error.what());
     }
@@ -198,8 +199,8 @@ private slots:
         const QByteArray longest = head + QByteArray(65536 - head.size() - 2, 'x') + ",b";
         QTemporaryDir dir;
         for (const QByteArray &end : {QByteArray("\r\n"), QByteArray("\n")}) {
-            const QByteArray text = "FLIGHT" + end + longest + end + QByteArray(200000, 'u') + end + Record(2, ",c") +
-                                    end + longest + end;
+            const QByteArray text =
+                "FLIGHT" + end + longest + end + QByteArray(200000, 'u') + end + Record(2, ",c") + end + longest + end;
             const QString path = test::WriteFile(dir, QStringLiteral("f.txt"), text);
             const QStringList expected = Whole(text);
             QCOMPARE(expected.size(), 3);
@@ -208,7 +209,8 @@ private slots:
 
             // One byte more at line 4, as the last line or with more after it.
             for (const QByteArray &rest : {QByteArray(), end + Record(3, ",d") + end}) {
-                const QByteArray tooLong = "FLIGHT" + end + longest + end + Record(2, ",c") + end + longest + 'y' + rest;
+                const QByteArray tooLong =
+                    "FLIGHT" + end + longest + end + Record(2, ",c") + end + longest + 'y' + rest;
                 const QString bad = test::WriteFile(dir, QStringLiteral("bad.txt"), tooLong);
                 QCOMPARE(LoadMessage(bad), QStringLiteral("line 4 is dated but longer than a record can be (more than "
                                                           "65536 bytes); the file is damaged or is not a flight file"));
@@ -235,7 +237,8 @@ private slots:
         }
         std::size_t read = 0;
         try {
-            StreamFlightDataFile(endless, [](const FlightRecordBlock &) {}, [&](const char *, std::size_t n) { read += n; });
+            StreamFlightDataFile(
+                endless, [](const FlightRecordBlock &) {}, [&](const char *, std::size_t n) { read += n; });
             QFAIL("a line of 256 MiB was read as a record");
         } catch (const FlightDataError &error) {
             QVERIFY2(QByteArray(error.what()).startsWith("line 2 is dated but longer"), error.what());

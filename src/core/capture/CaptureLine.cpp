@@ -127,8 +127,7 @@ void CaptureLine::keep(const QByteArray &chunk)
     m_lastKept = std::exchange(m_kept, QByteArray());
     // Named after the capture file when this chunk goes into one, else after the moment it came.
     const int state = m_session.CaptureState();
-    const bool intoFile =
-        state >= CaptureSession::ReceivingFlight || (state == CaptureSession::Armed && startsFlight);
+    const bool intoFile = state >= CaptureSession::ReceivingFlight || (state == CaptureSession::Armed && startsFlight);
     const QString source =
         intoFile ? m_captureFile : QStringLiteral("capture ") + QDateTime::currentDateTime().toString(Qt::ISODate);
     addToLibrary(m_lastKept, source);

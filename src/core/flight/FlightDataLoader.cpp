@@ -238,8 +238,7 @@ FlightDataError NoTimeOfDay(qint64 lineNo)
 FlightDataError TooLongForARecord(qint64 lineNo)
 {
     return FlightDataError("line " + std::to_string(lineNo) + " is dated but longer than a record can be (more than " +
-                           std::to_string(kLongestRecordLine) +
-                           " bytes); the file is damaged or is not a flight file");
+                           std::to_string(kLongestRecordLine) + " bytes); the file is damaged or is not a flight file");
 }
 
 } // namespace

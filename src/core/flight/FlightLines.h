@@ -22,7 +22,8 @@ constexpr std::size_t kLongestRecordLine = std::size_t(64) << 10;
 // Fills index for a line of len bytes (lineBegin is the caller's) when it is a data line; a line too
 // long for byte offsets gets its offsets in wide and index.wide() true (the caller stores them and
 // sets their index). False for any other line. Throws FlightDataError for a dated line without a
-// time of day, then for one longer than kLongestRecordLine. Keeps the last date it read: a flight's lines share one or two.
+// time of day, then for one longer than kLongestRecordLine. Keeps the last date it read: a flight's
+// lines share one or two.
 class LineReader {
 public:
     bool read(const char *line, std::size_t len, qint64 lineNo, FlightRecordIndex &index,
