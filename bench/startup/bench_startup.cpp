@@ -92,6 +92,20 @@ double startOnce(AppState &state, QuietUi &ui, double *lastShown = nullptr)
     return painted;
 }
 
+// A library of 100 generated flights in folder.
+bool makeLibrary(const QString &folder)
+{
+    try {
+        FlightLibrary library(folder);
+        for (int i = 0; i < 100; ++i)
+            library.importBytes(sim::GenerateFlight(200 + i), QStringLiteral("flight%1.txt").arg(i));
+        return true;
+    } catch (const LibraryError &error) {
+        std::fprintf(stderr, "bench_startup: %s\n", qPrintable(error.message()));
+        return false;
+    }
+}
+
 struct StartFigures {
     double first = 0, median = 0, worst = 0, lastShown = -1;
 };
@@ -135,6 +149,18 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
     MainOstrel window(state, ui, ui);
     window.show();
     save(window, dir, QStringLiteral("main"));
+    // The start panel with the library's latest flight, at a large, a small and a very small size.
+    const QSize designed = window.size();
+    for (const QSize size : {QSize(1600, 1000), QSize(900, 600), QSize(640, 480)}) {
+        window.resize(size);
+        window.startPanel()->readLibraryLater();
+        QElapsedTimer wait;
+        wait.start();
+        while (wait.elapsed() < 500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        save(window, dir, QStringLiteral("start_%1x%2").arg(size.width()).arg(size.height()));
+    }
+    window.resize(designed);
     auto trigger = [&](const char *name) { window.findChild<QAction *>(QLatin1String(name))->trigger(); };
 
     trigger("mnuconfigload");
@@ -289,6 +315,13 @@ int main(int argc, char **argv)
     AppState state;
     QuietUi ui;
     if (options.isSet(QStringLiteral("shots"))) {
+        // Without a library named, one of 100 flights, so the start panel shows its latest.
+        QTemporaryDir library;
+        if (qEnvironmentVariableIsEmpty("KORVEL_LIBRARY")) {
+            qputenv("KORVEL_LIBRARY", QFile::encodeName(library.path()));
+            if (!makeLibrary(library.path()))
+                return 1;
+        }
         takeShots(options.value(QStringLiteral("shots")), state, ui);
         return 0;
     }
@@ -302,14 +335,8 @@ int main(int argc, char **argv)
                 bare.first, bare.median, bare.worst, runs);
 
     const QString folder = libraries.filePath(QStringLiteral("hundred"));
-    try {
-        FlightLibrary library(folder);
-        for (int i = 0; i < 100; ++i)
-            library.importBytes(sim::GenerateFlight(200 + i), QStringLiteral("flight%1.txt").arg(i));
-    } catch (const LibraryError &error) {
-        std::fprintf(stderr, "bench_startup: %s\n", qPrintable(error.message()));
+    if (!makeLibrary(folder))
         return 1;
-    }
     qputenv("KORVEL_LIBRARY", QFile::encodeName(folder));
     const StartFigures full = startUps(state, ui, runs, true);
     std::printf("main window start-up to first paint, a library of 100 flights: first %.1f ms; then median %.1f ms, "
