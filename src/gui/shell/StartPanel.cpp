@@ -81,13 +81,29 @@ QString StartPanel::FlightText(const QString &first, std::optional<qint64> durat
 }
 
 StartPanel::StartPanel(const Roads &roads, const QString &libraryFolder, QWidget *parent)
-    : QScrollArea(parent), m_folder(libraryFolder)
+    : QScrollArea(parent), m_roads(roads), m_folder(libraryFolder)
 {
     setObjectName(QStringLiteral("startPanel"));
     // The work area's own background shows around the card.
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(true);
     viewport()->setAutoFillBackground(false);
+}
+
+// The card is made once the empty work area has been painted: the main window is on the screen
+// as soon as it was without the panel, and the card follows a moment later.
+bool StartPanel::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::Paint && !m_built) {
+        m_built = true;
+        QTimer::singleShot(0, this, &StartPanel::build);
+    }
+    return QScrollArea::viewportEvent(event);
+}
+
+void StartPanel::build()
+{
+    const Roads &roads = m_roads;
     auto *page = new QWidget;
 
     m_card = new QFrame(page);
@@ -208,7 +224,8 @@ StartPanel::~StartPanel()
 void StartPanel::readLibraryLater()
 {
     m_readWanted = true;
-    m_card->update();
+    if (m_card)
+        m_card->update();
 }
 
 void StartPanel::showEvent(QShowEvent *event)

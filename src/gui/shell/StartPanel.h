@@ -40,7 +40,8 @@ public:
     const std::optional<LastFlight> &lastFlight() const { return m_last; }
 
     // Reads the library again once the panel has been painted (so the work area is on the screen
-    // before the catalogue is opened), away from the window's thread.
+    // before the catalogue is opened), away from the window's thread. The panel's buttons are
+    // there from the turn of the event loop after the work area's first paint.
     void readLibraryLater();
 
     // The text for a flight: its date and time of day, its length and the file it came from.
@@ -55,12 +56,16 @@ signals:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
+    void build();
     void startReading();
     void showLast(const std::optional<LastFlight> &last);
 
+    Roads m_roads;
     QString m_folder;
+    bool m_built = false;
     QFrame *m_card = nullptr;
     QFrame *m_lastBox = nullptr;
     QLabel *m_lastText = nullptr;
