@@ -34,9 +34,9 @@
 #include <QPaintEvent>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QScreen>
 #include <QTimer>
 #include <qcustomplot.h>
 
@@ -158,6 +158,12 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
 
     MainOstrel window(state, ui, ui);
     window.show();
+    // The start panel's card comes the turn after the first paint.
+    for (QElapsedTimer wait; !wait.isValid() || wait.elapsed() < 300;) {
+        if (!wait.isValid())
+            wait.start();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
     save(window, dir, QStringLiteral("main"));
     // The start panel with the library's latest flight, at a large, a small and a very small size.
     const QSize designed = window.size();
@@ -310,8 +316,8 @@ int main(int argc, char **argv)
     QCommandLineParser options;
     options.addOption(
         {QStringLiteral("runs"), QStringLiteral("Start-ups to time."), QStringLiteral("n"), QStringLiteral("15")});
-    options.addOption({QStringLiteral("exit-runs"), QStringLiteral("Shut-downs to time."), QStringLiteral("n"),
-                       QStringLiteral("7")});
+    options.addOption(
+        {QStringLiteral("exit-runs"), QStringLiteral("Shut-downs to time."), QStringLiteral("n"), QStringLiteral("7")});
     options.addOption(
         {QStringLiteral("shots"), QStringLiteral("Save pictures of the windows here."), QStringLiteral("dir")});
     QCommandLineOption child(QStringLiteral("exit-child"));

@@ -20,12 +20,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QScrollBar>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -143,7 +143,8 @@ private slots:
     void startsWithItsMenusToolbarAndStatus()
     {
         QCOMPARE(main->windowTitle(), QStringLiteral("Korvel Engine Monitor"));
-        QCOMPARE(menuBarCaptions(*main), (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Analysis", "Help"}));
+        QCOMPARE(menuBarCaptions(*main),
+                 (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Analysis", "Help"}));
         QVERIFY(!main->findChild<QMenu *>("mnuconfig")->menuAction()->isEnabled());
         auto *bar = main->findChild<QToolBar *>("Toolbar1");
         QVERIFY(bar);
@@ -345,7 +346,8 @@ private slots:
         Settle();
         QVERIFY(main->mdiArea()->subWindowList().isEmpty());
         QVERIFY(panel->isVisible());
-        QCOMPARE(menuBarCaptions(*main), (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Analysis", "Help"}));
+        QCOMPARE(menuBarCaptions(*main),
+                 (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Analysis", "Help"}));
 
         const auto click = [&](const char *name) {
             auto *button = panel->findChild<QPushButton *>(QLatin1String(name));

@@ -159,7 +159,8 @@ void MainOstrel::buildToolbar()
 void MainOstrel::buildStartPanel()
 {
     const auto action = [this](const char *name) { return findChild<QAction *>(QLatin1String(name)); };
-    const StartPanel::Roads roads{action("mnuflight"), action("mnuDisk"), action("mnuFlightLibrary"), action("mnuFlash")};
+    const StartPanel::Roads roads{action("mnuflight"), action("mnuDisk"), action("mnuFlightLibrary"),
+                                  action("mnuFlash")};
     m_start = new StartPanel(roads, FlightLibrary::DefaultFolder(), m_mdi->viewport());
     m_start->setGeometry(m_mdi->viewport()->rect());
     m_start->lower();

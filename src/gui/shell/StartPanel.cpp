@@ -52,8 +52,9 @@ QLabel *Note(const QString &text, QWidget *parent)
     // Quieter than the buttons beside it: the text's colour a third of the way to the card's.
     QPalette palette = label->palette();
     const QColor ink = palette.color(QPalette::WindowText), card = palette.color(QPalette::Base);
-    palette.setColor(QPalette::WindowText, QColor((ink.red() * 2 + card.red()) / 3, (ink.green() * 2 + card.green()) / 3,
-                                                  (ink.blue() * 2 + card.blue()) / 3));
+    palette.setColor(QPalette::WindowText,
+                     QColor((ink.red() * 2 + card.red()) / 3, (ink.green() * 2 + card.green()) / 3,
+                            (ink.blue() * 2 + card.blue()) / 3));
     label->setPalette(palette);
     return label;
 }
@@ -254,7 +255,8 @@ void StartPanel::startReading()
     }
     m_reader = QThread::create([this, folder = m_folder] {
         std::optional<LastFlight> last = ReadLastFlight(folder);
-        QMetaObject::invokeMethod(this, [this, last] { showLast(last); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, last] { showLast(last); }, Qt::QueuedConnection);
     });
     m_reader->start();
 }
