@@ -3,6 +3,7 @@
 #include "core/library/FlightLibrary.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>

@@ -3,8 +3,6 @@
 // window's own command for it, and the library's last flight with a button to open it. It lies
 // beneath the child windows and is shown only while none is open.
 
-#include <QDateTime>
-#include <QPointer>
 #include <QScrollArea>
 #include <QString>
 
