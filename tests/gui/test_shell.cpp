@@ -1,11 +1,17 @@
 // The main window through its controls' names: what each command opens, when a window is built
-// again and when only brought forward, "Close Form", the disk load's silent trap, menu merging.
+// again and when only brought forward, "Close Form", the disk load's silent trap, menu merging,
+// the start panel of the empty work area.
+#include "gui/analysis/FrmAnalysis.h"
 #include "gui/capture/FrmCapture.h"
 #include "gui/dialogs/frmAbout.h"
 #include "gui/dialogs/frmConfigure.h"
+#include "gui/flash/frmFlash.h"
 #include "gui/graphs/FrmGraph.h"
+#include "gui/library/FrmLibrary.h"
 #include "gui/shell/Main.h"
 #include "gui/shell/MainOstrel.h"
+#include "gui/shell/StartPanel.h"
+#include "support/FlightPlans.h"
 #include "support/TestSupport.h"
 #include "support/WindowSupport.h"
 
@@ -14,11 +20,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QScrollBar>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
@@ -135,7 +143,8 @@ private slots:
     void startsWithItsMenusToolbarAndStatus()
     {
         QCOMPARE(main->windowTitle(), QStringLiteral("Korvel Engine Monitor"));
-        QCOMPARE(menuBarCaptions(*main), (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Analysis", "Help"}));
+        QCOMPARE(menuBarCaptions(*main),
+                 (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Analysis", "Help"}));
         QVERIFY(!main->findChild<QMenu *>("mnuconfig")->menuAction()->isEnabled());
         auto *bar = main->findChild<QToolBar *>("Toolbar1");
         QVERIFY(bar);
@@ -308,6 +317,127 @@ private slots:
         QCOMPARE(menuBarCaptions(*main), own);
         // The main window's own items are still reachable by name.
         QVERIFY(main->findChild<QAction *>("mnuDisk"));
+    }
+
+    // The empty work area shows where to start, beneath the children: gone while one is open, back
+    // when the last has closed, however it came and went. Its buttons are the menus' own commands.
+    // With no library it offers no last flight and makes none; a library it cannot read says nothing.
+    void startPanelStandsInTheEmptyWorkArea()
+    {
+        auto *panel = main->findChild<StartPanel *>("startPanel");
+        QVERIFY(panel);
+        QVERIFY(panel->isVisible());
+        QCOMPARE(panel->geometry(), main->mdiArea()->viewport()->rect());
+        const QString folder = qEnvironmentVariable("KORVEL_LIBRARY");
+        QSignalSpy read(panel, &StartPanel::libraryRead);
+        panel->readLibraryLater();
+        QTRY_VERIFY(read.count() >= 1);
+        QVERIFY(!panel->lastFlight());
+        QVERIFY(!main->findChild<QWidget *>("startLastBox")->isVisible());
+        QVERIFY(!QFileInfo::exists(folder));
+
+        trigger(*main, "mnuconfigload");
+        QVERIFY(!panel->isVisible());
+        trigger(*main, "mnuengine");
+        main->Toolbar1_ButtonClick(1);
+        Settle();
+        QVERIFY(!panel->isVisible());
+        main->Toolbar1_ButtonClick(1);
+        Settle();
+        QVERIFY(main->mdiArea()->subWindowList().isEmpty());
+        QVERIFY(panel->isVisible());
+        QCOMPARE(menuBarCaptions(*main),
+                 (QStringList{"File", "Configuration", "Graph Data", "Hardware", "Analysis", "Help"}));
+
+        const auto click = [&](const char *name) {
+            auto *button = panel->findChild<QPushButton *>(QLatin1String(name));
+            QVERIFY2(button && button->isVisible(), name);
+            QTest::mouseClick(button, Qt::LeftButton);
+            Settle();
+        };
+        const auto closeAll = [&] {
+            main->mdiArea()->closeAllSubWindows();
+            Settle();
+            QVERIFY(panel->isVisible());
+        };
+        front->files.answers = {std::nullopt};
+        click("startOpenFile");
+        QCOMPARE(front->files.requests.size(), 1);
+        QCOMPARE(front->files.requests[0].title, QStringLiteral("Load Flight Data"));
+        QVERIFY(panel->isVisible()); // a load opens no window
+        click("startDownload");
+        QCOMPARE(loaded<FrmCapture>(*main).size(), 1);
+        QVERIFY(!panel->isVisible());
+        closeAll();
+        front->state.FlashWindowClosed = true;
+        click("startProgram");
+        QCOMPARE(loaded<frmFlash>(*main).size(), 1);
+        QCOMPARE(front->state.FlashWindowClosed, std::optional<bool>(false));
+        closeAll();
+        click("startLibrary");
+        QCOMPARE(loaded<FrmLibrary>(*main).size(), 1);
+        closeAll();
+        front->ui.messages.clear();
+
+        // The library window made the library: empty, so still no last flight. Then one that is no
+        // library at all: nothing said, nothing changed.
+        read.clear();
+        panel->readLibraryLater();
+        QTRY_VERIFY(read.count() >= 1);
+        QVERIFY(!panel->lastFlight());
+        const QString catalogue = QDir(folder).filePath(QStringLiteral("library.sqlite"));
+        QFile::remove(catalogue);
+        {
+            QFile bad(catalogue);
+            QVERIFY(bad.open(QIODevice::WriteOnly));
+            bad.write("not a catalogue\n");
+        }
+        read.clear();
+        panel->readLibraryLater();
+        QTRY_VERIFY(read.count() >= 1);
+        QVERIFY(!panel->lastFlight());
+        QVERIFY(front->ui.messages.isEmpty());
+        QFile file(catalogue);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("not a catalogue\n"));
+    }
+
+    // The library's latest flight, opened from the panel, is loaded as the library window loads one
+    // and shown in the analysis view.
+    void lastFlightOpensInTheAnalysisView()
+    {
+        QTemporaryDir dir;
+        const QString folder = qEnvironmentVariable("KORVEL_LIBRARY");
+        {
+            FlightLibrary library(folder);
+            for (int day : {20, 3}) {
+                FlightPlan plan;
+                plan.scale = 0.05;
+                plan.start = QDateTime(QDate(2026, 5, day), QTime(9, 5));
+                const QString file = WriteFile(dir, QStringLiteral("may%1.txt").arg(day), MakeFlight(plan));
+                QCOMPARE(library.importFile(file).outcome, ImportResult::Added);
+            }
+        }
+        main = std::make_unique<MainOstrel>(front->state, front->ui, front->files);
+        main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+        auto *panel = main->findChild<StartPanel *>("startPanel");
+        QTRY_VERIFY(panel->lastFlight().has_value());
+        auto *text = panel->findChild<QLabel *>("startLastFlight");
+        QVERIFY(text->isVisible());
+        const QString said = text->text().replace(QChar(0x00A0), QLatin1Char(' '));
+        QVERIFY2(said.contains(QStringLiteral("20 May 2026, 09:05")), qPrintable(said));
+        QVERIFY(said.contains(QStringLiteral("may20.txt")));
+
+        QTest::mouseClick(panel->findChild<QPushButton *>("startOpenLast"), Qt::LeftButton);
+        Settle();
+        QVERIFY(front->state.flightData.FlightRecordCount.value_or(0) > 10);
+        QCOMPARE(front->state.flightFileName, panel->lastFlight()->copy);
+        QCOMPARE(main->statusText(),
+                 QStringLiteral("Data File: ") + panel->lastFlight()->copy + QStringLiteral("  Loaded for Edit"));
+        QVERIFY(qobject_cast<FrmAnalysis *>(currentChild(*main)));
+        QVERIFY(!panel->isVisible());
+        QVERIFY(front->ui.messages.isEmpty());
     }
 };
 

@@ -132,6 +132,80 @@ private slots:
         QCOMPARE(ui.statuses.last(), QStringLiteral("Connected at: 115200,N,8,1"));
         QCOMPARE(engine.loaderBaud(), 115200);
     }
+
+    // The link asks the driver for low latency once its port is open, and the line puts the setting
+    // back as it closes; a setting found low is left so. A port without the setting (this
+    // pseudo-terminal, as the driver answers) is used as it is.
+    void lowLatencyIsAskedForAndPutBack()
+    {
+        struct Driver : SerialPortLine::LatencyDriver {
+            std::optional<bool> low = false;
+            QList<bool> set;
+            std::optional<bool> lowLatency(qintptr) override { return low; }
+            bool setLowLatency(qintptr, bool on) override
+            {
+                set << on;
+                low = on;
+                return true;
+            }
+        };
+        sim::SimEngine engine;
+        QVERIFY(engine.open());
+        sim::LoaderOptions options;
+        options.paced = false;
+        engine.setLoader(options);
+        RecordingUi ui;
+        {
+            SerialPortLine line;
+            line.setDevice(engine.slavePath());
+            QVERIFY(line.open());
+            QVERIFY(!line.requestLowLatency());
+            QVERIFY(line.isOpen());
+            line.send("x");
+            QTRY_COMPARE(engine.received(), QByteArray("x"));
+        }
+
+        Driver driver;
+        SerialPortLine line;
+        line.setLatencyDriver(&driver);
+        QVERIFY(!line.requestLowLatency()); // nothing open to ask for
+        TargetLink link(line, ui, ui, ui);
+        link.timing.replyTimeoutMs = 500;
+        link.setDevice(engine.slavePath());
+        link.setSpeedIndex(2);
+        QVERIFY(link.ConnectTarget());
+        QCOMPARE(driver.set, QList<bool>{true});
+        QVERIFY(line.requestLowLatency()); // asked twice: put back once
+        link.DisconnectTarget();
+        QCOMPARE(driver.set, (QList<bool>{true, false}));
+
+        // Found low already: left low.
+        driver.set.clear();
+        driver.low = true;
+        QVERIFY(line.open());
+        QVERIFY(line.requestLowLatency());
+        line.close();
+        QVERIFY(driver.set.isEmpty());
+
+        // A driver without the setting, or one that refuses it: nothing to put back.
+        for (const bool refuses : {false, true}) {
+            struct Refusing : Driver {
+                bool setLowLatency(qintptr, bool on) override
+                {
+                    set << on;
+                    return false;
+                }
+            } other;
+            if (!refuses)
+                other.low.reset();
+            line.setLatencyDriver(&other);
+            QVERIFY(line.open());
+            QVERIFY(!line.requestLowLatency());
+            line.close();
+            QCOMPARE(other.set, refuses ? QList<bool>{true} : QList<bool>{});
+        }
+        line.setLatencyDriver(nullptr);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSerialLine)

@@ -237,8 +237,13 @@ bool TargetLink::openPort()
     if (m_line.isOpen())
         return true;
     QString reason;
-    if (m_line.open(&reason))
+    if (m_line.open(&reason)) {
+        // Each record waits for its echo: an adapter that holds received bytes for its latency
+        // timer (16 ms by default) would make the burn several times slower. A port without such
+        // a setting works as it is.
+        m_line.requestLowLatency();
         return true;
+    }
     m_prompter.showMessage(AppTitle(), PortOpenFailureText(m_line.device(), reason), MessageIcon::Critical,
                            MessageButtons::Ok);
     return false;

@@ -77,6 +77,12 @@ public:
         Q_UNUSED(hold);
         return false;
     }
+    // Asks the driver of the open port to pass received bytes on at once rather than when its
+    // latency timer runs out (a USB adapter holds them up to 16 ms by default), until the line
+    // closes, which puts back the setting it found. False when the port has no such setting (a
+    // pseudo-terminal, a built-in port, a platform that does not offer it): the line works as
+    // before, only slower through such an adapter.
+    virtual bool requestLowLatency() { return false; }
 
 signals:
     void dataArrived();
@@ -106,6 +112,19 @@ public:
     QByteArray read() override;
     void setReadLength(int length) override;
     bool holdArrivals(bool hold) override;
+    bool requestLowLatency() override;
+
+    // The driver's low-latency setting of an open port, by the port's handle.
+    class LatencyDriver {
+    public:
+        virtual ~LatencyDriver() = default;
+        // nullopt when the driver has no such setting.
+        virtual std::optional<bool> lowLatency(qintptr handle) = 0;
+        virtual bool setLowLatency(qintptr handle, bool on) = 0;
+    };
+    // The platform's driver calls unless another is given (nullptr puts the platform's back). The
+    // line does not own it.
+    void setLatencyDriver(LatencyDriver *driver);
 
 private:
     struct Private;

@@ -117,6 +117,44 @@ QSerialPort::StopBits ToStopBits(const QString &s)
     return QSerialPort::OneStop;
 }
 
+
+// The serial driver's low-latency flag, which common USB-serial drivers turn into a 1 ms latency
+// timer. The port reads errno after its own calls: these must not leave a trace there.
+class PlatformLatency : public SerialPortLine::LatencyDriver {
+public:
+    std::optional<bool> lowLatency(qintptr handle) override
+    {
+#ifdef Q_OS_LINUX
+        const int savedErrno = errno;
+        serial_struct serial{};
+        const bool read = ::ioctl(int(handle), TIOCGSERIAL, &serial) == 0;
+        errno = savedErrno;
+        if (read)
+            return (serial.flags & ASYNC_LOW_LATENCY) != 0;
+#else
+        Q_UNUSED(handle);
+#endif
+        return std::nullopt;
+    }
+    bool setLowLatency(qintptr handle, bool on) override
+    {
+#ifdef Q_OS_LINUX
+        const int savedErrno = errno;
+        serial_struct serial{};
+        bool done = ::ioctl(int(handle), TIOCGSERIAL, &serial) == 0;
+        if (done) {
+            serial.flags = on ? (serial.flags | ASYNC_LOW_LATENCY) : (serial.flags & ~ASYNC_LOW_LATENCY);
+            done = ::ioctl(int(handle), TIOCSSERIAL, &serial) == 0;
+        }
+        errno = savedErrno;
+        return done;
+#else
+        Q_UNUSED(handle);
+        Q_UNUSED(on);
+        return false;
+#endif
+    }
+};
 } // namespace
 
 struct SerialPortLine::Private {
@@ -129,6 +167,21 @@ struct SerialPortLine::Private {
     bool held = false;    // arrivals are held back in the driver
     bool pulling = false; // read() is taking what the driver holds
     QPointer<QSocketNotifier> readNotifier;
+    SerialPortLine::LatencyDriver *latencyDriver = nullptr;
+    bool latencyLowered = false; // this line asked for low latency and must put the setting back
+
+    SerialPortLine::LatencyDriver &latency()
+    {
+        static PlatformLatency platform;
+        return latencyDriver ? *latencyDriver : platform;
+    }
+
+    void putBackLatency()
+    {
+        if (latencyLowered && port.isOpen())
+            latency().setLowLatency(port.handle(), false);
+        latencyLowered = false;
+    }
 #ifdef Q_OS_LINUX
     serial_icounter_struct counts{};
     bool countsKnown = false;
@@ -227,6 +280,7 @@ SerialPortLine::SerialPortLine(QObject *parent) : SerialLine(parent), d(new Priv
             QTimer::singleShot(0, this, [this, reason] {
                 if (d->port.isOpen() && d->port.bytesAvailable() > 0)
                     emit dataArrived();
+                d->latencyLowered = false; // the device is gone, and its setting with it
                 d->port.close();
                 emit lineLost(reason);
             });
@@ -244,6 +298,7 @@ SerialPortLine::SerialPortLine(QObject *parent) : SerialLine(parent), d(new Priv
 
 SerialPortLine::~SerialPortLine()
 {
+    d->putBackLatency();
     d->port.close();
     delete d;
 }
@@ -295,25 +350,37 @@ bool SerialPortLine::open(QString *reason)
     if (const auto s = ParseLineSettings(d->settings))
         d->apply(*s);
     d->port.setReadBufferSize(0);
-#ifdef Q_OS_LINUX
-    // A USB adapter holds received bytes for its latency timer (16 ms by default) unless asked not
-    // to: with one record in flight at a time that would make a burn several times slower. A
-    // driver that refuses (a pseudo-terminal, a built-in port) is fine as it is.
-    const int savedErrno = errno;
-    serial_struct serial{};
-    if (::ioctl(int(d->port.handle()), TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
-        serial.flags |= ASYNC_LOW_LATENCY;
-        ::ioctl(int(d->port.handle()), TIOCSSERIAL, &serial);
-    }
-    errno = savedErrno;
-#endif
     return true;
 }
 
 void SerialPortLine::close()
 {
     d->held = false;
+    d->putBackLatency();
     d->port.close();
+}
+
+bool SerialPortLine::requestLowLatency()
+{
+    if (!d->port.isOpen())
+        return false;
+    if (d->latencyLowered)
+        return true;
+    LatencyDriver &driver = d->latency();
+    const std::optional<bool> low = driver.lowLatency(d->port.handle());
+    if (!low)
+        return false;
+    if (*low)
+        return true; // already so: nothing to put back
+    if (!driver.setLowLatency(d->port.handle(), true))
+        return false;
+    d->latencyLowered = true;
+    return true;
+}
+
+void SerialPortLine::setLatencyDriver(LatencyDriver *driver)
+{
+    d->latencyDriver = driver;
 }
 
 bool SerialPortLine::isOpen() const

@@ -9,7 +9,9 @@
 #include "gui/flash/frmFlash.h"
 #include "gui/graphs/FrmGraph.h"
 #include "gui/library/FrmLibrary.h"
+#include "gui/shell/StartPanel.h"
 
+#include <QChildEvent>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QLabel>
@@ -43,6 +45,7 @@ MainOstrel::MainOstrel(AppState &state, Prompter &prompter, FileChooser &files, 
     buildMenus();
     buildToolbar();
     buildStatusBar();
+    buildStartPanel();
 
     // The designed client area lies below the menu bar: toolbar, work area and status bar.
     resize(TwipsSize(14700, 8610) + QSize(0, menuBar()->sizeHint().height()));
@@ -149,6 +152,74 @@ void MainOstrel::buildToolbar()
         const int index = i + 1;
         connect(action, &QAction::triggered, this, [this, index] { Toolbar1_ButtonClick(index); });
     }
+}
+
+// The start panel lies in the work area beneath the child windows and is shown while none is: it
+// follows the children the work area holds, however they came there.
+void MainOstrel::buildStartPanel()
+{
+    const auto action = [this](const char *name) { return findChild<QAction *>(QLatin1String(name)); };
+    const StartPanel::Roads roads{action("mnuflight"), action("mnuDisk"), action("mnuFlightLibrary"),
+                                  action("mnuFlash")};
+    m_start = new StartPanel(roads, FlightLibrary::DefaultFolder(), m_mdi->viewport());
+    m_start->setGeometry(m_mdi->viewport()->rect());
+    m_start->lower();
+    connect(m_start, &StartPanel::lastFlightChosen, this, &MainOstrel::openLibraryFlight);
+    m_mdi->viewport()->installEventFilter(this);
+}
+
+bool MainOstrel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_mdi->viewport()) {
+        if (event->type() == QEvent::Resize) {
+            m_start->setGeometry(m_mdi->viewport()->rect());
+        } else if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildRemoved) {
+            if (auto *sub = qobject_cast<QMdiSubWindow *>(static_cast<QChildEvent *>(event)->child())) {
+                if (event->type() == QEvent::ChildAdded)
+                    sub->installEventFilter(this);
+                placeStartPanelLater();
+            }
+        }
+    } else if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) &&
+               qobject_cast<QMdiSubWindow *>(watched)) {
+        placeStartPanelLater();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainOstrel::placeStartPanelLater()
+{
+    if (m_startPlacing)
+        return;
+    m_startPlacing = true;
+    QMetaObject::invokeMethod(this, &MainOstrel::placeStartPanel, Qt::QueuedConnection);
+}
+
+void MainOstrel::placeStartPanel()
+{
+    m_startPlacing = false;
+    const auto subs = m_mdi->subWindowList();
+    const bool empty = std::none_of(subs.begin(), subs.end(), [](QMdiSubWindow *sub) { return sub->isVisible(); });
+    if (empty) {
+        m_start->lower();
+        m_start->show();
+    } else {
+        m_start->hide();
+    }
+}
+
+// As a double-click in the library window: the flight's copy is loaded as the disk-load command
+// loads a file, and a copy that cannot be read loads nothing and says no more.
+void MainOstrel::openLibraryFlight(const QString &copy)
+{
+    try {
+        LoadFlightDataFile(copy, m_state.flightData, *this);
+        NoteFlightLoaded(m_state, copy);
+    } catch (...) {
+        m_start->readLibraryLater();
+        return;
+    }
+    showAnalysis();
 }
 
 void MainOstrel::buildStatusBar()

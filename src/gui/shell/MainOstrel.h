@@ -21,6 +21,7 @@ class QToolBar;
 namespace korvel {
 
 class ChildWindow;
+class StartPanel;
 
 class MainOstrel : public QMainWindow, public StatusLine {
     Q_OBJECT
@@ -50,14 +51,21 @@ public:
     QMdiArea *mdiArea() const { return m_mdi; }
     WindowContext context() { return {m_state, *this, m_prompter, m_files}; }
 
+    StartPanel *startPanel() const { return m_start; }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     QMenu *createPopupMenu() override;
 
 private:
     void buildMenus();
     void buildToolbar();
     void buildStatusBar();
+    void buildStartPanel();
+    void placeStartPanelLater();
+    void placeStartPanel();
+    void openLibraryFlight(const QString &copy);
     void updateClock();
     void updateMenus();
     QAction *barCommand(QMenu *menu);
@@ -84,6 +92,8 @@ private:
     QLabel *m_connection = nullptr;
     QTimer *m_clockTimer = nullptr;
     bool m_closeWhenChildrenGone = false;
+    StartPanel *m_start = nullptr;
+    bool m_startPlacing = false;
 
     QPointer<QMdiSubWindow> m_capture;
     QPointer<QMdiSubWindow> m_graph;
