@@ -14,34 +14,8 @@ namespace korvel {
 
 namespace {
 
-constexpr int kLeftMargin = 58;
-constexpr int kRightMargin = 58;
-constexpr int kHeader = 16;     // the legend line above a chart
-constexpr int kGap = 6;         // between charts
-constexpr int kTimeAxis = 22;   // the time labels under the last chart
-constexpr int kClickSlack = 4;  // a press and release closer than this is a click, not a drag
-constexpr int kBoxOffset = 12;  // between the cursor line and its box
-
-QFont ChartFont(bool bold = false)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(8);
-    font.setBold(bold);
-    return font;
-}
-
-// A round step (1, 2 or 5 times a power of ten) giving about `ticks` intervals over the range.
-double NiceStep(double range, int ticks)
-{
-    if (!(range > 0))
-        return 1;
-    const double raw = range / std::max(1, ticks);
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (m * power >= raw)
-            return m * power;
-    return 10 * power;
-}
+constexpr int kClickSlack = 4; // a press and release closer than this is a click, not a drag
+constexpr int kBoxOffset = 12; // between the cursor line and its box
 
 } // namespace
 
@@ -427,28 +401,14 @@ std::vector<AnalysisCharts::Change> AnalysisCharts::changes() const
 
 AnalysisCharts::Layout AnalysisCharts::layoutFor(const QSize &size) const
 {
-    Layout layout;
-    const int n = int(m_charts.size());
-    if (n == 0)
-        return layout;
-    const int top = 4;
-    const int usable = size.height() - top - kTimeAxis;
-    const int band = std::max(kHeader + 20, (usable - (n - 1) * kGap) / n);
-    const int width = std::max(40, size.width() - kLeftMargin - kRightMargin);
-    for (int c = 0; c < n; ++c) {
-        const int y = top + c * (band + kGap);
-        layout.plots << QRect(kLeftMargin, y + kHeader, width, band - kHeader);
-    }
-    const QRect last = layout.plots.back();
-    layout.timeAxis = QRect(last.left(), last.bottom() + 1, last.width(), kTimeAxis);
-    return layout;
+    return LayOutCharts(int(m_charts.size()), QRect(QPoint(0, 0), size));
 }
 
 int AnalysisCharts::chartAt(const QPoint &pos) const
 {
     const Layout layout = layoutFor(size());
     for (int c = 0; c < layout.plots.size(); ++c)
-        if (layout.plots[c].adjusted(0, -kHeader, 0, kGap / 2).contains(pos))
+        if (layout.plots[c].adjusted(0, -16, 0, 3).contains(pos))
             return c;
     return -1;
 }
@@ -473,7 +433,7 @@ void AnalysisCharts::paintEvent(QPaintEvent *)
         m_cache = QImage(size() * ratio, QImage::Format_RGB32);
         m_cache.setDevicePixelRatio(ratio);
         QPainter painter(&m_cache);
-        paintCharts(painter, size(), ratio == 1 ? &m_cache : nullptr);
+        PaintChartStack(painter, rect(), stack(), ratio == 1 ? &m_cache : nullptr);
         m_cacheValid = true;
     }
     QPainter painter(this);
@@ -481,247 +441,29 @@ void AnalysisCharts::paintEvent(QPaintEvent *)
     paintCursor(painter);
 }
 
+ChartStack AnalysisCharts::stack() const
+{
+    ChartStack stack;
+    stack.columns = m_columns;
+    stack.charts = m_charts;
+    stack.x0 = m_level.x0;
+    stack.x1 = m_level.x1;
+    for (int c = 0; c < int(m_charts.size()); ++c) {
+        std::array<ValueSpan, 2> spans;
+        for (int axis = 0; axis < 2; ++axis) {
+            const auto [low, high] = valueSpan(c, axis);
+            spans[size_t(axis)] = {low, high};
+        }
+        stack.values.push_back(spans);
+    }
+    stack.markA = m_markA;
+    stack.markB = m_markB;
+    return stack;
+}
+
 void AnalysisCharts::paintStack(QPainter &painter, const QSize &size) const
 {
-    paintCharts(painter, size, nullptr);
-}
-
-void AnalysisCharts::paintCharts(QPainter &painter, const QSize &size, QImage *pixels) const
-{
-    painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
-    painter.setFont(font());
-    const Layout layout = layoutFor(size);
-    if (layout.plots.isEmpty() || !m_columns || m_columns->records() == 0)
-        return;
-    const QFontMetrics metrics(font());
-    const int textHeight = metrics.height();
-    const QRect first = layout.plots.front();
-
-    // The time ticks: round times of day far enough apart for their labels.
-    static const int steps[] = {1,    2,    5,     10,    15,    30,    60,     120,    300,   600,   900,
-                                1800, 3600, 7200,  10800, 21600, 43200, 86400, 172800, 604800};
-    const double secondsPerPixel = (m_level.x1 - m_level.x0) / std::max(1, first.width());
-    const int labelWidth = metrics.horizontalAdvance(TimeOfDayText(13 * 3600 + 22 * 60 + 22)) + 24;
-    int step = steps[std::size(steps) - 1];
-    for (int s : steps)
-        if (s / secondsPerPixel >= labelWidth) {
-            step = s;
-            break;
-        }
-    // Axis position x is the first record's time of day plus x seconds (the clock's own times
-    // label the ticks, so a flight whose clock went back still reads as recorded).
-    const int firstTime = std::max(0, m_columns->timeOfDayAt(0));
-    std::vector<double> ticks;
-    for (double t = std::ceil((m_level.x0 + firstTime) / step) * step - firstTime; t <= m_level.x1; t += step)
-        ticks.push_back(t);
-
-    // The record at each pixel column's left edge, for every series of every chart.
-    std::vector<int> bounds(size_t(first.width()) + 1);
-    for (int c = 0; c <= first.width(); ++c)
-        bounds[size_t(c)] = m_columns->lowerRecord(m_level.x0 + c * secondsPerPixel);
-
-    const QColor grid(226, 226, 226);
-    const QColor frame(150, 150, 150);
-    for (int c = 0; c < layout.plots.size(); ++c) {
-        const QRect plot = layout.plots[c];
-        const ChartChoice &chart = m_charts[size_t(c)];
-        painter.setPen(grid);
-        for (double t : ticks) {
-            const int px = int(std::lround(pixelAt(plot, t)));
-            painter.drawLine(px, plot.top(), px, plot.bottom());
-        }
-        // Value axes: left ticks carry the grid, right ticks only labels.
-        for (int axis = 0; axis < 2; ++axis) {
-            const Quantity q = axis == 0 ? chart.left : chart.right;
-            if (q == Quantity::None)
-                continue;
-            const auto [low, high] = valueSpan(c, axis);
-            const double vstep = NiceStep(high - low, std::max(2, plot.height() / (textHeight * 2)));
-            for (double v = std::ceil(low / vstep) * vstep; v <= high + vstep * 1e-6; v += vstep) {
-                const int py = int(std::lround(plot.bottom() - (v - low) * plot.height() / (high - low)));
-                const QString label = ReadingText(std::abs(v) < vstep * 1e-6 ? 0 : v);
-                if (axis == 0) {
-                    painter.setPen(grid);
-                    painter.drawLine(plot.left(), py, plot.right(), py);
-                    painter.setPen(Qt::black);
-                    painter.drawText(QRect(0, py - textHeight / 2, plot.left() - 4, textHeight),
-                                     Qt::AlignRight | Qt::AlignVCenter, label);
-                } else {
-                    painter.setPen(Qt::black);
-                    painter.drawText(QRect(plot.right() + 5, py - textHeight / 2, kRightMargin - 5, textHeight),
-                                     Qt::AlignLeft | Qt::AlignVCenter, label);
-                }
-            }
-        }
-
-        // The legend above the chart: the left axis's series, then the right's after a bar.
-        int lx = plot.left();
-        const int ly = plot.top() - kHeader;
-        for (int axis = 0; axis < 2; ++axis) {
-            const Quantity q = axis == 0 ? chart.left : chart.right;
-            if (q == Quantity::None)
-                continue;
-            if (axis == 1) {
-                painter.setPen(Qt::black);
-                const QString bar = QStringLiteral("|  right:");
-                painter.drawText(QRect(lx, ly, 400, kHeader), Qt::AlignLeft | Qt::AlignVCenter, bar);
-                lx += metrics.horizontalAdvance(bar) + 8;
-            }
-            for (int s : SeriesOf(q)) {
-                QColor colour = SeriesColour(s);
-                if (axis == 1)
-                    colour = colour.darker(160);
-                painter.fillRect(QRect(lx, ly + kHeader / 2 - 1, 12, 3), colour);
-                painter.setPen(colour);
-                const QString name = SeriesName(s);
-                painter.drawText(QRect(lx + 15, ly, 400, kHeader), Qt::AlignLeft | Qt::AlignVCenter, name);
-                lx += 15 + metrics.horizontalAdvance(name) + 10;
-            }
-        }
-
-        painter.save();
-        painter.setClipRect(plot.adjusted(0, 0, 1, 1));
-        bool anyReading = false;
-        for (int axis = 0; axis < 2; ++axis) {
-            const Quantity q = axis == 0 ? chart.left : chart.right;
-            const auto [low, high] = valueSpan(c, axis);
-            for (int s : SeriesOf(q)) {
-                anyReading = anyReading || m_columns->column(s).anyReading;
-                paintSeries(painter, pixels, plot, s, axis == 0 ? SeriesColour(s) : SeriesColour(s).darker(160), low,
-                            high, bounds);
-            }
-        }
-        painter.restore();
-        if (!anyReading && (chart.left != Quantity::None || chart.right != Quantity::None)) {
-            painter.setPen(Qt::darkGray);
-            QStringList names;
-            for (Quantity q : {chart.left, chart.right})
-                if (q != Quantity::None)
-                    names << QString::fromLatin1(InfoOf(q).caption);
-            painter.drawText(plot, Qt::AlignCenter,
-                             QStringLiteral("No %1 readings in this flight").arg(names.join(QStringLiteral(" or "))));
-        }
-        painter.setPen(frame);
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(plot);
-    }
-
-    // The marks, then the time labels under the last chart.
-    const QRect last = layout.plots.back();
-    for (const auto &[mark, name] : {std::pair{m_markA, QStringLiteral("A")}, std::pair{m_markB, QStringLiteral("B")}}) {
-        if (!mark || *mark >= m_columns->records())
-            continue;
-        const double x = m_columns->x()[size_t(*mark)];
-        if (x < m_level.x0 || x > m_level.x1)
-            continue;
-        const int px = int(std::lround(pixelAt(first, x)));
-        painter.setPen(QPen(QColor(0, 110, 200), 1, Qt::DashLine));
-        painter.drawLine(px, first.top(), px, last.bottom());
-        painter.setPen(QColor(0, 110, 200));
-        painter.setFont(ChartFont(true));
-        painter.drawText(QRect(px + 3, first.top() + 1, 20, textHeight), Qt::AlignLeft | Qt::AlignTop, name);
-        painter.setFont(font());
-    }
-    painter.setPen(Qt::black);
-    int lastRight = -1000;
-    for (double t : ticks) {
-        const int px = int(std::lround(pixelAt(last, t)));
-        // Days apart, the time of day says nothing: the day of the flight does.
-        const QString label = step >= 86400 ? QStringLiteral("day %1").arg(int(std::floor((t + firstTime) / 86400)) + 1)
-                                            : m_columns->timeTextAt(t);
-        const int w = metrics.horizontalAdvance(label);
-        if (px - w / 2 < lastRight + 6)
-            continue;
-        painter.drawLine(px, last.bottom(), px, last.bottom() + 3);
-        painter.drawText(QRect(px - w / 2 - 2, last.bottom() + 4, w + 4, textHeight), Qt::AlignCenter, label);
-        lastRight = px + w / 2;
-    }
-}
-
-// Dense: per pixel column a line from the lowest to the highest reading, joined to the next
-// column's first reading. Sparse: the records themselves, joined; a lone reading as a dot.
-// An empty reading breaks the line.
-void AnalysisCharts::paintSeries(QPainter &painter, QImage *pixels, const QRect &plot, int series, const QColor &colour,
-                                 double low, double high, const std::vector<int> &bounds) const
-{
-    const SeriesColumn &column = m_columns->column(series);
-    if (!column.anyReading || !(high > low))
-        return;
-    painter.setPen(QPen(colour, 0));
-    const double yScale = plot.height() / (high - low);
-    const auto py = [&](double v) { return plot.bottom() - (v - low) * yScale; };
-    const int width = plot.width();
-    const int begin = std::max(0, bounds.front() - 1);
-    const int end = std::min(m_columns->records(), bounds.back() + 1);
-    const auto &xs = m_columns->x();
-    QVector<QLineF> lines;
-
-    if (end - begin <= width) {
-        // Smooth lines where there are few of them; many short ones cost too much so.
-        painter.setRenderHint(QPainter::Antialiasing, end - begin <= width / 4);
-        lines.reserve(end - begin);
-        for (int i = begin; i < end; ++i) {
-            const float v = column.values[size_t(i)];
-            if (std::isnan(v))
-                continue;
-            const QPointF p(pixelAt(plot, xs[size_t(i)]), py(v));
-            const bool hasNext = i + 1 < end && !std::isnan(column.values[size_t(i) + 1]);
-            const bool hasPrevious = i > begin && !std::isnan(column.values[size_t(i) - 1]);
-            if (hasNext)
-                lines.append(QLineF(p, QPointF(pixelAt(plot, xs[size_t(i) + 1]), py(column.values[size_t(i) + 1]))));
-            else if (!hasPrevious)
-                lines.append(QLineF(p - QPointF(1, 0), p + QPointF(1, 0)));
-        }
-        painter.drawLines(lines);
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        return;
-    }
-
-    lines.reserve(width);
-    // Into the picture directly, row by row: a painter's line costs more per pixel than the pixel,
-    // and a column at a time would touch a new stretch of memory with every pixel.
-    std::vector<int> top, bottom;
-    if (pixels) {
-        top.assign(size_t(width), INT_MAX);
-        bottom.assign(size_t(width), INT_MIN);
-    }
-    bool previous = false;
-    float previousLast = 0;
-    for (int c = 0; c < width; ++c) {
-        const ColumnSpan span = column.span(bounds[size_t(c)], bounds[size_t(c) + 1]);
-        if (!span.any) {
-            // A column without records keeps the line going; one whose records are all empty breaks it.
-            if (bounds[size_t(c)] != bounds[size_t(c) + 1])
-                previous = false;
-            continue;
-        }
-        // The join from the column before is as good as vertical at this density: one line holds both.
-        const float low = previous ? std::min(span.low, previousLast) : span.low;
-        const float high = previous ? std::max(span.high, previousLast) : span.high;
-        previous = true;
-        previousLast = span.last;
-        if (pixels) {
-            top[size_t(c)] = std::max(plot.top(), int(std::lround(py(high))));
-            bottom[size_t(c)] = std::min(plot.bottom(), int(std::lround(py(low))));
-            continue;
-        }
-        const double x = plot.left() + c + 0.5;
-        lines.append(QLineF(x, py(low), x, py(high) - (low == high ? 0.01 : 0)));
-    }
-    if (!pixels) {
-        painter.drawLines(lines);
-        return;
-    }
-    const QRgb rgb = colour.rgb();
-    const int first = *std::min_element(top.begin(), top.end());
-    const int last = *std::max_element(bottom.begin(), bottom.end());
-    for (int y = std::max(first, plot.top()); y <= std::min(last, plot.bottom()); ++y) {
-        QRgb *row = reinterpret_cast<QRgb *>(pixels->scanLine(y)) + plot.left();
-        // A column nothing was drawn in keeps top above bottom, so no row is inside it.
-        for (int c = 0; c < width; ++c)
-            if (top[size_t(c)] <= y && y <= bottom[size_t(c)])
-                row[c] = rgb;
-    }
+    PaintChartStack(painter, QRect(QPoint(0, 0), size), stack());
 }
 
 void AnalysisCharts::paintCursor(QPainter &painter) const

@@ -5,7 +5,8 @@
 // a dragged rectangle zooms every chart to its time span (and the chart it was dragged on to its
 // values); a click sets mark A, a shift-click mark B.
 
-#include "gui/analysis/FlightColumns.h"
+#include "core/flight/FlightColumns.h"
+#include "paint/ChartStack.h"
 
 #include <QImage>
 #include <QWidget>
@@ -18,11 +19,6 @@
 class QPainter;
 
 namespace korvel {
-
-struct ChartChoice {
-    Quantity left = Quantity::None;
-    Quantity right = Quantity::None;
-};
 
 class AnalysisCharts : public QWidget {
     Q_OBJECT
@@ -85,7 +81,9 @@ public:
     std::optional<double> markSeconds() const; // B minus A in seconds
     std::vector<Change> changes() const;
 
-    // The stack as a picture: no cursor, box or rubber band.
+    // What the charts draw now, for a picture of them (no cursor, box or rubber band).
+    ChartStack stack() const;
+    // The stack as a picture of `size` units.
     void paintStack(QPainter &painter, const QSize &size) const;
 
 signals:
@@ -111,10 +109,7 @@ private:
         // The part of each chart's home values shown, 0 the bottom and 1 the top.
         std::array<std::pair<double, double>, kMaxCharts> v{{{0.0, 1.0}, {0.0, 1.0}, {0.0, 1.0}}};
     };
-    struct Layout {
-        QList<QRect> plots;
-        QRect timeAxis;
-    };
+    using Layout = ChartStackLayout;
     struct Home {
         double low = 0, high = 1, step = 1;
     };
@@ -129,11 +124,7 @@ private:
     int chartAt(const QPoint &pos) const;
     void keepCursorInView();
     void invalidate();
-    // pixels: the picture the painter draws on, when series may be written into it directly.
-    void paintCharts(QPainter &painter, const QSize &size, QImage *pixels) const;
     void paintCursor(QPainter &painter) const;
-    void paintSeries(QPainter &painter, QImage *pixels, const QRect &plot, int series, const QColor &colour,
-                     double low, double high, const std::vector<int> &bounds) const;
 
     FlightColumns *m_columns = nullptr;
     std::vector<ChartChoice> m_charts;

@@ -6,7 +6,6 @@
 #include "core/flight/FlightData.h"
 #include "core/flight/LargeBlock.h"
 
-#include <QColor>
 #include <QString>
 #include <QStringList>
 
@@ -29,11 +28,17 @@ struct QuantityInfo {
 const std::array<QuantityInfo, 9> &Quantities();
 const QuantityInfo &InfoOf(Quantity quantity);
 Quantity QuantityFromKey(const QString &key);
+// A quantity's unit ("\u00b0F", "psi", ...) and its axis title with the unit ("EGT (\u00b0F)").
+QString QuantityUnit(Quantity quantity);
+QString AxisTitle(Quantity quantity);
+// The quantity reads cylinder-head temperatures, against which the CHT limit stands.
+bool QuantityShowsCht(Quantity quantity);
 
 // The series a quantity draws, by series number 0 to kSeriesCount - 1.
 std::vector<int> SeriesOf(Quantity quantity);
 QString SeriesName(int series);
-QColor SeriesColour(int series);
+// The cylinder a series belongs to (1 to 6), 0 for the engine's own series.
+int SeriesCylinder(int series);
 
 // Column memory: blocks the kernel can back with huge pages, left unwritten until the reading
 // writes them (a million records make 70 MB of columns; zeroing them first cost as much as reading).
@@ -83,11 +88,12 @@ public:
     double start() const { return m_x.empty() ? 0 : m_x.front(); }
     double end() const { return m_x.empty() ? 0 : m_x.back(); }
 
-    const SeriesColumn &column(int series);
+    // A series' column, read on first use (the table outlives the columns).
+    const SeriesColumn &column(int series) const;
     // Reads every series of the quantities not read yet, in one pass over the records.
-    void readQuantities(const std::vector<Quantity> &quantities);
+    void readQuantities(const std::vector<Quantity> &quantities) const;
     // A reading as a number, NaN when empty.
-    float value(int series, int record) { return column(series).values[size_t(record)]; }
+    float value(int series, int record) const { return column(series).values[size_t(record)]; }
 
     // The record nearest an axis position, -1 without records.
     int nearestRecord(double x) const;
@@ -98,24 +104,31 @@ public:
     // The time of day at an axis position, in seconds from midnight (the record before it plus
     // the seconds since it), -1 without records.
     int timeOfDayAt(double x) const;
-    // The time of day at a record (of its own clock), or as the time label would read it.
-    QString timeText(int record) const;
-    QString timeTextAt(double x) const;
+    // The time of day at a record (of its own clock), or as the time label would read it; with the
+    // day in front when asked (for a flight that spans more than one).
+    QString timeText(int record, bool withDay = false) const;
+    QString timeTextAt(double x, bool withDay = false) const;
+    // The flight runs past midnight: a time of day alone does not say which day it is.
+    bool spansDays() const;
+    // The date at an axis position (invalid for a flight without dates), and as a label reads it:
+    // "16 Jun", or "day 2" without dates.
+    QDate dateAt(double x) const;
+    QString dayTextAt(double x) const;
 
     // What could not be drawn as it stands, as sentences for the user.
     const QStringList &problems() const { return m_problems; }
 
 private:
-    void readSeries(const std::vector<int> &series);
+    void readSeries(const std::vector<int> &series) const;
     void placeRecords();
 
     const FlightData &m_data;
     int m_records = 0;
-    ColumnVector<double> m_x;
-    ColumnVector<int> m_timeOfDay; // seconds from midnight, -1 when the record has none
+    mutable ColumnVector<double> m_x;
+    mutable ColumnVector<int> m_timeOfDay; // seconds from midnight, -1 when the record has none
     qint64 m_firstDay = 0;        // the first record's day, 0 without a date
-    bool m_timesPending = false;  // the next pass over the records reads their times too
-    std::array<std::unique_ptr<SeriesColumn>, kSeriesCount> m_columns;
+    mutable bool m_timesPending = false; // the next pass over the records reads their times too
+    mutable std::array<std::unique_ptr<SeriesColumn>, kSeriesCount> m_columns;
     QStringList m_problems;
 };
 

@@ -1,4 +1,4 @@
-#include "gui/analysis/FlightColumns.h"
+#include "core/flight/FlightColumns.h"
 
 #include "core/chart/GraphBuilders.h"
 #include "core/flight/FlightFields.h"
@@ -16,45 +16,21 @@ namespace {
 
 constexpr float kEmpty = std::numeric_limits<float>::quiet_NaN();
 
-// Most readings are plain whole numbers: those are read here, anything else as the graphs read it.
-inline double Reading(QLatin1StringView text)
-{
-    const char *p = text.data();
-    const char *end = p + text.size();
-    bool negative = false;
-    if (p < end && (*p == '-' || *p == '+')) {
-        negative = *p == '-';
-        ++p;
-    }
-    if (p < end && end - p <= 9) {
-        int v = 0;
-        const char *q = p;
-        for (; q < end && unsigned(*q - '0') < 10; ++q)
-            v = v * 10 + (*q - '0');
-        if (q == end)
-            return negative ? -v : v;
-    }
-    if (text.isEmpty())
-        return std::nan("");
-    const std::optional<double> v = FieldNumber(text);
-    return v ? *v : std::nan("");
-}
-
 struct SeriesSource {
     const char *name;
     int field;
     double scale;
-    QRgb colour;
 };
 
-// The cylinders keep one colour each in every chart, so EGT 3 and CHT 3 read as one cylinder.
+// Oil pressure, oil temperature, outside air and manifold are recorded in tenths.
 const SeriesSource kSources[kSeriesCount] = {
-    {"EGT 1", 16, 1, 0x1f5fbf},         {"EGT 2", 17, 1, 0xd62728},      {"EGT 3", 18, 1, 0x1e8c3a},
-    {"EGT 4", 19, 1, 0xf07f0e},         {"EGT 5", 20, 1, 0x8e44ad},      {"EGT 6", 21, 1, 0x0099b0},
-    {"CHT 1", 22, 1, 0x1f5fbf},         {"CHT 2", 23, 1, 0xd62728},      {"CHT 3", 24, 1, 0x1e8c3a},
-    {"CHT 4", 25, 1, 0xf07f0e},         {"CHT 5", 26, 1, 0x8e44ad},      {"CHT 6", 27, 1, 0x0099b0},
-    {"RPM", 1, 1, 0x000000},            {"Oil temp", 8, 0.1, 0x8c564b},  {"Oil press", 7, 0.1, 0x9a9000},
-    {"Outside air", 9, 0.1, 0x00796b},  {"Manifold", 2, 0.1, 0x1f5fbf},  {"Fuel", 2, 1, 0xe0448f},
+    {"EGT 1", kFirstEgtField, 1},           {"EGT 2", kFirstEgtField + 1, 1},  {"EGT 3", kFirstEgtField + 2, 1},
+    {"EGT 4", kFirstEgtField + 3, 1},       {"EGT 5", kFirstEgtField + 4, 1},  {"EGT 6", kFirstEgtField + 5, 1},
+    {"CHT 1", kFirstChtField, 1},           {"CHT 2", kFirstChtField + 1, 1},  {"CHT 3", kFirstChtField + 2, 1},
+    {"CHT 4", kFirstChtField + 3, 1},       {"CHT 5", kFirstChtField + 4, 1},  {"CHT 6", kFirstChtField + 5, 1},
+    {"RPM", kRpmField, 1},                  {"Oil temp", kOilTemperatureField, 0.1},
+    {"Oil press", kOilPressureField, 0.1},  {"Outside air", kOutsideAirField, 0.1},
+    {"Manifold", kManifoldField, 0.1},      {"Fuel", kFuelField, 1},
 };
 
 } // namespace
@@ -88,6 +64,49 @@ Quantity QuantityFromKey(const QString &key)
     return Quantity::None;
 }
 
+QString QuantityUnit(Quantity quantity)
+{
+    switch (quantity) {
+    case Quantity::Egt:
+    case Quantity::Cht:
+    case Quantity::OilTemp:
+    case Quantity::Oat:
+        return QStringLiteral("\u00b0F");
+    case Quantity::OilPress:
+        return QStringLiteral("psi");
+    case Quantity::Manifold:
+        return QStringLiteral("inHg");
+    case Quantity::Fuel:
+        return QStringLiteral("gal");
+    case Quantity::Rpm:
+        return QStringLiteral("rpm");
+    case Quantity::None:
+        break;
+    }
+    return QString();
+}
+
+QString AxisTitle(Quantity quantity)
+{
+    switch (quantity) {
+    case Quantity::None:
+        return QString();
+    case Quantity::Egt:
+        return QStringLiteral("EGT (\u00b0F)");
+    case Quantity::Cht:
+        return QStringLiteral("CHT (\u00b0F)");
+    case Quantity::Rpm:
+        return QStringLiteral("RPM");
+    default:
+        return QStringLiteral("%1 (%2)").arg(QString::fromLatin1(InfoOf(quantity).caption), QuantityUnit(quantity));
+    }
+}
+
+bool QuantityShowsCht(Quantity quantity)
+{
+    return quantity == Quantity::Cht;
+}
+
 std::vector<int> SeriesOf(Quantity quantity)
 {
     switch (quantity) {
@@ -107,9 +126,9 @@ QString SeriesName(int series)
     return QString::fromLatin1(kSources[series].name);
 }
 
-QColor SeriesColour(int series)
+int SeriesCylinder(int series)
 {
-    return QColor(kSources[series].colour);
+    return series < 2 * kCylinders ? series % kCylinders + 1 : 0;
 }
 
 void SeriesColumn::prepareBlocks()
@@ -276,14 +295,14 @@ void FlightColumns::placeRecords()
                           .arg(untimed);
 }
 
-const SeriesColumn &FlightColumns::column(int series)
+const SeriesColumn &FlightColumns::column(int series) const
 {
     if (!m_columns[size_t(series)])
         readSeries({series});
     return *m_columns[size_t(series)];
 }
 
-void FlightColumns::readQuantities(const std::vector<Quantity> &quantities)
+void FlightColumns::readQuantities(const std::vector<Quantity> &quantities) const
 {
     std::vector<int> wanted;
     for (Quantity q : quantities)
@@ -332,7 +351,7 @@ bool ReadRun(const FlightRecord &r, int first, int last, double *out)
 
 // One pass over the records for every series asked for (the table is far larger than the
 // columns, so each pass over it costs), in two halves side by side.
-void FlightColumns::readSeries(const std::vector<int> &series)
+void FlightColumns::readSeries(const std::vector<int> &series) const
 {
     std::vector<SeriesColumn *> columns;
     std::vector<SeriesSource> sources;
@@ -390,7 +409,7 @@ void FlightColumns::readSeries(const std::vector<int> &series)
                 for (int f = a; f <= b; ++f) {
                     const QLatin1StringView text = r.Values(f);
                     empty[size_t(f)] = text.isEmpty();
-                    number[size_t(f)] = empty[size_t(f)] ? 0 : Reading(text);
+                    number[size_t(f)] = empty[size_t(f)] ? 0 : FieldReading(text);
                 }
             }
             for (size_t i = 0; i < count; ++i) {
@@ -458,17 +477,45 @@ int FlightColumns::timeOfDayAt(double x) const
     return ((seconds % 86400) + 86400) % 86400;
 }
 
-QString FlightColumns::timeText(int record) const
+QString FlightColumns::timeText(int record, bool withDay) const
 {
     if (record < 0 || record >= m_records || m_timeOfDay[size_t(record)] < 0)
         return QString();
-    return TimeOfDayText(m_timeOfDay[size_t(record)]);
+    const QString time = TimeOfDayText(m_timeOfDay[size_t(record)]);
+    return withDay ? dayTextAt(m_x[size_t(record)]) + QLatin1Char(' ') + time : time;
 }
 
-QString FlightColumns::timeTextAt(double x) const
+QString FlightColumns::timeTextAt(double x, bool withDay) const
 {
     const int t = timeOfDayAt(x);
-    return t < 0 ? QString() : TimeOfDayText(t);
+    if (t < 0)
+        return QString();
+    return withDay ? dayTextAt(x) + QLatin1Char(' ') + TimeOfDayText(t) : TimeOfDayText(t);
+}
+
+bool FlightColumns::spansDays() const
+{
+    if (m_records == 0)
+        return false;
+    const int first = std::max(0, timeOfDayAt(0));
+    return first + end() >= 86400;
+}
+
+QDate FlightColumns::dateAt(double x) const
+{
+    if (m_firstDay == 0)
+        return QDate();
+    const int first = std::max(0, timeOfDayAt(0));
+    return QDate::fromJulianDay(m_firstDay + qint64(std::floor((first + x) / 86400)));
+}
+
+QString FlightColumns::dayTextAt(double x) const
+{
+    const QDate date = dateAt(x);
+    if (date.isValid())
+        return QLocale::system().toString(date, QStringLiteral("d MMM"));
+    const int first = std::max(0, timeOfDayAt(0));
+    return QStringLiteral("day %1").arg(qint64(std::floor((first + x) / 86400)) + 1);
 }
 
 QString ReadingText(double v)
