@@ -14,6 +14,7 @@
 #include <QListView>
 #include <QMdiArea>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,11 +47,13 @@ FlightData MakeFlight(int n, const std::function<void(int, QList<QByteArray> &)>
     base[9] = "150";
     QByteArray bytes = "FLIGHT 0001\r\n";
     bytes.reserve(qsizetype(n) * 120);
+    const QDate first(2026, 6, 15);
     for (int i = 0; i < n; ++i) {
-        const int s = startSeconds + i * step;
+        const qint64 s = startSeconds + qint64(i) * step;
+        const QDate day = first.addDays(s / 86400);
         char head[32];
-        std::snprintf(head, sizeof head, "06/%02d/26 %02d:%02d:%02d", 15 + s / 86400, s / 3600 % 24, s / 60 % 60,
-                      s % 60);
+        std::snprintf(head, sizeof head, "%02d/%02d/%02d %02d:%02d:%02d", day.month(), day.day(), day.year() % 100,
+                      int(s / 3600 % 24), int(s / 60 % 60), int(s % 60));
         bytes += head;
         QList<QByteArray> fields = base;
         if (change)
@@ -273,6 +276,7 @@ private slots:
         v.combo("cboCharts")->setCurrentIndex(0);
         AnalysisCharts *charts = v.charts();
         QCOMPARE(int(charts->charts().size()), 1);
+        QCOMPARE(v.front.state.flightData.FlightRecordCount, std::optional<int>(n));
         const QImage image = charts->grab().toImage();
         const QRect plot = charts->plotRect(0);
         const QList<int> spike =
@@ -288,6 +292,57 @@ private slots:
         QVERIFY(ColumnsWithColour(image, SeriesColour(1), PixelOf(charts, 0, 6.0 * 102000),
                                   PixelOf(charts, 0, 6.0 * 198000), plot.top(), plot.bottom())
                     .isEmpty());
+    }
+
+    // Drawn straight onto a picture, both ways a painter may be given (its pixels at hand, or a
+    // page's painter only): with some 200 records a pixel column, one low reading in the middle of a
+    // column shows in that column, and a spike on a column's very last record shows there too.
+    void denseColumnsKeepTheirExtremes()
+    {
+        const int n = 160000;
+        const QRect area(0, 0, 900, 300);
+        const ChartStackLayout layout = LayOutCharts(1, area);
+        const QRect plot = layout.plots.front();
+        const auto stackOf = [&](const FlightColumns &columns) {
+            ChartStack stack;
+            stack.columns = &columns;
+            stack.charts = {{Quantity::Egt, Quantity::None}};
+            stack.x0 = columns.start();
+            stack.x1 = columns.end();
+            stack.values = {{ValueSpan{1000, 1600}, ValueSpan{}}};
+            return stack;
+        };
+        // The columns' records depend only on the times, so a plain flight tells where they fall.
+        const FlightData plain = MakeFlight(n);
+        const FlightColumns plainColumns(plain, {Quantity::Egt});
+        const std::vector<int> bounds = ColumnBounds(stackOf(plainColumns), plot.width());
+        const int lowColumn = 300, spikeColumn = 600;
+        const int low = (bounds[lowColumn] + bounds[lowColumn + 1]) / 2;
+        const int spike = bounds[spikeColumn + 1] - 1;
+        QVERIFY(bounds[lowColumn + 1] - bounds[lowColumn] > 100 && low > bounds[lowColumn]);
+
+        const FlightData data = MakeFlight(n, [&](int i, QList<QByteArray> &f) {
+            if (i == low)
+                f[16] = "1100";
+            if (i == spike)
+                f[16] = "1550";
+        });
+        const FlightColumns columns(data, {Quantity::Egt});
+        const ChartStack stack = stackOf(columns);
+        const auto row = [&](double v) { return int(std::lround(plot.bottom() - (v - 1000) * plot.height() / 600)); };
+        for (bool direct : {true, false}) {
+            QImage image(area.size(), QImage::Format_RGB32);
+            QPainter painter(&image);
+            PaintChartStack(painter, area, stack, direct ? &image : nullptr);
+            painter.end();
+            const QList<int> below = ColumnsWithColour(image, SeriesColour(0), plot.left(), plot.right(), row(1250),
+                                                       plot.bottom() - 1);
+            QCOMPARE(below, QList<int>{plot.left() + lowColumn});
+            const QList<int> above =
+                ColumnsWithColour(image, SeriesColour(0), plot.left(), plot.right(), plot.top() + 1, row(1500));
+            QVERIFY2(!above.isEmpty() && above.front() == plot.left() + spikeColumn && above.back() - above.front() <= 1,
+                     qPrintable(QString::number(direct)));
+        }
     }
 
     // What the view cannot draw it says, and draws the rest.
