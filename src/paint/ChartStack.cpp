@@ -35,12 +35,8 @@ constexpr QRgb kColours[kSeriesCount] = {
     0x1f5fbf, 0xd62728, 0x1e8c3a, 0xf07f0e, 0x8e44ad, 0x0099b0, // EGT 1-6
     0x1f5fbf, 0xd62728, 0x1e8c3a, 0xf07f0e, 0x8e44ad, 0x0099b0, // CHT 1-6
     0x000000, 0x8c564b, 0x9a9000, 0x00796b, 0x1f5fbf, 0xe0448f, // the engine
+    0x5a3e9e, 0xb05a00,                                         // the spreads
 };
-
-Quantity AxisQuantity(const ChartChoice &chart, int axis)
-{
-    return axis == 0 ? chart.left : chart.right;
-}
 
 double PixelAt(const QRect &plot, const ChartStack &stack, double x)
 {
@@ -63,6 +59,38 @@ QString TimeLabel(const FlightColumns &columns, double x, int step)
 }
 
 } // namespace
+
+std::vector<int> AxisSeries(const ChartChoice &chart, int axis)
+{
+    if (const int cylinder = QuantityCylinder(chart.left))
+        return {axis == 0 ? cylinder - 1 : kCylinders + cylinder - 1};
+    return SeriesOf(axis == 0 ? chart.left : chart.right);
+}
+
+bool AxisUsed(const ChartChoice &chart, int axis)
+{
+    return !AxisSeries(chart, axis).empty();
+}
+
+QString AxisTitleOf(const ChartChoice &chart, int axis)
+{
+    if (const int cylinder = QuantityCylinder(chart.left))
+        return QStringLiteral("%1 %2 (\u00b0F)").arg(axis == 0 ? QStringLiteral("EGT") : QStringLiteral("CHT")).arg(cylinder);
+    return AxisTitle(axis == 0 ? chart.left : chart.right);
+}
+
+bool AxisShowsCht(const ChartChoice &chart, int axis)
+{
+    if (QuantityCylinder(chart.left))
+        return axis == 1;
+    return QuantityShowsCht(axis == 0 ? chart.left : chart.right);
+}
+
+bool AxisIsTemperature(const ChartChoice &chart, int axis)
+{
+    const std::vector<int> series = AxisSeries(chart, axis);
+    return !series.empty() && SeriesUnit(series.front()).startsWith(QChar(0xb0));
+}
 
 QFont ChartFont(bool bold)
 {
@@ -123,7 +151,7 @@ std::vector<std::pair<int, int>> ChartSeries(const ChartStack &stack, int chart)
     if (size_t(chart) >= stack.charts.size())
         return list;
     for (int axis = 0; axis < 2; ++axis)
-        for (int s : SeriesOf(AxisQuantity(stack.charts[size_t(chart)], axis)))
+        for (int s : AxisSeries(stack.charts[size_t(chart)], axis))
             // A cylinder without a single reading is one the engine does not have.
             if (SeriesCylinder(s) == 0 || !stack.columns || stack.columns->column(s).anyReading)
                 list.push_back({axis, s});
@@ -269,8 +297,7 @@ void PaintValueAxes(QPainter &painter, const QRect &plot, const ChartStack &stac
     const int textHeight = metrics.height();
     const ChartChoice &choice = stack.charts[size_t(chart)];
     for (int axis = 0; axis < 2; ++axis) {
-        const Quantity q = AxisQuantity(choice, axis);
-        if (q == Quantity::None)
+        if (!AxisUsed(choice, axis))
             continue;
         const auto [low, high] = SpanOf(stack, chart, axis);
         if (!(high > low))
@@ -295,7 +322,7 @@ void PaintValueAxes(QPainter &painter, const QRect &plot, const ChartStack &stac
         // The title reads upwards on the left, downwards on the right, as a page's margins do.
         painter.save();
         painter.setPen(Qt::black);
-        const QString title = metrics.elidedText(AxisTitle(q), Qt::ElideRight, plot.height());
+        const QString title = metrics.elidedText(AxisTitleOf(choice, axis), Qt::ElideRight, plot.height());
         if (axis == 0) {
             painter.translate(plot.left() - kLeftMargin, plot.bottom());
             painter.rotate(-90);
@@ -318,7 +345,7 @@ void PaintLegend(QPainter &painter, const ChartStackLayout &layout, const ChartS
             lastChart = entry.chart;
             lastAxis = 0;
         }
-        const std::vector<int> left = SeriesOf(stack.charts[size_t(entry.chart)].left);
+        const std::vector<int> left = AxisSeries(stack.charts[size_t(entry.chart)], 0);
         const int axis = std::find(left.begin(), left.end(), entry.series) != left.end() ? 0 : 1;
         if (axis != lastAxis) {
             painter.setPen(Qt::black);
@@ -467,7 +494,7 @@ void PaintLimit(QPainter &painter, const QRect &plot, const ChartStack &stack, i
     if (!stack.chtLimit)
         return;
     for (int axis = 0; axis < 2; ++axis) {
-        if (!QuantityShowsCht(AxisQuantity(stack.charts[size_t(chart)], axis)))
+        if (!AxisShowsCht(stack.charts[size_t(chart)], axis))
             continue;
         const auto [low, high] = SpanOf(stack, chart, axis);
         if (!(high > low) || *stack.chtLimit < low || *stack.chtLimit > high)

@@ -28,6 +28,16 @@ struct ChartChoice {
     Quantity right = Quantity::None;
 };
 
+// The series an axis of a chart draws. A cylinder's quantity on the left takes both axes, its EGT
+// on the left and its CHT on the right, and the right axis's own choice gives way.
+std::vector<int> AxisSeries(const ChartChoice &chart, int axis);
+// The axis draws something; its title, unit included.
+bool AxisUsed(const ChartChoice &chart, int axis);
+QString AxisTitleOf(const ChartChoice &chart, int axis);
+bool AxisShowsCht(const ChartChoice &chart, int axis);
+// The axis shows temperatures, whose span is never drawn narrower than 20 degrees.
+bool AxisIsTemperature(const ChartChoice &chart, int axis);
+
 // The values an axis spans, bottom to top.
 struct ValueSpan {
     double low = 0, high = 1;

@@ -31,13 +31,14 @@ const SeriesSource kSources[kSeriesCount] = {
     {"RPM", kRpmField, 1},                  {"Oil temp", kOilTemperatureField, 0.1},
     {"Oil press", kOilPressureField, 0.1},  {"Outside air", kOutsideAirField, 0.1},
     {"Manifold", kManifoldField, 0.1},      {"Fuel", kFuelField, 1},
+    {"EGT spread", -1, 1},                  {"CHT spread", -1, 1},
 };
 
 } // namespace
 
-const std::array<QuantityInfo, 9> &Quantities()
+const std::array<QuantityInfo, kQuantityCount> &Quantities()
 {
-    static const std::array<QuantityInfo, 9> list = {{
+    static const std::array<QuantityInfo, kQuantityCount> list = {{
         {Quantity::None, "none", "(none)"},
         {Quantity::Egt, "egt", "EGT 1-6"},
         {Quantity::Cht, "cht", "CHT 1-6"},
@@ -47,6 +48,14 @@ const std::array<QuantityInfo, 9> &Quantities()
         {Quantity::Oat, "oat", "Outside air"},
         {Quantity::Manifold, "manifold", "Manifold"},
         {Quantity::Fuel, "fuel", "Fuel"},
+        {Quantity::EgtSpread, "egt_spread", "EGT spread"},
+        {Quantity::ChtSpread, "cht_spread", "CHT spread"},
+        {Quantity::Cylinder1, "cyl1", "Cylinder 1"},
+        {Quantity::Cylinder2, "cyl2", "Cylinder 2"},
+        {Quantity::Cylinder3, "cyl3", "Cylinder 3"},
+        {Quantity::Cylinder4, "cyl4", "Cylinder 4"},
+        {Quantity::Cylinder5, "cyl5", "Cylinder 5"},
+        {Quantity::Cylinder6, "cyl6", "Cylinder 6"},
     }};
     return list;
 }
@@ -71,6 +80,14 @@ QString QuantityUnit(Quantity quantity)
     case Quantity::Cht:
     case Quantity::OilTemp:
     case Quantity::Oat:
+    case Quantity::EgtSpread:
+    case Quantity::ChtSpread:
+    case Quantity::Cylinder1:
+    case Quantity::Cylinder2:
+    case Quantity::Cylinder3:
+    case Quantity::Cylinder4:
+    case Quantity::Cylinder5:
+    case Quantity::Cylinder6:
         return QStringLiteral("\u00b0F");
     case Quantity::OilPress:
         return QStringLiteral("psi");
@@ -98,6 +115,8 @@ QString AxisTitle(Quantity quantity)
     case Quantity::Rpm:
         return QStringLiteral("RPM");
     default:
+        if (const int cylinder = QuantityCylinder(quantity))
+            return QStringLiteral("EGT %1 (\u00b0F)").arg(cylinder);
         return QStringLiteral("%1 (%2)").arg(QString::fromLatin1(InfoOf(quantity).caption), QuantityUnit(quantity));
     }
 }
@@ -105,6 +124,34 @@ QString AxisTitle(Quantity quantity)
 bool QuantityShowsCht(Quantity quantity)
 {
     return quantity == Quantity::Cht;
+}
+
+int QuantityCylinder(Quantity quantity)
+{
+    const int n = int(quantity) - int(Quantity::Cylinder1) + 1;
+    return n >= 1 && n <= kCylinders ? n : 0;
+}
+
+QString SeriesUnit(int series)
+{
+    switch (series) {
+    case 12:
+        return QStringLiteral("rpm");
+    case 14:
+        return QStringLiteral("psi");
+    case 16:
+        return QStringLiteral("inHg");
+    case 17:
+        return QStringLiteral("gal");
+    default:
+        return QStringLiteral("\u00b0F");
+    }
+}
+
+QString ReadingWithUnit(int series, double value)
+{
+    const QString unit = SeriesUnit(series);
+    return ReadingText(value) + (unit.startsWith(QChar(0xb0)) ? unit : QLatin1Char(' ') + unit);
 }
 
 std::vector<int> SeriesOf(Quantity quantity)
@@ -116,7 +163,13 @@ std::vector<int> SeriesOf(Quantity quantity)
         return {0, 1, 2, 3, 4, 5};
     case Quantity::Cht:
         return {6, 7, 8, 9, 10, 11};
+    case Quantity::EgtSpread:
+        return {kEgtSpreadSeries};
+    case Quantity::ChtSpread:
+        return {kChtSpreadSeries};
     default:
+        if (const int cylinder = QuantityCylinder(quantity))
+            return {cylinder - 1, kCylinders + cylinder - 1};
         return {12 + int(quantity) - int(Quantity::Rpm)};
     }
 }
@@ -351,7 +404,56 @@ bool ReadRun(const FlightRecord &r, int first, int last, double *out)
 
 // One pass over the records for every series asked for (the table is far larger than the
 // columns, so each pass over it costs), in two halves side by side.
+// The spreads are worked out from the cylinders' columns, read first (in the same pass as the rest).
 void FlightColumns::readSeries(const std::vector<int> &series) const
+{
+    std::vector<int> fields;
+    const auto want = [&](int s) {
+        if (!m_columns[size_t(s)] && std::find(fields.begin(), fields.end(), s) == fields.end())
+            fields.push_back(s);
+    };
+    for (int s : series) {
+        if (s == kEgtSpreadSeries || s == kChtSpreadSeries) {
+            for (int c = 0; c < kCylinders; ++c)
+                want((s == kEgtSpreadSeries ? 0 : kCylinders) + c);
+        } else {
+            want(s);
+        }
+    }
+    if (!fields.empty() || m_timesPending)
+        readFields(fields);
+    for (int s : series)
+        if (s == kEgtSpreadSeries || s == kChtSpreadSeries)
+            buildSpread(s, s == kEgtSpreadSeries ? 0 : kCylinders);
+}
+
+// The largest minus the smallest reading at each record; a reading at or below 0 is a failing
+// probe's, not a cylinder's, and counts in none.
+void FlightColumns::buildSpread(int series, int firstCylinderSeries) const
+{
+    auto column = std::make_unique<SeriesColumn>();
+    column->values.resize(size_t(m_records));
+    std::array<const float *, kCylinders> cylinders{};
+    for (int c = 0; c < kCylinders; ++c)
+        cylinders[size_t(c)] = m_columns[size_t(firstCylinderSeries + c)]->values.data();
+    for (size_t k = 0; k < size_t(m_records); ++k) {
+        float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+        for (const float *values : cylinders) {
+            const float v = values[k];
+            if (v > 0) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+        }
+        column->values[k] = lo <= hi ? hi - lo : kEmpty;
+    }
+    column->prepareBlocks();
+    column->buildBlocks(0, m_records);
+    column->finishBlocks();
+    m_columns[size_t(series)] = std::move(column);
+}
+
+void FlightColumns::readFields(const std::vector<int> &series) const
 {
     std::vector<SeriesColumn *> columns;
     std::vector<SeriesSource> sources;

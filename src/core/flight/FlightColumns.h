@@ -16,16 +16,24 @@
 namespace korvel {
 
 // What a chart axis can show. A quantity is one series or a group of six (a cylinder each).
-enum class Quantity { None, Egt, Cht, Rpm, OilTemp, OilPress, Oat, Manifold, Fuel };
+// A cylinder's quantity draws its EGT on the left axis and its CHT on the right.
+enum class Quantity {
+    None, Egt, Cht, Rpm, OilTemp, OilPress, Oat, Manifold, Fuel, EgtSpread, ChtSpread,
+    Cylinder1, Cylinder2, Cylinder3, Cylinder4, Cylinder5, Cylinder6
+};
+constexpr int kQuantityCount = 17;
 
-constexpr int kSeriesCount = 18; // EGT 1-6, CHT 1-6, then one series per engine quantity
+// EGT 1-6, CHT 1-6, then one series per engine quantity, then the EGT and CHT spreads.
+constexpr int kSeriesCount = 20;
+constexpr int kEgtSpreadSeries = 18;
+constexpr int kChtSpreadSeries = 19;
 
 struct QuantityInfo {
     Quantity quantity;
     const char *key;     // as the settings store keeps it
     const char *caption; // as the user picks it
 };
-const std::array<QuantityInfo, 9> &Quantities();
+const std::array<QuantityInfo, kQuantityCount> &Quantities();
 const QuantityInfo &InfoOf(Quantity quantity);
 Quantity QuantityFromKey(const QString &key);
 // A quantity's unit ("\u00b0F", "psi", ...) and its axis title with the unit ("EGT (\u00b0F)").
@@ -37,8 +45,13 @@ bool QuantityShowsCht(Quantity quantity);
 // The series a quantity draws, by series number 0 to kSeriesCount - 1.
 std::vector<int> SeriesOf(Quantity quantity);
 QString SeriesName(int series);
-// The cylinder a series belongs to (1 to 6), 0 for the engine's own series.
+// The cylinder a series belongs to (1 to 6), 0 for the engine's own series and the spreads.
 int SeriesCylinder(int series);
+// The cylinder a quantity shows alone (1 to 6), 0 for any other quantity.
+int QuantityCylinder(Quantity quantity);
+// A series' unit, and a reading of it with its unit ("1450\u00b0F", "2400 rpm", "24.5 inHg").
+QString SeriesUnit(int series);
+QString ReadingWithUnit(int series, double value);
 
 // Column memory: blocks the kernel can back with huge pages, left unwritten until the reading
 // writes them (a million records make 70 MB of columns; zeroing them first cost as much as reading).
@@ -120,6 +133,8 @@ public:
 
 private:
     void readSeries(const std::vector<int> &series) const;
+    void readFields(const std::vector<int> &series) const;
+    void buildSpread(int series, int firstCylinderSeries) const;
     void placeRecords();
 
     const FlightData &m_data;

@@ -36,8 +36,9 @@ void AnalysisCharts::setFlight(FlightColumns *columns)
     m_cursor = -1;
     m_markA.reset();
     m_markB.reset();
-    computeHomes();
+    m_shade.reset();
     m_level = wholeFlight();
+    refit();
     m_wheeling = false;
     invalidate();
     emit spanChanged();
@@ -48,53 +49,69 @@ void AnalysisCharts::setFlight(FlightColumns *columns)
 void AnalysisCharts::setCharts(const std::vector<ChartChoice> &charts)
 {
     m_charts.assign(charts.begin(), charts.begin() + std::min<size_t>(charts.size(), kMaxCharts));
-    computeHomes();
-    // A chart that now shows another quantity starts on all of its values.
-    for (auto &v : m_level.v)
-        v = {0.0, 1.0};
-    for (Level &level : m_history)
-        for (auto &v : level.v)
-            v = {0.0, 1.0};
-    invalidate();
-    emit marksChanged();
-    emit cursorMoved(m_cursor);
-}
-
-// Each axis starts on all of its quantity's readings over the flight, on round figures.
-void AnalysisCharts::computeHomes()
-{
     if (m_columns) {
         std::vector<Quantity> shown;
         for (const ChartChoice &chart : m_charts)
             shown.insert(shown.end(), {chart.left, chart.right});
         m_columns->readQuantities(shown);
     }
-    for (size_t c = 0; c < m_charts.size(); ++c) {
-        for (int axis = 0; axis < 2; ++axis) {
-            const Quantity q = axis == 0 ? m_charts[c].left : m_charts[c].right;
-            double low = INFINITY, high = -INFINITY;
-            if (m_columns)
-                for (int s : SeriesOf(q)) {
-                    const SeriesColumn &column = m_columns->column(s);
-                    if (column.anyReading) {
-                        low = std::min(low, double(column.low));
-                        high = std::max(high, double(column.high));
-                    }
-                }
-            Home home;
-            if (low <= high) {
-                if (high - low < 1e-9) {
-                    low -= 1;
-                    high += 1;
-                }
-                const double pad = (high - low) * 0.04;
-                home.step = NiceStep(high - low + 2 * pad, 6);
-                home.low = std::floor((low - pad) / home.step) * home.step;
-                home.high = std::ceil((high + pad) / home.step) * home.step;
+    // A chart that now shows another quantity starts on what is in sight of it.
+    m_level.chosen = {};
+    for (Level &level : m_history)
+        level.chosen = {};
+    refit();
+    invalidate();
+    emit marksChanged();
+    emit cursorMoved(m_cursor);
+}
+
+// An axis spans the readings of its shown series between x0 and x1, a little more, on round
+// figures; temperatures never less than 20 degrees, so a degree of noise does not look violent.
+ValueSpan AnalysisCharts::fit(int chart, int axis, double x0, double x1) const
+{
+    const ChartChoice &choice = m_charts[size_t(chart)];
+    double low = INFINITY, high = -INFINITY;
+    if (m_columns && m_columns->records() > 0) {
+        const int begin = m_columns->lowerRecord(x0);
+        const int end = m_columns->upperRecord(x1);
+        for (int s : AxisSeries(choice, axis)) {
+            if (!seriesShown(s))
+                continue;
+            const ColumnSpan span = m_columns->column(s).span(begin, end);
+            if (span.any) {
+                low = std::min(low, double(span.low));
+                high = std::max(high, double(span.high));
             }
-            m_homes[c][size_t(axis)] = home;
         }
     }
+    ValueSpan fitted;
+    if (!(low <= high))
+        return fitted;
+    const std::vector<int> series = AxisSeries(choice, axis);
+    const double least = AxisIsTemperature(choice, axis) ? 20 : !series.empty() && series.front() == 12 ? 100 : 2;
+    if (high - low < least) {
+        const double middle = (low + high) / 2;
+        low = middle - least / 2;
+        high = middle + least / 2;
+    }
+    const double pad = (high - low) * 0.04;
+    const double step = NiceStep(high - low + 2 * pad, 6);
+    fitted.low = std::floor((low - pad) / step) * step;
+    fitted.high = std::ceil((high + pad) / step) * step;
+    return fitted;
+}
+
+void AnalysisCharts::refit()
+{
+    for (size_t c = 0; c < m_charts.size(); ++c)
+        for (int axis = 0; axis < 2; ++axis)
+            m_fits[c][size_t(axis)] = fit(int(c), axis, m_level.x0, m_level.x1);
+}
+
+bool AnalysisCharts::seriesShown(int series) const
+{
+    return !m_hidden.test(size_t(series)) &&
+           (SeriesCylinder(series) == 0 || !m_columns || m_columns->column(series).anyReading);
 }
 
 AnalysisCharts::Level AnalysisCharts::wholeFlight() const
@@ -108,8 +125,6 @@ AnalysisCharts::Level AnalysisCharts::wholeFlight() const
             level.x1 += 1;
         }
     }
-    for (auto &v : level.v)
-        v = {0.0, 1.0};
     return level;
 }
 
@@ -133,6 +148,7 @@ void AnalysisCharts::setLevel(const Level &level, bool byWheel)
         m_history.push_back(m_level);
     m_wheeling = byWheel;
     m_level = clamped(level);
+    refit();
     invalidate();
     emit spanChanged();
 }
@@ -141,9 +157,9 @@ std::pair<double, double> AnalysisCharts::valueSpan(int chart, int axis) const
 {
     if (chart < 0 || chart >= int(m_charts.size()))
         return {0, 0};
-    const Home &home = m_homes[size_t(chart)][size_t(axis)];
-    const auto [f0, f1] = m_level.v[size_t(chart)];
-    return {home.low + f0 * (home.high - home.low), home.low + f1 * (home.high - home.low)};
+    const ValueSpan span = m_level.chosen[size_t(chart)] ? (*m_level.chosen[size_t(chart)])[size_t(axis)]
+                                                         : m_fits[size_t(chart)][size_t(axis)];
+    return {span.low, span.high};
 }
 
 double AnalysisCharts::xAt(const QRect &plot, double pixel) const
@@ -169,16 +185,15 @@ void AnalysisCharts::zoomToRect(int chart, const QRect &pixels)
     next.x0 = xAt(plot, r.left());
     next.x1 = xAt(plot, r.right());
     if (r.height() >= kClickSlack) {
-        // The dragged chart also takes the values the rectangle spans.
-        auto &[f0, f1] = next.v[size_t(chart)];
-        const double bottom = double(plot.bottom() - r.bottom()) / plot.height();
-        const double top = double(plot.bottom() - r.top()) / plot.height();
-        const double span = f1 - f0;
-        const double old0 = f0;
-        f0 = old0 + std::clamp(bottom, 0.0, 1.0) * span;
-        f1 = old0 + std::clamp(top, 0.0, 1.0) * span;
-        if (f1 - f0 < 1e-6)
-            f1 = f0 + 1e-6;
+        // The dragged chart also takes the values the rectangle spans, on both its axes.
+        const double bottom = std::clamp(double(plot.bottom() - r.bottom()) / plot.height(), 0.0, 1.0);
+        const double top = std::clamp(double(plot.bottom() - r.top()) / plot.height(), 0.0, 1.0);
+        std::array<ValueSpan, 2> spans;
+        for (int axis = 0; axis < 2; ++axis) {
+            const auto [low, high] = valueSpan(chart, axis);
+            spans[size_t(axis)] = {low + bottom * (high - low), low + std::max(top, bottom + 1e-6) * (high - low)};
+        }
+        next.chosen[size_t(chart)] = spans;
     }
     m_history.push_back(m_level);
     setLevel(next);
@@ -251,8 +266,7 @@ void AnalysisCharts::showRecords(int first, int last, int cursor)
     Level next = m_level;
     next.x0 = x0 - margin;
     next.x1 = x1 + margin;
-    for (auto &v : next.v)
-        v = {0.0, 1.0};
+    next.chosen = {};
     m_history.push_back(m_level);
     setLevel(next);
     setCursorRecord(cursor);
@@ -278,9 +292,10 @@ void AnalysisCharts::keepCursorInView()
     const double x = m_columns->x()[size_t(m_cursor)];
     if (x >= m_level.x0 && x <= m_level.x1)
         return;
+    // The span moves on just far enough to keep the cursor in sight, a little in from the edge.
     const double width = m_level.x1 - m_level.x0;
     Level next = m_level;
-    next.x0 = x < m_level.x0 ? x - width * 0.1 : x - width * 0.9;
+    next.x0 = x < m_level.x0 ? x - width * 0.02 : x - width * 0.98;
     next.x1 = next.x0 + width;
     setLevel(next);
 }
@@ -291,10 +306,11 @@ std::vector<AnalysisCharts::Reading> AnalysisCharts::cursorReadings() const
     if (m_cursor < 0 || !m_columns)
         return readings;
     auto *columns = m_columns;
+    const ChartStack drawn = stack();
     for (size_t c = 0; c < m_charts.size(); ++c) {
         const size_t begin = readings.size();
-        for (Quantity q : {m_charts[c].left, m_charts[c].right})
-            for (int s : SeriesOf(q))
+        for (const auto &[axis, s] : ChartSeries(drawn, int(c)))
+            if (!m_hidden.test(size_t(s)))
                 readings.push_back({int(c), s, columns->value(s, m_cursor)});
         // Hottest first; a series without a reading here goes last.
         std::stable_sort(readings.begin() + qsizetype(begin), readings.end(), [](const Reading &a, const Reading &b) {
@@ -311,10 +327,10 @@ QStringList AnalysisCharts::cursorBoxLines() const
     QStringList lines;
     if (m_cursor < 0 || !m_columns)
         return lines;
-    lines << m_columns->timeText(m_cursor);
+    lines << m_columns->timeText(m_cursor, m_columns->spansDays());
     for (const Reading &r : cursorReadings())
         lines << SeriesName(r.series) + QStringLiteral("  ") +
-                     (std::isnan(r.value) ? QStringLiteral("-") : ReadingText(r.value));
+                     (std::isnan(r.value) ? QStringLiteral("-") : ReadingWithUnit(r.series, r.value));
     return lines;
 }
 
@@ -380,22 +396,22 @@ std::vector<AnalysisCharts::Change> AnalysisCharts::changes() const
     const std::optional<double> seconds = markSeconds();
     if (!seconds)
         return list;
-    for (const ChartChoice &chart : m_charts)
-        for (Quantity q : {chart.left, chart.right})
-            for (int s : SeriesOf(q)) {
-                const float a = m_columns->value(s, *m_markA);
-                const float b = m_columns->value(s, *m_markB);
-                if (std::isnan(a) || std::isnan(b))
-                    continue;
-                Change change;
-                change.series = s;
-                change.a = a;
-                change.b = b;
-                change.change = double(b) - double(a);
-                if (*seconds != 0)
-                    change.perMinute = change.change * 60 / *seconds;
-                list.push_back(change);
-            }
+    const ChartStack drawn = stack();
+    for (int c = 0; c < int(m_charts.size()); ++c)
+        for (const auto &[axis, s] : ChartSeries(drawn, c)) {
+            const float a = m_columns->value(s, *m_markA);
+            const float b = m_columns->value(s, *m_markB);
+            if (m_hidden.test(size_t(s)) || std::isnan(a) || std::isnan(b))
+                continue;
+            Change change;
+            change.series = s;
+            change.a = a;
+            change.b = b;
+            change.change = double(b) - double(a);
+            if (*seconds != 0)
+                change.perMinute = change.change * 60 / *seconds;
+            list.push_back(change);
+        }
     return list;
 }
 
@@ -458,6 +474,10 @@ ChartStack AnalysisCharts::stack() const
     }
     stack.markA = m_markA;
     stack.markB = m_markB;
+    stack.chtLimit = m_chtLimit;
+    if (m_shade && m_columns && m_shade->second < m_columns->records() && m_shade->first >= 0)
+        stack.shaded = {m_columns->x()[size_t(m_shade->first)], m_columns->x()[size_t(m_shade->second)]};
+    stack.hidden = m_hidden;
     return stack;
 }
 
@@ -504,14 +524,14 @@ void AnalysisCharts::paintCursor(QPainter &painter) const
             y += 3;
             chart = r.chart;
         }
-        const std::vector<int> left = SeriesOf(m_charts[size_t(r.chart)].left);
+        const std::vector<int> left = AxisSeries(m_charts[size_t(r.chart)], 0);
         const bool right = std::find(left.begin(), left.end(), r.series) == left.end();
-        const QColor colour = right ? SeriesColour(r.series).darker(160) : SeriesColour(r.series);
+        const QColor colour = AxisSeriesColour(r.series, right ? 1 : 0);
         painter.fillRect(QRect(box.left() + 6, y + lh / 2 - 1, 8, 3), colour);
         painter.setPen(colour);
         painter.drawText(QRect(box.left() + 17, y, box.width() - 20, lh), Qt::AlignLeft | Qt::AlignVCenter,
                          SeriesName(r.series) + QStringLiteral("  ") +
-                             (std::isnan(r.value) ? QStringLiteral("-") : ReadingText(r.value)));
+                             (std::isnan(r.value) ? QStringLiteral("-") : ReadingWithUnit(r.series, r.value)));
         y += lh;
     }
 }
@@ -555,6 +575,12 @@ void AnalysisCharts::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     update();
+    // A click on a legend entry hides or shows its series.
+    for (const LegendEntry &entry : legendEntries())
+        if (entry.rect.contains(pos)) {
+            setSeriesHidden(entry.series, !seriesHidden(entry.series));
+            return;
+        }
     const Layout layout = layoutFor(size());
     if (!m_columns || m_columns->records() == 0)
         return;
@@ -595,9 +621,40 @@ void AnalysisCharts::keyPressEvent(QKeyEvent *event)
     keepCursorInView();
 }
 
+// The cursor follows the mouse: out of the charts, neither the line nor its box stays behind.
 void AnalysisCharts::leaveEvent(QEvent *)
 {
     m_mouse.reset();
+    if (m_dragChart < 0)
+        setCursorRecord(-1);
+}
+
+void AnalysisCharts::setSeriesHidden(int series, bool hidden)
+{
+    if (series < 0 || series >= kSeriesCount || m_hidden.test(size_t(series)) == hidden)
+        return;
+    m_hidden.set(size_t(series), hidden);
+    refit();
+    invalidate();
+    emit seriesToggled(series);
+    emit marksChanged();
+}
+
+std::vector<LegendEntry> AnalysisCharts::legendEntries() const
+{
+    return LegendEntries(stack(), layoutFor(size()));
+}
+
+void AnalysisCharts::setChtLimit(std::optional<double> limit)
+{
+    m_chtLimit = limit;
+    invalidate();
+}
+
+void AnalysisCharts::setShade(std::optional<std::pair<int, int>> records)
+{
+    m_shade = records;
+    invalidate();
 }
 
 void AnalysisCharts::contextMenuEvent(QContextMenuEvent *event)

@@ -3,7 +3,8 @@
 // series' lowest and highest reading, so nothing vanishes at any zoom and a million records draw
 // in a few milliseconds. One cursor runs across every chart with a box of the values under it;
 // a dragged rectangle zooms every chart to its time span (and the chart it was dragged on to its
-// values); a click sets mark A, a shift-click mark B.
+// values; the others refit to what is in sight); a click sets mark A, a shift-click mark B, a click
+// on a legend entry hides or shows its series.
 
 #include "core/flight/FlightColumns.h"
 #include "paint/ChartStack.h"
@@ -12,6 +13,7 @@
 #include <QWidget>
 
 #include <array>
+#include <bitset>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -68,6 +70,17 @@ public:
     QRect cursorBoxRect() const;        // empty when no box is shown
     int cursorPixel() const;            // the cursor line's x, -1 when not shown
 
+    // A series left undrawn (and out of the box and the refit), by its legend entry or here.
+    bool seriesHidden(int series) const { return m_hidden.test(size_t(series)); }
+    void setSeriesHidden(int series, bool hidden);
+    // The legend entries as they stand in the widget.
+    std::vector<LegendEntry> legendEntries() const;
+
+    // The CHT limit drawn as a line; a span of records shaded (a finding chosen).
+    void setChtLimit(std::optional<double> limit);
+    void setShade(std::optional<std::pair<int, int>> records);
+    std::optional<std::pair<int, int>> shade() const { return m_shade; }
+
     // Marks A and B and what changed between them.
     std::optional<int> markA() const { return m_markA; }
     std::optional<int> markB() const { return m_markB; }
@@ -91,6 +104,7 @@ signals:
     void marksChanged();
     void spanChanged();
     void contextMenuWanted(const QPoint &globalPos);
+    void seriesToggled(int series);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -106,16 +120,16 @@ protected:
 private:
     struct Level {
         double x0 = 0, x1 = 1;
-        // The part of each chart's home values shown, 0 the bottom and 1 the top.
-        std::array<std::pair<double, double>, kMaxCharts> v{{{0.0, 1.0}, {0.0, 1.0}, {0.0, 1.0}}};
+        // The values a chart's axes were zoomed to by a rectangle; without, they fit what is in sight.
+        std::array<std::optional<std::array<ValueSpan, 2>>, kMaxCharts> chosen;
     };
     using Layout = ChartStackLayout;
-    struct Home {
-        double low = 0, high = 1, step = 1;
-    };
 
     Layout layoutFor(const QSize &size) const;
-    void computeHomes();
+    // The axes' values for what is in sight, on round figures.
+    void refit();
+    ValueSpan fit(int chart, int axis, double x0, double x1) const;
+    bool seriesShown(int series) const;
     void setLevel(const Level &level, bool byWheel = false);
     Level clamped(Level level) const;
     Level wholeFlight() const;
@@ -128,7 +142,10 @@ private:
 
     FlightColumns *m_columns = nullptr;
     std::vector<ChartChoice> m_charts;
-    std::array<std::array<Home, 2>, kMaxCharts> m_homes{};
+    std::array<std::array<ValueSpan, 2>, kMaxCharts> m_fits{};
+    std::bitset<kSeriesCount> m_hidden;
+    std::optional<double> m_chtLimit;
+    std::optional<std::pair<int, int>> m_shade;
     Level m_level;
     std::vector<Level> m_history;
     bool m_wheeling = false; // the last change of level came from the wheel
