@@ -398,7 +398,7 @@ void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, 
     if (end - begin <= width) {
         // Smooth lines where there are few of them; many short ones cost too much so.
         painter.setRenderHint(QPainter::Antialiasing, end - begin <= width / 4);
-        QPen pen(colour, dashed ? 1.5 : 0);
+        QPen pen(colour, dashed ? 1.5 : 1);
         if (dashed)
             pen.setDashPattern({3, 2});
         painter.setPen(pen);
@@ -454,17 +454,11 @@ void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, 
         bottom[size_t(c)] = std::min(plot.bottom(), int(std::lround(py(lo))));
     }
     if (!pixels) {
-        for (int pass = 0; pass < (dashed ? 2 : 1); ++pass) {
-            lines.clear();
-            for (int c = 0; c < width; ++c) {
-                if (top[size_t(c)] > bottom[size_t(c)] || paleColumn(c) != (pass == 1))
-                    continue;
-                const double x = plot.left() + c + 0.5;
-                lines.append(QLineF(x, bottom[size_t(c)] + 0.5, x, top[size_t(c)] + 0.49));
-            }
-            painter.setPen(QPen(pass == 1 ? pale : colour, 0));
-            painter.drawLines(lines);
-        }
+        // Each column a filled rectangle, which a page scales whole (a hairline would leave gaps).
+        for (int c = 0; c < width; ++c)
+            if (top[size_t(c)] <= bottom[size_t(c)])
+                painter.fillRect(QRectF(plot.left() + c, top[size_t(c)], 1, bottom[size_t(c)] - top[size_t(c)] + 1),
+                                 paleColumn(c) ? pale : colour);
         return;
     }
     // Into the picture directly, row by row: a painter's line costs more per pixel than the pixel,

@@ -15,10 +15,11 @@ std::vector<FindingGroup> GroupFindings(const std::vector<Finding> &findings,
         const Finding &f = findings[i];
         const double start = secondsAt(f.record);
         FindingGroup *joined = nullptr;
+        // Groups begin in time order: looking back, the first one begun too early ends the search.
         for (size_t g = groups.size(); g-- > 0;) {
             FindingGroup &group = groups[g];
             if (start - starts[g] > within)
-                continue;
+                break;
             if (group.kind == f.kind &&
                 std::find(group.cylinders.begin(), group.cylinders.end(), f.cylinder) == group.cylinders.end()) {
                 joined = &group;

@@ -515,7 +515,7 @@ void AnalysisCharts::paintCursor(QPainter &painter) const
     painter.setPen(Qt::black);
     painter.setFont(ChartFont(true));
     painter.drawText(QRect(box.left() + 6, y, box.width() - 8, lh), Qt::AlignLeft | Qt::AlignVCenter,
-                     m_columns->timeText(m_cursor));
+                     m_columns->timeText(m_cursor, m_columns->spansDays()));
     painter.setFont(font());
     y += lh;
     int chart = 0;

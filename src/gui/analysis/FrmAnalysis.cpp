@@ -215,7 +215,8 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     m_findingsList->setModel(m_findingsModel);
     m_findingsList->setUniformItemSizes(true); // every row two lines: only the rows in sight are measured
     m_findingsList->setAlternatingRowColors(true);
-    m_findingsList->setTextElideMode(Qt::ElideRight);
+    m_findingsList->setTextElideMode(Qt::ElideRight); // the whole line in its tool tip
+    m_findingsList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     findingsLayout->addWidget(m_findingsList, 1);
     m_body->addWidget(findings);
     m_scanTimer = new QTimer(this);
@@ -337,6 +338,7 @@ void FrmAnalysis::startFindings()
     m_scanTimer->stop();
     m_findings.clear();
     m_groups.clear();
+    m_grouped = false;
     m_shownFinding = -1;
     m_scanned = 0;
     if (!m_columns || m_columns->records() == 0) {
@@ -351,8 +353,18 @@ void FrmAnalysis::startFindings()
 
 void FrmAnalysis::scanSome()
 {
-    if (!m_scanner || !m_columns) {
+    if (!m_columns) {
         m_scanTimer->stop();
+        return;
+    }
+    // Grouping many findings is a slice's work of its own too.
+    if (!m_scanner) {
+        m_scanTimer->stop();
+        const FlightColumns *columns = m_columns.get();
+        m_groups = GroupFindings(m_findings, [columns](int record) { return columns->x()[size_t(record)]; });
+        m_grouped = true;
+        m_findingsModel->set(&m_groups, m_columns.get(), QStringLiteral("No findings in this flight."));
+        emit findingsFound();
         return;
     }
     const FlightRecordTable &table = m_context.state.flightData.FlightRecords;
@@ -368,13 +380,8 @@ void FrmAnalysis::scanSome()
         if (slice.elapsed() >= kScanSliceMs || (m_scanned == records && records > kScanChunk))
             return;
     }
-    m_scanTimer->stop();
     m_findings = m_scanner->finish();
     m_scanner.reset();
-    const FlightColumns *columns = m_columns.get();
-    m_groups = GroupFindings(m_findings, [columns](int record) { return columns->x()[size_t(record)]; });
-    m_findingsModel->set(&m_groups, m_columns.get(), QStringLiteral("No findings in this flight."));
-    emit findingsFound();
 }
 
 // A finding chosen: every chart on its span (a group's whole span) with a margin and the span

@@ -55,7 +55,7 @@ public:
     QString marksText() const;
 
     // The loaded flight's findings, once the scan begun by the load has read every record.
-    bool findingsReady() const { return !m_scanner; }
+    bool findingsReady() const { return !m_scanner && (m_grouped || !m_columns || m_columns->records() == 0); }
     const std::vector<Finding> &findings() const { return m_findings; }
     // As the list shows them: a kind on several cylinders within a minute is one line.
     const std::vector<FindingGroup> &findingGroups() const { return m_groups; }
@@ -104,6 +104,7 @@ private:
     QTimer *m_scanTimer = nullptr;
     std::vector<Finding> m_findings;
     std::vector<FindingGroup> m_groups;
+    bool m_grouped = false;
     // The finding last shown and the span it gave: the click that follows the press that made
     // it current is the same choice, not a second zoom level.
     int m_shownFinding = -1;
