@@ -25,7 +25,7 @@ AnalysisCharts::AnalysisCharts(QWidget *parent) : QWidget(parent)
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumSize(400, 240);
+    setMinimumSize(300, 150);
     setFont(ChartFont());
 }
 

@@ -17,6 +17,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -204,6 +205,7 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
 
     // The findings beside the charts, narrow enough to leave the charts the window.
     auto *findings = new QWidget(this);
+    m_findingsColumn = findings;
     findings->setFixedWidth(230);
     auto *findingsLayout = new QVBoxLayout(findings);
     findingsLayout->setContentsMargins(0, 0, 0, 0);
@@ -239,7 +241,16 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     layout->addLayout(m_choiceRows[1]);
     layout->addLayout(headingRow);
     layout->addLayout(m_body, 1);
-    layout->addWidget(m_marks);
+    // The A/B figures scroll rather than push into the charts when the window is small.
+    auto *marksArea = new QScrollArea(this);
+    marksArea->setFrameShape(QFrame::NoFrame);
+    marksArea->setWidgetResizable(true);
+    marksArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    marksArea->setWidget(m_marks);
+    marksArea->setMaximumHeight(QFontMetrics(m_marks->font()).lineSpacing() * 4 + 6);
+    marksArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    m_marks->setBackgroundRole(QPalette::Window);
+    layout->addWidget(marksArea);
     layout->addWidget(m_problems);
 
     connect(unzoom, &QPushButton::clicked, m_charts, &AnalysisCharts::unzoom);
@@ -329,6 +340,9 @@ void FrmAnalysis::reload()
 
     m_file->setText(headingText());
     m_openLibrary->setVisible(!m_columns);
+    for (int i = 0; i < m_commands->count(); ++i)
+        if (QWidget *command = m_commands->itemAt(i)->widget())
+            command->setEnabled(m_columns != nullptr);
     updateProblems();
     startFindings();
 }
@@ -409,7 +423,7 @@ void FrmAnalysis::updateProblems()
 {
     QStringList problems;
     if (!m_columns) {
-        problems << NoFlightLoadedText();
+        problems << NoFlightLoadedText() + QStringLiteral(" Or open one kept in the flight library with Flight Library...");
     } else {
         problems << m_columns->problems();
         if (m_columns->records() > 0) {
@@ -632,6 +646,8 @@ void FrmAnalysis::resizeEvent(QResizeEvent *event)
 {
     ChildWindow::resizeEvent(event);
     arrangeChoices();
+    // The findings narrower on a small window, so the charts keep most of it.
+    m_findingsColumn->setFixedWidth(std::clamp(width() / 4, 170, 230));
 }
 
 void FrmAnalysis::showContextMenu(const QPoint &globalPos)

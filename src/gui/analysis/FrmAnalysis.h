@@ -95,6 +95,7 @@ private:
     QLabel *m_marks = nullptr;
     QLabel *m_problems = nullptr;
 
+    QWidget *m_findingsColumn = nullptr;
     QListView *m_findingsList = nullptr;
     FindingsModel *m_findingsModel = nullptr;
     // The findings are read in slices between paints: a long flight draws at once and stays
