@@ -106,9 +106,11 @@ QColor SeriesColour(int series)
     return QColor(kColours[series]);
 }
 
-QColor AxisSeriesColour(int series, int axis)
+// One colour a series on either axis: a darker shade of it read as the same line, and the
+// cylinder-head temperatures, which share their cylinder's colour, are told apart by their dashes.
+QColor AxisSeriesColour(int series, int)
 {
-    return axis == 0 ? SeriesColour(series) : SeriesColour(series).darker(160);
+    return SeriesColour(series);
 }
 
 bool SeriesDashed(int series)

@@ -73,7 +73,7 @@ struct LegendEntry {
 QFont ChartFont(bool bold = false);
 
 QColor SeriesColour(int series);
-// A series as its axis draws it: the right axis a shade darker than the left.
+// A series as its axis draws it.
 QColor AxisSeriesColour(int series, int axis);
 // The series drawn broken (the cylinder-head temperatures), so a CHT reads apart from an EGT.
 bool SeriesDashed(int series);

@@ -180,6 +180,25 @@ private slots:
         charts->setCursorRecord(39);
         QTest::keyClick(charts, Qt::Key_Right);
         QCOMPARE(charts->cursorRecord(), 39);
+
+        // Zoomed, the keys walk the cursor to the span's edge and then carry the span along.
+        charts->zoomToRect(0, QRect(QPoint(PixelOf(charts, 0, 60), charts->plotRect(0).top()),
+                                    QPoint(PixelOf(charts, 0, 120), charts->plotRect(0).top() + 2)));
+        const double width = charts->spanEnd() - charts->spanStart();
+        charts->setCursorRecord(15);
+        const double before = charts->spanStart();
+        for (int i = 0; i < 10; ++i)
+            QTest::keyClick(charts, Qt::Key_Right);
+        QCOMPARE(charts->cursorRecord(), 25);
+        QVERIFY(charts->spanStart() > before + 6 * 3);
+        QVERIFY(std::abs(charts->spanEnd() - charts->spanStart() - width) < 1e-9);
+        QVERIFY(charts->cursorPixel() >= 0);
+
+        // The mouse gone from the charts, so are the cursor and its box.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(charts, &leave);
+        QCOMPARE(charts->cursorRecord(), -1);
+        QVERIFY(charts->cursorBoxRect().isEmpty());
     }
 
     // A rectangle on one chart sets every chart's time span and that chart's values; Unzoom
@@ -593,6 +612,19 @@ private slots:
         QCOMPARE(v.charts()->spanStart(), 300.0 - 60);
         QCOMPARE(v.charts()->spanEnd(), 420.0 + 60);
         QCOMPARE(v.charts()->shade(), (std::optional<std::pair<int, int>>(std::pair(50, 70))));
+        // The span shaded in every chart, the CHT limit a line across the CHT chart.
+        v.charts()->setCursorRecord(-1);
+        const QImage image = v.charts()->grab().toImage();
+        const QRect egt = v.charts()->plotRect(0);
+        const QList<int> shaded = ColumnsWithColour(image, QColor(255, 236, 160), egt.left(), egt.right(), egt.top() + 1,
+                                                    egt.bottom() - 1);
+        QVERIFY(!shaded.isEmpty());
+        QVERIFY(std::abs(shaded.front() - PixelOf(v.charts(), 0, 300)) <= 2);
+        QVERIFY(std::abs(shaded.back() - PixelOf(v.charts(), 0, 420)) <= 2);
+        const QRect cht = v.charts()->plotRect(1);
+        const auto [low, high] = v.charts()->valueSpan(1, 0);
+        const int limitRow = int(std::lround(cht.bottom() - (400 - low) * cht.height() / (high - low)));
+        QVERIFY(ColumnsWithColour(image, QColor(200, 0, 0), cht.left(), cht.left() + 40, limitRow, limitRow).size() > 10);
 
         QCOMPARE(CylinderListText({1, 2, 5}), QStringLiteral("1-2, 5"));
     }
