@@ -130,6 +130,11 @@ double NiceStep(double range, int ticks)
     return 10 * power;
 }
 
+QRect ChartStackLayout::band(int chart) const
+{
+    return plots.value(chart).adjusted(0, -kHeader, 0, kGap / 2);
+}
+
 ChartStackLayout LayOutCharts(int count, const QRect &area)
 {
     ChartStackLayout layout;

@@ -60,6 +60,8 @@ struct ChartStack {
 struct ChartStackLayout {
     QList<QRect> plots; // chart by chart, the area inside the frame
     QRect timeAxis;     // the time labels under the last chart
+    // A chart's whole band: its legend line above the plot and half the gap below.
+    QRect band(int chart) const;
 };
 
 // One entry of a chart's legend line, where it stands.

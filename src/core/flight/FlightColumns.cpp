@@ -134,18 +134,9 @@ int QuantityCylinder(Quantity quantity)
 
 QString SeriesUnit(int series)
 {
-    switch (series) {
-    case 12:
-        return QStringLiteral("rpm");
-    case 14:
-        return QStringLiteral("psi");
-    case 16:
-        return QStringLiteral("inHg");
-    case 17:
-        return QStringLiteral("gal");
-    default:
-        return QStringLiteral("\u00b0F");
-    }
+    if (series >= kRpmSeries && series < kEgtSpreadSeries)
+        return QuantityUnit(Quantity(int(Quantity::Rpm) + series - kRpmSeries));
+    return QStringLiteral("\u00b0F");
 }
 
 QString ReadingWithUnit(int series, double value)
@@ -170,7 +161,7 @@ std::vector<int> SeriesOf(Quantity quantity)
     default:
         if (const int cylinder = QuantityCylinder(quantity))
             return {cylinder - 1, kCylinders + cylinder - 1};
-        return {12 + int(quantity) - int(Quantity::Rpm)};
+        return {kRpmSeries + int(quantity) - int(Quantity::Rpm)};
     }
 }
 

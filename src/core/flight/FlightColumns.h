@@ -25,6 +25,7 @@ constexpr int kQuantityCount = 17;
 
 // EGT 1-6, CHT 1-6, then one series per engine quantity, then the EGT and CHT spreads.
 constexpr int kSeriesCount = 20;
+constexpr int kRpmSeries = 12;
 constexpr int kEgtSpreadSeries = 18;
 constexpr int kChtSpreadSeries = 19;
 

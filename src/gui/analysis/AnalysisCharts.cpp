@@ -88,7 +88,9 @@ ValueSpan AnalysisCharts::fit(int chart, int axis, double x0, double x1) const
     if (!(low <= high))
         return fitted;
     const std::vector<int> series = AxisSeries(choice, axis);
-    const double least = AxisIsTemperature(choice, axis) ? 20 : !series.empty() && series.front() == 12 ? 100 : 2;
+    const double least = AxisIsTemperature(choice, axis)                 ? 20
+                         : !series.empty() && series.front() == kRpmSeries ? 100
+                                                                          : 2;
     if (high - low < least) {
         const double middle = (low + high) / 2;
         low = middle - least / 2;
@@ -424,7 +426,7 @@ int AnalysisCharts::chartAt(const QPoint &pos) const
 {
     const Layout layout = layoutFor(size());
     for (int c = 0; c < layout.plots.size(); ++c)
-        if (layout.plots[c].adjusted(0, -16, 0, 3).contains(pos))
+        if (layout.band(c).contains(pos))
             return c;
     return -1;
 }
