@@ -63,8 +63,12 @@ constexpr int kScanChunk = 4096; // records between looks at the clock
 QString FindingText(const FindingGroup &group, const FlightColumns &columns)
 {
     const bool days = columns.spansDays();
-    return FindingGroupWhat(group) + QLatin1Char('\n') +
-           FindingGroupWhen(group, [&](int record) { return columns.timeText(record, days); });
+    // The day once: a span within one day names it at its start only.
+    const QString firstDay = columns.dayTextAt(columns.x()[size_t(group.record)]);
+    return FindingGroupWhat(group) + QLatin1Char('\n') + FindingGroupWhen(group, [&](int record) {
+               const bool sameDay = record != group.record && columns.dayTextAt(columns.x()[size_t(record)]) == firstDay;
+               return columns.timeText(record, days && !sameDay);
+           });
 }
 
 // A date as the heading and the title line write it.
