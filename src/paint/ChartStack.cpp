@@ -130,6 +130,59 @@ double NiceStep(double range, int ticks)
     return 10 * power;
 }
 
+ValueSpan FitAxis(const FlightColumns &columns, const ChartChoice &chart, int axis, double x0, double x1,
+                  const std::bitset<kSeriesCount> &hidden)
+{
+    const std::vector<int> series = AxisSeries(chart, axis);
+    double low = INFINITY, high = -INFINITY;
+    if (columns.records() > 0) {
+        const int begin = columns.lowerRecord(x0);
+        const int end = columns.upperRecord(x1);
+        for (int s : series) {
+            if (hidden.test(size_t(s)))
+                continue;
+            const ColumnSpan span = columns.column(s).span(begin, end);
+            if (span.any) {
+                low = std::min(low, double(span.low));
+                high = std::max(high, double(span.high));
+            }
+        }
+    }
+    ValueSpan fitted;
+    if (!(low <= high))
+        return fitted;
+    const double least = AxisIsTemperature(chart, axis)                  ? 20
+                         : !series.empty() && series.front() == kRpmSeries ? 100
+                                                                          : 2;
+    if (high - low < least) {
+        const double middle = (low + high) / 2;
+        low = middle - least / 2;
+        high = middle + least / 2;
+    }
+    const double pad = (high - low) * 0.04;
+    const double step = NiceStep(high - low + 2 * pad, 6);
+    fitted.low = std::floor((low - pad) / step) * step;
+    fitted.high = std::ceil((high + pad) / step) * step;
+    return fitted;
+}
+
+ChartStack WholeFlight(const FlightColumns &columns, const std::vector<ChartChoice> &charts)
+{
+    ChartStack stack;
+    stack.columns = &columns;
+    stack.charts = charts;
+    stack.x0 = columns.start();
+    stack.x1 = columns.end();
+    if (stack.x1 - stack.x0 < 1) { // one record, or all in one second
+        stack.x0 -= 1;
+        stack.x1 += 1;
+    }
+    for (const ChartChoice &chart : charts)
+        stack.values.push_back({FitAxis(columns, chart, 0, stack.x0, stack.x1),
+                                FitAxis(columns, chart, 1, stack.x0, stack.x1)});
+    return stack;
+}
+
 QRect ChartStackLayout::band(int chart) const
 {
     return plots.value(chart).adjusted(0, -kHeader, 0, kGap / 2);

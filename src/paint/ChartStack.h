@@ -83,6 +83,14 @@ bool SeriesDashed(int series);
 // A round step (1, 2 or 5 times a power of ten) giving about `ticks` intervals over the range.
 double NiceStep(double range, int ticks);
 
+// An axis's values for the readings of its series (those not hidden) between x0 and x1, a little
+// more, on round figures; temperatures never less than 20 degrees, so a degree of noise does not
+// look violent.
+ValueSpan FitAxis(const FlightColumns &columns, const ChartChoice &chart, int axis, double x0, double x1,
+                  const std::bitset<kSeriesCount> &hidden = {});
+// The whole flight, each axis fitted to it: what a page draws.
+ChartStack WholeFlight(const FlightColumns &columns, const std::vector<ChartChoice> &charts);
+
 // Where each chart of `count` goes in `area`.
 ChartStackLayout LayOutCharts(int count, const QRect &area);
 

@@ -372,6 +372,17 @@ private slots:
             QVERIFY2(!above.isEmpty() && above.front() == plot.left() + spikeColumn && above.back() - above.front() <= 1,
                      qPrintable(QString::number(direct)));
         }
+
+        // A page's stack: the whole flight, each axis fitted to it; a cylinder's chart has its EGT
+        // left and its CHT right, the right choice giving way; a flat CHT spans 20 degrees.
+        const ChartStack whole =
+            WholeFlight(columns, {{Quantity::Egt, Quantity::None}, {Quantity::Cylinder2, Quantity::Rpm}});
+        QCOMPARE(whole.x1 - whole.x0, 6.0 * (n - 1));
+        QVERIFY(whole.values[0][0].low <= 1100 && whole.values[0][0].high >= 1550);
+        QCOMPARE(AxisSeries(whole.charts[1], 1), std::vector<int>{7});
+        QCOMPARE(AxisTitleOf(whole.charts[1], 1), QStringLiteral("CHT 2 (°F)"));
+        const ValueSpan cht2 = whole.values[1][1];
+        QVERIFY(cht2.low < 355 && cht2.high > 355 && cht2.high - cht2.low >= 20 && cht2.high - cht2.low <= 30);
     }
 
     // What the view cannot draw it says, and draws the rest.

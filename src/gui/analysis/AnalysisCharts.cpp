@@ -65,42 +65,10 @@ void AnalysisCharts::setCharts(const std::vector<ChartChoice> &charts)
     emit cursorMoved(m_cursor);
 }
 
-// An axis spans the readings of its shown series between x0 and x1, a little more, on round
-// figures; temperatures never less than 20 degrees, so a degree of noise does not look violent.
+// An axis fits what is in sight of its series not hidden.
 ValueSpan AnalysisCharts::fit(int chart, int axis, double x0, double x1) const
 {
-    const ChartChoice &choice = m_charts[size_t(chart)];
-    double low = INFINITY, high = -INFINITY;
-    if (m_columns && m_columns->records() > 0) {
-        const int begin = m_columns->lowerRecord(x0);
-        const int end = m_columns->upperRecord(x1);
-        for (int s : AxisSeries(choice, axis)) {
-            if (!seriesShown(s))
-                continue;
-            const ColumnSpan span = m_columns->column(s).span(begin, end);
-            if (span.any) {
-                low = std::min(low, double(span.low));
-                high = std::max(high, double(span.high));
-            }
-        }
-    }
-    ValueSpan fitted;
-    if (!(low <= high))
-        return fitted;
-    const std::vector<int> series = AxisSeries(choice, axis);
-    const double least = AxisIsTemperature(choice, axis)                 ? 20
-                         : !series.empty() && series.front() == kRpmSeries ? 100
-                                                                          : 2;
-    if (high - low < least) {
-        const double middle = (low + high) / 2;
-        low = middle - least / 2;
-        high = middle + least / 2;
-    }
-    const double pad = (high - low) * 0.04;
-    const double step = NiceStep(high - low + 2 * pad, 6);
-    fitted.low = std::floor((low - pad) / step) * step;
-    fitted.high = std::ceil((high + pad) / step) * step;
-    return fitted;
+    return m_columns ? FitAxis(*m_columns, m_charts[size_t(chart)], axis, x0, x1, m_hidden) : ValueSpan{};
 }
 
 void AnalysisCharts::refit()
@@ -108,12 +76,6 @@ void AnalysisCharts::refit()
     for (size_t c = 0; c < m_charts.size(); ++c)
         for (int axis = 0; axis < 2; ++axis)
             m_fits[c][size_t(axis)] = fit(int(c), axis, m_level.x0, m_level.x1);
-}
-
-bool AnalysisCharts::seriesShown(int series) const
-{
-    return !m_hidden.test(size_t(series)) &&
-           (SeriesCylinder(series) == 0 || !m_columns || m_columns->column(series).anyReading);
 }
 
 AnalysisCharts::Level AnalysisCharts::wholeFlight() const

@@ -129,7 +129,6 @@ private:
     // The axes' values for what is in sight, on round figures.
     void refit();
     ValueSpan fit(int chart, int axis, double x0, double x1) const;
-    bool seriesShown(int series) const;
     void setLevel(const Level &level, bool byWheel = false);
     Level clamped(Level level) const;
     Level wholeFlight() const;
