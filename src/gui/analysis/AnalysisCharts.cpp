@@ -511,6 +511,15 @@ void AnalysisCharts::mouseMoveEvent(QMouseEvent *event)
     const Layout layout = layoutFor(size());
     if (!m_columns || layout.plots.isEmpty())
         return;
+    // Over a legend entry the pointer says it can be clicked.
+    bool overLegend = false;
+    if (m_dragChart < 0)
+        for (const LegendEntry &entry : legendEntries())
+            overLegend = overLegend || entry.rect.contains(pos);
+    if (overLegend)
+        setCursor(Qt::PointingHandCursor);
+    else
+        unsetCursor();
     const QRect plot = layout.plots.front();
     if (pos.x() >= plot.left() && pos.x() <= plot.right())
         setCursorRecord(m_columns->nearestRecord(xAt(plot, pos.x())));
