@@ -22,6 +22,9 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 #include <cmath>
 #include <functional>
@@ -287,8 +290,26 @@ private slots:
         QCOMPARE(*bySeries["EGT 1"].perMinute, -100.0);
         QCOMPARE(bySeries["EGT 2"].change, 0.0);
         QVERIFY(!bySeries.contains("CHT 2"));
-        const QString text = v.view->marksText();
-        QVERIFY2(text.contains("1:30") && text.contains("-40/min") && text.contains("-100/min"), qPrintable(text));
+        // As the label reads: the values at A and at B, the change and the rate, with units.
+        QTextDocument shown;
+        shown.setHtml(v.view->marksText());
+        const QString text = shown.toPlainText().remove(QChar(0x2060)).replace(QChar(0xa0), QLatin1Char(' '));
+        QVERIFY2(text.contains("B - A: 1:30") && text.contains("CHT 1 380 → 320°F, -60 (-40/min)") &&
+                     text.contains("EGT 1 1400 → 1250°F, -150 (-100/min)"),
+                 qPrintable(text));
+        // Narrow, the line breaks between series only: at any width every line ends with a rate.
+        shown.setDefaultFont(v.view->findChild<QLabel *>("lblMarks")->font());
+        for (int width = 300; width < 600; width += 5) { // each wider than any one series' figures
+            shown.setTextWidth(width);
+            QVERIFY(shown.size().height() > 0); // laid out
+            const QTextLayout *layout = shown.begin().layout();
+            const int figures = int(shown.begin().text().indexOf(QChar(0x2028))) + 1; // after the times
+            for (int i = 0; i < layout->lineCount(); ++i) {
+                const QTextLine line = layout->lineAt(i);
+                const QString words = shown.begin().text().mid(line.textStart(), line.textLength()).trimmed();
+                QVERIFY2(line.textStart() < figures || words.endsWith(')'), qPrintable(words));
+            }
+        }
     }
 
     // Among 300,000 records one EGT reading of 1900 shows; a stretch of empty readings stays a gap.

@@ -494,9 +494,12 @@ void FrmAnalysis::updateMarks()
                                                                  Signed(change.change));
         if (change.perMinute)
             part += QStringLiteral(" (%1/min)").arg(Signed(std::round(*change.perMinute * 10) / 10));
-        parts << QStringLiteral("<span style=\"color:%1; white-space:nowrap\">%2</span>")
-                     .arg(SeriesColour(change.series).name(),
-                          part.toHtmlEscaped().replace(QLatin1Char(' '), QStringLiteral("&nbsp;")));
+        // No break inside: spaces that do not break, and word joiners where a line may break
+        // after a character ("/", an arrow).
+        QString kept = part.toHtmlEscaped().replace(QLatin1Char(' '), QStringLiteral("&nbsp;"));
+        for (const QString &glue : {QStringLiteral("/"), QStringLiteral("\u2192"), QStringLiteral("(")})
+            kept.replace(glue, QChar(0x2060) + glue + QChar(0x2060));
+        parts << QStringLiteral("<span style=\"color:%1\">%2</span>").arg(SeriesColour(change.series).name(), kept);
     }
     m_marks->setText(text + QStringLiteral("<br>") + parts.join(QStringLiteral("&nbsp;&nbsp; ")));
 }
