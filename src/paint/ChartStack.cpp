@@ -15,12 +15,12 @@ namespace korvel {
 
 namespace {
 
-constexpr int kLeftMargin = 66;  // the axis title, then the numbers
+constexpr int kLeftMargin = 66; // the axis title, then the numbers
 constexpr int kRightMargin = 66;
-constexpr int kTitleWidth = 15;  // an axis title, turned on its side
-constexpr int kHeader = 16;      // the legend line above a chart
-constexpr int kGap = 6;          // between charts
-constexpr int kTimeAxis = 22;    // the time labels under the last chart
+constexpr int kTitleWidth = 15; // an axis title, turned on its side
+constexpr int kHeader = 16;     // the legend line above a chart
+constexpr int kGap = 6;         // between charts
+constexpr int kTimeAxis = 22;   // the time labels under the last chart
 constexpr int kTop = 4;
 
 const QColor kGrid(226, 226, 226);
@@ -75,7 +75,9 @@ bool AxisUsed(const ChartChoice &chart, int axis)
 QString AxisTitleOf(const ChartChoice &chart, int axis)
 {
     if (const int cylinder = QuantityCylinder(chart.left))
-        return QStringLiteral("%1 %2 (\u00b0F)").arg(axis == 0 ? QStringLiteral("EGT") : QStringLiteral("CHT")).arg(cylinder);
+        return QStringLiteral("%1 %2 (\u00b0F)")
+            .arg(axis == 0 ? QStringLiteral("EGT") : QStringLiteral("CHT"))
+            .arg(cylinder);
     return AxisTitle(axis == 0 ? chart.left : chart.right);
 }
 
@@ -151,9 +153,9 @@ ValueSpan FitAxis(const FlightColumns &columns, const ChartChoice &chart, int ax
     ValueSpan fitted;
     if (!(low <= high))
         return fitted;
-    const double least = AxisIsTemperature(chart, axis)                  ? 20
+    const double least = AxisIsTemperature(chart, axis)                    ? 20
                          : !series.empty() && series.front() == kRpmSeries ? 100
-                                                                          : 2;
+                                                                           : 2;
     if (high - low < least) {
         const double middle = (low + high) / 2;
         low = middle - least / 2;
@@ -178,8 +180,8 @@ ChartStack WholeFlight(const FlightColumns &columns, const std::vector<ChartChoi
         stack.x1 += 1;
     }
     for (const ChartChoice &chart : charts)
-        stack.values.push_back({FitAxis(columns, chart, 0, stack.x0, stack.x1),
-                                FitAxis(columns, chart, 1, stack.x0, stack.x1)});
+        stack.values.push_back(
+            {FitAxis(columns, chart, 0, stack.x0, stack.x1), FitAxis(columns, chart, 1, stack.x0, stack.x1)});
     return stack;
 }
 
@@ -242,15 +244,16 @@ std::vector<LegendEntry> LegendEntries(const ChartStack &stack, const ChartStack
 
 std::vector<double> TimeTicks(const ChartStack &stack, int width, int *step)
 {
-    static const int steps[] = {1,    2,    5,     10,    15,    30,    60,     120,    300,   600,   900,
-                                1800, 3600, 7200,  10800, 21600, 43200, 86400, 172800, 604800};
+    static const int steps[] = {1,   2,    5,    10,   15,    30,    60,    120,   300,    600,
+                                900, 1800, 3600, 7200, 10800, 21600, 43200, 86400, 172800, 604800};
     std::vector<double> ticks;
     const FlightColumns *columns = stack.columns;
     if (!columns || width <= 0)
         return ticks;
     const double secondsPerPixel = (stack.x1 - stack.x0) / width;
     const QFontMetrics metrics(ChartFont());
-    const int labelWidth = metrics.horizontalAdvance(columns->timeTextAt(13 * 3600 + 22 * 60 + 22, columns->spansDays())) + 24;
+    const int labelWidth =
+        metrics.horizontalAdvance(columns->timeTextAt(13 * 3600 + 22 * 60 + 22, columns->spansDays())) + 24;
     int chosen = steps[std::size(steps) - 1];
     for (int s : steps)
         if (s / secondsPerPixel >= labelWidth) {
@@ -375,8 +378,9 @@ void PaintValueAxes(QPainter &painter, const QRect &plot, const ChartStack &stac
                                  Qt::AlignRight | Qt::AlignVCenter, label);
             } else {
                 painter.setPen(Qt::black);
-                painter.drawText(QRect(plot.right() + 5, py - textHeight / 2, kRightMargin - kTitleWidth - 5, textHeight),
-                                 Qt::AlignLeft | Qt::AlignVCenter, label);
+                painter.drawText(
+                    QRect(plot.right() + 5, py - textHeight / 2, kRightMargin - kTitleWidth - 5, textHeight),
+                    Qt::AlignLeft | Qt::AlignVCenter, label);
             }
         }
         // The title reads upwards on the left, downwards on the right, as a page's margins do.
@@ -471,7 +475,8 @@ void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, 
             const bool hasNext = i + 1 < end && !std::isnan(column.values[size_t(i) + 1]);
             const bool hasPrevious = i > begin && !std::isnan(column.values[size_t(i) - 1]);
             if (hasNext)
-                lines.append(QLineF(p, QPointF(PixelAt(plot, stack, xs[size_t(i) + 1]), py(column.values[size_t(i) + 1]))));
+                lines.append(
+                    QLineF(p, QPointF(PixelAt(plot, stack, xs[size_t(i) + 1]), py(column.values[size_t(i) + 1]))));
             else if (!hasPrevious)
                 lines.append(QLineF(p - QPointF(1, 0), p + QPointF(1, 0)));
         }

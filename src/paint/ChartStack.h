@@ -51,8 +51,8 @@ struct ChartStack {
     double x0 = 0, x1 = 1;
     // Per chart, the left and the right axis's span.
     std::vector<std::array<ValueSpan, 2>> values;
-    std::optional<int> markA, markB; // records
-    std::optional<double> chtLimit;  // a line on every CHT axis
+    std::optional<int> markA, markB;                 // records
+    std::optional<double> chtLimit;                  // a line on every CHT axis
     std::optional<std::pair<double, double>> shaded; // a time span shaded in every chart
     std::bitset<kSeriesCount> hidden;                // series left undrawn (their legend entry greyed)
 };

@@ -1,8 +1,8 @@
 // The analysis view offscreen: the values under the cursor, the charts zooming together, the
 // figures between marks A and B, the drawing of spikes and gaps among many records, flights it
 // cannot draw whole, and the view and graph window when another flight is loaded.
-#include "gui/analysis/FrmAnalysis.h"
 #include "core/library/FlightLibrary.h"
+#include "gui/analysis/FrmAnalysis.h"
 #include "gui/graphs/FrmGraph.h"
 #include "gui/library/FrmLibrary.h"
 #include "gui/shell/MainOstrel.h"
@@ -158,9 +158,9 @@ private slots:
         charts->setCursorRecord(12);
         const QStringList lines = charts->cursorBoxLines();
         QCOMPARE(lines.mid(0, 7), (QStringList{"10:01:12", "EGT 4  1500°F", "EGT 2  1450°F", "EGT 6  1420°F",
-                                                "EGT 5  1380°F", "EGT 1  1310°F", "EGT 3  1290°F"}));
+                                               "EGT 5  1380°F", "EGT 1  1310°F", "EGT 3  1290°F"}));
         QCOMPARE(lines.mid(7, 6), (QStringList{"CHT 6  375°F", "CHT 5  370°F", "CHT 3  360°F", "CHT 2  355°F",
-                                                "CHT 1  350°F", "CHT 4  -"}));
+                                               "CHT 1  350°F", "CHT 4  -"}));
         QCOMPARE(lines.mid(13), (QStringList{"RPM  2400 rpm", "Manifold  24.5 inHg"}));
 
         // The box stays inside and clear of the line, on either side of the window.
@@ -385,12 +385,13 @@ private slots:
             QPainter painter(&image);
             PaintChartStack(painter, area, stack, direct ? &image : nullptr);
             painter.end();
-            const QList<int> below = ColumnsWithColour(image, SeriesColour(0), plot.left(), plot.right(), row(1250),
-                                                       plot.bottom() - 1);
+            const QList<int> below =
+                ColumnsWithColour(image, SeriesColour(0), plot.left(), plot.right(), row(1250), plot.bottom() - 1);
             QCOMPARE(below, QList<int>{plot.left() + lowColumn});
             const QList<int> above =
                 ColumnsWithColour(image, SeriesColour(0), plot.left(), plot.right(), plot.top() + 1, row(1500));
-            QVERIFY2(!above.isEmpty() && above.front() == plot.left() + spikeColumn && above.back() - above.front() <= 1,
+            QVERIFY2(!above.isEmpty() && above.front() == plot.left() + spikeColumn &&
+                         above.back() - above.front() <= 1,
                      qPrintable(QString::number(direct)));
         }
 
@@ -572,10 +573,13 @@ private slots:
         QTemporaryDir dir;
         QFile file(dir.filePath("cross-country.txt"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(MakeFlightText(50, [](int i, QList<QByteArray> &f) {
-            if (i >= 20 && i < 30)
-                f[24] = "430";
-        }, 6, 23 * 3600 + 59 * 60));
+        file.write(MakeFlightText(
+            50,
+            [](int i, QList<QByteArray> &f) {
+                if (i >= 20 && i < 30)
+                    f[24] = "430";
+            },
+            6, 23 * 3600 + 59 * 60));
         file.close();
         {
             FlightLibrary library(settings.path() + "/library");
@@ -624,8 +628,13 @@ private slots:
             // CHTs 1 to 4 hot from records 50, 52, 55 and 58 (6 s apart) to 70; CHT 6 from 100 to 110;
             // CHT 5 from record 200.
             for (int c = 0; c < 4; ++c)
-                f[22 + c] = i >= 50 + (c == 0 ? 0 : c == 1 ? 2 : c == 2 ? 5 : 8) && i <= 70 ? QByteArray::number(401 + c)
-                                                                                              : QByteArray("380");
+                f[22 + c] = i >= 50 + (c == 0   ? 0
+                                       : c == 1 ? 2
+                                       : c == 2 ? 5
+                                                : 8) &&
+                                    i <= 70
+                                ? QByteArray::number(401 + c)
+                                : QByteArray("380");
             if (i >= 100 && i <= 110)
                 f[27] = "420";
             if (i >= 200 && i <= 205)
@@ -637,8 +646,10 @@ private slots:
         QCOMPARE(list->model()->rowCount(), 3);
         QCOMPARE(list->model()->index(0, 0).data().toString(),
                  QStringLiteral("CHT 1-4 hot: 401-404° peak\n10:05:00 to 10:07:00"));
-        QCOMPARE(list->model()->index(1, 0).data().toString(), QStringLiteral("CHT 6 hot: 420° peak\n10:10:00 to 10:11:00"));
-        QCOMPARE(list->model()->index(2, 0).data().toString(), QStringLiteral("CHT 5 hot: 405° peak\n10:20:00 to 10:20:30"));
+        QCOMPARE(list->model()->index(1, 0).data().toString(),
+                 QStringLiteral("CHT 6 hot: 420° peak\n10:10:00 to 10:11:00"));
+        QCOMPARE(list->model()->index(2, 0).data().toString(),
+                 QStringLiteral("CHT 5 hot: 405° peak\n10:20:00 to 10:20:30"));
 
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
         QCOMPARE(v.charts()->spanStart(), 300.0 - 60);
@@ -648,15 +659,16 @@ private slots:
         v.charts()->setCursorRecord(-1);
         const QImage image = v.charts()->grab().toImage();
         const QRect egt = v.charts()->plotRect(0);
-        const QList<int> shaded = ColumnsWithColour(image, QColor(255, 236, 160), egt.left(), egt.right(), egt.top() + 1,
-                                                    egt.bottom() - 1);
+        const QList<int> shaded =
+            ColumnsWithColour(image, QColor(255, 236, 160), egt.left(), egt.right(), egt.top() + 1, egt.bottom() - 1);
         QVERIFY(!shaded.isEmpty());
         QVERIFY(std::abs(shaded.front() - PixelOf(v.charts(), 0, 300)) <= 2);
         QVERIFY(std::abs(shaded.back() - PixelOf(v.charts(), 0, 420)) <= 2);
         const QRect cht = v.charts()->plotRect(1);
         const auto [low, high] = v.charts()->valueSpan(1, 0);
         const int limitRow = int(std::lround(cht.bottom() - (400 - low) * cht.height() / (high - low)));
-        QVERIFY(ColumnsWithColour(image, QColor(200, 0, 0), cht.left(), cht.left() + 40, limitRow, limitRow).size() > 10);
+        QVERIFY(ColumnsWithColour(image, QColor(200, 0, 0), cht.left(), cht.left() + 40, limitRow, limitRow).size() >
+                10);
 
         QCOMPARE(CylinderListText({1, 2, 5}), QStringLiteral("1-2, 5"));
     }
@@ -708,7 +720,7 @@ private slots:
         v.open(MakeFlight(200, [](int i, QList<QByteArray> &f) {
             if (i < 100)
                 f[16] = QByteArray::number(1000 + 4 * i); // EGT 1 climbs to 1396, then holds at 1300
-            f[22] = i % 2 ? "351" : "349"; // CHT 1 wavers a degree either way
+            f[22] = i % 2 ? "351" : "349";                // CHT 1 wavers a degree either way
         }));
         AnalysisCharts *charts = v.charts();
         const auto egtHome = charts->valueSpan(0, 0);

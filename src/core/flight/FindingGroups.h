@@ -14,10 +14,10 @@ namespace korvel {
 
 struct FindingGroup {
     FindingKind kind = FindingKind::ChtHigh;
-    std::vector<int> cylinders; // ascending
-    int record = 0;             // the first record of its first finding
-    int last = 0;               // the last record of any of its findings
-    double low = 0, high = 0;   // the findings' values
+    std::vector<int> cylinders;  // ascending
+    int record = 0;              // the first record of its first finding
+    int last = 0;                // the last record of any of its findings
+    double low = 0, high = 0;    // the findings' values
     std::vector<size_t> members; // the findings it holds, by position in the list grouped
 };
 

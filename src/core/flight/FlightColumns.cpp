@@ -24,14 +24,26 @@ struct SeriesSource {
 
 // Oil pressure, oil temperature, outside air and manifold are recorded in tenths.
 const SeriesSource kSources[kSeriesCount] = {
-    {"EGT 1", kFirstEgtField, 1},           {"EGT 2", kFirstEgtField + 1, 1},  {"EGT 3", kFirstEgtField + 2, 1},
-    {"EGT 4", kFirstEgtField + 3, 1},       {"EGT 5", kFirstEgtField + 4, 1},  {"EGT 6", kFirstEgtField + 5, 1},
-    {"CHT 1", kFirstChtField, 1},           {"CHT 2", kFirstChtField + 1, 1},  {"CHT 3", kFirstChtField + 2, 1},
-    {"CHT 4", kFirstChtField + 3, 1},       {"CHT 5", kFirstChtField + 4, 1},  {"CHT 6", kFirstChtField + 5, 1},
-    {"RPM", kRpmField, 1},                  {"Oil temp", kOilTemperatureField, 0.1},
-    {"Oil press", kOilPressureField, 0.1},  {"Outside air", kOutsideAirField, 0.1},
-    {"Manifold", kManifoldField, 0.1},      {"Fuel", kFuelField, 1},
-    {"EGT spread", -1, 1},                  {"CHT spread", -1, 1},
+    {"EGT 1", kFirstEgtField, 1},
+    {"EGT 2", kFirstEgtField + 1, 1},
+    {"EGT 3", kFirstEgtField + 2, 1},
+    {"EGT 4", kFirstEgtField + 3, 1},
+    {"EGT 5", kFirstEgtField + 4, 1},
+    {"EGT 6", kFirstEgtField + 5, 1},
+    {"CHT 1", kFirstChtField, 1},
+    {"CHT 2", kFirstChtField + 1, 1},
+    {"CHT 3", kFirstChtField + 2, 1},
+    {"CHT 4", kFirstChtField + 3, 1},
+    {"CHT 5", kFirstChtField + 4, 1},
+    {"CHT 6", kFirstChtField + 5, 1},
+    {"RPM", kRpmField, 1},
+    {"Oil temp", kOilTemperatureField, 0.1},
+    {"Oil press", kOilPressureField, 0.1},
+    {"Outside air", kOutsideAirField, 0.1},
+    {"Manifold", kManifoldField, 0.1},
+    {"Fuel", kFuelField, 1},
+    {"EGT spread", -1, 1},
+    {"CHT spread", -1, 1},
 };
 
 } // namespace

@@ -18,8 +18,23 @@ namespace korvel {
 // What a chart axis can show. A quantity is one series or a group of six (a cylinder each).
 // A cylinder's quantity draws its EGT on the left axis and its CHT on the right.
 enum class Quantity {
-    None, Egt, Cht, Rpm, OilTemp, OilPress, Oat, Manifold, Fuel, EgtSpread, ChtSpread,
-    Cylinder1, Cylinder2, Cylinder3, Cylinder4, Cylinder5, Cylinder6
+    None,
+    Egt,
+    Cht,
+    Rpm,
+    OilTemp,
+    OilPress,
+    Oat,
+    Manifold,
+    Fuel,
+    EgtSpread,
+    ChtSpread,
+    Cylinder1,
+    Cylinder2,
+    Cylinder3,
+    Cylinder4,
+    Cylinder5,
+    Cylinder6
 };
 constexpr int kQuantityCount = 17;
 
@@ -142,8 +157,8 @@ private:
     int m_records = 0;
     mutable ColumnVector<double> m_x;
     mutable ColumnVector<int> m_timeOfDay; // seconds from midnight, -1 when the record has none
-    qint64 m_firstDay = 0;        // the first record's day, 0 without a date
-    mutable bool m_timesPending = false; // the next pass over the records reads their times too
+    qint64 m_firstDay = 0;                 // the first record's day, 0 without a date
+    mutable bool m_timesPending = false;   // the next pass over the records reads their times too
     mutable std::array<std::unique_ptr<SeriesColumn>, kSeriesCount> m_columns;
     QStringList m_problems;
 };

@@ -66,7 +66,8 @@ QString FindingText(const FindingGroup &group, const FlightColumns &columns)
     // The day once: a span within one day names it at its start only.
     const QString firstDay = columns.dayTextAt(columns.x()[size_t(group.record)]);
     return FindingGroupWhat(group) + QLatin1Char('\n') + FindingGroupWhen(group, [&](int record) {
-               const bool sameDay = record != group.record && columns.dayTextAt(columns.x()[size_t(record)]) == firstDay;
+               const bool sameDay =
+                   record != group.record && columns.dayTextAt(columns.x()[size_t(record)]) == firstDay;
                return columns.timeText(record, days && !sameDay);
            });
 }
@@ -427,7 +428,8 @@ void FrmAnalysis::updateProblems()
 {
     QStringList problems;
     if (!m_columns) {
-        problems << NoFlightLoadedText() + QStringLiteral(" Or open one kept in the flight library with Flight Library...");
+        problems << NoFlightLoadedText() +
+                        QStringLiteral(" Or open one kept in the flight library with Flight Library...");
     } else {
         problems << m_columns->problems();
         if (m_columns->records() > 0) {
@@ -477,8 +479,9 @@ void FrmAnalysis::updateMarks()
     if (a)
         text += QStringLiteral("<b>A</b> %1").arg(m_columns->timeText(*a, days).toHtmlEscaped());
     if (b)
-        text += QStringLiteral("%1<b>B</b> %2").arg(a ? QStringLiteral("&nbsp;&nbsp; ") : QString(),
-                                                    m_columns->timeText(*b, days).toHtmlEscaped());
+        text +=
+            QStringLiteral("%1<b>B</b> %2")
+                .arg(a ? QStringLiteral("&nbsp;&nbsp; ") : QString(), m_columns->timeText(*b, days).toHtmlEscaped());
     const std::optional<double> seconds = m_charts->markSeconds();
     if (!seconds) {
         m_marks->setText(text + (a ? QStringLiteral(" &nbsp; (shift-click sets B)")
@@ -489,9 +492,9 @@ void FrmAnalysis::updateMarks()
     // Each series' figures held together: a line breaks between series, never inside one.
     QStringList parts;
     for (const AnalysisCharts::Change &change : m_charts->changes()) {
-        QString part = QStringLiteral("%1 %2 \u2192 %3, %4").arg(SeriesName(change.series), ReadingText(change.a),
-                                                                 ReadingWithUnit(change.series, change.b),
-                                                                 Signed(change.change));
+        QString part = QStringLiteral("%1 %2 \u2192 %3, %4")
+                           .arg(SeriesName(change.series), ReadingText(change.a),
+                                ReadingWithUnit(change.series, change.b), Signed(change.change));
         if (change.perMinute)
             part += QStringLiteral(" (%1/min)").arg(Signed(std::round(*change.perMinute * 10) / 10));
         // No break inside: spaces that do not break, and word joiners where a line may break
@@ -521,11 +524,12 @@ QString FrmAnalysis::headingText() const
     const QDate last = m_columns->dateAt(m_columns->end());
     QString when;
     if (first.isValid() && last.isValid() && first != last)
-        when = QStringLiteral("%1 %2 to %3 %4").arg(DateText(first), m_columns->timeText(0), DateText(last),
-                                                   m_columns->timeText(n - 1));
+        when = QStringLiteral("%1 %2 to %3 %4")
+                   .arg(DateText(first), m_columns->timeText(0), DateText(last), m_columns->timeText(n - 1));
     else
-        when = QStringLiteral("%1%2 to %3").arg(first.isValid() ? DateText(first) + QStringLiteral(", ") : QString(),
-                                               m_columns->timeText(0), m_columns->timeText(n - 1));
+        when = QStringLiteral("%1%2 to %3")
+                   .arg(first.isValid() ? DateText(first) + QStringLiteral(", ") : QString(), m_columns->timeText(0),
+                        m_columns->timeText(n - 1));
     return QStringLiteral("%1: %2 (%3), %4 records")
         .arg(parts.join(QStringLiteral(", ")), when, DurationText(m_columns->end() - m_columns->start()),
              QLocale().toString(n));
@@ -548,8 +552,9 @@ QString FrmAnalysis::titleLine() const
     if (!origin.name.isEmpty())
         parts << origin.name;
     const bool days = m_columns->spansDays();
-    parts << QStringLiteral("%1 to %2").arg(m_columns->timeTextAt(std::max(0.0, m_charts->spanStart()), days),
-                                           m_columns->timeTextAt(m_charts->spanEnd(), days));
+    parts << QStringLiteral("%1 to %2")
+                 .arg(m_columns->timeTextAt(std::max(0.0, m_charts->spanStart()), days),
+                      m_columns->timeTextAt(m_charts->spanEnd(), days));
     return parts.join(QStringLiteral("  \u00b7  "));
 }
 
