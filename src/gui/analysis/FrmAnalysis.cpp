@@ -551,7 +551,8 @@ QString FrmAnalysis::titleLine() const
                                                   : DateText(first));
     if (!origin.name.isEmpty())
         parts << origin.name;
-    const bool days = m_columns->spansDays();
+    // The date above says the day, unless the span shown runs past midnight.
+    const bool days = m_columns->spansDays() && !(first.isValid() && first == last);
     parts << QStringLiteral("%1 to %2")
                  .arg(m_columns->timeTextAt(std::max(0.0, m_charts->spanStart()), days),
                       m_columns->timeTextAt(m_charts->spanEnd(), days));
