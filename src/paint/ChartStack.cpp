@@ -565,7 +565,9 @@ void PaintLimit(QPainter &painter, const QRect &plot, const ChartStack &stack, i
         const QString label = QStringLiteral("CHT limit %1\u00b0").arg(ReadingText(*stack.chtLimit));
         const int h = QFontMetrics(ChartFont()).height();
         const int w = QFontMetrics(ChartFont()).horizontalAdvance(label) + 4;
-        painter.drawText(QRect(plot.right() - w - 2, y - h - 1, w, h), Qt::AlignRight | Qt::AlignBottom, label);
+        // Above the line, or below it when the line runs along the top.
+        const int top = y - h - 1 >= plot.top() ? y - h - 1 : y + 1;
+        painter.drawText(QRect(plot.right() - w - 2, top, w, h), Qt::AlignRight | Qt::AlignVCenter, label);
     }
 }
 

@@ -17,6 +17,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -247,13 +248,12 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     layout->addLayout(headingRow);
     layout->addLayout(m_body, 1);
     // The A/B figures scroll rather than push into the charts when the window is small.
-    auto *marksArea = new QScrollArea(this);
+    auto *marksArea = m_marksArea = new QScrollArea(this);
     marksArea->setFrameShape(QFrame::NoFrame);
     marksArea->setWidgetResizable(true);
     marksArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     marksArea->setWidget(m_marks);
-    marksArea->setMaximumHeight(QFontMetrics(m_marks->font()).lineSpacing() * 4 + 6);
-    marksArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    marksArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_marks->setBackgroundRole(QPalette::Window);
     layout->addWidget(marksArea);
     layout->addWidget(m_problems);
@@ -464,6 +464,8 @@ QString FrmAnalysis::marksText() const
 
 void FrmAnalysis::updateMarks()
 {
+    // However the text ends up, the area fits it.
+    const auto fit = qScopeGuard([this] { fitMarks(); });
     const std::optional<int> a = m_charts->markA();
     const std::optional<int> b = m_charts->markB();
     if (!m_columns || m_columns->records() == 0) {
@@ -655,10 +657,19 @@ void FrmAnalysis::arrangeChoices()
     }
 }
 
+// The A/B figures take the lines they need, up to four; more scroll.
+void FrmAnalysis::fitMarks()
+{
+    const int line = QFontMetrics(m_marks->font()).lineSpacing();
+    const int wanted = m_marks->heightForWidth(std::max(100, m_marksArea->width() - 20));
+    m_marksArea->setFixedHeight(std::clamp(wanted, line + 2, 4 * line + 6));
+}
+
 void FrmAnalysis::resizeEvent(QResizeEvent *event)
 {
     ChildWindow::resizeEvent(event);
     arrangeChoices();
+    fitMarks();
     // The findings narrower on a small window, so the charts keep most of it.
     m_findingsColumn->setFixedWidth(std::clamp(width() / 4, 170, 230));
 }

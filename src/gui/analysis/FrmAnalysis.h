@@ -17,6 +17,7 @@ class QLabel;
 class QListView;
 class QPainter;
 class QPushButton;
+class QScrollArea;
 class QTimer;
 
 namespace korvel {
@@ -79,6 +80,7 @@ private:
     std::vector<ChartChoice> storedChoice() const; // all three charts' choices
     int storedCount() const;
     void arrangeChoices();
+    void fitMarks();
 
     WindowContext m_context;
     std::unique_ptr<FlightColumns> m_columns;
@@ -91,6 +93,7 @@ private:
     QHBoxLayout *m_choiceRows[2] = {};
     QHBoxLayout *m_commands = nullptr;
     QPushButton *m_openLibrary = nullptr;
+    QScrollArea *m_marksArea = nullptr;
     QLabel *m_file = nullptr;
     QLabel *m_marks = nullptr;
     QLabel *m_problems = nullptr;
