@@ -1,8 +1,10 @@
 // The analysis view offscreen: the values under the cursor, the charts zooming together, the
 // figures between marks A and B, the drawing of spikes and gaps among many records, flights it
 // cannot draw whole, and the view and graph window when another flight is loaded.
+#include "core/library/FlightLibrary.h"
 #include "gui/analysis/FrmAnalysis.h"
 #include "gui/graphs/FrmGraph.h"
+#include "gui/library/FrmLibrary.h"
 #include "gui/shell/MainOstrel.h"
 #include "support/TestSupport.h"
 #include "support/WindowSupport.h"
@@ -14,9 +16,15 @@
 #include <QListView>
 #include <QMdiArea>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 #include <cmath>
 #include <functional>
@@ -29,8 +37,8 @@ namespace {
 // n records `step` seconds apart from 10:00:00 on 06/15/26. Every field has a running engine's
 // reading (EGT k 1300 + 40 k, CHT k 350 + 5 k, RPM 2400, manifold 24.5, oil 65 psi 180 degrees);
 // `change` may replace any of record i's 28 texts.
-FlightData MakeFlight(int n, const std::function<void(int, QList<QByteArray> &)> &change = {}, int step = 6,
-                      int startSeconds = 10 * 3600)
+QByteArray MakeFlightText(int n, const std::function<void(int, QList<QByteArray> &)> &change = {}, int step = 6,
+                          int startSeconds = 10 * 3600)
 {
     QList<QByteArray> base(28);
     for (int k = 0; k < 28; ++k)
@@ -46,11 +54,13 @@ FlightData MakeFlight(int n, const std::function<void(int, QList<QByteArray> &)>
     base[9] = "150";
     QByteArray bytes = "FLIGHT 0001\r\n";
     bytes.reserve(qsizetype(n) * 120);
+    const QDate first(2026, 6, 15);
     for (int i = 0; i < n; ++i) {
-        const int s = startSeconds + i * step;
+        const qint64 s = startSeconds + qint64(i) * step;
+        const QDate day = first.addDays(s / 86400);
         char head[32];
-        std::snprintf(head, sizeof head, "06/%02d/26 %02d:%02d:%02d", 15 + s / 86400, s / 3600 % 24, s / 60 % 60,
-                      s % 60);
+        std::snprintf(head, sizeof head, "%02d/%02d/%02d %02d:%02d:%02d", day.month(), day.day(), day.year() % 100,
+                      int(s / 3600 % 24), int(s / 60 % 60), int(s % 60));
         bytes += head;
         QList<QByteArray> fields = base;
         if (change)
@@ -59,7 +69,13 @@ FlightData MakeFlight(int n, const std::function<void(int, QList<QByteArray> &)>
             bytes += ',' + f;
         bytes += "\r\n";
     }
-    return ParseFlightData(bytes + "END\r\n");
+    return bytes + "END\r\n";
+}
+
+FlightData MakeFlight(int n, const std::function<void(int, QList<QByteArray> &)> &change = {}, int step = 6,
+                      int startSeconds = 10 * 3600)
+{
+    return ParseFlightData(MakeFlightText(n, change, step, startSeconds));
 }
 
 void Send(QWidget *w, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::NoButton,
@@ -141,11 +157,11 @@ private slots:
         QCOMPARE(int(charts->charts().size()), 3);
         charts->setCursorRecord(12);
         const QStringList lines = charts->cursorBoxLines();
-        QCOMPARE(lines.mid(0, 7), (QStringList{"10:01:12", "EGT 4  1500", "EGT 2  1450", "EGT 6  1420",
-                                                "EGT 5  1380", "EGT 1  1310", "EGT 3  1290"}));
-        QCOMPARE(lines.mid(7, 6), (QStringList{"CHT 6  375", "CHT 5  370", "CHT 3  360", "CHT 2  355", "CHT 1  350",
-                                                "CHT 4  -"}));
-        QCOMPARE(lines.mid(13), (QStringList{"RPM  2400", "Manifold  24.5"}));
+        QCOMPARE(lines.mid(0, 7), (QStringList{"10:01:12", "EGT 4  1500°F", "EGT 2  1450°F", "EGT 6  1420°F",
+                                               "EGT 5  1380°F", "EGT 1  1310°F", "EGT 3  1290°F"}));
+        QCOMPARE(lines.mid(7, 6), (QStringList{"CHT 6  375°F", "CHT 5  370°F", "CHT 3  360°F", "CHT 2  355°F",
+                                               "CHT 1  350°F", "CHT 4  -"}));
+        QCOMPARE(lines.mid(13), (QStringList{"RPM  2400 rpm", "Manifold  24.5 inHg"}));
 
         // The box stays inside and clear of the line, on either side of the window.
         for (int record : {12, 0, 39}) {
@@ -167,6 +183,25 @@ private slots:
         charts->setCursorRecord(39);
         QTest::keyClick(charts, Qt::Key_Right);
         QCOMPARE(charts->cursorRecord(), 39);
+
+        // Zoomed, the keys walk the cursor to the span's edge and then carry the span along.
+        charts->zoomToRect(0, QRect(QPoint(PixelOf(charts, 0, 60), charts->plotRect(0).top()),
+                                    QPoint(PixelOf(charts, 0, 120), charts->plotRect(0).top() + 2)));
+        const double width = charts->spanEnd() - charts->spanStart();
+        charts->setCursorRecord(15);
+        const double before = charts->spanStart();
+        for (int i = 0; i < 10; ++i)
+            QTest::keyClick(charts, Qt::Key_Right);
+        QCOMPARE(charts->cursorRecord(), 25);
+        QVERIFY(charts->spanStart() > before + 6 * 3);
+        QVERIFY(std::abs(charts->spanEnd() - charts->spanStart() - width) < 1e-9);
+        QVERIFY(charts->cursorPixel() >= 0);
+
+        // The mouse gone from the charts, so are the cursor and its box.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(charts, &leave);
+        QCOMPARE(charts->cursorRecord(), -1);
+        QVERIFY(charts->cursorBoxRect().isEmpty());
     }
 
     // A rectangle on one chart sets every chart's time span and that chart's values; Unzoom
@@ -255,8 +290,26 @@ private slots:
         QCOMPARE(*bySeries["EGT 1"].perMinute, -100.0);
         QCOMPARE(bySeries["EGT 2"].change, 0.0);
         QVERIFY(!bySeries.contains("CHT 2"));
-        const QString text = v.view->marksText();
-        QVERIFY2(text.contains("1:30") && text.contains("-40/min") && text.contains("-100/min"), qPrintable(text));
+        // As the label reads: the values at A and at B, the change and the rate, with units.
+        QTextDocument shown;
+        shown.setHtml(v.view->marksText());
+        const QString text = shown.toPlainText().remove(QChar(0x2060)).replace(QChar(0xa0), QLatin1Char(' '));
+        QVERIFY2(text.contains("B - A: 1:30") && text.contains("CHT 1 380 → 320°F, -60 (-40/min)") &&
+                     text.contains("EGT 1 1400 → 1250°F, -150 (-100/min)"),
+                 qPrintable(text));
+        // Narrow, the line breaks between series only: at any width every line ends with a rate.
+        shown.setDefaultFont(v.view->findChild<QLabel *>("lblMarks")->font());
+        for (int width = 300; width < 600; width += 5) { // each wider than any one series' figures
+            shown.setTextWidth(width);
+            QVERIFY(shown.size().height() > 0); // laid out
+            const QTextLayout *layout = shown.begin().layout();
+            const int figures = int(shown.begin().text().indexOf(QChar(0x2028))) + 1; // after the times
+            for (int i = 0; i < layout->lineCount(); ++i) {
+                const QTextLine line = layout->lineAt(i);
+                const QString words = shown.begin().text().mid(line.textStart(), line.textLength()).trimmed();
+                QVERIFY2(line.textStart() < figures || words.endsWith(')'), qPrintable(words));
+            }
+        }
     }
 
     // Among 300,000 records one EGT reading of 1900 shows; a stretch of empty readings stays a gap.
@@ -273,6 +326,7 @@ private slots:
         v.combo("cboCharts")->setCurrentIndex(0);
         AnalysisCharts *charts = v.charts();
         QCOMPARE(int(charts->charts().size()), 1);
+        QCOMPARE(v.front.state.flightData.FlightRecordCount, std::optional<int>(n));
         const QImage image = charts->grab().toImage();
         const QRect plot = charts->plotRect(0);
         const QList<int> spike =
@@ -288,6 +342,69 @@ private slots:
         QVERIFY(ColumnsWithColour(image, SeriesColour(1), PixelOf(charts, 0, 6.0 * 102000),
                                   PixelOf(charts, 0, 6.0 * 198000), plot.top(), plot.bottom())
                     .isEmpty());
+    }
+
+    // Drawn straight onto a picture, both ways a painter may be given (its pixels at hand, or a
+    // page's painter only): with some 200 records a pixel column, one low reading in the middle of a
+    // column shows in that column, and a spike on a column's very last record shows there too.
+    void denseColumnsKeepTheirExtremes()
+    {
+        const int n = 160000;
+        const QRect area(0, 0, 900, 300);
+        const ChartStackLayout layout = LayOutCharts(1, area);
+        const QRect plot = layout.plots.front();
+        const auto stackOf = [&](const FlightColumns &columns) {
+            ChartStack stack;
+            stack.columns = &columns;
+            stack.charts = {{Quantity::Egt, Quantity::None}};
+            stack.x0 = columns.start();
+            stack.x1 = columns.end();
+            stack.values = {{ValueSpan{1000, 1600}, ValueSpan{}}};
+            return stack;
+        };
+        // The columns' records depend only on the times, so a plain flight tells where they fall.
+        const FlightData plain = MakeFlight(n);
+        const FlightColumns plainColumns(plain, {Quantity::Egt});
+        const std::vector<int> bounds = ColumnBounds(stackOf(plainColumns), plot.width());
+        const int lowColumn = 300, spikeColumn = 600;
+        const int low = (bounds[lowColumn] + bounds[lowColumn + 1]) / 2;
+        const int spike = bounds[spikeColumn + 1] - 1;
+        QVERIFY(bounds[lowColumn + 1] - bounds[lowColumn] > 100 && low > bounds[lowColumn]);
+
+        const FlightData data = MakeFlight(n, [&](int i, QList<QByteArray> &f) {
+            if (i == low)
+                f[16] = "1100";
+            if (i == spike)
+                f[16] = "1550";
+        });
+        const FlightColumns columns(data, {Quantity::Egt});
+        const ChartStack stack = stackOf(columns);
+        const auto row = [&](double v) { return int(std::lround(plot.bottom() - (v - 1000) * plot.height() / 600)); };
+        for (bool direct : {true, false}) {
+            QImage image(area.size(), QImage::Format_RGB32);
+            QPainter painter(&image);
+            PaintChartStack(painter, area, stack, direct ? &image : nullptr);
+            painter.end();
+            const QList<int> below =
+                ColumnsWithColour(image, SeriesColour(0), plot.left(), plot.right(), row(1250), plot.bottom() - 1);
+            QCOMPARE(below, QList<int>{plot.left() + lowColumn});
+            const QList<int> above =
+                ColumnsWithColour(image, SeriesColour(0), plot.left(), plot.right(), plot.top() + 1, row(1500));
+            QVERIFY2(!above.isEmpty() && above.front() == plot.left() + spikeColumn &&
+                         above.back() - above.front() <= 1,
+                     qPrintable(QString::number(direct)));
+        }
+
+        // A page's stack: the whole flight, each axis fitted to it; a cylinder's chart has its EGT
+        // left and its CHT right, the right choice giving way; a flat CHT spans 20 degrees.
+        const ChartStack whole =
+            WholeFlight(columns, {{Quantity::Egt, Quantity::None}, {Quantity::Cylinder2, Quantity::Rpm}});
+        QCOMPARE(whole.x1 - whole.x0, 6.0 * (n - 1));
+        QVERIFY(whole.values[0][0].low <= 1100 && whole.values[0][0].high >= 1550);
+        QCOMPARE(AxisSeries(whole.charts[1], 1), std::vector<int>{7});
+        QCOMPARE(AxisTitleOf(whole.charts[1], 1), QStringLiteral("CHT 2 (°F)"));
+        const ValueSpan cht2 = whole.values[1][1];
+        QVERIFY(cht2.low < 355 && cht2.high > 355 && cht2.high - cht2.low >= 20 && cht2.high - cht2.low <= 30);
     }
 
     // What the view cannot draw it says, and draws the rest.
@@ -310,7 +427,7 @@ private slots:
             }));
             QVERIFY2(v.view->problemsText().contains("no CHT 1-6 readings: chart 2"), qPrintable(v.view->problemsText()));
             v.charts()->setCursorRecord(4);
-            QVERIFY(v.charts()->cursorBoxLines().contains("EGT 6  1500"));
+            QVERIFY(v.charts()->cursorBoxLines().contains("EGT 6  1500°F"));
         }
         {
             // The clock goes back from 10:00:12 to 09:00:00: the axis runs on one step, the labels as recorded.
@@ -334,7 +451,9 @@ private slots:
             v.open(MakeFlight(4, {}, 6, 86400 - 12));
             QCOMPARE(v.charts()->spanEnd(), 18.0);
             v.charts()->setCursorRecord(3);
-            QCOMPARE(v.charts()->cursorBoxLines().value(0), QStringLiteral("00:00:06"));
+            // Past midnight a time of day says which day it is.
+            QCOMPARE(v.charts()->cursorBoxLines().value(0),
+                     QLocale::system().toString(QDate(2026, 6, 16), QStringLiteral("d MMM")) + " 00:00:06");
             // A date that does not turn over with the clock is still past midnight, not a clock reset.
             v.front.state.flightData = ParseFlightData("FLIGHT 1\r\n06/15/26 23:59:54,0,2400\r\n06/15/26 00:00:00,0,2400\r\nEND\r\n");
             NoteFlightLoaded(v.front.state, QStringLiteral("same-date.txt"));
@@ -375,7 +494,8 @@ private slots:
 
         v.front.state.flightData = MakeFlight(9, {}, 6, 14 * 3600);
         NoteFlightLoaded(v.front.state, QStringLiteral("/flights/second.txt"));
-        QVERIFY(v.view->findChild<QLabel *>("lblFlight")->text().startsWith("second.txt: 9 records, 14:00:00"));
+        QCOMPARE(v.view->findChild<QLabel *>("lblFlight")->text(),
+                 QStringLiteral("second.txt: 2026-06-15, 14:00:00 to 14:00:48 (0:48), 9 records"));
         QCOMPARE(v.charts()->spanEnd(), 48.0);
         QVERIFY(line->isVisibleTo(&graph));
         QVERIFY(line->text().contains("draw first.txt") && line->text().contains("second.txt has been loaded"));
@@ -443,6 +563,190 @@ private slots:
         QCOMPARE(charts->zoomDepth(), 0);
     }
 
+    // A flight double-clicked in the library is the one the open view draws, named as it was
+    // imported (not by its copy's hash), its findings its own; with nothing loaded the view offers
+    // the library.
+    void viewFollowsALibraryLoad()
+    {
+        IsolatedSettings settings;
+        Front front;
+        QTemporaryDir dir;
+        QFile file(dir.filePath("cross-country.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(MakeFlightText(
+            50,
+            [](int i, QList<QByteArray> &f) {
+                if (i >= 20 && i < 30)
+                    f[24] = "430";
+            },
+            6, 23 * 3600 + 59 * 60));
+        file.close();
+        {
+            FlightLibrary library(settings.path() + "/library");
+            QCOMPARE(library.importFile(file.fileName()).outcome, ImportResult::Added);
+        }
+        QVERIFY(file.remove()); // the library keeps its own copy
+
+        MainOstrel main(front.state, front.ui, front.files);
+        main.show();
+        main.findChild<QAction *>("mnuAnalysisView")->trigger();
+        auto *view = main.findChild<FrmAnalysis *>();
+        QVERIFY(view);
+        auto *offer = view->findChild<QPushButton *>("cmdOpenLibrary");
+        QVERIFY(offer->isVisible());
+        QCOMPARE(view->findChild<QLabel *>("lblFlight")->text(), QStringLiteral("No flight loaded"));
+        QTest::mouseClick(offer, Qt::LeftButton);
+        auto *library = main.findChild<FrmLibrary *>();
+        QVERIFY(library);
+
+        auto *table = library->findChild<QTableView *>("tblFlights");
+        QCOMPARE(table->model()->rowCount(), 1);
+        const QPoint cell = table->visualRect(table->model()->index(0, 0)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
+        QCOMPARE(main.findChildren<FrmAnalysis *>().size(), 1);
+        QVERIFY(!offer->isVisible());
+        // Across midnight: both dates, and the times carry their day.
+        QCOMPARE(view->findChild<QLabel *>("lblFlight")->text(),
+                 QStringLiteral("cross-country.txt: 2026-06-15 23:59:00 to 2026-06-16 00:03:54 (4:54), 50 records"));
+        QCOMPARE(view->charts()->spanEnd(), 6.0 * 49);
+        QTRY_VERIFY(view->findingsReady());
+        auto *list = view->findChild<QListView *>("lstFindings");
+        QCOMPARE(list->model()->rowCount(), 2); // hot, then cooled fast
+        const QString day = QLocale::system().toString(QDate(2026, 6, 16), QStringLiteral("d MMM"));
+        QCOMPARE(list->model()->index(0, 0).data().toString(),
+                 QStringLiteral("CHT 3 hot: 430° peak\n%1 00:01:00 to 00:01:54").arg(day));
+        QVERIFY(view->titleLine().contains("cross-country.txt"));
+    }
+
+    // Findings of one kind on several cylinders starting within a minute are one line, and choosing
+    // it zooms to all of them and shades their span; a cylinder alone or a minute later is its own.
+    void findingsGroupAcrossCylinders()
+    {
+        View v;
+        v.open(MakeFlight(300, [](int i, QList<QByteArray> &f) {
+            // CHTs 1 to 4 hot from records 50, 52, 55 and 58 (6 s apart) to 70; CHT 6 from 100 to 110;
+            // CHT 5 from record 200.
+            for (int c = 0; c < 4; ++c)
+                f[22 + c] = i >= 50 + (c == 0   ? 0
+                                       : c == 1 ? 2
+                                       : c == 2 ? 5
+                                                : 8) &&
+                                    i <= 70
+                                ? QByteArray::number(401 + c)
+                                : QByteArray("380");
+            if (i >= 100 && i <= 110)
+                f[27] = "420";
+            if (i >= 200 && i <= 205)
+                f[26] = "405";
+        }));
+        QTRY_VERIFY(v.view->findingsReady());
+        QCOMPARE(int(v.view->findings().size()), 6);
+        auto *list = v.view->findChild<QListView *>("lstFindings");
+        QCOMPARE(list->model()->rowCount(), 3);
+        QCOMPARE(list->model()->index(0, 0).data().toString(),
+                 QStringLiteral("CHT 1-4 hot: 401-404° peak\n10:05:00 to 10:07:00"));
+        QCOMPARE(list->model()->index(1, 0).data().toString(),
+                 QStringLiteral("CHT 6 hot: 420° peak\n10:10:00 to 10:11:00"));
+        QCOMPARE(list->model()->index(2, 0).data().toString(),
+                 QStringLiteral("CHT 5 hot: 405° peak\n10:20:00 to 10:20:30"));
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
+        QCOMPARE(v.charts()->spanStart(), 300.0 - 60);
+        QCOMPARE(v.charts()->spanEnd(), 420.0 + 60);
+        QCOMPARE(v.charts()->shade(), (std::optional<std::pair<int, int>>(std::pair(50, 70))));
+        // The span shaded in every chart, the CHT limit a line across the CHT chart.
+        v.charts()->setCursorRecord(-1);
+        const QImage image = v.charts()->grab().toImage();
+        const QRect egt = v.charts()->plotRect(0);
+        const QList<int> shaded =
+            ColumnsWithColour(image, QColor(255, 236, 160), egt.left(), egt.right(), egt.top() + 1, egt.bottom() - 1);
+        QVERIFY(!shaded.isEmpty());
+        QVERIFY(std::abs(shaded.front() - PixelOf(v.charts(), 0, 300)) <= 2);
+        QVERIFY(std::abs(shaded.back() - PixelOf(v.charts(), 0, 420)) <= 2);
+        const QRect cht = v.charts()->plotRect(1);
+        const auto [low, high] = v.charts()->valueSpan(1, 0);
+        const int limitRow = int(std::lround(cht.bottom() - (400 - low) * cht.height() / (high - low)));
+        QVERIFY(ColumnsWithColour(image, QColor(200, 0, 0), cht.left(), cht.left() + 40, limitRow, limitRow).size() >
+                10);
+
+        QCOMPARE(CylinderListText({1, 2, 5}), QStringLiteral("1-2, 5"));
+    }
+
+    // A click on a legend entry hides its series (out of the drawing, the box and the refit) and a
+    // second shows it; a cylinder the engine lacks is in no legend and no box.
+    void legendTogglesSeries()
+    {
+        View v;
+        v.open(MakeFlight(60, [](int i, QList<QByteArray> &f) {
+            f[21] = f[27] = ""; // a five-cylinder engine
+            if (i == 30)
+                f[16] = "1700";
+        }));
+        AnalysisCharts *charts = v.charts();
+        QStringList names;
+        for (const LegendEntry &entry : charts->legendEntries())
+            if (entry.chart < 2)
+                names << SeriesName(entry.series);
+        QCOMPARE(names, (QStringList{"EGT 1", "EGT 2", "EGT 3", "EGT 4", "EGT 5", "CHT 1", "CHT 2", "CHT 3", "CHT 4",
+                                     "CHT 5"}));
+        charts->setCursorRecord(30);
+        QCOMPARE(charts->cursorBoxLines().mid(1, 6).size(), 6);
+        QVERIFY(!charts->cursorBoxLines().join(',').contains("EGT 6"));
+        QVERIFY(charts->valueSpan(0, 0).second >= 1700);
+
+        const LegendEntry egt1 = charts->legendEntries().front();
+        QCOMPARE(egt1.series, 0);
+        Click(charts, egt1.rect.center());
+        QVERIFY(charts->seriesHidden(0));
+        QVERIFY(!charts->markA()); // a legend click is no mark
+        QVERIFY(!charts->cursorBoxLines().join(',').contains("EGT 1"));
+        QVERIFY(charts->valueSpan(0, 0).second < 1700);
+        charts->setCursorRecord(-1);
+        const QImage image = charts->grab().toImage();
+        const QRect plot = charts->plotRect(0);
+        QVERIFY(ColumnsWithColour(image, SeriesColour(0), plot.left() + 1, plot.right() - 1, plot.top() + 1,
+                                  plot.bottom() - 1)
+                    .isEmpty());
+        Click(charts, egt1.rect.center());
+        QVERIFY(!charts->seriesHidden(0));
+    }
+
+    // Zoomed, each axis fits what is in sight, never narrower than 20 degrees for temperatures;
+    // Reset gives back the whole flight's; a cylinder's quantity and the spreads draw as told.
+    void axesRefitWhenZoomed()
+    {
+        View v;
+        v.open(MakeFlight(200, [](int i, QList<QByteArray> &f) {
+            if (i < 100)
+                f[16] = QByteArray::number(1000 + 4 * i); // EGT 1 climbs to 1396, then holds at 1300
+            f[22] = i % 2 ? "351" : "349";                // CHT 1 wavers a degree either way
+        }));
+        AnalysisCharts *charts = v.charts();
+        const auto egtHome = charts->valueSpan(0, 0);
+        const auto chtHome = charts->valueSpan(1, 0);
+        QVERIFY(egtHome.first <= 1000 && egtHome.second >= 1500);
+        const QRect plot = charts->plotRect(0);
+        charts->zoomToRect(0, QRect(QPoint(PixelOf(charts, 0, 6 * 120), plot.top()),
+                                    QPoint(PixelOf(charts, 0, 6 * 180), plot.top() + 2)));
+        const auto egt = charts->valueSpan(0, 0);
+        QVERIFY2(egt.first > 1200 && egt.first <= 1300 && egt.second >= 1500 && egt.second < 1600,
+                 qPrintable(QStringLiteral("%1 %2").arg(egt.first).arg(egt.second)));
+        const auto cht = charts->valueSpan(1, 0);
+        QVERIFY(cht.first <= 349 && cht.second >= 375 && cht.second - cht.first >= 20);
+        QTest::mouseClick(v.view->findChild<QPushButton *>("cmdReset"), Qt::LeftButton);
+        QCOMPARE(charts->valueSpan(0, 0), egtHome);
+        QCOMPARE(charts->valueSpan(1, 0), chtHome);
+
+        // Cylinder 2: its EGT left, its CHT right (the right box gives way); the CHT spread 25.
+        v.combo("cboLeft(1)")->setCurrentText("Cylinder 2");
+        QVERIFY(!v.combo("cboRight(1)")->isEnabled());
+        v.combo("cboLeft(2)")->setCurrentText("CHT spread");
+        charts->setCursorRecord(150);
+        QCOMPARE(charts->cursorBoxLines().mid(1, 3),
+                 (QStringList{"EGT 2  1340°F", "CHT 2  355°F", "CHT spread  26°F"}));
+    }
+
     // The whole stack as PNG and PDF; opened from the menu and from the graph window, once.
     void picturesAndWaysIn()
     {
@@ -450,10 +754,18 @@ private slots:
         v.open(MakeFlight(300));
         QTemporaryDir dir;
         QVERIFY(v.view->saveImage(dir.filePath("stack.png")));
-        QCOMPARE(QImage(dir.filePath("stack.png")).size(), v.charts()->size());
+        QCOMPARE(QImage(dir.filePath("stack.png")).size(), v.view->pictureSize());
         QVERIFY(v.view->saveImage(dir.filePath("stack.pdf")));
         QFile pdf(dir.filePath("stack.pdf"));
         QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
+        // Its texts are text, in their places: the title line, the axes' titles and numbers.
+        QProcess text;
+        text.start("pdftotext", {"-layout", dir.filePath("stack.pdf"), "-"});
+        QVERIFY(text.waitForFinished(20000));
+        const QString words = QString::fromUtf8(text.readAllStandardOutput());
+        for (const char *expected : {"2026-06-15 · one.txt · 10:00:00 to 10:29:54", "EGT (°F)", "CHT (°F)", "1500",
+                                     "Manifold (inHg)", "10:15:00"})
+            QVERIFY2(words.contains(QString::fromUtf8(expected)), qPrintable(expected + ("\n" + words)));
 
         MainOstrel main(v.front.state, v.front.ui, v.front.files);
         main.show();

@@ -114,7 +114,8 @@ void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data)
         g.setYMaximum(300);
         g.setYTickCount(15);
 
-        static const int fields[4][2] = {{1, 1}, {2, 8}, {3, 7}, {4, 9}};
+        static const int fields[4][2] = {
+            {1, kRpmField}, {2, kOilTemperatureField}, {3, kOilPressureField}, {4, kOutsideAirField}};
         for (int i = 1; i <= points; ++i) {
             const FlightRecord r = records[i - 1];
             for (const auto &[set, field] : fields) {
@@ -139,7 +140,7 @@ void BuildFlightDataGraph(FlightGraphs graphs, const FlightData &data)
         g.setYTickCount(10);
         for (int i = 1; i <= points; ++i) {
             g.setCurrentSet(5);
-            if (const auto v = FieldNumber(records[i - 1].Values(2)))
+            if (const auto v = FieldNumber(records[i - 1].Values(kManifoldField)))
                 g.setSecondAxisValue(i, float(*v / 10));
         }
 
@@ -181,7 +182,7 @@ void BuildCylinderTemperatureGraph(FlightGraphs graphs, const FlightData &data)
             for (int s = 1; s <= 12; ++s) {
                 g.setCurrentSet(s);
                 g.setXPosition(i, float(i));
-                const QLatin1StringView field = r.Values(s + 15);
+                const QLatin1StringView field = r.Values(kFirstEgtField + s - 1);
                 if (field.isEmpty())
                     continue;
                 if (const auto v = FieldNumber(field))
@@ -226,11 +227,11 @@ void BuildEngineDataGraph(FlightGraphs graphs, const FlightData &data)
         const FlightRecord r = records[i - 1];
         g.setCurrentSet(1);
         g.setXPosition(i, float(i));
-        if (const auto v = FieldNumber(r.Values(2)))
+        if (const auto v = FieldNumber(r.Values(kFuelField)))
             g.setValue(i, float(*v));
         g.setCurrentSet(2);
         g.setXPosition(i, float(i));
-        if (const auto v = FieldNumber(r.Values(3)))
+        if (const auto v = FieldNumber(r.Values(kEngineRpmField)))
             g.setValue(i, float(*v * 10));
     }
     struct Set {

@@ -76,7 +76,7 @@ void FindingsScanner::add(const FlightRecord &record)
     sample.time = record.LogTime();
     sample.second = date.toJulianDay() * 86400 + sample.time.msecsSinceStartOfDay() / 1000;
     sample.record = m_records++;
-    sample.rpm = FieldReading(record.Values(1));
+    sample.rpm = FieldReading(record.Values(kRpmField));
     for (int c = 0; c < kCylinders; ++c) {
         sample.egt[size_t(c)] = FieldReading(record.Values(kFirstEgtField + c));
         sample.cht[size_t(c)] = FieldReading(record.Values(kFirstChtField + c));

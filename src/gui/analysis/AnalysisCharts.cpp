@@ -14,34 +14,8 @@ namespace korvel {
 
 namespace {
 
-constexpr int kLeftMargin = 58;
-constexpr int kRightMargin = 58;
-constexpr int kHeader = 16;     // the legend line above a chart
-constexpr int kGap = 6;         // between charts
-constexpr int kTimeAxis = 22;   // the time labels under the last chart
-constexpr int kClickSlack = 4;  // a press and release closer than this is a click, not a drag
-constexpr int kBoxOffset = 12;  // between the cursor line and its box
-
-QFont ChartFont(bool bold = false)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(8);
-    font.setBold(bold);
-    return font;
-}
-
-// A round step (1, 2 or 5 times a power of ten) giving about `ticks` intervals over the range.
-double NiceStep(double range, int ticks)
-{
-    if (!(range > 0))
-        return 1;
-    const double raw = range / std::max(1, ticks);
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (m * power >= raw)
-            return m * power;
-    return 10 * power;
-}
+constexpr int kClickSlack = 4; // a press and release closer than this is a click, not a drag
+constexpr int kBoxOffset = 12; // between the cursor line and its box
 
 } // namespace
 
@@ -51,7 +25,7 @@ AnalysisCharts::AnalysisCharts(QWidget *parent) : QWidget(parent)
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumSize(400, 240);
+    setMinimumSize(300, 150);
     setFont(ChartFont());
 }
 
@@ -62,8 +36,9 @@ void AnalysisCharts::setFlight(FlightColumns *columns)
     m_cursor = -1;
     m_markA.reset();
     m_markB.reset();
-    computeHomes();
+    m_shade.reset();
     m_level = wholeFlight();
+    refit();
     m_wheeling = false;
     invalidate();
     emit spanChanged();
@@ -74,53 +49,33 @@ void AnalysisCharts::setFlight(FlightColumns *columns)
 void AnalysisCharts::setCharts(const std::vector<ChartChoice> &charts)
 {
     m_charts.assign(charts.begin(), charts.begin() + std::min<size_t>(charts.size(), kMaxCharts));
-    computeHomes();
-    // A chart that now shows another quantity starts on all of its values.
-    for (auto &v : m_level.v)
-        v = {0.0, 1.0};
-    for (Level &level : m_history)
-        for (auto &v : level.v)
-            v = {0.0, 1.0};
-    invalidate();
-    emit marksChanged();
-    emit cursorMoved(m_cursor);
-}
-
-// Each axis starts on all of its quantity's readings over the flight, on round figures.
-void AnalysisCharts::computeHomes()
-{
     if (m_columns) {
         std::vector<Quantity> shown;
         for (const ChartChoice &chart : m_charts)
             shown.insert(shown.end(), {chart.left, chart.right});
         m_columns->readQuantities(shown);
     }
-    for (size_t c = 0; c < m_charts.size(); ++c) {
-        for (int axis = 0; axis < 2; ++axis) {
-            const Quantity q = axis == 0 ? m_charts[c].left : m_charts[c].right;
-            double low = INFINITY, high = -INFINITY;
-            if (m_columns)
-                for (int s : SeriesOf(q)) {
-                    const SeriesColumn &column = m_columns->column(s);
-                    if (column.anyReading) {
-                        low = std::min(low, double(column.low));
-                        high = std::max(high, double(column.high));
-                    }
-                }
-            Home home;
-            if (low <= high) {
-                if (high - low < 1e-9) {
-                    low -= 1;
-                    high += 1;
-                }
-                const double pad = (high - low) * 0.04;
-                home.step = NiceStep(high - low + 2 * pad, 6);
-                home.low = std::floor((low - pad) / home.step) * home.step;
-                home.high = std::ceil((high + pad) / home.step) * home.step;
-            }
-            m_homes[c][size_t(axis)] = home;
-        }
-    }
+    // A chart that now shows another quantity starts on what is in sight of it.
+    m_level.chosen = {};
+    for (Level &level : m_history)
+        level.chosen = {};
+    refit();
+    invalidate();
+    emit marksChanged();
+    emit cursorMoved(m_cursor);
+}
+
+// An axis fits what is in sight of its series not hidden.
+ValueSpan AnalysisCharts::fit(int chart, int axis, double x0, double x1) const
+{
+    return m_columns ? FitAxis(*m_columns, m_charts[size_t(chart)], axis, x0, x1, m_hidden) : ValueSpan{};
+}
+
+void AnalysisCharts::refit()
+{
+    for (size_t c = 0; c < m_charts.size(); ++c)
+        for (int axis = 0; axis < 2; ++axis)
+            m_fits[c][size_t(axis)] = fit(int(c), axis, m_level.x0, m_level.x1);
 }
 
 AnalysisCharts::Level AnalysisCharts::wholeFlight() const
@@ -134,8 +89,6 @@ AnalysisCharts::Level AnalysisCharts::wholeFlight() const
             level.x1 += 1;
         }
     }
-    for (auto &v : level.v)
-        v = {0.0, 1.0};
     return level;
 }
 
@@ -159,6 +112,7 @@ void AnalysisCharts::setLevel(const Level &level, bool byWheel)
         m_history.push_back(m_level);
     m_wheeling = byWheel;
     m_level = clamped(level);
+    refit();
     invalidate();
     emit spanChanged();
 }
@@ -167,9 +121,9 @@ std::pair<double, double> AnalysisCharts::valueSpan(int chart, int axis) const
 {
     if (chart < 0 || chart >= int(m_charts.size()))
         return {0, 0};
-    const Home &home = m_homes[size_t(chart)][size_t(axis)];
-    const auto [f0, f1] = m_level.v[size_t(chart)];
-    return {home.low + f0 * (home.high - home.low), home.low + f1 * (home.high - home.low)};
+    const ValueSpan span = m_level.chosen[size_t(chart)] ? (*m_level.chosen[size_t(chart)])[size_t(axis)]
+                                                         : m_fits[size_t(chart)][size_t(axis)];
+    return {span.low, span.high};
 }
 
 double AnalysisCharts::xAt(const QRect &plot, double pixel) const
@@ -195,16 +149,15 @@ void AnalysisCharts::zoomToRect(int chart, const QRect &pixels)
     next.x0 = xAt(plot, r.left());
     next.x1 = xAt(plot, r.right());
     if (r.height() >= kClickSlack) {
-        // The dragged chart also takes the values the rectangle spans.
-        auto &[f0, f1] = next.v[size_t(chart)];
-        const double bottom = double(plot.bottom() - r.bottom()) / plot.height();
-        const double top = double(plot.bottom() - r.top()) / plot.height();
-        const double span = f1 - f0;
-        const double old0 = f0;
-        f0 = old0 + std::clamp(bottom, 0.0, 1.0) * span;
-        f1 = old0 + std::clamp(top, 0.0, 1.0) * span;
-        if (f1 - f0 < 1e-6)
-            f1 = f0 + 1e-6;
+        // The dragged chart also takes the values the rectangle spans, on both its axes.
+        const double bottom = std::clamp(double(plot.bottom() - r.bottom()) / plot.height(), 0.0, 1.0);
+        const double top = std::clamp(double(plot.bottom() - r.top()) / plot.height(), 0.0, 1.0);
+        std::array<ValueSpan, 2> spans;
+        for (int axis = 0; axis < 2; ++axis) {
+            const auto [low, high] = valueSpan(chart, axis);
+            spans[size_t(axis)] = {low + bottom * (high - low), low + std::max(top, bottom + 1e-6) * (high - low)};
+        }
+        next.chosen[size_t(chart)] = spans;
     }
     m_history.push_back(m_level);
     setLevel(next);
@@ -277,8 +230,7 @@ void AnalysisCharts::showRecords(int first, int last, int cursor)
     Level next = m_level;
     next.x0 = x0 - margin;
     next.x1 = x1 + margin;
-    for (auto &v : next.v)
-        v = {0.0, 1.0};
+    next.chosen = {};
     m_history.push_back(m_level);
     setLevel(next);
     setCursorRecord(cursor);
@@ -304,9 +256,10 @@ void AnalysisCharts::keepCursorInView()
     const double x = m_columns->x()[size_t(m_cursor)];
     if (x >= m_level.x0 && x <= m_level.x1)
         return;
+    // The span moves on just far enough to keep the cursor in sight, a little in from the edge.
     const double width = m_level.x1 - m_level.x0;
     Level next = m_level;
-    next.x0 = x < m_level.x0 ? x - width * 0.1 : x - width * 0.9;
+    next.x0 = x < m_level.x0 ? x - width * 0.02 : x - width * 0.98;
     next.x1 = next.x0 + width;
     setLevel(next);
 }
@@ -317,10 +270,11 @@ std::vector<AnalysisCharts::Reading> AnalysisCharts::cursorReadings() const
     if (m_cursor < 0 || !m_columns)
         return readings;
     auto *columns = m_columns;
+    const ChartStack drawn = stack();
     for (size_t c = 0; c < m_charts.size(); ++c) {
         const size_t begin = readings.size();
-        for (Quantity q : {m_charts[c].left, m_charts[c].right})
-            for (int s : SeriesOf(q))
+        for (const auto &[axis, s] : ChartSeries(drawn, int(c)))
+            if (!m_hidden.test(size_t(s)))
                 readings.push_back({int(c), s, columns->value(s, m_cursor)});
         // Hottest first; a series without a reading here goes last.
         std::stable_sort(readings.begin() + qsizetype(begin), readings.end(), [](const Reading &a, const Reading &b) {
@@ -337,10 +291,10 @@ QStringList AnalysisCharts::cursorBoxLines() const
     QStringList lines;
     if (m_cursor < 0 || !m_columns)
         return lines;
-    lines << m_columns->timeText(m_cursor);
+    lines << m_columns->timeText(m_cursor, m_columns->spansDays());
     for (const Reading &r : cursorReadings())
         lines << SeriesName(r.series) + QStringLiteral("  ") +
-                     (std::isnan(r.value) ? QStringLiteral("-") : ReadingText(r.value));
+                     (std::isnan(r.value) ? QStringLiteral("-") : ReadingWithUnit(r.series, r.value));
     return lines;
 }
 
@@ -406,49 +360,35 @@ std::vector<AnalysisCharts::Change> AnalysisCharts::changes() const
     const std::optional<double> seconds = markSeconds();
     if (!seconds)
         return list;
-    for (const ChartChoice &chart : m_charts)
-        for (Quantity q : {chart.left, chart.right})
-            for (int s : SeriesOf(q)) {
-                const float a = m_columns->value(s, *m_markA);
-                const float b = m_columns->value(s, *m_markB);
-                if (std::isnan(a) || std::isnan(b))
-                    continue;
-                Change change;
-                change.series = s;
-                change.a = a;
-                change.b = b;
-                change.change = double(b) - double(a);
-                if (*seconds != 0)
-                    change.perMinute = change.change * 60 / *seconds;
-                list.push_back(change);
-            }
+    const ChartStack drawn = stack();
+    for (int c = 0; c < int(m_charts.size()); ++c)
+        for (const auto &[axis, s] : ChartSeries(drawn, c)) {
+            const float a = m_columns->value(s, *m_markA);
+            const float b = m_columns->value(s, *m_markB);
+            if (m_hidden.test(size_t(s)) || std::isnan(a) || std::isnan(b))
+                continue;
+            Change change;
+            change.series = s;
+            change.a = a;
+            change.b = b;
+            change.change = double(b) - double(a);
+            if (*seconds != 0)
+                change.perMinute = change.change * 60 / *seconds;
+            list.push_back(change);
+        }
     return list;
 }
 
 AnalysisCharts::Layout AnalysisCharts::layoutFor(const QSize &size) const
 {
-    Layout layout;
-    const int n = int(m_charts.size());
-    if (n == 0)
-        return layout;
-    const int top = 4;
-    const int usable = size.height() - top - kTimeAxis;
-    const int band = std::max(kHeader + 20, (usable - (n - 1) * kGap) / n);
-    const int width = std::max(40, size.width() - kLeftMargin - kRightMargin);
-    for (int c = 0; c < n; ++c) {
-        const int y = top + c * (band + kGap);
-        layout.plots << QRect(kLeftMargin, y + kHeader, width, band - kHeader);
-    }
-    const QRect last = layout.plots.back();
-    layout.timeAxis = QRect(last.left(), last.bottom() + 1, last.width(), kTimeAxis);
-    return layout;
+    return LayOutCharts(int(m_charts.size()), QRect(QPoint(0, 0), size));
 }
 
 int AnalysisCharts::chartAt(const QPoint &pos) const
 {
     const Layout layout = layoutFor(size());
     for (int c = 0; c < layout.plots.size(); ++c)
-        if (layout.plots[c].adjusted(0, -kHeader, 0, kGap / 2).contains(pos))
+        if (layout.band(c).contains(pos))
             return c;
     return -1;
 }
@@ -473,7 +413,7 @@ void AnalysisCharts::paintEvent(QPaintEvent *)
         m_cache = QImage(size() * ratio, QImage::Format_RGB32);
         m_cache.setDevicePixelRatio(ratio);
         QPainter painter(&m_cache);
-        paintCharts(painter, size(), ratio == 1 ? &m_cache : nullptr);
+        PaintChartStack(painter, rect(), stack(), ratio == 1 ? &m_cache : nullptr);
         m_cacheValid = true;
     }
     QPainter painter(this);
@@ -481,247 +421,33 @@ void AnalysisCharts::paintEvent(QPaintEvent *)
     paintCursor(painter);
 }
 
+ChartStack AnalysisCharts::stack() const
+{
+    ChartStack stack;
+    stack.columns = m_columns;
+    stack.charts = m_charts;
+    stack.x0 = m_level.x0;
+    stack.x1 = m_level.x1;
+    for (int c = 0; c < int(m_charts.size()); ++c) {
+        std::array<ValueSpan, 2> spans;
+        for (int axis = 0; axis < 2; ++axis) {
+            const auto [low, high] = valueSpan(c, axis);
+            spans[size_t(axis)] = {low, high};
+        }
+        stack.values.push_back(spans);
+    }
+    stack.markA = m_markA;
+    stack.markB = m_markB;
+    stack.chtLimit = m_chtLimit;
+    if (m_shade && m_columns && m_shade->second < m_columns->records() && m_shade->first >= 0)
+        stack.shaded = {m_columns->x()[size_t(m_shade->first)], m_columns->x()[size_t(m_shade->second)]};
+    stack.hidden = m_hidden;
+    return stack;
+}
+
 void AnalysisCharts::paintStack(QPainter &painter, const QSize &size) const
 {
-    paintCharts(painter, size, nullptr);
-}
-
-void AnalysisCharts::paintCharts(QPainter &painter, const QSize &size, QImage *pixels) const
-{
-    painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
-    painter.setFont(font());
-    const Layout layout = layoutFor(size);
-    if (layout.plots.isEmpty() || !m_columns || m_columns->records() == 0)
-        return;
-    const QFontMetrics metrics(font());
-    const int textHeight = metrics.height();
-    const QRect first = layout.plots.front();
-
-    // The time ticks: round times of day far enough apart for their labels.
-    static const int steps[] = {1,    2,    5,     10,    15,    30,    60,     120,    300,   600,   900,
-                                1800, 3600, 7200,  10800, 21600, 43200, 86400, 172800, 604800};
-    const double secondsPerPixel = (m_level.x1 - m_level.x0) / std::max(1, first.width());
-    const int labelWidth = metrics.horizontalAdvance(TimeOfDayText(13 * 3600 + 22 * 60 + 22)) + 24;
-    int step = steps[std::size(steps) - 1];
-    for (int s : steps)
-        if (s / secondsPerPixel >= labelWidth) {
-            step = s;
-            break;
-        }
-    // Axis position x is the first record's time of day plus x seconds (the clock's own times
-    // label the ticks, so a flight whose clock went back still reads as recorded).
-    const int firstTime = std::max(0, m_columns->timeOfDayAt(0));
-    std::vector<double> ticks;
-    for (double t = std::ceil((m_level.x0 + firstTime) / step) * step - firstTime; t <= m_level.x1; t += step)
-        ticks.push_back(t);
-
-    // The record at each pixel column's left edge, for every series of every chart.
-    std::vector<int> bounds(size_t(first.width()) + 1);
-    for (int c = 0; c <= first.width(); ++c)
-        bounds[size_t(c)] = m_columns->lowerRecord(m_level.x0 + c * secondsPerPixel);
-
-    const QColor grid(226, 226, 226);
-    const QColor frame(150, 150, 150);
-    for (int c = 0; c < layout.plots.size(); ++c) {
-        const QRect plot = layout.plots[c];
-        const ChartChoice &chart = m_charts[size_t(c)];
-        painter.setPen(grid);
-        for (double t : ticks) {
-            const int px = int(std::lround(pixelAt(plot, t)));
-            painter.drawLine(px, plot.top(), px, plot.bottom());
-        }
-        // Value axes: left ticks carry the grid, right ticks only labels.
-        for (int axis = 0; axis < 2; ++axis) {
-            const Quantity q = axis == 0 ? chart.left : chart.right;
-            if (q == Quantity::None)
-                continue;
-            const auto [low, high] = valueSpan(c, axis);
-            const double vstep = NiceStep(high - low, std::max(2, plot.height() / (textHeight * 2)));
-            for (double v = std::ceil(low / vstep) * vstep; v <= high + vstep * 1e-6; v += vstep) {
-                const int py = int(std::lround(plot.bottom() - (v - low) * plot.height() / (high - low)));
-                const QString label = ReadingText(std::abs(v) < vstep * 1e-6 ? 0 : v);
-                if (axis == 0) {
-                    painter.setPen(grid);
-                    painter.drawLine(plot.left(), py, plot.right(), py);
-                    painter.setPen(Qt::black);
-                    painter.drawText(QRect(0, py - textHeight / 2, plot.left() - 4, textHeight),
-                                     Qt::AlignRight | Qt::AlignVCenter, label);
-                } else {
-                    painter.setPen(Qt::black);
-                    painter.drawText(QRect(plot.right() + 5, py - textHeight / 2, kRightMargin - 5, textHeight),
-                                     Qt::AlignLeft | Qt::AlignVCenter, label);
-                }
-            }
-        }
-
-        // The legend above the chart: the left axis's series, then the right's after a bar.
-        int lx = plot.left();
-        const int ly = plot.top() - kHeader;
-        for (int axis = 0; axis < 2; ++axis) {
-            const Quantity q = axis == 0 ? chart.left : chart.right;
-            if (q == Quantity::None)
-                continue;
-            if (axis == 1) {
-                painter.setPen(Qt::black);
-                const QString bar = QStringLiteral("|  right:");
-                painter.drawText(QRect(lx, ly, 400, kHeader), Qt::AlignLeft | Qt::AlignVCenter, bar);
-                lx += metrics.horizontalAdvance(bar) + 8;
-            }
-            for (int s : SeriesOf(q)) {
-                QColor colour = SeriesColour(s);
-                if (axis == 1)
-                    colour = colour.darker(160);
-                painter.fillRect(QRect(lx, ly + kHeader / 2 - 1, 12, 3), colour);
-                painter.setPen(colour);
-                const QString name = SeriesName(s);
-                painter.drawText(QRect(lx + 15, ly, 400, kHeader), Qt::AlignLeft | Qt::AlignVCenter, name);
-                lx += 15 + metrics.horizontalAdvance(name) + 10;
-            }
-        }
-
-        painter.save();
-        painter.setClipRect(plot.adjusted(0, 0, 1, 1));
-        bool anyReading = false;
-        for (int axis = 0; axis < 2; ++axis) {
-            const Quantity q = axis == 0 ? chart.left : chart.right;
-            const auto [low, high] = valueSpan(c, axis);
-            for (int s : SeriesOf(q)) {
-                anyReading = anyReading || m_columns->column(s).anyReading;
-                paintSeries(painter, pixels, plot, s, axis == 0 ? SeriesColour(s) : SeriesColour(s).darker(160), low,
-                            high, bounds);
-            }
-        }
-        painter.restore();
-        if (!anyReading && (chart.left != Quantity::None || chart.right != Quantity::None)) {
-            painter.setPen(Qt::darkGray);
-            QStringList names;
-            for (Quantity q : {chart.left, chart.right})
-                if (q != Quantity::None)
-                    names << QString::fromLatin1(InfoOf(q).caption);
-            painter.drawText(plot, Qt::AlignCenter,
-                             QStringLiteral("No %1 readings in this flight").arg(names.join(QStringLiteral(" or "))));
-        }
-        painter.setPen(frame);
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(plot);
-    }
-
-    // The marks, then the time labels under the last chart.
-    const QRect last = layout.plots.back();
-    for (const auto &[mark, name] : {std::pair{m_markA, QStringLiteral("A")}, std::pair{m_markB, QStringLiteral("B")}}) {
-        if (!mark || *mark >= m_columns->records())
-            continue;
-        const double x = m_columns->x()[size_t(*mark)];
-        if (x < m_level.x0 || x > m_level.x1)
-            continue;
-        const int px = int(std::lround(pixelAt(first, x)));
-        painter.setPen(QPen(QColor(0, 110, 200), 1, Qt::DashLine));
-        painter.drawLine(px, first.top(), px, last.bottom());
-        painter.setPen(QColor(0, 110, 200));
-        painter.setFont(ChartFont(true));
-        painter.drawText(QRect(px + 3, first.top() + 1, 20, textHeight), Qt::AlignLeft | Qt::AlignTop, name);
-        painter.setFont(font());
-    }
-    painter.setPen(Qt::black);
-    int lastRight = -1000;
-    for (double t : ticks) {
-        const int px = int(std::lround(pixelAt(last, t)));
-        // Days apart, the time of day says nothing: the day of the flight does.
-        const QString label = step >= 86400 ? QStringLiteral("day %1").arg(int(std::floor((t + firstTime) / 86400)) + 1)
-                                            : m_columns->timeTextAt(t);
-        const int w = metrics.horizontalAdvance(label);
-        if (px - w / 2 < lastRight + 6)
-            continue;
-        painter.drawLine(px, last.bottom(), px, last.bottom() + 3);
-        painter.drawText(QRect(px - w / 2 - 2, last.bottom() + 4, w + 4, textHeight), Qt::AlignCenter, label);
-        lastRight = px + w / 2;
-    }
-}
-
-// Dense: per pixel column a line from the lowest to the highest reading, joined to the next
-// column's first reading. Sparse: the records themselves, joined; a lone reading as a dot.
-// An empty reading breaks the line.
-void AnalysisCharts::paintSeries(QPainter &painter, QImage *pixels, const QRect &plot, int series, const QColor &colour,
-                                 double low, double high, const std::vector<int> &bounds) const
-{
-    const SeriesColumn &column = m_columns->column(series);
-    if (!column.anyReading || !(high > low))
-        return;
-    painter.setPen(QPen(colour, 0));
-    const double yScale = plot.height() / (high - low);
-    const auto py = [&](double v) { return plot.bottom() - (v - low) * yScale; };
-    const int width = plot.width();
-    const int begin = std::max(0, bounds.front() - 1);
-    const int end = std::min(m_columns->records(), bounds.back() + 1);
-    const auto &xs = m_columns->x();
-    QVector<QLineF> lines;
-
-    if (end - begin <= width) {
-        // Smooth lines where there are few of them; many short ones cost too much so.
-        painter.setRenderHint(QPainter::Antialiasing, end - begin <= width / 4);
-        lines.reserve(end - begin);
-        for (int i = begin; i < end; ++i) {
-            const float v = column.values[size_t(i)];
-            if (std::isnan(v))
-                continue;
-            const QPointF p(pixelAt(plot, xs[size_t(i)]), py(v));
-            const bool hasNext = i + 1 < end && !std::isnan(column.values[size_t(i) + 1]);
-            const bool hasPrevious = i > begin && !std::isnan(column.values[size_t(i) - 1]);
-            if (hasNext)
-                lines.append(QLineF(p, QPointF(pixelAt(plot, xs[size_t(i) + 1]), py(column.values[size_t(i) + 1]))));
-            else if (!hasPrevious)
-                lines.append(QLineF(p - QPointF(1, 0), p + QPointF(1, 0)));
-        }
-        painter.drawLines(lines);
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        return;
-    }
-
-    lines.reserve(width);
-    // Into the picture directly, row by row: a painter's line costs more per pixel than the pixel,
-    // and a column at a time would touch a new stretch of memory with every pixel.
-    std::vector<int> top, bottom;
-    if (pixels) {
-        top.assign(size_t(width), INT_MAX);
-        bottom.assign(size_t(width), INT_MIN);
-    }
-    bool previous = false;
-    float previousLast = 0;
-    for (int c = 0; c < width; ++c) {
-        const ColumnSpan span = column.span(bounds[size_t(c)], bounds[size_t(c) + 1]);
-        if (!span.any) {
-            // A column without records keeps the line going; one whose records are all empty breaks it.
-            if (bounds[size_t(c)] != bounds[size_t(c) + 1])
-                previous = false;
-            continue;
-        }
-        // The join from the column before is as good as vertical at this density: one line holds both.
-        const float low = previous ? std::min(span.low, previousLast) : span.low;
-        const float high = previous ? std::max(span.high, previousLast) : span.high;
-        previous = true;
-        previousLast = span.last;
-        if (pixels) {
-            top[size_t(c)] = std::max(plot.top(), int(std::lround(py(high))));
-            bottom[size_t(c)] = std::min(plot.bottom(), int(std::lround(py(low))));
-            continue;
-        }
-        const double x = plot.left() + c + 0.5;
-        lines.append(QLineF(x, py(low), x, py(high) - (low == high ? 0.01 : 0)));
-    }
-    if (!pixels) {
-        painter.drawLines(lines);
-        return;
-    }
-    const QRgb rgb = colour.rgb();
-    const int first = *std::min_element(top.begin(), top.end());
-    const int last = *std::max_element(bottom.begin(), bottom.end());
-    for (int y = std::max(first, plot.top()); y <= std::min(last, plot.bottom()); ++y) {
-        QRgb *row = reinterpret_cast<QRgb *>(pixels->scanLine(y)) + plot.left();
-        // A column nothing was drawn in keeps top above bottom, so no row is inside it.
-        for (int c = 0; c < width; ++c)
-            if (top[size_t(c)] <= y && y <= bottom[size_t(c)])
-                row[c] = rgb;
-    }
+    PaintChartStack(painter, QRect(QPoint(0, 0), size), stack());
 }
 
 void AnalysisCharts::paintCursor(QPainter &painter) const
@@ -753,7 +479,7 @@ void AnalysisCharts::paintCursor(QPainter &painter) const
     painter.setPen(Qt::black);
     painter.setFont(ChartFont(true));
     painter.drawText(QRect(box.left() + 6, y, box.width() - 8, lh), Qt::AlignLeft | Qt::AlignVCenter,
-                     m_columns->timeText(m_cursor));
+                     m_columns->timeText(m_cursor, m_columns->spansDays()));
     painter.setFont(font());
     y += lh;
     int chart = 0;
@@ -762,14 +488,14 @@ void AnalysisCharts::paintCursor(QPainter &painter) const
             y += 3;
             chart = r.chart;
         }
-        const std::vector<int> left = SeriesOf(m_charts[size_t(r.chart)].left);
+        const std::vector<int> left = AxisSeries(m_charts[size_t(r.chart)], 0);
         const bool right = std::find(left.begin(), left.end(), r.series) == left.end();
-        const QColor colour = right ? SeriesColour(r.series).darker(160) : SeriesColour(r.series);
+        const QColor colour = AxisSeriesColour(r.series, right ? 1 : 0);
         painter.fillRect(QRect(box.left() + 6, y + lh / 2 - 1, 8, 3), colour);
         painter.setPen(colour);
         painter.drawText(QRect(box.left() + 17, y, box.width() - 20, lh), Qt::AlignLeft | Qt::AlignVCenter,
                          SeriesName(r.series) + QStringLiteral("  ") +
-                             (std::isnan(r.value) ? QStringLiteral("-") : ReadingText(r.value)));
+                             (std::isnan(r.value) ? QStringLiteral("-") : ReadingWithUnit(r.series, r.value)));
         y += lh;
     }
 }
@@ -785,6 +511,15 @@ void AnalysisCharts::mouseMoveEvent(QMouseEvent *event)
     const Layout layout = layoutFor(size());
     if (!m_columns || layout.plots.isEmpty())
         return;
+    // Over a legend entry the pointer says it can be clicked.
+    bool overLegend = false;
+    if (m_dragChart < 0)
+        for (const LegendEntry &entry : legendEntries())
+            overLegend = overLegend || entry.rect.contains(pos);
+    if (overLegend)
+        setCursor(Qt::PointingHandCursor);
+    else
+        unsetCursor();
     const QRect plot = layout.plots.front();
     if (pos.x() >= plot.left() && pos.x() <= plot.right())
         setCursorRecord(m_columns->nearestRecord(xAt(plot, pos.x())));
@@ -813,6 +548,12 @@ void AnalysisCharts::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     update();
+    // A click on a legend entry hides or shows its series.
+    for (const LegendEntry &entry : legendEntries())
+        if (entry.rect.contains(pos)) {
+            setSeriesHidden(entry.series, !seriesHidden(entry.series));
+            return;
+        }
     const Layout layout = layoutFor(size());
     if (!m_columns || m_columns->records() == 0)
         return;
@@ -853,9 +594,40 @@ void AnalysisCharts::keyPressEvent(QKeyEvent *event)
     keepCursorInView();
 }
 
+// The cursor follows the mouse: out of the charts, neither the line nor its box stays behind.
 void AnalysisCharts::leaveEvent(QEvent *)
 {
     m_mouse.reset();
+    if (m_dragChart < 0)
+        setCursorRecord(-1);
+}
+
+void AnalysisCharts::setSeriesHidden(int series, bool hidden)
+{
+    if (series < 0 || series >= kSeriesCount || m_hidden.test(size_t(series)) == hidden)
+        return;
+    m_hidden.set(size_t(series), hidden);
+    refit();
+    invalidate();
+    emit seriesToggled(series);
+    emit marksChanged();
+}
+
+std::vector<LegendEntry> AnalysisCharts::legendEntries() const
+{
+    return LegendEntries(stack(), layoutFor(size()));
+}
+
+void AnalysisCharts::setChtLimit(std::optional<double> limit)
+{
+    m_chtLimit = limit;
+    invalidate();
+}
+
+void AnalysisCharts::setShade(std::optional<std::pair<int, int>> records)
+{
+    m_shade = records;
+    invalidate();
 }
 
 void AnalysisCharts::contextMenuEvent(QContextMenuEvent *event)

@@ -3,14 +3,17 @@
 // series' lowest and highest reading, so nothing vanishes at any zoom and a million records draw
 // in a few milliseconds. One cursor runs across every chart with a box of the values under it;
 // a dragged rectangle zooms every chart to its time span (and the chart it was dragged on to its
-// values); a click sets mark A, a shift-click mark B.
+// values; the others refit to what is in sight); a click sets mark A, a shift-click mark B, a click
+// on a legend entry hides or shows its series.
 
-#include "gui/analysis/FlightColumns.h"
+#include "core/flight/FlightColumns.h"
+#include "paint/ChartStack.h"
 
 #include <QImage>
 #include <QWidget>
 
 #include <array>
+#include <bitset>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -18,11 +21,6 @@
 class QPainter;
 
 namespace korvel {
-
-struct ChartChoice {
-    Quantity left = Quantity::None;
-    Quantity right = Quantity::None;
-};
 
 class AnalysisCharts : public QWidget {
     Q_OBJECT
@@ -72,6 +70,17 @@ public:
     QRect cursorBoxRect() const;        // empty when no box is shown
     int cursorPixel() const;            // the cursor line's x, -1 when not shown
 
+    // A series left undrawn (and out of the box and the refit), by its legend entry or here.
+    bool seriesHidden(int series) const { return m_hidden.test(size_t(series)); }
+    void setSeriesHidden(int series, bool hidden);
+    // The legend entries as they stand in the widget.
+    std::vector<LegendEntry> legendEntries() const;
+
+    // The CHT limit drawn as a line; a span of records shaded (a finding chosen).
+    void setChtLimit(std::optional<double> limit);
+    void setShade(std::optional<std::pair<int, int>> records);
+    std::optional<std::pair<int, int>> shade() const { return m_shade; }
+
     // Marks A and B and what changed between them.
     std::optional<int> markA() const { return m_markA; }
     std::optional<int> markB() const { return m_markB; }
@@ -85,7 +94,9 @@ public:
     std::optional<double> markSeconds() const; // B minus A in seconds
     std::vector<Change> changes() const;
 
-    // The stack as a picture: no cursor, box or rubber band.
+    // What the charts draw now, for a picture of them (no cursor, box or rubber band).
+    ChartStack stack() const;
+    // The stack as a picture of `size` units.
     void paintStack(QPainter &painter, const QSize &size) const;
 
 signals:
@@ -93,6 +104,7 @@ signals:
     void marksChanged();
     void spanChanged();
     void contextMenuWanted(const QPoint &globalPos);
+    void seriesToggled(int series);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -108,19 +120,15 @@ protected:
 private:
     struct Level {
         double x0 = 0, x1 = 1;
-        // The part of each chart's home values shown, 0 the bottom and 1 the top.
-        std::array<std::pair<double, double>, kMaxCharts> v{{{0.0, 1.0}, {0.0, 1.0}, {0.0, 1.0}}};
+        // The values a chart's axes were zoomed to by a rectangle; without, they fit what is in sight.
+        std::array<std::optional<std::array<ValueSpan, 2>>, kMaxCharts> chosen;
     };
-    struct Layout {
-        QList<QRect> plots;
-        QRect timeAxis;
-    };
-    struct Home {
-        double low = 0, high = 1, step = 1;
-    };
+    using Layout = ChartStackLayout;
 
     Layout layoutFor(const QSize &size) const;
-    void computeHomes();
+    // The axes' values for what is in sight, on round figures.
+    void refit();
+    ValueSpan fit(int chart, int axis, double x0, double x1) const;
     void setLevel(const Level &level, bool byWheel = false);
     Level clamped(Level level) const;
     Level wholeFlight() const;
@@ -129,15 +137,14 @@ private:
     int chartAt(const QPoint &pos) const;
     void keepCursorInView();
     void invalidate();
-    // pixels: the picture the painter draws on, when series may be written into it directly.
-    void paintCharts(QPainter &painter, const QSize &size, QImage *pixels) const;
     void paintCursor(QPainter &painter) const;
-    void paintSeries(QPainter &painter, QImage *pixels, const QRect &plot, int series, const QColor &colour,
-                     double low, double high, const std::vector<int> &bounds) const;
 
     FlightColumns *m_columns = nullptr;
     std::vector<ChartChoice> m_charts;
-    std::array<std::array<Home, 2>, kMaxCharts> m_homes{};
+    std::array<std::array<ValueSpan, 2>, kMaxCharts> m_fits{};
+    std::bitset<kSeriesCount> m_hidden;
+    std::optional<double> m_chtLimit;
+    std::optional<std::pair<int, int>> m_shade;
     Level m_level;
     std::vector<Level> m_history;
     bool m_wheeling = false; // the last change of level came from the wheel

@@ -16,6 +16,9 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScopeGuard>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -56,33 +59,24 @@ QString Signed(double v)
 constexpr qint64 kScanSliceMs = 20;
 constexpr int kScanChunk = 4096; // records between looks at the clock
 
-// A finding as a pilot reads it: what, then when, on two lines.
-QString FindingText(const Finding &f, const FlightColumns &columns)
+// A group of findings as a pilot reads it: what, then when, on two lines; the day with the time
+// when the flight spans more than one.
+QString FindingText(const FindingGroup &group, const FlightColumns &columns)
 {
-    const QString cyl = QString::number(f.cylinder);
-    const QString deg = ReadingText(f.value) + QStringLiteral("\u00b0");
-    QString what;
-    switch (f.kind) {
-    case FindingKind::ChtHigh:
-        what = QStringLiteral("CHT %1 hot: %2 peak").arg(cyl, deg);
-        break;
-    case FindingKind::ShockCooling:
-        what = QStringLiteral("CHT %1 shock cooling: %2/min").arg(cyl, deg);
-        break;
-    case FindingKind::EgtDrop:
-        what = QStringLiteral("EGT %1 fell alone: %2/min").arg(cyl, deg);
-        break;
-    case FindingKind::EgtProbe:
-        what = QStringLiteral("EGT %1 probe fault: read %2").arg(cyl, ReadingText(f.value));
-        break;
-    case FindingKind::ChtProbe:
-        what = QStringLiteral("CHT %1 probe fault: read %2").arg(cyl, ReadingText(f.value));
-        break;
-    }
-    const QString when = f.last > f.record ? QStringLiteral("%1 to %2").arg(columns.timeText(f.record),
-                                                                              columns.timeText(f.last))
-                                           : QStringLiteral("at %1").arg(columns.timeText(f.record));
-    return what + QLatin1Char('\n') + when;
+    const bool days = columns.spansDays();
+    // The day once: a span within one day names it at its start only.
+    const QString firstDay = columns.dayTextAt(columns.x()[size_t(group.record)]);
+    return FindingGroupWhat(group) + QLatin1Char('\n') + FindingGroupWhen(group, [&](int record) {
+               const bool sameDay =
+                   record != group.record && columns.dayTextAt(columns.x()[size_t(record)]) == firstDay;
+               return columns.timeText(record, days && !sameDay);
+           });
+}
+
+// A date as the heading and the title line write it.
+QString DateText(const QDate &date)
+{
+    return date.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 } // namespace
@@ -93,7 +87,7 @@ class FindingsModel : public QAbstractListModel {
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    void set(const std::vector<Finding> *findings, const FlightColumns *columns, QString note)
+    void set(const std::vector<FindingGroup> *findings, const FlightColumns *columns, QString note)
     {
         beginResetModel();
         m_findings = findings;
@@ -123,7 +117,7 @@ public:
     }
 
 private:
-    const std::vector<Finding> *m_findings = nullptr;
+    const std::vector<FindingGroup> *m_findings = nullptr;
     const FlightColumns *m_columns = nullptr;
     QString m_note;
 };
@@ -134,50 +128,81 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     setWindowTitle(QStringLiteral("Analysis View"));
     resize(960, 620);
 
-    auto *choices = new QHBoxLayout;
-    choices->setSpacing(4);
-    choices->addWidget(new QLabel(QStringLiteral("Charts"), this));
+    // The chart choices, a chart's label and boxes kept together: on a narrow window the last
+    // charts' boxes go to a second row rather than being cut.
+    for (QHBoxLayout *&row : m_choiceRows) {
+        row = new QHBoxLayout;
+        row->setSpacing(4);
+    }
+    m_choiceRows[0]->addWidget(new QLabel(QStringLiteral("Charts"), this));
     m_count = new QComboBox(this);
     m_count->setObjectName(QStringLiteral("cboCharts"));
     m_count->addItems({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
-    choices->addWidget(m_count);
+    m_choiceRows[0]->addWidget(m_count);
     const std::vector<ChartChoice> stored = storedChoice();
     for (int c = 0; c < AnalysisCharts::kMaxCharts; ++c) {
-        choices->addSpacing(8);
-        choices->addWidget(new QLabel(QStringLiteral("%1:").arg(c + 1), this));
+        m_choice[c] = new QWidget(this);
+        auto *group = new QHBoxLayout(m_choice[c]);
+        group->setContentsMargins(8, 0, 0, 0);
+        group->setSpacing(4);
+        group->addWidget(new QLabel(QStringLiteral("%1:").arg(c + 1), m_choice[c]));
         for (int axis = 0; axis < 2; ++axis) {
-            auto *box = new QComboBox(this);
+            auto *box = new QComboBox(m_choice[c]);
             box->setObjectName(QStringLiteral("%1(%2)").arg(axis == 0 ? QStringLiteral("cboLeft")
                                                                        : QStringLiteral("cboRight"))
                                    .arg(c + 1));
             box->setToolTip(axis == 0 ? QStringLiteral("Chart %1, left axis").arg(c + 1)
                                       : QStringLiteral("Chart %1, right axis").arg(c + 1));
+            box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+            // A cylinder's quantity takes both axes, so only the left box offers it.
             for (const QuantityInfo &info : Quantities())
-                if (axis == 1 || info.quantity != Quantity::None)
+                if ((axis == 1 || info.quantity != Quantity::None) && (axis == 0 || !QuantityCylinder(info.quantity)))
                     box->addItem(QString::fromLatin1(info.caption), QString::fromLatin1(info.key));
             const Quantity q = axis == 0 ? stored[size_t(c)].left : stored[size_t(c)].right;
             box->setCurrentIndex(std::max(0, box->findData(QString::fromLatin1(InfoOf(q).key))));
-            choices->addWidget(box);
+            group->addWidget(box);
             (axis == 0 ? m_left : m_right)[c] = box;
         }
+        m_choiceRows[0]->addWidget(m_choice[c]);
     }
     const int count = storedCount();
     m_count->setCurrentIndex(count - 1);
     for (int c = 0; c < AnalysisCharts::kMaxCharts; ++c) {
         m_left[c]->setEnabled(c < count);
-        m_right[c]->setEnabled(c < count);
+        m_right[c]->setEnabled(c < count && !QuantityCylinder(stored[size_t(c)].left));
     }
-    choices->addStretch(1);
+    for (QHBoxLayout *row : m_choiceRows)
+        row->addStretch(1);
+
+    // The heading, then the commands on the whole view.
+    m_file = new QLabel(this);
+    m_file->setObjectName(QStringLiteral("lblFlight"));
+    m_file->setTextFormat(Qt::PlainText);
+    m_file->setWordWrap(true);
+    m_file->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    QFont heading = m_file->font();
+    heading.setBold(true);
+    m_file->setFont(heading);
+    m_openLibrary = new QPushButton(QStringLiteral("Flight Library..."), this);
+    m_openLibrary->setObjectName(QStringLiteral("cmdOpenLibrary"));
+    m_openLibrary->setToolTip(QStringLiteral("Open a flight kept in the flight library"));
     auto *unzoom = new QPushButton(QStringLiteral("Unzoom"), this);
     unzoom->setObjectName(QStringLiteral("cmdUnzoom"));
     auto *reset = new QPushButton(QStringLiteral("Reset"), this);
     reset->setObjectName(QStringLiteral("cmdReset"));
-    choices->addWidget(unzoom);
-    choices->addWidget(reset);
-
-    m_file = new QLabel(this);
-    m_file->setObjectName(QStringLiteral("lblFlight"));
-    m_file->setTextFormat(Qt::PlainText);
+    auto *saveImage = new QPushButton(QStringLiteral("Save Image..."), this);
+    saveImage->setObjectName(QStringLiteral("cmdSaveImage"));
+    auto *print = new QPushButton(QStringLiteral("Print..."), this);
+    print->setObjectName(QStringLiteral("cmdPrint"));
+    auto *headingRow = new QHBoxLayout;
+    headingRow->setSpacing(4);
+    headingRow->addWidget(m_file, 1);
+    headingRow->addWidget(m_openLibrary);
+    m_commands = new QHBoxLayout;
+    m_commands->setSpacing(4);
+    for (QPushButton *button : {unzoom, reset, saveImage, print})
+        m_commands->addWidget(button);
+    headingRow->addLayout(m_commands);
 
     m_charts = new AnalysisCharts(this);
     m_body = new QHBoxLayout;
@@ -186,6 +211,7 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
 
     // The findings beside the charts, narrow enough to leave the charts the window.
     auto *findings = new QWidget(this);
+    m_findingsColumn = findings;
     findings->setFixedWidth(230);
     auto *findingsLayout = new QVBoxLayout(findings);
     findingsLayout->setContentsMargins(0, 0, 0, 0);
@@ -197,7 +223,8 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     m_findingsList->setModel(m_findingsModel);
     m_findingsList->setUniformItemSizes(true); // every row two lines: only the rows in sight are measured
     m_findingsList->setAlternatingRowColors(true);
-    m_findingsList->setTextElideMode(Qt::ElideRight);
+    m_findingsList->setTextElideMode(Qt::ElideRight); // the whole line in its tool tip
+    m_findingsList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     findingsLayout->addWidget(m_findingsList, 1);
     m_body->addWidget(findings);
     m_scanTimer = new QTimer(this);
@@ -216,14 +243,26 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(4);
-    layout->addLayout(choices);
-    layout->addWidget(m_file);
+    layout->addLayout(m_choiceRows[0]);
+    layout->addLayout(m_choiceRows[1]);
+    layout->addLayout(headingRow);
     layout->addLayout(m_body, 1);
-    layout->addWidget(m_marks);
+    // The A/B figures scroll rather than push into the charts when the window is small.
+    auto *marksArea = m_marksArea = new QScrollArea(this);
+    marksArea->setFrameShape(QFrame::NoFrame);
+    marksArea->setWidgetResizable(true);
+    marksArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    marksArea->setWidget(m_marks);
+    marksArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_marks->setBackgroundRole(QPalette::Window);
+    layout->addWidget(marksArea);
     layout->addWidget(m_problems);
 
     connect(unzoom, &QPushButton::clicked, m_charts, &AnalysisCharts::unzoom);
     connect(reset, &QPushButton::clicked, m_charts, &AnalysisCharts::resetZoom);
+    connect(saveImage, &QPushButton::clicked, this, &FrmAnalysis::saveImageAs);
+    connect(print, &QPushButton::clicked, this, &FrmAnalysis::print);
+    connect(m_openLibrary, &QPushButton::clicked, this, &FrmAnalysis::libraryRequested);
     connect(m_count, &QComboBox::currentIndexChanged, this, &FrmAnalysis::chartsChosen);
     for (int c = 0; c < AnalysisCharts::kMaxCharts; ++c)
         for (QComboBox *box : {m_left[c], m_right[c]})
@@ -236,6 +275,7 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     connect(m_scanTimer, &QTimer::timeout, this, &FrmAnalysis::scanSome);
     connect(&context.state.flightLoads, &FlightLoads::loaded, this, &FrmAnalysis::reload);
 
+    m_charts->setChtLimit(FindingRules().chtLimit);
     m_charts->setCharts(std::vector<ChartChoice>(stored.begin(), stored.begin() + count));
     reload();
     m_charts->setFocus();
@@ -281,7 +321,7 @@ void FrmAnalysis::chartsChosen()
         SaveSetting(AppTitle(), Section, ChoiceKey(c, 0), m_left[c]->currentData().toString());
         SaveSetting(AppTitle(), Section, ChoiceKey(c, 1), m_right[c]->currentData().toString());
         m_left[c]->setEnabled(c < count);
-        m_right[c]->setEnabled(c < count);
+        m_right[c]->setEnabled(c < count && !QuantityCylinder(choice.left));
         if (c < count)
             charts.push_back(choice);
     }
@@ -303,20 +343,11 @@ void FrmAnalysis::reload()
     }
     m_charts->setFlight(m_columns.get());
 
-    const QString name = QFileInfo(m_context.state.flightFileName).fileName();
-    if (!m_columns) {
-        m_file->clear();
-    } else if (m_columns->records() == 0) {
-        m_file->setText(name);
-    } else {
-        const QLocale locale;
-        m_file->setText(QStringLiteral("%1%2 records, %3 to %4 (%5)")
-                            .arg(name.isEmpty() ? QString() : name + QStringLiteral(": "),
-                                 locale.toString(m_columns->records()), m_columns->timeText(0),
-                                 m_columns->timeText(m_columns->records() - 1),
-                                 DurationText(m_columns->end() - m_columns->start())));
-    }
-    m_file->setVisible(!m_file->text().isEmpty());
+    m_file->setText(headingText());
+    m_openLibrary->setVisible(!m_columns);
+    for (int i = 0; i < m_commands->count(); ++i)
+        if (QWidget *command = m_commands->itemAt(i)->widget())
+            command->setEnabled(m_columns != nullptr);
     updateProblems();
     startFindings();
 }
@@ -325,6 +356,8 @@ void FrmAnalysis::startFindings()
 {
     m_scanTimer->stop();
     m_findings.clear();
+    m_groups.clear();
+    m_grouped = false;
     m_shownFinding = -1;
     m_scanned = 0;
     if (!m_columns || m_columns->records() == 0) {
@@ -339,8 +372,18 @@ void FrmAnalysis::startFindings()
 
 void FrmAnalysis::scanSome()
 {
-    if (!m_scanner || !m_columns) {
+    if (!m_columns) {
         m_scanTimer->stop();
+        return;
+    }
+    // Grouping many findings is a slice's work of its own too.
+    if (!m_scanner) {
+        m_scanTimer->stop();
+        const FlightColumns *columns = m_columns.get();
+        m_groups = GroupFindings(m_findings, [columns](int record) { return columns->x()[size_t(record)]; });
+        m_grouped = true;
+        m_findingsModel->set(&m_groups, m_columns.get(), QStringLiteral("No findings in this flight."));
+        emit findingsFound();
         return;
     }
     const FlightRecordTable &table = m_context.state.flightData.FlightRecords;
@@ -356,21 +399,20 @@ void FrmAnalysis::scanSome()
         if (slice.elapsed() >= kScanSliceMs || (m_scanned == records && records > kScanChunk))
             return;
     }
-    m_scanTimer->stop();
     m_findings = m_scanner->finish();
     m_scanner.reset();
-    m_findingsModel->set(&m_findings, m_columns.get(), QStringLiteral("No findings in this flight."));
-    emit findingsFound();
 }
 
-// A finding chosen: every chart on its span with a margin, the cursor on its first record.
+// A finding chosen: every chart on its span (a group's whole span) with a margin and the span
+// shaded, the cursor on its first record.
 void FrmAnalysis::showFinding(int row)
 {
-    if (m_findingsModel->isNote() || row < 0 || size_t(row) >= m_findings.size())
+    if (m_findingsModel->isNote() || row < 0 || size_t(row) >= m_groups.size())
         return;
     if (row == m_shownFinding && m_shownSpan == std::pair(m_charts->spanStart(), m_charts->spanEnd()))
         return;
-    const Finding &f = m_findings[size_t(row)];
+    const FindingGroup &f = m_groups[size_t(row)];
+    m_charts->setShade(std::pair(f.record, std::max(f.record, f.last)));
     showRecords(f.record, std::max(f.record, f.last), f.record);
     m_shownFinding = row;
     m_shownSpan = {m_charts->spanStart(), m_charts->spanEnd()};
@@ -386,14 +428,15 @@ void FrmAnalysis::updateProblems()
 {
     QStringList problems;
     if (!m_columns) {
-        problems << NoFlightLoadedText();
+        problems << NoFlightLoadedText() +
+                        QStringLiteral(" Or open one kept in the flight library with Flight Library...");
     } else {
         problems << m_columns->problems();
         if (m_columns->records() > 0) {
             const std::vector<ChartChoice> &charts = m_charts->charts();
             for (size_t c = 0; c < charts.size(); ++c)
                 for (Quantity q : {charts[c].left, charts[c].right}) {
-                    if (q == Quantity::None)
+                    if (q == Quantity::None || (q == charts[c].right && QuantityCylinder(charts[c].left)))
                         continue;
                     bool any = false;
                     for (int s : SeriesOf(q))
@@ -421,6 +464,8 @@ QString FrmAnalysis::marksText() const
 
 void FrmAnalysis::updateMarks()
 {
+    // However the text ends up, the area fits it.
+    const auto fit = qScopeGuard([this] { fitMarks(); });
     const std::optional<int> a = m_charts->markA();
     const std::optional<int> b = m_charts->markB();
     if (!m_columns || m_columns->records() == 0) {
@@ -431,12 +476,14 @@ void FrmAnalysis::updateMarks()
         m_marks->setText(QStringLiteral("Drag a rectangle to zoom; a click sets mark A, a shift-click mark B."));
         return;
     }
+    const bool days = m_columns->spansDays();
     QString text;
     if (a)
-        text += QStringLiteral("<b>A</b> %1").arg(m_columns->timeText(*a).toHtmlEscaped());
+        text += QStringLiteral("<b>A</b> %1").arg(m_columns->timeText(*a, days).toHtmlEscaped());
     if (b)
-        text += QStringLiteral("%1<b>B</b> %2").arg(a ? QStringLiteral("&nbsp;&nbsp; ") : QString(),
-                                                    m_columns->timeText(*b).toHtmlEscaped());
+        text +=
+            QStringLiteral("%1<b>B</b> %2")
+                .arg(a ? QStringLiteral("&nbsp;&nbsp; ") : QString(), m_columns->timeText(*b, days).toHtmlEscaped());
     const std::optional<double> seconds = m_charts->markSeconds();
     if (!seconds) {
         m_marks->setText(text + (a ? QStringLiteral(" &nbsp; (shift-click sets B)")
@@ -444,37 +491,117 @@ void FrmAnalysis::updateMarks()
         return;
     }
     text += QStringLiteral("&nbsp;&nbsp; B - A: <b>%1</b>").arg(DurationText(*seconds));
+    // Each series' figures held together: a line breaks between series, never inside one.
     QStringList parts;
     for (const AnalysisCharts::Change &change : m_charts->changes()) {
-        QString part = QStringLiteral("%1 %2").arg(SeriesName(change.series), Signed(change.change));
+        QString part = QStringLiteral("%1 %2 \u2192 %3, %4")
+                           .arg(SeriesName(change.series), ReadingText(change.a),
+                                ReadingWithUnit(change.series, change.b), Signed(change.change));
         if (change.perMinute)
             part += QStringLiteral(" (%1/min)").arg(Signed(std::round(*change.perMinute * 10) / 10));
-        parts << QStringLiteral("<span style=\"color:%1\">%2</span>")
-                     .arg(SeriesColour(change.series).name(), part.toHtmlEscaped().replace(QLatin1Char(' '),
-                                                                                          QStringLiteral("&nbsp;")));
+        // No break inside: spaces that do not break, and word joiners where a line may break
+        // after a character ("/", an arrow).
+        QString kept = part.toHtmlEscaped().replace(QLatin1Char(' '), QStringLiteral("&nbsp;"));
+        for (const QString &glue : {QStringLiteral("/"), QStringLiteral("\u2192"), QStringLiteral("(")})
+            kept.replace(glue, QChar(0x2060) + glue + QChar(0x2060));
+        parts << QStringLiteral("<span style=\"color:%1\">%2</span>").arg(SeriesColour(change.series).name(), kept);
     }
-    m_marks->setText(text + QStringLiteral("<br>") + parts.join(QStringLiteral(" &nbsp; ")));
+    m_marks->setText(text + QStringLiteral("<br>") + parts.join(QStringLiteral("&nbsp;&nbsp; ")));
+}
+
+QString FrmAnalysis::headingText() const
+{
+    if (!m_columns)
+        return QStringLiteral("No flight loaded");
+    const FlightOrigin &origin = m_context.state.flightOrigin;
+    QStringList parts;
+    if (origin.aircraft && !origin.aircraft->isEmpty())
+        parts << *origin.aircraft;
+    if (!origin.name.isEmpty())
+        parts << origin.name;
+    const int n = m_columns->records();
+    if (n == 0)
+        return parts.join(QStringLiteral(", "));
+    const QDate first = m_columns->dateAt(0);
+    const QDate last = m_columns->dateAt(m_columns->end());
+    QString when;
+    if (first.isValid() && last.isValid() && first != last)
+        when = QStringLiteral("%1 %2 to %3 %4")
+                   .arg(DateText(first), m_columns->timeText(0), DateText(last), m_columns->timeText(n - 1));
+    else
+        when = QStringLiteral("%1%2 to %3")
+                   .arg(first.isValid() ? DateText(first) + QStringLiteral(", ") : QString(), m_columns->timeText(0),
+                        m_columns->timeText(n - 1));
+    return QStringLiteral("%1: %2 (%3), %4 records")
+        .arg(parts.join(QStringLiteral(", ")), when, DurationText(m_columns->end() - m_columns->start()),
+             QLocale().toString(n));
+}
+
+// Aircraft, date, file and the span shown, so a picture handed on says what it is.
+QString FrmAnalysis::titleLine() const
+{
+    if (!m_columns || m_columns->records() == 0)
+        return m_context.state.flightOrigin.name;
+    const FlightOrigin &origin = m_context.state.flightOrigin;
+    QStringList parts;
+    if (origin.aircraft && !origin.aircraft->isEmpty())
+        parts << *origin.aircraft;
+    const QDate first = m_columns->dateAt(m_charts->spanStart());
+    const QDate last = m_columns->dateAt(m_charts->spanEnd());
+    if (first.isValid())
+        parts << (last.isValid() && last != first ? DateText(first) + QStringLiteral(" to ") + DateText(last)
+                                                  : DateText(first));
+    if (!origin.name.isEmpty())
+        parts << origin.name;
+    // The date above says the day, unless the span shown runs past midnight.
+    const bool days = m_columns->spansDays() && !(first.isValid() && first == last);
+    parts << QStringLiteral("%1 to %2")
+                 .arg(m_columns->timeTextAt(std::max(0.0, m_charts->spanStart()), days),
+                      m_columns->timeTextAt(m_charts->spanEnd(), days));
+    return parts.join(QStringLiteral("  \u00b7  "));
+}
+
+namespace {
+constexpr int kTitleHeight = 24;
+}
+
+QSize FrmAnalysis::pictureSize() const
+{
+    return m_charts->size() + QSize(0, kTitleHeight);
+}
+
+void FrmAnalysis::paintPicture(QPainter &painter) const
+{
+    const QSize size = pictureSize();
+    painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+    painter.setFont(ChartFont(true));
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(8, 0, size.width() - 16, kTitleHeight), Qt::AlignLeft | Qt::AlignVCenter, titleLine());
+    PaintChartStack(painter, QRect(0, kTitleHeight, size.width(), size.height() - kTitleHeight), m_charts->stack());
 }
 
 bool FrmAnalysis::saveImage(const QString &fileName) const
 {
-    const QSize size = m_charts->size();
+    const QSize size = pictureSize();
     if (QFileInfo(fileName).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0) {
         QPdfWriter writer(fileName);
         writer.setPageOrientation(QPageLayout::Landscape);
-        writer.setTitle(windowTitle());
+        writer.setTitle(titleLine());
+        writer.setCreator(AppTitle());
         QPainter painter;
         if (!painter.begin(&writer))
             return false;
+        // The picture's units scaled to the page: the texts are sized in those units, so they keep
+        // their place beside the lines.
         const QRect page = painter.viewport();
         const double scale = std::min(double(page.width()) / size.width(), double(page.height()) / size.height());
         painter.scale(scale, scale);
-        m_charts->paintStack(painter, size);
+        paintPicture(painter);
         return painter.end();
     }
     QImage image(size, QImage::Format_RGB32);
     QPainter painter(&image);
-    m_charts->paintStack(painter, size);
+    paintPicture(painter);
     painter.end();
     return image.save(fileName);
 }
@@ -502,10 +629,49 @@ void FrmAnalysis::print()
         return;
     QPainter painter(&printer);
     const QRectF page = printer.pageLayout().paintRectPixels(printer.resolution());
-    const QSize size = m_charts->size();
+    const QSize size = pictureSize();
     const double scale = std::min(page.width() / size.width(), page.height() / size.height());
     painter.scale(scale, scale);
-    m_charts->paintStack(painter, size);
+    paintPicture(painter);
+}
+
+// The chart choices on one row while they fit, else the last charts' on a second.
+void FrmAnalysis::arrangeChoices()
+{
+    int room = width() - 12;
+    int used = 0;
+    for (int i = 0; i < 2; ++i)
+        used += m_choiceRows[0]->itemAt(i)->sizeHint().width() + m_choiceRows[0]->spacing();
+    for (int c = 0; c < AnalysisCharts::kMaxCharts; ++c) {
+        used += m_choice[c]->sizeHint().width() + m_choiceRows[0]->spacing();
+        QHBoxLayout *row = used <= room || c == 0 ? m_choiceRows[0] : m_choiceRows[1];
+        if (row->indexOf(m_choice[c]) < 0) {
+            m_choiceRows[0]->removeWidget(m_choice[c]);
+            m_choiceRows[1]->removeWidget(m_choice[c]);
+            // In chart order, before the row's closing stretch.
+            int at = row == m_choiceRows[0] ? 2 : 0;
+            for (int k = 0; k < c; ++k)
+                at += row->indexOf(m_choice[k]) >= 0 ? 1 : 0;
+            row->insertWidget(at, m_choice[c]);
+        }
+    }
+}
+
+// The A/B figures take the lines they need, up to four; more scroll.
+void FrmAnalysis::fitMarks()
+{
+    const int line = QFontMetrics(m_marks->font()).lineSpacing();
+    const int wanted = m_marks->heightForWidth(std::max(100, m_marksArea->width() - 20));
+    m_marksArea->setFixedHeight(std::clamp(wanted, line + 2, 4 * line + 6));
+}
+
+void FrmAnalysis::resizeEvent(QResizeEvent *event)
+{
+    ChildWindow::resizeEvent(event);
+    arrangeChoices();
+    fitMarks();
+    // The findings narrower on a small window, so the charts keep most of it.
+    m_findingsColumn->setFixedWidth(std::clamp(width() / 4, 170, 230));
 }
 
 void FrmAnalysis::showContextMenu(const QPoint &globalPos)

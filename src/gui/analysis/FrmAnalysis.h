@@ -1,8 +1,9 @@
 #pragma once
 // The analysis view: the loaded flight as up to three charts on one time axis, each with a left and
 // an optional right quantity chosen by the user (and remembered), one cursor across them, marks A
-// and B with what changed between them. It follows every new load.
+// and B with what changed between them, the findings beside them. It follows every new load.
 
+#include "core/flight/FindingGroups.h"
 #include "core/flight/Findings.h"
 #include "gui/analysis/AnalysisCharts.h"
 #include "gui/common/ChildWindow.h"
@@ -14,6 +15,9 @@ class QComboBox;
 class QHBoxLayout;
 class QLabel;
 class QListView;
+class QPainter;
+class QPushButton;
+class QScrollArea;
 class QTimer;
 
 namespace korvel {
@@ -29,6 +33,9 @@ public:
     AnalysisCharts *charts() const { return m_charts; }
     // The row that holds the charts: a list beside them goes in here.
     QHBoxLayout *body() const { return m_body; }
+    // The row of commands on the whole view (Unzoom, Reset, Save Image..., Print...): a command
+    // that hands the flight on (a report) goes at its end.
+    QHBoxLayout *commands() const { return m_commands; }
 
     // Every chart zoomed to records first to last with a margin, the cursor on record `cursor`.
     void showRecords(int first, int last, int cursor);
@@ -39,16 +46,28 @@ public:
     bool saveImage(const QString &fileName) const;
     void saveImageAs();
     void print();
+    // The picture saved or printed: a title line (aircraft, date, file, span shown) over the charts.
+    QSize pictureSize() const;
+    void paintPicture(QPainter &painter) const;
+    QString titleLine() const;
 
+    QString headingText() const;
     QString problemsText() const;
     QString marksText() const;
 
     // The loaded flight's findings, once the scan begun by the load has read every record.
-    bool findingsReady() const { return !m_scanner; }
+    bool findingsReady() const { return !m_scanner && (m_grouped || !m_columns || m_columns->records() == 0); }
     const std::vector<Finding> &findings() const { return m_findings; }
+    // As the list shows them: a kind on several cylinders within a minute is one line.
+    const std::vector<FindingGroup> &findingGroups() const { return m_groups; }
 
 signals:
     void findingsFound();
+    // The user asked for the flight library (nothing is loaded yet).
+    void libraryRequested();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void chartsChosen();
@@ -60,6 +79,8 @@ private:
     void showContextMenu(const QPoint &globalPos);
     std::vector<ChartChoice> storedChoice() const; // all three charts' choices
     int storedCount() const;
+    void arrangeChoices();
+    void fitMarks();
 
     WindowContext m_context;
     std::unique_ptr<FlightColumns> m_columns;
@@ -68,10 +89,16 @@ private:
     QComboBox *m_count = nullptr;
     QComboBox *m_left[AnalysisCharts::kMaxCharts] = {};
     QComboBox *m_right[AnalysisCharts::kMaxCharts] = {};
+    QWidget *m_choice[AnalysisCharts::kMaxCharts] = {}; // a chart's label and its two boxes
+    QHBoxLayout *m_choiceRows[2] = {};
+    QHBoxLayout *m_commands = nullptr;
+    QPushButton *m_openLibrary = nullptr;
+    QScrollArea *m_marksArea = nullptr;
     QLabel *m_file = nullptr;
     QLabel *m_marks = nullptr;
     QLabel *m_problems = nullptr;
 
+    QWidget *m_findingsColumn = nullptr;
     QListView *m_findingsList = nullptr;
     FindingsModel *m_findingsModel = nullptr;
     // The findings are read in slices between paints: a long flight draws at once and stays
@@ -80,6 +107,8 @@ private:
     int m_scanned = 0;
     QTimer *m_scanTimer = nullptr;
     std::vector<Finding> m_findings;
+    std::vector<FindingGroup> m_groups;
+    bool m_grouped = false;
     // The finding last shown and the span it gave: the click that follows the press that made
     // it current is the same choice, not a second zoom level.
     int m_shownFinding = -1;

@@ -140,7 +140,7 @@ void FrmGraph::noteDrawn()
     m_drawnTimes.resize(size_t(count));
     for (int k = 0; k < count; ++k)
         m_drawnTimes[size_t(k)] = data.FlightRecords[k].LogTime();
-    m_drawnFile = m_context.state.flightFileName;
+    m_drawnFile = m_context.state.flightOrigin.name;
     m_drawnLoad = m_context.state.flightLoadCount;
     updateFlightLine();
 }
@@ -153,7 +153,7 @@ void FrmGraph::updateFlightLine()
     const auto nameOf = [](const QString &path) {
         return path.isEmpty() ? QStringLiteral("an earlier flight") : QFileInfo(path).fileName();
     };
-    const QString loaded = nameOf(m_context.state.flightFileName);
+    const QString loaded = nameOf(m_context.state.flightOrigin.name);
     if (other)
         m_otherFlight->setText(QStringLiteral("These graphs draw %1; %2 has been loaded since (a graph button draws it).")
                                    .arg(nameOf(m_drawnFile), loaded));

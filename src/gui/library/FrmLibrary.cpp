@@ -384,8 +384,16 @@ void FrmLibrary::loadFlight(qint64 id)
 {
     if (!m_library || id == 0)
         return;
-    const std::optional<QString> path = m_library->copyPath(id);
-    if (!path)
+    std::optional<QString> path;
+    std::optional<LibraryFlight> flight;
+    try {
+        path = m_library->copyPath(id);
+        flight = m_library->flight(id);
+    } catch (const LibraryError &error) {
+        say(error.message());
+        return;
+    }
+    if (!path || !flight)
         return;
     // As the disk-load command: the status names the file, and a failed load says no more.
     try {
@@ -393,6 +401,17 @@ void FrmLibrary::loadFlight(qint64 id)
     } catch (...) {
         return;
     }
+    // The windows that follow the loaded flight name it as it was imported, not by its copy's hash.
+    FlightOrigin origin;
+    origin.name = QFileInfo(flight->source).fileName();
+    // The aircraft, from a catalogue that keeps one (an older catalogue's rows have none).
+    origin.aircraft = [](const auto &row) -> std::optional<QString> {
+        if constexpr (requires { row.aircraft; })
+            return row.aircraft;
+        else
+            return std::nullopt;
+    }(*flight);
+    NoteFlightLoaded(m_context.state, *path, origin);
     emit flightLoaded();
 }
 

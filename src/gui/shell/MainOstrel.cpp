@@ -371,6 +371,9 @@ void MainOstrel::showAnalysis()
     if (!loaded) {
         m_analysis->resize(m_mdi->viewport()->size());
         m_analysis->move(0, 0);
+        // With no flight loaded, the view offers the library.
+        connect(qobject_cast<FrmAnalysis *>(m_analysis->widget()), &FrmAnalysis::libraryRequested, this,
+                &MainOstrel::mnuFlightLibrary_Click);
     }
 }
 

@@ -6,7 +6,6 @@
 #include "core/flight/FlightData.h"
 #include "core/flight/LargeBlock.h"
 
-#include <QColor>
 #include <QString>
 #include <QStringList>
 
@@ -17,23 +16,58 @@
 namespace korvel {
 
 // What a chart axis can show. A quantity is one series or a group of six (a cylinder each).
-enum class Quantity { None, Egt, Cht, Rpm, OilTemp, OilPress, Oat, Manifold, Fuel };
+// A cylinder's quantity draws its EGT on the left axis and its CHT on the right.
+enum class Quantity {
+    None,
+    Egt,
+    Cht,
+    Rpm,
+    OilTemp,
+    OilPress,
+    Oat,
+    Manifold,
+    Fuel,
+    EgtSpread,
+    ChtSpread,
+    Cylinder1,
+    Cylinder2,
+    Cylinder3,
+    Cylinder4,
+    Cylinder5,
+    Cylinder6
+};
+constexpr int kQuantityCount = 17;
 
-constexpr int kSeriesCount = 18; // EGT 1-6, CHT 1-6, then one series per engine quantity
+// EGT 1-6, CHT 1-6, then one series per engine quantity, then the EGT and CHT spreads.
+constexpr int kSeriesCount = 20;
+constexpr int kRpmSeries = 12;
+constexpr int kEgtSpreadSeries = 18;
+constexpr int kChtSpreadSeries = 19;
 
 struct QuantityInfo {
     Quantity quantity;
     const char *key;     // as the settings store keeps it
     const char *caption; // as the user picks it
 };
-const std::array<QuantityInfo, 9> &Quantities();
+const std::array<QuantityInfo, kQuantityCount> &Quantities();
 const QuantityInfo &InfoOf(Quantity quantity);
 Quantity QuantityFromKey(const QString &key);
+// A quantity's unit ("\u00b0F", "psi", ...) and its axis title with the unit ("EGT (\u00b0F)").
+QString QuantityUnit(Quantity quantity);
+QString AxisTitle(Quantity quantity);
+// The quantity reads cylinder-head temperatures, against which the CHT limit stands.
+bool QuantityShowsCht(Quantity quantity);
 
 // The series a quantity draws, by series number 0 to kSeriesCount - 1.
 std::vector<int> SeriesOf(Quantity quantity);
 QString SeriesName(int series);
-QColor SeriesColour(int series);
+// The cylinder a series belongs to (1 to 6), 0 for the engine's own series and the spreads.
+int SeriesCylinder(int series);
+// The cylinder a quantity shows alone (1 to 6), 0 for any other quantity.
+int QuantityCylinder(Quantity quantity);
+// A series' unit, and a reading of it with its unit ("1450\u00b0F", "2400 rpm", "24.5 inHg").
+QString SeriesUnit(int series);
+QString ReadingWithUnit(int series, double value);
 
 // Column memory: blocks the kernel can back with huge pages, left unwritten until the reading
 // writes them (a million records make 70 MB of columns; zeroing them first cost as much as reading).
@@ -83,11 +117,12 @@ public:
     double start() const { return m_x.empty() ? 0 : m_x.front(); }
     double end() const { return m_x.empty() ? 0 : m_x.back(); }
 
-    const SeriesColumn &column(int series);
+    // A series' column, read on first use (the table outlives the columns).
+    const SeriesColumn &column(int series) const;
     // Reads every series of the quantities not read yet, in one pass over the records.
-    void readQuantities(const std::vector<Quantity> &quantities);
+    void readQuantities(const std::vector<Quantity> &quantities) const;
     // A reading as a number, NaN when empty.
-    float value(int series, int record) { return column(series).values[size_t(record)]; }
+    float value(int series, int record) const { return column(series).values[size_t(record)]; }
 
     // The record nearest an axis position, -1 without records.
     int nearestRecord(double x) const;
@@ -98,24 +133,33 @@ public:
     // The time of day at an axis position, in seconds from midnight (the record before it plus
     // the seconds since it), -1 without records.
     int timeOfDayAt(double x) const;
-    // The time of day at a record (of its own clock), or as the time label would read it.
-    QString timeText(int record) const;
-    QString timeTextAt(double x) const;
+    // The time of day at a record (of its own clock), or as the time label would read it; with the
+    // day in front when asked (for a flight that spans more than one).
+    QString timeText(int record, bool withDay = false) const;
+    QString timeTextAt(double x, bool withDay = false) const;
+    // The flight runs past midnight: a time of day alone does not say which day it is.
+    bool spansDays() const;
+    // The date at an axis position (invalid for a flight without dates), and as a label reads it:
+    // "16 Jun", or "day 2" without dates.
+    QDate dateAt(double x) const;
+    QString dayTextAt(double x) const;
 
     // What could not be drawn as it stands, as sentences for the user.
     const QStringList &problems() const { return m_problems; }
 
 private:
-    void readSeries(const std::vector<int> &series);
+    void readSeries(const std::vector<int> &series) const;
+    void readFields(const std::vector<int> &series) const;
+    void buildSpread(int series, int firstCylinderSeries) const;
     void placeRecords();
 
     const FlightData &m_data;
     int m_records = 0;
-    ColumnVector<double> m_x;
-    ColumnVector<int> m_timeOfDay; // seconds from midnight, -1 when the record has none
-    qint64 m_firstDay = 0;        // the first record's day, 0 without a date
-    bool m_timesPending = false;  // the next pass over the records reads their times too
-    std::array<std::unique_ptr<SeriesColumn>, kSeriesCount> m_columns;
+    mutable ColumnVector<double> m_x;
+    mutable ColumnVector<int> m_timeOfDay; // seconds from midnight, -1 when the record has none
+    qint64 m_firstDay = 0;                 // the first record's day, 0 without a date
+    mutable bool m_timesPending = false;   // the next pass over the records reads their times too
+    mutable std::array<std::unique_ptr<SeriesColumn>, kSeriesCount> m_columns;
     QStringList m_problems;
 };
 

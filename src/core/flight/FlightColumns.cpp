@@ -1,4 +1,4 @@
-#include "gui/analysis/FlightColumns.h"
+#include "core/flight/FlightColumns.h"
 
 #include "core/chart/GraphBuilders.h"
 #include "core/flight/FlightFields.h"
@@ -16,52 +16,41 @@ namespace {
 
 constexpr float kEmpty = std::numeric_limits<float>::quiet_NaN();
 
-// Most readings are plain whole numbers: those are read here, anything else as the graphs read it.
-inline double Reading(QLatin1StringView text)
-{
-    const char *p = text.data();
-    const char *end = p + text.size();
-    bool negative = false;
-    if (p < end && (*p == '-' || *p == '+')) {
-        negative = *p == '-';
-        ++p;
-    }
-    if (p < end && end - p <= 9) {
-        int v = 0;
-        const char *q = p;
-        for (; q < end && unsigned(*q - '0') < 10; ++q)
-            v = v * 10 + (*q - '0');
-        if (q == end)
-            return negative ? -v : v;
-    }
-    if (text.isEmpty())
-        return std::nan("");
-    const std::optional<double> v = FieldNumber(text);
-    return v ? *v : std::nan("");
-}
-
 struct SeriesSource {
     const char *name;
     int field;
     double scale;
-    QRgb colour;
 };
 
-// The cylinders keep one colour each in every chart, so EGT 3 and CHT 3 read as one cylinder.
+// Oil pressure, oil temperature, outside air and manifold are recorded in tenths.
 const SeriesSource kSources[kSeriesCount] = {
-    {"EGT 1", 16, 1, 0x1f5fbf},         {"EGT 2", 17, 1, 0xd62728},      {"EGT 3", 18, 1, 0x1e8c3a},
-    {"EGT 4", 19, 1, 0xf07f0e},         {"EGT 5", 20, 1, 0x8e44ad},      {"EGT 6", 21, 1, 0x0099b0},
-    {"CHT 1", 22, 1, 0x1f5fbf},         {"CHT 2", 23, 1, 0xd62728},      {"CHT 3", 24, 1, 0x1e8c3a},
-    {"CHT 4", 25, 1, 0xf07f0e},         {"CHT 5", 26, 1, 0x8e44ad},      {"CHT 6", 27, 1, 0x0099b0},
-    {"RPM", 1, 1, 0x000000},            {"Oil temp", 8, 0.1, 0x8c564b},  {"Oil press", 7, 0.1, 0x9a9000},
-    {"Outside air", 9, 0.1, 0x00796b},  {"Manifold", 2, 0.1, 0x1f5fbf},  {"Fuel", 2, 1, 0xe0448f},
+    {"EGT 1", kFirstEgtField, 1},
+    {"EGT 2", kFirstEgtField + 1, 1},
+    {"EGT 3", kFirstEgtField + 2, 1},
+    {"EGT 4", kFirstEgtField + 3, 1},
+    {"EGT 5", kFirstEgtField + 4, 1},
+    {"EGT 6", kFirstEgtField + 5, 1},
+    {"CHT 1", kFirstChtField, 1},
+    {"CHT 2", kFirstChtField + 1, 1},
+    {"CHT 3", kFirstChtField + 2, 1},
+    {"CHT 4", kFirstChtField + 3, 1},
+    {"CHT 5", kFirstChtField + 4, 1},
+    {"CHT 6", kFirstChtField + 5, 1},
+    {"RPM", kRpmField, 1},
+    {"Oil temp", kOilTemperatureField, 0.1},
+    {"Oil press", kOilPressureField, 0.1},
+    {"Outside air", kOutsideAirField, 0.1},
+    {"Manifold", kManifoldField, 0.1},
+    {"Fuel", kFuelField, 1},
+    {"EGT spread", -1, 1},
+    {"CHT spread", -1, 1},
 };
 
 } // namespace
 
-const std::array<QuantityInfo, 9> &Quantities()
+const std::array<QuantityInfo, kQuantityCount> &Quantities()
 {
-    static const std::array<QuantityInfo, 9> list = {{
+    static const std::array<QuantityInfo, kQuantityCount> list = {{
         {Quantity::None, "none", "(none)"},
         {Quantity::Egt, "egt", "EGT 1-6"},
         {Quantity::Cht, "cht", "CHT 1-6"},
@@ -71,6 +60,14 @@ const std::array<QuantityInfo, 9> &Quantities()
         {Quantity::Oat, "oat", "Outside air"},
         {Quantity::Manifold, "manifold", "Manifold"},
         {Quantity::Fuel, "fuel", "Fuel"},
+        {Quantity::EgtSpread, "egt_spread", "EGT spread"},
+        {Quantity::ChtSpread, "cht_spread", "CHT spread"},
+        {Quantity::Cylinder1, "cyl1", "Cylinder 1"},
+        {Quantity::Cylinder2, "cyl2", "Cylinder 2"},
+        {Quantity::Cylinder3, "cyl3", "Cylinder 3"},
+        {Quantity::Cylinder4, "cyl4", "Cylinder 4"},
+        {Quantity::Cylinder5, "cyl5", "Cylinder 5"},
+        {Quantity::Cylinder6, "cyl6", "Cylinder 6"},
     }};
     return list;
 }
@@ -88,6 +85,78 @@ Quantity QuantityFromKey(const QString &key)
     return Quantity::None;
 }
 
+QString QuantityUnit(Quantity quantity)
+{
+    switch (quantity) {
+    case Quantity::Egt:
+    case Quantity::Cht:
+    case Quantity::OilTemp:
+    case Quantity::Oat:
+    case Quantity::EgtSpread:
+    case Quantity::ChtSpread:
+    case Quantity::Cylinder1:
+    case Quantity::Cylinder2:
+    case Quantity::Cylinder3:
+    case Quantity::Cylinder4:
+    case Quantity::Cylinder5:
+    case Quantity::Cylinder6:
+        return QStringLiteral("\u00b0F");
+    case Quantity::OilPress:
+        return QStringLiteral("psi");
+    case Quantity::Manifold:
+        return QStringLiteral("inHg");
+    case Quantity::Fuel:
+        return QStringLiteral("gal");
+    case Quantity::Rpm:
+        return QStringLiteral("rpm");
+    case Quantity::None:
+        break;
+    }
+    return QString();
+}
+
+QString AxisTitle(Quantity quantity)
+{
+    switch (quantity) {
+    case Quantity::None:
+        return QString();
+    case Quantity::Egt:
+        return QStringLiteral("EGT (\u00b0F)");
+    case Quantity::Cht:
+        return QStringLiteral("CHT (\u00b0F)");
+    case Quantity::Rpm:
+        return QStringLiteral("RPM");
+    default:
+        if (const int cylinder = QuantityCylinder(quantity))
+            return QStringLiteral("EGT %1 (\u00b0F)").arg(cylinder);
+        return QStringLiteral("%1 (%2)").arg(QString::fromLatin1(InfoOf(quantity).caption), QuantityUnit(quantity));
+    }
+}
+
+bool QuantityShowsCht(Quantity quantity)
+{
+    return quantity == Quantity::Cht;
+}
+
+int QuantityCylinder(Quantity quantity)
+{
+    const int n = int(quantity) - int(Quantity::Cylinder1) + 1;
+    return n >= 1 && n <= kCylinders ? n : 0;
+}
+
+QString SeriesUnit(int series)
+{
+    if (series >= kRpmSeries && series < kEgtSpreadSeries)
+        return QuantityUnit(Quantity(int(Quantity::Rpm) + series - kRpmSeries));
+    return QStringLiteral("\u00b0F");
+}
+
+QString ReadingWithUnit(int series, double value)
+{
+    const QString unit = SeriesUnit(series);
+    return ReadingText(value) + (unit.startsWith(QChar(0xb0)) ? unit : QLatin1Char(' ') + unit);
+}
+
 std::vector<int> SeriesOf(Quantity quantity)
 {
     switch (quantity) {
@@ -97,8 +166,14 @@ std::vector<int> SeriesOf(Quantity quantity)
         return {0, 1, 2, 3, 4, 5};
     case Quantity::Cht:
         return {6, 7, 8, 9, 10, 11};
+    case Quantity::EgtSpread:
+        return {kEgtSpreadSeries};
+    case Quantity::ChtSpread:
+        return {kChtSpreadSeries};
     default:
-        return {12 + int(quantity) - int(Quantity::Rpm)};
+        if (const int cylinder = QuantityCylinder(quantity))
+            return {cylinder - 1, kCylinders + cylinder - 1};
+        return {kRpmSeries + int(quantity) - int(Quantity::Rpm)};
     }
 }
 
@@ -107,9 +182,9 @@ QString SeriesName(int series)
     return QString::fromLatin1(kSources[series].name);
 }
 
-QColor SeriesColour(int series)
+int SeriesCylinder(int series)
 {
-    return QColor(kSources[series].colour);
+    return series < 2 * kCylinders ? series % kCylinders + 1 : 0;
 }
 
 void SeriesColumn::prepareBlocks()
@@ -276,14 +351,14 @@ void FlightColumns::placeRecords()
                           .arg(untimed);
 }
 
-const SeriesColumn &FlightColumns::column(int series)
+const SeriesColumn &FlightColumns::column(int series) const
 {
     if (!m_columns[size_t(series)])
         readSeries({series});
     return *m_columns[size_t(series)];
 }
 
-void FlightColumns::readQuantities(const std::vector<Quantity> &quantities)
+void FlightColumns::readQuantities(const std::vector<Quantity> &quantities) const
 {
     std::vector<int> wanted;
     for (Quantity q : quantities)
@@ -332,7 +407,56 @@ bool ReadRun(const FlightRecord &r, int first, int last, double *out)
 
 // One pass over the records for every series asked for (the table is far larger than the
 // columns, so each pass over it costs), in two halves side by side.
-void FlightColumns::readSeries(const std::vector<int> &series)
+// The spreads are worked out from the cylinders' columns, read first (in the same pass as the rest).
+void FlightColumns::readSeries(const std::vector<int> &series) const
+{
+    std::vector<int> fields;
+    const auto want = [&](int s) {
+        if (!m_columns[size_t(s)] && std::find(fields.begin(), fields.end(), s) == fields.end())
+            fields.push_back(s);
+    };
+    for (int s : series) {
+        if (s == kEgtSpreadSeries || s == kChtSpreadSeries) {
+            for (int c = 0; c < kCylinders; ++c)
+                want((s == kEgtSpreadSeries ? 0 : kCylinders) + c);
+        } else {
+            want(s);
+        }
+    }
+    if (!fields.empty() || m_timesPending)
+        readFields(fields);
+    for (int s : series)
+        if (s == kEgtSpreadSeries || s == kChtSpreadSeries)
+            buildSpread(s, s == kEgtSpreadSeries ? 0 : kCylinders);
+}
+
+// The largest minus the smallest reading at each record; a reading at or below 0 is a failing
+// probe's, not a cylinder's, and counts in none.
+void FlightColumns::buildSpread(int series, int firstCylinderSeries) const
+{
+    auto column = std::make_unique<SeriesColumn>();
+    column->values.resize(size_t(m_records));
+    std::array<const float *, kCylinders> cylinders{};
+    for (int c = 0; c < kCylinders; ++c)
+        cylinders[size_t(c)] = m_columns[size_t(firstCylinderSeries + c)]->values.data();
+    for (size_t k = 0; k < size_t(m_records); ++k) {
+        float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+        for (const float *values : cylinders) {
+            const float v = values[k];
+            if (v > 0) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+        }
+        column->values[k] = lo <= hi ? hi - lo : kEmpty;
+    }
+    column->prepareBlocks();
+    column->buildBlocks(0, m_records);
+    column->finishBlocks();
+    m_columns[size_t(series)] = std::move(column);
+}
+
+void FlightColumns::readFields(const std::vector<int> &series) const
 {
     std::vector<SeriesColumn *> columns;
     std::vector<SeriesSource> sources;
@@ -390,7 +514,7 @@ void FlightColumns::readSeries(const std::vector<int> &series)
                 for (int f = a; f <= b; ++f) {
                     const QLatin1StringView text = r.Values(f);
                     empty[size_t(f)] = text.isEmpty();
-                    number[size_t(f)] = empty[size_t(f)] ? 0 : Reading(text);
+                    number[size_t(f)] = empty[size_t(f)] ? 0 : FieldReading(text);
                 }
             }
             for (size_t i = 0; i < count; ++i) {
@@ -458,17 +582,45 @@ int FlightColumns::timeOfDayAt(double x) const
     return ((seconds % 86400) + 86400) % 86400;
 }
 
-QString FlightColumns::timeText(int record) const
+QString FlightColumns::timeText(int record, bool withDay) const
 {
     if (record < 0 || record >= m_records || m_timeOfDay[size_t(record)] < 0)
         return QString();
-    return TimeOfDayText(m_timeOfDay[size_t(record)]);
+    const QString time = TimeOfDayText(m_timeOfDay[size_t(record)]);
+    return withDay ? dayTextAt(m_x[size_t(record)]) + QLatin1Char(' ') + time : time;
 }
 
-QString FlightColumns::timeTextAt(double x) const
+QString FlightColumns::timeTextAt(double x, bool withDay) const
 {
     const int t = timeOfDayAt(x);
-    return t < 0 ? QString() : TimeOfDayText(t);
+    if (t < 0)
+        return QString();
+    return withDay ? dayTextAt(x) + QLatin1Char(' ') + TimeOfDayText(t) : TimeOfDayText(t);
+}
+
+bool FlightColumns::spansDays() const
+{
+    if (m_records == 0)
+        return false;
+    const int first = std::max(0, timeOfDayAt(0));
+    return first + end() >= 86400;
+}
+
+QDate FlightColumns::dateAt(double x) const
+{
+    if (m_firstDay == 0)
+        return QDate();
+    const int first = std::max(0, timeOfDayAt(0));
+    return QDate::fromJulianDay(m_firstDay + qint64(std::floor((first + x) / 86400)));
+}
+
+QString FlightColumns::dayTextAt(double x) const
+{
+    const QDate date = dateAt(x);
+    if (date.isValid())
+        return QLocale::system().toString(date, QStringLiteral("d MMM"));
+    const int first = std::max(0, timeOfDayAt(0));
+    return QStringLiteral("day %1").arg(qint64(std::floor((first + x) / 86400)) + 1);
 }
 
 QString ReadingText(double v)

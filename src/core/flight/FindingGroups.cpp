@@ -1,0 +1,86 @@
+#include "core/flight/FindingGroups.h"
+
+#include "core/flight/FlightColumns.h"
+
+#include <algorithm>
+
+namespace korvel {
+
+std::vector<FindingGroup> GroupFindings(const std::vector<Finding> &findings,
+                                        const std::function<double(int record)> &secondsAt, double within)
+{
+    std::vector<FindingGroup> groups;
+    std::vector<double> starts; // each group's first start, in seconds
+    for (size_t i = 0; i < findings.size(); ++i) {
+        const Finding &f = findings[i];
+        const double start = secondsAt(f.record);
+        FindingGroup *joined = nullptr;
+        // Groups begin in time order: looking back, the first one begun too early ends the search.
+        for (size_t g = groups.size(); g-- > 0;) {
+            FindingGroup &group = groups[g];
+            if (start - starts[g] > within)
+                break;
+            if (group.kind == f.kind &&
+                std::find(group.cylinders.begin(), group.cylinders.end(), f.cylinder) == group.cylinders.end()) {
+                joined = &group;
+                break;
+            }
+        }
+        if (!joined) {
+            groups.push_back({f.kind, {}, f.record, f.last, f.value, f.value, {}});
+            starts.push_back(start);
+            joined = &groups.back();
+        }
+        joined->cylinders.insert(std::upper_bound(joined->cylinders.begin(), joined->cylinders.end(), f.cylinder),
+                                 f.cylinder);
+        joined->record = std::min(joined->record, f.record);
+        joined->last = std::max({joined->last, f.last, f.record});
+        joined->low = std::min(joined->low, f.value);
+        joined->high = std::max(joined->high, f.value);
+        joined->members.push_back(i);
+    }
+    return groups;
+}
+
+QString CylinderListText(const std::vector<int> &cylinders)
+{
+    QStringList runs;
+    for (size_t i = 0; i < cylinders.size();) {
+        size_t j = i;
+        while (j + 1 < cylinders.size() && cylinders[j + 1] == cylinders[j] + 1)
+            ++j;
+        runs << (j > i ? QStringLiteral("%1-%2").arg(cylinders[i]).arg(cylinders[j]) : QString::number(cylinders[i]));
+        i = j + 1;
+    }
+    return runs.join(QStringLiteral(", "));
+}
+
+QString FindingGroupWhat(const FindingGroup &group)
+{
+    const QString cyl = CylinderListText(group.cylinders);
+    const QString values = group.high > group.low
+                               ? QStringLiteral("%1-%2").arg(ReadingText(group.low), ReadingText(group.high))
+                               : ReadingText(group.low);
+    const QString deg = values + QStringLiteral("\u00b0");
+    switch (group.kind) {
+    case FindingKind::ChtHigh:
+        return QStringLiteral("CHT %1 hot: %2 peak").arg(cyl, deg);
+    case FindingKind::ShockCooling:
+        return QStringLiteral("CHT %1 shock cooling: %2/min").arg(cyl, deg);
+    case FindingKind::EgtDrop:
+        return QStringLiteral("EGT %1 fell alone: %2/min").arg(cyl, deg);
+    case FindingKind::EgtProbe:
+        return QStringLiteral("EGT %1 probe fault: read %2").arg(cyl, values);
+    case FindingKind::ChtProbe:
+        return QStringLiteral("CHT %1 probe fault: read %2").arg(cyl, values);
+    }
+    return QString();
+}
+
+QString FindingGroupWhen(const FindingGroup &group, const std::function<QString(int record)> &timeText)
+{
+    return group.last > group.record ? QStringLiteral("%1 to %2").arg(timeText(group.record), timeText(group.last))
+                                     : QStringLiteral("at %1").arg(timeText(group.record));
+}
+
+} // namespace korvel

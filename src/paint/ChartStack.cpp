@@ -1,0 +1,615 @@
+#include "paint/ChartStack.h"
+
+#include "core/flight/FlightFields.h"
+
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace korvel {
+
+namespace {
+
+constexpr int kLeftMargin = 66; // the axis title, then the numbers
+constexpr int kRightMargin = 66;
+constexpr int kTitleWidth = 15; // an axis title, turned on its side
+constexpr int kHeader = 16;     // the legend line above a chart
+constexpr int kGap = 6;         // between charts
+constexpr int kTimeAxis = 22;   // the time labels under the last chart
+constexpr int kTop = 4;
+
+const QColor kGrid(226, 226, 226);
+const QColor kFrame(150, 150, 150);
+const QColor kMarkColour(0, 110, 200);
+const QColor kLimitColour(200, 0, 0);
+const QColor kShadeColour(255, 236, 160);
+const QColor kHiddenColour(175, 175, 175);
+
+// The cylinders keep one colour each in every chart, so EGT 3 and CHT 3 read as one cylinder.
+constexpr QRgb kColours[kSeriesCount] = {
+    0x1f5fbf, 0xd62728, 0x1e8c3a, 0xf07f0e, 0x8e44ad, 0x0099b0, // EGT 1-6
+    0x1f5fbf, 0xd62728, 0x1e8c3a, 0xf07f0e, 0x8e44ad, 0x0099b0, // CHT 1-6
+    0x000000, 0x8c564b, 0x9a9000, 0x00796b, 0x1f5fbf, 0xe0448f, // the engine
+    0x5a3e9e, 0xb05a00,                                         // the spreads
+};
+
+double PixelAt(const QRect &plot, const ChartStack &stack, double x)
+{
+    return plot.left() + (x - stack.x0) * plot.width() / (stack.x1 - stack.x0);
+}
+
+ValueSpan SpanOf(const ChartStack &stack, int chart, int axis)
+{
+    if (size_t(chart) < stack.values.size())
+        return stack.values[size_t(chart)][size_t(axis)];
+    return {};
+}
+
+// The time label at an axis position: the time of day, with the day when the flight spans more than one.
+QString TimeLabel(const FlightColumns &columns, double x, int step)
+{
+    if (step >= 86400)
+        return columns.dayTextAt(x);
+    return columns.timeTextAt(x, columns.spansDays());
+}
+
+} // namespace
+
+std::vector<int> AxisSeries(const ChartChoice &chart, int axis)
+{
+    if (const int cylinder = QuantityCylinder(chart.left))
+        return {axis == 0 ? cylinder - 1 : kCylinders + cylinder - 1};
+    return SeriesOf(axis == 0 ? chart.left : chart.right);
+}
+
+bool AxisUsed(const ChartChoice &chart, int axis)
+{
+    return !AxisSeries(chart, axis).empty();
+}
+
+QString AxisTitleOf(const ChartChoice &chart, int axis)
+{
+    if (const int cylinder = QuantityCylinder(chart.left))
+        return QStringLiteral("%1 %2 (\u00b0F)")
+            .arg(axis == 0 ? QStringLiteral("EGT") : QStringLiteral("CHT"))
+            .arg(cylinder);
+    return AxisTitle(axis == 0 ? chart.left : chart.right);
+}
+
+bool AxisShowsCht(const ChartChoice &chart, int axis)
+{
+    if (QuantityCylinder(chart.left))
+        return axis == 1;
+    return QuantityShowsCht(axis == 0 ? chart.left : chart.right);
+}
+
+bool AxisIsTemperature(const ChartChoice &chart, int axis)
+{
+    const std::vector<int> series = AxisSeries(chart, axis);
+    return !series.empty() && SeriesUnit(series.front()).startsWith(QChar(0xb0));
+}
+
+QFont ChartFont(bool bold)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    font.setBold(bold);
+    return font;
+}
+
+QColor SeriesColour(int series)
+{
+    return QColor(kColours[series]);
+}
+
+// One colour a series on either axis: a darker shade of it read as the same line, and the
+// cylinder-head temperatures, which share their cylinder's colour, are told apart by their dashes.
+QColor AxisSeriesColour(int series, int)
+{
+    return SeriesColour(series);
+}
+
+bool SeriesDashed(int series)
+{
+    return series >= kCylinders && series < 2 * kCylinders;
+}
+
+double NiceStep(double range, int ticks)
+{
+    if (!(range > 0))
+        return 1;
+    const double raw = range / std::max(1, ticks);
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (m * power >= raw)
+            return m * power;
+    return 10 * power;
+}
+
+ValueSpan FitAxis(const FlightColumns &columns, const ChartChoice &chart, int axis, double x0, double x1,
+                  const std::bitset<kSeriesCount> &hidden)
+{
+    const std::vector<int> series = AxisSeries(chart, axis);
+    double low = INFINITY, high = -INFINITY;
+    if (columns.records() > 0) {
+        const int begin = columns.lowerRecord(x0);
+        const int end = columns.upperRecord(x1);
+        for (int s : series) {
+            if (hidden.test(size_t(s)))
+                continue;
+            const ColumnSpan span = columns.column(s).span(begin, end);
+            if (span.any) {
+                low = std::min(low, double(span.low));
+                high = std::max(high, double(span.high));
+            }
+        }
+    }
+    ValueSpan fitted;
+    if (!(low <= high))
+        return fitted;
+    const double least = AxisIsTemperature(chart, axis)                    ? 20
+                         : !series.empty() && series.front() == kRpmSeries ? 100
+                                                                           : 2;
+    if (high - low < least) {
+        const double middle = (low + high) / 2;
+        low = middle - least / 2;
+        high = middle + least / 2;
+    }
+    const double pad = (high - low) * 0.04;
+    const double step = NiceStep(high - low + 2 * pad, 6);
+    fitted.low = std::floor((low - pad) / step) * step;
+    fitted.high = std::ceil((high + pad) / step) * step;
+    return fitted;
+}
+
+ChartStack WholeFlight(const FlightColumns &columns, const std::vector<ChartChoice> &charts)
+{
+    ChartStack stack;
+    stack.columns = &columns;
+    stack.charts = charts;
+    stack.x0 = columns.start();
+    stack.x1 = columns.end();
+    if (stack.x1 - stack.x0 < 1) { // one record, or all in one second
+        stack.x0 -= 1;
+        stack.x1 += 1;
+    }
+    for (const ChartChoice &chart : charts)
+        stack.values.push_back(
+            {FitAxis(columns, chart, 0, stack.x0, stack.x1), FitAxis(columns, chart, 1, stack.x0, stack.x1)});
+    return stack;
+}
+
+QRect ChartStackLayout::band(int chart) const
+{
+    return plots.value(chart).adjusted(0, -kHeader, 0, kGap / 2);
+}
+
+ChartStackLayout LayOutCharts(int count, const QRect &area)
+{
+    ChartStackLayout layout;
+    if (count <= 0)
+        return layout;
+    const int usable = area.height() - kTop - kTimeAxis;
+    const int band = std::max(kHeader + 20, (usable - (count - 1) * kGap) / count);
+    const int width = std::max(40, area.width() - kLeftMargin - kRightMargin);
+    for (int c = 0; c < count; ++c) {
+        const int y = area.top() + kTop + c * (band + kGap);
+        layout.plots << QRect(area.left() + kLeftMargin, y + kHeader, width, band - kHeader);
+    }
+    const QRect last = layout.plots.back();
+    layout.timeAxis = QRect(last.left(), last.bottom() + 1, last.width(), kTimeAxis);
+    return layout;
+}
+
+std::vector<std::pair<int, int>> ChartSeries(const ChartStack &stack, int chart)
+{
+    std::vector<std::pair<int, int>> list;
+    if (size_t(chart) >= stack.charts.size())
+        return list;
+    for (int axis = 0; axis < 2; ++axis)
+        for (int s : AxisSeries(stack.charts[size_t(chart)], axis))
+            // A cylinder without a single reading is one the engine does not have.
+            if (SeriesCylinder(s) == 0 || !stack.columns || stack.columns->column(s).anyReading)
+                list.push_back({axis, s});
+    return list;
+}
+
+std::vector<LegendEntry> LegendEntries(const ChartStack &stack, const ChartStackLayout &layout)
+{
+    std::vector<LegendEntry> entries;
+    const QFontMetrics metrics(ChartFont());
+    for (int c = 0; c < layout.plots.size(); ++c) {
+        const QRect plot = layout.plots[c];
+        int lx = plot.left();
+        const int ly = plot.top() - kHeader;
+        int lastAxis = 0;
+        for (const auto &[axis, s] : ChartSeries(stack, c)) {
+            if (axis != lastAxis) {
+                lx += metrics.horizontalAdvance(QStringLiteral("|  right:")) + 8;
+                lastAxis = axis;
+            }
+            const int width = 15 + metrics.horizontalAdvance(SeriesName(s));
+            entries.push_back({c, s, QRect(lx, ly, width, kHeader)});
+            lx += width + 10;
+        }
+    }
+    return entries;
+}
+
+std::vector<double> TimeTicks(const ChartStack &stack, int width, int *step)
+{
+    static const int steps[] = {1,   2,    5,    10,   15,    30,    60,    120,   300,    600,
+                                900, 1800, 3600, 7200, 10800, 21600, 43200, 86400, 172800, 604800};
+    std::vector<double> ticks;
+    const FlightColumns *columns = stack.columns;
+    if (!columns || width <= 0)
+        return ticks;
+    const double secondsPerPixel = (stack.x1 - stack.x0) / width;
+    const QFontMetrics metrics(ChartFont());
+    const int labelWidth =
+        metrics.horizontalAdvance(columns->timeTextAt(13 * 3600 + 22 * 60 + 22, columns->spansDays())) + 24;
+    int chosen = steps[std::size(steps) - 1];
+    for (int s : steps)
+        if (s / secondsPerPixel >= labelWidth) {
+            chosen = s;
+            break;
+        }
+    if (step)
+        *step = chosen;
+    // Axis position x is the first record's time of day plus x seconds (the clock's own times
+    // label the ticks, so a flight whose clock went back still reads as recorded).
+    const int firstTime = std::max(0, columns->timeOfDayAt(0));
+    for (double t = std::ceil((stack.x0 + firstTime) / chosen) * chosen - firstTime; t <= stack.x1; t += chosen)
+        ticks.push_back(t);
+    return ticks;
+}
+
+std::vector<int> ColumnBounds(const ChartStack &stack, int width)
+{
+    std::vector<int> bounds(size_t(std::max(0, width)) + 1);
+    const double secondsPerPixel = (stack.x1 - stack.x0) / std::max(1, width);
+    for (int c = 0; c <= width; ++c)
+        bounds[size_t(c)] = stack.columns->lowerRecord(stack.x0 + c * secondsPerPixel);
+    return bounds;
+}
+
+void PaintChartStack(QPainter &painter, const QRect &area, const ChartStack &stack, QImage *pixels)
+{
+    painter.save();
+    painter.fillRect(area, Qt::white);
+    painter.setFont(ChartFont());
+    const ChartStackLayout layout = LayOutCharts(int(stack.charts.size()), area);
+    if (layout.plots.isEmpty() || !stack.columns || stack.columns->records() == 0 || !(stack.x1 > stack.x0)) {
+        painter.restore();
+        return;
+    }
+    const int width = layout.plots.front().width();
+    int step = 1;
+    const std::vector<double> ticks = TimeTicks(stack, width, &step);
+    const std::vector<int> bounds = ColumnBounds(stack, width);
+
+    PaintShade(painter, layout, stack);
+    PaintTimeGrid(painter, layout, stack, ticks);
+    for (int c = 0; c < layout.plots.size(); ++c) {
+        const QRect plot = layout.plots[c];
+        PaintValueAxes(painter, plot, stack, c);
+        painter.save();
+        painter.setClipRect(plot.adjusted(0, 0, 1, 1));
+        bool anyReading = false;
+        for (const auto &[axis, s] : ChartSeries(stack, c)) {
+            anyReading = anyReading || stack.columns->column(s).anyReading;
+            if (!stack.hidden.test(size_t(s)))
+                PaintSeries(painter, plot, stack, c, axis, s, bounds, pixels);
+        }
+        PaintLimit(painter, plot, stack, c);
+        painter.restore();
+        const ChartChoice &chart = stack.charts[size_t(c)];
+        if (!anyReading && (chart.left != Quantity::None || chart.right != Quantity::None)) {
+            painter.setPen(Qt::darkGray);
+            QStringList names;
+            for (Quantity q : {chart.left, chart.right})
+                if (q != Quantity::None)
+                    names << QString::fromLatin1(InfoOf(q).caption);
+            painter.drawText(plot, Qt::AlignCenter,
+                             QStringLiteral("No %1 readings in this flight").arg(names.join(QStringLiteral(" or "))));
+        }
+        painter.setPen(kFrame);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(plot);
+    }
+    PaintLegend(painter, layout, stack);
+    PaintMarks(painter, layout, stack);
+    PaintTimeLabels(painter, layout, stack, ticks, step);
+    painter.restore();
+}
+
+void PaintShade(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack)
+{
+    if (!stack.shaded)
+        return;
+    for (const QRect &plot : layout.plots) {
+        const double a = std::max(double(plot.left()), PixelAt(plot, stack, stack.shaded->first));
+        const double b = std::min(double(plot.right() + 1), PixelAt(plot, stack, stack.shaded->second));
+        // A span of one record still shows, a pixel or two wide.
+        if (b >= a - 1 && b >= plot.left() && a <= plot.right())
+            painter.fillRect(QRectF(a - 1, plot.top(), std::max(2.0, b - a + 2), plot.height()), kShadeColour);
+    }
+}
+
+void PaintTimeGrid(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack,
+                   const std::vector<double> &ticks)
+{
+    painter.setPen(kGrid);
+    for (const QRect &plot : layout.plots)
+        for (double t : ticks) {
+            const int px = int(std::lround(PixelAt(plot, stack, t)));
+            painter.drawLine(px, plot.top(), px, plot.bottom());
+        }
+}
+
+// Value axes: left ticks carry the grid, right ticks only labels; each axis's title on its side.
+void PaintValueAxes(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart)
+{
+    const QFontMetrics metrics(ChartFont());
+    const int textHeight = metrics.height();
+    const ChartChoice &choice = stack.charts[size_t(chart)];
+    for (int axis = 0; axis < 2; ++axis) {
+        if (!AxisUsed(choice, axis))
+            continue;
+        const auto [low, high] = SpanOf(stack, chart, axis);
+        if (!(high > low))
+            continue;
+        const double vstep = NiceStep(high - low, std::max(2, plot.height() / (textHeight * 2)));
+        for (double v = std::ceil(low / vstep) * vstep; v <= high + vstep * 1e-6; v += vstep) {
+            const int py = int(std::lround(plot.bottom() - (v - low) * plot.height() / (high - low)));
+            const QString label = ReadingText(std::abs(v) < vstep * 1e-6 ? 0 : v);
+            if (axis == 0) {
+                painter.setPen(kGrid);
+                painter.drawLine(plot.left(), py, plot.right(), py);
+                painter.setPen(Qt::black);
+                painter.drawText(QRect(plot.left() - kLeftMargin + kTitleWidth, py - textHeight / 2,
+                                       kLeftMargin - kTitleWidth - 4, textHeight),
+                                 Qt::AlignRight | Qt::AlignVCenter, label);
+            } else {
+                painter.setPen(Qt::black);
+                painter.drawText(
+                    QRect(plot.right() + 5, py - textHeight / 2, kRightMargin - kTitleWidth - 5, textHeight),
+                    Qt::AlignLeft | Qt::AlignVCenter, label);
+            }
+        }
+        // The title reads upwards on the left, downwards on the right, as a page's margins do.
+        painter.save();
+        painter.setPen(Qt::black);
+        const QString title = metrics.elidedText(AxisTitleOf(choice, axis), Qt::ElideRight, plot.height());
+        if (axis == 0) {
+            painter.translate(plot.left() - kLeftMargin, plot.bottom());
+            painter.rotate(-90);
+        } else {
+            painter.translate(plot.right() + kRightMargin, plot.top());
+            painter.rotate(90);
+        }
+        painter.drawText(QRect(0, 0, plot.height(), kTitleWidth), Qt::AlignCenter, title);
+        painter.restore();
+    }
+}
+
+// The legend above each chart: the left axis's series, then the right's after a bar; a hidden
+// series greyed.
+void PaintLegend(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack)
+{
+    int lastChart = -1, lastAxis = 0;
+    for (const LegendEntry &entry : LegendEntries(stack, layout)) {
+        if (entry.chart != lastChart) {
+            lastChart = entry.chart;
+            lastAxis = 0;
+        }
+        const std::vector<int> left = AxisSeries(stack.charts[size_t(entry.chart)], 0);
+        const int axis = std::find(left.begin(), left.end(), entry.series) != left.end() ? 0 : 1;
+        if (axis != lastAxis) {
+            painter.setPen(Qt::black);
+            const QString bar = QStringLiteral("|  right:");
+            const int w = QFontMetrics(ChartFont()).horizontalAdvance(bar);
+            painter.drawText(QRect(entry.rect.left() - w - 8, entry.rect.top(), w + 4, kHeader),
+                             Qt::AlignLeft | Qt::AlignVCenter, bar);
+            lastAxis = axis;
+        }
+        const bool hidden = stack.hidden.test(size_t(entry.series));
+        const QColor colour = hidden ? kHiddenColour : AxisSeriesColour(entry.series, axis);
+        const int y = entry.rect.top() + kHeader / 2;
+        if (SeriesDashed(entry.series)) {
+            painter.fillRect(QRect(entry.rect.left(), y - 1, 5, 3), colour);
+            painter.fillRect(QRect(entry.rect.left() + 8, y - 1, 4, 3), colour);
+        } else {
+            painter.fillRect(QRect(entry.rect.left(), y - 1, 12, 3), colour);
+        }
+        painter.setPen(colour);
+        QFont font = ChartFont();
+        font.setStrikeOut(hidden);
+        painter.setFont(font);
+        painter.drawText(entry.rect.adjusted(15, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, SeriesName(entry.series));
+        painter.setFont(ChartFont());
+    }
+}
+
+// Dense: per pixel column a line from the lowest to the highest reading, joined to the next
+// column's first reading. Sparse: the records themselves, joined; a lone reading as a dot.
+// An empty reading breaks the line. A dashed series is drawn broken: sparse with a dashed pen,
+// dense with every other few columns paler (paler, not left out, so no reading goes missing).
+void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart, int axis, int series,
+                 const std::vector<int> &bounds, QImage *pixels)
+{
+    const FlightColumns &columns = *stack.columns;
+    const SeriesColumn &column = columns.column(series);
+    const auto [low, high] = SpanOf(stack, chart, axis);
+    if (!column.anyReading || !(high > low) || bounds.size() < 2)
+        return;
+    const QColor colour = AxisSeriesColour(series, axis);
+    const bool dashed = SeriesDashed(series);
+    const double yScale = plot.height() / (high - low);
+    const auto py = [&](double v) { return plot.bottom() - (v - low) * yScale; };
+    const int width = int(bounds.size()) - 1;
+    const int begin = std::max(0, bounds.front() - 1);
+    const int end = std::min(columns.records(), bounds.back() + 1);
+    const auto &xs = columns.x();
+    QVector<QLineF> lines;
+
+    if (end - begin <= width) {
+        // Smooth lines where there are few of them; many short ones cost too much so.
+        painter.setRenderHint(QPainter::Antialiasing, end - begin <= width / 4);
+        QPen pen(colour, dashed ? 1.5 : 1);
+        if (dashed)
+            pen.setDashPattern({3, 2});
+        painter.setPen(pen);
+        lines.reserve(end - begin);
+        for (int i = begin; i < end; ++i) {
+            const float v = column.values[size_t(i)];
+            if (std::isnan(v))
+                continue;
+            const QPointF p(PixelAt(plot, stack, xs[size_t(i)]), py(v));
+            const bool hasNext = i + 1 < end && !std::isnan(column.values[size_t(i) + 1]);
+            const bool hasPrevious = i > begin && !std::isnan(column.values[size_t(i) - 1]);
+            if (hasNext)
+                lines.append(
+                    QLineF(p, QPointF(PixelAt(plot, stack, xs[size_t(i) + 1]), py(column.values[size_t(i) + 1]))));
+            else if (!hasPrevious)
+                lines.append(QLineF(p - QPointF(1, 0), p + QPointF(1, 0)));
+        }
+        // A dashed pen restarts its pattern with every line: one path keeps it running.
+        if (dashed) {
+            QPainterPath path;
+            for (const QLineF &line : lines) {
+                if (path.currentPosition() != line.p1() || path.elementCount() == 0)
+                    path.moveTo(line.p1());
+                path.lineTo(line.p2());
+            }
+            painter.drawPath(path);
+        } else {
+            painter.drawLines(lines);
+        }
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        return;
+    }
+
+    const QColor pale = QColor::fromRgbF(0.45f * colour.redF() + 0.55f, 0.45f * colour.greenF() + 0.55f,
+                                         0.45f * colour.blueF() + 0.55f);
+    const auto paleColumn = [&](int c) { return dashed && c % 7 >= 4; };
+    std::vector<int> top(size_t(width), INT_MAX), bottom(size_t(width), INT_MIN);
+    bool previous = false;
+    float previousLast = 0;
+    for (int c = 0; c < width; ++c) {
+        const ColumnSpan span = column.span(bounds[size_t(c)], bounds[size_t(c) + 1]);
+        if (!span.any) {
+            // A column without records keeps the line going; one whose records are all empty breaks it.
+            if (bounds[size_t(c)] != bounds[size_t(c) + 1])
+                previous = false;
+            continue;
+        }
+        // The join from the column before is as good as vertical at this density: one line holds both.
+        const float lo = previous ? std::min(span.low, previousLast) : span.low;
+        const float hi = previous ? std::max(span.high, previousLast) : span.high;
+        previous = true;
+        previousLast = span.last;
+        top[size_t(c)] = std::max(plot.top(), int(std::lround(py(hi))));
+        bottom[size_t(c)] = std::min(plot.bottom(), int(std::lround(py(lo))));
+    }
+    if (!pixels) {
+        // Each column a filled rectangle, which a page scales whole (a hairline would leave gaps).
+        for (int c = 0; c < width; ++c)
+            if (top[size_t(c)] <= bottom[size_t(c)])
+                painter.fillRect(QRectF(plot.left() + c, top[size_t(c)], 1, bottom[size_t(c)] - top[size_t(c)] + 1),
+                                 paleColumn(c) ? pale : colour);
+        return;
+    }
+    // Into the picture directly, row by row: a painter's line costs more per pixel than the pixel,
+    // and a column at a time would touch a new stretch of memory with every pixel.
+    const QRgb rgb = colour.rgb();
+    const QRgb paleRgb = pale.rgb();
+    const int first = *std::min_element(top.begin(), top.end());
+    const int last = *std::max_element(bottom.begin(), bottom.end());
+    for (int y = std::max(first, plot.top()); y <= std::min(last, plot.bottom()); ++y) {
+        QRgb *row = reinterpret_cast<QRgb *>(pixels->scanLine(y)) + plot.left();
+        // A column nothing was drawn in keeps top above bottom, so no row is inside it.
+        if (dashed) {
+            for (int c = 0; c < width; ++c)
+                if (top[size_t(c)] <= y && y <= bottom[size_t(c)])
+                    row[c] = paleColumn(c) ? paleRgb : rgb;
+        } else {
+            for (int c = 0; c < width; ++c)
+                if (top[size_t(c)] <= y && y <= bottom[size_t(c)])
+                    row[c] = rgb;
+        }
+    }
+}
+
+// The CHT limit as a line across every axis that shows a cylinder-head temperature.
+void PaintLimit(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart)
+{
+    if (!stack.chtLimit)
+        return;
+    for (int axis = 0; axis < 2; ++axis) {
+        if (!AxisShowsCht(stack.charts[size_t(chart)], axis))
+            continue;
+        const auto [low, high] = SpanOf(stack, chart, axis);
+        if (!(high > low) || *stack.chtLimit < low || *stack.chtLimit > high)
+            continue;
+        const int y = int(std::lround(plot.bottom() - (*stack.chtLimit - low) * plot.height() / (high - low)));
+        painter.setPen(QPen(kLimitColour, 1, Qt::DashLine));
+        painter.drawLine(plot.left(), y, plot.right(), y);
+        painter.setPen(kLimitColour);
+        const QString label = QStringLiteral("CHT limit %1\u00b0").arg(ReadingText(*stack.chtLimit));
+        const int h = QFontMetrics(ChartFont()).height();
+        const int w = QFontMetrics(ChartFont()).horizontalAdvance(label) + 4;
+        // Above the line, or below it when the line runs along the top.
+        const int top = y - h - 1 >= plot.top() ? y - h - 1 : y + 1;
+        painter.drawText(QRect(plot.right() - w - 2, top, w, h), Qt::AlignRight | Qt::AlignVCenter, label);
+    }
+}
+
+void PaintMarks(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack)
+{
+    const QRect first = layout.plots.front();
+    const QRect last = layout.plots.back();
+    const int textHeight = QFontMetrics(ChartFont(true)).height();
+    for (const auto &[mark, name] :
+         {std::pair{stack.markA, QStringLiteral("A")}, std::pair{stack.markB, QStringLiteral("B")}}) {
+        if (!mark || *mark < 0 || *mark >= stack.columns->records())
+            continue;
+        const double x = stack.columns->x()[size_t(*mark)];
+        if (x < stack.x0 || x > stack.x1)
+            continue;
+        const int px = int(std::lround(PixelAt(first, stack, x)));
+        painter.setPen(QPen(kMarkColour, 1, Qt::DashLine));
+        painter.drawLine(px, first.top(), px, last.bottom());
+        painter.setPen(kMarkColour);
+        painter.setFont(ChartFont(true));
+        painter.drawText(QRect(px + 3, first.top() + 1, 20, textHeight), Qt::AlignLeft | Qt::AlignTop, name);
+        painter.setFont(ChartFont());
+    }
+}
+
+void PaintTimeLabels(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack,
+                     const std::vector<double> &ticks, int step)
+{
+    const QRect last = layout.plots.back();
+    const QFontMetrics metrics(ChartFont());
+    painter.setPen(Qt::black);
+    int lastRight = INT_MIN / 2;
+    for (double t : ticks) {
+        const int px = int(std::lround(PixelAt(last, stack, t)));
+        const QString label = TimeLabel(*stack.columns, t, step);
+        const int w = metrics.horizontalAdvance(label);
+        if (px - w / 2 < lastRight + 6)
+            continue;
+        painter.drawLine(px, last.bottom(), px, last.bottom() + 3);
+        painter.drawText(QRect(px - w / 2 - 2, last.bottom() + 4, w + 4, metrics.height()), Qt::AlignCenter, label);
+        lastRight = px + w / 2;
+    }
+}
+
+} // namespace korvel
