@@ -94,7 +94,7 @@ private slots:
         QCOMPARE(run.out, "{\"id\":1,\"first\":\"2025-12-31T23:59:00\",\"last\":\"2026-01-01T00:00:00\",\"records\":3,"
                           "\"duration_s\":60,\"egt_max\":1410,\"egt_cyl\":2,\"cht_max\":410,\"cht_cyl\":6,"
                           "\"egt_spread_max\":10,\"cht_spread_max\":120,\"findings\":2,\"sha256\":\"" + sha +
-                              "\",\"source\":\"" + file + "\"}\n");
+                              "\",\"source\":\"" + file + "\",\"aircraft\":null}\n");
         run = Library(folder, {QStringLiteral("trend"), QStringLiteral("field1.mean")});
         QCOMPARE(run.out, QByteArray("{\"id\":1,\"first\":\"2025-12-31T23:59:00\",\"value\":2433.3333333333335}\n"));
         run = Library(folder, {QStringLiteral("trend"), QStringLiteral("field4.max")});
@@ -212,7 +212,7 @@ private slots:
         QTemporaryDir dir;
         const QStringList files = MakeFlights(dir, 1);
         const QString folder = dir.filePath(QStringLiteral("lib"));
-        QCOMPARE(Library(folder, {QStringLiteral("list")}).exitCode, 0);
+        QCOMPARE(Library(folder, {QStringLiteral("init")}).exitCode, 0);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
             db.setDatabaseName(folder + QStringLiteral("/library.sqlite"));
