@@ -29,6 +29,12 @@
 
 namespace korvel::library_detail {
 
+int &ImportThreadsAllowedForTest()
+{
+    static int allowed = -1;
+    return allowed;
+}
+
 namespace {
 
 QVariant Nullable(const std::optional<double> &v)
@@ -224,8 +230,11 @@ public:
         const int threads = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, files.size()));
         m_ahead = std::max(4, threads * 2);
         try {
-            for (int k = 0; k < threads; ++k)
+            for (int k = 0; k < threads; ++k) {
+                if (ImportThreadsAllowedForTest() >= 0 && k >= ImportThreadsAllowedForTest())
+                    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
                 m_threads.emplace_back([this] { run(); });
+            }
         } catch (const std::system_error &error) {
             // Those started are joined before the import says why it cannot go on.
             stop();
@@ -264,13 +273,6 @@ public:
             left.push_back(std::move(pending));
         m_done.clear();
         return left;
-    }
-
-    // For the tests: how many threads the next import may start before the system refuses one.
-    static int &ThreadsAllowedForTest()
-    {
-        static int allowed = -1;
-        return allowed;
     }
 
 private:

@@ -29,4 +29,7 @@ std::optional<FlightFigures> FigureFile(const QString &path);
 // Writes a flight's figures into the catalogue under its id (the caller holds the transaction).
 void StoreFigures(CatalogueBackend &db, qint64 id, const FlightFigures &figures, bool replace);
 
+// For the tests: how many threads an import may start before the system refuses one (-1: no limit).
+int &ImportThreadsAllowedForTest();
+
 } // namespace korvel::library_detail
