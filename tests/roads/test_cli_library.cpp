@@ -372,6 +372,42 @@ private slots:
         QVERIFY(sawBoth[1]);
     }
 
+    // A library its user may only read: the read commands work, the others say it is read-only,
+    // and nothing changes.
+    void readOnlyLibrary()
+    {
+        const auto prefix = test::UnprivilegedPrefix();
+        if (!prefix)
+            QSKIP("cannot run korvel-cli as an ordinary user here");
+        QTemporaryDir dir;
+        const QStringList files = MakeFlights(dir, 2);
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        QCOMPARE(Library(folder, {QStringLiteral("import"), files[0]}).exitCode, 0);
+        for (const QString &path : {dir.path(), folder, folder + QStringLiteral("/flights"), files[1],
+                                    dir.filePath(QStringLiteral("flights"))})
+            QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(folder + QStringLiteral("/library.sqlite"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::WriteOther);
+        const auto asUser = [&](const QStringList &args) {
+            return test::RunCli(QStringList{QStringLiteral("library"), kLibrary, folder} + args, *prefix);
+        };
+        const QByteArray before = test::ReadAll(folder + QStringLiteral("/library.sqlite"));
+        test::CliRun run = asUser({QStringLiteral("list")});
+        QVERIFY2(run.exitCode == 0 && run.out.count('\n') == 1, run.err.constData());
+        QCOMPARE(asUser({QStringLiteral("trend"), QStringLiteral("records")}).exitCode, 0);
+        QCOMPARE(asUser({QStringLiteral("export"), QStringLiteral("1"), dir.filePath(QStringLiteral("out.txt"))}).exitCode, 0);
+        for (const QStringList &change : {QStringList{QStringLiteral("import"), files[1]},
+                                          QStringList{QStringLiteral("remove"), QStringLiteral("1")},
+                                          QStringList{QStringLiteral("assign"), QStringLiteral("1"), QStringLiteral("N1")}}) {
+            run = asUser(change);
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.err.contains("read-only") && !run.err.contains("not a flight library"), run.err.constData());
+        }
+        QCOMPARE(test::ReadAll(folder + QStringLiteral("/library.sqlite")), before);
+        QCOMPARE(Library(folder, {QStringLiteral("list")}).out.count('\n'), 1);
+    }
+
     // An import killed at several points leaves a library that opens, is sound, and holds whole
     // flights only; importing again completes it.
     void killedImport()
@@ -491,7 +527,11 @@ private slots:
         const test::CliRun run = Library(folder, {QStringLiteral("import"), dir.filePath(QStringLiteral("flights"))});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains("No space left") || run.err.contains("full"), run.err.constData());
-        CheckWhole(folder);
+        QVERIFY2(!run.err.contains("Nothing of this flight"), run.err.constData());
+        int flights = 0;
+        CheckWhole(folder, &flights);
+        // The batch that did not go in leaves none of its copies, nor a part, to keep the disk full.
+        QCOMPARE(QDir(folder + QStringLiteral("/flights")).entryList(QDir::Files).size(), flights);
     }
 };
 

@@ -216,8 +216,13 @@ void FlightLibrary::open(Opening opening)
                                    .arg(m_folder));
     }
     // A library the user may not change is read as it stands.
-    const bool readOnly = opening == Opening::Existing && hasCatalogue &&
-                          (!folderInfo.isWritable() || !catalogue.isWritable());
+    const bool writable = folderInfo.isWritable() && catalogue.isWritable();
+    const bool readOnly = opening == Opening::Existing && hasCatalogue && !writable;
+    if (hasCatalogue && !writable && opening != Opening::Existing)
+        throw LibraryError(QStringLiteral("the flight library in %1 can only be read here (its folder or "
+                                          "library.sqlite is read-only), so nothing can be added to it; make them "
+                                          "writable, or choose another library folder")
+                               .arg(m_folder));
     if (!readOnly && !QDir().mkpath(flightsFolder())) {
         QString blocked = m_folder;
         while (!blocked.isEmpty() && !QFileInfo::exists(blocked))
