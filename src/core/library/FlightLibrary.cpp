@@ -89,10 +89,14 @@ void Walk(const QByteArray &folder, QStringList &found)
             continue;
         const QByteArray path = folder + '/' + name;
         struct stat st {};
-        if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
             Walk(path, found);
-        else
-            found << QFile::decodeName(path);
+            continue;
+        }
+        // A link to a folder is not followed (it could lead back up the tree).
+        if (S_ISLNK(st.st_mode) && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            continue;
+        found << QFile::decodeName(path);
     }
     ::closedir(dir);
 }
@@ -378,12 +382,13 @@ bool FlightLibrary::importFiles(const QStringList &files, const std::optional<QS
                                 const std::function<bool(const ImportResult &)> &onResult,
                                 const std::function<bool()> &stop)
 {
-    return library_detail::ImportFiles(*m_db, *m_copies, files, aircraft, onResult, stop);
+    return library_detail::ImportFiles(*m_db, *m_copies, files, aircraft, onResult, stop, true);
 }
 
 bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onResult)
 {
-    return importFiles(m_copies->copies(), onResult);
+    // The copies are what is being rebuilt from: none goes for want of a row.
+    return library_detail::ImportFiles(*m_db, *m_copies, m_copies->copies(), std::nullopt, onResult, {}, false);
 }
 
 std::vector<LibraryFlight> FlightLibrary::flights(const QString &where, const QVariantList &values)

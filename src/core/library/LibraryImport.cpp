@@ -464,7 +464,8 @@ std::optional<FlightFigures> FigureFile(const QString &path)
 }
 
 bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &files,
-                 const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop)
+                 const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop,
+                 bool removeUnnamed)
 {
     // The flights go in by batches, in the files' order: the copies of a batch, written as the files
     // were read, are flushed to the disk together, then its rows committed in one transaction.
@@ -502,7 +503,8 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
             for (const QString &sha : shas)
                 if (!named.contains(sha))
                     QFile::remove(copies.path(sha));
-            copies.removeUnnamed(named, started);
+            if (removeUnnamed)
+                copies.removeUnnamed(named, started);
             transaction.commit();
         } catch (const LibraryError &) {
             // They stay, whole, for the next import.
