@@ -344,7 +344,7 @@ private slots:
         QTemporaryDir dir;
         QDir().mkpath(dir.filePath(QStringLiteral("in")));
         QStringList files;
-        for (int i = 0; i < 1500; ++i)
+        for (int i = 0; i < 3000; ++i)
             files << test::WriteFile(dir, QStringLiteral("in/%1.txt").arg(i), Flight(1, {{0, 1, 1000 + i}}));
         const QString folder = dir.filePath(QStringLiteral("lib"));
         FlightLibrary library(folder);
@@ -353,8 +353,8 @@ private slots:
             peak = std::max(peak, QFileInfo(folder + QStringLiteral("/library.sqlite-wal")).size());
             return true;
         }));
-        QCOMPARE(library.list().size(), size_t(1500));
-        QVERIFY2(peak < (8 << 20), qPrintable(QString::number(peak)));
+        QCOMPARE(library.list().size(), size_t(3000));
+        QVERIFY2(peak < (6 << 20), qPrintable(QString::number(peak)));
     }
 
     // A copy is written as its file is read, except for a file the size of a flight already kept:
