@@ -168,10 +168,21 @@ Registration FlightLibrary::CheckRegistration(const QString &text)
     return {reg, {}};
 }
 
+namespace {
+
+// A catalogue with something in it: in its file, or still only in its write-ahead log (a first
+// import killed before any checkpoint).
+bool HoldsCatalogue(const QString &file)
+{
+    const QFileInfo catalogue(file);
+    return catalogue.isFile() && (catalogue.size() > 0 || QFileInfo(file + QStringLiteral("-wal")).size() > 0);
+}
+
+} // namespace
+
 bool FlightLibrary::Exists(const QString &folder)
 {
-    const QFileInfo catalogue(QDir(folder).filePath(kCatalogue));
-    return catalogue.isFile() && catalogue.size() > 0;
+    return HoldsCatalogue(QDir(folder).filePath(kCatalogue));
 }
 
 FlightLibrary::FlightLibrary(const QString &folder) : FlightLibrary(folder, Opening::Create) {}
@@ -202,7 +213,7 @@ void FlightLibrary::open(Opening opening)
                                .arg(m_folder));
     m_copies = std::make_unique<CopyStore>(flightsFolder());
     const QFileInfo catalogue(file);
-    const bool hasCatalogue = catalogue.exists() && catalogue.size() > 0;
+    const bool hasCatalogue = HoldsCatalogue(file);
     if (!hasCatalogue && opening != Opening::Rebuild) {
         const qsizetype copies = folderInfo.isDir() ? m_copies->copies().size() : 0;
         if (copies > 0)
