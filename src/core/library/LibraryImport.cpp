@@ -209,7 +209,8 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, Co
             pending.copied = aside->place(copies, pending.sha, pending.bytes);
         } else if (!copies.sound(pending.sha, pending.bytes)) {
             if (!copies.copyChecked(path, pending.sha, pending.bytes)) {
-                result = {path, ImportResult::Skipped, 0, QStringLiteral("it changed while it was read; import it again")};
+                result = {path, ImportResult::Skipped, 0,
+                          QStringLiteral("it changed while it was read; import it again")};
                 return pending;
             }
             pending.copied = true;
@@ -361,9 +362,8 @@ public:
     {
         if (!batch.copies.isEmpty())
             m_copies.sync(batch.copies);
-        const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(), [](const PendingFlight &p) {
-            return p.result.outcome == ImportResult::Added;
-        });
+        const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(),
+                                      [](const PendingFlight &p) { return p.result.outcome == ImportResult::Added; });
         if (adds) {
             WriteTransaction transaction(m_db);
             qint64 id = m_db.value(QStringLiteral("SELECT next_id FROM library_info")).toLongLong();
@@ -393,9 +393,9 @@ public:
                                          "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
                                          "egt_spread_max, cht_spread_max, findings, aircraft) "
                                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                          {p.result.id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
-                           p.bytes, p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(),
-                           QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
+                          {p.result.id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes,
+                           p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(), QVariant(),
+                           QVariant(), QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
                 StoreFigures(m_db, p.result.id, p.figures, false);
             }
             m_db.exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
