@@ -19,10 +19,7 @@ QSettings openStore(const QString &appName)
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvel"), appName);
 }
 
-QString keyPath(const QString &section, const QString &key)
-{
-    return section + QLatin1Char('/') + key;
-}
+QString keyPath(const QString &section, const QString &key) { return section + QLatin1Char('/') + key; }
 
 // The text as it stands in the store. The store's format may have made something else of a
 // hand-edited value: a list of its comma-separated parts ("2, 3"), a number, bytes.
