@@ -11,6 +11,7 @@
 #include <QAbstractItemModel>
 #include <QCheckBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QSqlDatabase>
@@ -121,6 +122,18 @@ private slots:
         window.findChild<QDateEdit *>(QStringLiteral("dtTo"))->setDate(QDate(2026, 1, 14));
         window.findChild<QCheckBox *>(QStringLiteral("chkDateFilter"))->setChecked(true);
         QCOMPARE(table->model()->rowCount(), 2);
+        window.findChild<QCheckBox *>(QStringLiteral("chkDateFilter"))->setChecked(false);
+        QCOMPARE(table->model()->rowCount(), 5);
+        // A year typed into the filter takes, and filters once it is whole.
+        auto *to = window.findChild<QDateEdit *>(QStringLiteral("dtTo"));
+        auto *toLine = to->findChild<QLineEdit *>();
+        QTest::mouseClick(toLine, Qt::LeftButton, {}, QPoint(12, toLine->height() / 2));
+        QCoreApplication::processEvents();
+        QTest::keyClicks(toLine, QStringLiteral("2025"));
+        QTest::keyClick(toLine, Qt::Key_Return);
+        QCOMPARE(to->date(), QDate(2025, 1, 14));
+        QVERIFY(window.findChild<QCheckBox *>(QStringLiteral("chkDateFilter"))->isChecked());
+        QCOMPARE(table->model()->rowCount(), 0);
         window.findChild<QCheckBox *>(QStringLiteral("chkDateFilter"))->setChecked(false);
         QCOMPARE(table->model()->rowCount(), 5);
 

@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMenu>
 #include <QProgressBar>
@@ -188,6 +189,24 @@ QCPRange CentralRange(std::vector<double> values)
     return central.size() * 4 > all.size() ? all : central;
 }
 
+// A click into a date takes the whole year, month or day it hit, so that the digits typed next
+// replace it: a full section takes no more digits, and a year could not be typed over.
+class SectionOnClick : public QObject {
+public:
+    explicit SectionOnClick(QDateEdit *edit) : QObject(edit), m_edit(edit) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease)
+            QTimer::singleShot(0, m_edit, [edit = m_edit] { edit->setSelectedSection(edit->currentSection()); });
+        return false;
+    }
+
+private:
+    QDateEdit *m_edit;
+};
+
 // Rows whose first record lies within the chosen days, when the filter is on.
 class DateFilter : public QSortFilterProxyModel {
 public:
@@ -341,6 +360,8 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
         // A year typed digit by digit filters once it is whole, not at "2", "20" and "202".
         edit->setKeyboardTracking(false);
         edit->setDateRange(QDate(1900, 1, 1), QDate(9999, 12, 31));
+        if (QLineEdit *line = edit->findChild<QLineEdit *>())
+            line->installEventFilter(new SectionOnClick(edit));
     }
     m_count = new QLabel(page);
     m_count->setObjectName(QStringLiteral("lblCount"));
