@@ -97,7 +97,22 @@ struct MeasureView {
     QString raw; // the library's name for it
     QString label;
     double scale = 1;
+    double least = 1; // the least span the chart shows, so that noise does not look violent
 };
+
+// The least span for a unit: what an owner would call a real change.
+double LeastSpan(const QString &unit)
+{
+    if (unit == QStringLiteral("°F"))
+        return 20;
+    if (unit == QLatin1String("rpm"))
+        return 100;
+    if (unit == QLatin1String("psi"))
+        return 5;
+    if (unit == QLatin1String("inHg"))
+        return 2;
+    return 1;
+}
 
 struct FieldView {
     int field;
@@ -117,13 +132,13 @@ const std::vector<MeasureView> &MeasureViews()
 {
     static const std::vector<MeasureView> views = [] {
         std::vector<MeasureView> list = {
-            {QStringLiteral("cht_max"), QStringLiteral("Peak CHT (°F)")},
-            {QStringLiteral("egt_max"), QStringLiteral("Peak EGT (°F)")},
-            {QStringLiteral("cht_spread_max"), QStringLiteral("CHT spread, largest (°F)")},
-            {QStringLiteral("egt_spread_max"), QStringLiteral("EGT spread, largest (°F)")},
-            {QStringLiteral("findings"), QStringLiteral("Findings")},
-            {QStringLiteral("duration_s"), QStringLiteral("Duration (h)"), 1.0 / 3600},
-            {QStringLiteral("records"), QStringLiteral("Records")},
+            {QStringLiteral("cht_max"), QStringLiteral("Peak CHT (°F)"), 1, 20},
+            {QStringLiteral("egt_max"), QStringLiteral("Peak EGT (°F)"), 1, 20},
+            {QStringLiteral("cht_spread_max"), QStringLiteral("CHT spread, largest (°F)"), 1, 20},
+            {QStringLiteral("egt_spread_max"), QStringLiteral("EGT spread, largest (°F)"), 1, 20},
+            {QStringLiteral("findings"), QStringLiteral("Findings"), 1, 5},
+            {QStringLiteral("duration_s"), QStringLiteral("Duration (h)"), 1.0 / 3600, 0.25},
+            {QStringLiteral("records"), QStringLiteral("Records"), 1, 100},
         };
         const auto addField = [&](int field, const QString &name, const QString &unit, double scale) {
             static const char *const stats[3][2] = {{"mean", "mean"}, {"max", "highest"}, {"min", "lowest"}};
@@ -131,7 +146,8 @@ const std::vector<MeasureView> &MeasureViews()
                 const QString label = unit.isEmpty()
                                           ? QStringLiteral("%1, %2").arg(name, QLatin1String(stat[1]))
                                           : QStringLiteral("%1, %2 (%3)").arg(name, QLatin1String(stat[1]), unit);
-                list.push_back({QStringLiteral("field%1.%2").arg(field).arg(QLatin1String(stat[0])), label, scale});
+                list.push_back({QStringLiteral("field%1.%2").arg(field).arg(QLatin1String(stat[0])), label, scale,
+                                LeastSpan(unit)});
             }
         };
         QList<int> named;
@@ -164,9 +180,10 @@ QString ValueText(double v)
 }
 
 // The span that shows the central values well: a value further out than three times the middle
-// half's width beyond it (a wrong clock, a broken probe) is left beyond the edge, but only where
-// it would squeeze the others into a quarter of the chart or less. The wheel still reaches it.
-QCPRange CentralRange(std::vector<double> values)
+// half's width (or the least span) beyond it, a wrong clock or a broken probe, is left beyond the
+// edge, but only where it would squeeze the others into a quarter of the chart or less. The
+// wheel still reaches it. The span is never less than the least one.
+QCPRange CentralRange(std::vector<double> values, double least)
 {
     std::sort(values.begin(), values.end());
     const auto at = [&](double q) {
@@ -180,13 +197,17 @@ QCPRange CentralRange(std::vector<double> values)
         q1 = at(0.1);
         q3 = at(0.9);
     }
-    if (q3 <= q1)
-        return all;
-    const double reach = 3 * (q3 - q1);
+    const double reach = std::max(3 * (q3 - q1), least);
     const auto first = std::lower_bound(values.cbegin(), values.cend(), q1 - reach);
     const auto last = std::upper_bound(values.cbegin(), values.cend(), q3 + reach);
-    const QCPRange central(*first, *(last - 1));
-    return central.size() * 4 > all.size() ? all : central;
+    QCPRange range(*first, *(last - 1));
+    if (std::max(range.size(), least) * 4 > all.size())
+        range = all;
+    if (range.size() < least) {
+        const double middle = range.center();
+        range = QCPRange(middle - least / 2, middle + least / 2);
+    }
+    return range;
 }
 
 // A click into a date takes the whole year, month or day it hit, so that the digits typed next
@@ -410,6 +431,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
     ticker->setDateTimeFormat(QStringLiteral("yyyy-MM-dd"));
     m_plot->xAxis->setTicker(ticker);
+    m_plot->yAxis->ticker()->setTickCount(5);
     QCPGraph *points = m_plot->addGraph();
     points->setLineStyle(QCPGraph::lsNone);
     points->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(0x1f, 0x5f, 0xbf), 7));
@@ -426,12 +448,8 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_plotNote->position->setCoords(0.5, 0.5);
     m_plotNote->setPositionAlignment(Qt::AlignCenter);
     m_plotNote->setColor(palette().color(QPalette::PlaceholderText));
-    m_outsideNote = new QCPItemText(m_plot);
+    m_outsideNote = new QLabel(page);
     m_outsideNote->setObjectName(QStringLiteral("lblTrendOutside"));
-    m_outsideNote->position->setType(QCPItemPosition::ptAxisRectRatio);
-    m_outsideNote->position->setCoords(0.99, 0.02);
-    m_outsideNote->setPositionAlignment(Qt::AlignRight | Qt::AlignTop);
-    m_outsideNote->setColor(palette().color(QPalette::PlaceholderText));
     m_outsideNote->setVisible(false);
 
     m_message = new QLabel(page);
@@ -458,6 +476,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     trendBar->addWidget(new QLabel(QStringLiteral("Trend of"), page));
     trendBar->addWidget(m_measure);
     trendBar->addStretch();
+    trendBar->addWidget(m_outsideNote);
     trendBar->addWidget(m_resetView);
     auto *trend = new QWidget(page);
     auto *trendLayout = new QVBoxLayout(trend);
@@ -467,8 +486,8 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     auto *split = new QSplitter(Qt::Vertical, page);
     split->addWidget(m_table);
     split->addWidget(trend);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
     split->setChildrenCollapsible(false);
     auto *messageRow = new QHBoxLayout;
     messageRow->addWidget(m_message, 1);
@@ -511,7 +530,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
             scheduleRefresh();
     });
 
-    SetOuterSize(this, 12500, 7000);
+    SetOuterSize(this, 16500, 11400);
     openLibrary();
     refresh();
     showTrend();
@@ -745,17 +764,18 @@ void FrmLibrary::resetTrendView()
         xs.push_back(it->key);
         ys.push_back(it->value);
     }
-    const QCPRange xr = CentralRange(xs), yr = CentralRange(ys);
+    const MeasureView &measure = MeasureViews()[size_t(std::max(0, m_measure->currentIndex()))];
+    const QCPRange xr = CentralRange(xs, 7 * 86400.0), yr = CentralRange(ys, measure.least);
     int outside = 0;
     for (size_t k = 0; k < xs.size(); ++k)
         outside += !xr.contains(xs[k]) || !yr.contains(ys[k]);
-    const double pad = std::max(86400.0, xr.size() * 0.04);
+    const double pad = xr.size() * 0.04;
     m_plot->xAxis->setRange(xr.lower - pad, xr.upper + pad);
-    const double ypad = yr.size() > 0 ? yr.size() * 0.1 : std::max(1.0, std::abs(yr.center()) * 0.1);
+    const double ypad = yr.size() * 0.1;
     m_plot->yAxis->setRange(yr.lower - ypad, yr.upper + ypad);
     m_outsideNote->setVisible(outside > 0);
-    m_outsideNote->setText(outside == 1 ? QStringLiteral("1 flight lies beyond this view: the wheel zooms out")
-                                        : QStringLiteral("%1 flights lie beyond this view: the wheel zooms out")
+    m_outsideNote->setText(outside == 1 ? QStringLiteral("1 flight beyond the view (the wheel zooms out)")
+                                        : QStringLiteral("%1 flights beyond the view (the wheel zooms out)")
                                               .arg(outside));
     m_plot->replot();
 }

@@ -113,7 +113,7 @@ private:
     QComboBox *m_measure = nullptr;
     QCustomPlot *m_plot = nullptr;
     QCPItemText *m_plotNote = nullptr;    // what the trend lacks, over an empty chart
-    QCPItemText *m_outsideNote = nullptr; // flights the first view leaves out
+    QLabel *m_outsideNote = nullptr;      // flights the first view leaves out
     QPushButton *m_resetView = nullptr;
     QPushButton *m_import = nullptr;
     QPushButton *m_cancel = nullptr;
