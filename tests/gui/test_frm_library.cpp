@@ -3,6 +3,7 @@
 // ways, double-click loading, export and remove (asked first), reading the library again, errors
 // said in words, and the menu that opens it.
 
+#include "core/settings/Settings.h"
 #include "gui/library/FrmLibrary.h"
 #include "gui/shell/MainOstrel.h"
 #include "support/FlightPlans.h"
@@ -11,6 +12,8 @@
 #include <QAbstractItemModel>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QTimer>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -422,6 +425,81 @@ private slots:
         for (QComboBox *box : window->findChildren<QComboBox *>())
             if (box->isVisible())
                 QVERIFY2(box->width() >= box->minimumSizeHint().width(), qPrintable(box->objectName()));
+    }
+
+    // Flights by aircraft: the column, the filter (the trend follows it), Set Aircraft... on the
+    // selection through its dialog, the aircraft offered, and this PC's aircraft.
+    void aircraft()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 4);
+        QDir(dir.path()).mkpath(QStringLiteral("other"));
+        for (int i = 0; i < 3; ++i) {
+            test::FlightPlan plan;
+            plan.seed = unsigned(50 + i);
+            plan.scale = 0.1;
+            plan.start = QDateTime(QDate(2026, 5, 1 + i), QTime(10, 0));
+            test::WriteFile(dir, QStringLiteral("other/%1.txt").arg(i), test::MakeFlight(plan));
+        }
+        test::Front front;
+        FrmLibrary window(front.context());
+        window.show();
+        QSignalSpy done(&window, &FrmLibrary::importFinished);
+        window.importPaths({dir.filePath(QStringLiteral("in"))}, QStringLiteral("N123AB"));
+        QVERIFY(done.wait(30000));
+        QVERIFY(Import(window, dir.filePath(QStringLiteral("other"))));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        QCOMPARE(table->model()->headerData(8, Qt::Horizontal).toString(), QStringLiteral("Aircraft"));
+        QCOMPARE(table->model()->rowCount(), 7);
+        QCOMPARE(table->model()->index(0, 8).data().toString(), QStringLiteral("N123AB"));
+        QCOMPARE(table->model()->index(6, 8).data().toString(), QString());
+
+        auto *filter = window.findChild<QComboBox *>(QStringLiteral("cboAircraft"));
+        QCOMPARE(filter->count(), 3);
+        filter->setCurrentText(QStringLiteral("N123AB"));
+        QCOMPARE(table->model()->rowCount(), 4);
+        QCOMPARE(int(window.trendIds().size()), 4);
+        filter->setCurrentText(QStringLiteral("No aircraft given"));
+        QCOMPARE(table->model()->rowCount(), 3);
+
+        // Two flights given to an aircraft through the dialog: a wrong registration is refused there
+        // with its reason, a right one taken as written in capitals.
+        table->selectionModel()->select(table->model()->index(0, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        table->selectionModel()->select(table->model()->index(1, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(window.selectedIds().size(), 2);
+        QString refused;
+        QTimer::singleShot(0, &window, [&] {
+            auto *dialog = window.findChild<QDialog *>(QStringLiteral("dlgAircraft"));
+            QVERIFY(dialog);
+            auto *choice = dialog->findChild<QComboBox *>(QStringLiteral("cboAircraftChoice"));
+            QCOMPARE(choice->itemText(0), QStringLiteral("N123AB"));
+            choice->setCurrentText(QStringLiteral("G ABCD"));
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+            refused = dialog->findChild<QLabel *>(QStringLiteral("lblAircraftReason"))->text();
+            choice->setCurrentText(QStringLiteral(" g-abcd "));
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        });
+        window.findChild<QPushButton *>(QStringLiteral("cmdSetAircraft"))->click();
+        QVERIFY2(refused.contains(QLatin1String("is not a registration")), qPrintable(refused));
+        QCOMPARE(table->model()->rowCount(), 1); // the filter still keeps the flights with none
+        filter->setCurrentText(QStringLiteral("G-ABCD"));
+        QCOMPARE(table->model()->rowCount(), 2);
+        QCOMPARE(window.aircraftOffered(), (QStringList{QStringLiteral("G-ABCD"), QStringLiteral("N123AB")}));
+        table->selectRow(0);
+        QVERIFY(!window.setAircraftOfSelection(QStringLiteral("not one!")));
+        QVERIFY(MessageOf(window).contains(QLatin1String("is not a registration")));
+        QCOMPARE(table->model()->index(0, 8).data().toString(), QStringLiteral("G-ABCD"));
+
+        // This PC's aircraft: checked, kept for the captures.
+        QVERIFY(window.setThisPcsAircraft(QStringLiteral("d-efgh")));
+        QCOMPARE(ThisPcsAircraft(), std::optional<QString>(QStringLiteral("D-EFGH")));
+        QVERIFY(!window.setThisPcsAircraft(QStringLiteral("D EFGH")));
+        QCOMPARE(ThisPcsAircraft(), std::optional<QString>(QStringLiteral("D-EFGH")));
+        QVERIFY(window.setThisPcsAircraft(QString()));
+        QCOMPARE(ThisPcsAircraft(), std::nullopt);
     }
 
     // A large import can be cancelled and leaves the window usable.

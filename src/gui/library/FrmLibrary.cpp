@@ -50,11 +50,15 @@ enum Column {
     ColEgtSpread,
     ColChtSpread,
     ColFindings,
+    ColAircraft,
     ColSource,
     ColumnCount
 };
 constexpr int kIdRole = Qt::UserRole + 1;
 constexpr int kSortRole = Qt::UserRole + 2;
+constexpr int kAircraftRole = Qt::UserRole + 3; // the registration, empty for none
+const QString kAllAircraft = QStringLiteral("*"); // the filter's choice that keeps every flight
+const QString kLastAircraftKey = QStringLiteral("Last Aircraft");
 const QString kSection = QStringLiteral("Library");
 const QString kDialogFolderKey = QStringLiteral("Dialog Folder");
 constexpr double kPointReach = 10; // pixels from a point that still hover or click it
@@ -228,19 +232,24 @@ private:
     QDateEdit *m_edit;
 };
 
-// Rows whose first record lies within the chosen days, when the filter is on.
+// Rows whose first record lies within the chosen days, when the filter is on, of the aircraft
+// chosen.
 class DateFilter : public QSortFilterProxyModel {
 public:
     using QSortFilterProxyModel::QSortFilterProxyModel;
-    void setRange(std::optional<std::pair<QDate, QDate>> range)
+    void setRange(std::optional<std::pair<QDate, QDate>> range, const QString &aircraft)
     {
         m_range = range;
+        m_aircraft = aircraft;
         invalidateFilter();
     }
 
 protected:
     bool filterAcceptsRow(int row, const QModelIndex &parent) const override
     {
+        if (m_aircraft != kAllAircraft &&
+            sourceModel()->index(row, ColAircraft, parent).data(kAircraftRole).toString() != m_aircraft)
+            return false;
         if (!m_range)
             return true;
         const QDate day = sourceModel()->index(row, ColFirst, parent).data(Qt::UserRole).toDate();
@@ -249,14 +258,77 @@ protected:
 
 private:
     std::optional<std::pair<QDate, QDate>> m_range;
+    QString m_aircraft = kAllAircraft;
+};
+
+// Asks which aircraft: the registrations offered first, any other typed; one that is not a
+// registration is refused with its reason and the dialog stays.
+class AircraftDialog : public QDialog {
+public:
+    AircraftDialog(QWidget *parent, const QString &title, const QString &question, const QStringList &offered,
+                   const std::optional<QString> &initial)
+        : QDialog(parent)
+    {
+        setObjectName(QStringLiteral("dlgAircraft"));
+        setWindowTitle(title);
+        auto *text = new QLabel(question, this);
+        text->setWordWrap(true);
+        m_choice = new QComboBox(this);
+        m_choice->setObjectName(QStringLiteral("cboAircraftChoice"));
+        m_choice->setEditable(true);
+        m_choice->setInsertPolicy(QComboBox::NoInsert);
+        m_choice->addItems(offered);
+        m_choice->addItem(QStringLiteral("(none)"));
+        m_choice->setCurrentText(initial.value_or(QStringLiteral("(none)")));
+        m_choice->setMinimumContentsLength(16);
+        m_reason = new QLabel(this);
+        m_reason->setObjectName(QStringLiteral("lblAircraftReason"));
+        m_reason->setWordWrap(true);
+        auto *hint = new QLabel(QStringLiteral("A registration such as N123AB or G-ABCD; (none) for no aircraft."), this);
+        hint->setEnabled(false);
+        auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        connect(buttons, &QDialogButtonBox::accepted, this, &AircraftDialog::check);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        auto *layout = new QVBoxLayout(this);
+        layout->addWidget(text);
+        layout->addWidget(m_choice);
+        layout->addWidget(hint);
+        layout->addWidget(m_reason);
+        layout->addWidget(buttons);
+    }
+    std::optional<QString> aircraft() const { return m_aircraft; }
+
+private:
+    void check()
+    {
+        const QString typed = m_choice->currentText().trimmed();
+        if (typed.isEmpty() || typed == QLatin1String("(none)")) {
+            m_aircraft.reset();
+            accept();
+            return;
+        }
+        const Registration reg = FlightLibrary::CheckRegistration(typed);
+        if (!reg) {
+            m_reason->setText(QStringLiteral("\"%1\" is not a registration: %2").arg(typed, reg.reason));
+            return;
+        }
+        m_aircraft = reg.text;
+        accept();
+    }
+
+    QComboBox *m_choice = nullptr;
+    QLabel *m_reason = nullptr;
+    std::optional<QString> m_aircraft;
 };
 
 // The import on the worker thread: its own connection to the library, a result a file.
 class ImportJob : public QObject {
     Q_OBJECT
 public:
-    ImportJob(QString folder, QStringList paths, std::shared_ptr<std::atomic<bool>> stop)
-        : m_folder(std::move(folder)), m_paths(std::move(paths)), m_stop(std::move(stop))
+    ImportJob(QString folder, QStringList paths, std::optional<QString> aircraft,
+              std::shared_ptr<std::atomic<bool>> stop)
+        : m_folder(std::move(folder)), m_paths(std::move(paths)), m_aircraft(std::move(aircraft)),
+          m_stop(std::move(stop))
     {
     }
     void run()
@@ -270,7 +342,7 @@ public:
             emit progress(0, int(files.size()));
             int done = 0;
             library.importFiles(
-                files,
+                files, m_aircraft,
                 [&](const ImportResult &r) {
                     (r.outcome == ImportResult::Added ? added : r.outcome == ImportResult::Known ? known : skipped)++;
                     if (r.outcome == ImportResult::Skipped) {
@@ -296,6 +368,7 @@ signals:
 private:
     QString m_folder;
     QStringList m_paths;
+    std::optional<QString> m_aircraft;
     std::shared_ptr<std::atomic<bool>> m_stop;
 };
 
@@ -304,7 +377,7 @@ bool SameList(const std::vector<LibraryFlight> &a, const std::vector<LibraryFlig
 {
     return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(), [](const LibraryFlight &x, const LibraryFlight &y) {
         return x.id == y.id && x.sha256 == y.sha256 && x.source == y.source && x.findings == y.findings &&
-               x.first == y.first;
+               x.first == y.first && x.aircraft == y.aircraft;
     });
 }
 
@@ -362,6 +435,9 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_export = button("cmdExport", QStringLiteral("Export..."));
     m_remove = button("cmdRemove", QStringLiteral("Remove..."));
     m_refresh = button("cmdRefresh", QStringLiteral("Refresh"));
+    m_setAircraft = button("cmdSetAircraft", QStringLiteral("Set Aircraft..."));
+    m_setAircraft->setToolTip(QStringLiteral("Give the selected flights to an aircraft, or take theirs away"));
+    m_thisPc = button("cmdThisPcsAircraft", QStringLiteral("This PC's Aircraft..."));
     m_refresh->setToolTip(QStringLiteral("Read the library again (F5)"));
     m_cancel->setEnabled(false);
     m_progress = new QProgressBar(page);
@@ -386,13 +462,17 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     }
     m_count = new QLabel(page);
     m_count->setObjectName(QStringLiteral("lblCount"));
+    m_aircraft = new QComboBox(page);
+    m_aircraft->setObjectName(QStringLiteral("cboAircraft"));
+    m_aircraft->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_aircraft->addItem(QStringLiteral("All aircraft"), kAllAircraft);
 
     m_model = new QStandardItemModel(0, ColumnCount, this);
     m_model->setHorizontalHeaderLabels({QStringLiteral("First record"), QStringLiteral("Duration (h:mm)"),
                                         QStringLiteral("Records"), QStringLiteral("Peak EGT (°F)"),
                                         QStringLiteral("Peak CHT (°F)"), QStringLiteral("EGT spread (°F)"),
                                         QStringLiteral("CHT spread (°F)"), QStringLiteral("Findings"),
-                                        QStringLiteral("Source")});
+                                        QStringLiteral("Aircraft"), QStringLiteral("Source")});
     m_model->horizontalHeaderItem(ColEgtSpread)
         ->setToolTip(QStringLiteral("The largest difference between the hottest and the coolest cylinder"));
     m_model->horizontalHeaderItem(ColChtSpread)
@@ -406,7 +486,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_table->setSortingEnabled(true);
     m_table->sortByColumn(ColFirst, Qt::AscendingOrder);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setAlternatingRowColors(true);
@@ -463,13 +543,16 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     for (QWidget *w : std::initializer_list<QWidget *>{m_import, m_cancel, m_progress})
         commands->addWidget(w);
     commands->addStretch();
-    for (QWidget *w : std::initializer_list<QWidget *>{m_export, m_remove, m_refresh})
+    for (QWidget *w : std::initializer_list<QWidget *>{m_setAircraft, m_export, m_remove, m_refresh})
         commands->addWidget(w);
     auto *filters = new QHBoxLayout;
     filters->addWidget(m_filter);
     filters->addWidget(m_from);
     filters->addWidget(new QLabel(QStringLiteral("to"), page));
     filters->addWidget(m_to);
+    filters->addSpacing(12);
+    filters->addWidget(new QLabel(QStringLiteral("Aircraft"), page));
+    filters->addWidget(m_aircraft);
     filters->addStretch();
     filters->addWidget(m_count);
     auto *trendBar = new QHBoxLayout;
@@ -492,6 +575,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     auto *messageRow = new QHBoxLayout;
     messageRow->addWidget(m_message, 1);
     messageRow->addWidget(m_showSkipped, 0, Qt::AlignTop);
+    messageRow->addWidget(m_thisPc, 0, Qt::AlignTop);
     auto *layout = new QVBoxLayout(page);
     layout->addLayout(commands);
     layout->addLayout(filters);
@@ -511,6 +595,9 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     connect(m_remove, &QPushButton::clicked, this, &FrmLibrary::removeSelected);
     connect(m_refresh, &QPushButton::clicked, this, &FrmLibrary::refresh);
     connect(m_showSkipped, &QPushButton::clicked, this, &FrmLibrary::showSkipped);
+    connect(m_setAircraft, &QPushButton::clicked, this, &FrmLibrary::askSetAircraft);
+    connect(m_thisPc, &QPushButton::clicked, this, &FrmLibrary::askThisPcsAircraft);
+    connect(m_aircraft, &QComboBox::currentIndexChanged, this, &FrmLibrary::applyFilter);
     connect(m_resetView, &QPushButton::clicked, this, &FrmLibrary::resetTrendView);
     connect(m_filter, &QCheckBox::toggled, this, &FrmLibrary::applyFilter);
     connect(m_from, &QDateEdit::dateChanged, this, &FrmLibrary::userChangedDate);
@@ -530,6 +617,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
             scheduleRefresh();
     });
 
+    showThisPcsAircraft();
     SetOuterSize(this, 16500, 11400);
     openLibrary();
     refresh();
@@ -647,7 +735,9 @@ void FrmLibrary::refresh()
         row << Item(f.records);
         row << PeakItem(f.egtMax, f.egtCylinder) << PeakItem(f.chtMax, f.chtCylinder);
         row << Item(Number(f.egtSpreadMax)) << Item(Number(f.chtSpreadMax)) << Item(f.findings);
-        row << Item(f.source, f.source, f.source);
+        QStandardItem *aircraft = Item(f.aircraft.value_or(QString()));
+        aircraft->setData(f.aircraft.value_or(QString()), kAircraftRole);
+        row << aircraft << Item(f.source, f.source, f.source);
         m_model->appendRow(row);
     }
     // Sorting on again sorts by the column and order the user chose.
@@ -661,6 +751,7 @@ void FrmLibrary::refresh()
         m_to->setDate(MomentOf(m_flights.back().first).date());
         m_settingDates = false;
     }
+    updateAircraftChoices();
     if (selected)
         selectFlight(selected);
     updateCount();
@@ -691,7 +782,9 @@ void FrmLibrary::userChangedDate()
 void FrmLibrary::applyFilter()
 {
     auto *filter = static_cast<DateFilter *>(m_proxy);
-    filter->setRange(m_filter->isChecked() ? std::optional(std::pair(m_from->date(), m_to->date())) : std::nullopt);
+    const QString aircraft = m_aircraft->currentIndex() < 0 ? kAllAircraft : m_aircraft->currentData().toString();
+    filter->setRange(m_filter->isChecked() ? std::optional(std::pair(m_from->date(), m_to->date())) : std::nullopt,
+                     aircraft);
     updateCount();
     showTrend();
 }
@@ -837,6 +930,15 @@ void FrmLibrary::trendMouseRelease(QMouseEvent *event)
         selectFlight(m_pointIds[size_t(k)]);
 }
 
+QList<qint64> FrmLibrary::selectedIds() const
+{
+    QList<qint64> ids;
+    if (m_table->selectionModel())
+        for (const QModelIndex &row : m_table->selectionModel()->selectedRows(ColFirst))
+            ids << row.data(kIdRole).toLongLong();
+    return ids;
+}
+
 qint64 FrmLibrary::selectedId() const
 {
     const QModelIndexList rows = m_table->selectionModel() ? m_table->selectionModel()->selectedRows(ColFirst)
@@ -965,18 +1067,27 @@ void FrmLibrary::chooseImport()
         }
     }
     paths.removeAll(QString());
-    if (!paths.isEmpty())
-        importPaths(paths);
+    if (paths.isEmpty())
+        return;
+    const std::optional<std::optional<QString>> aircraft = askAircraft(
+        QStringLiteral("Import Flights"),
+        QStringLiteral("Which aircraft are these flights from? A flight already in the library keeps its own."),
+        aircraftOffered().value(0).isEmpty() ? std::nullopt : std::optional(aircraftOffered().value(0)));
+    if (!aircraft)
+        return;
+    if (*aircraft)
+        SaveSetting(AppTitle(), kSection, kLastAircraftKey, **aircraft);
+    importPaths(paths, *aircraft);
 }
 
-void FrmLibrary::importPaths(const QStringList &paths)
+void FrmLibrary::importPaths(const QStringList &paths, const std::optional<QString> &aircraft)
 {
     if (importing())
         return;
     if (!m_library && !openLibrary())
         return;
     m_stop = std::make_shared<std::atomic<bool>>(false);
-    auto *job = new ImportJob(m_folder, paths, m_stop);
+    auto *job = new ImportJob(m_folder, paths, aircraft, m_stop);
     m_worker = QThread::create([job] { job->run(); });
     connect(job, &ImportJob::progress, this, &FrmLibrary::importProgress);
     connect(job, &ImportJob::finished, this, &FrmLibrary::importDone);
@@ -984,6 +1095,7 @@ void FrmLibrary::importPaths(const QStringList &paths)
     connect(m_worker, &QThread::finished, m_worker, &QObject::deleteLater);
     m_importing = true;
     m_import->setEnabled(false);
+    m_setAircraft->setEnabled(false);
     // A flight removed under a running import could come back as its copy is written again.
     m_remove->setEnabled(false);
     m_cancel->setEnabled(true);
@@ -1015,6 +1127,7 @@ void FrmLibrary::importDone(int added, int known, int skipped, const QString &er
     m_importing = false; // the thread deletes itself as it ends
     m_import->setEnabled(true);
     m_remove->setEnabled(true);
+    m_setAircraft->setEnabled(true);
     m_cancel->setEnabled(false);
     m_progress->setVisible(false);
     m_skipped.clear();
@@ -1034,6 +1147,146 @@ void FrmLibrary::importDone(int added, int known, int skipped, const QString &er
     refresh();
     showMessage();
     emit importFinished();
+}
+
+QStringList FrmLibrary::aircraftOffered() const
+{
+    QStringList offered;
+    const Registration last =
+        FlightLibrary::CheckRegistration(GetSetting(AppTitle(), kSection, kLastAircraftKey, QString()));
+    if (last)
+        offered << *last.text;
+    for (int k = 0; k < m_aircraft->count(); ++k) {
+        const QString reg = m_aircraft->itemData(k).toString();
+        if (reg != kAllAircraft && !reg.isEmpty() && !offered.contains(reg))
+            offered << reg;
+    }
+    return offered;
+}
+
+std::optional<std::optional<QString>> FrmLibrary::askAircraft(const QString &title, const QString &question,
+                                                              const std::optional<QString> &initial)
+{
+    AircraftDialog dialog(this, title, question, aircraftOffered(), initial);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.aircraft();
+}
+
+void FrmLibrary::askSetAircraft()
+{
+    const QList<qint64> ids = selectedIds();
+    if (ids.isEmpty()) {
+        say(QStringLiteral("Choose the flights in the table first."));
+        return;
+    }
+    std::optional<QString> current;
+    for (const LibraryFlight &f : m_flights)
+        if (f.id == ids.first())
+            current = f.aircraft;
+    const auto aircraft = askAircraft(
+        QStringLiteral("Set Aircraft"),
+        ids.size() == 1 ? QStringLiteral("Which aircraft is this flight from?")
+                        : QStringLiteral("Which aircraft are these %1 flights from?").arg(ids.size()),
+        current ? current : (aircraftOffered().isEmpty() ? std::nullopt : std::optional(aircraftOffered().first())));
+    if (aircraft)
+        setAircraftOfSelection(aircraft->value_or(QString()));
+}
+
+bool FrmLibrary::setAircraftOfSelection(const QString &text)
+{
+    const QList<qint64> ids = selectedIds();
+    if (!m_library || ids.isEmpty()) {
+        say(QStringLiteral("Choose the flights in the table first."));
+        return false;
+    }
+    std::optional<QString> aircraft;
+    if (!text.trimmed().isEmpty()) {
+        const Registration reg = FlightLibrary::CheckRegistration(text);
+        if (!reg) {
+            say(QStringLiteral("\"%1\" is not a registration: %2. Nothing was changed.").arg(text.trimmed(), reg.reason));
+            return false;
+        }
+        aircraft = reg.text;
+        SaveSetting(AppTitle(), kSection, kLastAircraftKey, *aircraft);
+    }
+    int changed = 0;
+    if (!guarded([&] { changed = m_library->assign(ids, aircraft); }))
+        return false;
+    const QString flights = changed == 1 ? QStringLiteral("1 flight") : QStringLiteral("%1 flights").arg(changed);
+    say(aircraft ? QStringLiteral("%1 given to %2.").arg(flights, *aircraft)
+                 : QStringLiteral("%1 without an aircraft now.").arg(flights));
+    refresh();
+    // The flights stay chosen, wherever the new aircraft sorts them.
+    m_table->clearSelection();
+    for (int r = 0; r < m_proxy->rowCount(); ++r)
+        if (ids.contains(m_proxy->index(r, ColFirst).data(kIdRole).toLongLong()))
+            m_table->selectionModel()->select(m_proxy->index(r, ColFirst), QItemSelectionModel::Select |
+                                                                                  QItemSelectionModel::Rows);
+    return changed > 0;
+}
+
+void FrmLibrary::askThisPcsAircraft()
+{
+    const auto aircraft = askAircraft(QStringLiteral("This PC's Aircraft"),
+                                      QStringLiteral("Which aircraft are the flights downloaded on this PC from? "
+                                                     "They are given it as they are added to the library."),
+                                      ThisPcsAircraft());
+    if (aircraft)
+        setThisPcsAircraft(aircraft->value_or(QString()));
+}
+
+bool FrmLibrary::setThisPcsAircraft(const QString &text)
+{
+    std::optional<QString> aircraft;
+    if (!text.trimmed().isEmpty()) {
+        const Registration reg = FlightLibrary::CheckRegistration(text);
+        if (!reg) {
+            say(QStringLiteral("\"%1\" is not a registration: %2. This PC's aircraft stays as it was.")
+                    .arg(text.trimmed(), reg.reason));
+            return false;
+        }
+        aircraft = reg.text;
+    }
+    SetThisPcsAircraft(aircraft);
+    showThisPcsAircraft();
+    say(aircraft ? QStringLiteral("Flights downloaded on this PC are given %1.").arg(*aircraft)
+                 : QStringLiteral("Flights downloaded on this PC are given no aircraft."));
+    return true;
+}
+
+void FrmLibrary::showThisPcsAircraft()
+{
+    const std::optional<QString> aircraft = ThisPcsAircraft();
+    m_thisPc->setToolTip(aircraft ? QStringLiteral("Flights downloaded on this PC are given %1").arg(*aircraft)
+                                  : QStringLiteral("Flights downloaded on this PC are given no aircraft"));
+}
+
+// The filter offers every aircraft of the library, and the flights with none when there are some;
+// the choice made stays while it is there.
+void FrmLibrary::updateAircraftChoices()
+{
+    const QString chosen = m_aircraft->currentIndex() < 0 ? kAllAircraft : m_aircraft->currentData().toString();
+    QStringList registrations;
+    bool someWithout = false;
+    for (const LibraryFlight &f : m_flights) {
+        if (f.aircraft && !registrations.contains(*f.aircraft))
+            registrations << *f.aircraft;
+        someWithout |= !f.aircraft;
+    }
+    registrations.sort();
+    const QSignalBlocker quiet(m_aircraft);
+    m_aircraft->clear();
+    m_aircraft->addItem(QStringLiteral("All aircraft"), kAllAircraft);
+    for (const QString &reg : registrations)
+        m_aircraft->addItem(reg, reg);
+    if (someWithout && !registrations.isEmpty())
+        m_aircraft->addItem(QStringLiteral("No aircraft given"), QString());
+    const int at = m_aircraft->findData(chosen);
+    m_aircraft->setCurrentIndex(at < 0 ? 0 : at);
+    m_aircraft->setEnabled(!registrations.isEmpty());
+    if (at < 0 && chosen != kAllAircraft)
+        applyFilter();
 }
 
 void FrmLibrary::showSkipped()

@@ -41,10 +41,12 @@ public:
     // keeping the measure, the sort and the selected flight.
     void refresh();
     // Imports files and folders on the worker thread; progress and the result show in the window.
-    void importPaths(const QStringList &paths);
+    // The flights it adds belong to aircraft (a registration as checked), when one is given.
+    void importPaths(const QStringList &paths, const std::optional<QString> &aircraft = std::nullopt);
     bool importing() const { return m_importing; }
-    // The flight of the selected row (0 when none).
+    // The flight of the selected row (0 when none), and every flight selected.
     qint64 selectedId() const;
+    QList<qint64> selectedIds() const;
     void selectFlight(qint64 id);
     // Loads the flight as the disk-load command does.
     void loadFlight(qint64 id);
@@ -62,6 +64,13 @@ public:
     };
     const std::vector<Skipped> &skippedFiles() const { return m_skipped; }
     void showSkipped();
+    // The aircraft offered when asked for one: the last one used, then the library's own.
+    QStringList aircraftOffered() const;
+    // Gives the selected flights to the aircraft typed (empty: takes their aircraft away); a
+    // registration that is not one is refused with its reason. False when nothing changed.
+    bool setAircraftOfSelection(const QString &text);
+    // "This PC's aircraft", which the flights downloaded here are given (empty: none).
+    bool setThisPcsAircraft(const QString &text);
     // The trend's points as drawn, by flight.
     const std::vector<qint64> &trendIds() const { return m_pointIds; }
 
@@ -83,6 +92,13 @@ private:
     void trendMouseMove(QMouseEvent *event);
     void trendMouseRelease(QMouseEvent *event);
     void chooseImport();
+    // Asks for an aircraft: nullopt when cancelled, else the registration or none.
+    std::optional<std::optional<QString>> askAircraft(const QString &title, const QString &question,
+                                                      const std::optional<QString> &initial);
+    void askSetAircraft();
+    void askThisPcsAircraft();
+    void updateAircraftChoices();
+    void showThisPcsAircraft();
     void cancelImport();
     void importProgress(int done, int total);
     void importDone(int added, int known, int skipped, const QString &error, const QStringList &skippedFiles,
@@ -110,6 +126,9 @@ private:
     QDateEdit *m_from = nullptr;
     QDateEdit *m_to = nullptr;
     QLabel *m_count = nullptr;
+    QComboBox *m_aircraft = nullptr; // the aircraft filter
+    QPushButton *m_setAircraft = nullptr;
+    QPushButton *m_thisPc = nullptr;
     QComboBox *m_measure = nullptr;
     QCustomPlot *m_plot = nullptr;
     QCPItemText *m_plotNote = nullptr;    // what the trend lacks, over an empty chart
