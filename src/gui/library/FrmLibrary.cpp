@@ -490,7 +490,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setAlternatingRowColors(true);
-    m_table->setMinimumHeight(90);
+    m_table->setMinimumHeight(100);
     // One line a flight; a long source path keeps its file name in view.
     m_table->setWordWrap(false);
     m_table->setTextElideMode(Qt::ElideLeft);
@@ -507,11 +507,11 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
 
     m_plot = new QCustomPlot(page);
     m_plot->setObjectName(QStringLiteral("plotTrend"));
-    m_plot->setMinimumHeight(130);
+    m_plot->setMinimumHeight(110);
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
     ticker->setDateTimeFormat(QStringLiteral("yyyy-MM-dd"));
     m_plot->xAxis->setTicker(ticker);
-    m_plot->yAxis->ticker()->setTickCount(5);
+    m_plot->yAxis->ticker()->setTickCount(4);
     QCPGraph *points = m_plot->addGraph();
     points->setLineStyle(QCPGraph::lsNone);
     points->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(0x1f, 0x5f, 0xbf), 7));
@@ -567,6 +567,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     trendLayout->addLayout(trendBar);
     trendLayout->addWidget(m_plot);
     auto *split = new QSplitter(Qt::Vertical, page);
+    split->setObjectName(QStringLiteral("splTableTrend"));
     split->addWidget(m_table);
     split->addWidget(trend);
     split->setStretchFactor(0, 1);
@@ -668,6 +669,13 @@ void FrmLibrary::showEvent(QShowEvent *event)
     connect(frame, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates before, Qt::WindowStates now) {
         if ((now & Qt::WindowActive) && !(before & Qt::WindowActive))
             scheduleRefresh();
+    });
+    // The table and the trend share the height, the table a little more.
+    QTimer::singleShot(0, this, [this] {
+        if (auto *split = findChild<QSplitter *>(QStringLiteral("splTableTrend"))) {
+            const int height = split->height();
+            split->setSizes({height * 11 / 20, height - height * 11 / 20});
+        }
     });
     // A small main window: the window opens within its work area and lays out (or scrolls) there.
     if (QMdiArea *area = frame->mdiArea()) {
