@@ -11,22 +11,22 @@
 
 #include <QAbstractItemModel>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QTimer>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
-#include <QTableWidget>
-#include <QToolTip>
-#include <QComboBox>
-#include <QDateEdit>
-#include <QSignalSpy>
 #include <QTableView>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 
 #include <qcustomplot.h>
@@ -147,8 +147,7 @@ private slots:
         const double hot = plot->graph(0)->data()->at(2)->value;
         QCOMPARE(hot, table->model()->index(4, 7).data().toDouble());
         plot->replot();
-        const QPointF at(plot->xAxis->coordToPixel(plot->graph(0)->data()->at(2)->key),
-                         plot->yAxis->coordToPixel(hot));
+        const QPointF at(plot->xAxis->coordToPixel(plot->graph(0)->data()->at(2)->key), plot->yAxis->coordToPixel(hot));
         QTest::mouseClick(plot, Qt::LeftButton, {}, at.toPoint());
         QCOMPARE(window.selectedId(), 3);
 

@@ -56,7 +56,7 @@ enum Column {
 };
 constexpr int kIdRole = Qt::UserRole + 1;
 constexpr int kSortRole = Qt::UserRole + 2;
-constexpr int kAircraftRole = Qt::UserRole + 3; // the registration, empty for none
+constexpr int kAircraftRole = Qt::UserRole + 3;   // the registration, empty for none
 const QString kAllAircraft = QStringLiteral("*"); // the filter's choice that keeps every flight
 const QString kLastAircraftKey = QStringLiteral("Last Aircraft");
 const QString kSection = QStringLiteral("Library");
@@ -128,8 +128,11 @@ struct FieldView {
 // The fields an owner reads by name, in the order the analysis view offers them; the others keep
 // their number.
 const FieldView kNamedFields[] = {
-    {1, "RPM", "rpm", 1},          {2, "Manifold", "inHg", 0.1}, {7, "Oil pressure", "psi", 0.1},
-    {8, "Oil temperature", "°F", 0.1}, {9, "Outside air", "°F", 0.1},
+    {1, "RPM", "rpm", 1},
+    {2, "Manifold", "inHg", 0.1},
+    {7, "Oil pressure", "psi", 0.1},
+    {8, "Oil temperature", "°F", 0.1},
+    {9, "Outside air", "°F", 0.1},
 };
 
 const std::vector<MeasureView> &MeasureViews()
@@ -180,7 +183,8 @@ const std::vector<MeasureView> &MeasureViews()
 QString ValueText(double v)
 {
     const double tenths = std::round(v * 10) / 10;
-    return tenths == std::round(tenths) ? QString::number(qint64(std::llround(tenths))) : QString::number(tenths, 'f', 1);
+    return tenths == std::round(tenths) ? QString::number(qint64(std::llround(tenths)))
+                                        : QString::number(tenths, 'f', 1);
 }
 
 // The span that shows the central values well: a value further out than three times the middle
@@ -284,7 +288,8 @@ public:
         m_reason = new QLabel(this);
         m_reason->setObjectName(QStringLiteral("lblAircraftReason"));
         m_reason->setWordWrap(true);
-        auto *hint = new QLabel(QStringLiteral("A registration such as N123AB or G-ABCD; (none) for no aircraft."), this);
+        auto *hint =
+            new QLabel(QStringLiteral("A registration such as N123AB or G-ABCD; (none) for no aircraft."), this);
         hint->setEnabled(false);
         auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
         connect(buttons, &QDialogButtonBox::accepted, this, &AircraftDialog::check);
@@ -604,8 +609,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     connect(m_from, &QDateEdit::dateChanged, this, &FrmLibrary::userChangedDate);
     connect(m_to, &QDateEdit::dateChanged, this, &FrmLibrary::userChangedDate);
     connect(m_measure, &QComboBox::currentIndexChanged, this, &FrmLibrary::showTrend);
-    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &FrmLibrary::markSelectedPoint);
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &FrmLibrary::markSelectedPoint);
     connect(m_table, &QTableView::doubleClicked, this, [this](const QModelIndex &index) {
         const qint64 id = index.siblingAtColumn(ColFirst).data(kIdRole).toLongLong();
         guarded([&] { loadFlight(id); });
@@ -841,7 +845,7 @@ void FrmLibrary::showTrend()
         // Nothing to draw: the last month up to today, and a word on why the chart is empty.
         m_plotNote->setText(m_flights.empty() ? QStringLiteral("No flight in the library yet: Import... adds them")
                             : !anyShown       ? QStringLiteral("No flight in the days chosen")
-                                              : QStringLiteral("No flight shown has a value for %1").arg(measure.label));
+                                        : QStringLiteral("No flight shown has a value for %1").arg(measure.label));
         m_outsideNote->setVisible(false);
         const double today = double(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0)).toSecsSinceEpoch());
         m_plot->xAxis->setRange(today - 31 * 86400.0, today);
@@ -875,9 +879,9 @@ void FrmLibrary::resetTrendView()
     const double ypad = yr.size() * 0.1;
     m_plot->yAxis->setRange(yr.lower - ypad, yr.upper + ypad);
     m_outsideNote->setVisible(outside > 0);
-    m_outsideNote->setText(outside == 1 ? QStringLiteral("1 flight beyond the view (the wheel zooms out)")
-                                        : QStringLiteral("%1 flights beyond the view (the wheel zooms out)")
-                                              .arg(outside));
+    m_outsideNote->setText(outside == 1
+                               ? QStringLiteral("1 flight beyond the view (the wheel zooms out)")
+                               : QStringLiteral("%1 flights beyond the view (the wheel zooms out)").arg(outside));
     m_plot->replot();
 }
 
@@ -922,9 +926,9 @@ void FrmLibrary::trendMouseMove(QMouseEvent *event)
     }
     const auto point = m_plot->graph(0)->data()->at(k);
     const QDateTime when = QDateTime::fromSecsSinceEpoch(qint64(point->key));
-    const QString text = QStringLiteral("%1\n%2: %3")
-                             .arg(when.toString(QStringLiteral("yyyy-MM-dd HH:mm")), m_plot->yAxis->label(),
-                                  ValueText(point->value));
+    const QString text =
+        QStringLiteral("%1\n%2: %3")
+            .arg(when.toString(QStringLiteral("yyyy-MM-dd HH:mm")), m_plot->yAxis->label(), ValueText(point->value));
     QToolTip::showText(event->globalPosition().toPoint(), text, m_plot);
 }
 
@@ -949,8 +953,8 @@ QList<qint64> FrmLibrary::selectedIds() const
 
 qint64 FrmLibrary::selectedId() const
 {
-    const QModelIndexList rows = m_table->selectionModel() ? m_table->selectionModel()->selectedRows(ColFirst)
-                                                           : QModelIndexList();
+    const QModelIndexList rows =
+        m_table->selectionModel() ? m_table->selectionModel()->selectedRows(ColFirst) : QModelIndexList();
     return rows.isEmpty() ? 0 : rows.first().data(kIdRole).toLongLong();
 }
 
@@ -994,7 +998,8 @@ void FrmLibrary::exportSelected()
     if (!guarded([&] { written = m_library->exportFlight(id, *name); }))
         return;
     if (written)
-        say(QStringLiteral("Flight of %1 written to %2").arg(QString(flight->first).replace(QLatin1Char('T'), QLatin1Char(' ')), *name));
+        say(QStringLiteral("Flight of %1 written to %2")
+                .arg(QString(flight->first).replace(QLatin1Char('T'), QLatin1Char(' ')), *name));
     else
         say(QStringLiteral("That flight is no longer in the library (another program removed it); nothing was "
                            "written."));
@@ -1141,7 +1146,8 @@ void FrmLibrary::importDone(int added, int known, int skipped, const QString &er
     m_skipped.clear();
     for (qsizetype k = 0; k < skippedFiles.size(); ++k)
         m_skipped.push_back({skippedFiles[k], k < reasons.size() ? reasons[k] : QString()});
-    QString text = QStringLiteral("Import: %1 added, %2 already in the library, %3 skipped").arg(added).arg(known).arg(skipped);
+    QString text =
+        QStringLiteral("Import: %1 added, %2 already in the library, %3 skipped").arg(added).arg(known).arg(skipped);
     text += skipped > 0 ? QStringLiteral(" (Skipped Files... names each with its reason).") : QStringLiteral(".");
     if (m_stop && *m_stop)
         text += QStringLiteral(" Cancelled; import again to go on.");
@@ -1212,7 +1218,8 @@ bool FrmLibrary::setAircraftOfSelection(const QString &text)
     if (!text.trimmed().isEmpty()) {
         const Registration reg = FlightLibrary::CheckRegistration(text);
         if (!reg) {
-            say(QStringLiteral("\"%1\" is not a registration: %2. Nothing was changed.").arg(text.trimmed(), reg.reason));
+            say(QStringLiteral("\"%1\" is not a registration: %2. Nothing was changed.")
+                    .arg(text.trimmed(), reg.reason));
             return false;
         }
         aircraft = reg.text;
@@ -1229,8 +1236,8 @@ bool FrmLibrary::setAircraftOfSelection(const QString &text)
     m_table->clearSelection();
     for (int r = 0; r < m_proxy->rowCount(); ++r)
         if (ids.contains(m_proxy->index(r, ColFirst).data(kIdRole).toLongLong()))
-            m_table->selectionModel()->select(m_proxy->index(r, ColFirst), QItemSelectionModel::Select |
-                                                                                  QItemSelectionModel::Rows);
+            m_table->selectionModel()->select(m_proxy->index(r, ColFirst),
+                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
     return changed > 0;
 }
 

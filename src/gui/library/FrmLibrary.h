@@ -131,8 +131,8 @@ private:
     QPushButton *m_thisPc = nullptr;
     QComboBox *m_measure = nullptr;
     QCustomPlot *m_plot = nullptr;
-    QCPItemText *m_plotNote = nullptr;    // what the trend lacks, over an empty chart
-    QLabel *m_outsideNote = nullptr;      // flights the first view leaves out
+    QCPItemText *m_plotNote = nullptr; // what the trend lacks, over an empty chart
+    QLabel *m_outsideNote = nullptr;   // flights the first view leaves out
     QPushButton *m_resetView = nullptr;
     QPushButton *m_import = nullptr;
     QPushButton *m_cancel = nullptr;
