@@ -424,6 +424,15 @@ private slots:
         for (QComboBox *box : window->findChildren<QComboBox *>())
             if (box->isVisible())
                 QVERIFY2(box->width() >= box->minimumSizeHint().width(), qPrintable(box->objectName()));
+
+        // Back to the library from another window, it shows what another program added meanwhile.
+        QTemporaryDir dir;
+        MakeFlights(dir, 1);
+        main.findChild<QAction *>(QStringLiteral("mnuAnalysisView"))->trigger();
+        QVERIFY(frame->mdiArea()->activeSubWindow() != frame);
+        FlightLibrary(window->folder()).importFile(dir.filePath(QStringLiteral("in/0.txt")));
+        frame->mdiArea()->setActiveSubWindow(frame);
+        QTRY_COMPARE(window->findChild<QTableView *>(QStringLiteral("tblFlights"))->model()->rowCount(), 1);
     }
 
     // Flights by aircraft: the column, the filter (the trend follows it), Set Aircraft... on the
