@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -508,6 +509,56 @@ private slots:
         QCOMPARE(ThisPcsAircraft(), std::optional<QString>(QStringLiteral("D-EFGH")));
         QVERIFY(window.setThisPcsAircraft(QString()));
         QCOMPARE(ThisPcsAircraft(), std::nullopt);
+    }
+
+    // A library this user may only read is listed; the commands that change it are off and say why.
+    void readOnlyLibrary()
+    {
+        if (QFileInfo(QStringLiteral("/")).isWritable()) {
+            // This user writes everywhere: the test runs again as an ordinary one.
+            const auto prefix = test::UnprivilegedPrefix();
+            if (!prefix || prefix->isEmpty())
+                QSKIP("cannot run the test as an ordinary user here");
+            QProcess run;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            env.insert(QStringLiteral("HOME"), QDir::tempPath());
+            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+            run.setProcessEnvironment(env);
+            run.setWorkingDirectory(QDir::tempPath());
+            run.setProcessChannelMode(QProcess::MergedChannels);
+            run.start(prefix->first(), prefix->mid(1) + QStringList{QCoreApplication::applicationFilePath(),
+                                                                    QStringLiteral("readOnlyLibrary")});
+            QVERIFY(run.waitForFinished(60000));
+            const QByteArray out = run.readAll();
+            QVERIFY2(run.exitCode() == 0 && out.contains("PASS   : TestFrmLibrary::readOnlyLibrary()"),
+                     out.constData());
+            return;
+        }
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 2);
+        const QString folder = FlightLibrary::DefaultFolder();
+        {
+            FlightLibrary library(folder);
+            library.importFile(dir.filePath(QStringLiteral("in/0.txt")));
+            library.importFile(dir.filePath(QStringLiteral("in/1.txt")));
+        }
+        const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadUser | QFile::ExeOwner | QFile::ExeUser;
+        QVERIFY(QFile::setPermissions(folder + QStringLiteral("/library.sqlite"), QFile::ReadOwner | QFile::ReadUser));
+        QVERIFY(QFile::setPermissions(folder, readable));
+        test::Front front;
+        {
+            FrmLibrary window(front.context());
+            QCOMPARE(window.findChild<QTableView *>(QStringLiteral("tblFlights"))->model()->rowCount(), 2);
+            QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("cmdImport"))->isEnabled());
+            QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("cmdRemove"))->isEnabled());
+            QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("cmdSetAircraft"))->isEnabled());
+            QVERIFY2(MessageOf(window).contains(QLatin1String("can only be read here")), qPrintable(MessageOf(window)));
+        }
+        QFile::setPermissions(folder, readable | QFile::WriteOwner | QFile::WriteUser);
+        QFile::setPermissions(folder + QStringLiteral("/library.sqlite"),
+                              QFile::ReadOwner | QFile::ReadUser | QFile::WriteOwner | QFile::WriteUser);
     }
 
     // A large import can be cancelled and leaves the window usable.

@@ -640,15 +640,29 @@ FrmLibrary::~FrmLibrary()
 
 bool FrmLibrary::openLibrary()
 {
+    QString why;
     try {
         m_library = std::make_unique<FlightLibrary>(m_folder);
     } catch (const LibraryError &error) {
-        say(Sentence(QStringLiteral("The flight library in %1 cannot be opened").arg(m_folder), error.message()));
+        why = error.message();
     } catch (const std::exception &error) {
-        say(Sentence(QStringLiteral("The flight library in %1 cannot be opened").arg(m_folder),
-                     QString::fromLocal8Bit(error.what())));
+        why = QString::fromLocal8Bit(error.what());
     }
-    m_import->setEnabled(m_library && !m_importing);
+    // A library this user may only read is still listed, trended and exported.
+    if (!m_library && FlightLibrary::Exists(m_folder)) {
+        try {
+            m_library = std::make_unique<FlightLibrary>(m_folder, FlightLibrary::Opening::Existing);
+        } catch (const std::exception &) {
+            m_library.reset();
+        }
+    }
+    const bool changes = m_library && !m_library->readOnly();
+    if (!m_library)
+        say(Sentence(QStringLiteral("The flight library in %1 cannot be opened").arg(m_folder), why));
+    else if (!changes)
+        say(Sentence(QStringLiteral("The flight library in %1 can only be read here").arg(m_folder), why));
+    for (QPushButton *change : {m_import, m_remove, m_setAircraft})
+        change->setEnabled(changes && !m_importing);
     return bool(m_library);
 }
 
