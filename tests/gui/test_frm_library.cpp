@@ -18,7 +18,6 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -386,21 +385,6 @@ private slots:
         emit table->doubleClicked(table->model()->index(0, 0));
         QVERIFY(said("load"));
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.txt"))));
-
-        // The catalogue turned to junk: the window still says what it can, and a new window too.
-        {
-            QFile junk(window.folder() + QStringLiteral("/library.sqlite"));
-            QVERIFY(junk.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            junk.write(QByteArray(8192, 'x'));
-        }
-        window.refresh();
-        FrmLibrary second(front.context());
-        QVERIFY2(MessageOf(second).contains(QLatin1String("cannot be opened")) ||
-                     MessageOf(second).contains(QLatin1String("could not be used")),
-                 qPrintable(MessageOf(second)));
-        second.refresh();
-        second.exportSelected();
-        second.removeSelected();
     }
 
     // In a 640x480 main window the library opens inside the work area and nothing is cut off.
@@ -509,56 +493,6 @@ private slots:
         QCOMPARE(ThisPcsAircraft(), std::optional<QString>(QStringLiteral("D-EFGH")));
         QVERIFY(window.setThisPcsAircraft(QString()));
         QCOMPARE(ThisPcsAircraft(), std::nullopt);
-    }
-
-    // A library this user may only read is listed; the commands that change it are off and say why.
-    void readOnlyLibrary()
-    {
-        if (QFileInfo(QStringLiteral("/")).isWritable()) {
-            // This user writes everywhere: the test runs again as an ordinary one.
-            const auto prefix = test::UnprivilegedPrefix();
-            if (!prefix || prefix->isEmpty())
-                QSKIP("cannot run the test as an ordinary user here");
-            QProcess run;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-            env.insert(QStringLiteral("HOME"), QDir::tempPath());
-            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-            run.setProcessEnvironment(env);
-            run.setWorkingDirectory(QDir::tempPath());
-            run.setProcessChannelMode(QProcess::MergedChannels);
-            run.start(prefix->first(), prefix->mid(1) + QStringList{QCoreApplication::applicationFilePath(),
-                                                                    QStringLiteral("readOnlyLibrary")});
-            QVERIFY(run.waitForFinished(60000));
-            const QByteArray out = run.readAll();
-            QVERIFY2(run.exitCode() == 0 && out.contains("PASS   : TestFrmLibrary::readOnlyLibrary()"),
-                     out.constData());
-            return;
-        }
-        test::IsolatedSettings settings;
-        QTemporaryDir dir;
-        MakeFlights(dir, 2);
-        const QString folder = FlightLibrary::DefaultFolder();
-        {
-            FlightLibrary library(folder);
-            library.importFile(dir.filePath(QStringLiteral("in/0.txt")));
-            library.importFile(dir.filePath(QStringLiteral("in/1.txt")));
-        }
-        const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadUser | QFile::ExeOwner | QFile::ExeUser;
-        QVERIFY(QFile::setPermissions(folder + QStringLiteral("/library.sqlite"), QFile::ReadOwner | QFile::ReadUser));
-        QVERIFY(QFile::setPermissions(folder, readable));
-        test::Front front;
-        {
-            FrmLibrary window(front.context());
-            QCOMPARE(window.findChild<QTableView *>(QStringLiteral("tblFlights"))->model()->rowCount(), 2);
-            QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("cmdImport"))->isEnabled());
-            QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("cmdRemove"))->isEnabled());
-            QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("cmdSetAircraft"))->isEnabled());
-            QVERIFY2(MessageOf(window).contains(QLatin1String("can only be read here")), qPrintable(MessageOf(window)));
-        }
-        QFile::setPermissions(folder, readable | QFile::WriteOwner | QFile::WriteUser);
-        QFile::setPermissions(folder + QStringLiteral("/library.sqlite"),
-                              QFile::ReadOwner | QFile::ReadUser | QFile::WriteOwner | QFile::WriteUser);
     }
 
     // A large import can be cancelled and leaves the window usable.
