@@ -115,6 +115,8 @@ double LeastSpan(const QString &unit)
         return 5;
     if (unit == QLatin1String("inHg"))
         return 2;
+    if (unit == QLatin1String("gal"))
+        return 5;
     return 1;
 }
 
@@ -133,6 +135,7 @@ const FieldView kNamedFields[] = {
     {7, "Oil pressure", "psi", 0.1},
     {8, "Oil temperature", "°F", 0.1},
     {9, "Outside air", "°F", 0.1},
+    {2, "Fuel", "gal", 1}, // the engine data graph reads field 2 as fuel remaining
 };
 
 const std::vector<MeasureView> &MeasureViews()
