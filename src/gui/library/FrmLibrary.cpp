@@ -131,10 +131,10 @@ struct FieldView {
 // their number.
 const FieldView kNamedFields[] = {
     {1, "RPM", "rpm", 1},
-    {2, "Manifold", "inHg", 0.1},
-    {7, "Oil pressure", "psi", 0.1},
     {8, "Oil temperature", "°F", 0.1},
+    {7, "Oil pressure", "psi", 0.1},
     {9, "Outside air", "°F", 0.1},
+    {2, "Manifold", "inHg", 0.1},
     {2, "Fuel", "gal", 1}, // the engine data graph reads field 2 as fuel remaining
 };
 
