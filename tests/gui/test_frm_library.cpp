@@ -476,14 +476,15 @@ private slots:
             dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         });
         window.findChild<QPushButton *>(QStringLiteral("cmdSetAircraft"))->click();
-        QVERIFY2(refused.contains(QLatin1String("is not a registration")), qPrintable(refused));
+        QVERIFY2(refused.contains(QLatin1String("\"G ABCD\" is no registration")), qPrintable(refused));
         QCOMPARE(table->model()->rowCount(), 1); // the filter still keeps the flights with none
         filter->setCurrentText(QStringLiteral("G-ABCD"));
         QCOMPARE(table->model()->rowCount(), 2);
         QCOMPARE(window.aircraftOffered(), (QStringList{QStringLiteral("G-ABCD"), QStringLiteral("N123AB")}));
         table->selectRow(0);
         QVERIFY(!window.setAircraftOfSelection(QStringLiteral("not one!")));
-        QVERIFY(MessageOf(window).contains(QLatin1String("is not a registration")));
+        QVERIFY(MessageOf(window).contains(QLatin1String("no registration")));
+        QVERIFY(MessageOf(window).contains(QLatin1String("Nothing was changed.")));
         QCOMPARE(table->model()->index(0, 8).data().toString(), QStringLiteral("G-ABCD"));
 
         // This PC's aircraft: checked, kept for the captures.

@@ -268,6 +268,15 @@ private:
     QString m_aircraft = kAllAircraft;
 };
 
+// Why a registration was refused, as a sentence of its own.
+QString Refusal(const Registration &reg)
+{
+    QString text = reg.reason;
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text.endsWith(QLatin1Char('.')) ? text : text + QLatin1Char('.');
+}
+
 // Asks which aircraft: the registrations offered first, any other typed; one that is not a
 // registration is refused with its reason and the dialog stays.
 class AircraftDialog : public QDialog {
@@ -317,7 +326,8 @@ private:
         }
         const Registration reg = FlightLibrary::CheckRegistration(typed);
         if (!reg) {
-            m_reason->setText(QStringLiteral("\"%1\" is not a registration: %2").arg(typed, reg.reason));
+            m_reason->setText(Refusal(reg));
+            adjustSize();
             return;
         }
         m_aircraft = reg.text;
@@ -1235,8 +1245,7 @@ bool FrmLibrary::setAircraftOfSelection(const QString &text)
     if (!text.trimmed().isEmpty()) {
         const Registration reg = FlightLibrary::CheckRegistration(text);
         if (!reg) {
-            say(QStringLiteral("\"%1\" is not a registration: %2. Nothing was changed.")
-                    .arg(text.trimmed(), reg.reason));
+            say(Refusal(reg) + QStringLiteral(" Nothing was changed."));
             return false;
         }
         aircraft = reg.text;
@@ -1274,8 +1283,7 @@ bool FrmLibrary::setThisPcsAircraft(const QString &text)
     if (!text.trimmed().isEmpty()) {
         const Registration reg = FlightLibrary::CheckRegistration(text);
         if (!reg) {
-            say(QStringLiteral("\"%1\" is not a registration: %2. This PC's aircraft stays as it was.")
-                    .arg(text.trimmed(), reg.reason));
+            say(Refusal(reg) + QStringLiteral(" This PC's aircraft stays as it was."));
             return false;
         }
         aircraft = reg.text;
