@@ -34,9 +34,7 @@ int Import(const std::function<bool(const std::function<bool(const ImportResult 
 {
     int added = 0, known = 0, skipped = 0;
     if (!run([&](const ImportResult &result) {
-            (result.outcome == ImportResult::Added   ? added
-             : result.outcome == ImportResult::Known ? known
-                                                     : skipped)++;
+            (result.outcome == ImportResult::Added ? added : result.outcome == ImportResult::Known ? known : skipped)++;
             return WriteOut(ImportResultJson(result));
         }))
         return kExitFailed;
@@ -87,9 +85,9 @@ int RunLibrary(const QStringList &args, Trail &)
                               kLibraryUsage);
     } else if (is("export") || is("remove")) {
         if (!takes(is("export") ? 2 : 1) || !(id = IdOf(operands[0])))
-            return UsageError(
-                QStringLiteral("%1 takes a flight's ID%2").arg(command, is("export") ? QStringLiteral(" and OUTFILE") : QString()),
-                kLibraryUsage);
+            return UsageError(QStringLiteral("%1 takes a flight's ID%2")
+                                  .arg(command, is("export") ? QStringLiteral(" and OUTFILE") : QString()),
+                              kLibraryUsage);
     } else if (is("assign")) {
         if ((!takes(1) && !takes(2)) || !(id = IdOf(operands[0])))
             return UsageError(QStringLiteral("assign takes a flight's ID and, to give it one, a registration"),
@@ -105,7 +103,7 @@ int RunLibrary(const QStringList &args, Trail &)
     }
 
     const QString folder = parsed->has(QStringLiteral("--library")) ? parsed->options.value(QStringLiteral("--library"))
-                                                                     : FlightLibrary::DefaultFolder();
+                                                                    : FlightLibrary::DefaultFolder();
     // Only import and init make a library; the others say when there is none.
     const FlightLibrary::Opening opening = is("import") || is("init") ? FlightLibrary::Opening::Create
                                            : is("rebuild")            ? FlightLibrary::Opening::Rebuild
@@ -119,11 +117,11 @@ int RunLibrary(const QStringList &args, Trail &)
         if (is("rebuild"))
             return Import([&](const auto &sink) { return library.rebuild(sink); });
         if (is("init")) {
+            const QString said = library.created()
+                                     ? QStringLiteral("made the flight library in %1 (version %2)")
+                                     : QStringLiteral("the flight library in %1 is already there (version %2)");
             std::fprintf(stderr, "korvel-cli: %s\n",
-                         qPrintable(QStringLiteral("%1 the flight library in %2 (version %3)")
-                                        .arg(library.created() ? QStringLiteral("made") : QStringLiteral("already there:"),
-                                             library.folder())
-                                        .arg(FlightLibrary::kSchemaVersion)));
+                         qPrintable(said.arg(library.folder()).arg(FlightLibrary::kSchemaVersion)));
             return kExitOk;
         }
         if (is("list")) {
@@ -153,8 +151,9 @@ int RunLibrary(const QStringList &args, Trail &)
             return library.exportFlight(*id, operands[1])
                        ? kExitOk
                        : Failed(QStringLiteral("no flight %1 in the flight library %2").arg(*id).arg(folder));
-        return library.remove(*id) ? kExitOk
-                                   : Failed(QStringLiteral("no flight %1 in the flight library %2").arg(*id).arg(folder));
+        return library.remove(*id)
+                   ? kExitOk
+                   : Failed(QStringLiteral("no flight %1 in the flight library %2").arg(*id).arg(folder));
     } catch (const LibraryError &error) {
         return Failed(QStringLiteral("flight library %1: %2").arg(folder, error.message()));
     }

@@ -337,6 +337,26 @@ private slots:
         QCOMPARE(QDir(flights).entryList(QDir::Files).size(), 2);
     }
 
+    // The write-ahead log is checkpointed as an import goes: it stays near SQLite's own limit
+    // however many flights go in, not the size of everything written.
+    void logBounded()
+    {
+        QTemporaryDir dir;
+        QDir().mkpath(dir.filePath(QStringLiteral("in")));
+        QStringList files;
+        for (int i = 0; i < 3000; ++i)
+            files << test::WriteFile(dir, QStringLiteral("in/%1.txt").arg(i), Flight(1, {{0, 1, 1000 + i}}));
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        FlightLibrary library(folder);
+        qint64 peak = 0;
+        QVERIFY(library.importFiles(files, [&](const ImportResult &) {
+            peak = std::max(peak, QFileInfo(folder + QStringLiteral("/library.sqlite-wal")).size());
+            return true;
+        }));
+        QCOMPARE(library.list().size(), size_t(3000));
+        QVERIFY2(peak < (6 << 20), qPrintable(QString::number(peak)));
+    }
+
     // A copy is written as its file is read, except for a file the size of a flight already kept:
     // that one is copied, and checked again, only when it proves new or its copy has gone. Parts a
     // killed import left behind go; one still being written stays.
@@ -502,7 +522,14 @@ private slots:
         }
 
         test::WriteFile(dir, QStringLiteral("file"), "x");
-        QVERIFY_THROWS_EXCEPTION(LibraryError, FlightLibrary(dir.filePath(QStringLiteral("file/lib"))));
+        for (const QString &folder : {dir.filePath(QStringLiteral("file/lib")), dir.filePath(QStringLiteral("file"))}) {
+            try {
+                FlightLibrary library(folder);
+                QFAIL("made a library inside a file");
+            } catch (const LibraryError &error) {
+                QVERIFY2(error.message().contains(QLatin1String("is a file, not a folder")), qPrintable(error.message()));
+            }
+        }
     }
 };
 

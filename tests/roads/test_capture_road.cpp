@@ -3,6 +3,7 @@
 // capture as a process.
 #include "core/capture/CaptureLine.h"
 #include "core/library/FlightLibrary.h"
+#include "core/settings/Settings.h"
 #include "gui/capture/FrmCapture.h"
 #include "support/Instrument.h"
 
@@ -30,6 +31,7 @@ private slots:
         CaptureLine capture(line, ui, ui);
         QTemporaryDir libraryDir;
         capture.setLibraryFolder(libraryDir.path());
+        SetThisPcsAircraft(QStringLiteral("g-abcd"));
         QVERIFY(capture.load());
         QCOMPARE(ui.statuses, QStringList{"Connected "});
         QTRY_COMPARE(instrument.engine.lineBaud(), 19200);
@@ -78,8 +80,11 @@ private slots:
         const auto flights = library.list();
         QCOMPARE(flights.size(), size_t(2));
         QStringList sources;
-        for (const LibraryFlight &f : flights)
+        for (const LibraryFlight &f : flights) {
             sources << f.source;
+            QCOMPARE(f.aircraft, std::optional<QString>(QStringLiteral("G-ABCD"))); // this PC's aircraft
+        }
+        SetThisPcsAircraft(std::nullopt);
         QVERIFY2(sources.contains(flightFile), qPrintable(sources.join(u' ')));
         QVERIFY(sources.filter(QRegularExpression(QStringLiteral("^capture \\d{4}-"))).size() == 1);
         QCOMPARE(ReadAll(*library.copyPath(flights[0].id)) + ReadAll(*library.copyPath(flights[1].id)),

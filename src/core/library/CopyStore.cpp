@@ -174,8 +174,8 @@ std::function<bool()> &CopyStore::SyncFailsForTest()
 void CopyStore::sync(const QStringList &names)
 {
     if (SyncFailsForTest() && SyncFailsForTest()())
-        throw LibraryError(QStringLiteral("cannot put the flights' copies on the disk in %1: a flush failed")
-                               .arg(m_folder));
+        throw LibraryError(
+            QStringLiteral("cannot put the flights' copies on the disk in %1: a flush failed").arg(m_folder));
 #ifdef Q_OS_LINUX
     // One flush of the file system serves every copy.
     Q_UNUSED(names);
@@ -255,9 +255,9 @@ QStringList CopyStore::copies() const
 CopyAside::CopyAside(const QString &folder) : m_folder(folder)
 {
     static QAtomicInteger<quint64> serial;
-    m_file.setFileName(folder + QStringLiteral("/import-%1-%2.part")
-                                    .arg(QCoreApplication::applicationPid())
-                                    .arg(serial.fetchAndAddRelaxed(1)));
+    m_file.setFileName(
+        folder +
+        QStringLiteral("/import-%1-%2.part").arg(QCoreApplication::applicationPid()).arg(serial.fetchAndAddRelaxed(1)));
     errno = 0;
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         fail(errno);

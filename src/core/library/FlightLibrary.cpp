@@ -48,9 +48,9 @@ template <class T> std::optional<T> Optional(const QVariant &v)
     return v.value<T>();
 }
 
-const QString kFlightColumns = QStringLiteral(
-    "id, first_at, last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, "
-    "cht_spread_max, findings, sha256, source, aircraft");
+const QString kFlightColumns =
+    QStringLiteral("id, first_at, last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, "
+                   "cht_spread_max, findings, sha256, source, aircraft");
 
 LibraryFlight FlightFromRow(const QSqlQuery &q)
 {
@@ -89,10 +89,14 @@ void Walk(const QByteArray &folder, QStringList &found)
             continue;
         const QByteArray path = folder + '/' + name;
         struct stat st {};
-        if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
             Walk(path, found);
-        else
-            found << QFile::decodeName(path);
+            continue;
+        }
+        // A link to a folder is not followed (it could lead back up the tree).
+        if (S_ISLNK(st.st_mode) && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            continue;
+        found << QFile::decodeName(path);
     }
     ::closedir(dir);
 }
@@ -153,8 +157,8 @@ Registration FlightLibrary::CheckRegistration(const QString &text)
     if (reg.isEmpty())
         return {std::nullopt, QStringLiteral("a registration needs 1 to 16 letters, digits or \"-\"")};
     if (reg.size() > 16)
-        return {std::nullopt, QStringLiteral("\"%1\" is longer than a registration (1 to 16 letters, digits or \"-\")")
-                                  .arg(reg)};
+        return {std::nullopt,
+                QStringLiteral("\"%1\" is longer than a registration (1 to 16 letters, digits or \"-\")").arg(reg)};
     for (const QChar c : reg)
         if (!((c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
               c == QLatin1Char('-')))
@@ -164,10 +168,21 @@ Registration FlightLibrary::CheckRegistration(const QString &text)
     return {reg, {}};
 }
 
+namespace {
+
+// A catalogue with something in it: in its file, or still only in its write-ahead log (a first
+// import killed before any checkpoint).
+bool HoldsCatalogue(const QString &file)
+{
+    const QFileInfo catalogue(file);
+    return catalogue.isFile() && (catalogue.size() > 0 || QFileInfo(file + QStringLiteral("-wal")).size() > 0);
+}
+
+} // namespace
+
 bool FlightLibrary::Exists(const QString &folder)
 {
-    const QFileInfo catalogue(QDir(folder).filePath(kCatalogue));
-    return catalogue.isFile() && catalogue.size() > 0;
+    return HoldsCatalogue(QDir(folder).filePath(kCatalogue));
 }
 
 FlightLibrary::FlightLibrary(const QString &folder) : FlightLibrary(folder, Opening::Create) {}
@@ -194,11 +209,11 @@ void FlightLibrary::open(Opening opening)
     const QString file = m_folder + QLatin1Char('/') + kCatalogue;
     const QFileInfo folderInfo(m_folder);
     if (folderInfo.exists() && !folderInfo.isDir())
-        throw LibraryError(QStringLiteral("%1 is a file, not a folder; choose a folder for the flight library")
-                               .arg(m_folder));
+        throw LibraryError(
+            QStringLiteral("%1 is a file, not a folder; choose a folder for the flight library").arg(m_folder));
     m_copies = std::make_unique<CopyStore>(flightsFolder());
     const QFileInfo catalogue(file);
-    const bool hasCatalogue = catalogue.exists() && catalogue.size() > 0;
+    const bool hasCatalogue = HoldsCatalogue(file);
     if (!hasCatalogue && opening != Opening::Rebuild) {
         const qsizetype copies = folderInfo.isDir() ? m_copies->copies().size() : 0;
         if (copies > 0)
@@ -248,7 +263,8 @@ void FlightLibrary::open(Opening opening)
         m_db->checkReadable();
     } catch (const LibraryError &error) {
         if (readOnly || QFileInfo(file).isReadable() == false)
-            throw LibraryError(QStringLiteral("cannot read the flight library in %1: %2").arg(m_folder, error.message()));
+            throw LibraryError(
+                QStringLiteral("cannot read the flight library in %1: %2").arg(m_folder, error.message()));
         throw notALibrary(error.message());
     }
     const QStringList tables = m_db->tables();
@@ -285,7 +301,8 @@ void FlightLibrary::open(Opening opening)
     WriteTransaction transaction(*m_db);
     // Another program may have created it meanwhile.
     if (!m_db->tables().contains(QStringLiteral("library_info"))) {
-        m_db->exec(QStringLiteral("CREATE TABLE library_info (schema_version INTEGER NOT NULL, next_id BIGINT NOT NULL)"));
+        m_db->exec(
+            QStringLiteral("CREATE TABLE library_info (schema_version INTEGER NOT NULL, next_id BIGINT NOT NULL)"));
         m_db->exec(QStringLiteral(
             "CREATE TABLE flights (id BIGINT PRIMARY KEY, sha256 CHAR(64) NOT NULL UNIQUE, source TEXT NOT NULL, "
             "imported_at CHAR(20) NOT NULL, bytes BIGINT NOT NULL, first_at CHAR(19) NOT NULL, "
@@ -378,12 +395,13 @@ bool FlightLibrary::importFiles(const QStringList &files, const std::optional<QS
                                 const std::function<bool(const ImportResult &)> &onResult,
                                 const std::function<bool()> &stop)
 {
-    return library_detail::ImportFiles(*m_db, *m_copies, files, aircraft, onResult, stop);
+    return library_detail::ImportFiles(*m_db, *m_copies, files, aircraft, onResult, stop, true);
 }
 
 bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onResult)
 {
-    return importFiles(m_copies->copies(), onResult);
+    // The copies are what is being rebuilt from: none goes for want of a row.
+    return library_detail::ImportFiles(*m_db, *m_copies, m_copies->copies(), std::nullopt, onResult, {}, false);
 }
 
 std::vector<LibraryFlight> FlightLibrary::flights(const QString &where, const QVariantList &values)
@@ -461,11 +479,12 @@ std::vector<TrendPoint> FlightLibrary::trendOf(const QString &measure, const std
 std::vector<AircraftSummary> FlightLibrary::aircraft()
 {
     std::vector<AircraftSummary> out;
-    QSqlQuery q = m_db->exec(QStringLiteral(
-        "SELECT aircraft, COUNT(*), MIN(first_at), MAX(last_at) FROM flights GROUP BY aircraft "
-        "ORDER BY CASE WHEN aircraft IS NULL THEN 1 ELSE 0 END, aircraft"));
+    QSqlQuery q = m_db->exec(
+        QStringLiteral("SELECT aircraft, COUNT(*), MIN(first_at), MAX(last_at) FROM flights GROUP BY aircraft "
+                       "ORDER BY CASE WHEN aircraft IS NULL THEN 1 ELSE 0 END, aircraft"));
     while (q.next())
-        out.push_back({Optional<QString>(q.value(0)), q.value(1).toInt(), q.value(2).toString(), q.value(3).toString()});
+        out.push_back(
+            {Optional<QString>(q.value(0)), q.value(1).toInt(), q.value(2).toString(), q.value(3).toString()});
     return out;
 }
 
@@ -507,9 +526,9 @@ bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
     // Nothing of the library is ever overwritten by a flight: not its catalogue, nor a copy.
     const QFileInfo target(fileName);
     const QString library = QFileInfo(m_folder).canonicalFilePath();
-    const QString resolved = target.exists() ? target.canonicalFilePath()
-                                             : QFileInfo(target.absolutePath()).canonicalFilePath() +
-                                                   QLatin1Char('/') + target.fileName();
+    const QString resolved =
+        target.exists() ? target.canonicalFilePath()
+                        : QFileInfo(target.absolutePath()).canonicalFilePath() + QLatin1Char('/') + target.fileName();
     if (!library.isEmpty() && (resolved == library || resolved.startsWith(library + QLatin1Char('/'))))
         throw LibraryError(QStringLiteral("%1 lies inside the flight library's folder %2, which only the library "
                                           "itself may change; nothing was written. Choose a file outside it")
@@ -526,7 +545,8 @@ bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
     }
     QSaveFile out(fileName);
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
-        throw LibraryError(QStringLiteral("cannot write %1: %2; nothing was left there").arg(fileName, out.errorString()));
+        throw LibraryError(
+            QStringLiteral("cannot write %1: %2; nothing was left there").arg(fileName, out.errorString()));
     return true;
 }
 

@@ -139,8 +139,7 @@ public:
     bool importFiles(const QStringList &files, const std::function<bool(const ImportResult &)> &onResult,
                      const std::function<bool()> &stop = {});
     bool importFiles(const QStringList &files, const std::optional<QString> &aircraft,
-                     const std::function<bool(const ImportResult &)> &onResult,
-                     const std::function<bool()> &stop = {});
+                     const std::function<bool(const ImportResult &)> &onResult, const std::function<bool()> &stop = {});
 
     // Every flight by its first record's date and time, then id.
     std::vector<LibraryFlight> list();

@@ -81,7 +81,7 @@ struct FiguresBuilder::State {
         for (int p = 0; p < kProbes; ++p) {
             const double v = middle->values[size_t(p)];
             if (!std::isnan(v) && IsProbeFault(v, before ? before->values[size_t(p)] : kNone,
-                                              after ? after->values[size_t(p)] : kNone, rules))
+                                               after ? after->values[size_t(p)] : kNone, rules))
                 sound.values[size_t(p)] = kNone;
         }
         for (int p = 0; p < kProbes; ++p)
@@ -162,8 +162,8 @@ FlightFigures FiguresBuilder::finish()
 const QStringList &ListMeasures()
 {
     static const QStringList measures = {
-        QStringLiteral("records"),        QStringLiteral("duration_s"),     QStringLiteral("egt_max"),
-        QStringLiteral("cht_max"),        QStringLiteral("egt_spread_max"), QStringLiteral("cht_spread_max"),
+        QStringLiteral("records"),  QStringLiteral("duration_s"),     QStringLiteral("egt_max"),
+        QStringLiteral("cht_max"),  QStringLiteral("egt_spread_max"), QStringLiteral("cht_spread_max"),
         QStringLiteral("findings"),
     };
     return measures;

@@ -209,7 +209,8 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, Co
             pending.copied = aside->place(copies, pending.sha, pending.bytes);
         } else if (!copies.sound(pending.sha, pending.bytes)) {
             if (!copies.copyChecked(path, pending.sha, pending.bytes)) {
-                result = {path, ImportResult::Skipped, 0, QStringLiteral("it changed while it was read; import it again")};
+                result = {path, ImportResult::Skipped, 0,
+                          QStringLiteral("it changed while it was read; import it again")};
                 return pending;
             }
             pending.copied = true;
@@ -227,7 +228,9 @@ public:
     ImportWorkers(const QStringList &files, std::function<PendingFlight(const QString &)> work)
         : m_files(files), m_work(std::move(work))
     {
-        const int threads = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, files.size()));
+        int threads = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, files.size()));
+        if (ImportThreadsAllowedForTest() >= 0) // one more than the system will give
+            threads = std::max(threads, ImportThreadsAllowedForTest() + 1);
         m_ahead = std::max(4, threads * 2);
         try {
             for (int k = 0; k < threads; ++k) {
@@ -361,9 +364,8 @@ public:
     {
         if (!batch.copies.isEmpty())
             m_copies.sync(batch.copies);
-        const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(), [](const PendingFlight &p) {
-            return p.result.outcome == ImportResult::Added;
-        });
+        const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(),
+                                      [](const PendingFlight &p) { return p.result.outcome == ImportResult::Added; });
         if (adds) {
             WriteTransaction transaction(m_db);
             qint64 id = m_db.value(QStringLiteral("SELECT next_id FROM library_info")).toLongLong();
@@ -393,9 +395,9 @@ public:
                                          "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
                                          "egt_spread_max, cht_spread_max, findings, aircraft) "
                                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                          {p.result.id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
-                           p.bytes, p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(),
-                           QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
+                          {p.result.id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes,
+                           p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(), QVariant(),
+                           QVariant(), QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
                 StoreFigures(m_db, p.result.id, p.figures, false);
             }
             m_db.exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
@@ -464,7 +466,8 @@ std::optional<FlightFigures> FigureFile(const QString &path)
 }
 
 bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &files,
-                 const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop)
+                 const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop,
+                 bool removeUnnamed)
 {
     // The flights go in by batches, in the files' order: the copies of a batch, written as the files
     // were read, are flushed to the disk together, then its rows committed in one transaction.
@@ -502,7 +505,8 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
             for (const QString &sha : shas)
                 if (!named.contains(sha))
                     QFile::remove(copies.path(sha));
-            copies.removeUnnamed(named, started);
+            if (removeUnnamed)
+                copies.removeUnnamed(named, started);
             transaction.commit();
         } catch (const LibraryError &) {
             // They stay, whole, for the next import.

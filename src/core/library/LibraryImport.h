@@ -18,7 +18,8 @@ class CopyStore;
 using ImportSink = std::function<bool(const ImportResult &)>;
 
 bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &files,
-                 const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop);
+                 const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop,
+                 bool removeUnnamed);
 ImportResult ImportBytes(CatalogueBackend &db, CopyStore &copies, const QByteArray &bytes, const QString &source,
                          const std::optional<QString> &aircraft);
 

@@ -124,12 +124,13 @@ public:
 
     void afterCommit() override
     {
-        // A reader holding an old snapshot may keep the checkpoint from reaching the end; the log
-        // is then reused from its start once it has, and cut back to the limit.
+        // SQLite's own checkpoints may have been kept from the end by a reader of an old snapshot;
+        // this one waits for nobody either. Once a checkpoint has reached the end, the next commit
+        // starts the log again from its beginning, cut back to the limit.
         if (QFileInfo(m_file + QStringLiteral("-wal")).size() < kLogLimit)
             return;
         QSqlQuery q(db());
-        q.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        q.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
         q.finish();
     }
 

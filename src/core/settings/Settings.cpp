@@ -128,7 +128,8 @@ const QString kAircraftKey = QStringLiteral("ThisPcsAircraft");
 
 std::optional<QString> ThisPcsAircraft()
 {
-    const Registration reg = FlightLibrary::CheckRegistration(GetSetting(AppTitle(), kLibrarySection, kAircraftKey, QString()));
+    const Registration reg =
+        FlightLibrary::CheckRegistration(GetSetting(AppTitle(), kLibrarySection, kAircraftKey, QString()));
     return reg.text;
 }
 
