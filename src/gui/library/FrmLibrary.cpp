@@ -914,11 +914,11 @@ void FrmLibrary::resetTrendView()
 
 void FrmLibrary::markSelectedPoint()
 {
-    const qint64 id = selectedId();
+    const QList<qint64> ids = selectedIds();
     QVector<double> x, y;
     const QSharedPointer<QCPGraphDataContainer> data = m_plot->graph(0)->data();
     for (size_t k = 0; k < m_pointIds.size(); ++k)
-        if (m_pointIds[k] == id && int(k) < data->size()) {
+        if (ids.contains(m_pointIds[k]) && int(k) < data->size()) {
             x << data->at(int(k))->key;
             y << data->at(int(k))->value;
         }
