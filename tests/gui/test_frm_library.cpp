@@ -1,7 +1,9 @@
-// The flight library window offscreen: import on the worker with progress, the table sorted and
-// filtered by date, the trend and its click, double-click loading, export and remove (asked first),
-// and the menu that opens it.
+// The flight library window offscreen: import on the worker with progress and the files it skipped,
+// the table sorted and filtered by date, the trend following the filter and the selection both
+// ways, double-click loading, export and remove (asked first), reading the library again, errors
+// said in words, and the menu that opens it.
 
+#include "core/settings/Settings.h"
 #include "gui/library/FrmLibrary.h"
 #include "gui/shell/MainOstrel.h"
 #include "support/FlightPlans.h"
@@ -11,8 +13,20 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTableView>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 
 #include <qcustomplot.h>
@@ -21,19 +35,41 @@ using namespace korvel;
 
 namespace {
 
-void MakeFlights(const QTemporaryDir &dir, int count)
+void MakeFlights(const QTemporaryDir &dir, int count, const QString &sub = QStringLiteral("in"))
 {
-    QDir(dir.path()).mkpath(QStringLiteral("in"));
+    QDir(dir.path()).mkpath(sub);
     for (int i = 0; i < count; ++i) {
         test::FlightPlan plan;
         plan.seed = unsigned(i + 1);
-        plan.scale = 0.2;
+        plan.scale = 0.15 + 0.01 * (i % 10);
         plan.start = QDateTime(QDate(2026, 1, 1).addDays(i * 7), QTime(9, 0));
         if (i == 2)
             plan.anomalies = {{test::Anomaly::ChtHot, 1, 300, 400}};
-        test::WriteFile(dir, QStringLiteral("in/%1.txt").arg(i), test::MakeFlight(plan));
+        test::WriteFile(dir, QStringLiteral("%1/%2.txt").arg(sub).arg(i), test::MakeFlight(plan));
     }
-    test::WriteFile(dir, QStringLiteral("in/notes.txt"), "not a flight\n");
+    test::WriteFile(dir, sub + QStringLiteral("/notes.txt"), "not a flight\n");
+}
+
+QString MessageOf(const FrmLibrary &window)
+{
+    return window.findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
+}
+
+// Imports the folder and waits for the import to end.
+bool Import(FrmLibrary &window, const QString &path)
+{
+    QSignalSpy done(&window, &FrmLibrary::importFinished);
+    window.importPaths({path});
+    return done.wait(30000);
+}
+
+// The pixel of a trend point.
+QPoint PixelOf(QCustomPlot *plot, int k)
+{
+    plot->replot();
+    return QPointF(plot->xAxis->coordToPixel(plot->graph(0)->data()->at(k)->key),
+                   plot->yAxis->coordToPixel(plot->graph(0)->data()->at(k)->value))
+        .toPoint();
 }
 
 } // namespace
@@ -65,8 +101,19 @@ private slots:
         QVERIFY(window.importing());
         QVERIFY(done.wait(20000));
         QCOMPARE(table->model()->rowCount(), 5);
-        QVERIFY(window.findChild<QLabel *>(QStringLiteral("lblMessage"))->text().contains(
-            QLatin1String("5 added, 0 already in the library, 1 skipped")));
+        QVERIFY(MessageOf(window).contains(QLatin1String("5 added, 0 already in the library, 1 skipped")));
+        // The file it skipped is named with its reason.
+        QCOMPARE(window.skippedFiles().size(), size_t(1));
+        auto *showSkipped = window.findChild<QPushButton *>(QStringLiteral("cmdSkipped"));
+        QVERIFY(showSkipped->isVisible());
+        showSkipped->click();
+        auto *skipped = window.findChild<QTableWidget *>(QStringLiteral("tblSkipped"));
+        QVERIFY(skipped && skipped->window()->isVisible());
+        QCOMPARE(skipped->rowCount(), 1);
+        QVERIFY(skipped->item(0, 0)->text().endsWith(QLatin1String("notes.txt")));
+        QVERIFY(!skipped->item(0, 1)->text().isEmpty());
+        QCOMPARE(skipped->item(0, 1)->text(), window.skippedFiles()[0].reason);
+        skipped->window()->close();
 
         // Sorted by findings, the flight with the hot head comes last.
         table->sortByColumn(7, Qt::AscendingOrder);
@@ -80,16 +127,27 @@ private slots:
         QCOMPARE(table->model()->rowCount(), 2);
         window.findChild<QCheckBox *>(QStringLiteral("chkDateFilter"))->setChecked(false);
         QCOMPARE(table->model()->rowCount(), 5);
+        // A year typed into the filter takes, and filters once it is whole.
+        auto *to = window.findChild<QDateEdit *>(QStringLiteral("dtTo"));
+        auto *toLine = to->findChild<QLineEdit *>();
+        QTest::mouseClick(toLine, Qt::LeftButton, {}, QPoint(12, toLine->height() / 2));
+        QCoreApplication::processEvents();
+        QTest::keyClicks(toLine, QStringLiteral("2025"));
+        QTest::keyClick(toLine, Qt::Key_Return);
+        QCOMPARE(to->date(), QDate(2025, 1, 14));
+        QVERIFY(window.findChild<QCheckBox *>(QStringLiteral("chkDateFilter"))->isChecked());
+        QCOMPARE(table->model()->rowCount(), 0);
+        window.findChild<QCheckBox *>(QStringLiteral("chkDateFilter"))->setChecked(false);
+        QCOMPARE(table->model()->rowCount(), 5);
 
         // A point a flight; a click on one selects its row.
         QVERIFY(!note->visible());
-        window.findChild<QComboBox *>(QStringLiteral("cboMeasure"))->setCurrentText(QStringLiteral("findings"));
+        window.findChild<QComboBox *>(QStringLiteral("cboMeasure"))->setCurrentText(QStringLiteral("Findings"));
         QCOMPARE(plot->graph(0)->dataCount(), 5);
         const double hot = plot->graph(0)->data()->at(2)->value;
         QCOMPARE(hot, table->model()->index(4, 7).data().toDouble());
         plot->replot();
-        const QPointF at(plot->xAxis->coordToPixel(plot->graph(0)->data()->at(2)->key),
-                         plot->yAxis->coordToPixel(hot));
+        const QPointF at(plot->xAxis->coordToPixel(plot->graph(0)->data()->at(2)->key), plot->yAxis->coordToPixel(hot));
         QTest::mouseClick(plot, Qt::LeftButton, {}, at.toPoint());
         QCOMPARE(window.selectedId(), 3);
 
@@ -104,8 +162,18 @@ private slots:
 
         const QString out = dir.filePath(QStringLiteral("out.txt"));
         front.files.answers = {out};
+        const QString folderBefore = QDir::currentPath();
         window.exportSelected();
         QCOMPARE(test::ReadAll(out), test::ReadAll(dir.filePath(QStringLiteral("in/2.txt"))));
+        // The dialog starts in the documents folder, then where the last one was written, and
+        // leaves the program's own folders alone.
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(front.files.requests.last().folder, QFileInfo(documents).isDir() ? documents : QDir::homePath());
+        QVERIFY(!front.files.requests.last().enterFolder);
+        QCOMPARE(QDir::currentPath(), folderBefore);
+        window.exportSelected();
+        QCOMPARE(QDir(front.files.requests.last().folder), QDir(dir.path()));
+        QCOMPARE(window.dialogFolder(), front.files.requests.last().folder);
 
         // Remove asks first: Cancel keeps the flight, OK removes it.
         front.ui.answers = {MessageAnswer::Cancel, MessageAnswer::Ok};
@@ -115,6 +183,317 @@ private slots:
         QVERIFY(front.ui.messages[0].text.startsWith(QLatin1String("Remove the flight of 2026-01-15 09:00:00")));
         window.removeSelected();
         QCOMPARE(table->model()->rowCount(), 4);
+        // What the import did stays readable beside what the removal did.
+        QVERIFY(MessageOf(window).contains(QLatin1String("5 added, 0 already in the library, 1 skipped")));
+        QVERIFY(MessageOf(window).contains(QLatin1String("was removed")));
+    }
+
+    // The trend shows what the table shows, the selection follows both ways by flight, and a
+    // far-out flight does not squeeze the others into a line.
+    void trend()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 40);
+        test::FlightPlan far;
+        far.scale = 8; // a flight nine hours long among quarter-hour ones
+        far.start = QDateTime(QDate(2026, 3, 3), QTime(12, 0));
+        test::WriteFile(dir, QStringLiteral("in/far.txt"), test::MakeFlight(far));
+        test::Front front;
+        FrmLibrary window(front.context());
+        window.resize(1000, 700);
+        window.show();
+        QVERIFY(Import(window, dir.filePath(QStringLiteral("in"))));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        auto *plot = window.findChild<QCustomPlot *>(QStringLiteral("plotTrend"));
+        auto *measure = window.findChild<QComboBox *>(QStringLiteral("cboMeasure"));
+        QCOMPARE(measure->currentText(), QStringLiteral("Peak CHT (°F)"));
+        QCOMPARE(plot->yAxis->label(), QStringLiteral("Peak CHT (°F)"));
+        QCOMPARE(table->model()->headerData(4, Qt::Horizontal).toString(), QStringLiteral("Peak CHT (°F)"));
+        QCOMPARE(int(window.trendIds().size()), 41);
+
+        // Oil temperature in degrees: tenths as recorded, so the mean of 1900 reads 190.
+        measure->setCurrentText(QStringLiteral("Oil temperature, mean (°F)"));
+        QCOMPARE(measure->currentText(), QStringLiteral("Oil temperature, mean (°F)"));
+        QVERIFY(plot->graph(0)->dataCount() == 41);
+        QVERIFY(std::abs(plot->graph(0)->data()->at(0)->value - 190) < 1);
+
+        // The long flight lies beyond the first view; the others fill it.
+        measure->setCurrentText(QStringLiteral("Duration (h)"));
+        const auto data = plot->graph(0)->data();
+        double longest = 0, othersLow = 1e9, othersHigh = 0;
+        for (int k = 0; k < data->size(); ++k) {
+            const double v = data->at(k)->value;
+            if (v > longest)
+                longest = v;
+        }
+        for (int k = 0; k < data->size(); ++k)
+            if (data->at(k)->value < longest) {
+                othersLow = std::min(othersLow, data->at(k)->value);
+                othersHigh = std::max(othersHigh, data->at(k)->value);
+            }
+        QVERIFY(longest > 8);
+        const QCPRange view = plot->yAxis->range();
+        QVERIFY(!view.contains(longest));
+        QVERIFY(view.contains(othersLow) && view.contains(othersHigh));
+        QVERIFY(view.size() < 0.1 * (longest - othersLow));
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("lblTrendOutside"))->isVisible());
+        // The wheel zooms out to it; Reset View comes back.
+        const QPoint middle = plot->axisRect()->rect().center();
+        for (int turn = 0; turn < 80 && !plot->yAxis->range().contains(longest); ++turn) {
+            QWheelEvent wheel(middle, plot->mapToGlobal(middle), {}, {0, -120}, Qt::NoButton, {}, Qt::NoScrollPhase,
+                              false);
+            QApplication::sendEvent(plot, &wheel);
+        }
+        QVERIFY(plot->yAxis->range().contains(longest));
+        window.findChild<QPushButton *>(QStringLiteral("cmdTrendReset"))->click();
+        QCOMPARE(plot->yAxis->range(), view);
+
+        // The date filter: the trend keeps the flights of the days chosen.
+        window.findChild<QDateEdit *>(QStringLiteral("dtFrom"))->setDate(QDate(2026, 2, 1));
+        window.findChild<QDateEdit *>(QStringLiteral("dtTo"))->setDate(QDate(2026, 3, 31));
+        QVERIFY(window.findChild<QCheckBox *>(QStringLiteral("chkDateFilter"))->isChecked());
+        const int rows = table->model()->rowCount();
+        QCOMPARE(rows, 8 + 1);
+        QCOMPARE(int(window.trendIds().size()), rows);
+        QCOMPARE(plot->graph(0)->dataCount(), rows);
+
+        // A row chosen rings its point; a point clicked chooses its row, with the table sorted
+        // otherwise than by date.
+        table->sortByColumn(4, Qt::DescendingOrder);
+        table->selectRow(3);
+        const qint64 chosen = window.selectedId();
+        QCOMPARE(plot->graph(1)->dataCount(), 1);
+        const auto at = std::find(window.trendIds().cbegin(), window.trendIds().cend(), chosen);
+        QVERIFY(at != window.trendIds().cend());
+        const int k = int(at - window.trendIds().cbegin());
+        QCOMPARE(plot->graph(1)->data()->at(0)->key, plot->graph(0)->data()->at(k)->key);
+        const int other = k == 0 ? 1 : 0;
+        window.findChild<QPushButton *>(QStringLiteral("cmdTrendReset"))->click();
+        QTest::mouseClick(plot, Qt::LeftButton, {}, PixelOf(plot, other));
+        QCOMPARE(window.selectedId(), window.trendIds()[size_t(other)]);
+        QCOMPARE(plot->graph(1)->data()->at(0)->key, plot->graph(0)->data()->at(other)->key);
+        // The hover names the flight's day and its value.
+        QTest::mouseMove(plot, PixelOf(plot, other));
+        const QDateTime day = QDateTime::fromSecsSinceEpoch(qint64(plot->graph(0)->data()->at(other)->key));
+        QTRY_VERIFY(QToolTip::text().contains(day.toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
+        QVERIFY(QToolTip::text().contains(QLatin1String("Duration (h): ")));
+    }
+
+    // What another program adds shows on F5 and when the window gets the focus back, with the
+    // measure, the sort and the selection kept.
+    void refreshKeeps()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 6);
+        QDir(dir.path()).mkpath(QStringLiteral("more"));
+        for (int i = 0; i < 2; ++i) {
+            test::FlightPlan plan;
+            plan.seed = unsigned(100 + i);
+            plan.scale = 0.1;
+            plan.start = QDateTime(QDate(2025, 6, 1 + i), QTime(10, 0));
+            test::WriteFile(dir, QStringLiteral("more/%1.txt").arg(i), test::MakeFlight(plan));
+        }
+        test::Front front;
+        FrmLibrary window(front.context());
+        window.show();
+        QVERIFY(Import(window, dir.filePath(QStringLiteral("in"))));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        table->sortByColumn(2, Qt::DescendingOrder);
+        table->selectRow(2);
+        const qint64 chosen = window.selectedId();
+        auto *measure = window.findChild<QComboBox *>(QStringLiteral("cboMeasure"));
+        measure->setCurrentText(QStringLiteral("RPM, highest (rpm)"));
+
+        FlightLibrary(window.folder()).importFile(dir.filePath(QStringLiteral("more/0.txt")));
+        window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
+        QCOMPARE(table->model()->rowCount(), 7);
+        QCOMPARE(window.selectedId(), chosen);
+        QCOMPARE(table->horizontalHeader()->sortIndicatorSection(), 2);
+        QCOMPARE(table->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(measure->currentText(), QStringLiteral("RPM, highest (rpm)"));
+        QCOMPARE(int(window.trendIds().size()), 7);
+        for (int r = 1; r < 7; ++r)
+            QVERIFY(table->model()->index(r - 1, 2).data(Qt::UserRole + 2).toInt() >=
+                    table->model()->index(r, 2).data(Qt::UserRole + 2).toInt());
+
+        FlightLibrary(window.folder()).importFile(dir.filePath(QStringLiteral("more/1.txt")));
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(&window, &activate);
+        QTRY_COMPARE(table->model()->rowCount(), 8);
+        QCOMPARE(window.selectedId(), chosen);
+    }
+
+    // Remove waits for a running import; every failure of the library is said, none escapes.
+    void errorsSaid()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 30);
+        test::Front front;
+        FrmLibrary window(front.context());
+        window.show();
+        QVERIFY(Import(window, dir.filePath(QStringLiteral("in"))));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        auto *remove = window.findChild<QPushButton *>(QStringLiteral("cmdRemove"));
+        table->selectRow(0);
+
+        // During an import Remove is off, and asked all the same it removes nothing.
+        MakeFlights(dir, 30, QStringLiteral("again"));
+        QSignalSpy done(&window, &FrmLibrary::importFinished);
+        window.importPaths({dir.filePath(QStringLiteral("again"))});
+        QVERIFY(window.importing());
+        QVERIFY(!remove->isEnabled());
+        window.removeSelected();
+        QVERIFY(front.ui.messages.isEmpty());
+        QVERIFY(done.wait(30000));
+        QVERIFY(remove->isEnabled());
+        QCOMPARE(table->model()->rowCount(), 30);
+
+        // Another program takes the catalogue's table and the copies away under the open window:
+        // every command says so, none throws.
+        table->selectRow(0);
+        QDir(window.folder() + QStringLiteral("/flights")).removeRecursively();
+        front.files.answers = {dir.filePath(QStringLiteral("out.txt"))};
+        window.exportSelected();
+        QVERIFY2(MessageOf(window).contains(QLatin1String("could not be used")), qPrintable(MessageOf(window)));
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            other.setDatabaseName(window.folder() + QStringLiteral("/library.sqlite"));
+            QVERIFY(other.open());
+            QVERIFY(QSqlQuery(QStringLiteral("DROP TABLE flights"), other).lastError().type() == QSqlError::NoError);
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        const auto said = [&](const char *what) {
+            const bool ok = MessageOf(window).contains(QLatin1String("could not be used"));
+            window.findChild<QLabel *>(QStringLiteral("lblMessage"))->clear();
+            if (!ok)
+                qWarning("%s said nothing", what);
+            return ok;
+        };
+        window.findChild<QPushButton *>(QStringLiteral("cmdRefresh"))->click();
+        QVERIFY(said("refresh"));
+        window.findChild<QComboBox *>(QStringLiteral("cboMeasure"))->setCurrentIndex(3);
+        QVERIFY(said("trend"));
+        window.exportSelected();
+        QVERIFY(said("export"));
+        front.ui.answers = {MessageAnswer::Ok};
+        window.removeSelected();
+        QVERIFY(said("remove"));
+        emit table->doubleClicked(table->model()->index(0, 0));
+        QVERIFY(said("load"));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.txt"))));
+    }
+
+    // In a 640x480 main window the library opens inside the work area and nothing is cut off.
+    void smallMainWindow()
+    {
+        test::IsolatedSettings settings;
+        test::Front front;
+        MainOstrel main(front.state, front.ui, front.files);
+        main.resize(640, 480);
+        main.show();
+        main.findChild<QAction *>(QStringLiteral("mnuFlightLibrary"))->trigger();
+        auto *window = main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary"));
+        QVERIFY(window);
+        auto *frame = qobject_cast<QMdiSubWindow *>(window->parentWidget());
+        QVERIFY(frame);
+        const QRect area = frame->mdiArea()->viewport()->rect();
+        QVERIFY2(area.contains(frame->geometry()), "the window runs past the work area");
+        // Every command has its full size: what does not fit scrolls rather than being squeezed.
+        for (QPushButton *button : window->findChildren<QPushButton *>())
+            if (button->isVisible())
+                QVERIFY2(button->width() >= button->minimumSizeHint().width(), qPrintable(button->objectName()));
+        for (QComboBox *box : window->findChildren<QComboBox *>())
+            if (box->isVisible())
+                QVERIFY2(box->width() >= box->minimumSizeHint().width(), qPrintable(box->objectName()));
+
+        // Back to the library from another window, it shows what another program added meanwhile.
+        QTemporaryDir dir;
+        MakeFlights(dir, 1);
+        main.findChild<QAction *>(QStringLiteral("mnuAnalysisView"))->trigger();
+        QVERIFY(frame->mdiArea()->activeSubWindow() != frame);
+        FlightLibrary(window->folder()).importFile(dir.filePath(QStringLiteral("in/0.txt")));
+        frame->mdiArea()->setActiveSubWindow(frame);
+        QTRY_COMPARE(window->findChild<QTableView *>(QStringLiteral("tblFlights"))->model()->rowCount(), 1);
+    }
+
+    // Flights by aircraft: the column, the filter (the trend follows it), Set Aircraft... on the
+    // selection through its dialog, the aircraft offered, and this PC's aircraft.
+    void aircraft()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 4);
+        QDir(dir.path()).mkpath(QStringLiteral("other"));
+        for (int i = 0; i < 3; ++i) {
+            test::FlightPlan plan;
+            plan.seed = unsigned(50 + i);
+            plan.scale = 0.1;
+            plan.start = QDateTime(QDate(2026, 5, 1 + i), QTime(10, 0));
+            test::WriteFile(dir, QStringLiteral("other/%1.txt").arg(i), test::MakeFlight(plan));
+        }
+        test::Front front;
+        FrmLibrary window(front.context());
+        window.show();
+        QSignalSpy done(&window, &FrmLibrary::importFinished);
+        window.importPaths({dir.filePath(QStringLiteral("in"))}, QStringLiteral("N123AB"));
+        QVERIFY(done.wait(30000));
+        QVERIFY(Import(window, dir.filePath(QStringLiteral("other"))));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        QCOMPARE(table->model()->headerData(8, Qt::Horizontal).toString(), QStringLiteral("Aircraft"));
+        QCOMPARE(table->model()->rowCount(), 7);
+        QCOMPARE(table->model()->index(0, 8).data().toString(), QStringLiteral("N123AB"));
+        QCOMPARE(table->model()->index(6, 8).data().toString(), QString());
+
+        auto *filter = window.findChild<QComboBox *>(QStringLiteral("cboAircraft"));
+        QCOMPARE(filter->count(), 3);
+        filter->setCurrentText(QStringLiteral("N123AB"));
+        QCOMPARE(table->model()->rowCount(), 4);
+        QCOMPARE(int(window.trendIds().size()), 4);
+        filter->setCurrentText(QStringLiteral("No aircraft given"));
+        QCOMPARE(table->model()->rowCount(), 3);
+
+        // Two flights given to an aircraft through the dialog: a wrong registration is refused there
+        // with its reason, a right one taken as written in capitals.
+        table->selectionModel()->select(table->model()->index(0, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        table->selectionModel()->select(table->model()->index(1, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(window.selectedIds().size(), 2);
+        QString refused;
+        QTimer::singleShot(0, &window, [&] {
+            auto *dialog = window.findChild<QDialog *>(QStringLiteral("dlgAircraft"));
+            QVERIFY(dialog);
+            auto *choice = dialog->findChild<QComboBox *>(QStringLiteral("cboAircraftChoice"));
+            QCOMPARE(choice->itemText(0), QStringLiteral("N123AB"));
+            choice->setCurrentText(QStringLiteral("G ABCD"));
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+            refused = dialog->findChild<QLabel *>(QStringLiteral("lblAircraftReason"))->text();
+            choice->setCurrentText(QStringLiteral(" g-abcd "));
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        });
+        window.findChild<QPushButton *>(QStringLiteral("cmdSetAircraft"))->click();
+        QVERIFY2(refused.contains(QLatin1String("\"G ABCD\" is no registration")), qPrintable(refused));
+        QCOMPARE(table->model()->rowCount(), 1); // the filter still keeps the flights with none
+        filter->setCurrentText(QStringLiteral("G-ABCD"));
+        QCOMPARE(table->model()->rowCount(), 2);
+        QCOMPARE(window.aircraftOffered(), (QStringList{QStringLiteral("G-ABCD"), QStringLiteral("N123AB")}));
+        table->selectRow(0);
+        QVERIFY(!window.setAircraftOfSelection(QStringLiteral("not one!")));
+        QVERIFY(MessageOf(window).contains(QLatin1String("no registration")));
+        QVERIFY(MessageOf(window).contains(QLatin1String("Nothing was changed.")));
+        QCOMPARE(table->model()->index(0, 8).data().toString(), QStringLiteral("G-ABCD"));
+
+        // This PC's aircraft: checked, kept for the captures.
+        QVERIFY(window.setThisPcsAircraft(QStringLiteral("d-efgh")));
+        QCOMPARE(ThisPcsAircraft(), std::optional<QString>(QStringLiteral("D-EFGH")));
+        QVERIFY(!window.setThisPcsAircraft(QStringLiteral("D EFGH")));
+        QCOMPARE(ThisPcsAircraft(), std::optional<QString>(QStringLiteral("D-EFGH")));
+        QVERIFY(window.setThisPcsAircraft(QString()));
+        QCOMPARE(ThisPcsAircraft(), std::nullopt);
     }
 
     // A large import can be cancelled and leaves the window usable.

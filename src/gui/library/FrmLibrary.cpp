@@ -1,21 +1,34 @@
 #include "gui/library/FrmLibrary.h"
 
+#include "core/flight/FlightFields.h"
+#include "core/settings/Settings.h"
 #include "gui/common/Twips.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QStandardItemModel>
+#include <QStandardPaths>
 #include <QTableView>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <qcustomplot.h>
@@ -27,20 +40,40 @@ namespace korvel {
 
 namespace {
 
-enum Column { ColFirst, ColDuration, ColRecords, ColEgt, ColCht, ColEgtSpread, ColChtSpread, ColFindings, ColSource };
+enum Column {
+    ColFirst,
+    ColDuration,
+    ColRecords,
+    ColEgt,
+    ColCht,
+    ColEgtSpread,
+    ColChtSpread,
+    ColFindings,
+    ColAircraft,
+    ColSource,
+    ColumnCount
+};
 constexpr int kIdRole = Qt::UserRole + 1;
+constexpr int kSortRole = Qt::UserRole + 2;
+constexpr int kAircraftRole = Qt::UserRole + 3;   // the registration, empty for none
+const QString kAllAircraft = QStringLiteral("*"); // the filter's choice that keeps every flight
+const QString kLastAircraftKey = QStringLiteral("Last Aircraft");
+const QString kSection = QStringLiteral("Library");
+const QString kDialogFolderKey = QStringLiteral("Dialog Folder");
+constexpr double kPointReach = 10; // pixels from a point that still hover or click it
 
 QDateTime MomentOf(const QString &text)
 {
     return QDateTime::fromString(text, Qt::ISODate);
 }
 
-QStandardItem *Item(const QVariant &value, const QString &text = QString())
+QStandardItem *Item(const QVariant &sortValue, const QString &text = QString(), const QString &tip = QString())
 {
     auto *item = new QStandardItem;
-    item->setData(value, Qt::DisplayRole);
-    if (!text.isEmpty())
-        item->setData(text, Qt::ToolTipRole);
+    item->setData(text.isNull() ? sortValue : QVariant(text), Qt::DisplayRole);
+    item->setData(sortValue, kSortRole);
+    if (!tip.isEmpty())
+        item->setData(tip, Qt::ToolTipRole);
     item->setEditable(false);
     return item;
 }
@@ -50,19 +83,179 @@ QVariant Number(const std::optional<double> &v)
     return v ? QVariant(*v) : QVariant();
 }
 
-// Rows whose first record lies within the chosen days, when the filter is on.
+// A peak and the cylinder that reached it, read together: "412 (cyl 2)".
+QStandardItem *PeakItem(const std::optional<double> &value, const std::optional<int> &cylinder)
+{
+    if (!value)
+        return Item(QVariant());
+    const QString number = QString::number(*value, 'g', 10);
+    return cylinder ? Item(*value, QStringLiteral("%1 (cyl %2)").arg(number).arg(*cylinder),
+                           QStringLiteral("cylinder %1").arg(*cylinder))
+                    : Item(*value, number);
+}
+
+// A trend measure as the analysis view reads it: its name with the unit, and the factor from the
+// number the instrument records to that unit.
+struct MeasureView {
+    QString raw; // the library's name for it
+    QString label;
+    double scale = 1;
+    double least = 1; // the least span the chart shows, so that noise does not look violent
+};
+
+// The least span for a unit: what an owner would call a real change.
+double LeastSpan(const QString &unit)
+{
+    if (unit == QStringLiteral("°F"))
+        return 20;
+    if (unit == QLatin1String("rpm"))
+        return 100;
+    if (unit == QLatin1String("psi"))
+        return 5;
+    if (unit == QLatin1String("inHg"))
+        return 2;
+    if (unit == QLatin1String("gal"))
+        return 5;
+    return 1;
+}
+
+struct FieldView {
+    int field;
+    const char *name;
+    const char *unit;
+    double scale;
+};
+
+// The fields an owner reads by name, in the order the analysis view offers them; the others keep
+// their number.
+const FieldView kNamedFields[] = {
+    {1, "RPM", "rpm", 1},
+    {8, "Oil temperature", "°F", 0.1},
+    {7, "Oil pressure", "psi", 0.1},
+    {9, "Outside air", "°F", 0.1},
+    {2, "Manifold", "inHg", 0.1},
+    {2, "Fuel", "gal", 1}, // the engine data graph reads field 2 as fuel remaining
+};
+
+const std::vector<MeasureView> &MeasureViews()
+{
+    static const std::vector<MeasureView> views = [] {
+        std::vector<MeasureView> list = {
+            {QStringLiteral("cht_max"), QStringLiteral("Peak CHT (°F)"), 1, 20},
+            {QStringLiteral("egt_max"), QStringLiteral("Peak EGT (°F)"), 1, 20},
+            {QStringLiteral("cht_spread_max"), QStringLiteral("CHT spread, largest (°F)"), 1, 20},
+            {QStringLiteral("egt_spread_max"), QStringLiteral("EGT spread, largest (°F)"), 1, 20},
+            {QStringLiteral("findings"), QStringLiteral("Findings"), 1, 5},
+            {QStringLiteral("duration_s"), QStringLiteral("Duration (h)"), 1.0 / 3600, 0.25},
+            {QStringLiteral("records"), QStringLiteral("Records"), 1, 100},
+        };
+        const auto addField = [&](int field, const QString &name, const QString &unit, double scale) {
+            static const char *const stats[3][2] = {{"mean", "mean"}, {"max", "highest"}, {"min", "lowest"}};
+            for (const auto &stat : stats) {
+                const QString label = unit.isEmpty()
+                                          ? QStringLiteral("%1, %2").arg(name, QLatin1String(stat[1]))
+                                          : QStringLiteral("%1, %2 (%3)").arg(name, QLatin1String(stat[1]), unit);
+                list.push_back({QStringLiteral("field%1.%2").arg(field).arg(QLatin1String(stat[0])), label, scale,
+                                LeastSpan(unit)});
+            }
+        };
+        QList<int> named;
+        for (const FieldView &f : kNamedFields) {
+            addField(f.field, QString::fromUtf8(f.name), QString::fromUtf8(f.unit), f.scale);
+            named << f.field;
+        }
+        for (int c = 1; c <= kCylinders; ++c)
+            addField(kFirstChtField + c - 1, QStringLiteral("CHT %1").arg(c), QStringLiteral("°F"), 1);
+        for (int c = 1; c <= kCylinders; ++c)
+            addField(kFirstEgtField + c - 1, QStringLiteral("EGT %1").arg(c), QStringLiteral("°F"), 1);
+        for (int field = 0; field < kFirstEgtField; ++field)
+            if (!named.contains(field))
+                addField(field, QStringLiteral("Field %1").arg(field), QString(), 1);
+        // Only what the library can follow; anything it adds later still shows by its own name.
+        const QStringList measures = FlightLibrary::Measures();
+        std::erase_if(list, [&](const MeasureView &m) { return !measures.contains(m.raw); });
+        for (const QString &m : measures)
+            if (std::none_of(list.cbegin(), list.cend(), [&](const MeasureView &v) { return v.raw == m; }))
+                list.push_back({m, m});
+        return list;
+    }();
+    return views;
+}
+
+QString ValueText(double v)
+{
+    const double tenths = std::round(v * 10) / 10;
+    return tenths == std::round(tenths) ? QString::number(qint64(std::llround(tenths)))
+                                        : QString::number(tenths, 'f', 1);
+}
+
+// The span that shows the central values well: a value further out than three times the middle
+// half's width (or the least span) beyond it, a wrong clock or a broken probe, is left beyond the
+// edge, but only where it would squeeze the others into a quarter of the chart or less. The
+// wheel still reaches it. The span is never less than the least one.
+QCPRange CentralRange(std::vector<double> values, double least)
+{
+    std::sort(values.begin(), values.end());
+    const auto at = [&](double q) {
+        const double pos = q * double(values.size() - 1);
+        const size_t k = size_t(pos);
+        return k + 1 < values.size() ? values[k] + (pos - double(k)) * (values[k + 1] - values[k]) : values[k];
+    };
+    const QCPRange all(values.front(), values.back());
+    double q1 = at(0.25), q3 = at(0.75);
+    if (q3 <= q1) {
+        q1 = at(0.1);
+        q3 = at(0.9);
+    }
+    const double reach = std::max(3 * (q3 - q1), least);
+    const auto first = std::lower_bound(values.cbegin(), values.cend(), q1 - reach);
+    const auto last = std::upper_bound(values.cbegin(), values.cend(), q3 + reach);
+    QCPRange range(*first, *(last - 1));
+    if (std::max(range.size(), least) * 4 > all.size())
+        range = all;
+    if (range.size() < least) {
+        const double middle = range.center();
+        range = QCPRange(middle - least / 2, middle + least / 2);
+    }
+    return range;
+}
+
+// A click into a date takes the whole year, month or day it hit, so that the digits typed next
+// replace it: a full section takes no more digits, and a year could not be typed over.
+class SectionOnClick : public QObject {
+public:
+    explicit SectionOnClick(QDateEdit *edit) : QObject(edit), m_edit(edit) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease)
+            QTimer::singleShot(0, m_edit, [edit = m_edit] { edit->setSelectedSection(edit->currentSection()); });
+        return false;
+    }
+
+private:
+    QDateEdit *m_edit;
+};
+
+// Rows whose first record lies within the chosen days, when the filter is on, of the aircraft
+// chosen.
 class DateFilter : public QSortFilterProxyModel {
 public:
     using QSortFilterProxyModel::QSortFilterProxyModel;
-    void setRange(std::optional<std::pair<QDate, QDate>> range)
+    void setRange(std::optional<std::pair<QDate, QDate>> range, const QString &aircraft)
     {
         m_range = range;
+        m_aircraft = aircraft;
         invalidateFilter();
     }
 
 protected:
     bool filterAcceptsRow(int row, const QModelIndex &parent) const override
     {
+        if (m_aircraft != kAllAircraft &&
+            sourceModel()->index(row, ColAircraft, parent).data(kAircraftRole).toString() != m_aircraft)
+            return false;
         if (!m_range)
             return true;
         const QDate day = sourceModel()->index(row, ColFirst, parent).data(Qt::UserRole).toDate();
@@ -71,19 +264,94 @@ protected:
 
 private:
     std::optional<std::pair<QDate, QDate>> m_range;
+    QString m_aircraft = kAllAircraft;
+};
+
+// Why a registration was refused, as a sentence of its own.
+QString Refusal(const Registration &reg)
+{
+    QString text = reg.reason;
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text.endsWith(QLatin1Char('.')) ? text : text + QLatin1Char('.');
+}
+
+// Asks which aircraft: the registrations offered first, any other typed; one that is not a
+// registration is refused with its reason and the dialog stays.
+class AircraftDialog : public QDialog {
+public:
+    AircraftDialog(QWidget *parent, const QString &title, const QString &question, const QStringList &offered,
+                   const std::optional<QString> &initial)
+        : QDialog(parent)
+    {
+        setObjectName(QStringLiteral("dlgAircraft"));
+        setWindowTitle(title);
+        auto *text = new QLabel(question, this);
+        text->setWordWrap(true);
+        m_choice = new QComboBox(this);
+        m_choice->setObjectName(QStringLiteral("cboAircraftChoice"));
+        m_choice->setEditable(true);
+        m_choice->setInsertPolicy(QComboBox::NoInsert);
+        m_choice->addItems(offered);
+        m_choice->addItem(QStringLiteral("(none)"));
+        m_choice->setCurrentText(initial.value_or(QStringLiteral("(none)")));
+        m_choice->setMinimumContentsLength(16);
+        m_reason = new QLabel(this);
+        m_reason->setObjectName(QStringLiteral("lblAircraftReason"));
+        m_reason->setWordWrap(true);
+        auto *hint =
+            new QLabel(QStringLiteral("A registration such as N123AB or G-ABCD; (none) for no aircraft."), this);
+        hint->setEnabled(false);
+        auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        connect(buttons, &QDialogButtonBox::accepted, this, &AircraftDialog::check);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        auto *layout = new QVBoxLayout(this);
+        layout->addWidget(text);
+        layout->addWidget(m_choice);
+        layout->addWidget(hint);
+        layout->addWidget(m_reason);
+        layout->addWidget(buttons);
+    }
+    std::optional<QString> aircraft() const { return m_aircraft; }
+
+private:
+    void check()
+    {
+        const QString typed = m_choice->currentText().trimmed();
+        if (typed.isEmpty() || typed == QLatin1String("(none)")) {
+            m_aircraft.reset();
+            accept();
+            return;
+        }
+        const Registration reg = FlightLibrary::CheckRegistration(typed);
+        if (!reg) {
+            m_reason->setText(Refusal(reg));
+            adjustSize();
+            return;
+        }
+        m_aircraft = reg.text;
+        accept();
+    }
+
+    QComboBox *m_choice = nullptr;
+    QLabel *m_reason = nullptr;
+    std::optional<QString> m_aircraft;
 };
 
 // The import on the worker thread: its own connection to the library, a result a file.
 class ImportJob : public QObject {
     Q_OBJECT
 public:
-    ImportJob(QString folder, QStringList paths, std::shared_ptr<std::atomic<bool>> stop)
-        : m_folder(std::move(folder)), m_paths(std::move(paths)), m_stop(std::move(stop))
+    ImportJob(QString folder, QStringList paths, std::optional<QString> aircraft,
+              std::shared_ptr<std::atomic<bool>> stop)
+        : m_folder(std::move(folder)), m_paths(std::move(paths)), m_aircraft(std::move(aircraft)),
+          m_stop(std::move(stop))
     {
     }
     void run()
     {
         int added = 0, known = 0, skipped = 0;
+        QStringList skippedFiles, reasons;
         QString error;
         try {
             FlightLibrary library(m_folder);
@@ -91,29 +359,70 @@ public:
             emit progress(0, int(files.size()));
             int done = 0;
             library.importFiles(
-                files,
+                files, m_aircraft,
                 [&](const ImportResult &r) {
                     (r.outcome == ImportResult::Added ? added : r.outcome == ImportResult::Known ? known : skipped)++;
+                    if (r.outcome == ImportResult::Skipped) {
+                        skippedFiles << r.file;
+                        reasons << r.reason;
+                    }
                     emit progress(++done, int(files.size()));
                     return true;
                 },
                 [this] { return bool(*m_stop); });
         } catch (const LibraryError &e) {
             error = e.message();
+        } catch (const std::exception &e) {
+            error = QString::fromLocal8Bit(e.what());
         }
-        emit finished(added, known, skipped, error);
+        emit finished(added, known, skipped, error, skippedFiles, reasons);
     }
 signals:
     void progress(int done, int total);
-    void finished(int added, int known, int skipped, const QString &error);
+    void finished(int added, int known, int skipped, const QString &error, const QStringList &skippedFiles,
+                  const QStringList &reasons);
 
 private:
     QString m_folder;
     QStringList m_paths;
+    std::optional<QString> m_aircraft;
     std::shared_ptr<std::atomic<bool>> m_stop;
 };
 
+// The same flights, as the table shows them: nothing to read again.
+bool SameList(const std::vector<LibraryFlight> &a, const std::vector<LibraryFlight> &b)
+{
+    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(), [](const LibraryFlight &x, const LibraryFlight &y) {
+        return x.id == y.id && x.sha256 == y.sha256 && x.source == y.source && x.findings == y.findings &&
+               x.first == y.first && x.aircraft == y.aircraft;
+    });
+}
+
+QString Sentence(const QString &what, const QString &why)
+{
+    QString text = QStringLiteral("%1: %2").arg(what, why);
+    if (!text.endsWith(QLatin1Char('.')))
+        text += QLatin1Char('.');
+    return text;
+}
+
 } // namespace
+
+template <class F> bool FrmLibrary::guarded(F &&call)
+{
+    QString why;
+    try {
+        call();
+        return true;
+    } catch (const LibraryError &error) {
+        why = error.message();
+    } catch (const std::exception &error) {
+        why = QString::fromLocal8Bit(error.what());
+    }
+    QString text = Sentence(QStringLiteral("The flight library in %1 could not be used").arg(m_folder), why);
+    say(text + QStringLiteral(" Refresh (F5) tries again."));
+    return false;
+}
 
 FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     : ChildWindow(parent), m_context(context), m_folder(FlightLibrary::DefaultFolder())
@@ -121,8 +430,20 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     setObjectName(QStringLiteral("FrmLibrary"));
     setWindowTitle(QStringLiteral("Flight Library"));
 
-    const auto button = [this](const char *name, const QString &text) {
-        auto *b = new QPushButton(text, this);
+    // Everything sits on one page that scrolls when the window is made smaller than it needs.
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scrLibrary"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto *page = new QWidget(scroll);
+    page->setMinimumSize(560, 340);
+    scroll->setWidget(page);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    const auto button = [page](const char *name, const QString &text) {
+        auto *b = new QPushButton(text, page);
         b->setObjectName(QLatin1String(name));
         return b;
     };
@@ -130,124 +451,194 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_cancel = button("cmdCancel", QStringLiteral("Cancel"));
     m_export = button("cmdExport", QStringLiteral("Export..."));
     m_remove = button("cmdRemove", QStringLiteral("Remove..."));
+    m_refresh = button("cmdRefresh", QStringLiteral("Refresh"));
+    m_setAircraft = button("cmdSetAircraft", QStringLiteral("Set Aircraft..."));
+    m_setAircraft->setToolTip(QStringLiteral("Give the selected flights to an aircraft, or take theirs away"));
+    m_thisPc = button("cmdThisPcsAircraft", QStringLiteral("This PC's Aircraft..."));
+    m_refresh->setToolTip(QStringLiteral("Read the library again (F5)"));
     m_cancel->setEnabled(false);
-    m_progress = new QProgressBar(this);
+    m_progress = new QProgressBar(page);
     m_progress->setObjectName(QStringLiteral("progImport"));
     m_progress->setVisible(false);
+    m_progress->setMaximumWidth(160);
 
-    m_filter = new QCheckBox(QStringLiteral("Flights from"), this);
+    m_filter = new QCheckBox(QStringLiteral("Flights from"), page);
     m_filter->setObjectName(QStringLiteral("chkDateFilter"));
-    m_from = new QDateEdit(QDate::currentDate().addYears(-1), this);
+    m_from = new QDateEdit(QDate::currentDate().addYears(-1), page);
     m_from->setObjectName(QStringLiteral("dtFrom"));
-    m_to = new QDateEdit(QDate::currentDate(), this);
+    m_to = new QDateEdit(QDate::currentDate(), page);
     m_to->setObjectName(QStringLiteral("dtTo"));
     for (QDateEdit *edit : {m_from, m_to}) {
         edit->setCalendarPopup(true);
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        // A year typed digit by digit filters once it is whole, not at "2", "20" and "202".
+        edit->setKeyboardTracking(false);
+        edit->setDateRange(QDate(1900, 1, 1), QDate(9999, 12, 31));
+        if (QLineEdit *line = edit->findChild<QLineEdit *>())
+            line->installEventFilter(new SectionOnClick(edit));
     }
+    m_count = new QLabel(page);
+    m_count->setObjectName(QStringLiteral("lblCount"));
+    m_aircraft = new QComboBox(page);
+    m_aircraft->setObjectName(QStringLiteral("cboAircraft"));
+    m_aircraft->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_aircraft->addItem(QStringLiteral("All aircraft"), kAllAircraft);
 
-    m_model = new QStandardItemModel(0, 9, this);
+    m_model = new QStandardItemModel(0, ColumnCount, this);
     m_model->setHorizontalHeaderLabels({QStringLiteral("First record"), QStringLiteral("Duration (h:mm)"),
-                                        QStringLiteral("Records"), QStringLiteral("EGT max"), QStringLiteral("CHT max"),
-                                        QStringLiteral("EGT spread"), QStringLiteral("CHT spread"),
-                                        QStringLiteral("Findings"), QStringLiteral("Source")});
+                                        QStringLiteral("Records"), QStringLiteral("Peak EGT (°F)"),
+                                        QStringLiteral("Peak CHT (°F)"), QStringLiteral("EGT spread (°F)"),
+                                        QStringLiteral("CHT spread (°F)"), QStringLiteral("Findings"),
+                                        QStringLiteral("Aircraft"), QStringLiteral("Source")});
+    m_model->horizontalHeaderItem(ColEgtSpread)
+        ->setToolTip(QStringLiteral("The largest difference between the hottest and the coolest cylinder"));
+    m_model->horizontalHeaderItem(ColChtSpread)
+        ->setToolTip(QStringLiteral("The largest difference between the hottest and the coolest cylinder"));
     m_proxy = new DateFilter(this);
     m_proxy->setSourceModel(m_model);
-    m_table = new QTableView(this);
+    m_proxy->setSortRole(kSortRole);
+    m_table = new QTableView(page);
     m_table->setObjectName(QStringLiteral("tblFlights"));
     m_table->setModel(m_proxy);
     m_table->setSortingEnabled(true);
     m_table->sortByColumn(ColFirst, Qt::AscendingOrder);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setAlternatingRowColors(true);
+    m_table->setMinimumHeight(100);
     // One line a flight; a long source path keeps its file name in view.
     m_table->setWordWrap(false);
     m_table->setTextElideMode(Qt::ElideLeft);
 
-    m_measure = new QComboBox(this);
+    m_measure = new QComboBox(page);
     m_measure->setObjectName(QStringLiteral("cboMeasure"));
-    m_measure->addItems(FlightLibrary::Measures());
-    m_measure->setCurrentText(QStringLiteral("cht_max"));
-    m_plot = new QCustomPlot(this);
+    for (const MeasureView &m : MeasureViews())
+        m_measure->addItem(m.label, m.raw);
+    m_measure->setCurrentIndex(0);
+    m_measure->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_measure->setMaxVisibleItems(20);
+    m_resetView = button("cmdTrendReset", QStringLiteral("Reset View"));
+    m_resetView->setToolTip(QStringLiteral("The first view again: the wheel zooms, dragging moves the chart"));
+
+    m_plot = new QCustomPlot(page);
     m_plot->setObjectName(QStringLiteral("plotTrend"));
-    m_plot->setMinimumHeight(160);
+    m_plot->setMinimumHeight(110);
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
     ticker->setDateTimeFormat(QStringLiteral("yyyy-MM-dd"));
     m_plot->xAxis->setTicker(ticker);
+    m_plot->yAxis->ticker()->setTickCount(4);
     QCPGraph *points = m_plot->addGraph();
     points->setLineStyle(QCPGraph::lsNone);
-    points->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 7));
-    points->setSelectable(QCP::stSingleData);
-    points->selectionDecorator()->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, Qt::red, 12),
-                                                  QCPScatterStyle::spAll);
-    m_plot->setInteractions(QCP::iSelectPlottables);
+    points->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(0x1f, 0x5f, 0xbf), 7));
+    points->setSelectable(QCP::stNone);
+    // The selected flight's point: a ring around it.
+    QCPGraph *chosen = m_plot->addGraph();
+    chosen->setLineStyle(QCPGraph::lsNone);
+    chosen->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(Qt::red, 2), Qt::NoBrush, 14));
+    chosen->setSelectable(QCP::stNone);
+    m_plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
     m_plotNote = new QCPItemText(m_plot);
     m_plotNote->setObjectName(QStringLiteral("lblTrendNote"));
     m_plotNote->position->setType(QCPItemPosition::ptAxisRectRatio);
     m_plotNote->position->setCoords(0.5, 0.5);
     m_plotNote->setPositionAlignment(Qt::AlignCenter);
     m_plotNote->setColor(palette().color(QPalette::PlaceholderText));
+    m_outsideNote = new QLabel(page);
+    m_outsideNote->setObjectName(QStringLiteral("lblTrendOutside"));
+    m_outsideNote->setVisible(false);
 
-    m_message = new QLabel(this);
+    m_message = new QLabel(page);
     m_message->setObjectName(QStringLiteral("lblMessage"));
     m_message->setWordWrap(true);
+    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_showSkipped = button("cmdSkipped", QStringLiteral("Skipped Files..."));
+    m_showSkipped->setVisible(false);
 
-    auto *top = new QHBoxLayout;
+    auto *commands = new QHBoxLayout;
     for (QWidget *w : std::initializer_list<QWidget *>{m_import, m_cancel, m_progress})
-        top->addWidget(w);
-    top->addStretch();
-    top->addWidget(m_filter);
-    top->addWidget(m_from);
-    top->addWidget(new QLabel(QStringLiteral("to"), this));
-    top->addWidget(m_to);
-    top->addSpacing(12);
-    top->addWidget(m_export);
-    top->addWidget(m_remove);
+        commands->addWidget(w);
+    commands->addStretch();
+    for (QWidget *w : std::initializer_list<QWidget *>{m_setAircraft, m_export, m_remove, m_refresh})
+        commands->addWidget(w);
+    auto *filters = new QHBoxLayout;
+    filters->addWidget(m_filter);
+    filters->addWidget(m_from);
+    filters->addWidget(new QLabel(QStringLiteral("to"), page));
+    filters->addWidget(m_to);
+    filters->addSpacing(12);
+    filters->addWidget(new QLabel(QStringLiteral("Aircraft"), page));
+    filters->addWidget(m_aircraft);
+    filters->addStretch();
+    filters->addWidget(m_count);
     auto *trendBar = new QHBoxLayout;
-    trendBar->addWidget(new QLabel(QStringLiteral("Trend of"), this));
+    trendBar->addWidget(new QLabel(QStringLiteral("Trend of"), page));
     trendBar->addWidget(m_measure);
     trendBar->addStretch();
-    auto *trend = new QWidget(this);
+    trendBar->addWidget(m_outsideNote);
+    trendBar->addWidget(m_resetView);
+    auto *trend = new QWidget(page);
     auto *trendLayout = new QVBoxLayout(trend);
     trendLayout->setContentsMargins(0, 0, 0, 0);
     trendLayout->addLayout(trendBar);
     trendLayout->addWidget(m_plot);
-    auto *split = new QSplitter(Qt::Vertical, this);
+    auto *split = new QSplitter(Qt::Vertical, page);
+    split->setObjectName(QStringLiteral("splTableTrend"));
     split->addWidget(m_table);
     split->addWidget(trend);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
-    auto *layout = new QVBoxLayout(this);
-    layout->addLayout(top);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
+    split->setChildrenCollapsible(false);
+    auto *messageRow = new QHBoxLayout;
+    messageRow->addWidget(m_message, 1);
+    messageRow->addWidget(m_showSkipped, 0, Qt::AlignTop);
+    messageRow->addWidget(m_thisPc, 0, Qt::AlignTop);
+    auto *layout = new QVBoxLayout(page);
+    layout->addLayout(commands);
+    layout->addLayout(filters);
     layout->addWidget(split, 1);
-    layout->addWidget(m_message);
+    layout->addLayout(messageRow);
+
+    auto *refreshKey = new QAction(QStringLiteral("Refresh"), this);
+    refreshKey->setObjectName(QStringLiteral("actRefresh"));
+    refreshKey->setShortcut(QKeySequence::Refresh);
+    refreshKey->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(refreshKey);
+    connect(refreshKey, &QAction::triggered, this, &FrmLibrary::refresh);
 
     connect(m_import, &QPushButton::clicked, this, &FrmLibrary::chooseImport);
     connect(m_cancel, &QPushButton::clicked, this, &FrmLibrary::cancelImport);
     connect(m_export, &QPushButton::clicked, this, &FrmLibrary::exportSelected);
     connect(m_remove, &QPushButton::clicked, this, &FrmLibrary::removeSelected);
+    connect(m_refresh, &QPushButton::clicked, this, &FrmLibrary::refresh);
+    connect(m_showSkipped, &QPushButton::clicked, this, &FrmLibrary::showSkipped);
+    connect(m_setAircraft, &QPushButton::clicked, this, &FrmLibrary::askSetAircraft);
+    connect(m_thisPc, &QPushButton::clicked, this, &FrmLibrary::askThisPcsAircraft);
+    connect(m_aircraft, &QComboBox::currentIndexChanged, this, &FrmLibrary::applyFilter);
+    connect(m_resetView, &QPushButton::clicked, this, &FrmLibrary::resetTrendView);
     connect(m_filter, &QCheckBox::toggled, this, &FrmLibrary::applyFilter);
-    connect(m_from, &QDateEdit::dateChanged, this, &FrmLibrary::applyFilter);
-    connect(m_to, &QDateEdit::dateChanged, this, &FrmLibrary::applyFilter);
-    connect(m_measure, &QComboBox::currentTextChanged, this, &FrmLibrary::showTrend);
-    connect(m_table, &QTableView::doubleClicked, this,
-            [this](const QModelIndex &index) { loadFlight(index.siblingAtColumn(ColFirst).data(kIdRole).toLongLong()); });
-    connect(m_plot, &QCustomPlot::plottableClick, this, [this](QCPAbstractPlottable *, int dataIndex, QMouseEvent *) {
-        if (dataIndex >= 0 && size_t(dataIndex) < m_flights.size())
-            selectFlight(m_flights[size_t(dataIndex)].id);
+    connect(m_from, &QDateEdit::dateChanged, this, &FrmLibrary::userChangedDate);
+    connect(m_to, &QDateEdit::dateChanged, this, &FrmLibrary::userChangedDate);
+    connect(m_measure, &QComboBox::currentIndexChanged, this, &FrmLibrary::showTrend);
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &FrmLibrary::markSelectedPoint);
+    connect(m_table, &QTableView::doubleClicked, this, [this](const QModelIndex &index) {
+        const qint64 id = index.siblingAtColumn(ColFirst).data(kIdRole).toLongLong();
+        guarded([&] { loadFlight(id); });
+    });
+    connect(m_plot, &QCustomPlot::mousePress, this, [this](QMouseEvent *event) { m_pressedAt = event->position(); });
+    connect(m_plot, &QCustomPlot::mouseRelease, this, &FrmLibrary::trendMouseRelease);
+    connect(m_plot, &QCustomPlot::mouseMove, this, &FrmLibrary::trendMouseMove);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive && isVisible())
+            scheduleRefresh();
     });
 
-    SetOuterSize(this, 12500, 7000);
-    try {
-        m_library = std::make_unique<FlightLibrary>(m_folder);
-    } catch (const LibraryError &error) {
-        say(QStringLiteral("The flight library in %1 cannot be opened: %2.").arg(m_folder, error.message()));
-        m_import->setEnabled(false);
-    }
+    showThisPcsAircraft();
+    SetOuterSize(this, 16500, 11400);
+    openLibrary();
     refresh();
+    showTrend();
 }
 
 FrmLibrary::~FrmLibrary()
@@ -259,106 +650,337 @@ FrmLibrary::~FrmLibrary()
     }
 }
 
+bool FrmLibrary::openLibrary()
+{
+    QString why;
+    try {
+        m_library = std::make_unique<FlightLibrary>(m_folder);
+    } catch (const LibraryError &error) {
+        why = error.message();
+    } catch (const std::exception &error) {
+        why = QString::fromLocal8Bit(error.what());
+    }
+    // A library this user may only read is still listed, trended and exported.
+    if (!m_library && FlightLibrary::Exists(m_folder)) {
+        try {
+            m_library = std::make_unique<FlightLibrary>(m_folder, FlightLibrary::Opening::Existing);
+        } catch (const std::exception &) {
+            m_library.reset();
+        }
+    }
+    const bool changes = m_library && !m_library->readOnly();
+    if (!m_library)
+        say(Sentence(QStringLiteral("The flight library in %1 cannot be opened").arg(m_folder), why));
+    else if (!changes)
+        say(Sentence(QStringLiteral("The flight library in %1 can only be read here").arg(m_folder), why));
+    for (QPushButton *change : {m_import, m_remove, m_setAircraft})
+        change->setEnabled(changes && !m_importing);
+    return bool(m_library);
+}
+
+bool FrmLibrary::event(QEvent *event)
+{
+    // The window is seen again: what another program did meanwhile shows.
+    if (event->type() == QEvent::WindowActivate) {
+        auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget());
+        if (!frame || !frame->mdiArea() || frame->mdiArea()->activeSubWindow() == frame)
+            scheduleRefresh();
+    }
+    return ChildWindow::event(event);
+}
+
+void FrmLibrary::showEvent(QShowEvent *event)
+{
+    ChildWindow::showEvent(event);
+    auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget());
+    if (!frame || m_frameHooked)
+        return;
+    m_frameHooked = true;
+    connect(frame, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates before, Qt::WindowStates now) {
+        if ((now & Qt::WindowActive) && !(before & Qt::WindowActive))
+            scheduleRefresh();
+    });
+    // The table and the trend share the height, the table a little more.
+    QTimer::singleShot(0, this, [this] {
+        if (auto *split = findChild<QSplitter *>(QStringLiteral("splTableTrend"))) {
+            const int height = split->height();
+            split->setSizes({height * 11 / 20, height - height * 11 / 20});
+        }
+    });
+    // A small main window: the window opens within its work area and lays out (or scrolls) there.
+    if (QMdiArea *area = frame->mdiArea()) {
+        const QSize room = area->viewport()->size();
+        if (room.isValid() && (frame->width() > room.width() || frame->height() > room.height()))
+            frame->resize(std::min(frame->width(), room.width()), std::min(frame->height(), room.height()));
+    }
+}
+
+void FrmLibrary::scheduleRefresh()
+{
+    if (m_refreshPending)
+        return;
+    m_refreshPending = true;
+    QTimer::singleShot(0, this, [this] {
+        if (m_refreshPending)
+            refresh();
+    });
+}
+
 void FrmLibrary::say(const QString &text)
 {
-    m_message->setText(text);
+    m_note = text;
+    showMessage();
+}
+
+void FrmLibrary::showMessage()
+{
+    QStringList lines;
+    if (!m_importSummary.isEmpty())
+        lines << m_importSummary;
+    if (!m_note.isEmpty() && m_note != m_importSummary)
+        lines << m_note;
+    m_message->setText(lines.join(QLatin1Char('\n')));
 }
 
 void FrmLibrary::refresh()
 {
-    const qint64 selected = selectedId();
-    m_model->removeRows(0, m_model->rowCount());
-    m_flights.clear();
-    if (m_library) {
-        try {
-            m_flights = m_library->list();
-        } catch (const LibraryError &error) {
-            say(error.message());
-        }
+    m_refreshPending = false;
+    if (!m_library && !openLibrary())
+        return;
+    std::vector<LibraryFlight> flights;
+    if (!guarded([&] { flights = m_library->list(); }))
+        return;
+    if (m_listed && SameList(flights, m_flights)) {
+        updateCount();
+        return;
     }
+    m_listed = true;
+    const qint64 selected = selectedId();
+    m_flights = std::move(flights);
     m_table->setSortingEnabled(false);
+    m_model->removeRows(0, m_model->rowCount());
     for (const LibraryFlight &f : m_flights) {
         const QDateTime first = MomentOf(f.first);
         QList<QStandardItem *> row;
-        QStandardItem *when = Item(first.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), f.sha256);
-        when->setData(f.id, kIdRole);
-        when->setData(first.date(), Qt::UserRole);
-        row << when;
+        const QString when = first.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        QStandardItem *whenItem = Item(when, when, f.sha256);
+        whenItem->setData(f.id, kIdRole);
+        whenItem->setData(first.date(), Qt::UserRole);
+        row << whenItem;
         const qint64 s = f.durationSeconds.value_or(0);
-        QStandardItem *duration = Item(QString::asprintf("%lld:%02lld", s / 3600, s / 60 % 60));
-        row << duration << Item(f.records);
-        row << Item(Number(f.egtMax), f.egtCylinder ? QStringLiteral("cylinder %1").arg(*f.egtCylinder) : QString());
-        row << Item(Number(f.chtMax), f.chtCylinder ? QStringLiteral("cylinder %1").arg(*f.chtCylinder) : QString());
-        row << Item(Number(f.egtSpreadMax)) << Item(Number(f.chtSpreadMax)) << Item(f.findings) << Item(f.source, f.source);
+        row << Item(f.durationSeconds ? QVariant(s) : QVariant(),
+                    f.durationSeconds ? QString::asprintf("%lld:%02lld", s / 3600, s / 60 % 60) : QString());
+        row << Item(f.records);
+        row << PeakItem(f.egtMax, f.egtCylinder) << PeakItem(f.chtMax, f.chtCylinder);
+        row << Item(Number(f.egtSpreadMax)) << Item(Number(f.chtSpreadMax)) << Item(f.findings);
+        QStandardItem *aircraft = Item(f.aircraft.value_or(QString()));
+        aircraft->setData(f.aircraft.value_or(QString()), kAircraftRole);
+        row << aircraft << Item(f.source, f.source, f.source);
         m_model->appendRow(row);
     }
+    // Sorting on again sorts by the column and order the user chose.
     m_table->setSortingEnabled(true);
     m_table->resizeColumnsToContents();
     m_table->setColumnWidth(ColSource, std::min(m_table->columnWidth(ColSource), 320));
     // The filter starts out spanning every flight kept.
     if (!m_filter->isChecked() && !m_flights.empty()) {
+        m_settingDates = true;
         m_from->setDate(MomentOf(m_flights.front().first).date());
         m_to->setDate(MomentOf(m_flights.back().first).date());
+        m_settingDates = false;
     }
+    updateAircraftChoices();
     if (selected)
         selectFlight(selected);
-    if (!importing() && m_library)
-        say(m_flights.empty() ? QStringLiteral("No flight yet. Import... adds flight files or a whole folder of them; "
-                                               "every flight downloaded from the plane is added by itself.")
-                              : QStringLiteral("%1 flights in %2").arg(m_flights.size()).arg(m_folder));
+    updateCount();
     showTrend();
+}
+
+void FrmLibrary::updateCount()
+{
+    const int shown = m_proxy->rowCount();
+    const int all = int(m_flights.size());
+    m_count->setText(all == 0       ? QStringLiteral("No flight yet")
+                     : shown == all ? QStringLiteral("%1 flights").arg(all)
+                                    : QStringLiteral("%1 of %2 flights").arg(shown).arg(all));
+    m_count->setToolTip(m_folder);
+}
+
+void FrmLibrary::userChangedDate()
+{
+    if (m_settingDates)
+        return;
+    // Choosing a day means filtering by it.
+    if (!m_filter->isChecked())
+        m_filter->setChecked(true); // applies the filter
+    else
+        applyFilter();
 }
 
 void FrmLibrary::applyFilter()
 {
     auto *filter = static_cast<DateFilter *>(m_proxy);
-    filter->setRange(m_filter->isChecked() ? std::optional(std::pair(m_from->date(), m_to->date())) : std::nullopt);
+    const QString aircraft = m_aircraft->currentIndex() < 0 ? kAllAircraft : m_aircraft->currentData().toString();
+    filter->setRange(m_filter->isChecked() ? std::optional(std::pair(m_from->date(), m_to->date())) : std::nullopt,
+                     aircraft);
+    updateCount();
+    showTrend();
 }
 
 void FrmLibrary::showTrend()
 {
-    QCPGraph *points = m_plot->graph(0);
-    QVector<double> x, y;
-    if (m_library) {
-        try {
-            for (const TrendPoint &p : m_library->trend(m_measure->currentText())) {
-                x << double(MomentOf(p.first).toSecsSinceEpoch());
-                y << p.value.value_or(qQNaN());
+    const int choice = std::max(0, m_measure->currentIndex());
+    const MeasureView &measure = MeasureViews()[size_t(choice)];
+    // The trend shows the flights the table shows.
+    QSet<qint64> shown;
+    for (int r = 0; r < m_proxy->rowCount(); ++r)
+        shown.insert(m_proxy->index(r, ColFirst).data(kIdRole).toLongLong());
+    struct Point {
+        double x, y;
+        qint64 id;
+    };
+    std::vector<Point> drawn;
+    bool anyShown = false;
+    if (m_library && !shown.isEmpty()) {
+        std::vector<TrendPoint> points;
+        if (guarded([&] { points = m_library->trend(measure.raw); })) {
+            for (const TrendPoint &p : points) {
+                if (!shown.contains(p.id))
+                    continue;
+                anyShown = true;
+                if (p.value && std::isfinite(*p.value))
+                    drawn.push_back({double(MomentOf(p.first).toSecsSinceEpoch()), *p.value * measure.scale, p.id});
             }
-        } catch (const LibraryError &error) {
-            say(error.message());
         }
     }
-    // The points keep the list's order, so a point's index is its flight's.
-    points->setData(x, y, true);
-    m_plot->yAxis->setLabel(m_measure->currentText());
-    const bool anyValue = std::any_of(y.cbegin(), y.cend(), [](double v) { return std::isfinite(v); });
-    m_plotNote->setVisible(!anyValue);
-    m_plot->yAxis->setTickLabels(anyValue);
-    if (!anyValue) {
+    // The graph keeps its points by time; the ids keep that same order, so a point's index names
+    // its flight.
+    std::stable_sort(drawn.begin(), drawn.end(), [](const Point &a, const Point &b) { return a.x < b.x; });
+    QVector<double> x, y;
+    m_pointIds.clear();
+    for (const Point &p : drawn) {
+        x << p.x;
+        y << p.y;
+        m_pointIds.push_back(p.id);
+    }
+    m_plot->graph(0)->setData(x, y, true);
+    m_plot->yAxis->setLabel(measure.label);
+    m_plotNote->setVisible(drawn.empty());
+    m_plot->yAxis->setTickLabels(!drawn.empty());
+    if (drawn.empty()) {
         // Nothing to draw: the last month up to today, and a word on why the chart is empty.
-        m_plotNote->setText(x.isEmpty() ? QStringLiteral("No flight in the library yet: Import... adds them")
-                                        : QStringLiteral("No flight has a value for %1").arg(m_measure->currentText()));
+        m_plotNote->setText(m_flights.empty() ? QStringLiteral("No flight in the library yet: Import... adds them")
+                            : !anyShown       ? QStringLiteral("No flight in the days chosen")
+                                        : QStringLiteral("No flight shown has a value for %1").arg(measure.label));
+        m_outsideNote->setVisible(false);
         const double today = double(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0)).toSecsSinceEpoch());
         m_plot->xAxis->setRange(today - 31 * 86400.0, today);
         m_plot->yAxis->setRange(0, 1);
+        markSelectedPoint();
+        return;
+    }
+    resetTrendView();
+    markSelectedPoint();
+}
+
+void FrmLibrary::resetTrendView()
+{
+    const QSharedPointer<QCPGraphDataContainer> data = m_plot->graph(0)->data();
+    if (data->isEmpty()) {
         m_plot->replot();
         return;
     }
-    m_plot->rescaleAxes();
-    const QCPRange xr = m_plot->xAxis->range();
-    const double pad = std::max(86400.0, xr.size() * 0.03);
+    std::vector<double> xs, ys;
+    for (auto it = data->constBegin(); it != data->constEnd(); ++it) {
+        xs.push_back(it->key);
+        ys.push_back(it->value);
+    }
+    const MeasureView &measure = MeasureViews()[size_t(std::max(0, m_measure->currentIndex()))];
+    const QCPRange xr = CentralRange(xs, 7 * 86400.0), yr = CentralRange(ys, measure.least);
+    int outside = 0;
+    for (size_t k = 0; k < xs.size(); ++k)
+        outside += !xr.contains(xs[k]) || !yr.contains(ys[k]);
+    const double pad = xr.size() * 0.04;
     m_plot->xAxis->setRange(xr.lower - pad, xr.upper + pad);
-    const QCPRange yr = m_plot->yAxis->range();
-    const double ypad = std::max(1.0, yr.size() * 0.08);
+    const double ypad = yr.size() * 0.1;
     m_plot->yAxis->setRange(yr.lower - ypad, yr.upper + ypad);
+    m_outsideNote->setVisible(outside > 0);
+    m_outsideNote->setText(outside == 1
+                               ? QStringLiteral("1 flight beyond the view (the wheel zooms out)")
+                               : QStringLiteral("%1 flights beyond the view (the wheel zooms out)").arg(outside));
     m_plot->replot();
+}
+
+void FrmLibrary::markSelectedPoint()
+{
+    const QList<qint64> ids = selectedIds();
+    QVector<double> x, y;
+    const QSharedPointer<QCPGraphDataContainer> data = m_plot->graph(0)->data();
+    for (size_t k = 0; k < m_pointIds.size(); ++k)
+        if (ids.contains(m_pointIds[k]) && int(k) < data->size()) {
+            x << data->at(int(k))->key;
+            y << data->at(int(k))->value;
+        }
+    m_plot->graph(1)->setData(x, y, true);
+    m_plot->replot();
+}
+
+int FrmLibrary::pointAt(const QPointF &pixel) const
+{
+    const QSharedPointer<QCPGraphDataContainer> data = m_plot->graph(0)->data();
+    int best = -1;
+    double bestDistance = kPointReach * kPointReach;
+    for (int k = 0; k < data->size(); ++k) {
+        const double dx = m_plot->xAxis->coordToPixel(data->at(k)->key) - pixel.x();
+        const double dy = m_plot->yAxis->coordToPixel(data->at(k)->value) - pixel.y();
+        if (dx * dx + dy * dy <= bestDistance) {
+            bestDistance = dx * dx + dy * dy;
+            best = k;
+        }
+    }
+    return best < int(m_pointIds.size()) ? best : -1;
+}
+
+void FrmLibrary::trendMouseMove(QMouseEvent *event)
+{
+    if (event->buttons() != Qt::NoButton)
+        return;
+    const int k = pointAt(event->position());
+    if (k < 0) {
+        QToolTip::hideText();
+        return;
+    }
+    const auto point = m_plot->graph(0)->data()->at(k);
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(qint64(point->key));
+    const QString text =
+        QStringLiteral("%1\n%2: %3")
+            .arg(when.toString(QStringLiteral("yyyy-MM-dd HH:mm")), m_plot->yAxis->label(), ValueText(point->value));
+    QToolTip::showText(event->globalPosition().toPoint(), text, m_plot);
+}
+
+void FrmLibrary::trendMouseRelease(QMouseEvent *event)
+{
+    // A click, not the end of a drag: the flight whose point it hit is chosen in the table.
+    if ((event->position() - m_pressedAt).manhattanLength() > 4 || event->button() != Qt::LeftButton)
+        return;
+    const int k = pointAt(event->position());
+    if (k >= 0)
+        selectFlight(m_pointIds[size_t(k)]);
+}
+
+QList<qint64> FrmLibrary::selectedIds() const
+{
+    QList<qint64> ids;
+    if (m_table->selectionModel())
+        for (const QModelIndex &row : m_table->selectionModel()->selectedRows(ColFirst))
+            ids << row.data(kIdRole).toLongLong();
+    return ids;
 }
 
 qint64 FrmLibrary::selectedId() const
 {
-    const QModelIndexList rows = m_table->selectionModel() ? m_table->selectionModel()->selectedRows(ColFirst)
-                                                           : QModelIndexList();
+    const QModelIndexList rows =
+        m_table->selectionModel() ? m_table->selectionModel()->selectedRows(ColFirst) : QModelIndexList();
     return rows.isEmpty() ? 0 : rows.first().data(kIdRole).toLongLong();
 }
 
@@ -372,12 +994,7 @@ void FrmLibrary::selectFlight(qint64 id)
             break;
         }
     }
-    // The point of the flight stands out in the trend.
-    for (size_t k = 0; k < m_flights.size(); ++k)
-        if (m_flights[k].id == id) {
-            m_plot->graph(0)->setSelection(QCPDataSelection(QCPDataRange(int(k), int(k) + 1)));
-            m_plot->replot();
-        }
+    markSelectedPoint();
 }
 
 void FrmLibrary::loadFlight(qint64 id)
@@ -386,13 +1003,11 @@ void FrmLibrary::loadFlight(qint64 id)
         return;
     std::optional<QString> path;
     std::optional<LibraryFlight> flight;
-    try {
-        path = m_library->copyPath(id);
-        flight = m_library->flight(id);
-    } catch (const LibraryError &error) {
-        say(error.message());
+    if (!guarded([&] {
+            path = m_library->copyPath(id);
+            flight = m_library->flight(id);
+        }))
         return;
-    }
     if (!path || !flight)
         return;
     // As the disk-load command: the status names the file, and a failed load says no more.
@@ -404,13 +1019,7 @@ void FrmLibrary::loadFlight(qint64 id)
     // The windows that follow the loaded flight name it as it was imported, not by its copy's hash.
     FlightOrigin origin;
     origin.name = QFileInfo(flight->source).fileName();
-    // The aircraft, from a catalogue that keeps one (an older catalogue's rows have none).
-    origin.aircraft = [](const auto &row) -> std::optional<QString> {
-        if constexpr (requires { row.aircraft; })
-            return row.aircraft;
-        else
-            return std::nullopt;
-    }(*flight);
+    origin.aircraft = flight->aircraft;
     NoteFlightLoaded(m_context.state, *path, origin);
     emit flightLoaded();
 }
@@ -422,42 +1031,83 @@ void FrmLibrary::exportSelected()
         say(QStringLiteral("Choose a flight in the table first."));
         return;
     }
-    const auto flight = m_library->flight(id);
-    FileDialogRequest request =
-        WritableTextFile(QStringLiteral("Export Flight"), QStringLiteral("Flight %1.txt").arg(flight->first.left(10)));
+    std::optional<LibraryFlight> flight;
+    if (!guarded([&] { flight = m_library->flight(id); }))
+        return;
+    if (!flight) {
+        say(QStringLiteral("That flight is no longer in the library (another program removed it); the list was read "
+                           "again."));
+        refresh();
+        return;
+    }
+    FileDialogRequest request{QStringLiteral("Export Flight"), QStringLiteral("*.txt"), QStringLiteral("txt"),
+                              QStringLiteral("Flight %1.txt").arg(flight->first.left(10)), dialogFolder()};
     request.save = true;
     const std::optional<QString> name = m_context.files.chooseFile(request);
     if (!name)
         return;
-    try {
-        m_library->exportFlight(id, *name);
-        say(QStringLiteral("Flight of %1 written to %2").arg(flight->first, *name));
-    } catch (const LibraryError &error) {
-        say(error.message());
-    }
+    rememberFolder(QFileInfo(*name).absolutePath());
+    bool written = false;
+    if (!guarded([&] { written = m_library->exportFlight(id, *name); }))
+        return;
+    if (written)
+        say(QStringLiteral("Flight of %1 written to %2")
+                .arg(QString(flight->first).replace(QLatin1Char('T'), QLatin1Char(' ')), *name));
+    else
+        say(QStringLiteral("That flight is no longer in the library (another program removed it); nothing was "
+                           "written."));
 }
 
 void FrmLibrary::removeSelected()
 {
+    if (importing()) {
+        say(QStringLiteral("An import is running: remove the flight once it has ended (or Cancel it)."));
+        return;
+    }
     const qint64 id = selectedId();
     if (!m_library || id == 0) {
         say(QStringLiteral("Choose a flight in the table first."));
         return;
     }
-    const auto flight = m_library->flight(id);
+    std::optional<LibraryFlight> flight;
+    if (!guarded([&] { flight = m_library->flight(id); }))
+        return;
+    if (!flight) {
+        say(QStringLiteral("That flight is no longer in the library (another program removed it); the list was read "
+                           "again."));
+        refresh();
+        return;
+    }
+    const QString when = QString(flight->first).replace(QLatin1Char('T'), QLatin1Char(' '));
     const QString text = QStringLiteral("Remove the flight of %1 (%2 records) from the library? Its copy in the "
                                         "library is deleted; the file it came from is not touched.")
-                             .arg(QString(flight->first).replace(QLatin1Char('T'), QLatin1Char(' ')))
+                             .arg(when)
                              .arg(flight->records);
     if (m_context.prompter.showMessage(AppTitle(), text, MessageIcon::Question, MessageButtons::OkCancel) !=
         MessageAnswer::Ok)
         return;
-    try {
-        m_library->remove(id);
-    } catch (const LibraryError &error) {
-        say(error.message());
-    }
+    bool removed = false;
+    if (guarded([&] { removed = m_library->remove(id); }))
+        say(removed ? QStringLiteral("The flight of %1 was removed from the library.").arg(when)
+                    : QStringLiteral("The flight of %1 was no longer in the library.").arg(when));
     refresh();
+}
+
+QString FrmLibrary::dialogFolder() const
+{
+    const QString last = GetSetting(AppTitle(), kSection, kDialogFolderKey, QString());
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
+}
+
+void FrmLibrary::rememberFolder(const QString &path)
+{
+    if (!path.isEmpty())
+        SaveSetting(AppTitle(), kSection, kDialogFolderKey, QDir::toNativeSeparators(QDir(path).absolutePath()));
 }
 
 void FrmLibrary::chooseImport()
@@ -467,22 +1117,43 @@ void FrmLibrary::chooseImport()
     QAction *folder = menu.addAction(QStringLiteral("A Folder of Flights..."));
     QAction *chosen = menu.exec(m_import->mapToGlobal(QPoint(0, m_import->height())));
     QStringList paths;
-    if (chosen == files)
-        paths = QFileDialog::getOpenFileNames(this, QStringLiteral("Import Flights"), QString(),
+    if (chosen == files) {
+        paths = QFileDialog::getOpenFileNames(this, QStringLiteral("Import Flights"), dialogFolder(),
                                               QStringLiteral("Flight data (*.txt);;All files (*)"));
-    else if (chosen == folder)
-        paths << QFileDialog::getExistingDirectory(this, QStringLiteral("Import a Folder of Flights"));
+        if (!paths.isEmpty())
+            rememberFolder(QFileInfo(paths.first()).absolutePath());
+    } else if (chosen == folder) {
+        const QString chosenFolder =
+            QFileDialog::getExistingDirectory(this, QStringLiteral("Import a Folder of Flights"), dialogFolder());
+        if (!chosenFolder.isEmpty()) {
+            paths << chosenFolder;
+            // The next dialog starts beside the folder imported, where its siblings are.
+            QDir parent(chosenFolder);
+            rememberFolder(parent.cdUp() ? parent.absolutePath() : chosenFolder);
+        }
+    }
     paths.removeAll(QString());
-    if (!paths.isEmpty())
-        importPaths(paths);
+    if (paths.isEmpty())
+        return;
+    const std::optional<std::optional<QString>> aircraft = askAircraft(
+        QStringLiteral("Import Flights"),
+        QStringLiteral("Which aircraft are these flights from? A flight already in the library keeps its own."),
+        aircraftOffered().value(0).isEmpty() ? std::nullopt : std::optional(aircraftOffered().value(0)));
+    if (!aircraft)
+        return;
+    if (*aircraft)
+        SaveSetting(AppTitle(), kSection, kLastAircraftKey, **aircraft);
+    importPaths(paths, *aircraft);
 }
 
-void FrmLibrary::importPaths(const QStringList &paths)
+void FrmLibrary::importPaths(const QStringList &paths, const std::optional<QString> &aircraft)
 {
-    if (importing() || !m_library)
+    if (importing())
+        return;
+    if (!m_library && !openLibrary())
         return;
     m_stop = std::make_shared<std::atomic<bool>>(false);
-    auto *job = new ImportJob(m_folder, paths, m_stop);
+    auto *job = new ImportJob(m_folder, paths, aircraft, m_stop);
     m_worker = QThread::create([job] { job->run(); });
     connect(job, &ImportJob::progress, this, &FrmLibrary::importProgress);
     connect(job, &ImportJob::finished, this, &FrmLibrary::importDone);
@@ -490,9 +1161,13 @@ void FrmLibrary::importPaths(const QStringList &paths)
     connect(m_worker, &QThread::finished, m_worker, &QObject::deleteLater);
     m_importing = true;
     m_import->setEnabled(false);
+    m_setAircraft->setEnabled(false);
+    // A flight removed under a running import could come back as its copy is written again.
+    m_remove->setEnabled(false);
     m_cancel->setEnabled(true);
     m_progress->setRange(0, 0);
     m_progress->setVisible(true);
+    m_importSummary.clear();
     say(QStringLiteral("Importing..."));
     m_worker->start(QThread::LowPriority);
 }
@@ -512,24 +1187,211 @@ void FrmLibrary::importProgress(int done, int total)
     m_progress->setFormat(QStringLiteral("%v of %m"));
 }
 
-void FrmLibrary::importDone(int added, int known, int skipped, const QString &error)
+void FrmLibrary::importDone(int added, int known, int skipped, const QString &error, const QStringList &skippedFiles,
+                            const QStringList &reasons)
 {
     m_importing = false; // the thread deletes itself as it ends
     m_import->setEnabled(true);
+    m_remove->setEnabled(true);
+    m_setAircraft->setEnabled(true);
     m_cancel->setEnabled(false);
     m_progress->setVisible(false);
-    refresh();
-    QString text = QStringLiteral("Import: %1 added, %2 already in the library, %3 skipped (not flights).")
-                       .arg(added)
-                       .arg(known)
-                       .arg(skipped);
+    m_skipped.clear();
+    for (qsizetype k = 0; k < skippedFiles.size(); ++k)
+        m_skipped.push_back({skippedFiles[k], k < reasons.size() ? reasons[k] : QString()});
+    QString text =
+        QStringLiteral("Import: %1 added, %2 already in the library, %3 skipped").arg(added).arg(known).arg(skipped);
+    text += skipped > 0 ? QStringLiteral(" (Skipped Files... names each with its reason).") : QStringLiteral(".");
     if (m_stop && *m_stop)
         text += QStringLiteral(" Cancelled; import again to go on.");
     if (!error.isEmpty())
         text += QStringLiteral(" Stopped: ") + error;
-    say(text);
+    m_importSummary = text;
+    m_note.clear();
+    m_showSkipped->setVisible(!m_skipped.empty());
+    if (m_skippedDialog)
+        m_skippedDialog->close();
+    refresh();
+    showMessage();
     emit importFinished();
 }
+
+QStringList FrmLibrary::aircraftOffered() const
+{
+    QStringList offered;
+    const Registration last =
+        FlightLibrary::CheckRegistration(GetSetting(AppTitle(), kSection, kLastAircraftKey, QString()));
+    if (last)
+        offered << *last.text;
+    for (int k = 0; k < m_aircraft->count(); ++k) {
+        const QString reg = m_aircraft->itemData(k).toString();
+        if (reg != kAllAircraft && !reg.isEmpty() && !offered.contains(reg))
+            offered << reg;
+    }
+    return offered;
+}
+
+std::optional<std::optional<QString>> FrmLibrary::askAircraft(const QString &title, const QString &question,
+                                                              const std::optional<QString> &initial)
+{
+    AircraftDialog dialog(this, title, question, aircraftOffered(), initial);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.aircraft();
+}
+
+void FrmLibrary::askSetAircraft()
+{
+    const QList<qint64> ids = selectedIds();
+    if (ids.isEmpty()) {
+        say(QStringLiteral("Choose the flights in the table first."));
+        return;
+    }
+    std::optional<QString> current;
+    for (const LibraryFlight &f : m_flights)
+        if (f.id == ids.first())
+            current = f.aircraft;
+    const auto aircraft = askAircraft(
+        QStringLiteral("Set Aircraft"),
+        ids.size() == 1 ? QStringLiteral("Which aircraft is this flight from?")
+                        : QStringLiteral("Which aircraft are these %1 flights from?").arg(ids.size()),
+        current ? current : (aircraftOffered().isEmpty() ? std::nullopt : std::optional(aircraftOffered().first())));
+    if (aircraft)
+        setAircraftOfSelection(aircraft->value_or(QString()));
+}
+
+bool FrmLibrary::setAircraftOfSelection(const QString &text)
+{
+    const QList<qint64> ids = selectedIds();
+    if (!m_library || ids.isEmpty()) {
+        say(QStringLiteral("Choose the flights in the table first."));
+        return false;
+    }
+    std::optional<QString> aircraft;
+    if (!text.trimmed().isEmpty()) {
+        const Registration reg = FlightLibrary::CheckRegistration(text);
+        if (!reg) {
+            say(Refusal(reg) + QStringLiteral(" Nothing was changed."));
+            return false;
+        }
+        aircraft = reg.text;
+        SaveSetting(AppTitle(), kSection, kLastAircraftKey, *aircraft);
+    }
+    int changed = 0;
+    if (!guarded([&] { changed = m_library->assign(ids, aircraft); }))
+        return false;
+    const QString flights = changed == 1 ? QStringLiteral("1 flight") : QStringLiteral("%1 flights").arg(changed);
+    say(aircraft ? QStringLiteral("%1 given to %2.").arg(flights, *aircraft)
+                 : QStringLiteral("%1 without an aircraft now.").arg(flights));
+    refresh();
+    // The flights stay chosen, wherever the new aircraft sorts them.
+    m_table->clearSelection();
+    for (int r = 0; r < m_proxy->rowCount(); ++r)
+        if (ids.contains(m_proxy->index(r, ColFirst).data(kIdRole).toLongLong()))
+            m_table->selectionModel()->select(m_proxy->index(r, ColFirst),
+                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    return changed > 0;
+}
+
+void FrmLibrary::askThisPcsAircraft()
+{
+    const auto aircraft = askAircraft(QStringLiteral("This PC's Aircraft"),
+                                      QStringLiteral("Which aircraft are the flights downloaded on this PC from? "
+                                                     "They are given it as they are added to the library."),
+                                      ThisPcsAircraft());
+    if (aircraft)
+        setThisPcsAircraft(aircraft->value_or(QString()));
+}
+
+bool FrmLibrary::setThisPcsAircraft(const QString &text)
+{
+    std::optional<QString> aircraft;
+    if (!text.trimmed().isEmpty()) {
+        const Registration reg = FlightLibrary::CheckRegistration(text);
+        if (!reg) {
+            say(Refusal(reg) + QStringLiteral(" This PC's aircraft stays as it was."));
+            return false;
+        }
+        aircraft = reg.text;
+    }
+    SetThisPcsAircraft(aircraft);
+    showThisPcsAircraft();
+    say(aircraft ? QStringLiteral("Flights downloaded on this PC are given %1.").arg(*aircraft)
+                 : QStringLiteral("Flights downloaded on this PC are given no aircraft."));
+    return true;
+}
+
+void FrmLibrary::showThisPcsAircraft()
+{
+    const std::optional<QString> aircraft = ThisPcsAircraft();
+    m_thisPc->setToolTip(aircraft ? QStringLiteral("Flights downloaded on this PC are given %1").arg(*aircraft)
+                                  : QStringLiteral("Flights downloaded on this PC are given no aircraft"));
+}
+
+// The filter offers every aircraft of the library, and the flights with none when there are some;
+// the choice made stays while it is there.
+void FrmLibrary::updateAircraftChoices()
+{
+    const QString chosen = m_aircraft->currentIndex() < 0 ? kAllAircraft : m_aircraft->currentData().toString();
+    QStringList registrations;
+    bool someWithout = false;
+    for (const LibraryFlight &f : m_flights) {
+        if (f.aircraft && !registrations.contains(*f.aircraft))
+            registrations << *f.aircraft;
+        someWithout |= !f.aircraft;
+    }
+    registrations.sort();
+    const QSignalBlocker quiet(m_aircraft);
+    m_aircraft->clear();
+    m_aircraft->addItem(QStringLiteral("All aircraft"), kAllAircraft);
+    for (const QString &reg : registrations)
+        m_aircraft->addItem(reg, reg);
+    if (someWithout && !registrations.isEmpty())
+        m_aircraft->addItem(QStringLiteral("No aircraft given"), QString());
+    const int at = m_aircraft->findData(chosen);
+    m_aircraft->setCurrentIndex(at < 0 ? 0 : at);
+    m_aircraft->setEnabled(!registrations.isEmpty());
+    if (at < 0 && chosen != kAllAircraft)
+        applyFilter();
+}
+
+void FrmLibrary::showSkipped()
+{
+    if (m_skippedDialog)
+        delete m_skippedDialog;
+    auto *dialog = new QDialog(this);
+    m_skippedDialog = dialog;
+    dialog->setObjectName(QStringLiteral("dlgSkipped"));
+    dialog->setWindowTitle(QStringLiteral("Skipped Files"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto *table = new QTableWidget(int(m_skipped.size()), 2, dialog);
+    table->setObjectName(QStringLiteral("tblSkipped"));
+    table->setHorizontalHeaderLabels({QStringLiteral("File"), QStringLiteral("Reason")});
+    table->verticalHeader()->setVisible(false);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setWordWrap(false);
+    table->setTextElideMode(Qt::ElideLeft);
+    for (size_t k = 0; k < m_skipped.size(); ++k) {
+        auto *file = new QTableWidgetItem(QDir::toNativeSeparators(m_skipped[k].file));
+        file->setToolTip(file->text());
+        auto *reason = new QTableWidgetItem(m_skipped[k].reason);
+        reason->setToolTip(m_skipped[k].reason);
+        table->setItem(int(k), 0, file);
+        table->setItem(int(k), 1, reason);
+    }
+    table->resizeColumnsToContents();
+    table->setColumnWidth(0, std::min(table->columnWidth(0), 380));
+    table->horizontalHeader()->setStretchLastSection(true);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+    auto *layout = new QVBoxLayout(dialog);
+    layout->addWidget(new QLabel(QStringLiteral("The last import left out these files:"), dialog));
+    layout->addWidget(table);
+    layout->addWidget(buttons);
+    dialog->resize(760, 320);
+    dialog->show();
+}
+
 
 } // namespace korvel
 

@@ -2,7 +2,8 @@
 // The flight library window: every flight kept, as a sortable table with a date filter, a trend
 // of one measure over calendar time under it, and the commands to import, load, export and remove.
 // Imports run on a worker thread with a connection of their own, so a large folder never freezes
-// the window.
+// the window. The window reads the library again when it gets the focus back, so what another
+// program (korvel-cli, a capture) added shows without asking.
 
 #include "core/library/FlightLibrary.h"
 #include "gui/common/ChildWindow.h"
@@ -19,7 +20,9 @@ class QComboBox;
 class QCustomPlot;
 class QCPItemText;
 class QDateEdit;
+class QDialog;
 class QLabel;
+class QMouseEvent;
 class QProgressBar;
 class QPushButton;
 class QSortFilterProxyModel;
@@ -34,13 +37,16 @@ public:
     explicit FrmLibrary(WindowContext context, QWidget *parent = nullptr);
     ~FrmLibrary() override;
 
-    // Reads the list again from the library.
+    // Reads the list again from the library (opening it again if it could not be opened before),
+    // keeping the measure, the sort and the selected flight.
     void refresh();
     // Imports files and folders on the worker thread; progress and the result show in the window.
-    void importPaths(const QStringList &paths);
+    // The flights it adds belong to aircraft (a registration as checked), when one is given.
+    void importPaths(const QStringList &paths, const std::optional<QString> &aircraft = std::nullopt);
     bool importing() const { return m_importing; }
-    // The flight of the selected row (0 when none).
+    // The flight of the selected row (0 when none), and every flight selected.
     qint64 selectedId() const;
+    QList<qint64> selectedIds() const;
     void selectFlight(qint64 id);
     // Loads the flight as the disk-load command does.
     void loadFlight(qint64 id);
@@ -48,19 +54,65 @@ public:
     void removeSelected();
     QString folder() const { return m_folder; }
 
+    // Where the Import... and Export... dialogs start: the folder last used there, else the user's
+    // documents folder.
+    QString dialogFolder() const;
+    // The files the last import skipped, each with its reason.
+    struct Skipped {
+        QString file;
+        QString reason;
+    };
+    const std::vector<Skipped> &skippedFiles() const { return m_skipped; }
+    void showSkipped();
+    // The aircraft offered when asked for one: the last one used, then the library's own.
+    QStringList aircraftOffered() const;
+    // Gives the selected flights to the aircraft typed (empty: takes their aircraft away); a
+    // registration that is not one is refused with its reason. False when nothing changed.
+    bool setAircraftOfSelection(const QString &text);
+    // "This PC's aircraft", which the flights downloaded here are given (empty: none).
+    bool setThisPcsAircraft(const QString &text);
+    // The trend's points as drawn, by flight.
+    const std::vector<qint64> &trendIds() const { return m_pointIds; }
+
 signals:
     void importFinished();
     // A flight was loaded into the record table (double-click).
     void flightLoaded();
 
+protected:
+    bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
 private:
     void showTrend();
+    void resetTrendView();
+    void markSelectedPoint();
+    // The point nearest a pixel of the chart, within reach of the mouse; -1 when none.
+    int pointAt(const QPointF &pixel) const;
+    void trendMouseMove(QMouseEvent *event);
+    void trendMouseRelease(QMouseEvent *event);
     void chooseImport();
+    // Asks for an aircraft: nullopt when cancelled, else the registration or none.
+    std::optional<std::optional<QString>> askAircraft(const QString &title, const QString &question,
+                                                      const std::optional<QString> &initial);
+    void askSetAircraft();
+    void askThisPcsAircraft();
+    void updateAircraftChoices();
+    void showThisPcsAircraft();
     void cancelImport();
     void importProgress(int done, int total);
-    void importDone(int added, int known, int skipped, const QString &error);
+    void importDone(int added, int known, int skipped, const QString &error, const QStringList &skippedFiles,
+                    const QStringList &reasons);
     void applyFilter();
+    void userChangedDate();
+    void rememberFolder(const QString &path);
+    // Runs a library call; its failure is said in the window, never thrown past a slot.
+    template <class F> bool guarded(F &&call);
+    bool openLibrary();
     void say(const QString &text);
+    void showMessage();
+    void scheduleRefresh();
+    void updateCount();
 
     WindowContext m_context;
     QString m_folder;
@@ -73,15 +125,34 @@ private:
     QCheckBox *m_filter = nullptr;
     QDateEdit *m_from = nullptr;
     QDateEdit *m_to = nullptr;
+    QLabel *m_count = nullptr;
+    QComboBox *m_aircraft = nullptr; // the aircraft filter
+    QPushButton *m_setAircraft = nullptr;
+    QPushButton *m_thisPc = nullptr;
     QComboBox *m_measure = nullptr;
     QCustomPlot *m_plot = nullptr;
     QCPItemText *m_plotNote = nullptr; // what the trend lacks, over an empty chart
+    QLabel *m_outsideNote = nullptr;   // flights the first view leaves out
+    QPushButton *m_resetView = nullptr;
     QPushButton *m_import = nullptr;
     QPushButton *m_cancel = nullptr;
     QPushButton *m_export = nullptr;
     QPushButton *m_remove = nullptr;
+    QPushButton *m_refresh = nullptr;
+    QPushButton *m_showSkipped = nullptr;
     QProgressBar *m_progress = nullptr;
     QLabel *m_message = nullptr;
+    QPointer<QDialog> m_skippedDialog;
+
+    std::vector<qint64> m_pointIds; // the flight of each trend point, in the graph's order
+    QPointF m_pressedAt;
+    QString m_importSummary; // stays in view until the next import
+    QString m_note;          // the last thing said
+    std::vector<Skipped> m_skipped;
+    bool m_settingDates = false;
+    bool m_refreshPending = false;
+    bool m_frameHooked = false;
+    bool m_listed = false; // the list was read once
 
     QPointer<QThread> m_worker;
     bool m_importing = false;

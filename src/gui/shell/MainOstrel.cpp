@@ -13,6 +13,7 @@
 
 #include <QChildEvent>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QLocale>
@@ -210,11 +211,12 @@ void MainOstrel::placeStartPanel()
 
 // As a double-click in the library window: the flight's copy is loaded as the disk-load command
 // loads a file, and a copy that cannot be read loads nothing and says no more.
-void MainOstrel::openLibraryFlight(const QString &copy)
+void MainOstrel::openLibraryFlight(const StartPanel::LastFlight &flight)
 {
     try {
-        LoadFlightDataFile(copy, m_state.flightData, *this);
-        NoteFlightLoaded(m_state, copy);
+        LoadFlightDataFile(flight.copy, m_state.flightData, *this);
+        // Named as it was imported, not by its copy's hash.
+        NoteFlightLoaded(m_state, flight.copy, FlightOrigin{QFileInfo(flight.source).fileName(), flight.aircraft});
     } catch (...) {
         m_start->readLibraryLater();
         return;

@@ -6,6 +6,7 @@
 #include "core/ui/UiInterfaces.h"
 #include "gui/common/AppState.h"
 #include "gui/common/WindowContext.h"
+#include "gui/shell/StartPanel.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -21,7 +22,6 @@ class QToolBar;
 namespace korvel {
 
 class ChildWindow;
-class StartPanel;
 
 class MainOstrel : public QMainWindow, public StatusLine {
     Q_OBJECT
@@ -65,7 +65,7 @@ private:
     void buildStartPanel();
     void placeStartPanelLater();
     void placeStartPanel();
-    void openLibraryFlight(const QString &copy);
+    void openLibraryFlight(const StartPanel::LastFlight &flight);
     void updateClock();
     void updateMenus();
     QAction *barCommand(QMenu *menu);

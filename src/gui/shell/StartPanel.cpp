@@ -30,7 +30,7 @@ std::optional<StartPanel::LastFlight> ReadLastFlight(const QString &folder)
     if (!catalogue.isFile() || catalogue.size() == 0)
         return std::nullopt;
     try {
-        FlightLibrary library(folder);
+        FlightLibrary library(folder, FlightLibrary::Opening::Existing);
         const std::vector<LibraryFlight> flights = library.list();
         if (flights.empty())
             return std::nullopt;
@@ -38,7 +38,7 @@ std::optional<StartPanel::LastFlight> ReadLastFlight(const QString &folder)
         const std::optional<QString> copy = library.copyPath(last.id);
         if (!copy)
             return std::nullopt;
-        return StartPanel::LastFlight{last.id, *copy,
+        return StartPanel::LastFlight{last.id, *copy, last.source, last.aircraft,
                                       StartPanel::FlightText(last.first, last.durationSeconds, last.source)};
     } catch (...) {
         return std::nullopt;
@@ -178,7 +178,7 @@ void StartPanel::build()
     m_openLast->setMinimumHeight(36);
     connect(m_openLast, &QPushButton::clicked, this, [this] {
         if (m_last)
-            emit lastFlightChosen(m_last->copy);
+            emit lastFlightChosen(*m_last);
     });
     auto *rule = new QFrame(m_lastBox);
     rule->setFrameShape(QFrame::HLine);

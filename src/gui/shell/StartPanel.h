@@ -33,6 +33,8 @@ public:
     struct LastFlight {
         qint64 id = 0;
         QString copy;
+        QString source; // the file it was imported from
+        std::optional<QString> aircraft;
         QString text; // what the panel says of it
     };
     const std::optional<LastFlight> &lastFlight() const { return m_last; }
@@ -46,8 +48,8 @@ public:
     static QString FlightText(const QString &first, std::optional<qint64> durationSeconds, const QString &source);
 
 signals:
-    // The last flight's button: open this copy.
-    void lastFlightChosen(const QString &copy);
+    // The last flight's button: open this flight's copy.
+    void lastFlightChosen(const korvel::StartPanel::LastFlight &flight);
     // A reading of the library has ended (with or without a flight).
     void libraryRead();
 
