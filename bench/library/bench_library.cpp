@@ -1,7 +1,10 @@
 // The flight library's speed as an owner meets it, whole processes each:
 //   import: 60 one-hour flights at one record a second into a new library, against
 //           awk -F, '{n+=NF}' over the same files (target: at most twice awk's time);
-//   list and trend: a library of a thousand flights (target: under 100 ms each).
+//   list and trend: a library of a thousand flights (target: under 100 ms each);
+//   migration: that library as version 1 brought to version 2, figures worked out again from its
+//           copies (target: under 10 s);
+//   the write-ahead log: its peak while 100,000 small files are imported (target: under 64 MiB).
 // Usage: bench_library [KORVEL_CLI [FOLDER]]  (default: korvel-cli beside the benchmarks' folder; FOLDER keeps
 // the generated flights and libraries there for a closer look)
 
@@ -12,6 +15,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -128,5 +133,51 @@ int main(int argc, char **argv)
     std::printf("list of %d flights: %.1f ms; trend cht_max: %.1f ms; trend field8.mean: %.1f ms (target under 100 "
                 "ms each)\n",
                 lines, list, trend, fieldTrend);
+
+    // The same library as version 1 wrote it: the aircraft gone, the version back.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
+        db.setDatabaseName(thousand + QStringLiteral("/library.sqlite"));
+        bool ok = db.open();
+        for (const char *sql : {"DROP INDEX flights_by_aircraft", "ALTER TABLE flights DROP COLUMN aircraft",
+                                "UPDATE library_info SET schema_version = 1"})
+            ok = ok && QSqlQuery(db).exec(QLatin1String(sql));
+        db.close();
+        if (!ok)
+            return 1;
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("v1"));
+    const double migration = TimeProcess(cli, {QStringLiteral("library"), QStringLiteral("--library"), thousand,
+                                               QStringLiteral("aircraft")}, 1);
+    std::printf("migration of %d flights from version 1: %.0f ms (target under 10000 ms)\n", lines, migration);
+
+    // 100,000 small files, each a flight of its own; the log's size polled as they go in.
+    const QString tiny = dir.filePath(QStringLiteral("tiny"));
+    QDir().mkpath(tiny);
+    for (int i = 0; i < 100000; ++i) {
+        QFile f(tiny + QStringLiteral("/%1.txt").arg(i, 6, 10, QLatin1Char('0')));
+        const QByteArray text = "FLIGHT\r\n01/01/24 10:00:00," + QByteArray::number(i) +
+                                ",2400,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1300,1310,1320,1330,1340,1350,350,355,360,365,"
+                                "370,375\r\n";
+        if (!f.open(QIODevice::WriteOnly) || f.write(text) < 0)
+            return 1;
+    }
+    const QString many = dir.filePath(QStringLiteral("many"));
+    QDir(many).removeRecursively();
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer clock;
+    clock.start();
+    p.start(cli, {QStringLiteral("library"), QStringLiteral("--library"), many, QStringLiteral("import"), tiny});
+    qint64 peak = 0;
+    while (!p.waitForFinished(5))
+        peak = std::max(peak, QFileInfo(many + QStringLiteral("/library.sqlite-wal")).size());
+    const double manyMs = double(clock.elapsed());
+    if (p.exitCode() != 0)
+        return 1;
+    std::printf("import of 100,000 small files: %.0f ms; write-ahead log at most %.1f MiB (target under 64 MiB); "
+                "catalogue %.1f MiB\n",
+                manyMs, double(peak) / (1 << 20),
+                double(QFileInfo(many + QStringLiteral("/library.sqlite")).size()) / (1 << 20));
     return 0;
 }

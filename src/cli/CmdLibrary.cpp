@@ -1,4 +1,5 @@
-// korvel-cli library: import, list, trend, export and remove in the flight library.
+// korvel-cli library: import, list, trend, aircraft, assign, export, remove, init and rebuild in the
+// flight library.
 
 #include "cli/Commands.h"
 #include "core/flight/FlightJson.h"
@@ -11,55 +12,9 @@ namespace korvel::cli {
 namespace {
 
 const char *const kLibraryUsage =
-    "usage: korvel-cli library [--library DIR] import PATH... | list | trend MEASURE | export ID OUTFILE | remove ID\n";
-
-std::string FlightJson(const LibraryFlight &f)
-{
-    std::string out = "{\"id\":" + std::to_string(f.id) + ",\"first\":";
-    AppendJsonString(out, f.first);
-    out.append(",\"last\":");
-    AppendJsonString(out, f.last);
-    out.append(",\"records\":" + std::to_string(f.records) + ",\"duration_s\":");
-    AppendJsonInteger(out, f.durationSeconds);
-    out.append(",\"egt_max\":");
-    AppendJsonNumber(out, f.egtMax);
-    out.append(",\"egt_cyl\":");
-    AppendJsonInteger(out, f.egtCylinder);
-    out.append(",\"cht_max\":");
-    AppendJsonNumber(out, f.chtMax);
-    out.append(",\"cht_cyl\":");
-    AppendJsonInteger(out, f.chtCylinder);
-    out.append(",\"egt_spread_max\":");
-    AppendJsonNumber(out, f.egtSpreadMax);
-    out.append(",\"cht_spread_max\":");
-    AppendJsonNumber(out, f.chtSpreadMax);
-    out.append(",\"findings\":" + std::to_string(f.findings) + ",\"sha256\":");
-    AppendJsonString(out, f.sha256);
-    out.append(",\"source\":");
-    AppendJsonString(out, f.source);
-    out.append("}\n");
-    return out;
-}
-
-std::string ImportJson(const ImportResult &r)
-{
-    std::string out = "{\"file\":";
-    AppendJsonString(out, r.file);
-    switch (r.outcome) {
-    case ImportResult::Added:
-        out.append(",\"result\":\"added\",\"id\":" + std::to_string(r.id) + "}\n");
-        break;
-    case ImportResult::Known:
-        out.append(",\"result\":\"known\",\"id\":" + std::to_string(r.id) + "}\n");
-        break;
-    case ImportResult::Skipped:
-        out.append(",\"result\":\"skipped\",\"reason\":");
-        AppendJsonString(out, r.reason);
-        out.append("}\n");
-        break;
-    }
-    return out;
-}
+    "usage: korvel-cli library [--library LIB] import [--aircraft REG] PATH... | list [--aircraft REG] |\n"
+    "                  trend MEASURE [--aircraft REG] | aircraft | assign ID [REG] | export ID OUTFILE | remove ID |\n"
+    "                  init | rebuild\n";
 
 int Failed(const QString &text)
 {
@@ -74,86 +29,132 @@ std::optional<qint64> IdOf(const QString &text)
     return ok ? std::optional<qint64>(id) : std::nullopt;
 }
 
-int Import(FlightLibrary &library, const QStringList &paths)
+// Every result as its flight is committed: what was done before a failure (or a kill) is said.
+int Import(const std::function<bool(const std::function<bool(const ImportResult &)> &)> &run)
 {
     int added = 0, known = 0, skipped = 0;
-    // A line as each flight is committed: what was done before a failure (or a kill) is said.
-    if (!library.importFiles(FlightLibrary::CollectFiles(paths), [&](const ImportResult &result) {
+    if (!run([&](const ImportResult &result) {
             (result.outcome == ImportResult::Added   ? added
              : result.outcome == ImportResult::Known ? known
                                                      : skipped)++;
-            return WriteOut(ImportJson(result));
+            return WriteOut(ImportResultJson(result));
         }))
         return kExitFailed;
-    const std::string total = "{\"added\":" + std::to_string(added) + ",\"known\":" + std::to_string(known) +
-                              ",\"skipped\":" + std::to_string(skipped) + "}\n";
-    return WriteOut(total) ? kExitOk : kExitFailed;
+    return WriteOut(ImportTotalsJson(added, known, skipped)) ? kExitOk : kExitFailed;
+}
+
+QString MeasureList()
+{
+    return FlightLibrary::Measures().mid(0, 7).join(QStringLiteral(", ")) +
+           QStringLiteral(", fieldK.min, fieldK.max, fieldK.mean (K 0 to 27)");
 }
 
 } // namespace
 
 int RunLibrary(const QStringList &args, Trail &)
 {
-    const auto parsed = ParseArguments(args, {}, {QStringLiteral("--library")});
+    const QString kAircraft = QStringLiteral("--aircraft");
+    const auto parsed = ParseArguments(args, {}, {QStringLiteral("--library"), kAircraft});
     if (!parsed)
         return UsageError(QString(), kLibraryUsage);
     QStringList operands = parsed->operands;
     if (operands.isEmpty())
         return UsageError(QStringLiteral("library needs a command"), kLibraryUsage);
     const QString command = operands.takeFirst();
+    const auto is = [&](const char *name) { return command == QLatin1String(name); };
     const auto takes = [&](int n) { return operands.size() == n; };
     std::optional<qint64> id;
-    if (command == QLatin1String("import")) {
+    std::optional<QString> aircraft;
+    if (parsed->has(kAircraft)) {
+        if (!is("import") && !is("list") && !is("trend"))
+            return UsageError(QStringLiteral("%1 takes no --aircraft").arg(command), kLibraryUsage);
+        const Registration reg = FlightLibrary::CheckRegistration(parsed->options.value(kAircraft));
+        if (!reg)
+            return UsageError(reg.reason, kLibraryUsage);
+        aircraft = reg.text;
+    }
+    if (is("import")) {
         if (operands.isEmpty())
             return UsageError(QStringLiteral("import takes at least one PATH"), kLibraryUsage);
-    } else if (command == QLatin1String("list")) {
+    } else if (is("list") || is("aircraft") || is("init") || is("rebuild")) {
         if (!takes(0))
-            return UsageError(QStringLiteral("list takes no argument"), kLibraryUsage);
-    } else if (command == QLatin1String("trend")) {
+            return UsageError(QStringLiteral("%1 takes no argument").arg(command), kLibraryUsage);
+    } else if (is("trend")) {
         if (!takes(1))
             return UsageError(QStringLiteral("trend takes one MEASURE"), kLibraryUsage);
         if (!FlightLibrary::IsMeasure(operands[0]))
-            return UsageError(QStringLiteral("unknown measure %1; one of records, duration_s, egt_max, cht_max, "
-                                             "egt_spread_max, cht_spread_max, findings, fieldK.min, fieldK.max, "
-                                             "fieldK.mean (K 0 to 27)")
-                                  .arg(operands[0]),
+            return UsageError(QStringLiteral("unknown measure %1; one of %2").arg(operands[0], MeasureList()),
                               kLibraryUsage);
-    } else if (command == QLatin1String("export") || command == QLatin1String("remove")) {
-        if (!takes(command == QLatin1String("export") ? 2 : 1) || !(id = IdOf(operands[0])))
-            return UsageError(QStringLiteral("%1 takes a flight's ID%2")
-                                  .arg(command, command == QLatin1String("export") ? QStringLiteral(" and OUTFILE")
-                                                                                   : QString()),
+    } else if (is("export") || is("remove")) {
+        if (!takes(is("export") ? 2 : 1) || !(id = IdOf(operands[0])))
+            return UsageError(
+                QStringLiteral("%1 takes a flight's ID%2").arg(command, is("export") ? QStringLiteral(" and OUTFILE") : QString()),
+                kLibraryUsage);
+    } else if (is("assign")) {
+        if ((!takes(1) && !takes(2)) || !(id = IdOf(operands[0])))
+            return UsageError(QStringLiteral("assign takes a flight's ID and, to give it one, a registration"),
                               kLibraryUsage);
+        if (takes(2)) {
+            const Registration reg = FlightLibrary::CheckRegistration(operands[1]);
+            if (!reg)
+                return UsageError(reg.reason, kLibraryUsage);
+            aircraft = reg.text;
+        }
     } else {
         return UsageError(QStringLiteral("unknown library command %1").arg(command), kLibraryUsage);
     }
 
     const QString folder = parsed->has(QStringLiteral("--library")) ? parsed->options.value(QStringLiteral("--library"))
                                                                      : FlightLibrary::DefaultFolder();
+    // Only import and init make a library; the others say when there is none.
+    const FlightLibrary::Opening opening = is("import") || is("init") ? FlightLibrary::Opening::Create
+                                           : is("rebuild")            ? FlightLibrary::Opening::Rebuild
+                                                                      : FlightLibrary::Opening::Existing;
     try {
-        FlightLibrary library(folder);
-        if (command == QLatin1String("import"))
-            return Import(library, operands);
-        if (command == QLatin1String("list")) {
+        FlightLibrary library(folder, opening);
+        if (is("import")) {
+            const QStringList files = FlightLibrary::CollectFiles(operands);
+            return Import([&](const auto &sink) { return library.importFiles(files, aircraft, sink); });
+        }
+        if (is("rebuild"))
+            return Import([&](const auto &sink) { return library.rebuild(sink); });
+        if (is("init")) {
+            std::fprintf(stderr, "korvel-cli: %s\n",
+                         qPrintable(QStringLiteral("%1 the flight library in %2 (version %3)")
+                                        .arg(library.created() ? QStringLiteral("made") : QStringLiteral("already there:"),
+                                             library.folder())
+                                        .arg(FlightLibrary::kSchemaVersion)));
+            return kExitOk;
+        }
+        if (is("list")) {
             std::string out;
-            for (const LibraryFlight &f : library.list())
-                out += FlightJson(f);
+            for (const LibraryFlight &f : aircraft ? library.list(*aircraft) : library.list())
+                out += LibraryFlightJson(f);
             return WriteOut(out) ? kExitOk : kExitFailed;
         }
-        if (command == QLatin1String("trend")) {
+        if (is("trend")) {
             std::string out;
-            for (const TrendPoint &p : library.trend(operands[0])) {
-                out += "{\"id\":" + std::to_string(p.id) + ",\"first\":";
-                AppendJsonString(out, p.first);
-                out += ",\"value\":";
-                AppendJsonNumber(out, p.value);
-                out += "}\n";
-            }
+            for (const TrendPoint &p : aircraft ? library.trend(operands[0], *aircraft) : library.trend(operands[0]))
+                out += TrendPointJson(p);
             return WriteOut(out) ? kExitOk : kExitFailed;
         }
-        if (command == QLatin1String("export"))
-            return library.exportFlight(*id, operands[1]) ? kExitOk : Failed(QStringLiteral("no flight %1").arg(*id));
-        return library.remove(*id) ? kExitOk : Failed(QStringLiteral("no flight %1").arg(*id));
+        if (is("aircraft")) {
+            std::string out;
+            for (const AircraftSummary &a : library.aircraft())
+                out += AircraftJson(a);
+            return WriteOut(out) ? kExitOk : kExitFailed;
+        }
+        if (is("assign")) {
+            if (library.assign({*id}, aircraft) == 0)
+                return Failed(QStringLiteral("no flight %1 in the flight library %2").arg(*id).arg(folder));
+            return WriteOut(LibraryFlightJson(*library.flight(*id))) ? kExitOk : kExitFailed;
+        }
+        if (is("export"))
+            return library.exportFlight(*id, operands[1])
+                       ? kExitOk
+                       : Failed(QStringLiteral("no flight %1 in the flight library %2").arg(*id).arg(folder));
+        return library.remove(*id) ? kExitOk
+                                   : Failed(QStringLiteral("no flight %1 in the flight library %2").arg(*id).arg(folder));
     } catch (const LibraryError &error) {
         return Failed(QStringLiteral("flight library %1: %2").arg(folder, error.message()));
     }

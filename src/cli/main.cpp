@@ -30,7 +30,9 @@ const char *const kUsage = "usage: korvel-cli COMMAND [OPTIONS] ARGS\n"
                            "  summary [--cht-limit N] FILE\n"
                            "  csv FILE\n"
                            "  findings [--cht-limit N] FILE\n"
-                           "  library [--library DIR] import PATH... | list | trend MEASURE | export ID OUTFILE | remove ID\n";
+                           "  library [--library LIB] import [--aircraft REG] PATH... | list [--aircraft REG] |\n"
+                           "          trend MEASURE [--aircraft REG] | aircraft | assign ID [REG] | export ID OUTFILE |\n"
+                           "          remove ID | init | rebuild\n";
 
 } // namespace
 

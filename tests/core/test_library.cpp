@@ -4,7 +4,10 @@
 #include "core/flight/Findings.h"
 #include "core/flight/StartMarker.h"
 #include "core/flight/FlightSummary.h"
+#include "core/flight/FlightFields.h"
 #include "core/library/FlightLibrary.h"
+#include "core/library/CopyStore.h"
+#include "core/library/LibraryImport.h"
 #include "core/library/Sha256.h"
 #include "support/FlightPlans.h"
 #include "support/TestSupport.h"
@@ -13,7 +16,63 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <array>
+
 using namespace korvel;
+
+namespace {
+
+// A flight of n records six seconds apart: 2400 rpm, EGTs 1300 and CHTs 350 to 375 by cylinder,
+// with the changes given (record, field, value).
+QByteArray Flight(int n, const QList<std::array<int, 3>> &changes, const char *marker = "FLIGHT")
+{
+    QByteArray text = QByteArray(marker) + "\r\n";
+    for (int k = 0; k < n; ++k) {
+        std::array<int, 28> f{};
+        f[0] = k;
+        f[1] = 2400;
+        for (int c = 0; c < 6; ++c) {
+            f[size_t(16 + c)] = 1300 + 10 * c;
+            f[size_t(22 + c)] = 350 + 5 * c;
+        }
+        for (const auto &change : changes)
+            if (change[0] == k)
+                f[size_t(change[1])] = change[2];
+        text += QStringLiteral("06/01/26 10:%1:%2").arg(k / 10, 2, 10, QLatin1Char('0')).arg(k % 10 * 6, 2, 10, QLatin1Char('0')).toLatin1();
+        for (const int v : f)
+            text += ',' + QByteArray::number(v);
+        text += "\r\n";
+    }
+    return text;
+}
+
+std::optional<double> TrendOf(FlightLibrary &library, const QString &measure, qint64 id)
+{
+    for (const TrendPoint &p : library.trend(measure))
+        if (p.id == id)
+            return p.value;
+    return std::nullopt;
+}
+
+// The catalogue as SQLite holds it, for what the library's own calls do not show.
+QVariant Raw(const QString &folder, const QString &sql)
+{
+    QVariant v;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw-read"));
+        db.setDatabaseName(folder + QStringLiteral("/library.sqlite"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(sql) && q.next())
+                v = q.value(0);
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("raw-read"));
+    return v;
+}
+
+} // namespace
 
 class TestLibrary : public QObject {
     Q_OBJECT
@@ -69,7 +128,19 @@ private slots:
         QCOMPARE(f.last, QStringLiteral("2026-05-03T01:08:00"));
         QCOMPARE(f.records, summary.records);
         QCOMPARE(*f.durationSeconds, *summary.durationSeconds);
-        QCOMPARE(*f.egtSpreadMax, summary.egtSpread->value);
+        // The dead probe's readings of 0 count in no figure of the library, while the summary keeps them.
+        double spread = 0;
+        for (int k = 0; k < data.FlightRecords.records(); ++k) {
+            double lo = 1e9, hi = -1e9;
+            for (int c = 0; c < 6; ++c) {
+                const double v = FieldReading(data.FlightRecords[k].Values(16 + c));
+                if (v > 0)
+                    lo = std::min(lo, v), hi = std::max(hi, v);
+            }
+            spread = std::max(spread, hi - lo);
+        }
+        QCOMPARE(*f.egtSpreadMax, spread);
+        QVERIFY(summary.egtSpread->value > spread + 500);
         QCOMPARE(f.findings, int(FindFlightFindings(data).size()));
         QCOMPARE(f.findings, 1);
         double hottest = 0;
@@ -104,6 +175,166 @@ private slots:
         // A capture held in memory goes in the same way.
         const ImportResult captured = library.importBytes(lateBytes, QStringLiteral("capture"));
         QCOMPARE(captured.outcome, ImportResult::Known);
+    }
+
+    // A failing probe counts in no figure of the library: a one-record EGT spike, a CHT probe
+    // reading 0. The hottest cylinder on a tie is the lowest; minimum and maximum in their places.
+    void figuresWithoutFailingProbes()
+    {
+        QTemporaryDir dir;
+        FlightLibrary library(dir.filePath(QStringLiteral("lib")));
+        const QByteArray spiky = Flight(20, {{8, 18, 1801}, {12, 25, 0}, {13, 25, 0}, {5, 1, 2500}});
+        const ImportResult r = library.importBytes(spiky, QStringLiteral("spiky"), QStringLiteral("N123AB"));
+        QCOMPARE(r.outcome, ImportResult::Added);
+        const LibraryFlight f = *library.flight(r.id);
+        QCOMPARE(*f.egtMax, 1350.0); // not the spike of 1801 on cylinder 3
+        QCOMPARE(*f.egtCylinder, 6);
+        QCOMPARE(*f.egtSpreadMax, 50.0);
+        QCOMPARE(*f.chtSpreadMax, 25.0); // not 375 from the probe reading 0
+        QCOMPARE(f.findings, 2);
+        QCOMPARE(*TrendOf(library, QStringLiteral("field18.max"), r.id), 1320.0);
+        QCOMPARE(*TrendOf(library, QStringLiteral("field25.min"), r.id), 365.0);
+        QCOMPARE(*TrendOf(library, QStringLiteral("field18.mean"), r.id), 1320.0);
+        QCOMPARE(*TrendOf(library, QStringLiteral("field1.min"), r.id), 2400.0);
+        QCOMPARE(*TrendOf(library, QStringLiteral("field1.max"), r.id), 2500.0);
+        QCOMPARE(f.aircraft, std::optional<QString>(QStringLiteral("N123AB")));
+        // The summary still reports every reading as recorded.
+        QCOMPARE(SummarizeFlight(ParseFlightData(spiky)).cylinders[2].egt->value, 1801.0);
+
+        const ImportResult tie = library.importBytes(Flight(10, {{4, 23, 410}, {6, 27, 410}}), QStringLiteral("tie"));
+        QCOMPARE(*library.flight(tie.id)->chtCylinder, 2);
+        QCOMPARE(*library.flight(tie.id)->chtMax, 410.0);
+        // A spike on the last record has no record after it: a reading, not a fault.
+        const ImportResult last = library.importBytes(Flight(5, {{4, 16, 1900}}), QStringLiteral("last"));
+        QCOMPARE(*library.flight(last.id)->egtMax, 1900.0);
+        // A capture's calibration record is no flight.
+        const ImportResult cal = library.importBytes(Flight(5, {}, "CAL"), QStringLiteral("capture"));
+        QCOMPARE(cal.outcome, ImportResult::Skipped);
+        QCOMPARE(cal.reason, QStringLiteral("a calibration record, not a flight"));
+        QCOMPARE(library.list().size(), size_t(3));
+    }
+
+    // The aircraft: given at import to the flights it adds (a flight already kept keeps its own),
+    // set and cleared, counted by registration with the flights of none last.
+    void aircraft()
+    {
+        QCOMPARE(FlightLibrary::CheckRegistration(QStringLiteral("  g-abcd ")).text, std::optional<QString>(QStringLiteral("G-ABCD")));
+        for (const char *bad : {"", "   ", "N 123", "N123AB_", "ABCDEFGHIJKLMNOPQ", "Ö123"})
+            QVERIFY2(!FlightLibrary::CheckRegistration(QLatin1String(bad)) &&
+                         !FlightLibrary::CheckRegistration(QString::fromUtf8(bad)).reason.isEmpty(),
+                     bad);
+        QVERIFY(FlightLibrary::CheckRegistration(QStringLiteral("ABCDEFGHIJKLMNOP")));
+
+        QTemporaryDir dir;
+        FlightLibrary library(dir.filePath(QStringLiteral("lib")));
+        const QString a = test::WriteFile(dir, QStringLiteral("a.txt"), Flight(4, {{0, 1, 2000}}));
+        const QString b = test::WriteFile(dir, QStringLiteral("b.txt"), Flight(4, {{0, 1, 2100}}));
+        const QString c = test::WriteFile(dir, QStringLiteral("c.txt"), Flight(4, {{0, 1, 2200}}));
+        QVERIFY(library.importFiles({a, b}, QStringLiteral("D-EFGH"), [](const ImportResult &) { return true; }));
+        QVERIFY(library.importFiles({b, c}, QStringLiteral("N123AB"), [](const ImportResult &) { return true; }));
+        QCOMPARE(library.list(QStringLiteral("D-EFGH")).size(), size_t(2));
+        QCOMPARE(library.list(QStringLiteral("N123AB")).size(), size_t(1));
+        QCOMPARE(library.trend(QStringLiteral("field1.max"), QStringLiteral("N123AB")).size(), size_t(1));
+        QCOMPARE(library.assign({1, 3, 99}, std::nullopt), 2);
+        QCOMPARE(library.registrations(), QStringList{QStringLiteral("D-EFGH")});
+        const auto fleet = library.aircraft();
+        QCOMPARE(fleet.size(), size_t(2));
+        QCOMPARE(fleet[0].aircraft, std::optional<QString>(QStringLiteral("D-EFGH")));
+        QCOMPARE(fleet[0].flights, 1);
+        QCOMPARE(fleet[1].aircraft, std::nullopt);
+        QCOMPARE(fleet[1].flights, 2);
+    }
+
+    // A version-1 library, as the program of that version wrote it: migrated once, in one
+    // transaction; ids, sources and copies as they were, figures worked out again from the copies.
+    void migrationFromVersionOne()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        const QString fixture = QFINDTESTDATA("../data/library-v1");
+        QVERIFY(!fixture.isEmpty());
+        QDir().mkpath(folder + QStringLiteral("/flights"));
+        for (const QString &name : QDir(fixture + QStringLiteral("/flights")).entryList(QDir::Files))
+            QVERIFY(QFile::copy(fixture + QStringLiteral("/flights/") + name, folder + QStringLiteral("/flights/") + name));
+        QVERIFY(QFile::copy(fixture + QStringLiteral("/library.sqlite"), folder + QStringLiteral("/library.sqlite")));
+        QFile::setPermissions(folder + QStringLiteral("/library.sqlite"), QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(Raw(folder, QStringLiteral("SELECT schema_version FROM library_info")).toInt(), 1);
+        const QStringList copies = QDir(folder + QStringLiteral("/flights")).entryList(QDir::Files);
+
+        FlightLibrary library(folder);
+        QCOMPARE(Raw(folder, QStringLiteral("SELECT schema_version FROM library_info")).toInt(), 2);
+        const auto flights = library.list();
+        QCOMPARE(flights.size(), size_t(3));
+        QCOMPARE(flights[0].id, 1);
+        QCOMPARE(flights[0].source, QStringLiteral("/tmp/fx/src/a_spike.txt"));
+        QCOMPARE(*flights[0].egtMax, 1353.0); // 1801 in version 1
+        QCOMPARE(*flights[0].egtSpreadMax, 50.0); // 499
+        QCOMPARE(*flights[1].chtSpreadMax, 25.0); // 377
+        QCOMPARE(flights[1].findings, 1);
+        QCOMPARE(flights[2].sha256, QStringLiteral("0779c5607268ae1f4da0d5973dacc6bdb69ee03183dd669a5271daf98232357e"));
+        for (const LibraryFlight &f : flights)
+            QCOMPARE(f.aircraft, std::nullopt);
+        QCOMPARE(QDir(folder + QStringLiteral("/flights")).entryList(QDir::Files), copies);
+        QCOMPARE(*TrendOf(library, QStringLiteral("field18.max"), 1), 1323.0); // 1801 in version 1
+        // Ids go on from where they were.
+        QCOMPARE(library.importBytes(Flight(3, {}), QStringLiteral("new")).id, 4);
+    }
+
+    // However an import ends, it leaves no copy without its row: the copies of a batch are on the
+    // disk before its rows (a flush that fails fails the import, and nothing is listed); identical
+    // files in one batch whose first proved known meanwhile take its id; a worker thread the system
+    // refuses ends the import cleanly.
+    void importEndings()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        const QString flights = folder + QStringLiteral("/flights");
+        QStringList files;
+        for (int i = 0; i < 5; ++i)
+            files << test::WriteFile(dir, QStringLiteral("f%1.txt").arg(i), Flight(4, {{0, 1, 2000 + i}}));
+        {
+            FlightLibrary library(folder);
+            library_detail::CopyStore::SyncFailsForTest() = [] { return true; };
+            QStringList said;
+            QVERIFY_THROWS_EXCEPTION(LibraryError, library.importFiles(files, [&](const ImportResult &r) {
+                said << r.file;
+                return true;
+            }));
+            library_detail::CopyStore::SyncFailsForTest() = {};
+            QVERIFY(said.isEmpty());
+            QCOMPARE(library.list().size(), size_t(0));
+            QCOMPARE(QDir(flights).entryList(QDir::Files), QStringList());
+
+            library_detail::ImportThreadsAllowedForTest() = 1;
+            QVERIFY_THROWS_EXCEPTION(LibraryError, library.importFiles(files, [](const ImportResult &) { return true; }));
+            library_detail::ImportThreadsAllowedForTest() = -1;
+            QCOMPARE(library.list().size(), size_t(0));
+        }
+
+        // Another program adds the first file while this import holds it and its twin in a batch.
+        const QString twin = test::WriteFile(dir, QStringLiteral("twin.txt"), test::ReadAll(files[0]));
+        FlightLibrary library(folder);
+        FlightLibrary other(folder);
+        QList<ImportResult> results;
+        int asked = 0;
+        QVERIFY(!library.importFiles(
+            {files[1], files[0], twin, files[2]},
+            [&](const ImportResult &r) {
+                results << r;
+                return true;
+            },
+            [&] {
+                if (++asked == 4)
+                    other.importFile(files[0]);
+                return asked == 4;
+            }));
+        QCOMPARE(results.size(), 3);
+        QCOMPARE(results[1].outcome, ImportResult::Known);
+        QCOMPARE(results[2].outcome, ImportResult::Known);
+        QCOMPARE(results[1].id, other.importFile(files[0]).id);
+        QCOMPARE(results[2].id, results[1].id);
+        QCOMPARE(library.list().size(), size_t(2));
+        QCOMPARE(QDir(flights).entryList(QDir::Files).size(), 2);
     }
 
     // A copy is written as its file is read, except for a file the size of a flight already kept:

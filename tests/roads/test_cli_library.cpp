@@ -13,6 +13,10 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace korvel;
 
 namespace {
@@ -94,7 +98,7 @@ private slots:
         QCOMPARE(run.out, "{\"id\":1,\"first\":\"2025-12-31T23:59:00\",\"last\":\"2026-01-01T00:00:00\",\"records\":3,"
                           "\"duration_s\":60,\"egt_max\":1410,\"egt_cyl\":2,\"cht_max\":410,\"cht_cyl\":6,"
                           "\"egt_spread_max\":10,\"cht_spread_max\":120,\"findings\":2,\"sha256\":\"" + sha +
-                              "\",\"source\":\"" + file + "\"}\n");
+                              "\",\"source\":\"" + file + "\",\"aircraft\":null}\n");
         run = Library(folder, {QStringLiteral("trend"), QStringLiteral("field1.mean")});
         QCOMPARE(run.out, QByteArray("{\"id\":1,\"first\":\"2025-12-31T23:59:00\",\"value\":2433.3333333333335}\n"));
         run = Library(folder, {QStringLiteral("trend"), QStringLiteral("field4.max")});
@@ -125,6 +129,283 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains("is not a flight library"));
         QCOMPARE(test::ReadAll(dir.filePath(QStringLiteral("text/library.sqlite"))), QByteArray("notes"));
+    }
+
+    // The aircraft as the contract has them: given at import, kept by a flight already there, set
+    // and cleared with assign (which prints the flight's line), filtered, counted; a registration
+    // that is none refused with exit 2.
+    void aircraft()
+    {
+        QTemporaryDir dir;
+        const QStringList files = MakeFlights(dir, 3);
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        test::CliRun run = Library(folder, {QStringLiteral("import"), QStringLiteral("--aircraft"), QStringLiteral(" g-abcd"),
+                                            files[0], files[1]});
+        QCOMPARE(run.exitCode, 0);
+        run = Library(folder, {QStringLiteral("import"), QStringLiteral("--aircraft"), QStringLiteral("N123AB"), files[1],
+                               files[2]});
+        QCOMPARE(run.exitCode, 0);
+        run = Library(folder, {QStringLiteral("list"), QStringLiteral("--aircraft"), QStringLiteral("G-ABCD")});
+        QCOMPARE(run.out.count('\n'), 2);
+        QVERIFY(run.out.endsWith(",\"aircraft\":\"G-ABCD\"}\n"));
+        run = Library(folder, {QStringLiteral("trend"), QStringLiteral("records"), QStringLiteral("--aircraft"),
+                               QStringLiteral("n123ab")});
+        QCOMPARE(run.out.count('\n'), 1);
+        QVERIFY(run.out.startsWith("{\"id\":3,"));
+        run = Library(folder, {QStringLiteral("assign"), QStringLiteral("1")});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.startsWith("{\"id\":1,") && run.out.endsWith(",\"aircraft\":null}\n"));
+        QCOMPARE(Library(folder, {QStringLiteral("list")}).out.count("\"aircraft\":null}"), 1);
+        run = Library(folder, {QStringLiteral("aircraft")});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QByteArray("{\"aircraft\":\"G-ABCD\",\"flights\":1,\"first\":\"2026-01-02T10:00:00\",\"last\":\"2026-01-02T10:19:30\"}\n"
+                                     "{\"aircraft\":\"N123AB\",\"flights\":1,\"first\":\"2026-01-03T10:00:00\",\"last\":\"2026-01-03T10:19:30\"}\n"
+                                     "{\"aircraft\":null,\"flights\":1,\"first\":\"2026-01-01T10:00:00\",\"last\":\"2026-01-01T10:19:30\"}\n"));
+        for (const QStringList &bad : {QStringList{QStringLiteral("assign"), QStringLiteral("1"), QStringLiteral("N 1")},
+                                       QStringList{QStringLiteral("assign"), QStringLiteral("1"), QStringLiteral("ABCDEFGHIJKLMNOPQ")},
+                                       QStringList{QStringLiteral("list"), QStringLiteral("--aircraft"), QStringLiteral("")},
+                                       QStringList{QStringLiteral("import"), QStringLiteral("--aircraft"), QStringLiteral("g_abcd"), files[0]}}) {
+            run = Library(folder, bad);
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY2(run.err.contains("registration") || run.err.contains("letters"), run.err.constData());
+        }
+        QCOMPARE(Library(folder, {QStringLiteral("assign"), QStringLiteral("9"), QStringLiteral("N1")}).exitCode, 1);
+    }
+
+    // Export writes nothing of the library over, reads no file outside it by a crafted name, checks
+    // a copy's bytes against their hash; import mends a damaged copy.
+    void exportAndCopies()
+    {
+        QTemporaryDir dir;
+        const QStringList files = MakeFlights(dir, 2);
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        QCOMPARE(Library(folder, {QStringLiteral("import"), dir.filePath(QStringLiteral("flights"))}).exitCode, 0);
+        const QString catalogue = folder + QStringLiteral("/library.sqlite");
+        const QByteArray before = test::ReadAll(catalogue);
+        FlightLibrary library(folder);
+        const QString copy1 = *library.copyPath(1), copy2 = *library.copyPath(2);
+        const QByteArray flight2 = test::ReadAll(copy2);
+        for (const QString &inside : {catalogue, copy2, folder + QStringLiteral("/flights/new.txt"), folder}) {
+            const test::CliRun run = Library(folder, {QStringLiteral("export"), QStringLiteral("1"), inside});
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.err.contains("inside the flight library"), run.err.constData());
+        }
+        QCOMPARE(test::ReadAll(copy2), flight2);
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/flights/new.txt")));
+        QCOMPARE(library.list().size(), size_t(2));
+        QCOMPARE(test::ReadAll(catalogue), before);
+
+        // A pipe is written into, and stays a pipe (a flight that fits in its buffer).
+        const QByteArray small = "FLIGHT\r\n01/05/26 10:00:00,0,2400\r\n01/05/26 10:00:06,1,2400\r\n";
+        QVERIFY(Library(folder, {QStringLiteral("import"), test::WriteFile(dir, QStringLiteral("small.txt"), small)})
+                    .out.contains("\"id\":3"));
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        QCOMPARE(Library(folder, {QStringLiteral("export"), QStringLiteral("3"), fifo}).exitCode, 0);
+        QByteArray piped(small.size() + 10, 0);
+        QCOMPARE(qint64(::read(reader, piped.data(), size_t(piped.size()))), qint64(small.size()));
+        ::close(reader);
+        QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+        if (QFileInfo(QStringLiteral("/dev/full")).isWritable()) {
+            QCOMPARE(Library(folder, {QStringLiteral("export"), QStringLiteral("2"), QStringLiteral("/dev/full")}).exitCode, 1);
+            QVERIFY(!QFileInfo(QStringLiteral("/dev/full")).isFile());
+        }
+
+        // One flipped byte: export refuses and leaves nothing; importing the original mends it.
+        QByteArray damaged = test::ReadAll(copy1);
+        damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 1);
+        QFile(copy1).remove();
+        test::WriteFile(dir, QDir(dir.path()).relativeFilePath(copy1), damaged);
+        const QString out = dir.filePath(QStringLiteral("out.txt"));
+        test::CliRun run = Library(folder, {QStringLiteral("export"), QStringLiteral("1"), out});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("damaged"), run.err.constData());
+        QVERIFY(!QFile::exists(out));
+        run = Library(folder, {QStringLiteral("import"), files[0]});
+        QVERIFY(run.out.contains("\"result\":\"known\",\"id\":1"));
+        QCOMPARE(Library(folder, {QStringLiteral("export"), QStringLiteral("1"), out}).exitCode, 0);
+        QCOMPARE(test::ReadAll(out), test::ReadAll(files[0]));
+
+        // A catalogue whose hash names a path: no file outside the library is read or deleted.
+        const QString victim = test::WriteFile(dir, QStringLiteral("victim.txt"), "the owner's own file");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("craft"));
+            db.setDatabaseName(catalogue);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("UPDATE flights SET sha256 = '../../victim' WHERE id = 2")));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("craft"));
+        QCOMPARE(Library(folder, {QStringLiteral("export"), QStringLiteral("2"), dir.filePath(QStringLiteral("v.txt"))}).exitCode, 1);
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("v.txt"))));
+        Library(folder, {QStringLiteral("remove"), QStringLiteral("2")});
+        QCOMPARE(test::ReadAll(victim), QByteArray("the owner's own file"));
+    }
+
+    // A lost catalogue beside its copies is said so and rebuilt; the read commands create no
+    // library; leftovers of killed programs go at the next import; every file and folder that
+    // cannot be read has its skipped line.
+    void lostAndLeft()
+    {
+        QTemporaryDir dir;
+        const QStringList files = MakeFlights(dir, 3);
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        QCOMPARE(Library(folder, {QStringLiteral("import"), files[0], files[1]}).exitCode, 0);
+        QFile catalogue(folder + QStringLiteral("/library.sqlite"));
+        QVERIFY(catalogue.resize(0));
+        QFile::remove(folder + QStringLiteral("/library.sqlite-wal"));
+        QFile::remove(folder + QStringLiteral("/library.sqlite-shm"));
+        for (const QString &command : {QStringLiteral("list"), QStringLiteral("import")}) {
+            const test::CliRun run = Library(folder, command == QLatin1String("list") ? QStringList{command}
+                                                                                     : QStringList{command, files[2]});
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.err.contains("holds the copies of 2 flights") && run.err.contains("rebuild"), run.err.constData());
+        }
+        test::CliRun run = Library(folder, {QStringLiteral("rebuild")});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.endsWith("{\"added\":2,\"known\":0,\"skipped\":0}\n"), run.out.constData());
+        run = Library(folder, {QStringLiteral("list")});
+        QCOMPARE(run.out.count(("\"source\":\"" + folder + QStringLiteral("/flights/")).toUtf8()), 2);
+
+        const QString none = dir.filePath(QStringLiteral("none"));
+        for (const QStringList &read : {QStringList{QStringLiteral("list")}, QStringList{QStringLiteral("aircraft")},
+                                        QStringList{QStringLiteral("trend"), QStringLiteral("records")},
+                                        QStringList{QStringLiteral("export"), QStringLiteral("1"), dir.filePath(QStringLiteral("o"))}}) {
+            run = Library(none, read);
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.err.contains("no flight library in"), run.err.constData());
+            QVERIFY(!QFileInfo::exists(none));
+        }
+
+        // A killed import's copy without a row, a part of a program that is gone: both go.
+        const QString orphan = folder + QStringLiteral("/flights/") + QString(64, QLatin1Char('a')) + QStringLiteral(".txt");
+        const QString part = folder + QStringLiteral("/flights/import-999999999-1.part");
+        for (const QString &left : {orphan, part}) {
+            QFile f(left);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("left");
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime));
+        }
+        // A name that is not UTF-8, a symlink loop, a folder that cannot be read: each said.
+        const QString odd = dir.filePath(QStringLiteral("odd"));
+        QDir().mkpath(odd + QStringLiteral("/closed"));
+        QFile raw(QFile::decodeName(QFile::encodeName(odd) + "/caf\xe9.txt"));
+        QVERIFY(::close(::open((QFile::encodeName(odd) + "/caf\xe9.txt").constData(), O_WRONLY | O_CREAT, 0600)) == 0);
+        QVERIFY(QFile::link(odd + QStringLiteral("/loop"), odd + QStringLiteral("/loop")));
+        ::chmod(QFile::encodeName(odd + QStringLiteral("/closed")).constData(), 0);
+        run = Library(folder, {QStringLiteral("import"), files[2], odd});
+        ::chmod(QFile::encodeName(odd + QStringLiteral("/closed")).constData(), 0700);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.contains("not valid UTF-8"), run.out.constData());
+        QVERIFY2(run.out.contains("symbolic links"), run.out.constData());
+        if (::geteuid() != 0)
+            QVERIFY2(run.out.contains("closed\",\"result\":\"skipped\""), run.out.constData());
+        QVERIFY(!QFile::exists(orphan));
+        QVERIFY(!QFile::exists(part));
+        int flights = 0;
+        CheckWhole(folder, &flights);
+        QCOMPARE(flights, 3);
+    }
+
+    // A version-1 library killed while it is migrated opens as version 1 or as version 2, never
+    // between: the figures and the version change together.
+    void killedMigration()
+    {
+        QTemporaryDir dir;
+        MakeFlights(dir, 40);
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        QCOMPARE(Library(folder, {QStringLiteral("import"), dir.filePath(QStringLiteral("flights"))}).exitCode, 0);
+        const QString file = folder + QStringLiteral("/library.sqlite");
+        const auto sql = [&](const QStringList &statements, QVariant *first = nullptr) {
+            bool ok = true;
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
+                db.setDatabaseName(file);
+                ok = db.open();
+                for (const QString &s : statements) {
+                    QSqlQuery q(db);
+                    ok = ok && q.exec(s);
+                    if (first && q.next())
+                        *first = q.value(0);
+                }
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("v1"));
+            return ok;
+        };
+        // Back to version 1 as that program wrote it, with figures it could not have had.
+        const QStringList downgrade = {QStringLiteral("DROP INDEX flights_by_aircraft"),
+                                       QStringLiteral("ALTER TABLE flights DROP COLUMN aircraft"),
+                                       QStringLiteral("UPDATE flights SET egt_max = 9999"),
+                                       QStringLiteral("UPDATE library_info SET schema_version = 1")};
+        bool sawBoth[2] = {false, false};
+        for (const int ms : {5, 15, 30, 60, 120, 250}) {
+            QVERIFY(sql(downgrade));
+            QProcess process;
+            process.start(test::BinDir() + QStringLiteral("/korvel-cli"),
+                          {QStringLiteral("library"), kLibrary, folder, QStringLiteral("list")});
+            QVERIFY(process.waitForStarted());
+            QTest::qWait(ms);
+            const qint64 pid = process.processId();
+            if (pid > 0 && process.state() == QProcess::Running)
+                ::kill(pid_t(pid), SIGKILL);
+            process.waitForFinished();
+            QVariant version, stale, column;
+            QVERIFY(sql({QStringLiteral("SELECT schema_version FROM library_info")}, &version));
+            QVERIFY(sql({QStringLiteral("SELECT COUNT(*) FROM flights WHERE egt_max = 9999")}, &stale));
+            QVERIFY(sql({QStringLiteral("SELECT COUNT(*) FROM pragma_table_info('flights') WHERE name = 'aircraft'")}, &column));
+            if (version.toInt() == 1) {
+                QCOMPARE(stale.toInt(), 40);
+                QCOMPARE(column.toInt(), 0);
+            } else {
+                QCOMPARE(version.toInt(), 2);
+                QCOMPARE(stale.toInt(), 0);
+                QCOMPARE(column.toInt(), 1);
+            }
+            sawBoth[version.toInt() - 1] = true;
+            int flights = 0;
+            CheckWhole(folder, &flights);
+            QCOMPARE(flights, 40);
+        }
+        QVERIFY(sawBoth[1]);
+    }
+
+    // A library its user may only read: the read commands work, the others say it is read-only,
+    // and nothing changes.
+    void readOnlyLibrary()
+    {
+        const auto prefix = test::UnprivilegedPrefix();
+        if (!prefix)
+            QSKIP("cannot run korvel-cli as an ordinary user here");
+        QTemporaryDir dir;
+        const QStringList files = MakeFlights(dir, 2);
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        QCOMPARE(Library(folder, {QStringLiteral("import"), files[0]}).exitCode, 0);
+        for (const QString &path : {dir.path(), folder, folder + QStringLiteral("/flights"), files[1],
+                                    dir.filePath(QStringLiteral("flights"))})
+            QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(folder + QStringLiteral("/library.sqlite"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::WriteOther);
+        const auto asUser = [&](const QStringList &args) {
+            return test::RunCli(QStringList{QStringLiteral("library"), kLibrary, folder} + args, *prefix);
+        };
+        const QByteArray before = test::ReadAll(folder + QStringLiteral("/library.sqlite"));
+        test::CliRun run = asUser({QStringLiteral("list")});
+        QVERIFY2(run.exitCode == 0 && run.out.count('\n') == 1, run.err.constData());
+        QCOMPARE(asUser({QStringLiteral("trend"), QStringLiteral("records")}).exitCode, 0);
+        QCOMPARE(asUser({QStringLiteral("export"), QStringLiteral("1"), dir.filePath(QStringLiteral("out.txt"))}).exitCode, 0);
+        for (const QStringList &change : {QStringList{QStringLiteral("import"), files[1]},
+                                          QStringList{QStringLiteral("remove"), QStringLiteral("1")},
+                                          QStringList{QStringLiteral("assign"), QStringLiteral("1"), QStringLiteral("N1")}}) {
+            run = asUser(change);
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.err.contains("read-only") && !run.err.contains("not a flight library"), run.err.constData());
+        }
+        QCOMPARE(test::ReadAll(folder + QStringLiteral("/library.sqlite")), before);
+        QCOMPARE(Library(folder, {QStringLiteral("list")}).out.count('\n'), 1);
     }
 
     // An import killed at several points leaves a library that opens, is sound, and holds whole
@@ -212,7 +493,7 @@ private slots:
         QTemporaryDir dir;
         const QStringList files = MakeFlights(dir, 1);
         const QString folder = dir.filePath(QStringLiteral("lib"));
-        QCOMPARE(Library(folder, {QStringLiteral("list")}).exitCode, 0);
+        QCOMPARE(Library(folder, {QStringLiteral("init")}).exitCode, 0);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
             db.setDatabaseName(folder + QStringLiteral("/library.sqlite"));
@@ -246,7 +527,11 @@ private slots:
         const test::CliRun run = Library(folder, {QStringLiteral("import"), dir.filePath(QStringLiteral("flights"))});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains("No space left") || run.err.contains("full"), run.err.constData());
-        CheckWhole(folder);
+        QVERIFY2(!run.err.contains("Nothing of this flight"), run.err.constData());
+        int flights = 0;
+        CheckWhole(folder, &flights);
+        // The batch that did not go in leaves none of its copies, nor a part, to keep the disk full.
+        QCOMPARE(QDir(folder + QStringLiteral("/flights")).entryList(QDir::Files).size(), flights);
     }
 };
 

@@ -138,7 +138,7 @@ void CaptureLine::addToLibrary(const QByteArray &bytes, const QString &source)
         return;
     try {
         FlightLibrary library(m_libraryFolder);
-        const ImportResult result = library.importBytes(bytes, source);
+        const ImportResult result = library.importBytes(bytes, source, ThisPcsAircraft());
         if (result.outcome != ImportResult::Skipped)
             emit flightKept(result.id);
     } catch (const LibraryError &error) {

@@ -56,6 +56,18 @@ const char *FindingKindName(FindingKind kind)
     return "";
 }
 
+bool IsProbeFault(double v, double before, double after, const FindingRules &rules)
+{
+    if (v <= 0)
+        return true;
+    // The neighbours must themselves be sound readings: a good reading between two dead ones is
+    // no spike.
+    if (!has(before) || !has(after) || before <= 0 || after <= 0)
+        return false;
+    return std::abs(v - before) > rules.spikeJump && std::abs(v - after) > rules.spikeJump &&
+           std::abs(before - after) < rules.spikeCalm;
+}
+
 FindingsScanner::FindingsScanner(const FindingRules &rules) : m_rules(rules)
 {
     for (const FindingKind kind : {FindingKind::ChtHigh, FindingKind::ShockCooling, FindingKind::EgtDrop,
@@ -95,16 +107,7 @@ void FindingsScanner::add(const FlightRecord &record)
 
 void FindingsScanner::classify(Sample &middle, const Sample *before, const Sample *after, const Sample &raw)
 {
-    const auto faulty = [&](double v, double b, double a) {
-        if (v <= 0)
-            return true;
-        // The neighbours must themselves be sound readings: a good reading between two dead ones
-        // is no spike.
-        if (!has(b) || !has(a) || b <= 0 || a <= 0)
-            return false;
-        return std::abs(v - b) > m_rules.spikeJump && std::abs(v - a) > m_rules.spikeJump &&
-               std::abs(b - a) < m_rules.spikeCalm;
-    };
+    const auto faulty = [&](double v, double b, double a) { return IsProbeFault(v, b, a, m_rules); };
     for (int c = 0; c < kCylinders; ++c) {
         const size_t k = size_t(c);
         const double egt = raw.egt[k];

@@ -31,6 +31,11 @@ enum class FindingKind { ChtHigh, ShockCooling, EgtDrop, EgtProbe, ChtProbe }; /
 
 const char *FindingKindName(FindingKind kind);
 
+// Rule 1 for one probe's reading v: at or below 0, or a one-record spike against the same probe's
+// readings in the records before and after it (NaN where there is none or it holds no number).
+// Faulty readings are left out of every other rule and of the flight library's figures.
+bool IsProbeFault(double v, double before, double after, const FindingRules &rules = {});
+
 struct Finding {
     FindingKind kind = FindingKind::ChtHigh;
     int cylinder = 0; // 1 to 6

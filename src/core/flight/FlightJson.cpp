@@ -1,6 +1,7 @@
 #include "core/flight/FlightJson.h"
 
 #include "core/flight/FlightText.h"
+#include "core/library/FlightLibrary.h"
 
 #include <charconv>
 #include <cmath>
@@ -195,6 +196,96 @@ std::string FlightSummaryJson(const FlightSummary &s)
         out.push_back('}');
     }
     out.append("]}\n");
+    return out;
+}
+
+namespace {
+
+void AppendOptionalString(std::string &out, const std::optional<QString> &text)
+{
+    if (text)
+        AppendJsonString(out, *text);
+    else
+        out.append("null");
+}
+
+} // namespace
+
+std::string LibraryFlightJson(const LibraryFlight &f)
+{
+    std::string out = "{\"id\":" + std::to_string(f.id) + ",\"first\":";
+    AppendJsonString(out, f.first);
+    out.append(",\"last\":");
+    AppendJsonString(out, f.last);
+    out.append(",\"records\":" + std::to_string(f.records) + ",\"duration_s\":");
+    AppendJsonInteger(out, f.durationSeconds);
+    out.append(",\"egt_max\":");
+    AppendJsonNumber(out, f.egtMax);
+    out.append(",\"egt_cyl\":");
+    AppendJsonInteger(out, f.egtCylinder);
+    out.append(",\"cht_max\":");
+    AppendJsonNumber(out, f.chtMax);
+    out.append(",\"cht_cyl\":");
+    AppendJsonInteger(out, f.chtCylinder);
+    out.append(",\"egt_spread_max\":");
+    AppendJsonNumber(out, f.egtSpreadMax);
+    out.append(",\"cht_spread_max\":");
+    AppendJsonNumber(out, f.chtSpreadMax);
+    out.append(",\"findings\":" + std::to_string(f.findings) + ",\"sha256\":");
+    AppendJsonString(out, f.sha256);
+    out.append(",\"source\":");
+    AppendJsonString(out, f.source);
+    out.append(",\"aircraft\":");
+    AppendOptionalString(out, f.aircraft);
+    out.append("}\n");
+    return out;
+}
+
+std::string ImportResultJson(const ImportResult &r)
+{
+    std::string out = "{\"file\":";
+    AppendJsonString(out, r.file);
+    switch (r.outcome) {
+    case ImportResult::Added:
+        out.append(",\"result\":\"added\",\"id\":" + std::to_string(r.id) + "}\n");
+        break;
+    case ImportResult::Known:
+        out.append(",\"result\":\"known\",\"id\":" + std::to_string(r.id) + "}\n");
+        break;
+    case ImportResult::Skipped:
+        out.append(",\"result\":\"skipped\",\"reason\":");
+        AppendJsonString(out, r.reason);
+        out.append("}\n");
+        break;
+    }
+    return out;
+}
+
+std::string ImportTotalsJson(int added, int known, int skipped)
+{
+    return "{\"added\":" + std::to_string(added) + ",\"known\":" + std::to_string(known) +
+           ",\"skipped\":" + std::to_string(skipped) + "}\n";
+}
+
+std::string TrendPointJson(const TrendPoint &p)
+{
+    std::string out = "{\"id\":" + std::to_string(p.id) + ",\"first\":";
+    AppendJsonString(out, p.first);
+    out += ",\"value\":";
+    AppendJsonNumber(out, p.value);
+    out += "}\n";
+    return out;
+}
+
+std::string AircraftJson(const AircraftSummary &a)
+{
+    std::string out = "{\"aircraft\":";
+    AppendOptionalString(out, a.aircraft);
+    out.append(",\"flights\":" + std::to_string(a.flights) + ",\"first\":");
+    AppendJsonString(out, a.first);
+    out.append(",\"last\":");
+    AppendJsonString(out, a.last);
+    out.append("}\n");
     return out;
 }
 

@@ -10,6 +10,11 @@
 
 namespace korvel {
 
+struct LibraryFlight;
+struct ImportResult;
+struct TrendPoint;
+struct AircraftSummary;
+
 // A Latin-1 text as a JSON string (UTF-8 out, quotes included).
 void AppendJsonString(std::string &out, QLatin1StringView text);
 // A text of the program's own (a path, a reason) as a JSON string, escaped as above.
@@ -30,5 +35,13 @@ void AppendRecordJson(std::string &out, const FlightRecord &record);
 
 // The summary as one object and a LF.
 std::string FlightSummaryJson(const FlightSummary &summary);
+
+// The flight library's lines, each with its LF: a flight of the list, a file's import and the
+// import's totals, a trend's point, an aircraft.
+std::string LibraryFlightJson(const LibraryFlight &flight);
+std::string ImportResultJson(const ImportResult &result);
+std::string ImportTotalsJson(int added, int known, int skipped);
+std::string TrendPointJson(const TrendPoint &point);
+std::string AircraftJson(const AircraftSummary &aircraft);
 
 } // namespace korvel

@@ -74,6 +74,18 @@ int RecordsOf(const FlightData &data)
 
 } // namespace
 
+std::optional<int> HottestCylinder(const std::array<CylinderPeaks, kCylinders> &cylinders,
+                                   std::optional<TimedValue> CylinderPeaks::*which)
+{
+    std::optional<int> hottest;
+    for (int c = 0; c < kCylinders; ++c) {
+        const std::optional<TimedValue> &v = cylinders[size_t(c)].*which;
+        if (v && (!hottest || v->value > (cylinders[size_t(*hottest)].*which)->value))
+            hottest = c;
+    }
+    return hottest;
+}
+
 std::int64_t SecondsBetween(const FlightMoment &from, const FlightMoment &to)
 {
     return from.date.daysTo(to.date) * 86400 + from.time.secsTo(to.time);

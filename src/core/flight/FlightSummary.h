@@ -68,6 +68,11 @@ struct FlightSummary {
     std::vector<ChtSpan> chtOver; // empty without a limit
 };
 
+// The hottest cylinder (0-based) by one of its peaks, the lowest cylinder number on a tie; nullopt
+// when no cylinder has that peak.
+std::optional<int> HottestCylinder(const std::array<CylinderPeaks, kCylinders> &cylinders,
+                                   std::optional<TimedValue> CylinderPeaks::*which);
+
 // The summary built record by record, in file order, in one pass: what a reader that goes through
 // the file as it comes feeds it.
 class FlightSummaryBuilder {

@@ -1,87 +1,45 @@
+// The flight library's face: opening a folder's library (making or migrating its catalogue), the
+// queries, and the changes an owner makes. The catalogue's database is the backend's, the flights'
+// bytes the copy store's, the import its own unit's.
+
 #include "core/library/FlightLibrary.h"
 
-#include "core/flight/Findings.h"
-#include "core/flight/FlightData.h"
-#include "core/flight/FlightStream.h"
-#include "core/flight/StartMarker.h"
-#include "core/flight/FlightSummary.h"
-#include "core/library/Sha256.h"
+#include "core/flight/FlightFields.h"
+#include "core/library/CatalogueBackend.h"
+#include "core/library/CopyStore.h"
+#include "core/library/LibraryFigures.h"
+#include "core/library/LibraryImport.h"
 
-#include <QAtomicInteger>
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLatin1StringView>
 #include <QSaveFile>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <algorithm>
-#include <cerrno>
-#include <condition_variable>
-#include <cstring>
-#include <functional>
-#include <map>
-#include <mutex>
-#include <string>
-#include <string_view>
+#include <atomic>
 #include <thread>
 
 #ifdef Q_OS_UNIX
-#include <fcntl.h>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#endif
-#ifdef Q_OS_WIN
-#include <io.h>
 #endif
 
 namespace korvel {
+
+using library_detail::CatalogueBackend;
+using library_detail::CopyStore;
+using library_detail::FlightFigures;
+using library_detail::WriteTransaction;
 
 namespace {
 
 const QString kCatalogue = QStringLiteral("library.sqlite");
 const QString kFlights = QStringLiteral("flights");
-
-// The list's numeric keys, in the list's order; each is a column of the flights table.
-const QStringList kListMeasures = {
-    QStringLiteral("records"),        QStringLiteral("duration_s"),     QStringLiteral("egt_max"),
-    QStringLiteral("cht_max"),        QStringLiteral("egt_spread_max"), QStringLiteral("cht_spread_max"),
-    QStringLiteral("findings"),
-};
-
-QString MomentText(QDate date, QTime time)
-{
-    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02d", date.year(), date.month(), date.day(), time.hour(),
-                             time.minute(), time.second());
-}
-
-QVariant Nullable(const std::optional<double> &v)
-{
-    return v ? QVariant(*v) : QVariant(QMetaType::fromType<double>());
-}
-
-QVariant Nullable(const std::optional<qint64> &v)
-{
-    return v ? QVariant(*v) : QVariant(QMetaType::fromType<qint64>());
-}
-
-QVariant Nullable(const std::optional<int> &v)
-{
-    return v ? QVariant(*v) : QVariant(QMetaType::fromType<int>());
-}
-
-// A flight's copy in the library's flights/ folder, named by the SHA-256 of its bytes.
-QString CopyName(const QString &flightsFolder, const QString &sha)
-{
-    return flightsFolder + QLatin1Char('/') + sha + QStringLiteral(".txt");
-}
 
 template <class T> std::optional<T> Optional(const QVariant &v)
 {
@@ -90,955 +48,9 @@ template <class T> std::optional<T> Optional(const QVariant &v)
     return v.value<T>();
 }
 
-} // namespace
-
-namespace library_detail {
-
-// What import stores of a flight.
-struct FlightFigures {
-    LibraryFlight flight;
-    std::vector<FieldFigures> fields;
-};
-
-} // namespace library_detail
-
-using library_detail::FlightFigures;
-
-namespace {
-
-FlightFigures Figure(const FlightSummary &summary, std::size_t findings)
-{
-    FlightFigures out;
-    LibraryFlight &f = out.flight;
-    f.records = summary.records;
-    f.first = MomentText(summary.first->date, summary.first->time);
-    f.last = MomentText(summary.last->date, summary.last->time);
-    f.durationSeconds = summary.durationSeconds;
-    // The hottest of any cylinder; on a tie the lowest cylinder number.
-    for (int c = 0; c < kCylinders; ++c) {
-        const CylinderPeaks &peaks = summary.cylinders[size_t(c)];
-        if (peaks.egt && (!f.egtMax || peaks.egt->value > *f.egtMax)) {
-            f.egtMax = peaks.egt->value;
-            f.egtCylinder = c + 1;
-        }
-        if (peaks.cht && (!f.chtMax || peaks.cht->value > *f.chtMax)) {
-            f.chtMax = peaks.cht->value;
-            f.chtCylinder = c + 1;
-        }
-    }
-    if (summary.egtSpread)
-        f.egtSpreadMax = summary.egtSpread->value;
-    if (summary.chtSpread)
-        f.chtSpreadMax = summary.chtSpread->value;
-    f.findings = int(findings);
-    out.fields = summary.fields;
-    return out;
-}
-
-} // namespace
-
-// The connection, and the one place that knows it talks to SQLite: the pragmas and how a write
-// transaction takes its lock. Every query elsewhere is plain SQL that PostgreSQL runs too.
-class FlightLibrary::Database {
-public:
-    explicit Database(const QString &file)
-    {
-        static QAtomicInteger<quint64> serial;
-        m_name = QStringLiteral("korvel-library-%1").arg(serial.fetchAndAddRelaxed(1));
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        if (!db.isValid())
-            throw LibraryError(QStringLiteral("the SQLite driver of Qt is not installed (on Debian: the package "
-                                              "libqt6sql6-sqlite), so the flight library cannot be opened"));
-        db.setDatabaseName(file);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyWaitMs));
-        if (!db.open())
-            throw LibraryError(QStringLiteral("cannot open %1: %2").arg(file, db.lastError().text()));
-    }
-    ~Database()
-    {
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_name, false);
-            if (db.isOpen())
-                db.close();
-        }
-        QSqlDatabase::removeDatabase(m_name);
-    }
-
-    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
-
-    // Reads the catalogue's header: a file that is no database fails here, before anything is written.
-    void checkIsDatabase()
-    {
-        untilNotBusy([&] {
-            QSqlQuery q(db());
-            if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master"))) {
-                if (IsBusy(q.lastError()))
-                    throw Busy();
-                throw LibraryError(q.lastError().databaseText());
-            }
-        });
-    }
-
-    // Write-ahead log: readers never wait for a writer, and a killed writer leaves the last commit.
-    void prepareForWriting()
-    {
-        untilNotBusy([&] { exec(QStringLiteral("PRAGMA journal_mode=WAL")); });
-        exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    }
-
-    // Takes the write lock at once (waiting for another writer up to the busy time), so that what the
-    // transaction reads is still true when it writes.
-    void beginWrite()
-    {
-        untilNotBusy([&] { exec(QStringLiteral("BEGIN IMMEDIATE")); });
-    }
-    void commit() { exec(QStringLiteral("COMMIT")); }
-    void rollback()
-    {
-        QSqlQuery q(db());
-        q.exec(QStringLiteral("ROLLBACK"));
-    }
-
-    QSqlQuery exec(const QString &sql, const QVariantList &values = {})
-    {
-        QSqlQuery q(db());
-        q.setForwardOnly(true);
-        if (!q.prepare(sql))
-            fail(q.lastError());
-        for (const QVariant &v : values)
-            q.addBindValue(v);
-        if (!q.exec())
-            fail(q.lastError());
-        return q;
-    }
-
-    [[noreturn]] void fail(const QSqlError &error) const
-    {
-        if (IsBusy(error))
-            throw Busy();
-        throw LibraryError(error.text());
-    }
-
-private:
-    // Another connection holds the lock this statement needs (said as it is where the step is not
-    // tried again).
-    struct Busy : LibraryError {
-        Busy()
-            : LibraryError(QStringLiteral("the flight library is busy: another program is writing to it; try again "
-                                          "when it has finished"))
-        {
-        }
-    };
-
-    // SQLITE_BUSY or SQLITE_LOCKED, extended codes included.
-    static bool IsBusy(const QSqlError &error)
-    {
-        bool ok = false;
-        const int code = error.nativeErrorCode().toInt(&ok);
-        return ok && ((code & 0xff) == 5 || (code & 0xff) == 6);
-    }
-
-    // SQLite answers some lock conflicts at once instead of through its busy wait: the switch to the
-    // write-ahead log while another program opens the same new catalogue, a reader that would have to
-    // become a writer. Such a step is tried again until the busy time is spent; only then is the
-    // library said to be busy.
-    template <class Step> void untilNotBusy(Step step)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        int pause = 1;
-        while (true) {
-            try {
-                step();
-                return;
-            } catch (const Busy &) {
-                if (clock.elapsed() >= kBusyWaitMs)
-                    break;
-            }
-            QThread::msleep(ulong(std::min<qint64>(pause, kBusyWaitMs - clock.elapsed() + 1)));
-            pause = std::min(pause * 2, 50);
-        }
-        throw LibraryError(QStringLiteral("the flight library is busy: another program has been writing to it "
-                                          "for more than %1 s; try again when it has finished")
-                               .arg(kBusyWaitMs / 1000));
-    }
-
-    QString m_name;
-};
-
-QString FlightLibrary::DefaultFolder()
-{
-    const QString fromEnvironment = qEnvironmentVariable("KORVEL_LIBRARY");
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/korvel/library");
-}
-
-QStringList FlightLibrary::CollectFiles(const QStringList &paths)
-{
-    QStringList files;
-    for (const QString &path : paths) {
-        if (!QFileInfo(path).isDir()) {
-            files << path;
-            continue;
-        }
-        QStringList found;
-        QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            found << it.next();
-        std::sort(found.begin(), found.end());
-        files << found;
-    }
-    return files;
-}
-
-QStringList FlightLibrary::Measures()
-{
-    QStringList measures = kListMeasures;
-    for (int k = 0; k < kFlightFields; ++k)
-        for (const char *stat : {"min", "max", "mean"})
-            measures << QStringLiteral("field%1.%2").arg(k).arg(QLatin1String(stat));
-    return measures;
-}
-
-bool FlightLibrary::IsMeasure(const QString &measure)
-{
-    return Measures().contains(measure);
-}
-
-FlightLibrary::FlightLibrary(const QString &folder) : m_folder(QDir(folder).absolutePath())
-{
-    if (!QDir().mkpath(m_folder + QLatin1Char('/') + kFlights))
-        throw LibraryError(QStringLiteral("cannot create the library folder %1 (check that it can be written, or "
-                                          "choose another folder)")
-                               .arg(m_folder));
-    const QString file = m_folder + QLatin1Char('/') + kCatalogue;
-    m_db = std::make_unique<Database>(file);
-    const auto notALibrary = [&](const QString &why) {
-        return LibraryError(QStringLiteral("%1 is not a flight library (%2); it was left as it is. Move it away or "
-                                           "choose another library folder")
-                                .arg(file, why));
-    };
-    // Nothing is written before the file is known to be ours (or empty): another program's database,
-    // or a text file of that name, stays exactly as it was.
-    try {
-        m_db->checkIsDatabase();
-    } catch (const LibraryError &error) {
-        throw notALibrary(error.message());
-    }
-    const QStringList tables = m_db->db().tables();
-    const auto checkVersion = [&] {
-        QSqlQuery q = m_db->exec(QStringLiteral("SELECT schema_version FROM library_info"));
-        if (!q.next())
-            throw notALibrary(QStringLiteral("its version record is missing"));
-        const int version = q.value(0).toInt();
-        if (version > kSchemaVersion)
-            throw LibraryError(QStringLiteral("%1 was written by a newer version of this program (library version %2; "
-                                              "this one reads up to %3). Nothing was changed; use the newer program")
-                                   .arg(file)
-                                   .arg(version)
-                                   .arg(kSchemaVersion));
-        return version;
-    };
-    if (!tables.isEmpty() && !tables.contains(QStringLiteral("library_info")))
-        throw notALibrary(QStringLiteral("it holds other tables"));
-    if (!tables.isEmpty() && checkVersion() == kSchemaVersion) {
-        m_db->prepareForWriting();
-        return;
-    }
-    try {
-        m_db->prepareForWriting();
-    } catch (const LibraryError &error) {
-        throw LibraryError(QStringLiteral("cannot write %1: %2").arg(file, error.message()));
-    }
-    m_db->beginWrite();
-    try {
-        // Another program may have created it meanwhile.
-        if (!m_db->db().tables().contains(QStringLiteral("library_info"))) {
-            m_db->exec(QStringLiteral("CREATE TABLE library_info (schema_version INTEGER NOT NULL, "
-                                      "next_id BIGINT NOT NULL)"));
-            m_db->exec(QStringLiteral(
-                "CREATE TABLE flights (id BIGINT PRIMARY KEY, sha256 CHAR(64) NOT NULL UNIQUE, source TEXT NOT NULL, "
-                "imported_at CHAR(20) NOT NULL, bytes BIGINT NOT NULL, first_at CHAR(19) NOT NULL, "
-                "last_at CHAR(19) NOT NULL, records INTEGER NOT NULL, duration_s BIGINT, egt_max DOUBLE PRECISION, "
-                "egt_cyl INTEGER, cht_max DOUBLE PRECISION, cht_cyl INTEGER, egt_spread_max DOUBLE PRECISION, "
-                "cht_spread_max DOUBLE PRECISION, findings INTEGER NOT NULL)"));
-            m_db->exec(QStringLiteral("CREATE INDEX flights_by_first ON flights (first_at, id)"));
-            m_db->exec(QStringLiteral(
-                "CREATE TABLE flight_fields (flight_id BIGINT NOT NULL REFERENCES flights (id), field INTEGER NOT NULL, "
-                "readings INTEGER NOT NULL, min_value DOUBLE PRECISION NOT NULL, max_value DOUBLE PRECISION NOT NULL, "
-                "mean_value DOUBLE PRECISION NOT NULL, PRIMARY KEY (flight_id, field))"));
-            m_db->exec(QStringLiteral("INSERT INTO library_info (schema_version, next_id) VALUES (?, 1)"),
-                       {kSchemaVersion});
-        }
-        // Each step takes a library from one version to the next, in the transaction that records
-        // the new number. Version 1 is the first; later versions add their steps here.
-        const int version = checkVersion();
-        for (int from = version; from < kSchemaVersion; ++from) {
-            switch (from) {
-            default:
-                throw LibraryError(QStringLiteral("no way known from library version %1").arg(from));
-            }
-        }
-        m_db->commit();
-    } catch (...) {
-        m_db->rollback();
-        throw;
-    }
-}
-
-FlightLibrary::~FlightLibrary() = default;
-
-QString FlightLibrary::copyFile(const QString &sha) const
-{
-    return CopyName(flightsFolder(), sha);
-}
-
-namespace {
-
-// The reason a copy could not be written, in the system's words where the file layer has none.
-QString WriteFailure(const QFile &file, int error)
-{
-    QString reason = file.errorString();
-    // A full disk is often only "Unknown error" to the file layer; the system knows better.
-    if ((reason.isEmpty() || reason == QLatin1String("Unknown error") || reason == QLatin1String("No error")) &&
-        error != 0)
-        reason = QString::fromLocal8Bit(std::strerror(error));
-    return reason;
-}
-
-[[noreturn]] void CopyFailed(const QString &folder, const QString &reason)
-{
-    throw LibraryError(QStringLiteral("cannot write the flight's copy in %1: %2. Nothing of this flight was "
-                                      "added; free some space or make the folder writable, then import again")
-                           .arg(folder, reason));
-}
-
-bool CopyWhole(const QString &name, qint64 size)
-{
-    const QFileInfo info(name);
-    return info.exists() && info.size() == size;
-}
-
-// A flight's copy on its way: written aside under a name of its own and renamed into place only
-// once complete, so that a copy under its final name is always whole. Gone if never placed.
-class CopyAside {
-public:
-    explicit CopyAside(const QString &folder) : m_folder(folder)
-    {
-        static QAtomicInteger<quint64> serial;
-        m_file.setFileName(folder + QStringLiteral("/import-%1-%2.part")
-                                        .arg(QCoreApplication::applicationPid())
-                                        .arg(serial.fetchAndAddRelaxed(1)));
-        errno = 0;
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            fail(errno);
-    }
-    ~CopyAside()
-    {
-        if (!m_placed) {
-            m_file.close();
-            m_file.remove();
-        }
-    }
-    CopyAside(const CopyAside &) = delete;
-    CopyAside &operator=(const CopyAside &) = delete;
-
-    void write(const char *bytes, std::size_t size)
-    {
-        errno = 0;
-        if (m_file.write(bytes, qint64(size)) != qint64(size))
-            fail(errno);
-    }
-
-    // Puts the copy in place under name, unless a whole one is there already (an earlier import's,
-    // or another file's with the same bytes). True when this copy went in.
-    bool place(const QString &name, qint64 size)
-    {
-        m_file.close();
-        if (m_file.error() != QFileDevice::NoError)
-            fail(errno);
-        if (CopyWhole(name, size))
-            return false;
-        if (!m_file.rename(name)) {
-            if (CopyWhole(name, size)) // another file of the same bytes went in meanwhile
-                return false;
-            QFile::remove(name); // a partial left by an older program; ours is whole
-            if (!m_file.rename(name))
-                fail(0);
-        }
-        m_placed = true;
-        return true;
-    }
-
-private:
-    [[noreturn]] void fail(int error)
-    {
-        const QString reason = WriteFailure(m_file, error);
-        m_file.close();
-        m_file.remove();
-        CopyFailed(m_folder, reason);
-    }
-
-    QString m_folder;
-    QFile m_file;
-    bool m_placed = false;
-};
-
-// Copies a file to its place in the library when its bytes still hash to sha. False when the file
-// changed since it was read.
-bool CopyChecked(const QString &path, const QString &sha, const QString &name, qint64 size, const QString &folder)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
-    CopyAside aside(folder);
-    Sha256 hash;
-    std::vector<char> buffer(std::size_t(1) << 20);
-    qint64 total = 0;
-    while (true) {
-        const qint64 n = file.read(buffer.data(), qint64(buffer.size()));
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        hash.add(buffer.data(), std::size_t(n));
-        aside.write(buffer.data(), std::size_t(n));
-        total += n;
-    }
-    if (total != size || hash.hex() != sha)
-        return false;
-    aside.place(name, size);
-    return true;
-}
-
-// Parts left by an import that was killed: no import leaves its part untouched for minutes.
-void RemoveStaleParts(const QString &folder)
-{
-    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-600);
-    const QFileInfoList parts =
-        QDir(folder).entryInfoList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo &part : parts)
-        if (part.lastModified().toUTC() < before)
-            QFile::remove(part.filePath());
-}
-
-// Puts the named files' bytes on the disk. On Linux one flush of the file system serves them all.
-void SyncFiles(const QString &folder, const QStringList &names)
-{
-#ifdef Q_OS_LINUX
-    Q_UNUSED(names);
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        const int result = ::syncfs(fd);
-        const int error = errno;
-        ::close(fd);
-        if (result != 0)
-            throw LibraryError(QStringLiteral("cannot put the flights' copies on the disk in %1: %2")
-                                   .arg(folder, QString::fromLocal8Bit(std::strerror(error))));
-    }
-#else
-    for (const QString &name : names) {
-        QFile f(name);
-        if (!f.open(QIODevice::ReadWrite))
-            continue;
-#ifdef Q_OS_WIN
-        ::_commit(f.handle());
-#else
-        ::fsync(f.handle());
-#endif
-    }
-#ifdef Q_OS_UNIX
-    // The renames too: the folder's own entries.
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#endif
-#endif
-}
-
-} // namespace
-
-QString FlightLibrary::flightsFolder() const
-{
-    return m_folder + QLatin1Char('/') + kFlights;
-}
-
-bool FlightLibrary::writeCopy(const QString &sha, const QByteArray &bytes)
-{
-    const QString name = copyFile(sha);
-    if (CopyWhole(name, bytes.size()))
-        return false;
-    CopyAside aside(flightsFolder());
-    aside.write(bytes.constData(), std::size_t(bytes.size()));
-    return aside.place(name, bytes.size());
-}
-
-namespace library_detail {
-
-// A flight read and figured, waiting for its batch to be committed.
-struct PendingFlight {
-    ImportResult result;
-    QString sha;
-    QString source; // the path first imported, or where a capture came from
-    QString origin; // the file read, to copy again should its copy go meanwhile; empty for bytes
-    qint64 bytes = 0;
-    QByteArray content; // a flight held in memory, kept until its row is in
-    FlightFigures figures;
-    QString copied;  // the copy written now: on the disk only once synced
-    QString failure; // the library could not be written
-};
-
-} // namespace library_detail
-
-using library_detail::PendingFlight;
-
-struct FlightLibrary::Batch {
-    std::vector<PendingFlight> flights;
-    qint64 bytes = 0;
-    QStringList copies;
-};
-
-namespace {
-
-// Sorts a read file out: skipped with its reason, or a flight with its figures.
-void Classify(PendingFlight &pending, qint64 records, bool calibration, const FlightSummary &summary,
-              std::size_t findings)
-{
-    ImportResult &result = pending.result;
-    if (pending.bytes == 0)
-        result.reason = QStringLiteral("empty file");
-    else if (records == 0)
-        result.reason = QStringLiteral("no flight records in it");
-    else if (calibration)
-        result.reason = QStringLiteral("a calibration record, not a flight");
-    else {
-        pending.figures = Figure(summary, findings);
-        result.outcome = ImportResult::Added; // once committed
-    }
-}
-
-// A flight held in memory (a capture just received).
-PendingFlight Analyse(const QByteArray &bytes, const QString &source)
-{
-    PendingFlight pending;
-    pending.result.file = source;
-    pending.source = source;
-    pending.bytes = bytes.size();
-    Sha256 hash;
-    hash.add(bytes.constData(), std::size_t(bytes.size()));
-    pending.sha = hash.hex();
-    pending.content = bytes;
-    StartMarker marker;
-    marker.add(bytes.constData(), std::size_t(bytes.size()));
-    try {
-        const FlightData data = ParseFlightData(bytes);
-        const FlightSummary summary = SummarizeFlight(data);
-        Classify(pending, summary.records, marker.calibration(), summary, FindFlightFindings(data).size());
-    } catch (const FlightDataError &error) {
-        pending.result.reason = QStringLiteral("not a flight file: ") + error.message();
-    }
-    return pending;
-}
-
-// A file read once, as it goes: hashed, figured and, when it is a flight, copied into the library
-// (folder: its flights/) in the same pass. Runs on several threads at once.
-PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, const QString &folder)
-{
-    PendingFlight pending;
-    ImportResult &result = pending.result;
-    result.file = path;
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        result.reason = QStringLiteral("no such file");
-        return pending;
-    }
-    if (!info.isFile()) {
-        result.reason = QStringLiteral("not a regular file");
-        return pending;
-    }
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            result.reason = QStringLiteral("cannot be read: ") + file.errorString();
-            return pending;
-        }
-    }
-    if (info.size() == 0) {
-        result.reason = QStringLiteral("empty file");
-        return pending;
-    }
-    pending.source = info.absoluteFilePath();
-    pending.origin = path;
-    try {
-        // Most files are new flights, copied as they are read. A file of the size of a flight already
-        // kept is most likely that flight again: it is copied only should its copy prove missing.
-        std::optional<CopyAside> aside;
-        if (!keptSizes.contains(info.size()))
-            aside.emplace(folder);
-        Sha256 hash;
-        StartMarker marker;
-        FlightSummaryBuilder summary;
-        FindingsScanner findings;
-        qint64 records = 0;
-        try {
-            StreamFlightDataFile(
-                path,
-                [&](const FlightRecordBlock &block) {
-                    for (int k = 0; k < block.records(); ++k) {
-                        const FlightRecord record = block[k];
-                        summary.add(record);
-                        findings.add(record);
-                    }
-                    records += block.records();
-                },
-                [&](const char *bytes, std::size_t size) {
-                    // A file with no record in its first buffer's worth, or a calibration record, is
-                    // most likely no flight: not copied as it goes (a large one could fill the disk),
-                    // only afterwards should it prove one.
-                    if (aside && pending.bytes > 0 && (records == 0 || marker.calibration()))
-                        aside.reset();
-                    hash.add(bytes, size);
-                    marker.add(bytes, size);
-                    if (aside)
-                        aside->write(bytes, size);
-                    pending.bytes += qint64(size);
-                });
-        } catch (const FlightDataError &error) {
-            result.reason = QStringLiteral("not a flight file: ") + error.message();
-            return pending;
-        }
-        pending.sha = hash.hex();
-        Classify(pending, records, marker.calibration(), summary.finish(), findings.finish().size());
-        if (result.outcome != ImportResult::Added)
-            return pending;
-        const QString name = CopyName(folder, pending.sha);
-        if (aside) {
-            if (aside->place(name, pending.bytes))
-                pending.copied = name;
-        } else if (!CopyWhole(name, pending.bytes)) {
-            if (!CopyChecked(path, pending.sha, name, pending.bytes, folder)) {
-                result = {path, ImportResult::Skipped, 0, QStringLiteral("it changed while it was read; import it again")};
-                return pending;
-            }
-            pending.copied = name;
-        }
-    } catch (const LibraryError &error) {
-        pending.failure = error.message();
-    }
-    return pending;
-}
-
-// Reads and figures the files of an import on every core, a few ahead of the one taken, handing
-// them over in the files' order.
-class ImportWorkers {
-public:
-    ImportWorkers(const QStringList &files, std::function<PendingFlight(const QString &)> work)
-        : m_files(files), m_work(std::move(work))
-    {
-        const int threads = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, files.size()));
-        m_ahead = std::max(4, threads * 2);
-        for (int k = 0; k < threads; ++k)
-            m_threads.emplace_back([this] { run(); });
-    }
-    ~ImportWorkers() { stop(); }
-    ImportWorkers(const ImportWorkers &) = delete;
-    ImportWorkers &operator=(const ImportWorkers &) = delete;
-
-    PendingFlight take(qsizetype index)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_ready.wait(lock, [&] { return m_done.count(index) > 0; });
-        PendingFlight pending = std::move(m_done[index]);
-        m_done.erase(index);
-        m_taken = index + 1;
-        m_room.notify_all();
-        return pending;
-    }
-
-    // Lets the files in hand finish and takes no more; hands back those finished but not taken.
-    std::vector<PendingFlight> stop()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopped = true;
-        }
-        m_room.notify_all();
-        for (std::thread &t : m_threads)
-            if (t.joinable())
-                t.join();
-        std::vector<PendingFlight> left;
-        for (auto &[index, pending] : m_done)
-            left.push_back(std::move(pending));
-        m_done.clear();
-        return left;
-    }
-
-private:
-    void run()
-    {
-        while (true) {
-            qsizetype index = 0;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_room.wait(lock, [&] { return m_stopped || m_next >= m_files.size() || m_next < m_taken + m_ahead; });
-                if (m_stopped || m_next >= m_files.size())
-                    return;
-                index = m_next++;
-            }
-            PendingFlight pending;
-            try {
-                pending = m_work(m_files[index]);
-            } catch (const std::exception &error) {
-                pending.result.file = m_files[index];
-                pending.failure = QString::fromLocal8Bit(error.what());
-            }
-            {
-                const std::lock_guard<std::mutex> lock(m_mutex);
-                m_done[index] = std::move(pending);
-            }
-            m_ready.notify_all();
-        }
-    }
-
-    const QStringList m_files;
-    const std::function<PendingFlight(const QString &)> m_work;
-    qsizetype m_ahead = 4;
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::condition_variable m_room;
-    std::map<qsizetype, PendingFlight> m_done;
-    qsizetype m_next = 0;
-    qsizetype m_taken = 0;
-    bool m_stopped = false;
-    std::vector<std::thread> m_threads;
-};
-
-} // namespace
-
-ImportResult FlightLibrary::importFile(const QString &path)
-{
-    ImportResult last;
-    importFiles({path}, [&](const ImportResult &r) {
-        last = r;
-        return true;
-    });
-    return last;
-}
-
-ImportResult FlightLibrary::importBytes(const QByteArray &bytes, const QString &source)
-{
-    Batch batch;
-    PendingFlight pending = Analyse(bytes, source);
-    if (pending.result.outcome == ImportResult::Added) {
-        if (writeCopy(pending.sha, pending.content))
-            pending.copied = copyFile(pending.sha);
-    }
-    accept(batch, std::move(pending));
-    ImportResult last;
-    commitBatch(batch, [&](const ImportResult &r) {
-        last = r;
-        return true;
-    });
-    return last;
-}
-
-QSet<qint64> FlightLibrary::keptSizes()
-{
-    QSet<qint64> sizes;
-    QSqlQuery q = m_db->exec(QStringLiteral("SELECT DISTINCT bytes FROM flights"));
-    while (q.next())
-        sizes.insert(q.value(0).toLongLong());
-    return sizes;
-}
-
-bool FlightLibrary::importFiles(const QStringList &files, const std::function<bool(const ImportResult &)> &onResult,
-                                const std::function<bool()> &stop)
-{
-    // The flights go in by batches, in the files' order: the copies of a batch, written as the files
-    // were read, are flushed to the disk together, then its rows committed in one transaction.
-    constexpr int kBatchFlights = 64;
-    constexpr qint64 kBatchBytes = 32 << 20;
-    constexpr qint64 kBatchMs = 250; // so that a large import shows its progress
-    if (files.isEmpty())
-        return true;
-    const QString folder = flightsFolder();
-    RemoveStaleParts(folder);
-    const QSet<qint64> sizes = keptSizes();
-    ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, folder); });
-    // An import ended early: the copies made ahead for files it will not take go, unless their
-    // flight is in the library by now (another program's import). Under the lock, as a removal.
-    const auto abandon = [&] {
-        QStringList shas;
-        for (const PendingFlight &p : workers.stop())
-            if (!p.copied.isEmpty())
-                shas << p.sha;
-        if (shas.isEmpty())
-            return;
-        try {
-            m_db->beginWrite();
-            for (const QString &sha : shas)
-                if (!knownId(sha))
-                    QFile::remove(copyFile(sha));
-            m_db->commit();
-        } catch (const LibraryError &) {
-            m_db->rollback(); // they stay, whole, for the next import
-        }
-    };
-    Batch batch;
-    QElapsedTimer clock;
-    clock.start();
-    for (qsizetype next = 0; next < files.size(); ++next) {
-        if (stop && stop()) {
-            commitBatch(batch, onResult);
-            abandon();
-            return false;
-        }
-        PendingFlight pending = workers.take(next);
-        if (!pending.failure.isEmpty()) {
-            // What is whole so far goes in; the flight that could not be copied does not.
-            try {
-                commitBatch(batch, onResult);
-            } catch (const LibraryError &) {
-            }
-            abandon();
-            throw LibraryError(pending.failure);
-        }
-        accept(batch, std::move(pending));
-        if (int(batch.flights.size()) >= kBatchFlights || batch.bytes >= kBatchBytes || clock.elapsed() >= kBatchMs) {
-            if (!commitBatch(batch, onResult)) {
-                abandon();
-                return false;
-            }
-            batch = Batch();
-            clock.restart();
-        }
-    }
-    return commitBatch(batch, onResult);
-}
-
-void FlightLibrary::accept(Batch &batch, PendingFlight pending)
-{
-    ImportResult &result = pending.result;
-    if (!pending.copied.isEmpty())
-        batch.copies << pending.copied;
-    if (result.outcome != ImportResult::Added) {
-        batch.flights.push_back(std::move(pending));
-        return;
-    }
-    // Seen already: in the library, or earlier in this batch.
-    if (const auto id = knownId(pending.sha)) {
-        result = {result.file, ImportResult::Known, *id, {}};
-        pending.content.clear();
-        batch.flights.push_back(std::move(pending));
-        return;
-    }
-    for (const PendingFlight &earlier : batch.flights)
-        if (earlier.result.outcome == ImportResult::Added && earlier.sha == pending.sha) {
-            result.outcome = ImportResult::Known;
-            pending.content.clear();
-            batch.flights.push_back(std::move(pending));
-            return;
-        }
-    batch.bytes += pending.bytes;
-    batch.flights.push_back(std::move(pending));
-}
-
-std::optional<qint64> FlightLibrary::knownId(const QString &sha)
-{
-    QSqlQuery q = m_db->exec(QStringLiteral("SELECT id FROM flights WHERE sha256 = ?"), {sha});
-    if (q.next())
-        return q.value(0).toLongLong();
-    return std::nullopt;
-}
-
-bool FlightLibrary::commitBatch(Batch &batch, const std::function<bool(const ImportResult &)> &onResult)
-{
-    if (!batch.copies.isEmpty())
-        SyncFiles(flightsFolder(), batch.copies);
-    const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(), [](const PendingFlight &p) {
-        return p.result.outcome == ImportResult::Added;
-    });
-    if (adds) {
-        m_db->beginWrite();
-        try {
-            QSqlQuery next = m_db->exec(QStringLiteral("SELECT next_id FROM library_info"));
-            next.next();
-            qint64 id = next.value(0).toLongLong();
-            QSqlQuery field(m_db->db());
-            field.prepare(QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, "
-                                         "max_value, mean_value) VALUES (?, ?, ?, ?, ?, ?)"));
-            for (PendingFlight &p : batch.flights) {
-                if (p.result.outcome != ImportResult::Added)
-                    continue;
-                if (const auto known = knownId(p.sha)) { // another program added it meanwhile
-                    p.result.outcome = ImportResult::Known;
-                    p.result.id = *known;
-                    continue;
-                }
-                // A removal by another program meanwhile may have taken the copy: put back, under
-                // the lock, before the row.
-                const QString name = copyFile(p.sha);
-                if (!CopyWhole(name, p.bytes)) {
-                    const bool copied = p.origin.isEmpty()
-                                            ? writeCopy(p.sha, p.content)
-                                            : CopyChecked(p.origin, p.sha, name, p.bytes, flightsFolder());
-                    if (!copied) {
-                        p.result = {p.result.file, ImportResult::Skipped, 0,
-                                    QStringLiteral("it changed while it was read; import it again")};
-                        continue;
-                    }
-                    SyncFiles(flightsFolder(), {name});
-                }
-                const LibraryFlight &f = p.figures.flight;
-                p.result.id = id++;
-                m_db->exec(QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "
-                                          "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
-                                          "egt_spread_max, cht_spread_max, findings) "
-                                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                           {p.result.id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
-                            p.bytes, f.first, f.last, f.records, Nullable(f.durationSeconds), Nullable(f.egtMax),
-                            Nullable(f.egtCylinder), Nullable(f.chtMax), Nullable(f.chtCylinder),
-                            Nullable(f.egtSpreadMax), Nullable(f.chtSpreadMax), f.findings});
-                for (const FieldFigures &ff : p.figures.fields) {
-                    field.addBindValue(p.result.id);
-                    field.addBindValue(ff.field);
-                    field.addBindValue(ff.count);
-                    field.addBindValue(ff.minimum);
-                    field.addBindValue(ff.maximum);
-                    field.addBindValue(ff.mean);
-                    if (!field.exec())
-                        m_db->fail(field.lastError());
-                }
-            }
-            m_db->exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
-            m_db->commit();
-        } catch (...) {
-            m_db->rollback();
-            throw;
-        }
-    }
-    // Known flights found earlier in the same batch take the id their first file got.
-    for (PendingFlight &p : batch.flights)
-        if (p.result.outcome == ImportResult::Known && p.result.id == 0)
-            for (const PendingFlight &earlier : batch.flights)
-                if (earlier.result.outcome == ImportResult::Added && earlier.sha == p.sha) {
-                    p.result.id = earlier.result.id;
-                    break;
-                }
-    for (const PendingFlight &p : batch.flights)
-        if (!onResult(p.result))
-            return false;
-    return true;
-}
-
-namespace {
-
 const QString kFlightColumns = QStringLiteral(
     "id, first_at, last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, "
-    "cht_spread_max, findings, sha256, source");
+    "cht_spread_max, findings, sha256, source, aircraft");
 
 LibraryFlight FlightFromRow(const QSqlQuery &q)
 {
@@ -1057,46 +69,388 @@ LibraryFlight FlightFromRow(const QSqlQuery &q)
     f.findings = q.value(11).toInt();
     f.sha256 = q.value(12).toString();
     f.source = q.value(13).toString();
+    f.aircraft = Optional<QString>(q.value(14));
     return f;
 }
 
+#ifdef Q_OS_UNIX
+// Every entry under a folder, by raw name: a folder that cannot be read is named itself (its
+// import says why), and so is a name that is not valid UTF-8 (it cannot be opened by its text).
+void Walk(const QByteArray &folder, QStringList &found)
+{
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir) {
+        found << QFile::decodeName(folder);
+        return;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = folder + '/' + name;
+        struct stat st {};
+        if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            Walk(path, found);
+        else
+            found << QFile::decodeName(path);
+    }
+    ::closedir(dir);
+}
+#endif
+
 } // namespace
 
-std::vector<LibraryFlight> FlightLibrary::list()
+QString FlightLibrary::DefaultFolder()
+{
+    const QString fromEnvironment = qEnvironmentVariable("KORVEL_LIBRARY");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/korvel/library");
+}
+
+QStringList FlightLibrary::CollectFiles(const QStringList &paths)
+{
+    QStringList files;
+    for (const QString &path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            files << path;
+            continue;
+        }
+        QStringList found;
+#ifdef Q_OS_UNIX
+        QString root = path;
+        while (root.size() > 1 && root.endsWith(QLatin1Char('/')))
+            root.chop(1);
+        Walk(QFile::encodeName(root), found);
+#else
+        QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next();
+#endif
+        std::sort(found.begin(), found.end());
+        files << found;
+    }
+    return files;
+}
+
+QStringList FlightLibrary::Measures()
+{
+    QStringList measures = library_detail::ListMeasures();
+    for (int k = 0; k < kFlightFields; ++k)
+        for (const char *stat : {"min", "max", "mean"})
+            measures << QStringLiteral("field%1.%2").arg(k).arg(QLatin1String(stat));
+    return measures;
+}
+
+bool FlightLibrary::IsMeasure(const QString &measure)
+{
+    return Measures().contains(measure);
+}
+
+Registration FlightLibrary::CheckRegistration(const QString &text)
+{
+    const QString reg = text.trimmed().toUpper();
+    if (reg.isEmpty())
+        return {std::nullopt, QStringLiteral("a registration needs 1 to 16 letters, digits or \"-\"")};
+    if (reg.size() > 16)
+        return {std::nullopt, QStringLiteral("\"%1\" is longer than a registration (1 to 16 letters, digits or \"-\")")
+                                  .arg(reg)};
+    for (const QChar c : reg)
+        if (!((c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+              c == QLatin1Char('-')))
+            return {std::nullopt, QStringLiteral("\"%1\" is no registration: it may hold only the letters A to Z, the "
+                                                 "digits and \"-\" (such as N123AB or G-ABCD)")
+                                      .arg(reg)};
+    return {reg, {}};
+}
+
+bool FlightLibrary::Exists(const QString &folder)
+{
+    const QFileInfo catalogue(QDir(folder).filePath(kCatalogue));
+    return catalogue.isFile() && catalogue.size() > 0;
+}
+
+FlightLibrary::FlightLibrary(const QString &folder) : FlightLibrary(folder, Opening::Create) {}
+
+FlightLibrary::FlightLibrary(const QString &folder, Opening opening) : m_folder(QDir(folder).absolutePath())
+{
+    open(opening);
+}
+
+FlightLibrary::~FlightLibrary() = default;
+
+bool FlightLibrary::readOnly() const
+{
+    return m_db->readOnly();
+}
+
+QString FlightLibrary::flightsFolder() const
+{
+    return m_folder + QLatin1Char('/') + kFlights;
+}
+
+void FlightLibrary::open(Opening opening)
+{
+    const QString file = m_folder + QLatin1Char('/') + kCatalogue;
+    const QFileInfo folderInfo(m_folder);
+    if (folderInfo.exists() && !folderInfo.isDir())
+        throw LibraryError(QStringLiteral("%1 is a file, not a folder; choose a folder for the flight library")
+                               .arg(m_folder));
+    m_copies = std::make_unique<CopyStore>(flightsFolder());
+    const QFileInfo catalogue(file);
+    const bool hasCatalogue = catalogue.exists() && catalogue.size() > 0;
+    if (!hasCatalogue && opening != Opening::Rebuild) {
+        const qsizetype copies = folderInfo.isDir() ? m_copies->copies().size() : 0;
+        if (copies > 0)
+            throw LibraryError(QStringLiteral("%1 holds the copies of %2 flights in flights/, but its catalogue "
+                                              "library.sqlite is %3, so they cannot be listed. Nothing was changed; "
+                                              "rebuild the catalogue from the copies: korvel-cli library --library "
+                                              "%1 rebuild")
+                                   .arg(m_folder)
+                                   .arg(copies)
+                                   .arg(catalogue.exists() ? QStringLiteral("empty") : QStringLiteral("missing")));
+        if (opening == Opening::Existing)
+            throw LibraryError(QStringLiteral("there is no flight library in %1 yet; nothing was created. Import "
+                                              "flights to start one (korvel-cli library import PATH), or name "
+                                              "another library")
+                                   .arg(m_folder));
+    }
+    // A library the user may not change is read as it stands.
+    const bool writable = folderInfo.isWritable() && catalogue.isWritable();
+    const bool readOnly = opening == Opening::Existing && hasCatalogue && !writable;
+    if (hasCatalogue && !writable && opening != Opening::Existing)
+        throw LibraryError(QStringLiteral("the flight library in %1 can only be read here (its folder or "
+                                          "library.sqlite is read-only), so nothing can be added to it; make them "
+                                          "writable, or choose another library folder")
+                               .arg(m_folder));
+    if (!readOnly && !QDir().mkpath(flightsFolder())) {
+        QString blocked = m_folder;
+        while (!blocked.isEmpty() && !QFileInfo::exists(blocked))
+            blocked = QFileInfo(blocked).absolutePath();
+        if (QFileInfo(blocked).isFile())
+            throw LibraryError(QStringLiteral("cannot make the library folder %1: %2 is a file, not a folder; "
+                                              "choose another folder for the flight library")
+                                   .arg(m_folder, blocked));
+        throw LibraryError(QStringLiteral("cannot make the library folder %1: %2 cannot be written (check its "
+                                          "permissions, or choose another folder)")
+                               .arg(m_folder, blocked));
+    }
+    m_created = !hasCatalogue;
+    m_db = library_detail::OpenSqliteCatalogue(file, readOnly);
+    const auto notALibrary = [&](const QString &why) {
+        return LibraryError(QStringLiteral("%1 is not a flight library (%2); it was left as it is. Move it away or "
+                                           "choose another library folder")
+                                .arg(file, why));
+    };
+    // Nothing is written before the file is known to be ours (or empty): another program's database,
+    // or a text file of that name, stays exactly as it was.
+    try {
+        m_db->checkReadable();
+    } catch (const LibraryError &error) {
+        if (readOnly || QFileInfo(file).isReadable() == false)
+            throw LibraryError(QStringLiteral("cannot read the flight library in %1: %2").arg(m_folder, error.message()));
+        throw notALibrary(error.message());
+    }
+    const QStringList tables = m_db->tables();
+    const auto checkVersion = [&] {
+        const QVariant v = m_db->value(QStringLiteral("SELECT schema_version FROM library_info"));
+        if (!v.isValid())
+            throw notALibrary(QStringLiteral("its version record is missing"));
+        const int version = v.toInt();
+        if (version > kSchemaVersion)
+            throw LibraryError(QStringLiteral("%1 was written by a newer version of this program (library version %2; "
+                                              "this one reads up to %3). Nothing was changed; use the newer program")
+                                   .arg(file)
+                                   .arg(version)
+                                   .arg(kSchemaVersion));
+        return version;
+    };
+    if (!tables.isEmpty() && !tables.contains(QStringLiteral("library_info")))
+        throw notALibrary(QStringLiteral("it holds other tables"));
+    if (!tables.isEmpty() && checkVersion() == kSchemaVersion) {
+        if (!readOnly)
+            m_db->prepareForWriting();
+        return;
+    }
+    if (readOnly)
+        throw LibraryError(QStringLiteral("the flight library in %1 was written by an older version and must be "
+                                          "brought up to date once, but it can only be read here; make the folder "
+                                          "writable, then try again")
+                               .arg(m_folder));
+    try {
+        m_db->prepareForWriting();
+    } catch (const LibraryError &error) {
+        throw LibraryError(QStringLiteral("cannot write %1: %2").arg(file, error.message()));
+    }
+    WriteTransaction transaction(*m_db);
+    // Another program may have created it meanwhile.
+    if (!m_db->tables().contains(QStringLiteral("library_info"))) {
+        m_db->exec(QStringLiteral("CREATE TABLE library_info (schema_version INTEGER NOT NULL, next_id BIGINT NOT NULL)"));
+        m_db->exec(QStringLiteral(
+            "CREATE TABLE flights (id BIGINT PRIMARY KEY, sha256 CHAR(64) NOT NULL UNIQUE, source TEXT NOT NULL, "
+            "imported_at CHAR(20) NOT NULL, bytes BIGINT NOT NULL, first_at CHAR(19) NOT NULL, "
+            "last_at CHAR(19) NOT NULL, records INTEGER NOT NULL, duration_s BIGINT, egt_max DOUBLE PRECISION, "
+            "egt_cyl INTEGER, cht_max DOUBLE PRECISION, cht_cyl INTEGER, egt_spread_max DOUBLE PRECISION, "
+            "cht_spread_max DOUBLE PRECISION, findings INTEGER NOT NULL, aircraft VARCHAR(16))"));
+        m_db->exec(QStringLiteral("CREATE INDEX flights_by_first ON flights (first_at, id)"));
+        m_db->exec(QStringLiteral("CREATE INDEX flights_by_aircraft ON flights (aircraft, first_at, id)"));
+        m_db->exec(QStringLiteral(
+            "CREATE TABLE flight_fields (flight_id BIGINT NOT NULL REFERENCES flights (id), field INTEGER NOT NULL, "
+            "readings INTEGER NOT NULL, min_value DOUBLE PRECISION NOT NULL, max_value DOUBLE PRECISION NOT NULL, "
+            "mean_value DOUBLE PRECISION NOT NULL, PRIMARY KEY (flight_id, field))"));
+        m_db->exec(QStringLiteral("INSERT INTO library_info (schema_version, next_id) VALUES (?, 1)"),
+                   {kSchemaVersion});
+    }
+    // Each step takes a library from one version to the next, all in the transaction that records
+    // the new number: a library killed on the way opens as it was.
+    const int version = checkVersion();
+    for (int from = version; from < kSchemaVersion; ++from)
+        migrate(from);
+    transaction.commit();
+}
+
+void FlightLibrary::migrate(int from)
+{
+    if (from != 1)
+        throw LibraryError(QStringLiteral("no way known from library version %1").arg(from));
+    // Version 2: the aircraft, and figures without the readings of failing probes, worked out again
+    // from the copies (read on every core: the lock is held meanwhile).
+    m_db->exec(QStringLiteral("ALTER TABLE flights ADD COLUMN aircraft VARCHAR(16)"));
+    m_db->exec(QStringLiteral("CREATE INDEX flights_by_aircraft ON flights (aircraft, first_at, id)"));
+    std::vector<std::pair<qint64, QString>> rows;
+    {
+        QSqlQuery q = m_db->exec(QStringLiteral("SELECT id, sha256 FROM flights ORDER BY id"));
+        while (q.next())
+            rows.emplace_back(q.value(0).toLongLong(), q.value(1).toString());
+    }
+    std::vector<std::optional<FlightFigures>> figures(rows.size());
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+        for (size_t k = next++; k < rows.size(); k = next++)
+            if (CopyStore::IsCopyName(rows[k].second))
+                figures[k] = library_detail::FigureFile(m_copies->path(rows[k].second));
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (int t = 1; t < std::max(1, QThread::idealThreadCount()); ++t)
+            threads.emplace_back(work);
+    } catch (const std::system_error &) {
+        // Fewer helpers: this thread does the rest.
+    }
+    work();
+    for (std::thread &t : threads)
+        t.join();
+    // A flight whose copy cannot be read keeps the figures it had.
+    for (size_t k = 0; k < rows.size(); ++k)
+        if (figures[k])
+            library_detail::StoreFigures(*m_db, rows[k].first, *figures[k], true);
+    m_db->exec(QStringLiteral("UPDATE library_info SET schema_version = ?"), {from + 1});
+}
+
+ImportResult FlightLibrary::importFile(const QString &path)
+{
+    ImportResult last;
+    importFiles({path}, [&](const ImportResult &r) {
+        last = r;
+        return true;
+    });
+    return last;
+}
+
+ImportResult FlightLibrary::importBytes(const QByteArray &bytes, const QString &source)
+{
+    return importBytes(bytes, source, std::nullopt);
+}
+
+ImportResult FlightLibrary::importBytes(const QByteArray &bytes, const QString &source,
+                                        const std::optional<QString> &aircraft)
+{
+    return library_detail::ImportBytes(*m_db, *m_copies, bytes, source, aircraft);
+}
+
+bool FlightLibrary::importFiles(const QStringList &files, const std::function<bool(const ImportResult &)> &onResult,
+                                const std::function<bool()> &stop)
+{
+    return importFiles(files, std::nullopt, onResult, stop);
+}
+
+bool FlightLibrary::importFiles(const QStringList &files, const std::optional<QString> &aircraft,
+                                const std::function<bool(const ImportResult &)> &onResult,
+                                const std::function<bool()> &stop)
+{
+    return library_detail::ImportFiles(*m_db, *m_copies, files, aircraft, onResult, stop);
+}
+
+bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onResult)
+{
+    return importFiles(m_copies->copies(), onResult);
+}
+
+std::vector<LibraryFlight> FlightLibrary::flights(const QString &where, const QVariantList &values)
 {
     std::vector<LibraryFlight> flights;
-    QSqlQuery q = m_db->exec(QStringLiteral("SELECT ") + kFlightColumns +
-                             QStringLiteral(" FROM flights ORDER BY first_at, id"));
+    QSqlQuery q = m_db->exec(QStringLiteral("SELECT ") + kFlightColumns + QStringLiteral(" FROM flights ") + where +
+                                 QStringLiteral(" ORDER BY first_at, id"),
+                             values);
     while (q.next())
         flights.push_back(FlightFromRow(q));
     return flights;
 }
 
+std::vector<LibraryFlight> FlightLibrary::list()
+{
+    return flights({}, {});
+}
+
+std::vector<LibraryFlight> FlightLibrary::list(const QString &aircraft)
+{
+    return flights(QStringLiteral("WHERE aircraft = ?"), {aircraft});
+}
+
 std::optional<LibraryFlight> FlightLibrary::flight(qint64 id)
 {
-    QSqlQuery q = m_db->exec(QStringLiteral("SELECT ") + kFlightColumns + QStringLiteral(" FROM flights WHERE id = ?"),
-                             {id});
-    if (!q.next())
+    const auto found = flights(QStringLiteral("WHERE id = ?"), {id});
+    if (found.empty())
         return std::nullopt;
-    return FlightFromRow(q);
+    return found.front();
 }
 
 std::vector<TrendPoint> FlightLibrary::trend(const QString &measure)
 {
+    return trendOf(measure, std::nullopt);
+}
+
+std::vector<TrendPoint> FlightLibrary::trend(const QString &measure, const QString &aircraft)
+{
+    return trendOf(measure, aircraft);
+}
+
+std::vector<TrendPoint> FlightLibrary::trendOf(const QString &measure, const std::optional<QString> &aircraft)
+{
     if (!IsMeasure(measure))
         throw LibraryError(QStringLiteral("unknown measure %1").arg(measure));
     QSqlQuery q;
-    if (kListMeasures.contains(measure)) {
+    QVariantList values;
+    if (library_detail::ListMeasures().contains(measure)) {
         // The name is one of the list's columns, checked above.
-        q = m_db->exec(QStringLiteral("SELECT id, first_at, %1 FROM flights ORDER BY first_at, id").arg(measure));
+        QString sql = QStringLiteral("SELECT id, first_at, %1 FROM flights").arg(measure);
+        if (aircraft) {
+            sql += QStringLiteral(" WHERE aircraft = ?");
+            values << *aircraft;
+        }
+        q = m_db->exec(sql + QStringLiteral(" ORDER BY first_at, id"), values);
     } else {
         const qsizetype dot = measure.indexOf(QLatin1Char('.'));
-        const int field = measure.mid(5, dot - 5).toInt();
+        values << measure.mid(5, dot - 5).toInt();
         const QString column = measure.mid(dot + 1) + QStringLiteral("_value");
-        q = m_db->exec(QStringLiteral("SELECT f.id, f.first_at, v.%1 FROM flights f LEFT JOIN flight_fields v "
-                                      "ON v.flight_id = f.id AND v.field = ? ORDER BY f.first_at, f.id")
-                           .arg(column),
-                       {field});
+        QString sql = QStringLiteral("SELECT f.id, f.first_at, v.%1 FROM flights f LEFT JOIN flight_fields v "
+                                     "ON v.flight_id = f.id AND v.field = ?")
+                          .arg(column);
+        if (aircraft) {
+            sql += QStringLiteral(" WHERE f.aircraft = ?");
+            values << *aircraft;
+        }
+        q = m_db->exec(sql + QStringLiteral(" ORDER BY f.first_at, f.id"), values);
     }
     std::vector<TrendPoint> points;
     while (q.next())
@@ -1104,58 +458,123 @@ std::vector<TrendPoint> FlightLibrary::trend(const QString &measure)
     return points;
 }
 
+std::vector<AircraftSummary> FlightLibrary::aircraft()
+{
+    std::vector<AircraftSummary> out;
+    QSqlQuery q = m_db->exec(QStringLiteral(
+        "SELECT aircraft, COUNT(*), MIN(first_at), MAX(last_at) FROM flights GROUP BY aircraft "
+        "ORDER BY CASE WHEN aircraft IS NULL THEN 1 ELSE 0 END, aircraft"));
+    while (q.next())
+        out.push_back({Optional<QString>(q.value(0)), q.value(1).toInt(), q.value(2).toString(), q.value(3).toString()});
+    return out;
+}
+
+QStringList FlightLibrary::registrations()
+{
+    QStringList regs;
+    for (const AircraftSummary &a : aircraft())
+        if (a.aircraft)
+            regs << *a.aircraft;
+    return regs;
+}
+
+int FlightLibrary::assign(const QList<qint64> &ids, const std::optional<QString> &aircraft)
+{
+    WriteTransaction transaction(*m_db);
+    int changed = 0;
+    for (const qint64 id : ids) {
+        QSqlQuery q = m_db->exec(QStringLiteral("UPDATE flights SET aircraft = ? WHERE id = ?"),
+                                 {aircraft ? QVariant(*aircraft) : QVariant(QMetaType::fromType<QString>()), id});
+        changed += q.numRowsAffected() > 0 ? 1 : 0;
+    }
+    transaction.commit();
+    return changed;
+}
+
 std::optional<QString> FlightLibrary::copyPath(qint64 id)
 {
-    QSqlQuery q = m_db->exec(QStringLiteral("SELECT sha256 FROM flights WHERE id = ?"), {id});
-    if (!q.next())
+    const QVariant sha = m_db->value(QStringLiteral("SELECT sha256 FROM flights WHERE id = ?"), {id});
+    if (!sha.isValid())
         return std::nullopt;
-    return copyFile(q.value(0).toString());
+    return m_copies->path(sha.toString());
 }
 
 bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
 {
-    const auto path = copyPath(id);
-    if (!path)
+    const QVariant sha = m_db->value(QStringLiteral("SELECT sha256 FROM flights WHERE id = ?"), {id});
+    if (!sha.isValid())
         return false;
-    QFile copy(*path);
-    if (!copy.open(QIODevice::ReadOnly))
-        throw LibraryError(QStringLiteral("cannot read the flight's copy %1: %2").arg(*path, copy.errorString()));
-    const QByteArray bytes = copy.readAll();
+    // Nothing of the library is ever overwritten by a flight: not its catalogue, nor a copy.
+    const QFileInfo target(fileName);
+    const QString library = QFileInfo(m_folder).canonicalFilePath();
+    const QString resolved = target.exists() ? target.canonicalFilePath()
+                                             : QFileInfo(target.absolutePath()).canonicalFilePath() +
+                                                   QLatin1Char('/') + target.fileName();
+    if (!library.isEmpty() && (resolved == library || resolved.startsWith(library + QLatin1Char('/'))))
+        throw LibraryError(QStringLiteral("%1 lies inside the flight library's folder %2, which only the library "
+                                          "itself may change; nothing was written. Choose a file outside it")
+                               .arg(fileName, m_folder));
+    const QByteArray bytes = m_copies->readChecked(sha.toString());
+    if (target.exists() && !target.isFile()) {
+        if (target.isDir())
+            throw LibraryError(QStringLiteral("%1 is a folder; name a file to write the flight into").arg(fileName));
+        // A pipe or a device is written into as it is, never replaced by a file.
+        QFile out(fileName);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || out.write(bytes) != bytes.size())
+            throw LibraryError(QStringLiteral("cannot write %1: %2").arg(fileName, out.errorString()));
+        return true;
+    }
     QSaveFile out(fileName);
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
-        throw LibraryError(QStringLiteral("cannot write %1: %2").arg(fileName, out.errorString()));
+        throw LibraryError(QStringLiteral("cannot write %1: %2; nothing was left there").arg(fileName, out.errorString()));
     return true;
 }
 
 bool FlightLibrary::remove(qint64 id)
 {
-    m_db->beginWrite();
+    const qint64 started = QDateTime::currentMSecsSinceEpoch();
     QString sha;
-    try {
-        QSqlQuery q = m_db->exec(QStringLiteral("SELECT sha256 FROM flights WHERE id = ?"), {id});
-        if (!q.next()) {
-            m_db->rollback();
+    {
+        WriteTransaction transaction(*m_db);
+        const QVariant found = m_db->value(QStringLiteral("SELECT sha256 FROM flights WHERE id = ?"), {id});
+        if (!found.isValid())
             return false;
-        }
-        sha = q.value(0).toString();
+        sha = found.toString();
+#ifdef Q_OS_UNIX
+        // A copy that could not be deleted would stay for ever: the flight stays too.
+        if (::access(QFile::encodeName(flightsFolder()).constData(), W_OK) != 0)
+            throw LibraryError(QStringLiteral("cannot remove flight %1: the folder %2 is read-only, so its copy "
+                                              "could not be deleted. Nothing was changed; make the folder writable, "
+                                              "then remove it again")
+                                   .arg(id)
+                                   .arg(flightsFolder()));
+#endif
         m_db->exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
         m_db->exec(QStringLiteral("DELETE FROM flights WHERE id = ?"), {id});
-        m_db->commit();
-    } catch (...) {
-        m_db->rollback();
-        throw;
+        transaction.commit();
     }
     // The copy goes once the row has gone, under the lock, unless an import of the same bytes has
-    // added it again meanwhile (an import makes sure of its copy under the same lock).
-    m_db->beginWrite();
-    try {
-        if (!m_db->exec(QStringLiteral("SELECT id FROM flights WHERE sha256 = ?"), {sha}).next())
-            QFile::remove(copyFile(sha));
-        m_db->commit();
-    } catch (...) {
-        m_db->rollback();
-        throw;
+    // added it again meanwhile (an import makes sure of its copy under the same lock); so do the
+    // copies no row names left by a removal or an import that was killed.
+    WriteTransaction transaction(*m_db);
+    QSet<QString> named;
+    QSqlQuery q = m_db->exec(QStringLiteral("SELECT sha256 FROM flights"));
+    while (q.next())
+        named.insert(q.value(0).toString());
+    q.finish();
+    QString left;
+    if (!named.contains(sha) && CopyStore::IsCopyName(sha)) {
+        QFile copy(m_copies->path(sha));
+        if (copy.exists() && !copy.remove())
+            left = copy.errorString();
     }
+    m_copies->removeUnnamed(named, started);
+    transaction.commit();
+    if (!left.isEmpty())
+        throw LibraryError(QStringLiteral("flight %1 was removed from the list, but its copy could not be deleted "
+                                          "(%2); the next import or removal deletes it")
+                               .arg(id)
+                               .arg(left));
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTime>
+#include <QVariantList>
 
 #include <functional>
 #include <memory>
@@ -25,8 +26,9 @@
 namespace korvel {
 
 namespace library_detail {
-struct PendingFlight;
-}
+class CatalogueBackend;
+class CopyStore;
+} // namespace library_detail
 
 // The library cannot be opened, read or written; the message says why and what to do.
 class LibraryError : public std::runtime_error {
@@ -53,6 +55,22 @@ struct LibraryFlight {
     int findings = 0;
     QString sha256;
     QString source;
+    std::optional<QString> aircraft; // its registration; none until the owner gives one
+};
+
+// One aircraft of the library (or, with no registration, the flights that have none).
+struct AircraftSummary {
+    std::optional<QString> aircraft;
+    int flights = 0;
+    QString first; // the first record of its earliest flight
+    QString last;  // the last record of its latest flight
+};
+
+// A registration as given by the owner, checked: the normalised text, or why it is refused.
+struct Registration {
+    std::optional<QString> text;
+    QString reason;
+    explicit operator bool() const { return text.has_value(); }
 };
 
 struct ImportResult {
@@ -71,7 +89,7 @@ struct TrendPoint {
 
 class FlightLibrary {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     static constexpr int kBusyWaitMs = 5000;
 
     // KORVEL_LIBRARY when set, else "library" in the per-user data folder.
@@ -82,32 +100,63 @@ public:
     // The measures a trend can follow: the list's numbers, then fieldK.min/max/mean.
     static QStringList Measures();
     static bool IsMeasure(const QString &measure);
+    // An aircraft's registration: trimmed and upper-cased, 1 to 16 of A-Z, 0-9 and '-'.
+    static Registration CheckRegistration(const QString &text);
+    // Whether folder holds a library already (the read commands create none).
+    static bool Exists(const QString &folder);
+
+    // How a library is opened: made when missing (import, the window, a capture); only when it is
+    // there (the commands that read); or to be rebuilt from its copies when its catalogue is lost.
+    enum class Opening { Create, Existing, Rebuild };
 
     // Opens (creating when needed) the library in folder. Throws LibraryError when the folder cannot
     // be written, library.sqlite is no library, or it was written by a newer program.
     explicit FlightLibrary(const QString &folder);
+    // As above, but Existing throws LibraryError, creating nothing, when the folder holds no library;
+    // a library the user may not write is then opened for reading.
+    FlightLibrary(const QString &folder, Opening opening);
     ~FlightLibrary();
     FlightLibrary(const FlightLibrary &) = delete;
     FlightLibrary &operator=(const FlightLibrary &) = delete;
 
     QString folder() const { return m_folder; }
+    // Whether the library can only be read here (a read-only folder).
+    bool readOnly() const;
+    // Whether this opening made the library (it was not there before).
+    bool created() const { return m_created; }
 
     // Adds a flight file. A file that is no flight is skipped with its reason; LibraryError when the
     // library itself cannot be written (the flight is then not in it).
     ImportResult importFile(const QString &path);
     // Adds a flight held in memory (a capture just received); source names where it came from.
     ImportResult importBytes(const QByteArray &bytes, const QString &source);
+    // As above, the flight added belonging to aircraft (a normalised registration); a flight already
+    // kept keeps its own.
+    ImportResult importBytes(const QByteArray &bytes, const QString &source, const std::optional<QString> &aircraft);
     // Adds files in order, handing each result over once it is committed. onResult returning false,
     // or stop() true before a file is taken, ends the import once what is in hand is committed.
     // False when ended early.
     bool importFiles(const QStringList &files, const std::function<bool(const ImportResult &)> &onResult,
                      const std::function<bool()> &stop = {});
+    bool importFiles(const QStringList &files, const std::optional<QString> &aircraft,
+                     const std::function<bool(const ImportResult &)> &onResult,
+                     const std::function<bool()> &stop = {});
 
     // Every flight by its first record's date and time, then id.
     std::vector<LibraryFlight> list();
+    // The flights of one aircraft (a normalised registration).
+    std::vector<LibraryFlight> list(const QString &aircraft);
     std::optional<LibraryFlight> flight(qint64 id);
     // One point per flight in list order. The measure must be one of Measures().
     std::vector<TrendPoint> trend(const QString &measure);
+    std::vector<TrendPoint> trend(const QString &measure, const QString &aircraft);
+    // A line per aircraft by registration, then the flights with none (if any).
+    std::vector<AircraftSummary> aircraft();
+    // The registrations in the library, in order.
+    QStringList registrations();
+    // Gives the flights to aircraft (a normalised registration), or takes theirs away (nullopt).
+    // The ids not in the library are left out of the count returned.
+    int assign(const QList<qint64> &ids, const std::optional<QString> &aircraft);
     // Where the flight's copy is; nullopt for an unknown id.
     std::optional<QString> copyPath(qint64 id);
     // Writes the flight's bytes to fileName. False for an unknown id; LibraryError when it cannot
@@ -115,22 +164,21 @@ public:
     bool exportFlight(qint64 id, const QString &fileName);
     // Forgets the flight and its copy. False for an unknown id.
     bool remove(qint64 id);
+    // Imports every copy in flights/ again (their sources then read as the copies' paths): a library
+    // whose catalogue was lost or emptied.
+    bool rebuild(const std::function<bool(const ImportResult &)> &onResult);
 
 private:
-    class Database;
-    struct Batch;
-    void accept(Batch &batch, library_detail::PendingFlight pending);
-    bool commitBatch(Batch &batch, const std::function<bool(const ImportResult &)> &onResult);
-    std::optional<qint64> knownId(const QString &sha);
-    // True when the copy was written now (it is on the disk only once synced).
-    bool writeCopy(const QString &sha, const QByteArray &bytes);
-    // The sizes of the flights kept: a file of another size is no flight already in the library.
-    QSet<qint64> keptSizes();
     QString flightsFolder() const;
-    QString copyFile(const QString &sha) const;
+    std::vector<LibraryFlight> flights(const QString &where, const QVariantList &values);
+    std::vector<TrendPoint> trendOf(const QString &measure, const std::optional<QString> &aircraft);
+    void open(Opening opening);
+    void migrate(int from);
 
     QString m_folder;
-    std::unique_ptr<Database> m_db;
+    bool m_created = false;
+    std::unique_ptr<library_detail::CatalogueBackend> m_db;
+    std::unique_ptr<library_detail::CopyStore> m_copies;
 };
 
 } // namespace korvel

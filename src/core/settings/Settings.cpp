@@ -1,5 +1,8 @@
 #include "core/settings/Settings.h"
 
+#include "core/library/FlightLibrary.h"
+#include "core/ui/UiInterfaces.h"
+
 #include <QSettings>
 
 #include <algorithm>
@@ -114,6 +117,24 @@ int SettingNumber(const QString &text)
     constexpr double kLimit = 2147483646.0;
     const double value = std::nearbyint(SettingValue(text)); // the default rounding: halves to even
     return int(std::clamp(value, -kLimit, kLimit));
+}
+
+namespace {
+
+const QString kLibrarySection = QStringLiteral("Library");
+const QString kAircraftKey = QStringLiteral("ThisPcsAircraft");
+
+} // namespace
+
+std::optional<QString> ThisPcsAircraft()
+{
+    const Registration reg = FlightLibrary::CheckRegistration(GetSetting(AppTitle(), kLibrarySection, kAircraftKey, QString()));
+    return reg.text;
+}
+
+void SetThisPcsAircraft(const std::optional<QString> &registration)
+{
+    SaveSetting(AppTitle(), kLibrarySection, kAircraftKey, registration.value_or(QString()));
 }
 
 } // namespace korvel

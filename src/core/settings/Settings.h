@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <optional>
+
 namespace korvel {
 
 // The stored text, or the default as text when the key (or its section) does not exist.
@@ -19,5 +21,10 @@ double SettingValue(const QString &text);
 // That number rounded to an integer, halves to the even neighbour; beyond the integer range it
 // stays there (2147483646 or its negative), naming no port or speed.
 int SettingNumber(const QString &text);
+
+// "This PC's aircraft": the registration a completed capture's flight gets in the flight library;
+// none by default. Stored as given; read back checked (an empty or unusable text is none).
+std::optional<QString> ThisPcsAircraft();
+void SetThisPcsAircraft(const std::optional<QString> &registration);
 
 } // namespace korvel

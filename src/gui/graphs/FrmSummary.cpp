@@ -35,16 +35,11 @@ QLabel *Heading(const QString &text, QWidget *parent)
 void MarkHottest(QTableWidget *table, int column, const std::array<CylinderPeaks, kCylinders> &peaks,
                  std::optional<TimedValue> CylinderPeaks::*which)
 {
-    int hottest = -1;
-    for (int c = 0; c < kCylinders; ++c) {
-        const auto &v = peaks[size_t(c)].*which;
-        if (v && (hottest < 0 || v->value > (peaks[size_t(hottest)].*which)->value))
-            hottest = c;
-    }
-    if (hottest < 0)
+    const std::optional<int> hottest = HottestCylinder(peaks, which);
+    if (!hottest)
         return;
     for (const int col : {column, column + 1}) {
-        QTableWidgetItem *item = table->item(hottest, col);
+        QTableWidgetItem *item = table->item(*hottest, col);
         QFont font = item->font();
         font.setBold(true);
         item->setFont(font);

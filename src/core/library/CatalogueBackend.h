@@ -1,0 +1,86 @@
+#pragma once
+// Where the catalogue's rows live, behind one interface: the library's queries are plain SQL through
+// Qt SQL, and only a backend knows which database answers them (its driver, its settings, how a
+// write transaction takes its lock, which of its errors mean busy). A folder's SQLite file is one
+// backend; a server's database would be another unit beside it.
+
+#include "core/library/FlightLibrary.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariantList>
+
+#include <memory>
+
+namespace korvel::library_detail {
+
+class CatalogueBackend {
+public:
+    virtual ~CatalogueBackend() = default;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(m_connection, false); }
+    QStringList tables() const { return db().tables(); }
+
+    // Reads the catalogue's header: something that is no catalogue of any kind fails here, before
+    // anything is written.
+    virtual void checkReadable() = 0;
+    // Sets the catalogue up for writing (once per connection, before the first write).
+    virtual void prepareForWriting() = 0;
+    // Takes the write lock at once, waiting for another writer up to the busy time, so that what the
+    // transaction reads is still true when it writes.
+    virtual void beginWrite() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
+    // Keeps the backend's own log bounded after a commit.
+    virtual void afterCommit() = 0;
+    // Whether this connection may only read.
+    virtual bool readOnly() const = 0;
+
+    // A statement run to its end (a query's rows are read by the caller). Throws LibraryError.
+    QSqlQuery exec(const QString &sql, const QVariantList &values = {});
+    // The first column of the first row, or an invalid QVariant; the statement is closed at once.
+    QVariant value(const QString &sql, const QVariantList &values = {});
+    [[noreturn]] void fail(const QSqlError &error);
+
+protected:
+    // What an error of this database means to the owner; a busy answer throws Busy.
+    [[noreturn]] virtual void raise(const QSqlError &error) = 0;
+
+    QString m_connection;
+};
+
+// The lock another connection holds (said as it is where the step is not tried again).
+struct Busy : LibraryError {
+    Busy();
+};
+
+// One write transaction: begun at once, rolled back unless committed, whatever leaves the scope.
+class WriteTransaction {
+public:
+    explicit WriteTransaction(CatalogueBackend &backend) : m_backend(backend) { m_backend.beginWrite(); }
+    ~WriteTransaction()
+    {
+        if (!m_done)
+            m_backend.rollback();
+    }
+    WriteTransaction(const WriteTransaction &) = delete;
+    WriteTransaction &operator=(const WriteTransaction &) = delete;
+
+    void commit()
+    {
+        m_backend.commit();
+        m_done = true;
+        m_backend.afterCommit();
+    }
+
+private:
+    CatalogueBackend &m_backend;
+    bool m_done = false;
+};
+
+// The catalogue of a folder library: its SQLite file. readOnly opens it for reading only (a folder
+// the user may not write).
+std::unique_ptr<CatalogueBackend> OpenSqliteCatalogue(const QString &file, bool readOnly);
+
+} // namespace korvel::library_detail

@@ -1,0 +1,77 @@
+#pragma once
+// Where a folder library keeps the flights' bytes: flights/, a byte-exact copy of each flight named
+// by the SHA-256 of its bytes. A copy is written aside (a .part named after the program writing it)
+// and renamed into place only once whole, so a copy under its final name is always complete.
+
+#include <QByteArray>
+#include <QFile>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <functional>
+
+namespace korvel::library_detail {
+
+class CopyStore {
+public:
+    explicit CopyStore(const QString &folder) : m_folder(folder) {}
+
+    QString folder() const { return m_folder; }
+    // Only 64 lowercase hexadecimal digits name a copy: a catalogue's text is never taken as a path
+    // otherwise.
+    static bool IsCopyName(const QString &sha);
+    // The copy's file; throws LibraryError for a name that is no copy's.
+    QString path(const QString &sha) const;
+    // A copy of that size is in place (an earlier import's, or another file's with the same bytes).
+    bool whole(const QString &sha, qint64 size) const;
+    // In place, of that size, and its bytes hash to its name.
+    bool sound(const QString &sha, qint64 size) const;
+    // Writes bytes held in memory; true when this copy went in now.
+    bool write(const QString &sha, const QByteArray &bytes);
+    // Copies a file when its bytes still hash to sha; false when it changed since it was read.
+    bool copyChecked(const QString &path, const QString &sha, qint64 size);
+    // Puts the copies written so far on the disk.
+    void sync(const QStringList &names);
+    // The copy's bytes, checked against its name: throws LibraryError naming the damage otherwise.
+    QByteArray readChecked(const QString &sha) const;
+
+    // Parts no running program writes any more, and this program's own older than since (a
+    // msecs-since-epoch time), go.
+    void removeLeftParts(qint64 since);
+    // Copies no row names (keep: the names the catalogue holds) last written before since go.
+    void removeUnnamed(const QSet<QString> &keep, qint64 since);
+    // Every copy's file in the folder, by name.
+    QStringList copies() const;
+
+    // For the tests: a flush that fails, to prove the rows wait for it.
+    static std::function<bool()> &SyncFailsForTest();
+
+private:
+    QString m_folder;
+};
+
+// A flight's copy on its way: written aside under a name of its own and renamed into place only
+// once complete. Gone if never placed.
+class CopyAside {
+public:
+    explicit CopyAside(const QString &folder);
+    ~CopyAside();
+    CopyAside(const CopyAside &) = delete;
+    CopyAside &operator=(const CopyAside &) = delete;
+
+    void write(const char *bytes, std::size_t size);
+    // Puts the copy in place under the flight's name, unless a sound one is there already. True when
+    // this copy went in.
+    bool place(const CopyStore &store, const QString &sha, qint64 size);
+
+private:
+    [[noreturn]] void fail(int error);
+
+    QString m_folder;
+    QFile m_file;
+    bool m_placed = false;
+};
+
+} // namespace korvel::library_detail

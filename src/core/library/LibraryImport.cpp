@@ -1,0 +1,593 @@
+#include "core/library/LibraryImport.h"
+
+#include "core/flight/FlightStream.h"
+#include "core/flight/StartMarker.h"
+#include "core/library/CatalogueBackend.h"
+#include "core/library/CopyStore.h"
+#include "core/library/Sha256.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace korvel::library_detail {
+
+int &ImportThreadsAllowedForTest()
+{
+    static int allowed = -1;
+    return allowed;
+}
+
+namespace {
+
+QVariant Nullable(const std::optional<double> &v)
+{
+    return v ? QVariant(*v) : QVariant(QMetaType::fromType<double>());
+}
+
+QVariant Nullable(const std::optional<qint64> &v)
+{
+    return v ? QVariant(*v) : QVariant(QMetaType::fromType<qint64>());
+}
+
+QVariant Nullable(const std::optional<int> &v)
+{
+    return v ? QVariant(*v) : QVariant(QMetaType::fromType<int>());
+}
+
+QVariant Nullable(const std::optional<QString> &v)
+{
+    return v ? QVariant(*v) : QVariant(QMetaType::fromType<QString>());
+}
+
+// A flight read and figured, waiting for its batch to be committed.
+struct PendingFlight {
+    ImportResult result;
+    QString sha;
+    QString source; // the path first imported, or where a capture came from
+    QString origin; // the file read, to copy again should its copy go meanwhile; empty for bytes
+    qint64 bytes = 0;
+    QByteArray content; // a flight held in memory, kept until its row is in
+    FlightFigures figures;
+    bool copied = false; // a copy written now: on the disk only once synced
+    QString failure;     // the library could not be written
+};
+
+struct Batch {
+    std::vector<PendingFlight> flights;
+    qint64 bytes = 0;
+    QStringList copies;
+};
+
+// Sorts a read file out: skipped with its reason, or a flight with its figures.
+void Classify(PendingFlight &pending, bool calibration, FiguresBuilder &figures)
+{
+    ImportResult &result = pending.result;
+    if (pending.bytes == 0)
+        result.reason = QStringLiteral("empty file");
+    else if (figures.records() == 0)
+        result.reason = QStringLiteral("no flight records in it");
+    else if (calibration)
+        result.reason = QStringLiteral("a calibration record, not a flight");
+    else {
+        pending.figures = figures.finish();
+        result.outcome = ImportResult::Added; // once committed
+    }
+}
+
+// A flight held in memory (a capture just received).
+PendingFlight Analyse(const QByteArray &bytes, const QString &source)
+{
+    PendingFlight pending;
+    pending.result.file = source;
+    pending.source = source;
+    pending.bytes = bytes.size();
+    Sha256 hash;
+    hash.add(bytes.constData(), std::size_t(bytes.size()));
+    pending.sha = hash.hex();
+    pending.content = bytes;
+    StartMarker marker;
+    marker.add(bytes.constData(), std::size_t(bytes.size()));
+    try {
+        const FlightData data = ParseFlightData(bytes);
+        FiguresBuilder figures;
+        const int records =
+            data.FlightRecordCount ? std::clamp(*data.FlightRecordCount, 0, data.FlightRecords.records()) : 0;
+        for (int k = 0; k < records; ++k)
+            figures.add(data.FlightRecords[k]);
+        Classify(pending, marker.calibration(), figures);
+    } catch (const FlightDataError &error) {
+        pending.result.reason = QStringLiteral("not a flight file: ") + error.message();
+    }
+    return pending;
+}
+
+// Why a path named for import cannot be read, in the system's words; empty when it can.
+QString Unreadable(const QString &path, const QFileInfo &info)
+{
+    if (path.contains(QChar::ReplacementCharacter) && !info.exists())
+        return QStringLiteral("its name is not valid UTF-8, so it cannot be opened by name; rename it, then import it");
+    if (info.isDir()) {
+        if (!QDir(path).isReadable())
+            return QStringLiteral("a folder that cannot be read (check its permissions)");
+        return QStringLiteral("a folder that cannot be read");
+    }
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return QStringLiteral("no such file");
+        return QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(std::strerror(error));
+    }
+    ::close(fd);
+#endif
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (!info.isFile())
+        return QStringLiteral("not a regular file");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot be read: ") + file.errorString();
+    return {};
+}
+
+// A file read once, as it goes: hashed, figured and, when it is a flight, copied into the library in
+// the same pass. Runs on several threads at once.
+PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, CopyStore &copies)
+{
+    PendingFlight pending;
+    ImportResult &result = pending.result;
+    result.file = path;
+    const QFileInfo info(path);
+    if (const QString why = Unreadable(path, info); !why.isEmpty()) {
+        result.reason = why;
+        return pending;
+    }
+    if (info.size() == 0) {
+        result.reason = QStringLiteral("empty file");
+        return pending;
+    }
+    pending.source = info.absoluteFilePath();
+    pending.origin = path;
+    try {
+        // Most files are new flights, copied as they are read. A file of the size of a flight already
+        // kept is most likely that flight again: its copy is checked instead, and made again only
+        // should it prove missing or damaged.
+        std::optional<CopyAside> aside;
+        if (!keptSizes.contains(info.size()))
+            aside.emplace(copies.folder());
+        Sha256 hash;
+        StartMarker marker;
+        FiguresBuilder figures;
+        try {
+            StreamFlightDataFile(
+                path,
+                [&](const FlightRecordBlock &block) {
+                    for (int k = 0; k < block.records(); ++k)
+                        figures.add(block[k]);
+                },
+                [&](const char *bytes, std::size_t size) {
+                    // A file with no record in its first buffer's worth, or a calibration record, is
+                    // most likely no flight: not copied as it goes (a large one could fill the disk),
+                    // only afterwards should it prove one.
+                    if (aside && pending.bytes > 0 && (figures.records() == 0 || marker.calibration()))
+                        aside.reset();
+                    hash.add(bytes, size);
+                    marker.add(bytes, size);
+                    if (aside)
+                        aside->write(bytes, size);
+                    pending.bytes += qint64(size);
+                });
+        } catch (const FlightDataError &error) {
+            result.reason = QStringLiteral("not a flight file: ") + error.message();
+            return pending;
+        }
+        pending.sha = hash.hex();
+        Classify(pending, marker.calibration(), figures);
+        if (result.outcome != ImportResult::Added)
+            return pending;
+        if (aside) {
+            pending.copied = aside->place(copies, pending.sha, pending.bytes);
+        } else if (!copies.sound(pending.sha, pending.bytes)) {
+            if (!copies.copyChecked(path, pending.sha, pending.bytes)) {
+                result = {path, ImportResult::Skipped, 0, QStringLiteral("it changed while it was read; import it again")};
+                return pending;
+            }
+            pending.copied = true;
+        }
+    } catch (const LibraryError &error) {
+        pending.failure = error.message();
+    }
+    return pending;
+}
+
+// Reads and figures the files of an import on every core, a few ahead of the one taken, handing
+// them over in the files' order.
+class ImportWorkers {
+public:
+    ImportWorkers(const QStringList &files, std::function<PendingFlight(const QString &)> work)
+        : m_files(files), m_work(std::move(work))
+    {
+        const int threads = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, files.size()));
+        m_ahead = std::max(4, threads * 2);
+        try {
+            for (int k = 0; k < threads; ++k) {
+                if (ImportThreadsAllowedForTest() >= 0 && k >= ImportThreadsAllowedForTest())
+                    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+                m_threads.emplace_back([this] { run(); });
+            }
+        } catch (const std::system_error &error) {
+            // Those started are joined before the import says why it cannot go on.
+            stop();
+            throw LibraryError(QStringLiteral("cannot start the import (%1); close some programs, then import again")
+                                   .arg(QString::fromLocal8Bit(error.what())));
+        }
+    }
+    ~ImportWorkers() { stop(); }
+    ImportWorkers(const ImportWorkers &) = delete;
+    ImportWorkers &operator=(const ImportWorkers &) = delete;
+
+    PendingFlight take(qsizetype index)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ready.wait(lock, [&] { return m_done.count(index) > 0; });
+        PendingFlight pending = std::move(m_done[index]);
+        m_done.erase(index);
+        m_taken = index + 1;
+        m_room.notify_all();
+        return pending;
+    }
+
+    // Lets the files in hand finish and takes no more; hands back those finished but not taken.
+    std::vector<PendingFlight> stop()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopped = true;
+        }
+        m_room.notify_all();
+        for (std::thread &t : m_threads)
+            if (t.joinable())
+                t.join();
+        std::vector<PendingFlight> left;
+        for (auto &[index, pending] : m_done)
+            left.push_back(std::move(pending));
+        m_done.clear();
+        return left;
+    }
+
+private:
+    void run()
+    {
+        while (true) {
+            qsizetype index = 0;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_room.wait(lock, [&] { return m_stopped || m_next >= m_files.size() || m_next < m_taken + m_ahead; });
+                if (m_stopped || m_next >= m_files.size())
+                    return;
+                index = m_next++;
+            }
+            PendingFlight pending;
+            try {
+                pending = m_work(m_files[index]);
+            } catch (const std::exception &error) {
+                pending.result.file = m_files[index];
+                pending.failure = QString::fromLocal8Bit(error.what());
+            }
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_done[index] = std::move(pending);
+            }
+            m_ready.notify_all();
+        }
+    }
+
+    const QStringList m_files;
+    const std::function<PendingFlight(const QString &)> m_work;
+    qsizetype m_ahead = 4;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::condition_variable m_room;
+    std::map<qsizetype, PendingFlight> m_done;
+    qsizetype m_next = 0;
+    qsizetype m_taken = 0;
+    bool m_stopped = false;
+    std::vector<std::thread> m_threads;
+};
+
+std::optional<qint64> KnownId(CatalogueBackend &db, const QString &sha)
+{
+    const QVariant id = db.value(QStringLiteral("SELECT id FROM flights WHERE sha256 = ?"), {sha});
+    if (!id.isValid() || id.isNull())
+        return std::nullopt;
+    return id.toLongLong();
+}
+
+// The sizes of the flights kept: a file of another size is no flight already in the library.
+QSet<qint64> KeptSizes(CatalogueBackend &db)
+{
+    QSet<qint64> sizes;
+    QSqlQuery q = db.exec(QStringLiteral("SELECT DISTINCT bytes FROM flights"));
+    while (q.next())
+        sizes.insert(q.value(0).toLongLong());
+    return sizes;
+}
+
+// The rows of one batch, in one transaction, once its copies are on the disk.
+class Committer {
+public:
+    Committer(CatalogueBackend &db, CopyStore &copies, const std::optional<QString> &aircraft)
+        : m_db(db), m_copies(copies), m_aircraft(aircraft)
+    {
+    }
+
+    void accept(Batch &batch, PendingFlight pending)
+    {
+        ImportResult &result = pending.result;
+        if (pending.copied)
+            batch.copies << m_copies.path(pending.sha);
+        if (result.outcome == ImportResult::Added) {
+            if (const auto id = KnownId(m_db, pending.sha)) {
+                result = {result.file, ImportResult::Known, *id, {}};
+                pending.content.clear();
+            } else {
+                batch.bytes += pending.bytes;
+            }
+        }
+        batch.flights.push_back(std::move(pending));
+    }
+
+    bool commit(Batch &batch, const ImportSink &onResult)
+    {
+        if (!batch.copies.isEmpty())
+            m_copies.sync(batch.copies);
+        const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(), [](const PendingFlight &p) {
+            return p.result.outcome == ImportResult::Added;
+        });
+        if (adds) {
+            WriteTransaction transaction(m_db);
+            qint64 id = m_db.value(QStringLiteral("SELECT next_id FROM library_info")).toLongLong();
+            for (PendingFlight &p : batch.flights) {
+                if (p.result.outcome != ImportResult::Added)
+                    continue;
+                // Another program added it meanwhile, or an identical file earlier in this batch.
+                if (const auto known = KnownId(m_db, p.sha)) {
+                    p.result.outcome = ImportResult::Known;
+                    p.result.id = *known;
+                    continue;
+                }
+                // A removal by another program meanwhile may have taken the copy: put back, under
+                // the lock, before the row.
+                if (!m_copies.whole(p.sha, p.bytes)) {
+                    const bool copied = p.origin.isEmpty() ? (m_copies.write(p.sha, p.content), true)
+                                                           : m_copies.copyChecked(p.origin, p.sha, p.bytes);
+                    if (!copied) {
+                        p.result = {p.result.file, ImportResult::Skipped, 0,
+                                    QStringLiteral("it changed while it was read; import it again")};
+                        continue;
+                    }
+                    m_copies.sync({m_copies.path(p.sha)});
+                }
+                p.result.id = id++;
+                m_db.exec(QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "
+                                         "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
+                                         "egt_spread_max, cht_spread_max, findings, aircraft) "
+                                         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                          {p.result.id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
+                           p.bytes, p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(),
+                           QVariant(), QVariant(), QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
+                StoreFigures(m_db, p.result.id, p.figures, false);
+            }
+            m_db.exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
+            transaction.commit();
+        }
+        batch.copies.clear();
+        for (const PendingFlight &p : batch.flights)
+            if (!onResult(p.result))
+                return false;
+        return true;
+    }
+
+private:
+    CatalogueBackend &m_db;
+    CopyStore &m_copies;
+    const std::optional<QString> &m_aircraft;
+};
+
+} // namespace
+
+void StoreFigures(CatalogueBackend &db, qint64 id, const FlightFigures &figures, bool replace)
+{
+    const LibraryFlight &f = figures.flight;
+    db.exec(QStringLiteral("UPDATE flights SET first_at = ?, last_at = ?, records = ?, duration_s = ?, egt_max = ?, "
+                           "egt_cyl = ?, cht_max = ?, cht_cyl = ?, egt_spread_max = ?, cht_spread_max = ?, "
+                           "findings = ? WHERE id = ?"),
+            {f.first, f.last, f.records, Nullable(f.durationSeconds), Nullable(f.egtMax), Nullable(f.egtCylinder),
+             Nullable(f.chtMax), Nullable(f.chtCylinder), Nullable(f.egtSpreadMax), Nullable(f.chtSpreadMax),
+             f.findings, id});
+    if (replace)
+        db.exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
+    QSqlQuery field(db.db());
+    field.prepare(QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, max_value, "
+                                 "mean_value) VALUES (?, ?, ?, ?, ?, ?)"));
+    for (const FieldFigures &ff : figures.fields) {
+        field.addBindValue(id);
+        field.addBindValue(ff.field);
+        field.addBindValue(ff.count);
+        field.addBindValue(ff.minimum);
+        field.addBindValue(ff.maximum);
+        field.addBindValue(ff.mean);
+        if (!field.exec())
+            db.fail(field.lastError());
+    }
+    field.finish();
+}
+
+std::optional<FlightFigures> FigureFile(const QString &path)
+{
+    FiguresBuilder figures;
+    StartMarker marker;
+    try {
+        StreamFlightDataFile(
+            path,
+            [&](const FlightRecordBlock &block) {
+                for (int k = 0; k < block.records(); ++k)
+                    figures.add(block[k]);
+            },
+            [&](const char *bytes, std::size_t size) { marker.add(bytes, size); });
+    } catch (const FlightDataError &) {
+        return std::nullopt;
+    }
+    if (figures.records() == 0 || marker.calibration())
+        return std::nullopt;
+    return figures.finish();
+}
+
+bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &files,
+                 const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop)
+{
+    // The flights go in by batches, in the files' order: the copies of a batch, written as the files
+    // were read, are flushed to the disk together, then its rows committed in one transaction.
+    constexpr int kBatchFlights = 64;
+    constexpr qint64 kBatchBytes = 32 << 20;
+    constexpr qint64 kBatchMs = 250; // so that a large import shows its progress
+    if (files.isEmpty())
+        return true;
+    const qint64 started = QDateTime::currentMSecsSinceEpoch();
+    copies.removeLeftParts(started - 600'000);
+    const QSet<qint64> sizes = KeptSizes(db);
+    Committer committer(db, copies, aircraft);
+    Batch batch;
+    ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, copies); });
+
+    // However the import ends, the copies it made whose rows are not in go (unless their flight is
+    // in by now: another program's import), under the lock as a removal; and so do the copies no
+    // row names that were there before it began (a killed import's), and its own parts.
+    bool clean = false;
+    const auto tidy = [&] {
+        QStringList shas;
+        for (const PendingFlight &p : workers.stop())
+            if (p.copied)
+                shas << p.sha;
+        for (const PendingFlight &p : batch.flights)
+            if (p.copied)
+                shas << p.sha;
+        try {
+            WriteTransaction transaction(db);
+            QSet<QString> named;
+            QSqlQuery q = db.exec(QStringLiteral("SELECT sha256 FROM flights"));
+            while (q.next())
+                named.insert(q.value(0).toString());
+            q.finish();
+            for (const QString &sha : shas)
+                if (!named.contains(sha))
+                    QFile::remove(copies.path(sha));
+            copies.removeUnnamed(named, started);
+            transaction.commit();
+        } catch (const LibraryError &) {
+            // They stay, whole, for the next import.
+        }
+        copies.removeLeftParts(QDateTime::currentMSecsSinceEpoch());
+        clean = true;
+    };
+    struct Tidy {
+        std::function<void()> run;
+        bool &done;
+        ~Tidy()
+        {
+            if (!done)
+                run();
+        }
+    } guard{tidy, clean};
+
+    QElapsedTimer clock;
+    clock.start();
+    for (qsizetype next = 0; next < files.size(); ++next) {
+        if (stop && stop()) {
+            committer.commit(batch, onResult);
+            batch = Batch();
+            tidy();
+            return false;
+        }
+        PendingFlight pending = workers.take(next);
+        if (!pending.failure.isEmpty()) {
+            // What is whole so far goes in; the flight that could not be copied does not.
+            try {
+                committer.commit(batch, onResult);
+                batch = Batch();
+            } catch (const LibraryError &) {
+            }
+            tidy();
+            throw LibraryError(pending.failure);
+        }
+        committer.accept(batch, std::move(pending));
+        if (int(batch.flights.size()) >= kBatchFlights || batch.bytes >= kBatchBytes || clock.elapsed() >= kBatchMs) {
+            const bool goOn = committer.commit(batch, onResult);
+            batch = Batch();
+            if (!goOn) {
+                tidy();
+                return false;
+            }
+            clock.restart();
+        }
+    }
+    const bool done = committer.commit(batch, onResult);
+    batch = Batch();
+    tidy();
+    return done;
+}
+
+ImportResult ImportBytes(CatalogueBackend &db, CopyStore &copies, const QByteArray &bytes, const QString &source,
+                         const std::optional<QString> &aircraft)
+{
+    Committer committer(db, copies, aircraft);
+    Batch batch;
+    PendingFlight pending = Analyse(bytes, source);
+    if (pending.result.outcome == ImportResult::Added)
+        pending.copied = copies.write(pending.sha, pending.content);
+    const QString sha = pending.sha;
+    const bool copied = pending.copied;
+    committer.accept(batch, std::move(pending));
+    ImportResult last;
+    try {
+        committer.commit(batch, [&](const ImportResult &r) {
+            last = r;
+            return true;
+        });
+    } catch (...) {
+        // The copy made for a row that did not go in goes, unless its flight is in by now.
+        if (copied) {
+            try {
+                WriteTransaction transaction(db);
+                if (!KnownId(db, sha))
+                    QFile::remove(copies.path(sha));
+                transaction.commit();
+            } catch (const LibraryError &) {
+            }
+        }
+        throw;
+    }
+    return last;
+}
+
+} // namespace korvel::library_detail

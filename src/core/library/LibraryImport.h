@@ -1,0 +1,35 @@
+#pragma once
+// The import: files read and figured on every core, a few ahead of the one taken; their copies made
+// as they are read; the flights committed by batches in the files' order, each batch's copies on
+// the disk before its rows. Whatever way it ends, no copy it made is left without a row, and no
+// part it wrote is left.
+
+#include "core/library/FlightLibrary.h"
+#include "core/library/LibraryFigures.h"
+
+#include <functional>
+#include <optional>
+
+namespace korvel::library_detail {
+
+class CatalogueBackend;
+class CopyStore;
+
+using ImportSink = std::function<bool(const ImportResult &)>;
+
+bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &files,
+                 const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop);
+ImportResult ImportBytes(CatalogueBackend &db, CopyStore &copies, const QByteArray &bytes, const QString &source,
+                         const std::optional<QString> &aircraft);
+
+// The figures of a flight file read again (a copy, for the catalogue's migration); nullopt when it
+// cannot be read or holds no flight.
+std::optional<FlightFigures> FigureFile(const QString &path);
+
+// Writes a flight's figures into the catalogue under its id (the caller holds the transaction).
+void StoreFigures(CatalogueBackend &db, qint64 id, const FlightFigures &figures, bool replace);
+
+// For the tests: how many threads an import may start before the system refuses one (-1: no limit).
+int &ImportThreadsAllowedForTest();
+
+} // namespace korvel::library_detail
