@@ -39,6 +39,10 @@ std::vector<int> SeriesOf(Quantity quantity);
 QString SeriesName(int series);
 // The cylinder a series belongs to (1 to 6), 0 for the engine's own series.
 int SeriesCylinder(int series);
+// The field a series reads and the factor from the recorded number to the drawn one (tenths read as
+// whole units), for a reader that goes through the file as it comes.
+int SeriesField(int series);
+double SeriesScale(int series);
 
 // Column memory: blocks the kernel can back with huge pages, left unwritten until the reading
 // writes them (a million records make 70 MB of columns; zeroing them first cost as much as reading).

@@ -151,6 +151,9 @@ FlightFigures FiguresBuilder::finish()
     if (st.chtSpread)
         f.chtSpreadMax = st.chtSpread->value;
     f.findings = int(st.findings.finish().size());
+    out.cylinders = st.cylinders;
+    out.egtSpread = st.egtSpread;
+    out.chtSpread = st.chtSpread;
     for (int k = 0; k < kFlightFields; ++k) {
         const Running &r = st.fields[size_t(k)];
         if (r.count > 0)

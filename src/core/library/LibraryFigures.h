@@ -10,7 +10,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace korvel::library_detail {
@@ -18,6 +20,9 @@ namespace korvel::library_detail {
 struct FlightFigures {
     LibraryFlight flight; // the figures; id, sha256 and source are the catalogue's
     std::vector<FieldFigures> fields;
+    // Each cylinder's peaks and the largest spreads, with the time each was first reached.
+    std::array<CylinderPeaks, kCylinders> cylinders;
+    std::optional<TimedValue> egtSpread, chtSpread;
 };
 
 // Built record by record in file order. A probe's reading is judged once the record after it is
