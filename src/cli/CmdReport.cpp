@@ -16,6 +16,7 @@
 #include <QPainter>
 
 #include <cstdio>
+#include <thread>
 
 namespace korvel::cli {
 
@@ -43,6 +44,8 @@ std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const 
     FlightReportInput in;
     in.sketch = std::make_unique<FlightSketch>(columns);
     library_detail::FiguresBuilder figures;
+    // The figures find by the default rules already; only other limits need a scan of their own.
+    const bool ownRules = rules.chtLimit != FindingRules{}.chtLimit;
     FindingsScanner scanner(rules);
     StartMarker marker;
     Sha256 sha;
@@ -50,12 +53,19 @@ std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const 
         StreamFlightDataFile(
             path,
             [&](const FlightRecordBlock &block) {
-                for (int k = 0; k < block.records(); ++k) {
-                    const FlightRecord record = block[k];
-                    in.sketch->add(record);
-                    figures.add(record);
-                    scanner.add(record);
-                }
+                // The figures and findings on a second core while this one gathers the charts; the
+                // block stays valid until both are done with it.
+                std::thread figuring([&] {
+                    for (int k = 0; k < block.records(); ++k) {
+                        const FlightRecord record = block[k];
+                        figures.add(record);
+                        if (ownRules)
+                            scanner.add(record);
+                    }
+                });
+                for (int k = 0; k < block.records(); ++k)
+                    in.sketch->add(block[k]);
+                figuring.join();
             },
             [&](const char *bytes, std::size_t size) {
                 marker.add(bytes, size);
@@ -73,7 +83,7 @@ std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const 
         *error = QStringLiteral("%1 holds no flight record: there is nothing to report").arg(path);
         return std::nullopt;
     }
-    const library_detail::FlightFigures f = figures.finish();
+    library_detail::FlightFigures f = figures.finish();
     FlightReport &r = in.report;
     r.fileName = QFileInfo(path).fileName();
     r.sha256 = sha.hex();
@@ -86,7 +96,7 @@ std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const 
     r.cylinders = f.cylinders;
     r.egtSpread = f.egtSpread;
     r.chtSpread = f.chtSpread;
-    r.findings = scanner.finish();
+    r.findings = ownRules ? scanner.finish() : std::move(f.findingList);
     r.rules = rules;
     r.sketch = in.sketch.get();
     return in;
@@ -142,6 +152,8 @@ int RunReport(const QStringList &args, Trail &trail)
         path = parsed->operands.front();
     }
 
+    if (QFileInfo(outFile).exists() && QFileInfo(outFile).canonicalFilePath() == QFileInfo(path).canonicalFilePath())
+        return Failed(QStringLiteral("%1 is the flight itself; name another OUTFILE for its report").arg(outFile));
     // The file is made first, so an OUTFILE that cannot be written is said before a long read.
     ReportPdf pdf;
     QString error;
@@ -176,7 +188,11 @@ extern "C" Q_DECL_EXPORT int KorvelReportMain(int argc, char **argv)
     using namespace korvel::cli;
     // No window system is needed, nor looked for, to draw a page.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // What Qt says while it sets up a platform with no screen (a runtime folder it made itself, say)
+    // is no news to the user: the trail stays the command's own.
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QGuiApplication app(argc, argv);
+    qInstallMessageHandler(previous);
     QStringList args = QCoreApplication::arguments().mid(1);
     const QString command = args.takeFirst();
     Trail trail;

@@ -173,9 +173,16 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
     // The charts, with the findings' moments shaded.
     const QRect charts = ReportChartArea(page);
     if (r.sketch) {
+        // Overlapping spans as one: a noisy flight's many findings shade a few stretches.
+        const double column = (r.sketch->x1() - r.sketch->x0()) / r.sketch->columns();
         std::vector<std::pair<double, double>> shaded;
-        for (const Finding &f : r.findings)
-            shaded.push_back({r.sketch->xOfRecord(f.record), r.sketch->xOfRecord(f.last)});
+        for (const Finding &f : r.findings) {
+            const std::pair<double, double> span{r.sketch->xOfRecord(f.record), r.sketch->xOfRecord(f.last)};
+            if (!shaded.empty() && span.first <= shaded.back().second + column)
+                shaded.back().second = std::max(shaded.back().second, span.second);
+            else
+                shaded.push_back(span);
+        }
         PaintSketchStack(painter, charts, SketchStack(*r.sketch, r.rules.chtLimit), *r.sketch, shaded);
     }
     y = charts.bottom() + 14;

@@ -44,6 +44,12 @@ FlightSketch::FlightSketch(int columns)
       m_slots(size_t(kSeriesCount) * size_t(m_slotCount), Slot{kInf, -kInf, 0, 0}),
       m_slotFirstRecord(size_t(m_slotCount), -1), m_low(kSeriesCount, kInf), m_high(kSeriesCount, -kInf)
 {
+    for (int s = 0; s < kSeriesCount; ++s) {
+        m_seriesField[size_t(s)] = SeriesField(s);
+        m_seriesScale[size_t(s)] = SeriesScale(s);
+        if (std::find(m_fields.begin(), m_fields.end(), SeriesField(s)) == m_fields.end())
+            m_fields.push_back(SeriesField(s));
+    }
 }
 
 // The view's placing of records, one at a time: by date where both records carry one, else by
@@ -116,18 +122,22 @@ void FlightSketch::add(const FlightRecord &record)
     }
     if (m_slotFirstRecord[size_t(b)] < 0)
         m_slotFirstRecord[size_t(b)] = m_records;
-    for (int s = 0; s < kSeriesCount; ++s) {
-        const double v = FieldReading(record.Values(SeriesField(s)));
+    // Fuel and manifold share a field: each field is read once.
+    double reading[kFlightFields];
+    for (int f : m_fields)
+        reading[f] = FieldReading(record.Values(f));
+    Slot *slot = m_slots.data() + size_t(b);
+    for (int s = 0; s < kSeriesCount; ++s, slot += m_slotCount) {
+        const double v = reading[m_seriesField[size_t(s)]];
         if (std::isnan(v))
             continue;
-        const float f = float(v * SeriesScale(s));
-        Slot &slot = m_slots[size_t(s) * size_t(m_slotCount) + size_t(b)];
-        if (slot.low > slot.high) {
-            slot = Slot{f, f, f, f};
+        const float f = float(v * m_seriesScale[size_t(s)]);
+        if (slot->low > slot->high) {
+            *slot = Slot{f, f, f, f};
         } else {
-            slot.low = std::min(slot.low, f);
-            slot.high = std::max(slot.high, f);
-            slot.last = f;
+            slot->low = std::min(slot->low, f);
+            slot->high = std::max(slot->high, f);
+            slot->last = f;
         }
         m_low[size_t(s)] = std::min(m_low[size_t(s)], f);
         m_high[size_t(s)] = std::max(m_high[size_t(s)], f);
@@ -152,12 +162,14 @@ void FlightSketch::settle() const
         return;
     m_spans.assign(size_t(kSeriesCount) * size_t(m_columns), ColumnSpan{});
     m_columnRecords.assign(size_t(m_columns), 0);
+    m_slotStarts.clear();
     const double a = x0(), span = x1() - a;
     for (int b = 0; b < m_slotCount; ++b) {
         if (m_slotFirstRecord[size_t(b)] < 0)
             continue;
         const int c = std::clamp(int(std::floor((b * m_slotWidth - a) * m_columns / span)), 0, m_columns - 1);
         m_columnRecords[size_t(c)] = 1;
+        m_slotStarts.push_back({m_slotFirstRecord[size_t(b)], b * m_slotWidth});
         for (int s = 0; s < kSeriesCount; ++s) {
             const Slot &slot = m_slots[size_t(s) * size_t(m_slotCount) + size_t(b)];
             if (slot.low <= slot.high)
@@ -197,16 +209,13 @@ float FlightSketch::high(int series) const
 
 double FlightSketch::xOfRecord(qint64 record) const
 {
-    double x = 0;
-    for (int b = 0; b < m_slotCount; ++b) {
-        const qint64 first = m_slotFirstRecord[size_t(b)];
-        if (first < 0)
-            continue;
-        if (first > record)
-            break;
-        x = b * m_slotWidth;
-    }
-    return std::min(x, m_lastX);
+    settle();
+    // The slots' first records rise with their places: the last slot starting at or before it.
+    const auto after = std::upper_bound(m_slotStarts.begin(), m_slotStarts.end(), record,
+                                        [](qint64 r, const std::pair<qint64, double> &slot) { return r < slot.first; });
+    if (after == m_slotStarts.begin())
+        return 0;
+    return std::min(std::prev(after)->second, m_lastX);
 }
 
 QString FlightSketch::timeTextAt(double x) const

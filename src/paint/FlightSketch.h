@@ -15,6 +15,7 @@
 
 #include <QDate>
 
+#include <array>
 #include <vector>
 
 namespace korvel {
@@ -79,7 +80,11 @@ private:
     mutable bool m_settled = false;
     mutable std::vector<ColumnSpan> m_spans; // series by series, m_columns each
     mutable std::vector<char> m_columnRecords;
+    mutable std::vector<std::pair<qint64, double>> m_slotStarts; // first record and place of each slot with any
     std::vector<float> m_low, m_high;
+    std::array<int, kSeriesCount> m_seriesField{};
+    std::array<double, kSeriesCount> m_seriesScale{};
+    std::vector<int> m_fields; // each field the series read, once
 };
 
 // The axis span a quantity takes over a flight: its readings with a little room, on round steps
