@@ -75,6 +75,22 @@ QStringList Leftovers(const QTemporaryDir &dir, const QStringList &inputs)
     return names;
 }
 
+// A flight of two records: every cylinder head at 300 but the first at chtMax, the oil as given
+// (in tenths, as recorded).
+QByteArray CardFlight(int day, int chtMax, int oilPressure, int oilTemperature = 1800)
+{
+    QByteArray text = "FLIGHT\r\n";
+    for (const char *time : {"10:00:00", "10:00:06"}) {
+        text += QString::asprintf("03/%02d/26 %s", day, time).toLatin1();
+        for (int k = 0; k < 28; ++k) {
+            const int v = k == 7 ? oilPressure : k == 8 ? oilTemperature : k == 22 ? chtMax : k > 22 ? 300 : k >= 16 ? 1300 : 100;
+            text += ',' + QByteArray::number(v);
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
 } // namespace
 
 class TestCliReport : public QObject {
@@ -252,6 +268,76 @@ private slots:
             Report({QStringLiteral("--library"), library, QStringLiteral("--id"), QStringLiteral("7"), pdf});
         QCOMPARE(unknown.exitCode, 1);
         QVERIFY(unknown.err.contains("no flight 7"));
+        QVERIFY(!QFile::exists(pdf));
+    }
+
+    // The report card's percentiles and sentences: medians outside the fleet's middle half said in
+    // whole numbers rounded half away from zero (oil in the view's units, tenths read as whole).
+    void reportCard()
+    {
+        QTemporaryDir dir;
+        const QString library = dir.filePath(QStringLiteral("lib"));
+        const auto import = [&](const QString &reg, int day, int cht, int oil) {
+            const QString f = test::WriteFile(dir, QStringLiteral("%1-%2.txt").arg(reg).arg(day), CardFlight(day, cht, oil));
+            return test::RunCli({QStringLiteral("library"), QStringLiteral("--library"), library, QStringLiteral("import"),
+                                 QStringLiteral("--aircraft"), reg, f})
+                .exitCode;
+        };
+        // Alone: its own months, and no sentence.
+        QCOMPARE(import(QStringLiteral("N123AB"), 1, 330, 500), 0);
+        const QString pdf = dir.filePath(QStringLiteral("card.pdf"));
+        const auto card = [&](const QStringList &more) {
+            return test::RunCli(QStringList{QStringLiteral("report-card"), QStringLiteral("--library"), library} + more);
+        };
+        QCOMPARE(card({QStringLiteral("--aircraft"), QStringLiteral("n123ab"), pdf}).exitCode, 0);
+        Keep(pdf, QStringLiteral("card-alone.pdf"));
+        QString text = PdfText(pdf);
+        QVERIFY2(text.contains(QStringLiteral("No other aircraft in the library")), qPrintable(text));
+        QVERIFY(!text.contains(QStringLiteral("percentile")));
+        QVERIFY(text.contains(QStringLiteral("2026-03")));
+
+        // Fleet peak CHTs 300, 310, 325, 331: 75th percentile 325 + 0.25 x 6 = 326.5, written 327;
+        // oil pressures 60, 65, 70, 70.5: 25th percentile 63.75, written 64; CHT spreads 0, 10, 25,
+        // 31: 75th percentile 26.5, written 27 (half away from zero).
+        QCOMPARE(import(QStringLiteral("G-FLEE"), 2, 300, 600), 0);
+        QCOMPARE(import(QStringLiteral("G-FLEE"), 3, 310, 650), 0);
+        QCOMPARE(import(QStringLiteral("D-EFGH"), 4, 325, 700), 0);
+        QCOMPARE(import(QStringLiteral("D-EFGH"), 5, 331, 705), 0);
+        QCOMPARE(import(QStringLiteral("N123AB"), 6, 340, 520), 0);
+        QCOMPARE(import(QStringLiteral("N123AB"), 7, 350, 540), 0);
+        QCOMPARE(card({QStringLiteral("--aircraft"), QStringLiteral("N123AB"), pdf}).exitCode, 0);
+        Keep(pdf, QStringLiteral("card-fleet.pdf"));
+        QVERIFY(HasLine(PdfInfo(pdf), {QStringLiteral("Pages:"), QStringLiteral("1")}));
+        text = PdfText(pdf);
+        QVERIFY(HasLine(text, {QStringLiteral("Report"), QStringLiteral("card"), QStringLiteral("N123AB")}));
+        QVERIFY(text.contains(QStringLiteral("its last 3 flights, 2026-03-01 to 2026-03-07")));
+        QVERIFY(text.contains(QStringLiteral("2 other aircraft, 4 flights")));
+        QVERIFY2(text.contains(QStringLiteral("Peak CHT: median 340 is above the fleet's 75th percentile 327")), qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("CHT spread: median 40 is above the fleet's 75th percentile 27")));
+        QVERIFY(text.contains(QStringLiteral("Oil pressure: median 52 is below the fleet's 25th percentile 64")));
+        QVERIFY(!text.contains(QStringLiteral("Peak EGT: median")));
+        QVERIFY(!text.contains(QStringLiteral("Oil temperature: median")));
+        QVERIFY(text.contains(QStringLiteral("300 \u00b7 308 \u00b7 318 \u00b7 327 \u00b7 331")));
+
+        // Its last two flights only.
+        QCOMPARE(card({QStringLiteral("--flights"), QStringLiteral("2"), QStringLiteral("--aircraft"), QStringLiteral("N123AB"), pdf})
+                     .exitCode,
+                 0);
+        QVERIFY(PdfText(pdf).contains(QStringLiteral("Peak CHT: median 345 is above the fleet's 75th percentile 327")));
+
+        // An aircraft the library does not know, a registration that is none, a bad count.
+        QFile::remove(pdf);
+        test::CliRun run = card({QStringLiteral("--aircraft"), QStringLiteral("N999ZZ"), pdf});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains("N999ZZ"));
+        QVERIFY(!QFile::exists(pdf));
+        QCOMPARE(card({QStringLiteral("--aircraft"), QStringLiteral("N 1"), pdf}).exitCode, 2);
+        QCOMPARE(card({QStringLiteral("--flights"), QStringLiteral("0"), QStringLiteral("--aircraft"), QStringLiteral("N123AB"), pdf})
+                     .exitCode,
+                 2);
+        QCOMPARE(card({pdf}).exitCode, 2);
+        QVERIFY(card({QStringLiteral("--aircraft"), QStringLiteral("N123AB"), dir.filePath(QStringLiteral("no/r.pdf"))})
+                    .exitCode == 1);
         QVERIFY(!QFile::exists(pdf));
     }
 
