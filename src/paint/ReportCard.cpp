@@ -265,7 +265,10 @@ void PaintReportCard(QPainter &painter, const QSizeF &page, const ReportCardPage
     y += 38;
     painter.setFont(PageFont(12));
     painter.drawText(QRect(left, y, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("%1: its last %2 flights, %3 to %4").arg(card.aircraft).arg(card.flights).arg(card.first, card.last));
+                     QStringLiteral("%1: its last %2, %3 to %4")
+                         .arg(card.aircraft,
+                              card.flights == 1 ? QStringLiteral("flight") : QStringLiteral("%1 flights").arg(card.flights),
+                              card.first, card.last));
     y += 18;
     painter.drawText(QRect(left, y, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
                      fleet ? QStringLiteral("Against the fleet: %1 other aircraft, %2 flights in the library")
