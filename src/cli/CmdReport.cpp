@@ -4,19 +4,14 @@
 #include "cli/CmdReport.h"
 #include "cli/Commands.h"
 #include "cli/Trail.h"
-#include "core/flight/FlightStream.h"
-#include "core/flight/StartMarker.h"
+#include "core/flight/FlightData.h"
 #include "core/library/FlightLibrary.h"
-#include "core/library/LibraryFigures.h"
-#include "core/library/Sha256.h"
-#include "paint/FlightReport.h"
+#include "paint/ReportWriter.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QPainter>
 
 #include <cstdio>
-#include <thread>
 
 namespace korvel::cli {
 
@@ -37,70 +32,6 @@ QString LibraryOption(const Arguments &arguments)
 }
 
 } // namespace
-
-std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const FindingRules &rules, int columns,
-                                                     QString *error)
-{
-    FlightReportInput in;
-    in.sketch = std::make_unique<FlightSketch>(columns);
-    library_detail::FiguresBuilder figures;
-    // The figures find by the default rules already; only other limits need a scan of their own.
-    const bool ownRules = rules.chtLimit != FindingRules{}.chtLimit;
-    FindingsScanner scanner(rules);
-    StartMarker marker;
-    Sha256 sha;
-    try {
-        StreamFlightDataFile(
-            path,
-            [&](const FlightRecordBlock &block) {
-                // The figures and findings on a second core while this one gathers the charts; the
-                // block stays valid until both are done with it.
-                std::thread figuring([&] {
-                    for (int k = 0; k < block.records(); ++k) {
-                        const FlightRecord record = block[k];
-                        figures.add(record);
-                        if (ownRules)
-                            scanner.add(record);
-                    }
-                });
-                for (int k = 0; k < block.records(); ++k)
-                    in.sketch->add(block[k]);
-                figuring.join();
-            },
-            [&](const char *bytes, std::size_t size) {
-                marker.add(bytes, size);
-                sha.add(bytes, size);
-            });
-    } catch (const FlightDataError &e) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, e.message());
-        return std::nullopt;
-    }
-    if (marker.calibration()) {
-        *error = QStringLiteral("%1 holds a calibration record, not a flight: there is nothing to report").arg(path);
-        return std::nullopt;
-    }
-    if (figures.records() == 0) {
-        *error = QStringLiteral("%1 holds no flight record: there is nothing to report").arg(path);
-        return std::nullopt;
-    }
-    library_detail::FlightFigures f = figures.finish();
-    FlightReport &r = in.report;
-    r.fileName = QFileInfo(path).fileName();
-    r.sha256 = sha.hex();
-    r.records = f.flight.records;
-    r.first = FlightMoment{QDate::fromString(f.flight.first.left(10), Qt::ISODate),
-                           QTime::fromString(f.flight.first.mid(11), QStringLiteral("HH:mm:ss"))};
-    r.last = FlightMoment{QDate::fromString(f.flight.last.left(10), Qt::ISODate),
-                          QTime::fromString(f.flight.last.mid(11), QStringLiteral("HH:mm:ss"))};
-    r.durationSeconds = f.flight.durationSeconds;
-    r.cylinders = f.cylinders;
-    r.egtSpread = f.egtSpread;
-    r.chtSpread = f.chtSpread;
-    r.findings = ownRules ? scanner.finish() : std::move(f.findingList);
-    r.rules = rules;
-    r.sketch = in.sketch.get();
-    return in;
-}
 
 int RunReport(const QStringList &args, Trail &trail)
 {
@@ -152,30 +83,9 @@ int RunReport(const QStringList &args, Trail &trail)
         path = parsed->operands.front();
     }
 
-    if (QFileInfo(outFile).exists() && QFileInfo(outFile).canonicalFilePath() == QFileInfo(path).canonicalFilePath())
-        return Failed(QStringLiteral("%1 is the flight itself; name another OUTFILE for its report").arg(outFile));
-    // The file is made first, so an OUTFILE that cannot be written is said before a long read.
-    ReportPdf pdf;
-    QString error;
-    if (!pdf.open(outFile, QStringLiteral("Flight report"), &error))
-        return Failed(error + QStringLiteral("; choose another OUTFILE"));
     trail.setStatus(FlightFileStatusText(path));
-    auto in = ReadFlightForReport(path, rules, SketchColumns(ReportChartArea(pdf.page())), &error);
-    if (!in) {
-        pdf.cancel();
-        return Failed(error);
-    }
-    if (!expectedSha.isEmpty() && in->report.sha256 != expectedSha) {
-        pdf.cancel();
-        return Failed(QStringLiteral("the library's copy of flight %1 is damaged (its SHA-256 no longer matches); "
-                                     "import the flight's file again")
-                          .arg(*id));
-    }
-    in->report.aircraft = aircraft;
-    if (!shownName.isEmpty())
-        in->report.fileName = shownName;
-    PaintFlightReport(pdf.nextPage(), pdf.page(), in->report);
-    if (!pdf.commit(&error))
+    QString error;
+    if (!WriteFlightReports({{path, shownName, aircraft, expectedSha, id.value_or(0)}}, outFile, rules, &error))
         return Failed(error);
     return kExitOk;
 }

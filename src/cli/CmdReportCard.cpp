@@ -3,14 +3,10 @@
 #include "cli/CmdReport.h"
 #include "cli/Commands.h"
 #include "core/library/FlightLibrary.h"
-#include "paint/ReportCard.h"
+#include "paint/ReportWriter.h"
 
-#include <QHash>
-#include <QPainter>
-#include <QSet>
 
 #include <cstdio>
-#include <map>
 
 namespace korvel::cli {
 
@@ -53,73 +49,8 @@ int RunReportCard(const QStringList &args, Trail &)
     const QString outFile = parsed->operands.front();
     const QString folder = parsed->has(kLibrary) ? parsed->options.value(kLibrary) : FlightLibrary::DefaultFolder();
 
-    ReportCardPage card;
-    card.aircraft = aircraft;
-    try {
-        FlightLibrary library(folder, FlightLibrary::Opening::Existing);
-        std::vector<LibraryFlight> own = library.list(aircraft);
-        if (own.empty())
-            return Failed(QStringLiteral("no flight of aircraft %1 in the flight library %2; its aircraft are: %3")
-                              .arg(aircraft, folder,
-                                   library.registrations().isEmpty() ? QStringLiteral("none")
-                                                                     : library.registrations().join(QStringLiteral(", "))));
-        if (int(own.size()) > flights)
-            own.erase(own.begin(), own.end() - flights);
-        card.flights = int(own.size());
-        card.first = own.front().first.left(10);
-        card.last = own.back().last.left(10);
-        QHash<qint64, QString> month; // of the flights drawn
-        for (const LibraryFlight &f : own)
-            month.insert(f.id, f.first.left(7));
-        // The fleet: every flight of another aircraft (those without one belong to none).
-        QSet<qint64> fleet;
-        QSet<QString> others;
-        for (const LibraryFlight &f : library.list())
-            if (f.aircraft && *f.aircraft != aircraft) {
-                fleet.insert(f.id);
-                others.insert(*f.aircraft);
-            }
-        card.fleetAircraft = int(others.size());
-        card.fleetFlights = int(fleet.size());
-
-        for (const CardMeasure &measure : CardMeasures()) {
-            CardRow row{measure, {}, {}, {}};
-            std::vector<double> mine, theirs;
-            std::map<QString, std::vector<double>> byMonth;
-            for (const TrendPoint &p : library.trend(QString::fromLatin1(measure.key))) {
-                if (!p.value)
-                    continue;
-                const double v = *p.value * measure.scale;
-                if (month.contains(p.id)) {
-                    mine.push_back(v);
-                    byMonth[month.value(p.id)].push_back(v);
-                } else if (fleet.contains(p.id)) {
-                    theirs.push_back(v);
-                }
-            }
-            row.own = Summarize(mine);
-            row.fleet = Summarize(theirs);
-            if (card.fleetAircraft == 0) {
-                // Every month from the first flight drawn to the last, an empty one kept in its place.
-                QDate m = QDate::fromString(card.first.left(7) + QStringLiteral("-01"), Qt::ISODate);
-                const QDate end = QDate::fromString(card.last.left(7) + QStringLiteral("-01"), Qt::ISODate);
-                for (; m.isValid() && m <= end; m = m.addMonths(1)) {
-                    const QString key = m.toString(QStringLiteral("yyyy-MM"));
-                    row.months.push_back({key, Summarize(byMonth[key])});
-                }
-            }
-            card.rows.push_back(row);
-        }
-    } catch (const LibraryError &error) {
-        return Failed(QStringLiteral("flight library %1: %2").arg(folder, error.message()));
-    }
-
-    ReportPdf pdf;
     QString error;
-    if (!pdf.open(outFile, QStringLiteral("Report card %1").arg(aircraft), &error))
-        return Failed(error + QStringLiteral("; choose another OUTFILE"));
-    PaintReportCard(pdf.nextPage(), pdf.page(), card);
-    if (!pdf.commit(&error))
+    if (!WriteReportCard(folder, aircraft, flights, outFile, &error))
         return Failed(error);
     return kExitOk;
 }
