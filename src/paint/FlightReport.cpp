@@ -320,8 +320,10 @@ bool ReportPdf::commit(QString *error)
 
 void ReportPdf::cancel()
 {
-    if (m_painter && m_painter->isActive())
+    if (m_painter && m_painter->isActive()) {
+        m_painter->restore(); // the page's scale
         m_painter->end();
+    }
     m_painter.reset();
     m_writer.reset();
     if (m_file)
