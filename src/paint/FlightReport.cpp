@@ -7,6 +7,7 @@
 #include <QPdfWriter>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace korvel {
@@ -171,7 +172,19 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
                      r.sha256);
 
     // The charts, with the findings' moments shaded.
-    const QRect charts = ReportChartArea(page);
+    // The charts take the room the findings leave, between about two fifths and half the page: a
+    // clean flight's page is charts, a troubled one's keeps room for its findings.
+    const QFont cellFont = PageFont(12);
+    const int cylinderRows = int(std::count_if(r.cylinders.begin(), r.cylinders.end(),
+                                               [](const CylinderPeaks &p) { return p.egt || p.cht; }));
+    const int findingLines = std::min<int>(std::max<size_t>(1, r.findings.size()), 12);
+    const int below = 14 + (cylinderRows + 2) * (QFontMetrics(cellFont).height() + 3) + 10 +
+                      (findingLines + 1) * (QFontMetrics(cellFont).height() + 1) + 16 +
+                      QFontMetrics(PageFont(10)).boundingRect(QRect(0, 0, width, int(page.height())), Qt::TextWordWrap,
+                                                              LimitsText(r.rules)).height() + 48;
+    QRect charts = ReportChartArea(page);
+    const int room = int(page.height()) - charts.top() - below;
+    charts.setHeight(std::clamp(room, charts.height(), int(page.height() * 0.52)));
     if (r.sketch) {
         // Overlapping spans as one: a noisy flight's many findings shade a few stretches.
         const double column = (r.sketch->x1() - r.sketch->x0()) / r.sketch->columns();
