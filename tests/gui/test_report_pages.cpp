@@ -1,9 +1,16 @@
 // The reports as the windows write them (several flights into one PDF, a page each, with progress
 // and Cancel), read back through pdfinfo and pdftotext.
 
+#include "core/library/FlightLibrary.h"
+#include "gui/common/ReportCommands.h"
 #include "paint/ReportWriter.h"
 #include "support/FlightPlans.h"
 #include "support/TestSupport.h"
+#include "support/WindowSupport.h"
+
+#include <QProgressDialog>
+#include <QTimer>
+#include <QWidget>
 
 #include <QtTest>
 
@@ -73,6 +80,60 @@ private slots:
         QVERIFY(!WriteFlightReports(flights, other, {}, &error));
         QVERIFY(error.contains(QStringLiteral("cal.txt")));
         QVERIFY(!QFile::exists(other));
+    }
+
+    // The windows' commands: the library's selected flights with their aircraft, Cancel on the
+    // progress bar leaving no PDF, the report card, a flight that is no flight told to the user.
+    void windowCommands()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        QList<qint64> ids;
+        {
+            FlightLibrary library(folder);
+            for (int i = 0; i < 3; ++i) {
+                test::FlightPlan plan;
+                plan.start = QDateTime(QDate(2026, 5, 1 + i), QTime(8, 0, 0));
+                plan.scale = 0.2;
+                const QString path = test::WriteFile(dir, QStringLiteral("may%1.txt").arg(i + 1), test::MakeFlight(plan));
+                ids << library.importFile(path).id;
+            }
+            library.assign(ids, QStringLiteral("N123AB"));
+        }
+        test::Front front;
+        QWidget parent;
+        FlightLibrary library(folder, FlightLibrary::Opening::Existing);
+        const std::vector<ReportFlight> flights = LibraryReportFlights(library, ids + QList<qint64>{99});
+        QCOMPARE(flights.size(), size_t(3));
+
+        const QString pdf = dir.filePath(QStringLiteral("may.pdf"));
+        front.files.answers = {pdf};
+        QTimer::singleShot(0, &parent, [&] {
+            if (auto *progress = parent.findChild<QProgressDialog *>(QStringLiteral("dlgReportProgress")))
+                progress->cancel();
+        });
+        QVERIFY(!SaveReportsCommand(front.context(), &parent, flights));
+        QVERIFY(!QFile::exists(pdf));
+        QVERIFY(front.ui.messages.isEmpty());
+
+        front.files.answers = {pdf};
+        QVERIFY(SaveReportsCommand(front.context(), &parent, flights));
+        QCOMPARE(front.files.requests.last().filter, QStringLiteral("*.pdf"));
+        QVERIFY(QRegularExpression(QStringLiteral("Pages:\\s+3\\n")).match(Tool(QStringLiteral("pdfinfo"), {pdf})).hasMatch());
+        const QString text = Tool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QCOMPARE(text.count(QStringLiteral("N123AB")), 3);
+        QVERIFY(text.contains(QStringLiteral("may2.txt")));
+
+        const QString card = dir.filePath(QStringLiteral("card.pdf"));
+        front.files.answers = {card};
+        QVERIFY(SaveReportCardCommand(front.context(), folder, QStringLiteral("N123AB")));
+        QVERIFY(Tool(QStringLiteral("pdftotext"), {card, QStringLiteral("-")}).contains(QStringLiteral("Report card")));
+
+        const QString cal = test::WriteFile(dir, QStringLiteral("cal.txt"), "CAL\r\n");
+        front.files.answers = {dir.filePath(QStringLiteral("cal.pdf"))};
+        QVERIFY(!SaveReportCommand(front.context(), {cal, QString(), std::nullopt, QString(), 0}));
+        QCOMPARE(front.ui.messages.size(), 1);
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("cal.pdf"))));
     }
 };
 
