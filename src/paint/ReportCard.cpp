@@ -152,6 +152,10 @@ void MonthsRow(QPainter &painter, const CardRow &row, int left, int width, int y
         low -= 1;
         high += 1;
     }
+    // A little room above and below, so no whisker runs into the frame.
+    const double pad = (high - low) * 0.06;
+    low -= pad;
+    high += pad;
     const double step = WholeStep(high - low, 3);
     low = std::floor(low / step) * step;
     high = std::ceil(high / step) * step;
