@@ -354,13 +354,15 @@ void PaintSketchSeries(QPainter &painter, const QRect &plot, const ChartStack &s
         const int tone = dashed && dense && c % 7 >= 4 ? 1 : 0;
         if (previous)
             joins[tone].append(QLineF(*previous, QPointF(x, py(s.first))));
-        if (s.high > s.low || !previous)
-            bars[tone].append(QLineF(x, py(s.low), x, py(s.high)));
+        // At least a unit tall, so a lone reading (or a steady column) shows as a dot.
+        const double bottom = py(s.low), top = py(s.high);
+        const double grow = std::max(0.0, (dense ? 1.0 : 2.5) - (bottom - top)) / 2;
+        bars[tone].append(QLineF(x, bottom + grow, x, top - grow));
         previous = QPointF(x, py(s.last));
     }
     painter.setRenderHint(QPainter::Antialiasing, !dense);
     for (int tone = 0; tone < 2; ++tone) {
-        QPen pen(tone ? pale : colour, std::max(1.0, colWidth));
+        QPen pen(tone ? pale : colour, std::max(dense ? 1.0 : 2.5, colWidth));
         pen.setCapStyle(Qt::FlatCap);
         painter.setPen(pen);
         painter.drawLines(bars[tone]);
