@@ -94,5 +94,7 @@ int RunSummary(const QStringList &args, Trail &trail);
 int RunCsv(const QStringList &args, Trail &trail);
 int RunFindings(const QStringList &args, Trail &trail);
 int RunLibrary(const QStringList &args, Trail &trail);
+// report and report-card, drawn by their module; argv as main() has it.
+int RunReportModule(int argc, char **argv);
 
 } // namespace korvel::cli

@@ -32,43 +32,11 @@ const char *const kUsage = "usage: korvel-cli COMMAND [OPTIONS] ARGS\n"
                            "  findings [--cht-limit N] FILE\n"
                            "  library [--library LIB] import [--aircraft REG] PATH... | list [--aircraft REG] |\n"
                            "          trend MEASURE [--aircraft REG] | aircraft | assign ID [REG] | export ID OUTFILE |\n"
-                           "          remove ID | init | rebuild\n";
+                           "          remove ID | init | rebuild\n"
+                           "  report [--library LIB] [--cht-limit N] (FILE | --id ID) OUTFILE\n"
+                           "  report-card [--library LIB] [--flights N] --aircraft REG OUTFILE\n";
 
 } // namespace
-
-std::optional<Arguments> ParseArguments(const QStringList &args, const QStringList &flags, const QStringList &valued)
-{
-    Arguments parsed;
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        if (optionsEnded || !arg.startsWith(QLatin1String("--")) || arg == QLatin1String("-")) {
-            parsed.operands.append(arg);
-        } else if (arg == QLatin1String("--")) {
-            optionsEnded = true;
-        } else if (flags.contains(arg)) {
-            parsed.options.insert(arg, QString());
-        } else if (valued.contains(arg)) {
-            if (i + 1 >= args.size()) {
-                std::fprintf(stderr, "korvel-cli: %s needs a value\n", qPrintable(arg));
-                return std::nullopt;
-            }
-            parsed.options.insert(arg, args[++i]);
-        } else {
-            std::fprintf(stderr, "korvel-cli: unknown option %s\n", qPrintable(arg));
-            return std::nullopt;
-        }
-    }
-    return parsed;
-}
-
-int UsageError(const QString &text, const char *usage)
-{
-    if (!text.isEmpty())
-        std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(text));
-    std::fputs(usage, stderr);
-    return kExitUsage;
-}
 
 bool LoadForCommand(const QString &fileName, FlightData &data, Trail &trail)
 {
@@ -111,18 +79,6 @@ bool LineOutput::flush()
         m_ok = std::fwrite(m_text.data(), 1, m_text.size(), stdout) == m_text.size();
     m_text.clear();
     return m_ok;
-}
-
-bool ChtLimitOption(const Arguments &arguments, std::optional<double> &limit)
-{
-    if (!arguments.has(QStringLiteral("--cht-limit")))
-        return true;
-    bool ok = false;
-    const double value = arguments.options.value(QStringLiteral("--cht-limit")).toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return false;
-    limit = value;
-    return true;
 }
 
 std::optional<QString> PortFromOption(const QString &value)
@@ -205,6 +161,12 @@ int Run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    // The reports draw: before any application is made, as theirs is one that can.
+    if (argc > 1 && (std::strcmp(argv[1], "report") == 0 || std::strcmp(argv[1], "report-card") == 0)) {
+        const int status = korvel::cli::RunReportModule(argc, argv);
+        ReportPeakMemory();
+        return status;
+    }
     const int status = Run(argc, argv);
     ReportPeakMemory();
     return status;

@@ -187,6 +187,16 @@ int SeriesCylinder(int series)
     return series < 2 * kCylinders ? series % kCylinders + 1 : 0;
 }
 
+int SeriesField(int series)
+{
+    return kSources[series].field;
+}
+
+double SeriesScale(int series)
+{
+    return kSources[series].scale;
+}
+
 void SeriesColumn::prepareBlocks()
 {
     const size_t blocks = (values.size() + kBlock - 1) / kBlock;

@@ -68,6 +68,10 @@ int QuantityCylinder(Quantity quantity);
 // A series' unit, and a reading of it with its unit ("1450\u00b0F", "2400 rpm", "24.5 inHg").
 QString SeriesUnit(int series);
 QString ReadingWithUnit(int series, double value);
+// The field a series reads and the factor from the recorded number to the drawn one (tenths read as
+// whole units), for a reader that goes through the file as it comes.
+int SeriesField(int series);
+double SeriesScale(int series);
 
 // Column memory: blocks the kernel can back with huge pages, left unwritten until the reading
 // writes them (a million records make 70 MB of columns; zeroing them first cost as much as reading).

@@ -150,7 +150,11 @@ FlightFigures FiguresBuilder::finish()
         f.egtSpreadMax = st.egtSpread->value;
     if (st.chtSpread)
         f.chtSpreadMax = st.chtSpread->value;
-    f.findings = int(st.findings.finish().size());
+    out.findingList = st.findings.finish();
+    f.findings = int(out.findingList.size());
+    out.cylinders = st.cylinders;
+    out.egtSpread = st.egtSpread;
+    out.chtSpread = st.chtSpread;
     for (int k = 0; k < kFlightFields; ++k) {
         const Running &r = st.fields[size_t(k)];
         if (r.count > 0)

@@ -4,13 +4,16 @@
 // probe does not make a flight look hot in the list or a trend. The measures a trend can follow.
 
 #include "core/flight/FlightData.h"
+#include "core/flight/Findings.h"
 #include "core/flight/FlightSummary.h"
 #include "core/library/FlightLibrary.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace korvel::library_detail {
@@ -18,6 +21,11 @@ namespace korvel::library_detail {
 struct FlightFigures {
     LibraryFlight flight; // the figures; id, sha256 and source are the catalogue's
     std::vector<FieldFigures> fields;
+    // Each cylinder's peaks and the largest spreads, with the time each was first reached.
+    std::array<CylinderPeaks, kCylinders> cylinders;
+    std::optional<TimedValue> egtSpread, chtSpread;
+    // The findings by the default rules (their count is the flight's "findings").
+    std::vector<Finding> findingList;
 };
 
 // Built record by record in file order. A probe's reading is judged once the record after it is

@@ -1,0 +1,112 @@
+// korvel-cli report and report-card: the pages an owner hands a mechanic, as PDF. They draw, so they
+// live in a module of their own with the drawing libraries: the other commands never load them.
+
+#include "cli/CmdReport.h"
+#include "cli/Commands.h"
+#include "cli/Trail.h"
+#include "core/flight/FlightData.h"
+#include "core/library/FlightLibrary.h"
+#include "paint/ReportWriter.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+
+#include <cstdio>
+
+namespace korvel::cli {
+
+namespace {
+
+const char *const kReportUsage = "usage: korvel-cli report [--library LIB] [--cht-limit N] (FILE | --id ID) OUTFILE\n";
+
+int Failed(const QString &text)
+{
+    std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(text));
+    return kExitFailed;
+}
+
+QString LibraryOption(const Arguments &arguments)
+{
+    return arguments.has(QStringLiteral("--library")) ? arguments.options.value(QStringLiteral("--library"))
+                                                      : FlightLibrary::DefaultFolder();
+}
+
+} // namespace
+
+int RunReport(const QStringList &args, Trail &trail)
+{
+    const auto parsed =
+        ParseArguments(args, {}, {QStringLiteral("--library"), QStringLiteral("--cht-limit"), QStringLiteral("--id")});
+    if (!parsed)
+        return UsageError(QString(), kReportUsage);
+    const bool byId = parsed->has(QStringLiteral("--id"));
+    if (parsed->operands.size() != (byId ? 1 : 2))
+        return UsageError(byId ? QStringLiteral("report --id ID takes one OUTFILE")
+                               : QStringLiteral("report takes a FILE (or --id ID) and an OUTFILE"),
+                          kReportUsage);
+    FindingRules rules;
+    std::optional<double> limit;
+    if (!ChtLimitOption(*parsed, limit))
+        return UsageError(QStringLiteral("--cht-limit takes a number"), kReportUsage);
+    if (limit)
+        rules.chtLimit = *limit;
+    std::optional<qint64> id;
+    if (byId) {
+        bool ok = false;
+        id = parsed->options.value(QStringLiteral("--id")).toLongLong(&ok);
+        if (!ok)
+            return UsageError(QStringLiteral("--id takes a flight's number"), kReportUsage);
+    }
+    const QString outFile = parsed->operands.back();
+
+    // The flight: a file, or a library's copy with its aircraft and the name it was imported by.
+    QString path;
+    std::optional<QString> aircraft;
+    QString shownName;
+    QString expectedSha;
+    if (byId) {
+        const QString folder = LibraryOption(*parsed);
+        try {
+            FlightLibrary library(folder, FlightLibrary::Opening::Existing);
+            const std::optional<LibraryFlight> flight = library.flight(*id);
+            const std::optional<QString> copy = flight ? library.copyPath(*id) : std::nullopt;
+            if (!flight || !copy)
+                return Failed(QStringLiteral("no flight %1 in the flight library %2").arg(*id).arg(folder));
+            path = *copy;
+            aircraft = flight->aircraft;
+            shownName = QFileInfo(flight->source).fileName();
+            expectedSha = flight->sha256;
+        } catch (const LibraryError &error) {
+            return Failed(QStringLiteral("flight library %1: %2").arg(folder, error.message()));
+        }
+    } else {
+        path = parsed->operands.front();
+    }
+
+    trail.setStatus(FlightFileStatusText(path));
+    QString error;
+    if (!WriteFlightReports({{path, shownName, aircraft, expectedSha, id.value_or(0)}}, outFile, rules, &error))
+        return Failed(error);
+    return kExitOk;
+}
+
+} // namespace korvel::cli
+
+// The module's door: korvel-cli hands over its command line untouched.
+extern "C" Q_DECL_EXPORT int KorvelReportMain(int argc, char **argv)
+{
+    using namespace korvel::cli;
+    // No window system is needed, nor looked for, to draw a page.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // What Qt says while it sets up a platform with no screen (a runtime folder it made itself, say)
+    // is no news to the user: the trail stays the command's own.
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    QGuiApplication app(argc, argv);
+    qInstallMessageHandler(previous);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    const QString command = args.takeFirst();
+    Trail trail;
+    if (command == QLatin1String("report-card"))
+        return RunReportCard(args, trail);
+    return RunReport(args, trail);
+}

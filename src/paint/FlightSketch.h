@@ -1,0 +1,106 @@
+#pragma once
+// A flight's charts gathered as the file is read, for a page that draws the whole flight without
+// holding it: per series and per pixel column the lowest and highest reading, and the first and
+// last, so a one-record spike among a million records still shows. The time axis is placed as the
+// analysis view places it (seconds since the first record, midnight crossed, a clock that goes
+// back costing one usual step).
+//
+// The flight's end is known only at its last record, so the readings go first into time slots
+// (twice as wide, and half as many, whenever the flight outgrows them) several to a column; a
+// slot is given to the column its start falls in, so a reading is never lost and at worst drawn a
+// fraction of a column early.
+
+#include "core/flight/FlightColumns.h"
+#include "paint/ChartStack.h"
+
+#include <QDate>
+
+#include <array>
+#include <vector>
+
+namespace korvel {
+
+class FlightSketch {
+public:
+    // columns: the plot's width in the page's units, the columns the charts will be drawn with.
+    explicit FlightSketch(int columns);
+
+    // The next record of the flight, in file order.
+    void add(const FlightRecord &record);
+
+    qint64 records() const { return m_records; }
+    int columns() const { return m_columns; }
+    // The last record's place on the axis (seconds since the first).
+    double end() const { return m_lastX; }
+    // The first record's time of day in seconds (0 when it has none) and date (invalid without).
+    int firstTimeOfDay() const { return m_firstTime; }
+    QDate firstDate() const { return m_firstDay ? QDate::fromJulianDay(m_firstDay) : QDate(); }
+    // The flight runs past midnight.
+    bool spansDays() const { return m_firstTime + m_lastX >= 86400; }
+
+    // The axis the page shows: the whole flight, at least two seconds wide.
+    double x0() const;
+    double x1() const;
+
+    // Column c's readings of a series; over the whole flight, whether it has one and its range.
+    ColumnSpan span(int series, int column) const;
+    // The column holds records (its span may still be empty: records without this reading).
+    bool columnHasRecords(int column) const;
+    bool anyReading(int series) const;
+    float low(int series) const;
+    float high(int series) const;
+
+    // Where a record lies on the axis, to within a slot.
+    double xOfRecord(qint64 record) const;
+
+    // The time of day and the day at an axis position, as the view's labels read them.
+    QString timeTextAt(double x) const;
+    QString dayTextAt(double x) const;
+
+private:
+    struct Slot {
+        float low, high, first, last;
+    };
+    double place(const FlightRecord &record);
+    void widen();
+    // The columns built from the slots, once the end is known.
+    void settle() const;
+
+    int m_columns;
+    int m_slotCount;
+    double m_slotWidth = 1; // seconds
+    qint64 m_records = 0;
+    // The axis as placed so far.
+    double m_lastX = 0, m_lastStamp = 0, m_usualStep = 1;
+    int m_lastTime = -1;
+    qint64 m_firstDay = 0;
+    int m_firstTime = 0;
+    std::vector<Slot> m_slots;            // series by series, m_slotCount each
+    std::vector<qint64> m_slotFirstRecord; // -1 for a slot without records
+    mutable bool m_settled = false;
+    mutable std::vector<ColumnSpan> m_spans; // series by series, m_columns each
+    mutable std::vector<char> m_columnRecords;
+    mutable std::vector<std::pair<qint64, double>> m_slotStarts; // first record and place of each slot with any
+    std::vector<float> m_low, m_high;
+    std::array<int, kSeriesCount> m_seriesField{};
+    std::array<double, kSeriesCount> m_seriesScale{};
+    std::vector<int> m_fields; // each field the series read, once
+};
+
+// The axis span a quantity takes over a flight: its readings with a little room, on round steps
+// (as the analysis view's whole-flight view sets it).
+ValueSpan HomeSpan(const FlightSketch &sketch, Quantity quantity);
+
+// The three charts of the analysis view (EGTs; CHTs; engine), whole-flight spans, CHT limit drawn.
+ChartStack SketchStack(const FlightSketch &sketch, std::optional<double> chtLimit);
+
+// The stack drawn as PaintChartStack draws it, from the sketch's columns: its plots are laid out
+// and framed, its axes, grid, limit and shaded spans drawn by the same code. shaded: time spans
+// (the findings) marked in every chart.
+void PaintSketchStack(QPainter &painter, const QRect &area, const ChartStack &stack, const FlightSketch &sketch,
+                      const std::vector<std::pair<double, double>> &shaded = {});
+
+// The plot width a stack laid out in `area` draws with, the columns a sketch should gather.
+int SketchColumns(const QRect &area, int charts = 3);
+
+} // namespace korvel

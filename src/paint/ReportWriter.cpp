@@ -1,0 +1,203 @@
+#include "paint/ReportWriter.h"
+
+#include "core/flight/FlightStream.h"
+#include "core/flight/StartMarker.h"
+#include "core/library/FlightLibrary.h"
+#include "core/library/LibraryFigures.h"
+#include "core/library/Sha256.h"
+#include "paint/ReportCard.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QPainter>
+#include <QSet>
+
+#include <map>
+#include <thread>
+
+namespace korvel {
+
+std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const FindingRules &rules, int columns,
+                                                     QString *error)
+{
+    FlightReportInput in;
+    in.sketch = std::make_unique<FlightSketch>(columns);
+    library_detail::FiguresBuilder figures;
+    // The figures find by the default rules already; only other limits need a scan of their own.
+    const bool ownRules = rules.chtLimit != FindingRules{}.chtLimit;
+    FindingsScanner scanner(rules);
+    StartMarker marker;
+    Sha256 sha;
+    try {
+        StreamFlightDataFile(
+            path,
+            [&](const FlightRecordBlock &block) {
+                // The figures and findings on a second core while this one gathers the charts; the
+                // block stays valid until both are done with it.
+                std::thread figuring([&] {
+                    for (int k = 0; k < block.records(); ++k) {
+                        const FlightRecord record = block[k];
+                        figures.add(record);
+                        if (ownRules)
+                            scanner.add(record);
+                    }
+                });
+                for (int k = 0; k < block.records(); ++k)
+                    in.sketch->add(block[k]);
+                figuring.join();
+            },
+            [&](const char *bytes, std::size_t size) {
+                marker.add(bytes, size);
+                sha.add(bytes, size);
+            });
+    } catch (const FlightDataError &e) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, e.message());
+        return std::nullopt;
+    }
+    if (marker.calibration()) {
+        *error = QStringLiteral("%1 holds a calibration record, not a flight: there is nothing to report").arg(path);
+        return std::nullopt;
+    }
+    if (figures.records() == 0) {
+        *error = QStringLiteral("%1 holds no flight record: there is nothing to report").arg(path);
+        return std::nullopt;
+    }
+    library_detail::FlightFigures f = figures.finish();
+    FlightReport &r = in.report;
+    r.fileName = QFileInfo(path).fileName();
+    r.sha256 = sha.hex();
+    r.records = f.flight.records;
+    r.first = FlightMoment{QDate::fromString(f.flight.first.left(10), Qt::ISODate),
+                           QTime::fromString(f.flight.first.mid(11), QStringLiteral("HH:mm:ss"))};
+    r.last = FlightMoment{QDate::fromString(f.flight.last.left(10), Qt::ISODate),
+                          QTime::fromString(f.flight.last.mid(11), QStringLiteral("HH:mm:ss"))};
+    r.durationSeconds = f.flight.durationSeconds;
+    r.cylinders = f.cylinders;
+    r.egtSpread = f.egtSpread;
+    r.chtSpread = f.chtSpread;
+    r.findings = ownRules ? scanner.finish() : std::move(f.findingList);
+    r.rules = rules;
+    r.sketch = in.sketch.get();
+    return in;
+}
+
+bool WriteFlightReports(const std::vector<ReportFlight> &flights, const QString &outFile, const FindingRules &rules,
+                        QString *error, const std::function<bool(int done)> &progress)
+{
+    for (const ReportFlight &flight : flights)
+        if (QFileInfo(outFile).exists() && QFileInfo(outFile).canonicalFilePath() == QFileInfo(flight.path).canonicalFilePath()) {
+            *error = QStringLiteral("%1 is the flight itself; name another file for its report").arg(outFile);
+            return false;
+        }
+    // The file is made first, so one that cannot be written is said before a long read.
+    ReportPdf pdf;
+    if (!pdf.open(outFile, flights.size() == 1 ? QStringLiteral("Flight report") : QStringLiteral("Flight reports"),
+                  error)) {
+        *error += QStringLiteral("; choose another file");
+        return false;
+    }
+    const int columns = SketchColumns(ReportChartArea(pdf.page()));
+    int done = 0;
+    for (const ReportFlight &flight : flights) {
+        auto in = ReadFlightForReport(flight.path, rules, columns, error);
+        if (!in) {
+            pdf.cancel();
+            return false;
+        }
+        if (!flight.expectedSha256.isEmpty() && in->report.sha256 != flight.expectedSha256) {
+            pdf.cancel();
+            *error = QStringLiteral("the library's copy of flight %1 is damaged (its SHA-256 no longer matches); "
+                                    "import the flight's file again")
+                         .arg(flight.libraryId);
+            return false;
+        }
+        in->report.aircraft = flight.aircraft;
+        if (!flight.shownName.isEmpty())
+            in->report.fileName = flight.shownName;
+        PaintFlightReport(pdf.nextPage(), pdf.page(), in->report);
+        if (progress && !progress(++done)) {
+            pdf.cancel();
+            error->clear();
+            return false;
+        }
+    }
+    return pdf.commit(error);
+}
+
+bool WriteReportCard(const QString &folder, const QString &aircraft, int flights, const QString &outFile,
+                     QString *error)
+{
+    ReportCardPage card;
+    card.aircraft = aircraft;
+    try {
+        FlightLibrary library(folder, FlightLibrary::Opening::Existing);
+        std::vector<LibraryFlight> own = library.list(aircraft);
+        if (own.empty()) {
+            *error = QStringLiteral("no flight of aircraft %1 in the flight library %2; its aircraft are: %3")
+                         .arg(aircraft, folder,
+                              library.registrations().isEmpty() ? QStringLiteral("none")
+                                                                : library.registrations().join(QStringLiteral(", ")));
+            return false;
+        }
+        if (int(own.size()) > flights)
+            own.erase(own.begin(), own.end() - flights);
+        card.flights = int(own.size());
+        card.first = own.front().first.left(10);
+        card.last = own.back().last.left(10);
+        QHash<qint64, QString> month; // of the flights drawn
+        for (const LibraryFlight &f : own)
+            month.insert(f.id, f.first.left(7));
+        // The fleet: every flight of another aircraft (those without one belong to none).
+        QSet<qint64> fleet;
+        QSet<QString> others;
+        for (const LibraryFlight &f : library.list())
+            if (f.aircraft && *f.aircraft != aircraft) {
+                fleet.insert(f.id);
+                others.insert(*f.aircraft);
+            }
+        card.fleetAircraft = int(others.size());
+        card.fleetFlights = int(fleet.size());
+
+        for (const CardMeasure &measure : CardMeasures()) {
+            CardRow row{measure, {}, {}, {}};
+            std::vector<double> mine, theirs;
+            std::map<QString, std::vector<double>> byMonth;
+            for (const TrendPoint &p : library.trend(QString::fromLatin1(measure.key))) {
+                if (!p.value)
+                    continue;
+                const double v = *p.value * measure.scale;
+                if (month.contains(p.id)) {
+                    mine.push_back(v);
+                    byMonth[month.value(p.id)].push_back(v);
+                } else if (fleet.contains(p.id)) {
+                    theirs.push_back(v);
+                }
+            }
+            row.own = Summarize(mine);
+            row.fleet = Summarize(theirs);
+            if (card.fleetAircraft == 0) {
+                // Every month from the first flight drawn to the last, an empty one kept in its place.
+                QDate m = QDate::fromString(card.first.left(7) + QStringLiteral("-01"), Qt::ISODate);
+                const QDate end = QDate::fromString(card.last.left(7) + QStringLiteral("-01"), Qt::ISODate);
+                for (; m.isValid() && m <= end; m = m.addMonths(1)) {
+                    const QString key = m.toString(QStringLiteral("yyyy-MM"));
+                    row.months.push_back({key, Summarize(byMonth[key])});
+                }
+            }
+            card.rows.push_back(row);
+        }
+    } catch (const LibraryError &e) {
+        *error = QStringLiteral("flight library %1: %2").arg(folder, e.message());
+        return false;
+    }
+
+    ReportPdf pdf;
+    if (!pdf.open(outFile, QStringLiteral("Report card %1").arg(aircraft), error)) {
+        *error += QStringLiteral("; choose another file");
+        return false;
+    }
+    PaintReportCard(pdf.nextPage(), pdf.page(), card);
+    return pdf.commit(error);
+}
+
+} // namespace korvel
