@@ -19,6 +19,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -745,6 +746,41 @@ private slots:
         charts->setCursorRecord(150);
         QCOMPARE(charts->cursorBoxLines().mid(1, 3),
                  (QStringList{"EGT 2  1340°F", "CHT 2  355°F", "CHT spread  26°F"}));
+    }
+
+    // Save Report... (button and menu) writes the loaded flight's page under the name it was loaded
+    // by; with nothing loaded it cannot be chosen.
+    void saveReportOfTheLoadedFlight()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("evening.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(MakeFlightText(300)) > 0);
+        file.close();
+        View v;
+        v.open(ParseFlightData(MakeFlightText(300)), file.fileName());
+        auto *button = v.view->findChild<QPushButton *>("cmdSaveReport");
+        QVERIFY(button && button->isEnabled());
+        const QString pdf = dir.filePath("evening.pdf");
+        v.front.files.answers = {pdf};
+        button->click();
+        QCOMPARE(v.front.files.requests.last().initialFileName, QStringLiteral("evening.pdf"));
+        QProcess info;
+        info.start("pdfinfo", {pdf});
+        QVERIFY(info.waitForFinished(20000));
+        QVERIFY(QString::fromUtf8(info.readAllStandardOutput()).contains(QRegularExpression("Pages:\\s+1\\n")));
+        QProcess text;
+        text.start("pdftotext", {"-layout", pdf, "-"});
+        QVERIFY(text.waitForFinished(20000));
+        const QString words = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY2(words.contains("Flight report") && words.contains("evening.txt"), qPrintable(words));
+
+        emit v.charts()->contextMenuWanted(v.view->mapToGlobal(QPoint(50, 50)));
+        auto *item = v.view->findChild<QAction *>("mnuAnalysisSaveReport");
+        QVERIFY(item && item->isEnabled() && item->text() == QStringLiteral("Save Report..."));
+
+        v.front.state.flightData = FlightData{};
+        NoteFlightLoaded(v.front.state, QString());
+        QVERIFY(!button->isEnabled());
     }
 
     // The whole stack as PNG and PDF; opened from the menu and from the graph window, once.

@@ -1,6 +1,7 @@
 #include "gui/analysis/FrmAnalysis.h"
 
 #include "core/settings/Settings.h"
+#include "gui/common/ReportCommands.h"
 #include "gui/graphs/FrmSummary.h"
 
 #include <QAbstractListModel>
@@ -194,13 +195,15 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     saveImage->setObjectName(QStringLiteral("cmdSaveImage"));
     auto *print = new QPushButton(QStringLiteral("Print..."), this);
     print->setObjectName(QStringLiteral("cmdPrint"));
+    auto *saveReport = new QPushButton(QStringLiteral("Save Report..."), this);
+    saveReport->setObjectName(QStringLiteral("cmdSaveReport"));
     auto *headingRow = new QHBoxLayout;
     headingRow->setSpacing(4);
     headingRow->addWidget(m_file, 1);
     headingRow->addWidget(m_openLibrary);
     m_commands = new QHBoxLayout;
     m_commands->setSpacing(4);
-    for (QPushButton *button : {unzoom, reset, saveImage, print})
+    for (QPushButton *button : {unzoom, reset, saveImage, print, saveReport})
         m_commands->addWidget(button);
     headingRow->addLayout(m_commands);
 
@@ -262,6 +265,7 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     connect(reset, &QPushButton::clicked, m_charts, &AnalysisCharts::resetZoom);
     connect(saveImage, &QPushButton::clicked, this, &FrmAnalysis::saveImageAs);
     connect(print, &QPushButton::clicked, this, &FrmAnalysis::print);
+    connect(saveReport, &QPushButton::clicked, this, &FrmAnalysis::saveReport);
     connect(m_openLibrary, &QPushButton::clicked, this, &FrmAnalysis::libraryRequested);
     connect(m_count, &QComboBox::currentIndexChanged, this, &FrmAnalysis::chartsChosen);
     for (int c = 0; c < AnalysisCharts::kMaxCharts; ++c)
@@ -635,6 +639,16 @@ void FrmAnalysis::print()
     paintPicture(painter);
 }
 
+void FrmAnalysis::saveReport()
+{
+    if (!m_columns)
+        return;
+    // The file read again, named as its owner knows it; the view's CHT line is the rules' own, so the
+    // report finds what the list does.
+    const FlightOrigin &origin = m_context.state.flightOrigin;
+    SaveReportCommand(m_context, ReportFlight{m_context.state.flightFileName, origin.name, origin.aircraft, {}, 0});
+}
+
 // The chart choices on one row while they fit, else the last charts' on a second.
 void FrmAnalysis::arrangeChoices()
 {
@@ -681,6 +695,9 @@ void FrmAnalysis::showContextMenu(const QPoint &globalPos)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(QStringLiteral("Save Image..."), this, &FrmAnalysis::saveImageAs)
         ->setObjectName(QStringLiteral("mnuAnalysisSaveImage"));
+    QAction *report = menu->addAction(QStringLiteral("Save Report..."), this, &FrmAnalysis::saveReport);
+    report->setObjectName(QStringLiteral("mnuAnalysisSaveReport"));
+    report->setEnabled(m_columns != nullptr);
     menu->addAction(QStringLiteral("Print..."), this, &FrmAnalysis::print)
         ->setObjectName(QStringLiteral("mnuAnalysisPrint"));
     menu->addSeparator();

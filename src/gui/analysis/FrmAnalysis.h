@@ -33,7 +33,7 @@ public:
     AnalysisCharts *charts() const { return m_charts; }
     // The row that holds the charts: a list beside them goes in here.
     QHBoxLayout *body() const { return m_body; }
-    // The row of commands on the whole view (Unzoom, Reset, Save Image..., Print...): a command
+    // The row of commands on the whole view (Unzoom, Reset, Save Image..., Print..., Save Report...): a command
     // that hands the flight on (a report) goes at its end.
     QHBoxLayout *commands() const { return m_commands; }
 
@@ -46,6 +46,8 @@ public:
     bool saveImage(const QString &fileName) const;
     void saveImageAs();
     void print();
+    // The loaded flight's one-page report, as a PDF where the user chooses.
+    void saveReport();
     // The picture saved or printed: a title line (aircraft, date, file, span shown) over the charts.
     QSize pictureSize() const;
     void paintPicture(QPainter &painter) const;
