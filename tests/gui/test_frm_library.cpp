@@ -18,6 +18,8 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -494,6 +496,50 @@ private slots:
         QCOMPARE(ThisPcsAircraft(), std::optional<QString>(QStringLiteral("D-EFGH")));
         QVERIFY(window.setThisPcsAircraft(QString()));
         QCOMPARE(ThisPcsAircraft(), std::nullopt);
+    }
+
+    // Report... on the selected flights: one PDF, a page each; Report Card... only for one
+    // registration chosen in the filter.
+    void reports()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 3);
+        test::Front front;
+        FrmLibrary window(front.context());
+        window.show();
+        QSignalSpy done(&window, &FrmLibrary::importFinished);
+        window.importPaths({dir.filePath(QStringLiteral("in"))}, QStringLiteral("N123AB"));
+        QVERIFY(done.wait(30000));
+        auto *report = window.findChild<QPushButton *>(QStringLiteral("cmdReport"));
+        auto *card = window.findChild<QPushButton *>(QStringLiteral("cmdReportCard"));
+        QVERIFY(report && card);
+
+        report->click();
+        QVERIFY(MessageOf(window).endsWith(QLatin1String("Choose a flight in the table first.")));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        for (int row : {0, 2})
+            table->selectionModel()->select(table->model()->index(row, 0),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        const QString pdf = dir.filePath(QStringLiteral("two.pdf"));
+        front.files.answers = {pdf};
+        report->click();
+        QProcess info;
+        info.start(QStringLiteral("pdfinfo"), {pdf});
+        QVERIFY(info.waitForFinished(20000));
+        QVERIFY(QString::fromUtf8(info.readAllStandardOutput()).contains(QRegularExpression(QStringLiteral("Pages:\\s+2\\n"))));
+
+        auto *filter = window.findChild<QComboBox *>(QStringLiteral("cboAircraft"));
+        QCOMPARE(filter->currentText(), QStringLiteral("All aircraft"));
+        QVERIFY(!card->isEnabled());
+        filter->setCurrentText(QStringLiteral("N123AB"));
+        QVERIFY(card->isEnabled());
+        const QString cardPdf = dir.filePath(QStringLiteral("card.pdf"));
+        front.files.answers = {cardPdf};
+        card->click();
+        QCOMPARE(front.files.requests.last().initialFileName, QStringLiteral("N123AB.pdf"));
+        QVERIFY(QFile::exists(cardPdf));
+        QVERIFY(front.ui.messages.isEmpty());
     }
 
     // A large import can be cancelled and leaves the window usable.

@@ -2,6 +2,7 @@
 
 #include "core/flight/FlightFields.h"
 #include "core/settings/Settings.h"
+#include "gui/common/ReportCommands.h"
 #include "gui/common/Twips.h"
 
 #include <QAction>
@@ -451,6 +452,11 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_cancel = button("cmdCancel", QStringLiteral("Cancel"));
     m_export = button("cmdExport", QStringLiteral("Export..."));
     m_remove = button("cmdRemove", QStringLiteral("Remove..."));
+    m_report = button("cmdReport", QStringLiteral("Report..."));
+    m_report->setToolTip(QStringLiteral("The selected flights' reports in one PDF, a page each"));
+    m_reportCard = button("cmdReportCard", QStringLiteral("Report Card..."));
+    m_reportCard->setToolTip(QStringLiteral("The report card of the aircraft chosen above the table"));
+    m_reportCard->setEnabled(false);
     m_refresh = button("cmdRefresh", QStringLiteral("Refresh"));
     m_setAircraft = button("cmdSetAircraft", QStringLiteral("Set Aircraft..."));
     m_setAircraft->setToolTip(QStringLiteral("Give the selected flights to an aircraft, or take theirs away"));
@@ -560,7 +566,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     for (QWidget *w : std::initializer_list<QWidget *>{m_import, m_cancel, m_progress})
         commands->addWidget(w);
     commands->addStretch();
-    for (QWidget *w : std::initializer_list<QWidget *>{m_setAircraft, m_export, m_remove, m_refresh})
+    for (QWidget *w : std::initializer_list<QWidget *>{m_setAircraft, m_export, m_report, m_remove, m_refresh})
         commands->addWidget(w);
     auto *filters = new QHBoxLayout;
     filters->addWidget(m_filter);
@@ -593,6 +599,8 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     auto *messageRow = new QHBoxLayout;
     messageRow->addWidget(m_message, 1);
     messageRow->addWidget(m_showSkipped, 0, Qt::AlignTop);
+    // Beside the other command on a whole aircraft; the row above has no room left at 640 wide.
+    messageRow->addWidget(m_reportCard, 0, Qt::AlignTop);
     messageRow->addWidget(m_thisPc, 0, Qt::AlignTop);
     auto *layout = new QVBoxLayout(page);
     layout->addLayout(commands);
@@ -610,6 +618,8 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     connect(m_import, &QPushButton::clicked, this, &FrmLibrary::chooseImport);
     connect(m_cancel, &QPushButton::clicked, this, &FrmLibrary::cancelImport);
     connect(m_export, &QPushButton::clicked, this, &FrmLibrary::exportSelected);
+    connect(m_report, &QPushButton::clicked, this, &FrmLibrary::reportSelected);
+    connect(m_reportCard, &QPushButton::clicked, this, &FrmLibrary::reportCard);
     connect(m_remove, &QPushButton::clicked, this, &FrmLibrary::removeSelected);
     connect(m_refresh, &QPushButton::clicked, this, &FrmLibrary::refresh);
     connect(m_showSkipped, &QPushButton::clicked, this, &FrmLibrary::showSkipped);
@@ -823,6 +833,7 @@ void FrmLibrary::applyFilter()
     const QString aircraft = m_aircraft->currentIndex() < 0 ? kAllAircraft : m_aircraft->currentData().toString();
     filter->setRange(m_filter->isChecked() ? std::optional(std::pair(m_from->date(), m_to->date())) : std::nullopt,
                      aircraft);
+    m_reportCard->setEnabled(aircraft != kAllAircraft && !aircraft.isEmpty());
     updateCount();
     showTrend();
 }
@@ -1056,6 +1067,33 @@ void FrmLibrary::exportSelected()
     else
         say(QStringLiteral("That flight is no longer in the library (another program removed it); nothing was "
                            "written."));
+}
+
+void FrmLibrary::reportSelected()
+{
+    const QList<qint64> ids = selectedIds();
+    if (!m_library || ids.isEmpty()) {
+        say(QStringLiteral("Choose a flight in the table first."));
+        return;
+    }
+    std::vector<ReportFlight> flights;
+    if (!guarded([&] { flights = LibraryReportFlights(*m_library, ids); }))
+        return;
+    if (flights.size() < size_t(ids.size())) {
+        say(QStringLiteral("A flight chosen is no longer in the library (another program removed it); the list was "
+                           "read again. Choose the flights once more."));
+        refresh();
+        return;
+    }
+    guarded([&] { SaveReportsCommand(m_context, this, flights); });
+}
+
+void FrmLibrary::reportCard()
+{
+    const QString aircraft = m_aircraft->currentData().toString();
+    if (aircraft == kAllAircraft || aircraft.isEmpty())
+        return;
+    guarded([&] { SaveReportCardCommand(m_context, m_folder, aircraft); });
 }
 
 void FrmLibrary::removeSelected()
@@ -1353,6 +1391,8 @@ void FrmLibrary::updateAircraftChoices()
     m_aircraft->setEnabled(!registrations.isEmpty());
     if (at < 0 && chosen != kAllAircraft)
         applyFilter();
+    const QString now = m_aircraft->currentData().toString();
+    m_reportCard->setEnabled(now != kAllAircraft && !now.isEmpty());
 }
 
 void FrmLibrary::showSkipped()

@@ -51,6 +51,9 @@ public:
     // Loads the flight as the disk-load command does.
     void loadFlight(qint64 id);
     void exportSelected();
+    // The selected flights' reports in one PDF, a page each; the chosen aircraft's report card.
+    void reportSelected();
+    void reportCard();
     void removeSelected();
     QString folder() const { return m_folder; }
 
@@ -137,6 +140,8 @@ private:
     QPushButton *m_import = nullptr;
     QPushButton *m_cancel = nullptr;
     QPushButton *m_export = nullptr;
+    QPushButton *m_report = nullptr;
+    QPushButton *m_reportCard = nullptr; // only with one registration chosen in the filter
     QPushButton *m_remove = nullptr;
     QPushButton *m_refresh = nullptr;
     QPushButton *m_showSkipped = nullptr;
