@@ -563,6 +563,8 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_showSkipped->setVisible(false);
 
     auto *commands = new QHBoxLayout;
+    // Spaced as the analysis view's commands: the row then fits at 640 wide beside a scroll bar.
+    commands->setSpacing(4);
     for (QWidget *w : std::initializer_list<QWidget *>{m_import, m_cancel, m_progress})
         commands->addWidget(w);
     commands->addStretch();
