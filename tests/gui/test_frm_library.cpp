@@ -527,7 +527,8 @@ private slots:
         QProcess info;
         info.start(QStringLiteral("pdfinfo"), {pdf});
         QVERIFY(info.waitForFinished(20000));
-        QVERIFY(QString::fromUtf8(info.readAllStandardOutput()).contains(QRegularExpression(QStringLiteral("Pages:\\s+2\\n"))));
+        QVERIFY(QString::fromUtf8(info.readAllStandardOutput())
+                    .contains(QRegularExpression(QStringLiteral("Pages:\\s+2\\n"))));
 
         auto *filter = window.findChild<QComboBox *>(QStringLiteral("cboAircraft"));
         QCOMPARE(filter->currentText(), QStringLiteral("All aircraft"));
