@@ -219,6 +219,21 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
     window.mdiArea()->closeAllSubWindows();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
+    // The analysis view on the three-hour example, its findings found, at a large, a small and a
+    // very small size.
+    for (const QSize size : {QSize(1600, 1000), QSize(900, 600), QSize(640, 480)}) {
+        window.resize(size);
+        trigger("mnuAnalysisView");
+        QElapsedTimer wait;
+        wait.start();
+        while (wait.elapsed() < 1500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        save(window, dir, QStringLiteral("analysis_%1x%2").arg(size.width()).arg(size.height()));
+        window.mdiArea()->closeAllSubWindows();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    window.resize(designed);
+
     // The flight library as it stands (KORVEL_LIBRARY names the one to show).
     trigger("mnuFlightLibrary");
     save(window, dir, QStringLiteral("library"));
