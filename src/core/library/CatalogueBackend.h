@@ -30,6 +30,9 @@ public:
     // Takes the write lock at once, waiting for another writer up to the busy time, so that what the
     // transaction reads is still true when it writes.
     virtual void beginWrite() = 0;
+    // As beginWrite, but Busy at once should another program hold the lock: for tidying up after a
+    // failure, which must not make the owner wait a second time.
+    virtual void beginWriteAtOnce() { beginWrite(); }
     virtual void commit() = 0;
     virtual void rollback() = 0;
     // Keeps the backend's own log bounded after a commit.
@@ -58,7 +61,14 @@ struct Busy : LibraryError {
 // One write transaction: begun at once, rolled back unless committed, whatever leaves the scope.
 class WriteTransaction {
 public:
-    explicit WriteTransaction(CatalogueBackend &backend) : m_backend(backend) { m_backend.beginWrite(); }
+    enum Wait { WaitForLock, AtOnce };
+    explicit WriteTransaction(CatalogueBackend &backend, Wait wait = WaitForLock) : m_backend(backend)
+    {
+        if (wait == AtOnce)
+            m_backend.beginWriteAtOnce();
+        else
+            m_backend.beginWrite();
+    }
     ~WriteTransaction()
     {
         if (!m_done)

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -487,7 +488,9 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
     // in by now: another program's import), under the lock as a removal; and so do the copies no
     // row names that were there before it began (a killed import's), and its own parts.
     bool clean = false;
-    const auto tidy = [&] {
+    // After a failure (a busy library among them) the lock is not waited for again: what is left
+    // stays, whole, for the next import to clear.
+    const auto tidy = [&](WriteTransaction::Wait wait = WriteTransaction::WaitForLock) {
         QStringList shas;
         for (const PendingFlight &p : workers.stop())
             if (p.copied)
@@ -496,7 +499,7 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
             if (p.copied)
                 shas << p.sha;
         try {
-            WriteTransaction transaction(db);
+            WriteTransaction transaction(db, wait);
             QSet<QString> named;
             QSqlQuery q = db.exec(QStringLiteral("SELECT sha256 FROM flights"));
             while (q.next())
@@ -515,12 +518,12 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
         clean = true;
     };
     struct Tidy {
-        std::function<void()> run;
+        std::function<void(WriteTransaction::Wait)> run;
         bool &done;
         ~Tidy()
         {
             if (!done)
-                run();
+                run(std::uncaught_exceptions() > 0 ? WriteTransaction::AtOnce : WriteTransaction::WaitForLock);
         }
     } guard{tidy, clean};
 
@@ -582,7 +585,7 @@ ImportResult ImportBytes(CatalogueBackend &db, CopyStore &copies, const QByteArr
         // The copy made for a row that did not go in goes, unless its flight is in by now.
         if (copied) {
             try {
-                WriteTransaction transaction(db);
+                WriteTransaction transaction(db, WriteTransaction::AtOnce);
                 if (!KnownId(db, sha))
                     QFile::remove(copies.path(sha));
                 transaction.commit();

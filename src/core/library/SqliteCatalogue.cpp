@@ -6,6 +6,7 @@
 #include <QAtomicInteger>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QThread>
 #include <QUrl>
 
@@ -114,6 +115,13 @@ public:
     void beginWrite() override
     {
         untilNotBusy([&] { exec(QStringLiteral("BEGIN IMMEDIATE")); });
+    }
+    void beginWriteAtOnce() override
+    {
+        value(QStringLiteral("PRAGMA busy_timeout=0"));
+        const auto restore = qScopeGuard(
+            [&] { value(QStringLiteral("PRAGMA busy_timeout=%1").arg(FlightLibrary::kBusyWaitMs)); });
+        exec(QStringLiteral("BEGIN IMMEDIATE"));
     }
     void commit() override { exec(QStringLiteral("COMMIT")); }
     void rollback() override
