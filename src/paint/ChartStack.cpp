@@ -446,7 +446,9 @@ void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, 
 {
     const FlightColumns &columns = *stack.columns;
     const SeriesColumn &column = columns.column(series);
-    const auto [low, high] = SpanOf(stack, chart, axis);
+    // Named copies, not structured bindings: every compiler we build with lets a lambda take these.
+    const ValueSpan span = SpanOf(stack, chart, axis);
+    const double low = span.low, high = span.high;
     if (!column.anyReading || !(high > low) || bounds.size() < 2)
         return;
     const QColor colour = AxisSeriesColour(series, axis);
