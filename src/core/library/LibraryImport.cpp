@@ -152,7 +152,7 @@ QString Unreadable(const QString &path, const QFileInfo &info)
 
 // A file read once, as it goes: hashed, figured and, when it is a flight, copied into the library in
 // the same pass. Runs on several threads at once.
-PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, CopyStore &copies)
+PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, CopyStore *copies)
 {
     PendingFlight pending;
     ImportResult &result = pending.result;
@@ -173,8 +173,8 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, Co
         // kept is most likely that flight again: its copy is checked instead, and made again only
         // should it prove missing or damaged.
         std::optional<CopyAside> aside;
-        if (!keptSizes.contains(info.size()))
-            aside.emplace(copies.folder());
+        if (copies && !keptSizes.contains(info.size()))
+            aside.emplace(copies->folder());
         Sha256 hash;
         StartMarker marker;
         FiguresBuilder figures;
@@ -205,10 +205,12 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, Co
         Classify(pending, marker.calibration(), figures);
         if (result.outcome != ImportResult::Added)
             return pending;
-        if (aside) {
-            pending.copied = aside->place(copies, pending.sha, pending.bytes);
-        } else if (!copies.sound(pending.sha, pending.bytes)) {
-            if (!copies.copyChecked(path, pending.sha, pending.bytes)) {
+        if (!copies) {
+            // Kept with its row, read again then.
+        } else if (aside) {
+            pending.copied = aside->place(*copies, pending.sha, pending.bytes);
+        } else if (!copies->sound(pending.sha, pending.bytes)) {
+            if (!copies->copyChecked(path, pending.sha, pending.bytes)) {
                 result = {path, ImportResult::Skipped, 0,
                           QStringLiteral("it changed while it was read; import it again")};
                 return pending;
@@ -337,8 +339,8 @@ QSet<qint64> KeptSizes(CatalogueBackend &db)
 // The rows of one batch, in one transaction, once its copies are on the disk.
 class Committer {
 public:
-    Committer(CatalogueBackend &db, CopyStore &copies, const std::optional<QString> &aircraft)
-        : m_db(db), m_copies(copies), m_aircraft(aircraft)
+    Committer(CatalogueBackend &db, FlightStore &store, const std::optional<QString> &aircraft)
+        : m_db(db), m_store(store), m_copies(store.files()), m_aircraft(aircraft)
     {
     }
 
@@ -346,7 +348,7 @@ public:
     {
         ImportResult &result = pending.result;
         if (pending.copied)
-            batch.copies << m_copies.path(pending.sha);
+            batch.copies << m_copies->path(pending.sha);
         if (result.outcome == ImportResult::Added) {
             if (const auto id = KnownId(m_db, pending.sha)) {
                 result = {result.file, ImportResult::Known, *id, {}};
@@ -361,7 +363,7 @@ public:
     bool commit(Batch &batch, const ImportSink &onResult)
     {
         if (!batch.copies.isEmpty())
-            m_copies.sync(batch.copies);
+            m_copies->sync(batch.copies);
         const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(),
                                       [](const PendingFlight &p) { return p.result.outcome == ImportResult::Added; });
         if (adds) {
@@ -376,26 +378,30 @@ public:
                     p.result.id = *known;
                     continue;
                 }
-                // A removal by another program meanwhile may have taken the copy: put back, under
-                // the lock, before the row.
-                if (!m_copies.whole(p.sha, p.bytes)) {
-                    const bool copied = p.origin.isEmpty() ? (m_copies.write(p.sha, p.content), true)
-                                                           : m_copies.copyChecked(p.origin, p.sha, p.bytes);
-                    if (!copied) {
-                        p.result = {p.result.file, ImportResult::Skipped, 0,
-                                    QStringLiteral("it changed while it was read; import it again")};
+                if (!m_store.keep(m_db, p.sha, p.bytes, p.origin, p.content)) {
+                    p.result = {p.result.file, ImportResult::Skipped, 0,
+                                QStringLiteral("it changed while it was read; import it again")};
+                    continue;
+                }
+                // Insert-if-absent: should another program's import of the same bytes have won
+                // after all, its id is the flight's.
+                const QSqlQuery inserted = m_db.exec(
+                    QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "
+                                   "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
+                                   "egt_spread_max, cht_spread_max, findings, aircraft) "
+                                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                                   "ON CONFLICT (sha256) DO NOTHING"),
+                    {id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes,
+                     p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(), QVariant(), QVariant(),
+                     QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
+                if (inserted.numRowsAffected() == 0) {
+                    if (const auto known = KnownId(m_db, p.sha)) {
+                        p.result.outcome = ImportResult::Known;
+                        p.result.id = *known;
                         continue;
                     }
-                    m_copies.sync({m_copies.path(p.sha)});
                 }
                 p.result.id = id++;
-                m_db.exec(QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "
-                                         "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
-                                         "egt_spread_max, cht_spread_max, findings, aircraft) "
-                                         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                          {p.result.id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes,
-                           p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(), QVariant(),
-                           QVariant(), QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
                 StoreFigures(m_db, p.result.id, p.figures, false);
             }
             m_db.exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
@@ -410,7 +416,8 @@ public:
 
 private:
     CatalogueBackend &m_db;
-    CopyStore &m_copies;
+    FlightStore &m_store;
+    CopyStore *m_copies;
     const std::optional<QString> &m_aircraft;
 };
 
@@ -463,7 +470,7 @@ std::optional<FlightFigures> FigureFile(const QString &path)
     return figures.finish();
 }
 
-bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &files,
+bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &files,
                  const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop,
                  bool removeUnnamed)
 {
@@ -475,9 +482,11 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
     if (files.isEmpty())
         return true;
     const qint64 started = QDateTime::currentMSecsSinceEpoch();
-    copies.removeLeftParts(started - 600'000);
-    const QSet<qint64> sizes = KeptSizes(db);
-    Committer committer(db, copies, aircraft);
+    CopyStore *copies = store.files();
+    if (copies)
+        copies->removeLeftParts(started - 600'000);
+    const QSet<qint64> sizes = copies ? KeptSizes(db) : QSet<qint64>();
+    Committer committer(db, store, aircraft);
     Batch batch;
     ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, copies); });
 
@@ -486,6 +495,12 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
     // row names that were there before it began (a killed import's), and its own parts.
     bool clean = false;
     const auto tidy = [&] {
+        if (!copies) {
+            // A database's parts went with their rows, or not at all.
+            workers.stop();
+            clean = true;
+            return;
+        }
         QStringList shas;
         for (const PendingFlight &p : workers.stop())
             if (p.copied)
@@ -502,14 +517,14 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
             q.finish();
             for (const QString &sha : shas)
                 if (!named.contains(sha))
-                    QFile::remove(copies.path(sha));
+                    QFile::remove(copies->path(sha));
             if (removeUnnamed)
-                copies.removeUnnamed(named, started);
+                copies->removeUnnamed(named, started);
             transaction.commit();
         } catch (const LibraryError &) {
             // They stay, whole, for the next import.
         }
-        copies.removeLeftParts(QDateTime::currentMSecsSinceEpoch());
+        copies->removeLeftParts(QDateTime::currentMSecsSinceEpoch());
         clean = true;
     };
     struct Tidy {
@@ -559,14 +574,15 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
     return done;
 }
 
-ImportResult ImportBytes(CatalogueBackend &db, CopyStore &copies, const QByteArray &bytes, const QString &source,
+ImportResult ImportBytes(CatalogueBackend &db, FlightStore &store, const QByteArray &bytes, const QString &source,
                          const std::optional<QString> &aircraft)
 {
-    Committer committer(db, copies, aircraft);
+    Committer committer(db, store, aircraft);
     Batch batch;
     PendingFlight pending = Analyse(bytes, source);
-    if (pending.result.outcome == ImportResult::Added)
-        pending.copied = copies.write(pending.sha, pending.content);
+    CopyStore *copies = store.files();
+    if (copies && pending.result.outcome == ImportResult::Added)
+        pending.copied = copies->write(pending.sha, pending.content);
     const QString sha = pending.sha;
     const bool copied = pending.copied;
     committer.accept(batch, std::move(pending));
@@ -582,7 +598,7 @@ ImportResult ImportBytes(CatalogueBackend &db, CopyStore &copies, const QByteArr
             try {
                 WriteTransaction transaction(db);
                 if (!KnownId(db, sha))
-                    QFile::remove(copies.path(sha));
+                    QFile::remove(copies->path(sha));
                 transaction.commit();
             } catch (const LibraryError &) {
             }
