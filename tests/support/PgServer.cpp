@@ -107,6 +107,18 @@ PgServer::PgServer()
     conf.close();
     if (!start())
         return;
+    // Should this test process die without stopping it, a watcher stops the server and takes its
+    // folder away, so that a crashed run leaves nothing running.
+    const QString watcher = QStringLiteral("while [ -e /proc/%1 ]; do sleep 1; done; "
+                                           "'%2/pg_ctl' stop -D '%3' -m immediate >/dev/null 2>&1; rm -rf '%4'")
+                                .arg(::getpid())
+                                .arg(m_bin, data, m_dir.path());
+    if (::geteuid() == 0)
+        QProcess::startDetached(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("postgres"),
+                                                            QStringLiteral("--"), QStringLiteral("sh"),
+                                                            QStringLiteral("-c"), watcher});
+    else
+        QProcess::startDetached(QStringLiteral("sh"), {QStringLiteral("-c"), watcher});
     const QString roles = QStringLiteral(
         "CREATE ROLE korvel_reader NOLOGIN; CREATE ROLE korvel_writer NOLOGIN; "
         "CREATE ROLE keeper LOGIN PASSWORD '%1'; "
