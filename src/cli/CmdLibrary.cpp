@@ -121,12 +121,10 @@ int RunLibrary(const QStringList &args, Trail &)
         if (is("rebuild"))
             return Import([&](const auto &sink) { return library.rebuild(sink); });
         if (is("init")) {
-            std::fprintf(
-                stderr, "korvel-cli: %s\n",
-                qPrintable(QStringLiteral("%1 the flight library in %2 (version %3)")
-                               .arg(library.created() ? QStringLiteral("made") : QStringLiteral("already there:"),
-                                    library.folder())
-                               .arg(library.version())));
+            const QString said = library.created()
+                                     ? QStringLiteral("made the flight library in %1 (version %2)")
+                                     : QStringLiteral("the flight library in %1 is already there (version %2)");
+            std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(said.arg(library.folder()).arg(library.version())));
             return kExitOk;
         }
         if (is("list")) {

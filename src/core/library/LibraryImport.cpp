@@ -230,7 +230,9 @@ public:
     ImportWorkers(const QStringList &files, std::function<PendingFlight(const QString &)> work)
         : m_files(files), m_work(std::move(work))
     {
-        const int threads = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, files.size()));
+        int threads = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, files.size()));
+        if (ImportThreadsAllowedForTest() >= 0) // one more than the system will give
+            threads = std::max(threads, ImportThreadsAllowedForTest() + 1);
         m_ahead = std::max(4, threads * 2);
         try {
             for (int k = 0; k < threads; ++k) {

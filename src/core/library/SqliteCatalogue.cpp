@@ -161,9 +161,13 @@ protected:
             throw LibraryError(QStringLiteral("the disk holding %1 could not be read or written (%2); check the "
                                               "disk, then try again")
                                    .arg(folder, error.databaseText()));
-        case kCorrupt:
         case kNotADatabase:
-            throw LibraryError(QStringLiteral("%1 is damaged or no database (%2)").arg(m_file, error.databaseText()));
+            throw LibraryError(error.databaseText()); // said as what the file is not, by the caller
+        case kCorrupt:
+            throw LibraryError(QStringLiteral("%1 is damaged (%2); keep a copy of the library folder, then rebuild "
+                                              "the catalogue from its copies (korvel-cli library rebuild after moving "
+                                              "library.sqlite away)")
+                                   .arg(m_file, error.databaseText()));
         case kCantOpen:
             throw LibraryError(QStringLiteral("%1 cannot be opened (%2); check that the folder can be read and "
                                               "written")
