@@ -43,7 +43,7 @@ public:
 
     // A statement run to its end (a query's rows are read by the caller). Throws LibraryError. One
     // without values is run as it stands (a server prepares only queries and changes of rows).
-    QSqlQuery exec(const QString &sql, const QVariantList &values = {});
+    virtual QSqlQuery exec(const QString &sql, const QVariantList &values = {});
     // The first column of the first row, or an invalid QVariant; the statement is closed at once.
     QVariant value(const QString &sql, const QVariantList &values = {});
     [[noreturn]] void fail(const QSqlError &error);

@@ -147,7 +147,7 @@ bool CopyStore::copyChecked(const QString &source, const QString &sha, qint64 si
 }
 
 bool CopyStore::keep(CatalogueBackend &, const QString &sha, qint64 size, const QString &origin,
-                     const QByteArray &bytes)
+                     const QByteArray &bytes, const QList<QByteArray> &)
 {
     // A removal by another program meanwhile may have taken the copy: put back, under the lock,
     // before the row.

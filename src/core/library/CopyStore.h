@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -32,8 +33,12 @@ public:
     // In the write transaction, before the flight's row: makes sure its bytes are kept, from the file
     // origin (read again) or, when origin is empty, from bytes. False when the file no longer hashes
     // to sha (it changed since it was read).
+    // packed: what pack() made of the bytes as they were read, when it made anything.
     virtual bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin,
-                      const QByteArray &bytes) = 0;
+                      const QByteArray &bytes, const QList<QByteArray> &packed = {}) = 0;
+    // The parts the bytes are kept in, made ahead on the import's reading threads; none when the
+    // bytes are kept otherwise (a folder copies them as they are read).
+    virtual QList<QByteArray> pack(const QByteArray &) const { return {}; }
     // The flight's bytes, checked against its name: throws LibraryError naming the damage otherwise.
     virtual QByteArray read(CatalogueBackend &db, const QString &sha) = 0;
     // A file holding the flight's bytes, for a loader that reads files.
@@ -51,8 +56,8 @@ public:
     explicit CopyStore(const QString &folder) : m_folder(folder) {}
 
     CopyStore *files() override { return this; }
-    bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin,
-              const QByteArray &bytes) override;
+    bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin, const QByteArray &bytes,
+              const QList<QByteArray> &packed = {}) override;
     QByteArray read(CatalogueBackend &, const QString &sha) override { return readChecked(sha); }
     QString localFile(CatalogueBackend &, const QString &sha) override { return path(sha); }
 

@@ -65,6 +65,7 @@ struct PendingFlight {
     QString origin; // the file read, to copy again should its copy go meanwhile; empty for bytes
     qint64 bytes = 0;
     QByteArray content; // a flight held in memory, kept until its row is in
+    QList<QByteArray> packed; // its bytes as the store keeps them, made as it was read
     FlightFigures figures;
     bool copied = false; // a copy written now: on the disk only once synced
     QString failure;     // the library could not be written
@@ -152,7 +153,8 @@ QString Unreadable(const QString &path, const QFileInfo &info)
 
 // A file read once, as it goes: hashed, figured and, when it is a flight, copied into the library in
 // the same pass. Runs on several threads at once.
-PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, CopyStore *copies)
+PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, const FlightStore &store,
+                          CopyStore *copies)
 {
     PendingFlight pending;
     ImportResult &result = pending.result;
@@ -178,6 +180,8 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, Co
         Sha256 hash;
         StartMarker marker;
         FiguresBuilder figures;
+        // Bytes kept with their row are packed here, on the reading threads.
+        QByteArray read;
         try {
             StreamFlightDataFile(
                 path,
@@ -195,6 +199,8 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, Co
                     marker.add(bytes, size);
                     if (aside)
                         aside->write(bytes, size);
+                    else if (!copies)
+                        read.append(bytes, qsizetype(size));
                     pending.bytes += qint64(size);
                 });
         } catch (const FlightDataError &error) {
@@ -206,7 +212,7 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, Co
         if (result.outcome != ImportResult::Added)
             return pending;
         if (!copies) {
-            // Kept with its row, read again then.
+            pending.packed = store.pack(read);
         } else if (aside) {
             pending.copied = aside->place(*copies, pending.sha, pending.bytes);
         } else if (!copies->sound(pending.sha, pending.bytes)) {
@@ -380,7 +386,7 @@ public:
                     p.result.id = *known;
                     continue;
                 }
-                if (!m_store.keep(m_db, p.sha, p.bytes, p.origin, p.content)) {
+                if (!m_store.keep(m_db, p.sha, p.bytes, p.origin, p.content, p.packed)) {
                     p.result = {p.result.file, ImportResult::Skipped, 0,
                                 QStringLiteral("it changed while it was read; import it again")};
                     continue;
@@ -436,20 +442,17 @@ void StoreFigures(CatalogueBackend &db, qint64 id, const FlightFigures &figures,
              f.findings, id});
     if (replace)
         db.exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
-    QSqlQuery field(db.db());
-    field.prepare(QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, max_value, "
-                                 "mean_value) VALUES (?, ?, ?, ?, ?, ?)"));
+    // The fields' figures in one statement: one round trip to a server.
+    if (figures.fields.empty())
+        return;
+    QString sql = QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, max_value, "
+                                 "mean_value) VALUES ");
+    QVariantList values;
     for (const FieldFigures &ff : figures.fields) {
-        field.addBindValue(id);
-        field.addBindValue(ff.field);
-        field.addBindValue(ff.count);
-        field.addBindValue(ff.minimum);
-        field.addBindValue(ff.maximum);
-        field.addBindValue(ff.mean);
-        if (!field.exec())
-            db.fail(field.lastError());
+        sql += values.isEmpty() ? QStringLiteral("(?, ?, ?, ?, ?, ?)") : QStringLiteral(", (?, ?, ?, ?, ?, ?)");
+        values << id << ff.field << ff.count << ff.minimum << ff.maximum << ff.mean;
     }
-    field.finish();
+    db.exec(sql, values);
 }
 
 std::optional<FlightFigures> FigureFile(const QString &path)
@@ -490,7 +493,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
     const QSet<qint64> sizes = copies ? KeptSizes(db) : QSet<qint64>();
     Committer committer(db, store, aircraft);
     Batch batch;
-    ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, copies); });
+    ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, store, copies); });
 
     // However the import ends, the copies it made whose rows are not in go (unless their flight is
     // in by now: another program's import), under the lock as a removal; and so do the copies no

@@ -12,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSaveFile>
+#include <QSqlDriver>
+#include <QSqlField>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -69,6 +71,38 @@ public:
                 db.close();
         }
         QSqlDatabase::removeDatabase(m_connection);
+    }
+
+    // The values written into the statement as the driver quotes them, so that it takes one round
+    // trip to the server rather than a prepare, an execution and a release.
+    QSqlQuery exec(const QString &sql, const QVariantList &values = {}) override
+    {
+        QString text;
+        if (values.isEmpty()) {
+            text = sql;
+        } else {
+            QSqlDriver *driver = db().driver();
+            text.reserve(sql.size() + values.size() * 8);
+            qsizetype next = 0;
+            bool quoted = false;
+            for (const QChar c : sql) {
+                if (c == QLatin1Char('\''))
+                    quoted = !quoted;
+                if (c != QLatin1Char('?') || quoted) {
+                    text += c;
+                    continue;
+                }
+                const QVariant &v = values.value(next++);
+                QSqlField field(QString(), v.metaType());
+                field.setValue(v);
+                text += driver->formatValue(field);
+            }
+        }
+        QSqlQuery q(db());
+        q.setForwardOnly(true);
+        if (!q.exec(text))
+            fail(q.lastError());
+        return q;
     }
 
     void checkReadable() override { value(QStringLiteral("SELECT 1")); }
@@ -207,10 +241,11 @@ private:
     mutable std::optional<bool> m_readOnly;
 };
 
-// A flight's bytes in the database, in parts, committed with its row.
+// A flight's bytes in the database, in packed parts, committed with its row.
 class DatabaseStore final : public FlightStore {
 public:
-    static constexpr qint64 kPart = 8 << 20;
+    // A part holds at most 8 MiB, packed or not (zlib adds a little to bytes it cannot shrink).
+    static constexpr qint64 kRaw = (8 << 20) - (64 << 10);
 
     void createTables(CatalogueBackend &db) override
     {
@@ -218,12 +253,23 @@ public:
                                "bytes BYTEA NOT NULL, PRIMARY KEY (sha256, part))"));
     }
 
-    bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin,
-              const QByteArray &bytes) override
+    // Each part packed on its own (zlib, its length first), so that the server stores and sends a
+    // fraction of a flight's text.
+    QList<QByteArray> pack(const QByteArray &bytes) const override
     {
-        if (origin.isEmpty()) {
-            for (qint64 at = 0, part = 0; at < bytes.size(); at += kPart, ++part)
-                put(db, sha, part, bytes.mid(at, kPart));
+        QList<QByteArray> parts;
+        for (qint64 at = 0; at < bytes.size(); at += kRaw)
+            parts << qCompress(bytes.mid(at, kRaw), 1);
+        return parts;
+    }
+
+    bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin, const QByteArray &bytes,
+              const QList<QByteArray> &packed) override
+    {
+        if (!packed.isEmpty() || origin.isEmpty()) {
+            const QList<QByteArray> parts = packed.isEmpty() ? pack(bytes) : packed;
+            for (qsizetype part = 0; part < parts.size(); ++part)
+                put(db, sha, part, parts[part]);
             return true;
         }
         // The file is read again as it goes in: it must still be the flight that was figured.
@@ -233,12 +279,12 @@ public:
         Sha256 hash;
         qint64 total = 0;
         for (int part = 0;; ++part) {
-            const QByteArray chunk = file.read(kPart);
+            const QByteArray chunk = file.read(kRaw);
             if (chunk.isEmpty())
                 break;
             hash.add(chunk.constData(), std::size_t(chunk.size()));
             total += chunk.size();
-            put(db, sha, part, chunk);
+            put(db, sha, part, pack(chunk).value(0));
         }
         if (total != size || hash.hex() != sha) {
             db.exec(QStringLiteral("DELETE FROM flight_parts WHERE sha256 = ?"), {sha});
@@ -252,7 +298,7 @@ public:
         QByteArray bytes;
         QSqlQuery q = db.exec(QStringLiteral("SELECT bytes FROM flight_parts WHERE sha256 = ? ORDER BY part"), {sha});
         while (q.next())
-            bytes += q.value(0).toByteArray();
+            bytes += qUncompress(q.value(0).toByteArray());
         q.finish();
         Sha256 hash;
         hash.add(bytes.constData(), std::size_t(bytes.size()));
