@@ -51,6 +51,9 @@ int FreePort()
 } // namespace
 
 PgServer::PgServer()
+    // Under root, in /tmp itself: a TMPDIR inside root's home would keep the postgres user out.
+    : m_dir(::geteuid() == 0 ? QStringLiteral("/tmp/korvel-pg-XXXXXX")
+                             : QDir::tempPath() + QStringLiteral("/korvel-pg-XXXXXX"))
 {
     m_bin = ServerBin();
     if (m_bin.isEmpty()) {
@@ -105,8 +108,14 @@ PgServer::PgServer()
         return;
     }
     conf.close();
-    if (!start())
-        return;
+    // Another program may take the port meanwhile: a later line in the file wins.
+    for (int attempt = 0; !start(); ++attempt) {
+        if (attempt == 2 || !conf.open(QIODevice::Append))
+            return;
+        m_port = FreePort();
+        conf.write(QStringLiteral("port = %1\n").arg(m_port).toUtf8());
+        conf.close();
+    }
     // Should this test process die without stopping it, a watcher stops the server and takes its
     // folder away, so that a crashed run leaves nothing running.
     const QString watcher = QStringLiteral("while [ -e /proc/%1 ]; do sleep 1; done; "
