@@ -156,11 +156,21 @@ private slots:
     // The aircraft as the contract has them: given at import, kept by a flight already there, set
     // and cleared with assign (which prints the flight's line), filtered, counted; a registration
     // that is none refused with exit 2.
+    void aircraft_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("folder") << QStringLiteral("folder");
+        QTest::newRow("server") << QStringLiteral("server");
+    }
     void aircraft()
     {
         QTemporaryDir dir;
         const QStringList files = MakeFlights(dir, 3);
-        const QString folder = dir.filePath(QStringLiteral("lib"));
+        QFETCH(QString, backend);
+        if (backend == QLatin1String("server"))
+            QVERIFY2(server(), m_serverError.constData());
+        const QString folder =
+            backend == QLatin1String("server") ? initialised(newDatabase()) : dir.filePath(QStringLiteral("lib"));
         test::CliRun run = Library(folder, {QStringLiteral("import"), QStringLiteral("--aircraft"), QStringLiteral(" g-abcd"),
                                             files[0], files[1]});
         QCOMPARE(run.exitCode, 0);
