@@ -199,7 +199,7 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
                     marker.add(bytes, size);
                     if (aside)
                         aside->write(bytes, size);
-                    else if (!copies)
+                    else if (!copies && !keptSizes.contains(info.size()))
                         read.append(bytes, qsizetype(size));
                     pending.bytes += qint64(size);
                 });
@@ -212,7 +212,9 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
         if (result.outcome != ImportResult::Added)
             return pending;
         if (!copies) {
-            pending.packed = store.pack(read);
+            // Most likely a flight already kept: read again only should it prove new.
+            if (!keptSizes.contains(info.size()))
+                pending.packed = store.pack(read);
         } else if (aside) {
             pending.copied = aside->place(*copies, pending.sha, pending.bytes);
         } else if (!copies->sound(pending.sha, pending.bytes)) {
@@ -490,7 +492,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
     CopyStore *copies = store.files();
     if (copies)
         copies->removeLeftParts(started - 600'000);
-    const QSet<qint64> sizes = copies ? KeptSizes(db) : QSet<qint64>();
+    const QSet<qint64> sizes = KeptSizes(db);
     Committer committer(db, store, aircraft);
     Batch batch;
     ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, store, copies); });
