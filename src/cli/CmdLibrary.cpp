@@ -108,10 +108,10 @@ int RunLibrary(const QStringList &args, Trail &)
     // What every message names: a server's URI never with its password.
     const QString folder = FlightLibrary::Shown(location);
     // Only import and init make a library (on a server, only init); the others say when there is none.
-    const FlightLibrary::Opening opening = is("init")     ? FlightLibrary::Opening::Init
-                                           : is("import") ? FlightLibrary::Opening::Create
-                                           : is("rebuild")            ? FlightLibrary::Opening::Rebuild
-                                                                      : FlightLibrary::Opening::Existing;
+    const FlightLibrary::Opening opening = is("init")      ? FlightLibrary::Opening::Init
+                                           : is("import")  ? FlightLibrary::Opening::Create
+                                           : is("rebuild") ? FlightLibrary::Opening::Rebuild
+                                                           : FlightLibrary::Opening::Existing;
     try {
         FlightLibrary library(location, opening);
         if (is("import")) {

@@ -21,7 +21,8 @@ namespace {
 QString ServerBin()
 {
     QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    std::sort(versions.begin(), versions.end(), [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
+    std::sort(versions.begin(), versions.end(),
+              [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
     for (const QString &v : versions) {
         const QString bin = QStringLiteral("/usr/lib/postgresql/%1/bin").arg(v);
         if (QFile::exists(bin + QStringLiteral("/pg_ctl")))
@@ -123,16 +124,15 @@ PgServer::PgServer()
                                 .arg(::getpid())
                                 .arg(m_bin, data, m_dir.path());
     if (::geteuid() == 0)
-        QProcess::startDetached(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("postgres"),
-                                                            QStringLiteral("--"), QStringLiteral("sh"),
-                                                            QStringLiteral("-c"), watcher});
+        QProcess::startDetached(QStringLiteral("runuser"),
+                                {QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"),
+                                 QStringLiteral("sh"), QStringLiteral("-c"), watcher});
     else
         QProcess::startDetached(QStringLiteral("sh"), {QStringLiteral("-c"), watcher});
-    const QString roles = QStringLiteral(
-        "CREATE ROLE korvel_reader NOLOGIN; CREATE ROLE korvel_writer NOLOGIN; "
-        "CREATE ROLE keeper LOGIN PASSWORD '%1'; "
-        "CREATE ROLE pilot LOGIN PASSWORD '%2' IN ROLE korvel_writer; "
-        "CREATE ROLE student LOGIN PASSWORD '%3' IN ROLE korvel_reader;")
+    const QString roles = QStringLiteral("CREATE ROLE korvel_reader NOLOGIN; CREATE ROLE korvel_writer NOLOGIN; "
+                                         "CREATE ROLE keeper LOGIN PASSWORD '%1'; "
+                                         "CREATE ROLE pilot LOGIN PASSWORD '%2' IN ROLE korvel_writer; "
+                                         "CREATE ROLE student LOGIN PASSWORD '%3' IN ROLE korvel_reader;")
                               .arg(PasswordOf(QStringLiteral("keeper")), PasswordOf(QStringLiteral("pilot")),
                                    PasswordOf(QStringLiteral("student")));
     if (sql(QStringLiteral("postgres"), roles).isNull()) {
@@ -144,9 +144,9 @@ PgServer::PgServer()
 PgServer::~PgServer()
 {
     if (!m_bin.isEmpty() && QFile::exists(m_dir.filePath(QStringLiteral("data/postmaster.pid"))))
-        run(m_bin + QStringLiteral("/pg_ctl"), {QStringLiteral("stop"), QStringLiteral("-D"),
-                                                m_dir.filePath(QStringLiteral("data")), QStringLiteral("-m"),
-                                                QStringLiteral("immediate"), QStringLiteral("-w")});
+        run(m_bin + QStringLiteral("/pg_ctl"),
+            {QStringLiteral("stop"), QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-m"),
+             QStringLiteral("immediate"), QStringLiteral("-w")});
 }
 
 QString PgServer::PasswordOf(const QString &user)

@@ -64,7 +64,7 @@ struct PendingFlight {
     QString source; // the path first imported, or where a capture came from
     QString origin; // the file read, to copy again should its copy go meanwhile; empty for bytes
     qint64 bytes = 0;
-    QByteArray content; // a flight held in memory, kept until its row is in
+    QByteArray content;       // a flight held in memory, kept until its row is in
     QList<QByteArray> packed; // its bytes as the store keeps them, made as it was read
     FlightFigures figures;
     bool copied = false; // a copy written now: on the disk only once synced
@@ -395,15 +395,15 @@ public:
                 }
                 // Insert-if-absent: should another program's import of the same bytes have won
                 // after all, its id is the flight's.
-                const QSqlQuery inserted = m_db.exec(
-                    QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "
-                                   "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
-                                   "egt_spread_max, cht_spread_max, findings, aircraft) "
-                                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                                   "ON CONFLICT (sha256) DO NOTHING"),
-                    {id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes,
-                     p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(), QVariant(), QVariant(),
-                     QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
+                const QSqlQuery inserted =
+                    m_db.exec(QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "
+                                             "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
+                                             "egt_spread_max, cht_spread_max, findings, aircraft) "
+                                             "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                                             "ON CONFLICT (sha256) DO NOTHING"),
+                              {id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes,
+                               p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(), QVariant(),
+                               QVariant(), QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
                 if (inserted.numRowsAffected() == 0) {
                     if (const auto known = KnownId(m_db, p.sha)) {
                         p.result.outcome = ImportResult::Known;

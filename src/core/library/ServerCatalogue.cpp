@@ -116,9 +116,8 @@ public:
             try {
                 exec(QStringLiteral("BEGIN"));
                 // The header row is the writers' lock; before the catalogue is made, the database's.
-                if (m_hasCatalogue || (m_hasCatalogue = value(QStringLiteral(
-                                                              "SELECT to_regclass('library_info') IS NOT NULL"))
-                                                            .toBool()))
+                if (m_hasCatalogue ||
+                    (m_hasCatalogue = value(QStringLiteral("SELECT to_regclass('library_info') IS NOT NULL")).toBool()))
                     value(QStringLiteral("SELECT next_id FROM library_info FOR UPDATE"));
                 else
                     value(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kMakeLock));
@@ -156,8 +155,8 @@ public:
     {
         if (!m_readOnly) {
             QSqlQuery q(db());
-            m_readOnly = !(q.exec(QStringLiteral("SELECT has_table_privilege('library_info', 'UPDATE')")) &&
-                           q.next() && q.value(0).toBool());
+            m_readOnly = !(q.exec(QStringLiteral("SELECT has_table_privilege('library_info', 'UPDATE')")) && q.next() &&
+                           q.value(0).toBool());
         }
         return *m_readOnly;
     }
@@ -190,9 +189,10 @@ protected:
                                    .arg(library, m_location.shown));
         // Every answer of a server carries its state; none means the connection itself failed.
         if (state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P")))
-            throw LibraryError(QStringLiteral("the flight library server %1 went away: %2")
-                                   .arg(server, scrub(FirstLine(error.databaseText().isEmpty() ? error.text()
-                                                                                                : error.databaseText()))));
+            throw LibraryError(
+                QStringLiteral("the flight library server %1 went away: %2")
+                    .arg(server,
+                         scrub(FirstLine(error.databaseText().isEmpty() ? error.text() : error.databaseText()))));
         if (state == QLatin1String("53100"))
             throw LibraryError(QStringLiteral("the disk of the flight library server %1 is full; ask its "
                                               "administrator (what was added before stays)")
@@ -203,10 +203,10 @@ protected:
 private:
     LibraryError readerOnly() const
     {
-        return LibraryError(QStringLiteral("you may read the flight library at %1 but not change it; ask its "
-                                           "administrator to grant korvel_writer to %2")
-                                .arg(m_location.hostShown() + QLatin1Char('/') + m_location.databaseShown(),
-                                     m_location.userShown()));
+        return LibraryError(
+            QStringLiteral("you may read the flight library at %1 but not change it; ask its "
+                           "administrator to grant korvel_writer to %2")
+                .arg(m_location.hostShown() + QLatin1Char('/') + m_location.databaseShown(), m_location.userShown()));
     }
 
     // Whatever a driver says, a password never gets out.

@@ -19,7 +19,7 @@ struct ServerLocation {
     int port = 0;     // 0: libpq's default
     QString database; // empty: libpq's default (the user's name)
     QList<QPair<QString, QString>> parameters; // sslmode, connect_timeout, service, ... in order
-    QString shown;    // the URI as given, without its password
+    QString shown;                             // the URI as given, without its password
 
     // The names a message gives (the defaults libpq would take where none is given).
     QString hostShown() const;
