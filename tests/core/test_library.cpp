@@ -585,8 +585,18 @@ private slots:
     {
         QVERIFY2(server(), qPrintable(m_server->error()));
         QTemporaryDir dir;
-        FlightLibrary library(location(dir, QStringLiteral("server")));
+        const QString uri = location(dir, QStringLiteral("server"));
+        FlightLibrary library(uri);
         QVERIFY(!library.readOnly());
+        // What the window's test of a location says.
+        QCOMPARE(FlightLibrary::Describe(uri), QStringLiteral("a flight library (version 2) with 0 flights"));
+        QCOMPARE(FlightLibrary::Describe(m_server->uri(m_lastDatabase, QStringLiteral("student"),
+                                                       test::PgServer::PasswordOf(QStringLiteral("student")))),
+                 QStringLiteral("a flight library (version 2) with 0 flights, which you may only read"));
+        const QString refused = FlightLibrary::Describe(m_server->uri(m_lastDatabase, QStringLiteral("student")));
+        QVERIFY2(refused.contains(QStringLiteral("refused the sign-in of student")), qPrintable(refused));
+        QVERIFY(FlightLibrary::Describe(dir.filePath(QStringLiteral("none"))).startsWith(QStringLiteral("there is no")));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("none"))));
         const QByteArray captured = Flight(30, {{3, 18, 1500}});
         QCOMPARE(library.importBytes(captured, QStringLiteral("capture")).outcome, ImportResult::Added);
         QCOMPARE(test::ReadAll(*library.copyPath(1)), captured);

@@ -205,6 +205,21 @@ QString FlightLibrary::Shown(const QString &location)
     return location.left(location.indexOf(QStringLiteral("://")) + 3) + QStringLiteral("...");
 }
 
+QString FlightLibrary::Describe(const QString &location)
+{
+    try {
+        FlightLibrary library(location, Opening::Existing);
+        const qint64 flights = library.m_db->value(QStringLiteral("SELECT COUNT(*) FROM flights")).toLongLong();
+        return QStringLiteral("a flight library (version %1) with %2 %3%4")
+            .arg(library.version())
+            .arg(flights)
+            .arg(flights == 1 ? QStringLiteral("flight") : QStringLiteral("flights"))
+            .arg(library.readOnly() ? QStringLiteral(", which you may only read") : QString());
+    } catch (const LibraryError &error) {
+        return error.message();
+    }
+}
+
 FlightLibrary::FlightLibrary(const QString &folder, Opening opening)
 {
     if (IsServer(folder)) {

@@ -110,6 +110,9 @@ public:
     static bool IsServer(const QString &location);
     // The location as it may be shown or kept in the settings: a URI without its password.
     static QString Shown(const QString &location);
+    // What a location holds, as a window's test of it says: the library's version and how many
+    // flights it keeps, or why it cannot be opened. Nothing is created or changed.
+    static QString Describe(const QString &location);
 
     // How a library is opened: made when missing (import, the window, a capture); only when it is
     // there (the commands that read); or to be rebuilt from its copies when its catalogue is lost;
