@@ -713,6 +713,15 @@ private slots:
             QCOMPARE(run.trail, refused);
         }
         QCOMPARE(Library(student, {QStringLiteral("list")}).out, listed);
+        // One granted nothing is told so, not that they may read.
+        QVERIFY(!m_server->sql(QStringLiteral("postgres"), QStringLiteral("REVOKE korvel_reader FROM student")).isNull());
+        const test::CliRun outsider = Library(student, {QStringLiteral("list")});
+        QCOMPARE(outsider.exitCode, 1);
+        QCOMPARE(outsider.trail, QStringLiteral("korvel-cli: flight library %1: you may not read the flight library at "
+                                                "127.0.0.1/%2; ask its administrator to grant korvel_reader or "
+                                                "korvel_writer to student\n")
+                                     .arg(m_server->uri(database, QStringLiteral("student")), database));
+        QVERIFY(!m_server->sql(QStringLiteral("postgres"), QStringLiteral("GRANT korvel_reader TO student")).isNull());
         const QString out = dir.filePath(QStringLiteral("out.txt"));
         QCOMPARE(Library(student, {QStringLiteral("export"), QStringLiteral("1"), out}).exitCode, 0);
         QCOMPARE(test::ReadAll(out), test::ReadAll(files[0]));

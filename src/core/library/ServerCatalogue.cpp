@@ -181,8 +181,16 @@ protected:
             throw Conflict(QStringLiteral("the flight library is busy: other programs kept changing it for more "
                                           "than %1 s; try again")
                                .arg(FlightLibrary::kBusyWaitMs / 1000));
-        if (state == QLatin1String("42501"))
+        if (state == QLatin1String("42501")) {
+            // Outside a transaction the server still answers: one who may not even read is told so.
+            QSqlQuery q(db());
+            if (q.exec(QStringLiteral("SELECT has_table_privilege('flights', 'SELECT')")) && q.next() &&
+                !q.value(0).toBool())
+                throw LibraryError(QStringLiteral("you may not read the flight library at %1; ask its administrator "
+                                                  "to grant korvel_reader or korvel_writer to %2")
+                                       .arg(library, m_location.userShown()));
             throw readerOnly();
+        }
         if (state == QLatin1String("42P01"))
             throw LibraryError(QStringLiteral("the database %1 holds no flight library yet; make it once with: "
                                               "korvel-cli library --library %2 init")
