@@ -4,11 +4,15 @@
 //   list and trend: a library of a thousand flights (target: under 100 ms each);
 //   migration: that library as version 1 brought to version 2, figures worked out again from its
 //           copies (target: under 10 s);
-//   the write-ahead log: its peak while 100,000 small files are imported (target: under 64 MiB).
-// Usage: bench_library [KORVEL_CLI [FOLDER]]  (default: korvel-cli beside the benchmarks' folder; FOLDER keeps
-// the generated flights and libraries there for a closer look)
+//   the write-ahead log: its peak while 100,000 small files are imported (target: under 64 MiB);
+//   on a PostgreSQL server the benchmark starts itself: the same import (target: at most 3 times
+//           awk's time), and list and trend of one aircraft among 100,000 flights of 20 aircraft
+//           (target: under 100 ms each).
+// Usage: bench_library [--server] [KORVEL_CLI [FOLDER]]  (default: korvel-cli beside the benchmarks' folder;
+// FOLDER keeps the generated flights and libraries there for a closer look; --server: the server's figures only)
 
 #include "support/FlightPlans.h"
+#include "support/PgServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -76,15 +80,86 @@ QStringList WriteFlights(const QString &folder, int count, double scale)
     return files;
 }
 
+// The server's figures: the import of the hours against awk, and one aircraft's list and trend
+// among 100,000 flights of 20 aircraft (their rows written straight into the catalogue).
+int ServerFigures(const QString &cli, const QString &hours, double awk)
+{
+    korvel::test::PgServer server;
+    if (!server.running()) {
+        std::fprintf(stderr, "no PostgreSQL server: %s\n", qPrintable(server.error()));
+        return 1;
+    }
+    const auto library = [&](const QString &database) {
+        if (!server.createDatabase(database) ||
+            TimeProcess(cli, {QStringLiteral("library"), QStringLiteral("--library"),
+                              server.uri(database, QStringLiteral("keeper"),
+                                         korvel::test::PgServer::PasswordOf(QStringLiteral("keeper"))),
+                              QStringLiteral("init")},
+                        1) < 0)
+            return QString();
+        return server.uri(database, QStringLiteral("pilot"), korvel::test::PgServer::PasswordOf(QStringLiteral("pilot")));
+    };
+    double import = -1;
+    for (int run = 0; run < 3; ++run) {
+        const QString uri = library(QStringLiteral("hours%1").arg(run));
+        const double ms = TimeProcess(cli, {QStringLiteral("library"), QStringLiteral("--library"), uri,
+                                            QStringLiteral("import"), hours},
+                                      1);
+        if (ms < 0)
+            return 1;
+        import = import < 0 ? ms : std::min(import, ms);
+    }
+    std::printf("server import: 60 one-hour flights: %.0f ms; awk: %.0f ms; ratio %.2f (target at most 3)\n", import,
+                awk, import / awk);
+
+    const QString fleet = library(QStringLiteral("fleet"));
+    if (fleet.isEmpty() ||
+        server
+            .sql(QStringLiteral("fleet"),
+                 QStringLiteral(
+                     "INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, last_at, records, "
+                     "duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, cht_spread_max, findings, "
+                     "aircraft) SELECT i, lpad(to_hex(i), 64, '0'), 'bench', '2024-01-01T00:00:00Z', 1000, "
+                     "to_char(timestamp '2020-01-01' + i * interval '37 minutes', 'YYYY-MM-DD\"T\"HH24:MI:SS'), "
+                     "to_char(timestamp '2020-01-01' + i * interval '37 minutes' + interval '1 hour', "
+                     "'YYYY-MM-DD\"T\"HH24:MI:SS'), 3600, 3600, 1400 + i % 97, 1 + i % 6, 380 + i % 31, 1 + i % 5, "
+                     "90, 30, i % 4, 'R-' || lpad((i % 20)::text, 2, '0') FROM generate_series(1, 100000) i; "
+                     "INSERT INTO flight_fields (flight_id, field, readings, min_value, max_value, mean_value) "
+                     "SELECT i, k, 3600, k, k + i % 50, k + 0.5 FROM generate_series(1, 100000) i, "
+                     "generate_series(0, 27) k; "
+                     "UPDATE library_info SET next_id = 100001; ANALYZE"))
+            .isNull()) {
+        std::fprintf(stderr, "cannot fill the fleet's library: %s\n", qPrintable(server.error()));
+        return 1;
+    }
+    QByteArray out;
+    const double list = TimeProcess(cli, {QStringLiteral("library"), QStringLiteral("--library"), fleet,
+                                          QStringLiteral("list"), QStringLiteral("--aircraft"), QStringLiteral("R-07")},
+                                    5, &out);
+    const int lines = int(out.count('\n'));
+    const double trend = TimeProcess(cli, {QStringLiteral("library"), QStringLiteral("--library"), fleet,
+                                           QStringLiteral("trend"), QStringLiteral("field8.mean"),
+                                           QStringLiteral("--aircraft"), QStringLiteral("R-07")},
+                                     5);
+    std::printf("server list of one aircraft (%d of 100,000 flights): %.1f ms; its trend field8.mean: %.1f ms "
+                "(target under 100 ms each)\n",
+                lines, list, trend);
+    return list < 0 || trend < 0 ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QString cli = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                 : QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/korvel-cli");
+    QStringList args = app.arguments().mid(1);
+    const bool serverOnly = !args.isEmpty() && args.first() == QLatin1String("--server");
+    if (serverOnly)
+        args.removeFirst();
+    const QString cli = !args.isEmpty() ? args[0]
+                                        : QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/korvel-cli");
     QTemporaryDir temporary;
-    QDir dir(argc > 2 ? QString::fromLocal8Bit(argv[2]) : temporary.path());
+    QDir dir(args.size() > 1 ? args[1] : temporary.path());
     if (!dir.mkpath(QStringLiteral(".")))
         return 1;
 
@@ -97,6 +172,8 @@ int main(int argc, char **argv)
     const double awk = TimeProcess(QStringLiteral("awk"), QStringList{QStringLiteral("-F,"),
                                                                       QStringLiteral("{n+=NF} END {print n}")} + hours);
     const double awkCpu = (ChildrenCpuMs() - cpu) / 3;
+    if (serverOnly)
+        return ServerFigures(cli, dir.filePath(QStringLiteral("hours")), awk);
     cpu = ChildrenCpuMs();
     double import = -1;
     for (int run = 0; run < 3; ++run) {
@@ -179,5 +256,5 @@ int main(int argc, char **argv)
                 "catalogue %.1f MiB\n",
                 manyMs, double(peak) / (1 << 20),
                 double(QFileInfo(many + QStringLiteral("/library.sqlite")).size()) / (1 << 20));
-    return 0;
+    return ServerFigures(cli, dir.filePath(QStringLiteral("hours")), awk);
 }

@@ -102,14 +102,18 @@ int RunLibrary(const QStringList &args, Trail &)
         return UsageError(QStringLiteral("unknown library command %1").arg(command), kLibraryUsage);
     }
 
-    const QString folder = parsed->has(QStringLiteral("--library")) ? parsed->options.value(QStringLiteral("--library"))
-                                                                    : FlightLibrary::DefaultFolder();
-    // Only import and init make a library; the others say when there is none.
-    const FlightLibrary::Opening opening = is("import") || is("init") ? FlightLibrary::Opening::Create
-                                           : is("rebuild")            ? FlightLibrary::Opening::Rebuild
-                                                                      : FlightLibrary::Opening::Existing;
+    const QString location = parsed->has(QStringLiteral("--library"))
+                                 ? parsed->options.value(QStringLiteral("--library"))
+                                 : FlightLibrary::DefaultFolder();
+    // What every message names: a server's URI never with its password.
+    const QString folder = FlightLibrary::Shown(location);
+    // Only import and init make a library (on a server, only init); the others say when there is none.
+    const FlightLibrary::Opening opening = is("init")      ? FlightLibrary::Opening::Init
+                                           : is("import")  ? FlightLibrary::Opening::Create
+                                           : is("rebuild") ? FlightLibrary::Opening::Rebuild
+                                                           : FlightLibrary::Opening::Existing;
     try {
-        FlightLibrary library(folder, opening);
+        FlightLibrary library(location, opening);
         if (is("import")) {
             const QStringList files = FlightLibrary::CollectFiles(operands);
             return Import([&](const auto &sink) { return library.importFiles(files, aircraft, sink); });
@@ -120,8 +124,7 @@ int RunLibrary(const QStringList &args, Trail &)
             const QString said = library.created()
                                      ? QStringLiteral("made the flight library in %1 (version %2)")
                                      : QStringLiteral("the flight library in %1 is already there (version %2)");
-            std::fprintf(stderr, "korvel-cli: %s\n",
-                         qPrintable(said.arg(library.folder()).arg(FlightLibrary::kSchemaVersion)));
+            std::fprintf(stderr, "korvel-cli: %s\n", qPrintable(said.arg(library.folder()).arg(library.version())));
             return kExitOk;
         }
         if (is("list")) {

@@ -2,7 +2,7 @@
 // Where the catalogue's rows live, behind one interface: the library's queries are plain SQL through
 // Qt SQL, and only a backend knows which database answers them (its driver, its settings, how a
 // write transaction takes its lock, which of its errors mean busy). A folder's SQLite file is one
-// backend; a server's database would be another unit beside it.
+// backend; a server's PostgreSQL database is the other.
 
 #include "core/library/FlightLibrary.h"
 
@@ -37,11 +37,16 @@ public:
     virtual void rollback() = 0;
     // Keeps the backend's own log bounded after a commit.
     virtual void afterCommit() = 0;
+    // Once the catalogue's tables are made (in their transaction): who else may use them.
+    virtual void afterCreate() {}
     // Whether this connection may only read.
     virtual bool readOnly() const = 0;
+    // Before a change is begun: throws, naming what to do, when this connection may not make it.
+    virtual void checkWritable() {}
 
-    // A statement run to its end (a query's rows are read by the caller). Throws LibraryError.
-    QSqlQuery exec(const QString &sql, const QVariantList &values = {});
+    // A statement run to its end (a query's rows are read by the caller). Throws LibraryError. One
+    // without values is run as it stands (a server prepares only queries and changes of rows).
+    virtual QSqlQuery exec(const QString &sql, const QVariantList &values = {});
     // The first column of the first row, or an invalid QVariant; the statement is closed at once.
     QVariant value(const QString &sql, const QVariantList &values = {});
     [[noreturn]] void fail(const QSqlError &error);
@@ -92,5 +97,10 @@ private:
 // The catalogue of a folder library: its SQLite file. readOnly opens it for reading only (a folder
 // the user may not write).
 std::unique_ptr<CatalogueBackend> OpenSqliteCatalogue(const QString &file, bool readOnly);
+
+struct ServerLocation;
+// The catalogue of a library on a PostgreSQL server, signed in to at once. Throws LibraryError when
+// the driver is missing, the server cannot be reached or refuses the sign-in (no password said).
+std::unique_ptr<CatalogueBackend> OpenServerCatalogue(const ServerLocation &location);
 
 } // namespace korvel::library_detail

@@ -146,6 +146,21 @@ bool CopyStore::copyChecked(const QString &source, const QString &sha, qint64 si
     return true;
 }
 
+bool CopyStore::keep(CatalogueBackend &, const QString &sha, qint64 size, const QString &origin,
+                     const QByteArray &bytes, const QList<QByteArray> &)
+{
+    // A removal by another program meanwhile may have taken the copy: put back, under the lock,
+    // before the row.
+    if (whole(sha, size))
+        return true;
+    if (origin.isEmpty())
+        write(sha, bytes);
+    else if (!copyChecked(origin, sha, size))
+        return false;
+    sync({path(sha)});
+    return true;
+}
+
 QByteArray CopyStore::readChecked(const QString &sha) const
 {
     const QString name = path(sha);

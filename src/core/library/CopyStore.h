@@ -1,22 +1,65 @@
 #pragma once
-// Where a folder library keeps the flights' bytes: flights/, a byte-exact copy of each flight named
+// Where a library keeps the flights' bytes, behind one interface: a folder's files, or a server
+// database's parts committed with the flight's row.
+//
+// A folder library keeps them in flights/, a byte-exact copy of each flight named
 // by the SHA-256 of its bytes. A copy is written aside (a .part named after the program writing it)
 // and renamed into place only once whole, so a copy under its final name is always complete.
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 
 namespace korvel::library_detail {
 
-class CopyStore {
+class CatalogueBackend;
+class CopyStore;
+
+class FlightStore {
+public:
+    virtual ~FlightStore() = default;
+    // The folder's copies, when the bytes are files beside the catalogue (copied as a file is read,
+    // flushed before the rows are committed); null when they go in with the row.
+    virtual CopyStore *files() { return nullptr; }
+    // The tables it needs beside the catalogue's, made with them.
+    virtual void createTables(CatalogueBackend &) {}
+    // In the write transaction, before the flight's row: makes sure its bytes are kept, from the file
+    // origin (read again) or, when origin is empty, from bytes. False when the file no longer hashes
+    // to sha (it changed since it was read).
+    // packed: what pack() made of the bytes as they were read, when it made anything.
+    virtual bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin,
+                      const QByteArray &bytes, const QList<QByteArray> &packed = {}) = 0;
+    // The parts the bytes are kept in, made ahead on the import's reading threads; none when the
+    // bytes are kept otherwise (a folder copies them as they are read).
+    virtual QList<QByteArray> pack(const QByteArray &) const { return {}; }
+    // The flight's bytes, checked against its name: throws LibraryError naming the damage otherwise.
+    virtual QByteArray read(CatalogueBackend &db, const QString &sha) = 0;
+    // A file holding the flight's bytes, for a loader that reads files.
+    virtual QString localFile(CatalogueBackend &db, const QString &sha) = 0;
+    // In the removal's transaction, with the flight's row: what it keeps of the flight goes too
+    // (a folder's copy goes once the row is gone).
+    virtual void forget(CatalogueBackend &, const QString &) {}
+};
+
+// The database's own: the flight's bytes in parts of at most 8 MiB in the table flight_parts.
+std::unique_ptr<FlightStore> MakeDatabaseStore();
+
+class CopyStore final : public FlightStore {
 public:
     explicit CopyStore(const QString &folder) : m_folder(folder) {}
+
+    CopyStore *files() override { return this; }
+    bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin, const QByteArray &bytes,
+              const QList<QByteArray> &packed = {}) override;
+    QByteArray read(CatalogueBackend &, const QString &sha) override { return readChecked(sha); }
+    QString localFile(CatalogueBackend &, const QString &sha) override { return path(sha); }
 
     QString folder() const { return m_folder; }
     // Only 64 lowercase hexadecimal digits name a copy: a catalogue's text is never taken as a path

@@ -9,6 +9,7 @@
 #include "core/library/CopyStore.h"
 #include "core/library/LibraryFigures.h"
 #include "core/library/LibraryImport.h"
+#include "core/library/ServerLocation.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -34,6 +35,7 @@ namespace korvel {
 using library_detail::CatalogueBackend;
 using library_detail::CopyStore;
 using library_detail::FlightFigures;
+using library_detail::FlightStore;
 using library_detail::WriteTransaction;
 
 namespace {
@@ -187,9 +189,123 @@ bool FlightLibrary::Exists(const QString &folder)
 
 FlightLibrary::FlightLibrary(const QString &folder) : FlightLibrary(folder, Opening::Create) {}
 
-FlightLibrary::FlightLibrary(const QString &folder, Opening opening) : m_folder(QDir(folder).absolutePath())
+bool FlightLibrary::IsServer(const QString &location)
 {
+    return library_detail::IsServerUri(location);
+}
+
+QString FlightLibrary::Shown(const QString &location)
+{
+    if (!IsServer(location))
+        return location;
+    QString why;
+    if (const auto parsed = library_detail::ParseServerUri(location, &why))
+        return parsed->shown;
+    // Not one to parse: nothing after the scheme is shown, as it may hold a password.
+    return location.left(location.indexOf(QStringLiteral("://")) + 3) + QStringLiteral("...");
+}
+
+QString FlightLibrary::Describe(const QString &location)
+{
+    try {
+        FlightLibrary library(location, Opening::Existing);
+        const qint64 flights = library.m_db->value(QStringLiteral("SELECT COUNT(*) FROM flights")).toLongLong();
+        return QStringLiteral("a flight library (version %1) with %2 %3%4")
+            .arg(library.version())
+            .arg(flights)
+            .arg(flights == 1 ? QStringLiteral("flight") : QStringLiteral("flights"))
+            .arg(library.readOnly() ? QStringLiteral(", which you may only read") : QString());
+    } catch (const LibraryError &error) {
+        return error.message();
+    }
+}
+
+FlightLibrary::FlightLibrary(const QString &folder, Opening opening)
+{
+    if (IsServer(folder)) {
+        openServer(folder, opening);
+        return;
+    }
+    m_folder = QDir(folder).absolutePath();
     open(opening);
+}
+
+library_detail::CopyStore *FlightLibrary::files() const
+{
+    return m_store->files();
+}
+
+void FlightLibrary::openServer(const QString &location, Opening opening)
+{
+    QString why;
+    const auto parsed = library_detail::ParseServerUri(location, &why);
+    m_folder = Shown(location);
+    if (!parsed)
+        throw LibraryError(QStringLiteral("%1 is no PostgreSQL URI libpq would take (%2); write it as "
+                                          "postgresql://USER@HOST:PORT/DBNAME")
+                               .arg(m_folder, why));
+    m_store = library_detail::MakeDatabaseStore();
+    m_db = library_detail::OpenServerCatalogue(*parsed);
+    const QString name = parsed->hostShown() + QLatin1Char('/') + parsed->databaseShown();
+    const QStringList tables = m_db->tables();
+    if (!tables.contains(QStringLiteral("library_info"))) {
+        if (opening != Opening::Init)
+            throw LibraryError(QStringLiteral("the database %1 holds no flight library yet; make it once with: "
+                                              "korvel-cli library --library %2 init")
+                                   .arg(name, m_folder));
+        if (!tables.isEmpty())
+            throw LibraryError(QStringLiteral("the database %1 holds other tables, so no flight library was made "
+                                              "in it; make one in an empty database")
+                                   .arg(name));
+        WriteTransaction transaction(*m_db);
+        // Another program may have made it meanwhile.
+        m_created = !m_db->tables().contains(QStringLiteral("library_info"));
+        if (m_created)
+            createCatalogue();
+        m_version = checkVersion(name);
+        transaction.commit();
+        return;
+    }
+    m_version = checkVersion(name);
+    if (m_version < kSchemaVersion)
+        throw LibraryError(QStringLiteral("no way known from library version %1").arg(m_version));
+}
+
+int FlightLibrary::checkVersion(const QString &name)
+{
+    const QVariant v = m_db->value(QStringLiteral("SELECT schema_version FROM library_info"));
+    if (!v.isValid())
+        throw LibraryError(QStringLiteral("%1 is not a flight library (its version record is missing); it was left "
+                                          "as it is")
+                               .arg(name));
+    const int version = v.toInt();
+    if (version > kSchemaVersion)
+        throw LibraryError(QStringLiteral("%1 was written by a newer version of this program (library version %2; "
+                                          "this one reads up to %3). Nothing was changed; use the newer program")
+                               .arg(name)
+                               .arg(version)
+                               .arg(kSchemaVersion));
+    return version;
+}
+
+void FlightLibrary::createCatalogue()
+{
+    m_db->exec(QStringLiteral("CREATE TABLE library_info (schema_version INTEGER NOT NULL, next_id BIGINT NOT NULL)"));
+    m_db->exec(QStringLiteral(
+        "CREATE TABLE flights (id BIGINT PRIMARY KEY, sha256 CHAR(64) NOT NULL UNIQUE, source TEXT NOT NULL, "
+        "imported_at CHAR(20) NOT NULL, bytes BIGINT NOT NULL, first_at CHAR(19) NOT NULL, "
+        "last_at CHAR(19) NOT NULL, records INTEGER NOT NULL, duration_s BIGINT, egt_max DOUBLE PRECISION, "
+        "egt_cyl INTEGER, cht_max DOUBLE PRECISION, cht_cyl INTEGER, egt_spread_max DOUBLE PRECISION, "
+        "cht_spread_max DOUBLE PRECISION, findings INTEGER NOT NULL, aircraft VARCHAR(16))"));
+    m_db->exec(QStringLiteral("CREATE INDEX flights_by_first ON flights (first_at, id)"));
+    m_db->exec(QStringLiteral("CREATE INDEX flights_by_aircraft ON flights (aircraft, first_at, id)"));
+    m_db->exec(QStringLiteral(
+        "CREATE TABLE flight_fields (flight_id BIGINT NOT NULL REFERENCES flights (id), field INTEGER NOT NULL, "
+        "readings INTEGER NOT NULL, min_value DOUBLE PRECISION NOT NULL, max_value DOUBLE PRECISION NOT NULL, "
+        "mean_value DOUBLE PRECISION NOT NULL, PRIMARY KEY (flight_id, field))"));
+    m_db->exec(QStringLiteral("INSERT INTO library_info (schema_version, next_id) VALUES (?, 1)"), {kSchemaVersion});
+    m_store->createTables(*m_db);
+    m_db->afterCreate();
 }
 
 FlightLibrary::~FlightLibrary() = default;
@@ -211,11 +327,13 @@ void FlightLibrary::open(Opening opening)
     if (folderInfo.exists() && !folderInfo.isDir())
         throw LibraryError(
             QStringLiteral("%1 is a file, not a folder; choose a folder for the flight library").arg(m_folder));
-    m_copies = std::make_unique<CopyStore>(flightsFolder());
+    auto folderCopies = std::make_unique<CopyStore>(flightsFolder());
+    CopyStore *copiesHere = folderCopies.get();
+    m_store = std::move(folderCopies);
     const QFileInfo catalogue(file);
     const bool hasCatalogue = HoldsCatalogue(file);
     if (!hasCatalogue && opening != Opening::Rebuild) {
-        const qsizetype copies = folderInfo.isDir() ? m_copies->copies().size() : 0;
+        const qsizetype copies = folderInfo.isDir() ? copiesHere->copies().size() : 0;
         if (copies > 0)
             throw LibraryError(QStringLiteral("%1 holds the copies of %2 flights in flights/, but its catalogue "
                                               "library.sqlite is %3, so they cannot be listed. Nothing was changed; "
@@ -300,24 +418,8 @@ void FlightLibrary::open(Opening opening)
     }
     WriteTransaction transaction(*m_db);
     // Another program may have created it meanwhile.
-    if (!m_db->tables().contains(QStringLiteral("library_info"))) {
-        m_db->exec(
-            QStringLiteral("CREATE TABLE library_info (schema_version INTEGER NOT NULL, next_id BIGINT NOT NULL)"));
-        m_db->exec(QStringLiteral(
-            "CREATE TABLE flights (id BIGINT PRIMARY KEY, sha256 CHAR(64) NOT NULL UNIQUE, source TEXT NOT NULL, "
-            "imported_at CHAR(20) NOT NULL, bytes BIGINT NOT NULL, first_at CHAR(19) NOT NULL, "
-            "last_at CHAR(19) NOT NULL, records INTEGER NOT NULL, duration_s BIGINT, egt_max DOUBLE PRECISION, "
-            "egt_cyl INTEGER, cht_max DOUBLE PRECISION, cht_cyl INTEGER, egt_spread_max DOUBLE PRECISION, "
-            "cht_spread_max DOUBLE PRECISION, findings INTEGER NOT NULL, aircraft VARCHAR(16))"));
-        m_db->exec(QStringLiteral("CREATE INDEX flights_by_first ON flights (first_at, id)"));
-        m_db->exec(QStringLiteral("CREATE INDEX flights_by_aircraft ON flights (aircraft, first_at, id)"));
-        m_db->exec(QStringLiteral(
-            "CREATE TABLE flight_fields (flight_id BIGINT NOT NULL REFERENCES flights (id), field INTEGER NOT NULL, "
-            "readings INTEGER NOT NULL, min_value DOUBLE PRECISION NOT NULL, max_value DOUBLE PRECISION NOT NULL, "
-            "mean_value DOUBLE PRECISION NOT NULL, PRIMARY KEY (flight_id, field))"));
-        m_db->exec(QStringLiteral("INSERT INTO library_info (schema_version, next_id) VALUES (?, 1)"),
-                   {kSchemaVersion});
-    }
+    if (!m_db->tables().contains(QStringLiteral("library_info")))
+        createCatalogue();
     // Each step takes a library from one version to the next, all in the transaction that records
     // the new number: a library killed on the way opens as it was.
     const int version = checkVersion();
@@ -345,7 +447,7 @@ void FlightLibrary::migrate(int from)
     const auto work = [&] {
         for (size_t k = next++; k < rows.size(); k = next++)
             if (CopyStore::IsCopyName(rows[k].second))
-                figures[k] = library_detail::FigureFile(m_copies->path(rows[k].second));
+                figures[k] = library_detail::FigureFile(files()->path(rows[k].second));
     };
     std::vector<std::thread> threads;
     try {
@@ -382,7 +484,8 @@ ImportResult FlightLibrary::importBytes(const QByteArray &bytes, const QString &
 ImportResult FlightLibrary::importBytes(const QByteArray &bytes, const QString &source,
                                         const std::optional<QString> &aircraft)
 {
-    return library_detail::ImportBytes(*m_db, *m_copies, bytes, source, aircraft);
+    m_db->checkWritable();
+    return library_detail::ImportBytes(*m_db, *m_store, bytes, source, aircraft);
 }
 
 bool FlightLibrary::importFiles(const QStringList &files, const std::function<bool(const ImportResult &)> &onResult,
@@ -395,13 +498,18 @@ bool FlightLibrary::importFiles(const QStringList &files, const std::optional<QS
                                 const std::function<bool(const ImportResult &)> &onResult,
                                 const std::function<bool()> &stop)
 {
-    return library_detail::ImportFiles(*m_db, *m_copies, files, aircraft, onResult, stop, true);
+    m_db->checkWritable();
+    return library_detail::ImportFiles(*m_db, *m_store, files, aircraft, onResult, stop, true);
 }
 
 bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onResult)
 {
     // The copies are what is being rebuilt from: none goes for want of a row.
-    return library_detail::ImportFiles(*m_db, *m_copies, m_copies->copies(), std::nullopt, onResult, {}, false);
+    if (!files())
+        throw LibraryError(QStringLiteral("the flight library at %1 keeps every flight's bytes with its row in the "
+                                          "database, so there is nothing to rebuild it from")
+                               .arg(m_folder));
+    return library_detail::ImportFiles(*m_db, *m_store, files()->copies(), std::nullopt, onResult, {}, false);
 }
 
 std::vector<LibraryFlight> FlightLibrary::flights(const QString &where, const QVariantList &values)
@@ -499,6 +607,7 @@ QStringList FlightLibrary::registrations()
 
 int FlightLibrary::assign(const QList<qint64> &ids, const std::optional<QString> &aircraft)
 {
+    m_db->checkWritable();
     WriteTransaction transaction(*m_db);
     int changed = 0;
     for (const qint64 id : ids) {
@@ -515,7 +624,7 @@ std::optional<QString> FlightLibrary::copyPath(qint64 id)
     const QVariant sha = m_db->value(QStringLiteral("SELECT sha256 FROM flights WHERE id = ?"), {id});
     if (!sha.isValid())
         return std::nullopt;
-    return m_copies->path(sha.toString());
+    return m_store->localFile(*m_db, sha.toString());
 }
 
 bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
@@ -525,7 +634,7 @@ bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
         return false;
     // Nothing of the library is ever overwritten by a flight: not its catalogue, nor a copy.
     const QFileInfo target(fileName);
-    const QString library = QFileInfo(m_folder).canonicalFilePath();
+    const QString library = files() ? QFileInfo(m_folder).canonicalFilePath() : QString();
     const QString resolved =
         target.exists() ? target.canonicalFilePath()
                         : QFileInfo(target.absolutePath()).canonicalFilePath() + QLatin1Char('/') + target.fileName();
@@ -533,7 +642,7 @@ bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
         throw LibraryError(QStringLiteral("%1 lies inside the flight library's folder %2, which only the library "
                                           "itself may change; nothing was written. Choose a file outside it")
                                .arg(fileName, m_folder));
-    const QByteArray bytes = m_copies->readChecked(sha.toString());
+    const QByteArray bytes = m_store->read(*m_db, sha.toString());
     if (target.exists() && !target.isFile()) {
         if (target.isDir())
             throw LibraryError(QStringLiteral("%1 is a folder; name a file to write the flight into").arg(fileName));
@@ -552,6 +661,7 @@ bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
 
 bool FlightLibrary::remove(qint64 id)
 {
+    m_db->checkWritable();
     const qint64 started = QDateTime::currentMSecsSinceEpoch();
     QString sha;
     {
@@ -562,17 +672,21 @@ bool FlightLibrary::remove(qint64 id)
         sha = found.toString();
 #ifdef Q_OS_UNIX
         // A copy that could not be deleted would stay for ever: the flight stays too.
-        if (::access(QFile::encodeName(flightsFolder()).constData(), W_OK) != 0)
+        if (files() && ::access(QFile::encodeName(flightsFolder()).constData(), W_OK) != 0)
             throw LibraryError(QStringLiteral("cannot remove flight %1: the folder %2 is read-only, so its copy "
                                               "could not be deleted. Nothing was changed; make the folder writable, "
                                               "then remove it again")
                                    .arg(id)
                                    .arg(flightsFolder()));
 #endif
+        m_store->forget(*m_db, sha);
         m_db->exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
         m_db->exec(QStringLiteral("DELETE FROM flights WHERE id = ?"), {id});
         transaction.commit();
     }
+    CopyStore *copies = files();
+    if (!copies)
+        return true;
     // The copy goes once the row has gone, under the lock, unless an import of the same bytes has
     // added it again meanwhile (an import makes sure of its copy under the same lock); so do the
     // copies no row names left by a removal or an import that was killed.
@@ -584,11 +698,11 @@ bool FlightLibrary::remove(qint64 id)
     q.finish();
     QString left;
     if (!named.contains(sha) && CopyStore::IsCopyName(sha)) {
-        QFile copy(m_copies->path(sha));
+        QFile copy(copies->path(sha));
         if (copy.exists() && !copy.remove())
             left = copy.errorString();
     }
-    m_copies->removeUnnamed(named, started);
+    copies->removeUnnamed(named, started);
     transaction.commit();
     if (!left.isEmpty())
         throw LibraryError(QStringLiteral("flight %1 was removed from the list, but its copy could not be deleted "

@@ -28,6 +28,7 @@ namespace korvel {
 namespace library_detail {
 class CatalogueBackend;
 class CopyStore;
+class FlightStore;
 } // namespace library_detail
 
 // The library cannot be opened, read or written; the message says why and what to do.
@@ -104,10 +105,19 @@ public:
     static Registration CheckRegistration(const QString &text);
     // Whether folder holds a library already (the read commands create none).
     static bool Exists(const QString &folder);
+    // Whether a library's location (LIB) is a server's URI (postgresql:// or postgres://) rather
+    // than a folder.
+    static bool IsServer(const QString &location);
+    // The location as it may be shown or kept in the settings: a URI without its password.
+    static QString Shown(const QString &location);
+    // What a location holds, as a window's test of it says: the library's version and how many
+    // flights it keeps, or why it cannot be opened. Nothing is created or changed.
+    static QString Describe(const QString &location);
 
     // How a library is opened: made when missing (import, the window, a capture); only when it is
-    // there (the commands that read); or to be rebuilt from its copies when its catalogue is lost.
-    enum class Opening { Create, Existing, Rebuild };
+    // there (the commands that read); or to be rebuilt from its copies when its catalogue is lost;
+    // or made by its administrator (init: the only way a library on a server is made).
+    enum class Opening { Create, Existing, Rebuild, Init };
 
     // Opens (creating when needed) the library in folder. Throws LibraryError when the folder cannot
     // be written, library.sqlite is no library, or it was written by a newer program.
@@ -119,7 +129,10 @@ public:
     FlightLibrary(const FlightLibrary &) = delete;
     FlightLibrary &operator=(const FlightLibrary &) = delete;
 
+    // The folder, or the server's URI without its password.
     QString folder() const { return m_folder; }
+    // The version of its catalogue.
+    int version() const { return m_version; }
     // Whether the library can only be read here (a read-only folder).
     bool readOnly() const;
     // Whether this opening made the library (it was not there before).
@@ -172,12 +185,17 @@ private:
     std::vector<LibraryFlight> flights(const QString &where, const QVariantList &values);
     std::vector<TrendPoint> trendOf(const QString &measure, const std::optional<QString> &aircraft);
     void open(Opening opening);
+    void openServer(const QString &location, Opening opening);
+    void createCatalogue();
+    int checkVersion(const QString &name);
+    library_detail::CopyStore *files() const;
     void migrate(int from);
 
     QString m_folder;
     bool m_created = false;
+    int m_version = kSchemaVersion;
     std::unique_ptr<library_detail::CatalogueBackend> m_db;
-    std::unique_ptr<library_detail::CopyStore> m_copies;
+    std::unique_ptr<library_detail::FlightStore> m_store;
 };
 
 } // namespace korvel

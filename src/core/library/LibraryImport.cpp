@@ -65,7 +65,8 @@ struct PendingFlight {
     QString source; // the path first imported, or where a capture came from
     QString origin; // the file read, to copy again should its copy go meanwhile; empty for bytes
     qint64 bytes = 0;
-    QByteArray content; // a flight held in memory, kept until its row is in
+    QByteArray content;       // a flight held in memory, kept until its row is in
+    QList<QByteArray> packed; // its bytes as the store keeps them, made as it was read
     FlightFigures figures;
     bool copied = false; // a copy written now: on the disk only once synced
     QString failure;     // the library could not be written
@@ -153,7 +154,8 @@ QString Unreadable(const QString &path, const QFileInfo &info)
 
 // A file read once, as it goes: hashed, figured and, when it is a flight, copied into the library in
 // the same pass. Runs on several threads at once.
-PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, CopyStore &copies)
+PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, const FlightStore &store,
+                          CopyStore *copies)
 {
     PendingFlight pending;
     ImportResult &result = pending.result;
@@ -174,11 +176,13 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, Co
         // kept is most likely that flight again: its copy is checked instead, and made again only
         // should it prove missing or damaged.
         std::optional<CopyAside> aside;
-        if (!keptSizes.contains(info.size()))
-            aside.emplace(copies.folder());
+        if (copies && !keptSizes.contains(info.size()))
+            aside.emplace(copies->folder());
         Sha256 hash;
         StartMarker marker;
         FiguresBuilder figures;
+        // Bytes kept with their row are packed here, on the reading threads.
+        QByteArray read;
         try {
             StreamFlightDataFile(
                 path,
@@ -196,6 +200,8 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, Co
                     marker.add(bytes, size);
                     if (aside)
                         aside->write(bytes, size);
+                    else if (!copies && !keptSizes.contains(info.size()))
+                        read.append(bytes, qsizetype(size));
                     pending.bytes += qint64(size);
                 });
         } catch (const FlightDataError &error) {
@@ -206,10 +212,14 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, Co
         Classify(pending, marker.calibration(), figures);
         if (result.outcome != ImportResult::Added)
             return pending;
-        if (aside) {
-            pending.copied = aside->place(copies, pending.sha, pending.bytes);
-        } else if (!copies.sound(pending.sha, pending.bytes)) {
-            if (!copies.copyChecked(path, pending.sha, pending.bytes)) {
+        if (!copies) {
+            // Most likely a flight already kept: read again only should it prove new.
+            if (!keptSizes.contains(info.size()))
+                pending.packed = store.pack(read);
+        } else if (aside) {
+            pending.copied = aside->place(*copies, pending.sha, pending.bytes);
+        } else if (!copies->sound(pending.sha, pending.bytes)) {
+            if (!copies->copyChecked(path, pending.sha, pending.bytes)) {
                 result = {path, ImportResult::Skipped, 0,
                           QStringLiteral("it changed while it was read; import it again")};
                 return pending;
@@ -340,8 +350,8 @@ QSet<qint64> KeptSizes(CatalogueBackend &db)
 // The rows of one batch, in one transaction, once its copies are on the disk.
 class Committer {
 public:
-    Committer(CatalogueBackend &db, CopyStore &copies, const std::optional<QString> &aircraft)
-        : m_db(db), m_copies(copies), m_aircraft(aircraft)
+    Committer(CatalogueBackend &db, FlightStore &store, const std::optional<QString> &aircraft)
+        : m_db(db), m_store(store), m_copies(store.files()), m_aircraft(aircraft)
     {
     }
 
@@ -349,7 +359,7 @@ public:
     {
         ImportResult &result = pending.result;
         if (pending.copied)
-            batch.copies << m_copies.path(pending.sha);
+            batch.copies << m_copies->path(pending.sha);
         if (result.outcome == ImportResult::Added) {
             if (const auto id = KnownId(m_db, pending.sha)) {
                 result = {result.file, ImportResult::Known, *id, {}};
@@ -364,7 +374,7 @@ public:
     bool commit(Batch &batch, const ImportSink &onResult)
     {
         if (!batch.copies.isEmpty())
-            m_copies.sync(batch.copies);
+            m_copies->sync(batch.copies);
         const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(),
                                       [](const PendingFlight &p) { return p.result.outcome == ImportResult::Added; });
         if (adds) {
@@ -379,26 +389,30 @@ public:
                     p.result.id = *known;
                     continue;
                 }
-                // A removal by another program meanwhile may have taken the copy: put back, under
-                // the lock, before the row.
-                if (!m_copies.whole(p.sha, p.bytes)) {
-                    const bool copied = p.origin.isEmpty() ? (m_copies.write(p.sha, p.content), true)
-                                                           : m_copies.copyChecked(p.origin, p.sha, p.bytes);
-                    if (!copied) {
-                        p.result = {p.result.file, ImportResult::Skipped, 0,
-                                    QStringLiteral("it changed while it was read; import it again")};
+                if (!m_store.keep(m_db, p.sha, p.bytes, p.origin, p.content, p.packed)) {
+                    p.result = {p.result.file, ImportResult::Skipped, 0,
+                                QStringLiteral("it changed while it was read; import it again")};
+                    continue;
+                }
+                // Insert-if-absent: should another program's import of the same bytes have won
+                // after all, its id is the flight's.
+                const QSqlQuery inserted =
+                    m_db.exec(QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "
+                                             "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
+                                             "egt_spread_max, cht_spread_max, findings, aircraft) "
+                                             "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                                             "ON CONFLICT (sha256) DO NOTHING"),
+                              {id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes,
+                               p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(), QVariant(),
+                               QVariant(), QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
+                if (inserted.numRowsAffected() == 0) {
+                    if (const auto known = KnownId(m_db, p.sha)) {
+                        p.result.outcome = ImportResult::Known;
+                        p.result.id = *known;
                         continue;
                     }
-                    m_copies.sync({m_copies.path(p.sha)});
                 }
                 p.result.id = id++;
-                m_db.exec(QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "
-                                         "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
-                                         "egt_spread_max, cht_spread_max, findings, aircraft) "
-                                         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                          {p.result.id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes,
-                           p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(), QVariant(),
-                           QVariant(), QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
                 StoreFigures(m_db, p.result.id, p.figures, false);
             }
             m_db.exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
@@ -413,7 +427,8 @@ public:
 
 private:
     CatalogueBackend &m_db;
-    CopyStore &m_copies;
+    FlightStore &m_store;
+    CopyStore *m_copies;
     const std::optional<QString> &m_aircraft;
 };
 
@@ -430,20 +445,17 @@ void StoreFigures(CatalogueBackend &db, qint64 id, const FlightFigures &figures,
              f.findings, id});
     if (replace)
         db.exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
-    QSqlQuery field(db.db());
-    field.prepare(QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, max_value, "
-                                 "mean_value) VALUES (?, ?, ?, ?, ?, ?)"));
+    // The fields' figures in one statement: one round trip to a server.
+    if (figures.fields.empty())
+        return;
+    QString sql = QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, max_value, "
+                                 "mean_value) VALUES ");
+    QVariantList values;
     for (const FieldFigures &ff : figures.fields) {
-        field.addBindValue(id);
-        field.addBindValue(ff.field);
-        field.addBindValue(ff.count);
-        field.addBindValue(ff.minimum);
-        field.addBindValue(ff.maximum);
-        field.addBindValue(ff.mean);
-        if (!field.exec())
-            db.fail(field.lastError());
+        sql += values.isEmpty() ? QStringLiteral("(?, ?, ?, ?, ?, ?)") : QStringLiteral(", (?, ?, ?, ?, ?, ?)");
+        values << id << ff.field << ff.count << ff.minimum << ff.maximum << ff.mean;
     }
-    field.finish();
+    db.exec(sql, values);
 }
 
 std::optional<FlightFigures> FigureFile(const QString &path)
@@ -466,7 +478,7 @@ std::optional<FlightFigures> FigureFile(const QString &path)
     return figures.finish();
 }
 
-bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &files,
+bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &files,
                  const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop,
                  bool removeUnnamed)
 {
@@ -478,11 +490,13 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
     if (files.isEmpty())
         return true;
     const qint64 started = QDateTime::currentMSecsSinceEpoch();
-    copies.removeLeftParts(started - 600'000);
+    CopyStore *copies = store.files();
+    if (copies)
+        copies->removeLeftParts(started - 600'000);
     const QSet<qint64> sizes = KeptSizes(db);
-    Committer committer(db, copies, aircraft);
+    Committer committer(db, store, aircraft);
     Batch batch;
-    ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, copies); });
+    ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, store, copies); });
 
     // However the import ends, the copies it made whose rows are not in go (unless their flight is
     // in by now: another program's import), under the lock as a removal; and so do the copies no
@@ -491,6 +505,12 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
     // After a failure (a busy library among them) the lock is not waited for again: what is left
     // stays, whole, for the next import to clear.
     const auto tidy = [&](WriteTransaction::Wait wait = WriteTransaction::WaitForLock) {
+        if (!copies) {
+            // A database's parts went with their rows, or not at all.
+            workers.stop();
+            clean = true;
+            return;
+        }
         QStringList shas;
         for (const PendingFlight &p : workers.stop())
             if (p.copied)
@@ -507,14 +527,14 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
             q.finish();
             for (const QString &sha : shas)
                 if (!named.contains(sha))
-                    QFile::remove(copies.path(sha));
+                    QFile::remove(copies->path(sha));
             if (removeUnnamed)
-                copies.removeUnnamed(named, started);
+                copies->removeUnnamed(named, started);
             transaction.commit();
         } catch (const LibraryError &) {
             // They stay, whole, for the next import.
         }
-        copies.removeLeftParts(QDateTime::currentMSecsSinceEpoch());
+        copies->removeLeftParts(QDateTime::currentMSecsSinceEpoch());
         clean = true;
     };
     struct Tidy {
@@ -564,14 +584,15 @@ bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &fil
     return done;
 }
 
-ImportResult ImportBytes(CatalogueBackend &db, CopyStore &copies, const QByteArray &bytes, const QString &source,
+ImportResult ImportBytes(CatalogueBackend &db, FlightStore &store, const QByteArray &bytes, const QString &source,
                          const std::optional<QString> &aircraft)
 {
-    Committer committer(db, copies, aircraft);
+    Committer committer(db, store, aircraft);
     Batch batch;
     PendingFlight pending = Analyse(bytes, source);
-    if (pending.result.outcome == ImportResult::Added)
-        pending.copied = copies.write(pending.sha, pending.content);
+    CopyStore *copies = store.files();
+    if (copies && pending.result.outcome == ImportResult::Added)
+        pending.copied = copies->write(pending.sha, pending.content);
     const QString sha = pending.sha;
     const bool copied = pending.copied;
     committer.accept(batch, std::move(pending));
@@ -587,7 +608,7 @@ ImportResult ImportBytes(CatalogueBackend &db, CopyStore &copies, const QByteArr
             try {
                 WriteTransaction transaction(db, WriteTransaction::AtOnce);
                 if (!KnownId(db, sha))
-                    QFile::remove(copies.path(sha));
+                    QFile::remove(copies->path(sha));
                 transaction.commit();
             } catch (const LibraryError &) {
             }

@@ -1,6 +1,6 @@
 #pragma once
-// The import: files read and figured on every core, a few ahead of the one taken; their copies made
-// as they are read; the flights committed by batches in the files' order, each batch's copies on
+// The import: files read and figured on every core, a few ahead of the one taken; a folder's copies
+// made as they are read (a database's parts go in with the rows); the flights committed by batches in the files' order, each batch's copies on
 // the disk before its rows. Whatever way it ends, no copy it made is left without a row, and no
 // part it wrote is left.
 
@@ -13,14 +13,14 @@
 namespace korvel::library_detail {
 
 class CatalogueBackend;
-class CopyStore;
+class FlightStore;
 
 using ImportSink = std::function<bool(const ImportResult &)>;
 
-bool ImportFiles(CatalogueBackend &db, CopyStore &copies, const QStringList &files,
+bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &files,
                  const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop,
                  bool removeUnnamed);
-ImportResult ImportBytes(CatalogueBackend &db, CopyStore &copies, const QByteArray &bytes, const QString &source,
+ImportResult ImportBytes(CatalogueBackend &db, FlightStore &store, const QByteArray &bytes, const QString &source,
                          const std::optional<QString> &aircraft);
 
 // The figures of a flight file read again (a copy, for the catalogue's migration); nullopt when it

@@ -24,6 +24,11 @@ QSqlQuery CatalogueBackend::exec(const QString &sql, const QVariantList &values)
 {
     QSqlQuery q(db());
     q.setForwardOnly(true);
+    if (values.isEmpty()) {
+        if (!q.exec(sql))
+            fail(q.lastError());
+        return q;
+    }
     if (!q.prepare(sql))
         fail(q.lastError());
     for (const QVariant &v : values)

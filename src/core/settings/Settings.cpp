@@ -19,7 +19,10 @@ QSettings openStore(const QString &appName)
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvel"), appName);
 }
 
-QString keyPath(const QString &section, const QString &key) { return section + QLatin1Char('/') + key; }
+QString keyPath(const QString &section, const QString &key)
+{
+    return section + QLatin1Char('/') + key;
+}
 
 // The text as it stands in the store. The store's format may have made something else of a
 // hand-edited value: a list of its comma-separated parts ("2, 3"), a number, bytes.
@@ -123,6 +126,7 @@ namespace {
 
 const QString kLibrarySection = QStringLiteral("Library");
 const QString kAircraftKey = QStringLiteral("ThisPcsAircraft");
+const QString kLocationKey = QStringLiteral("Location");
 
 } // namespace
 
@@ -136,6 +140,17 @@ std::optional<QString> ThisPcsAircraft()
 void SetThisPcsAircraft(const std::optional<QString> &registration)
 {
     SaveSetting(AppTitle(), kLibrarySection, kAircraftKey, registration.value_or(QString()));
+}
+
+QString LibraryLocation()
+{
+    const QString stored = GetSetting(AppTitle(), kLibrarySection, kLocationKey, QString());
+    return stored.isEmpty() ? FlightLibrary::DefaultFolder() : stored;
+}
+
+void SetLibraryLocation(const QString &location)
+{
+    SaveSetting(AppTitle(), kLibrarySection, kLocationKey, FlightLibrary::Shown(location));
 }
 
 } // namespace korvel

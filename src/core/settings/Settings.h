@@ -27,4 +27,9 @@ int SettingNumber(const QString &text);
 std::optional<QString> ThisPcsAircraft();
 void SetThisPcsAircraft(const std::optional<QString> &registration);
 
+// The flight library the window opens: a folder, or a server's URI kept without its password (the
+// password comes from ~/.pgpass, the service file or PGPASSWORD). None stored: the default folder.
+QString LibraryLocation();
+void SetLibraryLocation(const QString &location);
+
 } // namespace korvel
