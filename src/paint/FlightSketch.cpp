@@ -47,7 +47,8 @@ FlightSketch::FlightSketch(int columns)
     for (int s = 0; s < kSeriesCount; ++s) {
         m_seriesField[size_t(s)] = SeriesField(s);
         m_seriesScale[size_t(s)] = SeriesScale(s);
-        if (std::find(m_fields.begin(), m_fields.end(), SeriesField(s)) == m_fields.end())
+        // The spreads read no field of their own: they are worked out from the cylinders'.
+        if (SeriesField(s) >= 0 && std::find(m_fields.begin(), m_fields.end(), SeriesField(s)) == m_fields.end())
             m_fields.push_back(SeriesField(s));
     }
 }
@@ -126,9 +127,25 @@ void FlightSketch::add(const FlightRecord &record)
     double reading[kFlightFields];
     for (int f : m_fields)
         reading[f] = FieldReading(record.Values(f));
+    // The largest minus the smallest cylinder at this record, as the view works it out: a reading at
+    // or below 0 is a failing probe's and counts in neither.
+    const auto spread = [&](int firstCylinderSeries) {
+        double lo = kInf, hi = -kInf;
+        for (int c = 0; c < kCylinders; ++c) {
+            const double v = reading[m_seriesField[size_t(firstCylinderSeries + c)]];
+            if (v > 0) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+        }
+        return lo <= hi ? hi - lo : std::numeric_limits<double>::quiet_NaN();
+    };
+    const double egtSpread = spread(0), chtSpread = spread(kCylinders);
     Slot *slot = m_slots.data() + size_t(b);
     for (int s = 0; s < kSeriesCount; ++s, slot += m_slotCount) {
-        const double v = reading[m_seriesField[size_t(s)]];
+        const double v = s == kEgtSpreadSeries   ? egtSpread
+                         : s == kChtSpreadSeries ? chtSpread
+                                                 : reading[m_seriesField[size_t(s)]];
         if (std::isnan(v))
             continue;
         const float f = float(v * m_seriesScale[size_t(s)]);
