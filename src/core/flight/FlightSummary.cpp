@@ -49,13 +49,20 @@ void KeepFirstHighest(std::optional<TimedValue> &best, double v, QTime time)
         best = TimedValue{v, time};
 }
 
-// The hottest minus the coldest of the cylinders with a number, when at least two have one.
-std::optional<double> Spread(const std::array<double, kCylinders> &values)
+int RecordsOf(const FlightData &data)
+{
+    return data.FlightRecordCount ? std::clamp(*data.FlightRecordCount, 0, data.FlightRecords.records()) : 0;
+}
+
+} // namespace
+
+std::optional<double> CylinderSpread(const double *values)
 {
     int present = 0;
     double hottest = -std::numeric_limits<double>::infinity();
     double coldest = std::numeric_limits<double>::infinity();
-    for (const double v : values) {
+    for (int c = 0; c < kCylinders; ++c) {
+        const double v = values[c];
         if (std::isnan(v))
             continue;
         ++present;
@@ -66,13 +73,6 @@ std::optional<double> Spread(const std::array<double, kCylinders> &values)
         return std::nullopt;
     return hottest - coldest;
 }
-
-int RecordsOf(const FlightData &data)
-{
-    return data.FlightRecordCount ? std::clamp(*data.FlightRecordCount, 0, data.FlightRecords.records()) : 0;
-}
-
-} // namespace
 
 std::optional<int> HottestCylinder(const std::array<CylinderPeaks, kCylinders> &cylinders,
                                    std::optional<TimedValue> CylinderPeaks::*which)
@@ -145,9 +145,9 @@ void FlightSummaryBuilder::add(const FlightRecord &record)
         if (!std::isnan(cht[size_t(c)]))
             KeepFirstHighest(peaks.cht, cht[size_t(c)], time);
     }
-    if (const auto s = Spread(egt))
+    if (const auto s = CylinderSpread(egt.data()))
         KeepFirstHighest(summary.egtSpread, *s, time);
-    if (const auto s = Spread(cht))
+    if (const auto s = CylinderSpread(cht.data()))
         KeepFirstHighest(summary.chtSpread, *s, time);
     if (st.spans)
         st.spans->add(k, time, cht);

@@ -73,6 +73,9 @@ struct FlightSummary {
 std::optional<int> HottestCylinder(const std::array<CylinderPeaks, kCylinders> &cylinders,
                                    std::optional<TimedValue> CylinderPeaks::*which);
 
+// The hottest minus the coldest of kCylinders readings (NaN: none), when at least two have a number.
+std::optional<double> CylinderSpread(const double *values);
+
 // The summary built record by record, in file order, in one pass: what a reader that goes through
 // the file as it comes feeds it.
 class FlightSummaryBuilder {

@@ -36,25 +36,6 @@ struct Probes {
     std::array<double, kProbes> values;
 };
 
-// The hottest minus the coldest of the cylinders with a sound number, when at least two have one.
-std::optional<double> Spread(const double *values)
-{
-    int present = 0;
-    double hottest = -std::numeric_limits<double>::infinity();
-    double coldest = std::numeric_limits<double>::infinity();
-    for (int c = 0; c < kCylinders; ++c) {
-        const double v = values[c];
-        if (std::isnan(v))
-            continue;
-        ++present;
-        hottest = std::max(hottest, v);
-        coldest = std::min(coldest, v);
-    }
-    if (present < 2)
-        return std::nullopt;
-    return hottest - coldest;
-}
-
 void KeepFirstHighest(std::optional<TimedValue> &best, double v, QTime time)
 {
     if (!best || v > best->value)
@@ -93,9 +74,9 @@ struct FiguresBuilder::State {
             if (const double cht = sound.values[size_t(kCylinders + c)]; !std::isnan(cht))
                 KeepFirstHighest(peaks.cht, cht, sound.time);
         }
-        if (const auto s = Spread(sound.values.data()))
+        if (const auto s = CylinderSpread(sound.values.data()))
             KeepFirstHighest(egtSpread, *s, sound.time);
-        if (const auto s = Spread(sound.values.data() + kCylinders))
+        if (const auto s = CylinderSpread(sound.values.data() + kCylinders))
             KeepFirstHighest(chtSpread, *s, sound.time);
         before = middle;
     }

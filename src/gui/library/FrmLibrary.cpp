@@ -1037,22 +1037,30 @@ void FrmLibrary::loadFlight(qint64 id)
     emit flightLoaded();
 }
 
-void FrmLibrary::exportSelected()
+std::optional<LibraryFlight> FrmLibrary::chosenFlight()
 {
     const qint64 id = selectedId();
     if (!m_library || id == 0) {
         say(QStringLiteral("Choose a flight in the table first."));
-        return;
+        return std::nullopt;
     }
     std::optional<LibraryFlight> flight;
     if (!guarded([&] { flight = m_library->flight(id); }))
-        return;
+        return std::nullopt;
     if (!flight) {
         say(QStringLiteral("That flight is no longer in the library (another program removed it); the list was read "
                            "again."));
         refresh();
-        return;
     }
+    return flight;
+}
+
+void FrmLibrary::exportSelected()
+{
+    const std::optional<LibraryFlight> flight = chosenFlight();
+    if (!flight)
+        return;
+    const qint64 id = flight->id;
     FileDialogRequest request{QStringLiteral("Export Flight"), QStringLiteral("*.txt"), QStringLiteral("txt"),
                               QStringLiteral("Flight %1.txt").arg(flight->first.left(10)), dialogFolder()};
     request.save = true;
@@ -1104,20 +1112,10 @@ void FrmLibrary::removeSelected()
         say(QStringLiteral("An import is running: remove the flight once it has ended (or Cancel it)."));
         return;
     }
-    const qint64 id = selectedId();
-    if (!m_library || id == 0) {
-        say(QStringLiteral("Choose a flight in the table first."));
+    const std::optional<LibraryFlight> flight = chosenFlight();
+    if (!flight)
         return;
-    }
-    std::optional<LibraryFlight> flight;
-    if (!guarded([&] { flight = m_library->flight(id); }))
-        return;
-    if (!flight) {
-        say(QStringLiteral("That flight is no longer in the library (another program removed it); the list was read "
-                           "again."));
-        refresh();
-        return;
-    }
+    const qint64 id = flight->id;
     const QString when = QString(flight->first).replace(QLatin1Char('T'), QLatin1Char(' '));
     const QString text = QStringLiteral("Remove the flight of %1 (%2 records) from the library? Its copy in the "
                                         "library is deleted; the file it came from is not touched.")

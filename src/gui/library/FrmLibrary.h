@@ -47,6 +47,8 @@ public:
     // The flight of the selected row (0 when none), and every flight selected.
     qint64 selectedId() const;
     QList<qint64> selectedIds() const;
+    // The selected row's flight as the library has it now; says why when there is none.
+    std::optional<LibraryFlight> chosenFlight();
     void selectFlight(qint64 id);
     // Loads the flight as the disk-load command does.
     void loadFlight(qint64 id);
