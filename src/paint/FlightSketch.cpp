@@ -47,18 +47,13 @@ FlightSketch::FlightSketch(int columns)
     for (int s = 0; s < kSeriesCount; ++s) {
         m_seriesField[size_t(s)] = SeriesField(s);
         m_seriesScale[size_t(s)] = SeriesScale(s);
-        // The spreads read no field of their own: they are worked out from the cylinders'.
-        if (SeriesField(s) >= 0 && std::find(m_fields.begin(), m_fields.end(), SeriesField(s)) == m_fields.end())
-            m_fields.push_back(SeriesField(s));
     }
 }
 
 // The view's placing of records, one at a time: by date where both records carry one, else by
 // time of day (a smaller time is the next day); a clock that goes back costs one usual step.
-double FlightSketch::place(const FlightRecord &record)
+double FlightSketch::place(QDate d, QTime t)
 {
-    const QTime t = record.LogTime();
-    const QDate d = record.LogDate();
     const int time = t.isValid() ? t.msecsSinceStartOfDay() / 1000 : -1;
     if (m_records == 0) {
         m_firstDay = d.isValid() ? d.toJulianDay() : 0;
@@ -114,7 +109,14 @@ void FlightSketch::widen()
 
 void FlightSketch::add(const FlightRecord &record)
 {
-    const double x = place(record);
+    RecordReadings readings;
+    ReadRecord(record, readings);
+    add(readings);
+}
+
+void FlightSketch::add(const RecordReadings &record)
+{
+    const double x = place(record.date, record.time);
     m_lastX = x;
     qint64 b = qint64(std::floor(x / m_slotWidth));
     while (b >= m_slotCount) {
@@ -123,10 +125,7 @@ void FlightSketch::add(const FlightRecord &record)
     }
     if (m_slotFirstRecord[size_t(b)] < 0)
         m_slotFirstRecord[size_t(b)] = m_records;
-    // Fuel and manifold share a field: each field is read once.
-    double reading[kFlightFields];
-    for (int f : m_fields)
-        reading[f] = FieldReading(record.Values(f));
+    const double *reading = record.value.data();
     // The largest minus the smallest cylinder at this record, as the view works it out: a reading at
     // or below 0 is a failing probe's and counts in neither.
     const auto spread = [&](int firstCylinderSeries) {

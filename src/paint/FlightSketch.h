@@ -11,6 +11,7 @@
 // fraction of a column early.
 
 #include "core/flight/FlightColumns.h"
+#include "core/flight/RecordReadings.h"
 #include "paint/ChartStack.h"
 
 #include <QDate>
@@ -27,6 +28,7 @@ public:
 
     // The next record of the flight, in file order.
     void add(const FlightRecord &record);
+    void add(const RecordReadings &record);
 
     qint64 records() const { return m_records; }
     int columns() const { return m_columns; }
@@ -61,7 +63,7 @@ private:
     struct Slot {
         float low, high, first, last;
     };
-    double place(const FlightRecord &record);
+    double place(QDate date, QTime time);
     void widen();
     // The columns built from the slots, once the end is known.
     void settle() const;
@@ -82,9 +84,8 @@ private:
     mutable std::vector<char> m_columnRecords;
     mutable std::vector<std::pair<qint64, double>> m_slotStarts; // first record and place of each slot with any
     std::vector<float> m_low, m_high;
-    std::array<int, kSeriesCount> m_seriesField{};
+    std::array<int, kSeriesCount> m_seriesField{}; // -1 for the spreads, worked out from the cylinders
     std::array<double, kSeriesCount> m_seriesScale{};
-    std::vector<int> m_fields; // each field the series read, once
 };
 
 // The axis span a quantity takes over a flight: its readings with a little room, on round steps

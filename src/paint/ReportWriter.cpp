@@ -12,10 +12,83 @@
 #include <QPainter>
 #include <QSet>
 
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <thread>
 
 namespace korvel {
+
+namespace {
+
+// Records read on one thread, their figures and findings worked out on another: a few chunks go back
+// and forth, so the two overlap while memory stays a few chunks' worth whatever the flight's length.
+class ReadingsRelay {
+public:
+    using Chunk = std::vector<RecordReadings>;
+    static constexpr std::size_t kChunkRecords = 4096;
+
+    ReadingsRelay()
+    {
+        for (int k = 0; k < 4; ++k)
+            m_free.emplace_back().reserve(kChunkRecords);
+    }
+
+    // An empty chunk to fill, once the worker has given one back.
+    Chunk emptyChunk()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return !m_free.empty(); });
+        Chunk chunk = std::move(m_free.front());
+        m_free.pop_front();
+        chunk.clear();
+        return chunk;
+    }
+    void send(Chunk chunk)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_full.push_back(std::move(chunk));
+        }
+        m_changed.notify_all();
+    }
+    // The next full chunk, or nothing once the reader is done and every chunk is worked.
+    std::optional<Chunk> receive()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return !m_full.empty() || m_done; });
+        if (m_full.empty())
+            return std::nullopt;
+        Chunk chunk = std::move(m_full.front());
+        m_full.pop_front();
+        return chunk;
+    }
+    void giveBack(Chunk chunk)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_free.push_back(std::move(chunk));
+        }
+        m_changed.notify_all();
+    }
+    void finish()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Chunk> m_free, m_full;
+    bool m_done = false;
+};
+
+} // namespace
 
 std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const FindingRules &rules, int columns,
                                                      QString *error)
@@ -28,32 +101,46 @@ std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const 
     FindingsScanner scanner(rules);
     StartMarker marker;
     Sha256 sha;
+    ReadingsRelay relay;
+    // The figures and findings on a second core while this one reads the file and gathers the charts.
+    std::thread figuring([&] {
+        while (std::optional<ReadingsRelay::Chunk> chunk = relay.receive()) {
+            for (const RecordReadings &record : *chunk) {
+                figures.add(record);
+                if (ownRules)
+                    scanner.add(record);
+            }
+            relay.giveBack(std::move(*chunk));
+        }
+    });
+    ReadingsRelay::Chunk chunk = relay.emptyChunk();
     try {
         StreamFlightDataFile(
             path,
             [&](const FlightRecordBlock &block) {
-                // The figures and findings on a second core while this one gathers the charts; the
-                // block stays valid until both are done with it.
-                std::thread figuring([&] {
-                    for (int k = 0; k < block.records(); ++k) {
-                        const FlightRecord record = block[k];
-                        figures.add(record);
-                        if (ownRules)
-                            scanner.add(record);
+                for (int k = 0; k < block.records(); ++k) {
+                    RecordReadings &record = chunk.emplace_back();
+                    ReadRecord(block[k], record);
+                    in.sketch->add(record);
+                    if (chunk.size() == ReadingsRelay::kChunkRecords) {
+                        relay.send(std::move(chunk));
+                        chunk = relay.emptyChunk();
                     }
-                });
-                for (int k = 0; k < block.records(); ++k)
-                    in.sketch->add(block[k]);
-                figuring.join();
+                }
             },
             [&](const char *bytes, std::size_t size) {
                 marker.add(bytes, size);
                 sha.add(bytes, size);
             });
     } catch (const FlightDataError &e) {
+        relay.finish();
+        figuring.join();
         *error = QStringLiteral("cannot read %1: %2").arg(path, e.message());
         return std::nullopt;
     }
+    relay.send(std::move(chunk));
+    relay.finish();
+    figuring.join();
     if (marker.calibration()) {
         *error = QStringLiteral("%1 holds a calibration record, not a flight: there is nothing to report").arg(path);
         return std::nullopt;

@@ -87,21 +87,40 @@ void FindingsScanner::add(const FlightRecord &record)
     const QDate date = record.LogDate();
     sample.time = record.LogTime();
     sample.second = date.toJulianDay() * 86400 + sample.time.msecsSinceStartOfDay() / 1000;
-    sample.record = m_records++;
     sample.rpm = FieldReading(record.Values(kRpmField));
     for (int c = 0; c < kCylinders; ++c) {
         sample.egt[size_t(c)] = FieldReading(record.Values(kFirstEgtField + c));
         sample.cht[size_t(c)] = FieldReading(record.Values(kFirstChtField + c));
     }
+    take(sample);
+}
+
+void FindingsScanner::add(const RecordReadings &record)
+{
+    Sample sample;
+    sample.time = record.time;
+    sample.second = record.date.toJulianDay() * 86400 + sample.time.msecsSinceStartOfDay() / 1000;
+    sample.rpm = record.value[kRpmField];
+    for (int c = 0; c < kCylinders; ++c) {
+        sample.egt[size_t(c)] = record.value[size_t(kFirstEgtField + c)];
+        sample.cht[size_t(c)] = record.value[size_t(kFirstChtField + c)];
+    }
+    take(sample);
+}
+
+void FindingsScanner::take(Sample sample)
+{
+    sample.record = m_records++;
     m_raw.push_back(sample);
     // A record is judged once the record after it is in: a spike is a spike against both sides.
     if (m_raw.size() > 3)
         m_raw.pop_front();
-    if (m_raw.size() >= 2) {
+    m_judgedNow = m_raw.size() >= 2;
+    if (m_judgedNow) {
         const size_t n = m_raw.size();
-        Sample middle = m_raw[n - 2];
-        classify(middle, n == 3 ? &m_raw[0] : nullptr, &m_raw[n - 1], m_raw[n - 2]);
-        evaluate(middle);
+        m_judged = m_raw[n - 2];
+        classify(m_judged, n == 3 ? &m_raw[0] : nullptr, &m_raw[n - 1], m_raw[n - 2]);
+        evaluate(m_judged);
     }
 }
 
@@ -199,12 +218,13 @@ void FindingsScanner::closeRun(Track &t)
 
 std::vector<Finding> FindingsScanner::finish()
 {
-    if (!m_raw.empty()) {
+    m_judgedNow = !m_raw.empty();
+    if (m_judgedNow) {
         // The last record has no record after it: no spike, but still a reading at or below 0.
         const size_t n = m_raw.size();
-        Sample middle = m_raw.back();
-        classify(middle, n >= 2 ? &m_raw[n - 2] : nullptr, nullptr, m_raw.back());
-        evaluate(middle);
+        m_judged = m_raw.back();
+        classify(m_judged, n >= 2 ? &m_raw[n - 2] : nullptr, nullptr, m_raw.back());
+        evaluate(m_judged);
         m_raw.clear();
     }
     size_t count = 0;

@@ -5,6 +5,7 @@
 
 #include "core/flight/FlightData.h"
 #include "core/flight/FlightSummary.h"
+#include "core/flight/RecordReadings.h"
 
 #include <QTime>
 
@@ -46,6 +47,13 @@ struct Finding {
     int last = 0; // 0-based, the last record of the finding
 };
 
+// A record's probes as the first rule leaves them: a faulty reading is NaN, as is no reading.
+struct SoundProbes {
+    QTime time;
+    std::array<double, kCylinders> egt{};
+    std::array<double, kCylinders> cht{};
+};
+
 class FindingsScanner {
 public:
     explicit FindingsScanner(const FindingRules &rules = {});
@@ -53,17 +61,18 @@ public:
     // The next record of the flight, in file order. Its readings are taken at once: the view need
     // not outlive the call.
     void add(const FlightRecord &record);
+    void add(const RecordReadings &record);
     // The findings of every record added, ordered by first record, then kind, then cylinder.
     std::vector<Finding> finish();
+    // The record the last add or finish judged (a record is judged once the one after it is in, the
+    // last at finish), for figures that leave failing probes out; null when that call judged none.
+    const SoundProbes *judged() const { return m_judgedNow ? &m_judged : nullptr; }
 
 private:
-    struct Sample {
+    struct Sample : SoundProbes { // once classified, its probes are sound
         std::int64_t second = 0; // from a fixed day, so midnight does not matter
-        QTime time;
         int record = 0;
         double rpm = 0;
-        std::array<double, kCylinders> egt{}; // NaN: no reading, or a faulty one
-        std::array<double, kCylinders> cht{};
     };
     struct Run {
         int first = -1;
@@ -82,6 +91,7 @@ private:
         std::vector<Run> done;
     };
 
+    void take(Sample sample);
     void classify(Sample &middle, const Sample *before, const Sample *after, const Sample &raw);
     void evaluate(const Sample &sample);
     void mark(Track &track, const Sample &sample, bool meets, double value, bool keepFirst);
@@ -95,6 +105,8 @@ private:
     // Records already classified, back to the last one at least a window before the newest.
     std::deque<Sample> m_window;
     std::vector<Track> m_tracks;
+    Sample m_judged;
+    bool m_judgedNow = false;
 };
 
 // The findings of a loaded table.

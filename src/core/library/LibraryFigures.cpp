@@ -11,9 +11,6 @@ namespace korvel::library_detail {
 
 namespace {
 
-constexpr int kProbes = 2 * kCylinders; // the EGTs, then the CHTs, as fields 16 to 27
-constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
-
 struct Running {
     int count = 0;
     double minimum = std::numeric_limits<double>::infinity();
@@ -31,11 +28,6 @@ struct Running {
     }
 };
 
-struct Probes {
-    QTime time;
-    std::array<double, kProbes> values;
-};
-
 void KeepFirstHighest(std::optional<TimedValue> &best, double v, QTime time)
 {
     if (!best || v > best->value)
@@ -50,35 +42,29 @@ struct FiguresBuilder::State {
     std::array<Running, kFlightFields> fields{};
     std::array<CylinderPeaks, kCylinders> cylinders{};
     std::optional<TimedValue> egtSpread, chtSpread;
+    // Its judging of each record's probes is what leaves failing probes out of the figures.
     FindingsScanner findings;
-    FindingRules rules;
-    // The last two records' probes as read: the older is judged against its neighbours.
-    std::optional<Probes> before, middle;
 
-    // Judges the middle record's probes and counts its sound readings.
-    void settle(const Probes *after)
+    // Counts the sound readings of the record the findings have just judged, if any.
+    void settle()
     {
-        Probes sound = *middle;
-        for (int p = 0; p < kProbes; ++p) {
-            const double v = middle->values[size_t(p)];
-            if (!std::isnan(v) && IsProbeFault(v, before ? before->values[size_t(p)] : kNone,
-                                               after ? after->values[size_t(p)] : kNone, rules))
-                sound.values[size_t(p)] = kNone;
-        }
-        for (int p = 0; p < kProbes; ++p)
-            fields[size_t(kFirstEgtField + p)].add(sound.values[size_t(p)]);
+        const SoundProbes *sound = findings.judged();
+        if (!sound)
+            return;
         for (int c = 0; c < kCylinders; ++c) {
+            const double egt = sound->egt[size_t(c)], cht = sound->cht[size_t(c)];
+            fields[size_t(kFirstEgtField + c)].add(egt);
+            fields[size_t(kFirstChtField + c)].add(cht);
             CylinderPeaks &peaks = cylinders[size_t(c)];
-            if (const double egt = sound.values[size_t(c)]; !std::isnan(egt))
-                KeepFirstHighest(peaks.egt, egt, sound.time);
-            if (const double cht = sound.values[size_t(kCylinders + c)]; !std::isnan(cht))
-                KeepFirstHighest(peaks.cht, cht, sound.time);
+            if (!std::isnan(egt))
+                KeepFirstHighest(peaks.egt, egt, sound->time);
+            if (!std::isnan(cht))
+                KeepFirstHighest(peaks.cht, cht, sound->time);
         }
-        if (const auto s = CylinderSpread(sound.values.data()))
-            KeepFirstHighest(egtSpread, *s, sound.time);
-        if (const auto s = CylinderSpread(sound.values.data() + kCylinders))
-            KeepFirstHighest(chtSpread, *s, sound.time);
-        before = middle;
+        if (const auto s = CylinderSpread(sound->egt.data()))
+            KeepFirstHighest(egtSpread, *s, sound->time);
+        if (const auto s = CylinderSpread(sound->cht.data()))
+            KeepFirstHighest(chtSpread, *s, sound->time);
     }
 };
 
@@ -92,28 +78,29 @@ qint64 FiguresBuilder::records() const
 
 void FiguresBuilder::add(const FlightRecord &record)
 {
+    RecordReadings readings;
+    ReadRecord(record, readings);
+    add(readings);
+}
+
+void FiguresBuilder::add(const RecordReadings &record)
+{
     State &st = *m_state;
-    const QTime time = record.LogTime();
     if (st.records++ == 0)
-        st.first = FlightMoment{record.LogDate(), time};
-    st.last = FlightMoment{record.LogDate(), time};
-    st.findings.add(record);
+        st.first = FlightMoment{record.date, record.time};
+    st.last = FlightMoment{record.date, record.time};
     for (int f = 0; f < kFirstEgtField; ++f)
-        st.fields[size_t(f)].add(FieldReading(record.Values(f)));
-    Probes probes{time, {}};
-    for (int p = 0; p < kProbes; ++p)
-        probes.values[size_t(p)] = FieldReading(record.Values(kFirstEgtField + p));
-    if (st.middle)
-        st.settle(&probes);
-    st.middle = probes;
+        st.fields[size_t(f)].add(record.value[size_t(f)]);
+    st.findings.add(record);
+    st.settle();
 }
 
 FlightFigures FiguresBuilder::finish()
 {
     State &st = *m_state;
-    if (st.middle)
-        st.settle(nullptr);
     FlightFigures out;
+    out.findingList = st.findings.finish();
+    st.settle();
     LibraryFlight &f = out.flight;
     f.records = int(st.records);
     f.first = MomentText(st.first.date, st.first.time);
@@ -131,7 +118,6 @@ FlightFigures FiguresBuilder::finish()
         f.egtSpreadMax = st.egtSpread->value;
     if (st.chtSpread)
         f.chtSpreadMax = st.chtSpread->value;
-    out.findingList = st.findings.finish();
     f.findings = int(out.findingList.size());
     out.cylinders = st.cylinders;
     out.egtSpread = st.egtSpread;

@@ -38,6 +38,7 @@ public:
     FiguresBuilder &operator=(const FiguresBuilder &) = delete;
 
     void add(const FlightRecord &record);
+    void add(const RecordReadings &record);
     qint64 records() const;
     // The figures of a flight with at least one record.
     FlightFigures finish();
