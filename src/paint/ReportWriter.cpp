@@ -14,6 +14,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -22,17 +23,15 @@ namespace korvel {
 
 namespace {
 
-// Records read on one thread, their figures and findings worked out on another: a few chunks go back
-// and forth, so the two overlap while memory stays a few chunks' worth whatever the flight's length.
-class ReadingsRelay {
+// Hands chunks of work from the thread that reads the file to one that works on them: a few chunks go
+// back and forth, so the two overlap while memory stays a few chunks' worth whatever the flight's length.
+template <class Chunk>
+class Relay {
 public:
-    using Chunk = std::vector<RecordReadings>;
-    static constexpr std::size_t kChunkRecords = 4096;
-
-    ReadingsRelay()
+    explicit Relay(std::size_t chunkSize) : m_free(4)
     {
-        for (int k = 0; k < 4; ++k)
-            m_free.emplace_back().reserve(kChunkRecords);
+        for (Chunk &chunk : m_free)
+            chunk.reserve(chunkSize);
     }
 
     // An empty chunk to fill, once the worker has given one back.
@@ -81,12 +80,26 @@ public:
         m_changed.notify_all();
     }
 
+    // Runs work on each chunk received, on its own thread, until finish.
+    std::thread worker(std::function<void(const Chunk &)> work)
+    {
+        return std::thread([this, work = std::move(work)] {
+            while (std::optional<Chunk> chunk = receive()) {
+                work(*chunk);
+                giveBack(std::move(*chunk));
+            }
+        });
+    }
+
 private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Chunk> m_free, m_full;
     bool m_done = false;
 };
+
+constexpr std::size_t kChunkRecords = 4096;
+constexpr std::size_t kChunkBytes = std::size_t(1) << 20;
 
 } // namespace
 
@@ -101,46 +114,59 @@ std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const 
     FindingsScanner scanner(rules);
     StartMarker marker;
     Sha256 sha;
-    ReadingsRelay relay;
-    // The figures and findings on a second core while this one reads the file and gathers the charts.
-    std::thread figuring([&] {
-        while (std::optional<ReadingsRelay::Chunk> chunk = relay.receive()) {
-            for (const RecordReadings &record : *chunk) {
-                figures.add(record);
-                if (ownRules)
-                    scanner.add(record);
-            }
-            relay.giveBack(std::move(*chunk));
+    // Three threads: this one reads the file and gathers the charts, one works out the figures and
+    // findings, one hashes the bytes.
+    Relay<std::vector<RecordReadings>> records(kChunkRecords);
+    std::thread figuring = records.worker([&](const std::vector<RecordReadings> &chunk) {
+        for (const RecordReadings &record : chunk) {
+            figures.add(record);
+            if (ownRules)
+                scanner.add(record);
         }
     });
-    ReadingsRelay::Chunk chunk = relay.emptyChunk();
+    Relay<std::vector<char>> bytes(kChunkBytes);
+    std::thread hashing = bytes.worker([&](const std::vector<char> &chunk) {
+        marker.add(chunk.data(), chunk.size());
+        sha.add(chunk.data(), chunk.size());
+    });
+    const auto finish = [&] {
+        records.finish();
+        bytes.finish();
+        figuring.join();
+        hashing.join();
+    };
+    std::vector<RecordReadings> recordChunk = records.emptyChunk();
     try {
         StreamFlightDataFile(
             path,
             [&](const FlightRecordBlock &block) {
                 for (int k = 0; k < block.records(); ++k) {
-                    RecordReadings &record = chunk.emplace_back();
+                    RecordReadings &record = recordChunk.emplace_back();
                     ReadRecord(block[k], record);
                     in.sketch->add(record);
-                    if (chunk.size() == ReadingsRelay::kChunkRecords) {
-                        relay.send(std::move(chunk));
-                        chunk = relay.emptyChunk();
+                    if (recordChunk.size() == kChunkRecords) {
+                        records.send(std::move(recordChunk));
+                        recordChunk = records.emptyChunk();
                     }
                 }
             },
-            [&](const char *bytes, std::size_t size) {
-                marker.add(bytes, size);
-                sha.add(bytes, size);
+            [&](const char *data, std::size_t size) {
+                while (size > 0) {
+                    std::vector<char> piece = bytes.emptyChunk();
+                    const std::size_t n = std::min(size, kChunkBytes);
+                    piece.assign(data, data + n);
+                    bytes.send(std::move(piece));
+                    data += n;
+                    size -= n;
+                }
             });
     } catch (const FlightDataError &e) {
-        relay.finish();
-        figuring.join();
+        finish();
         *error = QStringLiteral("cannot read %1: %2").arg(path, e.message());
         return std::nullopt;
     }
-    relay.send(std::move(chunk));
-    relay.finish();
-    figuring.join();
+    records.send(std::move(recordChunk));
+    finish();
     if (marker.calibration()) {
         *error = QStringLiteral("%1 holds a calibration record, not a flight: there is nothing to report").arg(path);
         return std::nullopt;

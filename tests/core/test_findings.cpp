@@ -222,6 +222,24 @@ private slots:
             return FindFlightFindings(ParseFlightData(text));
         };
 
+        // One exhaust falling while the others hold, against the others' median (the falling cylinder
+        // itself left out, wherever it stands among them): with five others and with four (a failed
+        // probe is left out too); and with the others' median moving, no cylinder falls alone.
+        const auto drops = [&](std::array<int, 6> then, std::array<int, 6> now) {
+            std::vector<Reading> r(16);
+            for (size_t i = 0; i < r.size(); ++i)
+                r[i].egt = i < 7 ? then : now;
+            QStringList out;
+            for (const Finding &f : flight(r))
+                if (f.kind == FindingKind::EgtDrop)
+                    out << QStringLiteral("%1 %2").arg(f.cylinder).arg(f.value);
+            return out.join(u';');
+        };
+        QCOMPARE(drops({1450, 1300, 1310, 1400, 1500, 1510}, {1340, 1300, 1310, 1400, 1500, 1510}),
+                 QStringLiteral("1 110"));
+        QCOMPARE(drops({1450, 1300, 1310, 1400, 1500, 0}, {1340, 1300, 1310, 1400, 1500, 0}), QStringLiteral("1 110"));
+        QCOMPARE(drops({1450, 1300, 1310, 1400, 1500, 1510}, {1340, 1300, 1310, 1360, 1500, 1510}), QString());
+
         std::vector<Reading> reduction(21);
         for (size_t i = 6; i < reduction.size(); ++i) {
             reduction[i].rpm = 2000;

@@ -15,27 +15,43 @@ bool has(double v)
     return !std::isnan(v);
 }
 
-// The median of the other cylinders that read at both ends of the window; NaN when none does.
-std::pair<double, double> OtherMedians(const std::array<double, kCylinders> &then,
-                                       const std::array<double, kCylinders> &now, int cylinder)
-{
-    std::array<double, kCylinders> a{}, b{};
-    int n = 0;
-    for (int d = 0; d < kCylinders; ++d) {
-        if (d == cylinder || !has(then[size_t(d)]) || !has(now[size_t(d)]))
-            continue;
-        a[size_t(n)] = then[size_t(d)];
-        b[size_t(n)] = now[size_t(d)];
-        ++n;
+// For each cylinder in turn, the median of the other cylinders' readings then and now (those with a
+// reading at both moments): the readings are sorted once and each median leaves one of them out.
+class OtherMedians {
+public:
+    OtherMedians(const std::array<double, kCylinders> &then, const std::array<double, kCylinders> &now)
+    {
+        for (int d = 0; d < kCylinders; ++d) {
+            if (!has(then[size_t(d)]) || !has(now[size_t(d)]))
+                continue;
+            m_then[size_t(m_count)] = then[size_t(d)];
+            m_now[size_t(m_count)] = now[size_t(d)];
+            ++m_count;
+        }
+        std::sort(m_then.begin(), m_then.begin() + m_count);
+        std::sort(m_now.begin(), m_now.begin() + m_count);
     }
-    if (n == 0)
-        return {kNoReading, kNoReading};
-    const auto median = [n](std::array<double, kCylinders> &v) {
-        std::sort(v.begin(), v.begin() + n);
-        return n % 2 ? v[size_t(n / 2)] : (v[size_t(n / 2 - 1)] + v[size_t(n / 2)]) / 2;
-    };
-    return {median(a), median(b)};
-}
+
+    // For a cylinder with a reading at both moments; NaN when no other cylinder has.
+    std::pair<double, double> without(double then, double now) const
+    {
+        if (m_count < 2)
+            return {kNoReading, kNoReading};
+        return {medianWithout(m_then, then), medianWithout(m_now, now)};
+    }
+
+private:
+    double medianWithout(const std::array<double, kCylinders> &sorted, double leftOut) const
+    {
+        const auto skip = std::lower_bound(sorted.begin(), sorted.begin() + m_count, leftOut) - sorted.begin();
+        const auto at = [&](std::ptrdiff_t j) { return sorted[size_t(j < skip ? j : j + 1)]; };
+        const int n = m_count - 1;
+        return n % 2 ? at(n / 2) : (at(n / 2 - 1) + at(n / 2)) / 2;
+    }
+
+    std::array<double, kCylinders> m_then{}, m_now{};
+    int m_count = 0;
+};
 
 } // namespace
 
@@ -74,11 +90,6 @@ FindingsScanner::FindingsScanner(const FindingRules &rules) : m_rules(rules)
                                    FindingKind::EgtProbe, FindingKind::ChtProbe})
         for (int c = 1; c <= kCylinders; ++c)
             m_tracks.push_back({kind, c, {}, std::nullopt, {}});
-}
-
-FindingsScanner::Track &FindingsScanner::track(FindingKind kind, int cylinder)
-{
-    return m_tracks[size_t(int(kind) * kCylinders + cylinder - 1)];
 }
 
 void FindingsScanner::add(const FlightRecord &record)
@@ -158,6 +169,7 @@ void FindingsScanner::evaluate(const Sample &sample)
 
     const bool rpmSteady = then && has(sample.rpm) && has(then->rpm) &&
                            std::abs(sample.rpm - then->rpm) <= m_rules.rpmCalm * std::abs(then->rpm);
+    std::optional<OtherMedians> others; // only once some cylinder's exhaust has fallen
     for (int c = 0; c < kCylinders; ++c) {
         const size_t k = size_t(c);
         const double cht = sample.cht[k];
@@ -170,7 +182,9 @@ void FindingsScanner::evaluate(const Sample &sample)
         const double egtFall = then ? then->egt[k] - sample.egt[k] : kNoReading;
         bool egtDrop = rpmSteady && has(egtFall) && egtFall > m_rules.egtFall;
         if (egtDrop) {
-            const auto [before, now] = OtherMedians(then->egt, sample.egt, c);
+            if (!others)
+                others.emplace(then->egt, sample.egt);
+            const auto [before, now] = others->without(then->egt[k], sample.egt[k]);
             egtDrop = has(before) && std::abs(now - before) < m_rules.othersCalm;
         }
         mark(track(FindingKind::EgtDrop, c + 1), sample, egtDrop, egtFall, false);

@@ -96,7 +96,7 @@ private:
     void evaluate(const Sample &sample);
     void mark(Track &track, const Sample &sample, bool meets, double value, bool keepFirst);
     void closeRun(Track &track);
-    Track &track(FindingKind kind, int cylinder);
+    Track &track(FindingKind kind, int cylinder) { return m_tracks[size_t(int(kind) * kCylinders + cylinder - 1)]; }
 
     FindingRules m_rules;
     int m_records = 0;

@@ -16,12 +16,6 @@ struct RecordReadings {
     std::array<double, kFlightFields> value; // FieldReading of each field: NaN where it holds no number
 };
 
-inline void ReadRecord(const FlightRecord &record, RecordReadings &out)
-{
-    out.date = record.LogDate();
-    out.time = record.LogTime();
-    for (int f = 0; f < kFlightFields; ++f)
-        out.value[size_t(f)] = FieldReading(record.Values(f));
-}
+void ReadRecord(const FlightRecord &record, RecordReadings &out);
 
 } // namespace korvel
