@@ -71,31 +71,35 @@ public:
         }
         m_changed.notify_all();
     }
-    void finish()
+    // Runs work on each chunk sent, on a thread of its own, until close.
+    void start(std::function<void(const Chunk &)> work)
     {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_changed.notify_all();
-    }
-
-    // Runs work on each chunk received, on its own thread, until finish.
-    std::thread worker(std::function<void(const Chunk &)> work)
-    {
-        return std::thread([this, work = std::move(work)] {
+        m_worker = std::thread([this, work = std::move(work)] {
             while (std::optional<Chunk> chunk = receive()) {
                 work(*chunk);
                 giveBack(std::move(*chunk));
             }
         });
     }
+    // Waits until every chunk sent is worked.
+    void close()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_all();
+        if (m_worker.joinable())
+            m_worker.join();
+    }
+    ~Relay() { close(); }
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Chunk> m_free, m_full;
     bool m_done = false;
+    std::thread m_worker;
 };
 
 constexpr std::size_t kChunkRecords = 4096;
@@ -117,7 +121,7 @@ std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const 
     // Three threads: this one reads the file and gathers the charts, one works out the figures and
     // findings, one hashes the bytes.
     Relay<std::vector<RecordReadings>> records(kChunkRecords);
-    std::thread figuring = records.worker([&](const std::vector<RecordReadings> &chunk) {
+    records.start([&](const std::vector<RecordReadings> &chunk) {
         for (const RecordReadings &record : chunk) {
             figures.add(record);
             if (ownRules)
@@ -125,16 +129,10 @@ std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const 
         }
     });
     Relay<std::vector<char>> bytes(kChunkBytes);
-    std::thread hashing = bytes.worker([&](const std::vector<char> &chunk) {
+    bytes.start([&](const std::vector<char> &chunk) {
         marker.add(chunk.data(), chunk.size());
         sha.add(chunk.data(), chunk.size());
     });
-    const auto finish = [&] {
-        records.finish();
-        bytes.finish();
-        figuring.join();
-        hashing.join();
-    };
     std::vector<RecordReadings> recordChunk = records.emptyChunk();
     try {
         StreamFlightDataFile(
@@ -161,12 +159,12 @@ std::optional<FlightReportInput> ReadFlightForReport(const QString &path, const 
                 }
             });
     } catch (const FlightDataError &e) {
-        finish();
         *error = QStringLiteral("cannot read %1: %2").arg(path, e.message());
         return std::nullopt;
     }
     records.send(std::move(recordChunk));
-    finish();
+    records.close();
+    bytes.close();
     if (marker.calibration()) {
         *error = QStringLiteral("%1 holds a calibration record, not a flight: there is nothing to report").arg(path);
         return std::nullopt;
