@@ -5,8 +5,11 @@
 
 #include "core/settings/Settings.h"
 #include "gui/library/FrmLibrary.h"
+#include "gui/library/LibraryLocationDialog.h"
 #include "gui/shell/MainOstrel.h"
+#include "gui/shell/StartPanel.h"
 #include "support/FlightPlans.h"
+#include "support/PgServer.h"
 #include "support/WindowSupport.h"
 
 #include <QAbstractItemModel>
@@ -55,6 +58,35 @@ void MakeFlights(const QTemporaryDir &dir, int count, const QString &sub = QStri
 QString MessageOf(const FrmLibrary &window)
 {
     return window.findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
+}
+
+// What the location dialog's Test found for text.
+QString Tested(LibraryLocationDialog &dialog, const QString &text)
+{
+    dialog.findChild<QLineEdit *>(QStringLiteral("libraryLocationEdit"))->setText(text);
+    QSignalSpy tested(&dialog, &LibraryLocationDialog::tested);
+    dialog.findChild<QPushButton *>(QStringLiteral("testLibraryButton"))->click();
+    if (!tested.wait(20000))
+        return QStringLiteral("(no answer)");
+    return dialog.findChild<QLabel *>(QStringLiteral("libraryTestResult"))->text();
+}
+
+// Library... in the window, answered with text, then OK or Cancel.
+void ChooseLocation(FrmLibrary &window, const QString &text, bool ok)
+{
+    QTimer::singleShot(0, &window, [text, ok] {
+        auto *dialog = qobject_cast<LibraryLocationDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        QCOMPARE(dialog->objectName(), QStringLiteral("libraryLocationDialog"));
+        dialog->findChild<QLineEdit *>(QStringLiteral("libraryLocationEdit"))->setText(text);
+        dialog->findChild<QDialogButtonBox *>()->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+    });
+    window.findChild<QPushButton *>(QStringLiteral("libraryButton"))->click();
+}
+
+QString Caption(const QString &name)
+{
+    return QStringLiteral("Flight Library - ") + name;
 }
 
 // Imports the folder and waits for the import to end.
@@ -559,6 +591,116 @@ private slots:
         const int kept = window.findChild<QTableView *>(QStringLiteral("tblFlights"))->model()->rowCount();
         QVERIFY(kept < 30);
         QVERIFY(window.findChild<QPushButton *>(QStringLiteral("cmdImport"))->isEnabled());
+    }
+
+    // Library... tests a folder (what it holds, or that there is none yet), keeps what OK chose and
+    // nothing on Cancel, and the window, its caption and the start panel follow the choice.
+    void folderLocation()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 3);
+        const QString fleet = dir.filePath(QStringLiteral("fleet"));
+        FlightLibrary(fleet).importFiles(FlightLibrary::CollectFiles({dir.filePath(QStringLiteral("in"))}),
+                                         [](const ImportResult &) { return true; });
+        test::Front front;
+        MainOstrel main(front.state, front.ui, front.files);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        main.findChild<QAction *>(QStringLiteral("mnuFlightLibrary"))->trigger();
+        auto *window = main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary"));
+        QCOMPARE(window->windowTitle(), Caption(QDir::toNativeSeparators(settings.path() + QStringLiteral("/library"))));
+
+        {
+            LibraryLocationDialog dialog(window->folder());
+            QCOMPARE(Tested(dialog, fleet), QStringLiteral("Found a flight library (version 2) with 3 flights."));
+            const QString empty = dir.filePath(QStringLiteral("empty"));
+            QCOMPARE(Tested(dialog, empty), QStringLiteral("There is no flight library in %1 yet; OK makes one there.")
+                                                .arg(QDir::toNativeSeparators(empty)));
+            QVERIFY(!QFileInfo::exists(empty));
+            const QString notThere = Tested(dialog, QStringLiteral("postgresql://pilot@127.0.0.1:1/fleet"));
+            QVERIFY2(notThere.contains(QLatin1String("127.0.0.1")), qPrintable(notThere));
+        }
+
+        ChooseLocation(*window, fleet, false);
+        QCOMPARE(LibraryLocation(), settings.path() + QStringLiteral("/library"));
+        auto *table = window->findChild<QTableView *>(QStringLiteral("tblFlights"));
+        QCOMPARE(table->model()->rowCount(), 0);
+
+        auto *panel = main.findChild<StartPanel *>(QStringLiteral("startPanel"));
+        ChooseLocation(*window, fleet, true);
+        QCOMPARE(LibraryLocation(), fleet);
+        QCOMPARE(window->windowTitle(), Caption(QDir::toNativeSeparators(fleet)));
+        QCOMPARE(table->model()->rowCount(), 3);
+        QCOMPARE(int(window->trendIds().size()), 3);
+        // The start panel offers the chosen library's latest flight.
+        main.mdiArea()->closeAllSubWindows();
+        QTRY_VERIFY(panel->lastFlight().has_value());
+        QVERIFY(panel->lastFlight()->copy.startsWith(fleet));
+    }
+
+    // A library on a server: Test says its version and flights, or why not (never the password);
+    // OK keeps the URI without its password, which then comes from ~/.pgpass; a server that goes
+    // away is said in the status line and the window keeps what it shows, until it is back.
+    void serverLocation()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        test::PgServer server;
+        QVERIFY2(server.running(), qPrintable(server.error()));
+        QVERIFY(server.createDatabase(QStringLiteral("fleet")));
+        const QString pilot = test::PgServer::PasswordOf(QStringLiteral("pilot"));
+        FlightLibrary(server.uri(QStringLiteral("fleet"), QStringLiteral("keeper"),
+                                 test::PgServer::PasswordOf(QStringLiteral("keeper"))),
+                      FlightLibrary::Opening::Init);
+        MakeFlights(dir, 3);
+        const QStringList files = FlightLibrary::CollectFiles({dir.filePath(QStringLiteral("in"))});
+        const QString withPassword = server.uri(QStringLiteral("fleet"), QStringLiteral("pilot"), pilot);
+        {
+            FlightLibrary library(withPassword);
+            QCOMPARE(library.importFile(files[0]).outcome, ImportResult::Added);
+            QCOMPARE(library.importFile(files[1]).outcome, ImportResult::Added);
+        }
+        const QString pgpass = dir.filePath(QStringLiteral("pgpass"));
+        test::WriteFile(dir, QStringLiteral("pgpass"),
+                        QStringLiteral("127.0.0.1:%1:fleet:pilot:%2\n").arg(server.port()).arg(pilot).toUtf8());
+        QFile::setPermissions(pgpass, QFile::ReadOwner | QFile::WriteOwner);
+        qputenv("PGPASSFILE", QFile::encodeName(pgpass));
+
+        test::Front front;
+        FrmLibrary window(front.context());
+        window.show();
+        {
+            LibraryLocationDialog dialog(window.folder());
+            QCOMPARE(Tested(dialog, withPassword), QStringLiteral("Found a flight library (version 2) with 2 flights."));
+            const QString refused =
+                Tested(dialog, server.uri(QStringLiteral("fleet"), QStringLiteral("pilot"), QStringLiteral("Wrong-7x")));
+            QVERIFY2(refused.contains(QLatin1String("pilot")) && !refused.contains(QLatin1String("Wrong-7x")),
+                     qPrintable(refused));
+            QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("libraryPasswordNote"))->isVisibleTo(&dialog));
+        }
+
+        ChooseLocation(window, withPassword, true);
+        QCOMPARE(LibraryLocation(), server.uri(QStringLiteral("fleet"), QStringLiteral("pilot")));
+        const QString name = QStringLiteral("server 127.0.0.1:%1/fleet").arg(server.port());
+        QCOMPARE(window.windowTitle(), Caption(name));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        QCOMPARE(table->model()->rowCount(), 2);
+        QVERIFY2(MessageOf(window).contains(name), qPrintable(MessageOf(window)));
+
+        QVERIFY(server.stop());
+        window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
+        QVERIFY2(MessageOf(window).contains(QStringLiteral("went away")), qPrintable(MessageOf(window)));
+        QVERIFY(!MessageOf(window).contains(pilot));
+        QCOMPARE(table->model()->rowCount(), 2);
+        QCOMPARE(int(window.trendIds().size()), 2);
+
+        // Back again: the next refresh connects anew and shows what was added meanwhile.
+        QVERIFY(server.start());
+        QCOMPARE(FlightLibrary(withPassword).importFile(files[2]).outcome, ImportResult::Added);
+        window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
+        QCOMPARE(table->model()->rowCount(), 3);
+        qunsetenv("PGPASSFILE");
     }
 
     void menu()

@@ -106,7 +106,7 @@ LibraryLocationDialog::LibraryLocationDialog(const QString &current, QWidget *pa
 
     connect(browse, &QPushButton::clicked, this, &LibraryLocationDialog::browse);
     connect(m_test, &QPushButton::clicked, this, &LibraryLocationDialog::test);
-    connect(m_edit, &QLineEdit::textEdited, this, &LibraryLocationDialog::typed);
+    connect(m_edit, &QLineEdit::textChanged, this, &LibraryLocationDialog::typed);
     connect(buttons, &QDialogButtonBox::accepted, this, &LibraryLocationDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     typed();
@@ -129,7 +129,6 @@ void LibraryLocationDialog::browse()
     if (folder.isEmpty())
         return;
     m_edit->setText(QDir::toNativeSeparators(folder));
-    typed();
 }
 
 void LibraryLocationDialog::typed()
