@@ -668,8 +668,11 @@ private slots:
         qputenv("PGPASSFILE", QFile::encodeName(pgpass));
 
         test::Front front;
-        FrmLibrary window(front.context());
-        window.show();
+        MainOstrel main(front.state, front.ui, front.files);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        main.findChild<QAction *>(QStringLiteral("mnuFlightLibrary"))->trigger();
+        FrmLibrary &window = *main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary"));
         {
             LibraryLocationDialog dialog(window.folder());
             QCOMPARE(Tested(dialog, withPassword), QStringLiteral("Found a flight library (version 2) with 2 flights."));
@@ -700,6 +703,14 @@ private slots:
         QCOMPARE(FlightLibrary(withPassword).importFile(files[2]).outcome, ImportResult::Added);
         window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
         QCOMPARE(table->model()->rowCount(), 3);
+
+        // The start panel's latest flight comes from the server when it is opened.
+        main.mdiArea()->closeAllSubWindows();
+        auto *panel = main.findChild<StartPanel *>(QStringLiteral("startPanel"));
+        QTRY_VERIFY(panel->lastFlight().has_value());
+        QTest::mouseClick(panel->findChild<QPushButton *>(QStringLiteral("startOpenLast")), Qt::LeftButton);
+        QTRY_VERIFY(front.state.flightData.FlightRecordCount.value_or(0) > 10);
+        QCOMPARE(front.state.flightOrigin.name, QFileInfo(files[2]).fileName());
         qunsetenv("PGPASSFILE");
     }
 
