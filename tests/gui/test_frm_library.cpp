@@ -108,9 +108,19 @@ QPoint PixelOf(QCustomPlot *plot, int k)
 
 } // namespace
 
+// Set in the run of this program that plays a PC without Qt's PostgreSQL driver.
+const char kNoSqlDrivers[] = "KORVEL_TEST_NO_SQL_DRIVERS";
+
 class TestFrmLibrary : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        // Qt then finds no SQL driver: none has been looked for yet in a run that starts here.
+        if (qEnvironmentVariableIsSet(kNoSqlDrivers))
+            QCoreApplication::setLibraryPaths({m_noPlugins.path()});
+    }
+
     void window()
     {
         test::IsolatedSettings settings;
@@ -714,6 +724,34 @@ private slots:
         qunsetenv("PGPASSFILE");
     }
 
+    // Without Qt's PostgreSQL driver a server's URI is told which package to install, in the
+    // location dialog's Test and in the window.
+    void serverDriverMissing()
+    {
+        if (!qEnvironmentVariableIsSet(kNoSqlDrivers)) {
+            QProcess run;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QString::fromLatin1(kNoSqlDrivers), QStringLiteral("1"));
+            run.setProcessEnvironment(environment);
+            run.setProcessChannelMode(QProcess::MergedChannels);
+            run.start(QCoreApplication::applicationFilePath(), {QStringLiteral("serverDriverMissing")});
+            QVERIFY(run.waitForFinished(60000));
+            const QByteArray output = run.readAll();
+            QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0, output.constData());
+            return;
+        }
+        QVERIFY(!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")));
+        test::IsolatedSettings settings;
+        const QString uri = QStringLiteral("postgresql://pilot@fleet.example/flights");
+        LibraryLocationDialog dialog(LibraryLocation());
+        const QString tested = Tested(dialog, uri);
+        QVERIFY2(tested.contains(QLatin1String("libqt6sql6-psql")), qPrintable(tested));
+        SetLibraryLocation(uri);
+        test::Front front;
+        FrmLibrary window(front.context());
+        QVERIFY2(MessageOf(window).contains(QLatin1String("libqt6sql6-psql")), qPrintable(MessageOf(window)));
+    }
+
     void menu()
     {
         test::IsolatedSettings settings;
@@ -731,6 +769,9 @@ private slots:
         QCOMPARE(items.first(), item);
         QCOMPARE(items[1]->objectName(), QStringLiteral("mnuAnalysisView"));
     }
+
+private:
+    QTemporaryDir m_noPlugins;
 };
 
 QTEST_MAIN(TestFrmLibrary)
