@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace korvel {
@@ -103,6 +104,8 @@ LibraryLocationDialog::LibraryLocationDialog(const QString &current, QWidget *pa
     layout->addLayout(testRow);
     layout->addStretch();
     layout->addWidget(buttons);
+    setMinimumWidth(600);
+    resize(640, 0);
 
     connect(browse, &QPushButton::clicked, this, &LibraryLocationDialog::browse);
     connect(m_test, &QPushButton::clicked, this, &LibraryLocationDialog::test);
@@ -110,6 +113,18 @@ LibraryLocationDialog::LibraryLocationDialog(const QString &current, QWidget *pa
     connect(buttons, &QDialogButtonBox::accepted, this, &LibraryLocationDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     typed();
+    fitHeight();
+}
+
+void LibraryLocationDialog::fitHeight()
+{
+    // The wrapped lines decide the height: the dialog grows with what a test says, never cutting
+    // a reason off.
+    QTimer::singleShot(0, this, [this] {
+        const int needed = layout()->totalHeightForWidth(width());
+        if (needed > height())
+            resize(width(), needed);
+    });
 }
 
 QString LibraryLocationDialog::location() const
@@ -140,6 +155,7 @@ void LibraryLocationDialog::typed()
     const QString text = m_edit->text().trimmed();
     const auto server = FlightLibrary::IsServer(text) ? library_detail::ParseServerUri(text, &why) : std::nullopt;
     m_passwordNote->setVisible(server && !server->password.isEmpty());
+    fitHeight();
 }
 
 void LibraryLocationDialog::test()
@@ -174,6 +190,7 @@ void LibraryLocationDialog::showResult(const QString &result)
     m_busy = false;
     m_test->setEnabled(true);
     m_result->setText(result);
+    fitHeight();
     emit tested(result);
 }
 
@@ -186,6 +203,7 @@ void LibraryLocationDialog::accept()
             m_result->setText(AsSentence(QStringLiteral("%1 is no PostgreSQL URI libpq would take (%2); write it as "
                                                         "postgresql://USER@HOST:PORT/DBNAME")
                                              .arg(FlightLibrary::Shown(chosen), why)));
+            fitHeight();
             return;
         }
     }

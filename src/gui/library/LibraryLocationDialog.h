@@ -39,6 +39,7 @@ private:
     void browse();
     void typed();
     void showResult(const QString &result);
+    void fitHeight();
 
     QLineEdit *m_edit = nullptr;
     QPushButton *m_test = nullptr;
