@@ -701,12 +701,19 @@ private slots:
         QCOMPARE(table->model()->rowCount(), 2);
         QVERIFY2(MessageOf(window).contains(name), qPrintable(MessageOf(window)));
 
+        // A flight loaded from the server stays readable (a report reads it again) when the
+        // connection that fetched it has gone.
+        emit table->doubleClicked(table->model()->index(0, 0));
+        const QString loaded = front.state.flightFileName;
+        QVERIFY(!loaded.isEmpty());
+
         QVERIFY(server.stop());
         window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
         QVERIFY2(MessageOf(window).contains(QStringLiteral("went away")), qPrintable(MessageOf(window)));
         QVERIFY(!MessageOf(window).contains(pilot));
         QCOMPARE(table->model()->rowCount(), 2);
         QCOMPARE(int(window.trendIds().size()), 2);
+        QVERIFY(QFileInfo::exists(loaded));
 
         // Back again: the next refresh connects anew and shows what was added meanwhile.
         QVERIFY(server.start());

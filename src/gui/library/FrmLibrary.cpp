@@ -29,6 +29,7 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -416,6 +417,16 @@ QString Sentence(const QString &what, const QString &why)
 }
 
 } // namespace
+
+QString KeptForTheSession(const QString &file)
+{
+    static QTemporaryDir kept;
+    if (file.isEmpty() || !kept.isValid())
+        return file;
+    // Named by the flight's SHA-256: the same flight is copied once.
+    const QString copy = kept.filePath(QFileInfo(file).fileName());
+    return QFileInfo::exists(copy) || QFile::copy(file, copy) ? copy : file;
+}
 
 template <class F> bool FrmLibrary::guarded(F &&call)
 {
@@ -1039,6 +1050,8 @@ void FrmLibrary::loadFlight(qint64 id)
         return;
     if (!path || !flight)
         return;
+    if (FlightLibrary::IsServer(m_folder))
+        path = KeptForTheSession(*path);
     // As the disk-load command: the status names the file, and a failed load says no more.
     try {
         LoadFlightDataFile(*path, m_context.state.flightData, m_context.status);

@@ -31,6 +31,11 @@ class QTableView;
 
 namespace korvel {
 
+// A flight fetched from a library on a server lies in a file that lives as long as the connection
+// that fetched it; this copy of it lives until the program ends, so that the windows can read the
+// flight again (a report) after that connection has gone. The file itself when it cannot be copied.
+QString KeptForTheSession(const QString &file);
+
 class FrmLibrary : public ChildWindow {
     Q_OBJECT
 public:

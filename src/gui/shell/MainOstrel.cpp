@@ -218,11 +218,9 @@ void MainOstrel::openLibraryFlight(const StartPanel::LastFlight &flight)
     try {
         QString copy = flight.copy;
         if (copy.isEmpty()) {
-            // A server's flight comes into a file of its library's, which lives while the flight
-            // is shown (a report reads it again).
-            m_serverLibrary =
-                std::make_shared<FlightLibrary>(m_start->libraryFolder(), FlightLibrary::Opening::Existing);
-            copy = m_serverLibrary->copyPath(flight.id).value_or(QString());
+            // A server's flight is fetched now.
+            FlightLibrary library(m_start->libraryFolder(), FlightLibrary::Opening::Existing);
+            copy = KeptForTheSession(library.copyPath(flight.id).value_or(QString()));
         }
         LoadFlightDataFile(copy, m_state.flightData, *this);
         // Named as it was imported, not by its copy's hash.

@@ -11,8 +11,6 @@
 #include <QMainWindow>
 #include <QPointer>
 
-#include <memory>
-
 class QAction;
 class QLabel;
 class QMdiArea;
@@ -24,7 +22,6 @@ class QToolBar;
 namespace korvel {
 
 class ChildWindow;
-class FlightLibrary;
 
 class MainOstrel : public QMainWindow, public StatusLine {
     Q_OBJECT
@@ -105,8 +102,6 @@ private:
     QPointer<QMdiSubWindow> m_analysis;
     QPointer<QMdiSubWindow> m_library;
     QPointer<QWidget> m_about;
-    // The server library the start panel's flight was opened from, kept while that flight is shown.
-    std::shared_ptr<FlightLibrary> m_serverLibrary;
 };
 
 } // namespace korvel
