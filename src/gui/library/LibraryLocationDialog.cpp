@@ -170,6 +170,7 @@ void LibraryLocationDialog::test()
     // A server that does not answer keeps the thread waiting (up to the URI's connect_timeout),
     // never the dialog; a dialog closed meanwhile is told nothing, and the thread goes as it ends.
     m_busy = true;
+    m_testedText = m_edit->text();
     QPointer<LibraryLocationDialog> self(this);
     QThread *tester = QThread::create([self, where] {
         const QString result = TestResult(where);
@@ -189,7 +190,8 @@ void LibraryLocationDialog::showResult(const QString &result)
 {
     m_busy = false;
     m_test->setEnabled(true);
-    m_result->setText(result);
+    // Found for a location no longer typed: it would name the wrong library.
+    m_result->setText(m_edit->text() == m_testedText ? result : QString());
     fitHeight();
     emit tested(result);
 }

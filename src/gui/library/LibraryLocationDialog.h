@@ -46,6 +46,7 @@ private:
     QLabel *m_result = nullptr;
     QLabel *m_passwordNote = nullptr;
     bool m_busy = false;
+    QString m_testedText;
 };
 
 } // namespace korvel
