@@ -619,7 +619,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&main));
         main.findChild<QAction *>(QStringLiteral("mnuFlightLibrary"))->trigger();
         auto *window = main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary"));
-        QCOMPARE(window->windowTitle(), Caption(QDir::toNativeSeparators(settings.path() + QStringLiteral("/library"))));
+        QCOMPARE(window->windowTitle(),
+                 Caption(QDir::toNativeSeparators(settings.path() + QStringLiteral("/library"))));
 
         {
             LibraryLocationDialog dialog(window->folder());
@@ -685,9 +686,10 @@ private slots:
         FrmLibrary &window = *main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary"));
         {
             LibraryLocationDialog dialog(window.folder());
-            QCOMPARE(Tested(dialog, withPassword), QStringLiteral("Found a flight library (version 2) with 2 flights."));
-            const QString refused =
-                Tested(dialog, server.uri(QStringLiteral("fleet"), QStringLiteral("pilot"), QStringLiteral("Wrong-7x")));
+            QCOMPARE(Tested(dialog, withPassword),
+                     QStringLiteral("Found a flight library (version 2) with 2 flights."));
+            const QString refused = Tested(
+                dialog, server.uri(QStringLiteral("fleet"), QStringLiteral("pilot"), QStringLiteral("Wrong-7x")));
             QVERIFY2(refused.contains(QLatin1String("pilot")) && !refused.contains(QLatin1String("Wrong-7x")),
                      qPrintable(refused));
             QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("libraryPasswordNote"))->isVisibleTo(&dialog));

@@ -50,7 +50,10 @@ QString LibraryCaptionName(const QString &location)
     const auto server = library_detail::ParseServerUri(location, &why);
     if (!server)
         return FlightLibrary::Shown(location);
-    return QStringLiteral("server %1:%2/%3").arg(server->hostShown()).arg(server->portShown()).arg(server->databaseShown());
+    return QStringLiteral("server %1:%2/%3")
+        .arg(server->hostShown())
+        .arg(server->portShown())
+        .arg(server->databaseShown());
 }
 
 LibraryLocationDialog::LibraryLocationDialog(const QString &current, QWidget *parent) : QDialog(parent)

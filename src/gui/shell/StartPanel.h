@@ -32,7 +32,7 @@ public:
     // The library's latest flight, as last read: its copy and when it began.
     struct LastFlight {
         qint64 id = 0;
-        QString copy; // empty for a library on a server: fetched by id when opened
+        QString copy;   // empty for a library on a server: fetched by id when opened
         QString source; // the file it was imported from
         std::optional<QString> aircraft;
         QString text; // what the panel says of it
