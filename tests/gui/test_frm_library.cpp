@@ -1,7 +1,8 @@
 // The flight library window offscreen: import on the worker with progress and the files it skipped,
 // the table sorted and filtered by date, the trend following the filter and the selection both
 // ways, double-click loading, export and remove (asked first), reading the library again, errors
-// said in words, and the menu that opens it.
+// said in words, the library chosen (a folder or a server the tests start), and the menu that
+// opens it.
 
 #include "core/settings/Settings.h"
 #include "gui/library/FrmLibrary.h"
