@@ -1,12 +1,16 @@
 // The flight library window offscreen: import on the worker with progress and the files it skipped,
 // the table sorted and filtered by date, the trend following the filter and the selection both
 // ways, double-click loading, export and remove (asked first), reading the library again, errors
-// said in words, and the menu that opens it.
+// said in words, the library chosen (a folder or a server the tests start), and the menu that
+// opens it.
 
 #include "core/settings/Settings.h"
 #include "gui/library/FrmLibrary.h"
+#include "gui/library/LibraryLocationDialog.h"
 #include "gui/shell/MainOstrel.h"
+#include "gui/shell/StartPanel.h"
 #include "support/FlightPlans.h"
+#include "support/PgServer.h"
 #include "support/WindowSupport.h"
 
 #include <QAbstractItemModel>
@@ -57,6 +61,35 @@ QString MessageOf(const FrmLibrary &window)
     return window.findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
 }
 
+// What the location dialog's Test found for text.
+QString Tested(LibraryLocationDialog &dialog, const QString &text)
+{
+    dialog.findChild<QLineEdit *>(QStringLiteral("libraryLocationEdit"))->setText(text);
+    QSignalSpy tested(&dialog, &LibraryLocationDialog::tested);
+    dialog.findChild<QPushButton *>(QStringLiteral("testLibraryButton"))->click();
+    if (!tested.wait(20000))
+        return QStringLiteral("(no answer)");
+    return dialog.findChild<QLabel *>(QStringLiteral("libraryTestResult"))->text();
+}
+
+// Library... in the window, answered with text, then OK or Cancel.
+void ChooseLocation(FrmLibrary &window, const QString &text, bool ok)
+{
+    QTimer::singleShot(0, &window, [text, ok] {
+        auto *dialog = qobject_cast<LibraryLocationDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        QCOMPARE(dialog->objectName(), QStringLiteral("libraryLocationDialog"));
+        dialog->findChild<QLineEdit *>(QStringLiteral("libraryLocationEdit"))->setText(text);
+        dialog->findChild<QDialogButtonBox *>()->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+    });
+    window.findChild<QPushButton *>(QStringLiteral("libraryButton"))->click();
+}
+
+QString Caption(const QString &name)
+{
+    return QStringLiteral("Flight Library - ") + name;
+}
+
 // Imports the folder and waits for the import to end.
 bool Import(FrmLibrary &window, const QString &path)
 {
@@ -76,9 +109,19 @@ QPoint PixelOf(QCustomPlot *plot, int k)
 
 } // namespace
 
+// Set in the run of this program that plays a PC without Qt's PostgreSQL driver.
+const char kNoSqlDrivers[] = "KORVEL_TEST_NO_SQL_DRIVERS";
+
 class TestFrmLibrary : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        // Qt then finds no SQL driver: none has been looked for yet in a run that starts here.
+        if (qEnvironmentVariableIsSet(kNoSqlDrivers))
+            QCoreApplication::setLibraryPaths({m_noPlugins.path()});
+    }
+
     void window()
     {
         test::IsolatedSettings settings;
@@ -561,6 +604,164 @@ private slots:
         QVERIFY(window.findChild<QPushButton *>(QStringLiteral("cmdImport"))->isEnabled());
     }
 
+    // Library... tests a folder (what it holds, or that there is none yet), keeps what OK chose and
+    // nothing on Cancel, and the window, its caption and the start panel follow the choice.
+    void folderLocation()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 3);
+        const QString fleet = dir.filePath(QStringLiteral("fleet"));
+        FlightLibrary(fleet).importFiles(FlightLibrary::CollectFiles({dir.filePath(QStringLiteral("in"))}),
+                                         [](const ImportResult &) { return true; });
+        test::Front front;
+        MainOstrel main(front.state, front.ui, front.files);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        main.findChild<QAction *>(QStringLiteral("mnuFlightLibrary"))->trigger();
+        auto *window = main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary"));
+        QCOMPARE(window->windowTitle(),
+                 Caption(QDir::toNativeSeparators(settings.path() + QStringLiteral("/library"))));
+
+        {
+            LibraryLocationDialog dialog(window->folder());
+            QCOMPARE(Tested(dialog, fleet), QStringLiteral("Found a flight library (version 2) with 3 flights."));
+            const QString empty = dir.filePath(QStringLiteral("empty"));
+            QCOMPARE(Tested(dialog, empty), QStringLiteral("There is no flight library in %1 yet; OK makes one there.")
+                                                .arg(QDir::toNativeSeparators(empty)));
+            QVERIFY(!QFileInfo::exists(empty));
+            const QString notThere = Tested(dialog, QStringLiteral("postgresql://pilot@127.0.0.1:1/fleet"));
+            QVERIFY2(notThere.contains(QLatin1String("127.0.0.1")), qPrintable(notThere));
+        }
+
+        ChooseLocation(*window, fleet, false);
+        QCOMPARE(LibraryLocation(), settings.path() + QStringLiteral("/library"));
+        auto *table = window->findChild<QTableView *>(QStringLiteral("tblFlights"));
+        QCOMPARE(table->model()->rowCount(), 0);
+
+        auto *panel = main.findChild<StartPanel *>(QStringLiteral("startPanel"));
+        ChooseLocation(*window, fleet, true);
+        QCOMPARE(LibraryLocation(), fleet);
+        QCOMPARE(window->windowTitle(), Caption(QDir::toNativeSeparators(fleet)));
+        QCOMPARE(table->model()->rowCount(), 3);
+        QCOMPARE(int(window->trendIds().size()), 3);
+        // The start panel offers the chosen library's latest flight.
+        main.mdiArea()->closeAllSubWindows();
+        QTRY_VERIFY(panel->lastFlight().has_value());
+        QVERIFY(panel->lastFlight()->copy.startsWith(fleet));
+    }
+
+    // A library on a server: Test says its version and flights, or why not (never the password);
+    // OK keeps the URI without its password, which then comes from ~/.pgpass; a server that goes
+    // away is said in the status line and the window keeps what it shows, until it is back.
+    void serverLocation()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        test::PgServer server;
+        QVERIFY2(server.running(), qPrintable(server.error()));
+        QVERIFY(server.createDatabase(QStringLiteral("fleet")));
+        const QString pilot = test::PgServer::PasswordOf(QStringLiteral("pilot"));
+        FlightLibrary(server.uri(QStringLiteral("fleet"), QStringLiteral("keeper"),
+                                 test::PgServer::PasswordOf(QStringLiteral("keeper"))),
+                      FlightLibrary::Opening::Init);
+        MakeFlights(dir, 3);
+        const QStringList files = FlightLibrary::CollectFiles({dir.filePath(QStringLiteral("in"))});
+        const QString withPassword = server.uri(QStringLiteral("fleet"), QStringLiteral("pilot"), pilot);
+        {
+            FlightLibrary library(withPassword);
+            QCOMPARE(library.importFile(files[0]).outcome, ImportResult::Added);
+            QCOMPARE(library.importFile(files[1]).outcome, ImportResult::Added);
+        }
+        const QString pgpass = dir.filePath(QStringLiteral("pgpass"));
+        test::WriteFile(dir, QStringLiteral("pgpass"),
+                        QStringLiteral("127.0.0.1:%1:fleet:pilot:%2\n").arg(server.port()).arg(pilot).toUtf8());
+        QFile::setPermissions(pgpass, QFile::ReadOwner | QFile::WriteOwner);
+        qputenv("PGPASSFILE", QFile::encodeName(pgpass));
+
+        test::Front front;
+        MainOstrel main(front.state, front.ui, front.files);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        main.findChild<QAction *>(QStringLiteral("mnuFlightLibrary"))->trigger();
+        FrmLibrary &window = *main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary"));
+        {
+            LibraryLocationDialog dialog(window.folder());
+            QCOMPARE(Tested(dialog, withPassword),
+                     QStringLiteral("Found a flight library (version 2) with 2 flights."));
+            const QString refused = Tested(
+                dialog, server.uri(QStringLiteral("fleet"), QStringLiteral("pilot"), QStringLiteral("Wrong-7x")));
+            QVERIFY2(refused.contains(QLatin1String("pilot")) && !refused.contains(QLatin1String("Wrong-7x")),
+                     qPrintable(refused));
+            QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("libraryPasswordNote"))->isVisibleTo(&dialog));
+        }
+
+        ChooseLocation(window, withPassword, true);
+        QCOMPARE(LibraryLocation(), server.uri(QStringLiteral("fleet"), QStringLiteral("pilot")));
+        const QString name = QStringLiteral("server 127.0.0.1:%1/fleet").arg(server.port());
+        QCOMPARE(window.windowTitle(), Caption(name));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        QCOMPARE(table->model()->rowCount(), 2);
+        QVERIFY2(MessageOf(window).contains(name), qPrintable(MessageOf(window)));
+
+        // A flight loaded from the server stays readable (a report reads it again) when the
+        // connection that fetched it has gone.
+        emit table->doubleClicked(table->model()->index(0, 0));
+        const QString loaded = front.state.flightFileName;
+        QVERIFY(!loaded.isEmpty());
+
+        QVERIFY(server.stop());
+        window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
+        QVERIFY2(MessageOf(window).contains(QStringLiteral("went away")), qPrintable(MessageOf(window)));
+        QVERIFY(!MessageOf(window).contains(pilot));
+        QCOMPARE(table->model()->rowCount(), 2);
+        QCOMPARE(int(window.trendIds().size()), 2);
+        QVERIFY(QFileInfo::exists(loaded));
+
+        // Back again: the next refresh connects anew and shows what was added meanwhile.
+        QVERIFY(server.start());
+        QCOMPARE(FlightLibrary(withPassword).importFile(files[2]).outcome, ImportResult::Added);
+        window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
+        QCOMPARE(table->model()->rowCount(), 3);
+
+        // The start panel's latest flight comes from the server when it is opened.
+        main.mdiArea()->closeAllSubWindows();
+        auto *panel = main.findChild<StartPanel *>(QStringLiteral("startPanel"));
+        QTRY_VERIFY(panel->lastFlight().has_value());
+        QTest::mouseClick(panel->findChild<QPushButton *>(QStringLiteral("startOpenLast")), Qt::LeftButton);
+        QTRY_VERIFY(front.state.flightData.FlightRecordCount.value_or(0) > 10);
+        QCOMPARE(front.state.flightOrigin.name, QFileInfo(files[2]).fileName());
+        qunsetenv("PGPASSFILE");
+    }
+
+    // Without Qt's PostgreSQL driver a server's URI is told which package to install, in the
+    // location dialog's Test and in the window.
+    void serverDriverMissing()
+    {
+        if (!qEnvironmentVariableIsSet(kNoSqlDrivers)) {
+            QProcess run;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QString::fromLatin1(kNoSqlDrivers), QStringLiteral("1"));
+            run.setProcessEnvironment(environment);
+            run.setProcessChannelMode(QProcess::MergedChannels);
+            run.start(QCoreApplication::applicationFilePath(), {QStringLiteral("serverDriverMissing")});
+            QVERIFY(run.waitForFinished(60000));
+            const QByteArray output = run.readAll();
+            QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0, output.constData());
+            return;
+        }
+        QVERIFY(!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")));
+        test::IsolatedSettings settings;
+        const QString uri = QStringLiteral("postgresql://pilot@fleet.example/flights");
+        LibraryLocationDialog dialog(LibraryLocation());
+        const QString tested = Tested(dialog, uri);
+        QVERIFY2(tested.contains(QLatin1String("libqt6sql6-psql")), qPrintable(tested));
+        SetLibraryLocation(uri);
+        test::Front front;
+        FrmLibrary window(front.context());
+        QVERIFY2(MessageOf(window).contains(QLatin1String("libqt6sql6-psql")), qPrintable(MessageOf(window)));
+    }
+
     void menu()
     {
         test::IsolatedSettings settings;
@@ -578,6 +779,9 @@ private slots:
         QCOMPARE(items.first(), item);
         QCOMPARE(items[1]->objectName(), QStringLiteral("mnuAnalysisView"));
     }
+
+private:
+    QTemporaryDir m_noPlugins;
 };
 
 QTEST_MAIN(TestFrmLibrary)

@@ -1,5 +1,6 @@
 #include "gui/capture/FrmCapture.h"
 
+#include "core/settings/Settings.h"
 #include "gui/common/Twips.h"
 
 #include <QMenu>
@@ -42,6 +43,8 @@ FrmCapture::FrmCapture(WindowContext context, QWidget *parent, std::unique_ptr<S
     m_capture = std::make_unique<CaptureLine>(*m_line, context.status, context.prompter);
     connect(m_capture.get(), &CaptureLine::shown, this, &FrmCapture::appendToTerminal);
     connect(m_capture.get(), &CaptureLine::note, this, &FrmCapture::showNote);
+    // The flights received go into the library this PC chose, a folder or a server.
+    m_capture->setLibraryFolder(LibraryLocation());
     SetOuterSize(this, 12500, 7100);
     m_capture->load();
 }

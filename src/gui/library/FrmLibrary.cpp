@@ -4,6 +4,7 @@
 #include "core/settings/Settings.h"
 #include "gui/common/ReportCommands.h"
 #include "gui/common/Twips.h"
+#include "gui/library/LibraryLocationDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,6 +29,7 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -399,6 +401,13 @@ bool SameList(const std::vector<LibraryFlight> &a, const std::vector<LibraryFlig
     });
 }
 
+// Where the library is, as a sentence names it: "in FOLDER" or "on the server HOST:PORT/DBNAME".
+QString Where(const QString &location)
+{
+    return FlightLibrary::IsServer(location) ? QStringLiteral("on the ") + LibraryCaptionName(location)
+                                             : QStringLiteral("in ") + location;
+}
+
 QString Sentence(const QString &what, const QString &why)
 {
     QString text = QStringLiteral("%1: %2").arg(what, why);
@@ -408,6 +417,16 @@ QString Sentence(const QString &what, const QString &why)
 }
 
 } // namespace
+
+QString KeptForTheSession(const QString &file)
+{
+    static QTemporaryDir kept;
+    if (file.isEmpty() || !kept.isValid())
+        return file;
+    // Named by the flight's SHA-256: the same flight is copied once.
+    const QString copy = kept.filePath(QFileInfo(file).fileName());
+    return QFileInfo::exists(copy) || QFile::copy(file, copy) ? copy : file;
+}
 
 template <class F> bool FrmLibrary::guarded(F &&call)
 {
@@ -420,16 +439,20 @@ template <class F> bool FrmLibrary::guarded(F &&call)
     } catch (const std::exception &error) {
         why = QString::fromLocal8Bit(error.what());
     }
-    QString text = Sentence(QStringLiteral("The flight library in %1 could not be used").arg(m_folder), why);
+    QString text = Sentence(QStringLiteral("The flight library %1 could not be used").arg(Where(m_folder)), why);
     say(text + QStringLiteral(" Refresh (F5) tries again."));
+    // A connection to a server that failed does not come back by itself: the next use opens a new
+    // one. What the window shows stays until then.
+    if (FlightLibrary::IsServer(m_folder))
+        m_library.reset();
     return false;
 }
 
 FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
-    : ChildWindow(parent), m_context(context), m_folder(FlightLibrary::DefaultFolder())
+    : ChildWindow(parent), m_context(context), m_folder(LibraryLocation())
 {
     setObjectName(QStringLiteral("FrmLibrary"));
-    setWindowTitle(QStringLiteral("Flight Library"));
+    showCaption();
 
     // Everything sits on one page that scrolls when the window is made smaller than it needs.
     auto *scroll = new QScrollArea(this);
@@ -461,6 +484,8 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_setAircraft = button("cmdSetAircraft", QStringLiteral("Set Aircraft..."));
     m_setAircraft->setToolTip(QStringLiteral("Give the selected flights to an aircraft, or take theirs away"));
     m_thisPc = button("cmdThisPcsAircraft", QStringLiteral("This PC's Aircraft..."));
+    m_location = button("libraryButton", QStringLiteral("Library..."));
+    m_location->setToolTip(QStringLiteral("The flight library this PC uses: a folder, or a server a fleet shares"));
     m_refresh->setToolTip(QStringLiteral("Read the library again (F5)"));
     m_cancel->setEnabled(false);
     m_progress = new QProgressBar(page);
@@ -604,6 +629,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     // Beside the other command on a whole aircraft; the row above has no room left at 640 wide.
     messageRow->addWidget(m_reportCard, 0, Qt::AlignTop);
     messageRow->addWidget(m_thisPc, 0, Qt::AlignTop);
+    messageRow->addWidget(m_location, 0, Qt::AlignTop);
     auto *layout = new QVBoxLayout(page);
     layout->addLayout(commands);
     layout->addLayout(filters);
@@ -627,6 +653,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     connect(m_showSkipped, &QPushButton::clicked, this, &FrmLibrary::showSkipped);
     connect(m_setAircraft, &QPushButton::clicked, this, &FrmLibrary::askSetAircraft);
     connect(m_thisPc, &QPushButton::clicked, this, &FrmLibrary::askThisPcsAircraft);
+    connect(m_location, &QPushButton::clicked, this, &FrmLibrary::chooseLocation);
     connect(m_aircraft, &QComboBox::currentIndexChanged, this, &FrmLibrary::applyFilter);
     connect(m_resetView, &QPushButton::clicked, this, &FrmLibrary::resetTrendView);
     connect(m_filter, &QCheckBox::toggled, this, &FrmLibrary::applyFilter);
@@ -682,9 +709,9 @@ bool FrmLibrary::openLibrary()
     }
     const bool changes = m_library && !m_library->readOnly();
     if (!m_library)
-        say(Sentence(QStringLiteral("The flight library in %1 cannot be opened").arg(m_folder), why));
+        say(Sentence(QStringLiteral("The flight library %1 cannot be opened").arg(Where(m_folder)), why));
     else if (!changes)
-        say(Sentence(QStringLiteral("The flight library in %1 can only be read here").arg(m_folder), why));
+        say(Sentence(QStringLiteral("The flight library %1 can only be read here").arg(Where(m_folder)), why));
     for (QPushButton *change : {m_import, m_remove, m_setAircraft})
         change->setEnabled(changes && !m_importing);
     return bool(m_library);
@@ -1023,6 +1050,8 @@ void FrmLibrary::loadFlight(qint64 id)
         return;
     if (!path || !flight)
         return;
+    if (FlightLibrary::IsServer(m_folder))
+        path = KeptForTheSession(*path);
     // As the disk-load command: the status names the file, and a failed load says no more.
     try {
         LoadFlightDataFile(*path, m_context.state.flightData, m_context.status);
@@ -1393,6 +1422,49 @@ void FrmLibrary::updateAircraftChoices()
         applyFilter();
     const QString now = m_aircraft->currentData().toString();
     m_reportCard->setEnabled(now != kAllAircraft && !now.isEmpty());
+}
+
+void FrmLibrary::showCaption()
+{
+    setWindowTitle(QStringLiteral("Flight Library - ") + LibraryCaptionName(m_folder));
+}
+
+void FrmLibrary::chooseLocation()
+{
+    if (importing()) {
+        say(QStringLiteral("An import is running: choose another library once it has ended (or Cancel it)."));
+        return;
+    }
+    LibraryLocationDialog dialog(m_folder, this);
+    if (dialog.exec() == QDialog::Accepted)
+        setLocation(dialog.location());
+}
+
+void FrmLibrary::setLocation(const QString &location)
+{
+    if (importing())
+        return;
+    // Kept without its password, and the window opens what was kept, as every other user of the
+    // library on this PC will.
+    SetLibraryLocation(location);
+    m_folder = LibraryLocation();
+    showCaption();
+    // Another library: nothing of the one before stays in view.
+    m_library.reset();
+    m_flights.clear();
+    m_listed = false;
+    m_model->removeRows(0, m_model->rowCount());
+    m_importSummary.clear();
+    m_note.clear();
+    m_skipped.clear();
+    m_showSkipped->setVisible(false);
+    updateAircraftChoices();
+    updateCount();
+    if (openLibrary())
+        say(QStringLiteral("The flight library is now the one %1.").arg(Where(m_folder)));
+    refresh();
+    showTrend();
+    emit locationChanged(m_folder);
 }
 
 void FrmLibrary::showSkipped()

@@ -31,6 +31,11 @@ class QTableView;
 
 namespace korvel {
 
+// A flight fetched from a library on a server lies in a file that lives as long as the connection
+// that fetched it; this copy of it lives until the program ends, so that the windows can read the
+// flight again (a report) after that connection has gone. The file itself when it cannot be copied.
+QString KeptForTheSession(const QString &file);
+
 class FrmLibrary : public ChildWindow {
     Q_OBJECT
 public:
@@ -57,7 +62,11 @@ public:
     void reportSelected();
     void reportCard();
     void removeSelected();
+    // The library's folder, or its server's URI without the password.
     QString folder() const { return m_folder; }
+    // Makes location (a folder or a server's URI; empty: the default folder) this PC's library,
+    // kept in the settings without its password, and shows it.
+    void setLocation(const QString &location);
 
     // Where the Import... and Export... dialogs start: the folder last used there, else the user's
     // documents folder.
@@ -83,6 +92,8 @@ signals:
     void importFinished();
     // A flight was loaded into the record table (double-click).
     void flightLoaded();
+    // This PC's library is now the one at location (as kept: no password).
+    void locationChanged(const QString &location);
 
 protected:
     bool event(QEvent *event) override;
@@ -104,6 +115,8 @@ private:
     void askThisPcsAircraft();
     void updateAircraftChoices();
     void showThisPcsAircraft();
+    void showCaption();
+    void chooseLocation();
     void cancelImport();
     void importProgress(int done, int total);
     void importDone(int added, int known, int skipped, const QString &error, const QStringList &skippedFiles,
@@ -134,6 +147,7 @@ private:
     QComboBox *m_aircraft = nullptr; // the aircraft filter
     QPushButton *m_setAircraft = nullptr;
     QPushButton *m_thisPc = nullptr;
+    QPushButton *m_location = nullptr;
     QComboBox *m_measure = nullptr;
     QCustomPlot *m_plot = nullptr;
     QCPItemText *m_plotNote = nullptr; // what the trend lacks, over an empty chart

@@ -21,6 +21,11 @@ MainOstrel *Main(AppState &state, Prompter &prompter, FileChooser &files, int sp
         if (splash.isVisible())
             wait.exec(QEventLoop::DialogExec);
     }
+    // A library server that does not answer holds a window at most this long, unless the
+    // library's URI or the owner's environment says otherwise (the system's own wait for a
+    // connection can run to minutes).
+    if (!qEnvironmentVariableIsSet("PGCONNECT_TIMEOUT"))
+        qputenv("PGCONNECT_TIMEOUT", "10");
     auto *window = new MainOstrel(state, prompter, files);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();

@@ -1,5 +1,7 @@
 #include "gui/shell/MainOstrel.h"
 
+#include "core/library/FlightLibrary.h"
+#include "core/settings/Settings.h"
 #include "gui/analysis/FrmAnalysis.h"
 #include "gui/capture/FrmCapture.h"
 #include "gui/common/ChildWindow.h"
@@ -162,7 +164,7 @@ void MainOstrel::buildStartPanel()
     const auto action = [this](const char *name) { return findChild<QAction *>(QLatin1String(name)); };
     const StartPanel::Roads roads{action("mnuflight"), action("mnuDisk"), action("mnuFlightLibrary"),
                                   action("mnuFlash")};
-    m_start = new StartPanel(roads, FlightLibrary::DefaultFolder(), m_mdi->viewport());
+    m_start = new StartPanel(roads, LibraryLocation(), m_mdi->viewport());
     m_start->setGeometry(m_mdi->viewport()->rect());
     m_start->lower();
     connect(m_start, &StartPanel::lastFlightChosen, this, &MainOstrel::openLibraryFlight);
@@ -214,9 +216,15 @@ void MainOstrel::placeStartPanel()
 void MainOstrel::openLibraryFlight(const StartPanel::LastFlight &flight)
 {
     try {
-        LoadFlightDataFile(flight.copy, m_state.flightData, *this);
+        QString copy = flight.copy;
+        if (copy.isEmpty()) {
+            // A server's flight is fetched now.
+            FlightLibrary library(m_start->libraryFolder(), FlightLibrary::Opening::Existing);
+            copy = KeptForTheSession(library.copyPath(flight.id).value_or(QString()));
+        }
+        LoadFlightDataFile(copy, m_state.flightData, *this);
         // Named as it was imported, not by its copy's hash.
-        NoteFlightLoaded(m_state, flight.copy, FlightOrigin{QFileInfo(flight.source).fileName(), flight.aircraft});
+        NoteFlightLoaded(m_state, copy, FlightOrigin{QFileInfo(flight.source).fileName(), flight.aircraft});
     } catch (...) {
         m_start->readLibraryLater();
         return;
@@ -431,9 +439,18 @@ void MainOstrel::mnuFlightLibrary_Click()
     const bool loaded = m_library;
     showChild<FrmLibrary>(m_library);
     // A flight loaded from the library opens in the analysis view.
-    if (!loaded)
-        connect(qobject_cast<FrmLibrary *>(m_library->widget()), &FrmLibrary::flightLoaded, this,
-                &MainOstrel::showAnalysis);
+    if (!loaded) {
+        auto *library = qobject_cast<FrmLibrary *>(m_library->widget());
+        connect(library, &FrmLibrary::flightLoaded, this, &MainOstrel::showAnalysis);
+        // The panel's last flight, and the captures to come, follow the library chosen there.
+        connect(library, &FrmLibrary::locationChanged, this, [this](const QString &location) {
+            m_start->setLibraryFolder(location);
+            m_start->readLibraryLater();
+            if (m_capture)
+                if (auto *capture = qobject_cast<FrmCapture *>(m_capture->widget()))
+                    capture->capture().setLibraryFolder(location);
+        });
+    }
 }
 
 void MainOstrel::mnuAnalysisView_Click()

@@ -21,13 +21,15 @@ namespace korvel {
 
 namespace {
 
-// The latest flight of the library in folder; none when there is no library there, it is empty or
-// it cannot be read (the library window says why when it is opened). Only a library that is
-// there is opened: opening one where there is none would make one.
+// The latest flight of the library in folder (or on a server); none when there is no library there,
+// it is empty or it cannot be read (the library window says why when it is opened). Only a library
+// that is there is opened: opening one where there is none would make one. A server's flight is
+// fetched only when it is opened, not each time the panel shows.
 std::optional<StartPanel::LastFlight> ReadLastFlight(const QString &folder)
 {
+    const bool server = FlightLibrary::IsServer(folder);
     const QFileInfo catalogue(QDir(folder).filePath(QStringLiteral("library.sqlite")));
-    if (!catalogue.isFile() || catalogue.size() == 0)
+    if (!server && (!catalogue.isFile() || catalogue.size() == 0))
         return std::nullopt;
     try {
         FlightLibrary library(folder, FlightLibrary::Opening::Existing);
@@ -35,7 +37,7 @@ std::optional<StartPanel::LastFlight> ReadLastFlight(const QString &folder)
         if (flights.empty())
             return std::nullopt;
         const LibraryFlight &last = flights.back();
-        const std::optional<QString> copy = library.copyPath(last.id);
+        const std::optional<QString> copy = server ? std::optional(QString()) : library.copyPath(last.id);
         if (!copy)
             return std::nullopt;
         return StartPanel::LastFlight{last.id, *copy, last.source, last.aircraft,

@@ -25,19 +25,22 @@ public:
         QAction *library = nullptr;
         QAction *program = nullptr;
     };
-    // libraryFolder: the folder whose library the last flight is read from.
+    // libraryFolder: the library the last flight is read from (a folder or a server's URI).
     StartPanel(const Roads &roads, const QString &libraryFolder, QWidget *parent = nullptr);
     ~StartPanel() override;
 
     // The library's latest flight, as last read: its copy and when it began.
     struct LastFlight {
         qint64 id = 0;
-        QString copy;
+        QString copy;   // empty for a library on a server: fetched by id when opened
         QString source; // the file it was imported from
         std::optional<QString> aircraft;
         QString text; // what the panel says of it
     };
     const std::optional<LastFlight> &lastFlight() const { return m_last; }
+    // The library the last flight is read from: a folder or a server's URI.
+    QString libraryFolder() const { return m_folder; }
+    void setLibraryFolder(const QString &folder) { m_folder = folder; }
 
     // Reads the library again once the panel has been painted (so the work area is on the screen
     // before the catalogue is opened), away from the window's thread. The panel's buttons are
