@@ -17,6 +17,7 @@
 #include "gui/dialogs/frmAbout.h"
 #include "gui/dialogs/frmSplash.h"
 #include "gui/flash/frmFlash.h"
+#include "gui/library/LibraryLocationDialog.h"
 #include "gui/shell/Main.h"
 #include "gui/shell/MainOstrel.h"
 #include "gui/shell/StartPanel.h"
@@ -237,6 +238,16 @@ void takeShots(const QString &dir, AppState &state, QuietUi &ui)
     // The flight library as it stands (KORVEL_LIBRARY names the one to show).
     trigger("mnuFlightLibrary");
     save(window, dir, QStringLiteral("library"));
+    {
+        // Its Library... chooser once Test has said what it found there.
+        LibraryLocationDialog chooser(LibraryLocation(), &window);
+        chooser.show();
+        QEventLoop tested;
+        QObject::connect(&chooser, &LibraryLocationDialog::tested, &tested, &QEventLoop::quit);
+        chooser.test();
+        tested.exec();
+        save(chooser, dir, QStringLiteral("library_location"));
+    }
     window.mdiArea()->closeAllSubWindows();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
