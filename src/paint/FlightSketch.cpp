@@ -155,8 +155,6 @@ void FlightSketch::add(const RecordReadings &record)
             slot->high = std::max(slot->high, f);
             slot->last = f;
         }
-        m_low[size_t(s)] = std::min(m_low[size_t(s)], f);
-        m_high[size_t(s)] = std::max(m_high[size_t(s)], f);
     }
     ++m_records;
     m_settled = false;
@@ -179,6 +177,9 @@ void FlightSketch::settle() const
     m_spans.assign(size_t(kSeriesCount) * size_t(m_columns), ColumnSpan{});
     m_columnRecords.assign(size_t(m_columns), 0);
     m_slotStarts.clear();
+    // Each series' range over the flight from its slots, not kept up record by record.
+    std::fill(m_low.begin(), m_low.end(), kInf);
+    std::fill(m_high.begin(), m_high.end(), -kInf);
     const double a = x0(), span = x1() - a;
     for (int b = 0; b < m_slotCount; ++b) {
         if (m_slotFirstRecord[size_t(b)] < 0)
@@ -188,9 +189,12 @@ void FlightSketch::settle() const
         m_slotStarts.push_back({m_slotFirstRecord[size_t(b)], b * m_slotWidth});
         for (int s = 0; s < kSeriesCount; ++s) {
             const Slot &slot = m_slots[size_t(s) * size_t(m_slotCount) + size_t(b)];
-            if (slot.low <= slot.high)
-                Merge(m_spans[size_t(s) * size_t(m_columns) + size_t(c)],
-                      ColumnSpan{slot.low, slot.high, slot.first, slot.last, true});
+            if (slot.low > slot.high)
+                continue;
+            Merge(m_spans[size_t(s) * size_t(m_columns) + size_t(c)],
+                  ColumnSpan{slot.low, slot.high, slot.first, slot.last, true});
+            m_low[size_t(s)] = std::min(m_low[size_t(s)], slot.low);
+            m_high[size_t(s)] = std::max(m_high[size_t(s)], slot.high);
         }
     }
     m_settled = true;
@@ -210,16 +214,19 @@ bool FlightSketch::columnHasRecords(int column) const
 
 bool FlightSketch::anyReading(int series) const
 {
+    settle();
     return m_low[size_t(series)] <= m_high[size_t(series)];
 }
 
 float FlightSketch::low(int series) const
 {
+    settle();
     return m_low[size_t(series)];
 }
 
 float FlightSketch::high(int series) const
 {
+    settle();
     return m_high[size_t(series)];
 }
 

@@ -83,7 +83,7 @@ private:
     mutable std::vector<ColumnSpan> m_spans; // series by series, m_columns each
     mutable std::vector<char> m_columnRecords;
     mutable std::vector<std::pair<qint64, double>> m_slotStarts; // first record and place of each slot with any
-    std::vector<float> m_low, m_high;
+    mutable std::vector<float> m_low, m_high;
     std::array<int, kSeriesCount> m_seriesField{}; // -1 for the spreads, worked out from the cylinders
     std::array<double, kSeriesCount> m_seriesScale{};
 };
