@@ -37,40 +37,14 @@ public:
     // An empty chunk to fill, once the worker has given one back.
     Chunk emptyChunk()
     {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return !m_free.empty(); });
-        Chunk chunk = std::move(m_free.front());
-        m_free.pop_front();
+        Chunk chunk = *take(m_free, false);
         chunk.clear();
         return chunk;
     }
-    void send(Chunk chunk)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_full.push_back(std::move(chunk));
-        }
-        m_changed.notify_all();
-    }
+    void send(Chunk chunk) { put(m_full, std::move(chunk)); }
     // The next full chunk, or nothing once the reader is done and every chunk is worked.
-    std::optional<Chunk> receive()
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return !m_full.empty() || m_done; });
-        if (m_full.empty())
-            return std::nullopt;
-        Chunk chunk = std::move(m_full.front());
-        m_full.pop_front();
-        return chunk;
-    }
-    void giveBack(Chunk chunk)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_free.push_back(std::move(chunk));
-        }
-        m_changed.notify_all();
-    }
+    std::optional<Chunk> receive() { return take(m_full, true); }
+    void giveBack(Chunk chunk) { put(m_free, std::move(chunk)); }
     // Runs work on each chunk sent, on a thread of its own, until close.
     void start(std::function<void(const Chunk &)> work)
     {
@@ -95,6 +69,25 @@ public:
     ~Relay() { close(); }
 
 private:
+    void put(std::deque<Chunk> &queue, Chunk chunk)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            queue.push_back(std::move(chunk));
+        }
+        m_changed.notify_all();
+    }
+    std::optional<Chunk> take(std::deque<Chunk> &queue, bool untilDone)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return !queue.empty() || (untilDone && m_done); });
+        if (queue.empty())
+            return std::nullopt;
+        Chunk chunk = std::move(queue.front());
+        queue.pop_front();
+        return chunk;
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Chunk> m_free, m_full;
