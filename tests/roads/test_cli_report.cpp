@@ -351,7 +351,12 @@ private slots:
             "CAL\r\n06/02/26 08:15:00,1,663,308,808,98,148,192,748,118,439,76,176,888,856,143,492,185,869,121,253,457,"
             "126,812,101,452,95,272,593\r\n");
         const QString empty = test::WriteFile(dir, QStringLiteral("empty.txt"), "FLIGHT\r\nEND\r\n");
-        const QStringList inputs = {QStringLiteral("good.txt"), QStringLiteral("cal.txt"), QStringLiteral("empty.txt")};
+        // A flight that breaks off after thousands of records, while they are still being worked on.
+        const QString broken = test::WriteFile(
+            dir, QStringLiteral("broken.txt"),
+            test::MakeFlight({}) + "06/02/26 08:15:00," + QByteArray(70000, '7') + "\r\n");
+        const QStringList inputs = {QStringLiteral("good.txt"), QStringLiteral("cal.txt"), QStringLiteral("empty.txt"),
+                                    QStringLiteral("broken.txt")};
         const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
         const struct {
             QStringList args;
@@ -360,6 +365,7 @@ private slots:
             {{dir.filePath(QStringLiteral("missing.txt")), pdf}, "missing.txt"},
             {{cal, pdf}, "calibration record"},
             {{empty, pdf}, "no flight record"},
+            {{broken, pdf}, "cannot read"},
             {{good, dir.filePath(QStringLiteral("no/such/folder/r.pdf"))}, "cannot write"},
             {{good, dir.path()}, "cannot write"},
             {{good, good}, "the flight itself"},
