@@ -252,6 +252,32 @@ private slots:
         QCOMPARE(fleet[1].flights, 2);
     }
 
+    // One import of twins and repeats: each flight once, a twin or a repeat taking its first's id
+    // whether that went in in this batch or an earlier import; each flight's field figures its own.
+    void batchOfTwins_data() { backends(); }
+    void batchOfTwins()
+    {
+        QTemporaryDir dir;
+        FlightLibrary library(location(dir));
+        QStringList files;
+        for (int i = 0; i < 4; ++i)
+            files << test::WriteFile(dir, QStringLiteral("f%1.txt").arg(i), Flight(4, {{0, 1, 2500 + 100 * i}}));
+        const QString twin = test::WriteFile(dir, QStringLiteral("twin.txt"), test::ReadAll(files[0]));
+        const auto import = [&](const QStringList &some) {
+            QStringList said;
+            library.importFiles(some, [&](const ImportResult &r) {
+                said << QStringLiteral("%1 %2").arg(int(r.outcome)).arg(r.id);
+                return true;
+            });
+            return said.join(QLatin1Char(','));
+        };
+        QCOMPARE(import({files[0], twin, files[1], files[0], files[2]}), QStringLiteral("0 1,1 1,0 2,1 1,0 3"));
+        QCOMPARE(import({files[1], files[3], twin, files[2]}), QStringLiteral("1 2,0 4,1 1,1 3"));
+        for (qint64 id = 1; id <= 4; ++id)
+            QCOMPARE(TrendOf(library, QStringLiteral("field1.max"), id), std::optional<double>(2400 + 100 * id));
+        QCOMPARE(library.list().size(), size_t(4));
+    }
+
     // A version-1 library, as the program of that version wrote it: migrated once, in one
     // transaction; ids, sources and copies as they were, figures worked out again from the copies.
     void migrationFromVersionOne()
