@@ -278,6 +278,29 @@ private slots:
         QCOMPARE(library.list().size(), size_t(4));
     }
 
+    // A server's catalogue has the index its trends need once init made it; one made by an older
+    // init gets it when its owner runs init again, while a writer's init only finds it there.
+    void serverIndexes()
+    {
+        QVERIFY2(server(), qPrintable(m_server->error()));
+        QTemporaryDir dir;
+        const QString writer = location(dir, QStringLiteral("server"));
+        const QString owner =
+            m_server->uri(m_lastDatabase, QStringLiteral("keeper"), test::PgServer::PasswordOf("keeper"));
+        const auto indexed = [&] {
+            return m_server
+                       ->sql(m_lastDatabase, QStringLiteral("SELECT COUNT(*) FROM pg_indexes WHERE indexname = "
+                                                            "'flight_fields_by_field'"))
+                       .trimmed() == QLatin1String("1");
+        };
+        QVERIFY(indexed());
+        QVERIFY(!m_server->sql(m_lastDatabase, QStringLiteral("DROP INDEX flight_fields_by_field")).isNull());
+        FlightLibrary(writer, FlightLibrary::Opening::Init);
+        QVERIFY(!indexed());
+        FlightLibrary(owner, FlightLibrary::Opening::Init);
+        QVERIFY(indexed());
+    }
+
     // A version-1 library, as the program of that version wrote it: migrated once, in one
     // transaction; ids, sources and copies as they were, figures worked out again from the copies.
     void migrationFromVersionOne()

@@ -39,6 +39,9 @@ public:
     virtual void afterCommit() = 0;
     // Once the catalogue's tables are made (in their transaction): who else may use them.
     virtual void afterCreate() {}
+    // The indexes this database's planner needs beyond the catalogue's own, where they are missing
+    // (made by init; run again on an older catalogue, init adds them). Throws when this role may not.
+    virtual void addIndexes() {}
     // Whether this connection may only read.
     virtual bool readOnly() const = 0;
     // Before a change is begun: throws, naming what to do, when this connection may not make it.

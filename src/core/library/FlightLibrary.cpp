@@ -269,6 +269,14 @@ void FlightLibrary::openServer(const QString &location, Opening opening)
     m_version = checkVersion(name);
     if (m_version < kSchemaVersion)
         throw LibraryError(QStringLiteral("no way known from library version %1").arg(m_version));
+    if (opening == Opening::Init) {
+        // Init run again by the catalogue's owner brings an older catalogue's indexes up to date;
+        // anyone else is told it is there, as before.
+        try {
+            m_db->addIndexes();
+        } catch (const LibraryError &) {
+        }
+    }
 }
 
 int FlightLibrary::checkVersion(const QString &name)
@@ -305,6 +313,7 @@ void FlightLibrary::createCatalogue()
         "mean_value DOUBLE PRECISION NOT NULL, PRIMARY KEY (flight_id, field))"));
     m_db->exec(QStringLiteral("INSERT INTO library_info (schema_version, next_id) VALUES (?, 1)"), {kSchemaVersion});
     m_store->createTables(*m_db);
+    m_db->addIndexes();
     m_db->afterCreate();
 }
 
