@@ -301,6 +301,52 @@ private slots:
         QVERIFY(indexed());
     }
 
+    // A change the server undoes for getting in another's way (a serialization failure, a
+    // deadlock) is run again from its start: an import, an assignment and a removal each end as if
+    // nothing had happened, every flight and its bytes once.
+    void serverConflictsRetried()
+    {
+        QVERIFY2(server(), qPrintable(m_server->error()));
+        QTemporaryDir dir;
+        FlightLibrary library(location(dir, QStringLiteral("server")));
+        // After each restart of the sequence, the first two changes of a flight's row are undone.
+        const QString db = m_lastDatabase;
+        QVERIFY(!m_server
+                     ->sql(db, QStringLiteral(
+                                   "CREATE SEQUENCE conflicts; "
+                                   "CREATE FUNCTION conflict() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $$ "
+                                   "DECLARE n bigint := nextval('conflicts'); BEGIN "
+                                   "IF n = 1 THEN RAISE EXCEPTION 'could not serialize' USING ERRCODE = '40001'; END IF; "
+                                   "IF n = 2 THEN RAISE EXCEPTION 'deadlock' USING ERRCODE = '40P01'; END IF; "
+                                   "RETURN COALESCE(NEW, OLD); END $$; "
+                                   "CREATE TRIGGER conflicting BEFORE INSERT OR UPDATE OR DELETE ON flights "
+                                   "FOR EACH ROW EXECUTE FUNCTION conflict()"))
+                     .isNull());
+        const auto count = [&](const char *table) {
+            return m_server->sql(db, QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table))).trimmed();
+        };
+        QStringList files;
+        for (int i = 0; i < 3; ++i)
+            files << test::WriteFile(dir, QStringLiteral("f%1.txt").arg(i), Flight(4, {{0, 1, 2500 + 100 * i}}));
+        QStringList said;
+        QVERIFY(library.importFiles(files, [&](const ImportResult &r) {
+            said << QStringLiteral("%1 %2").arg(int(r.outcome)).arg(r.id);
+            return true;
+        }));
+        QCOMPARE(said.join(QLatin1Char(',')), QStringLiteral("0 1,0 2,0 3"));
+        QCOMPARE(count("flight_parts"), QStringLiteral("3"));
+        for (qint64 id = 1; id <= 3; ++id)
+            QCOMPARE(TrendOf(library, QStringLiteral("field1.max"), id), std::optional<double>(2400 + 100 * id));
+
+        QVERIFY(!m_server->sql(db, QStringLiteral("ALTER SEQUENCE conflicts RESTART")).isNull());
+        QCOMPARE(library.assign({1, 2}, QStringLiteral("D-EFGH")), 2);
+        QVERIFY(!m_server->sql(db, QStringLiteral("ALTER SEQUENCE conflicts RESTART")).isNull());
+        QVERIFY(library.remove(3));
+        QCOMPARE(library.list(QStringLiteral("D-EFGH")).size(), size_t(2));
+        QCOMPARE(count("flights"), QStringLiteral("2"));
+        QCOMPARE(count("flight_parts"), QStringLiteral("2"));
+    }
+
     // A version-1 library, as the program of that version wrote it: migrated once, in one
     // transaction; ids, sources and copies as they were, figures worked out again from the copies.
     void migrationFromVersionOne()

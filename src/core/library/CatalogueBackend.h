@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QVariantList>
 
+#include <functional>
 #include <memory>
 
 namespace korvel::library_detail {
@@ -66,6 +67,12 @@ struct Busy : LibraryError {
     Busy();
 };
 
+// The server undid the transaction for getting in another's way (a serialization failure or a
+// deadlock): it is tried again from its start; said as it is once that has gone on for the busy time.
+struct Conflict : LibraryError {
+    using LibraryError::LibraryError;
+};
+
 // One write transaction: begun at once, rolled back unless committed, whatever leaves the scope.
 class WriteTransaction {
 public:
@@ -96,6 +103,11 @@ private:
     CatalogueBackend &m_backend;
     bool m_done = false;
 };
+
+// Runs body in a write transaction (body commits it), and again from its start each time the server
+// undoes it for a Conflict, for up to the busy time. Whatever body changes outside the database
+// must hold when it runs again.
+void WriteRetrying(CatalogueBackend &backend, const std::function<void(WriteTransaction &)> &body);
 
 // The catalogue of a folder library: its SQLite file. readOnly opens it for reading only (a folder
 // the user may not write).

@@ -617,14 +617,16 @@ QStringList FlightLibrary::registrations()
 int FlightLibrary::assign(const QList<qint64> &ids, const std::optional<QString> &aircraft)
 {
     m_db->checkWritable();
-    WriteTransaction transaction(*m_db);
     int changed = 0;
-    for (const qint64 id : ids) {
-        QSqlQuery q = m_db->exec(QStringLiteral("UPDATE flights SET aircraft = ? WHERE id = ?"),
-                                 {aircraft ? QVariant(*aircraft) : QVariant(QMetaType::fromType<QString>()), id});
-        changed += q.numRowsAffected() > 0 ? 1 : 0;
-    }
-    transaction.commit();
+    library_detail::WriteRetrying(*m_db, [&](WriteTransaction &transaction) {
+        changed = 0;
+        for (const qint64 id : ids) {
+            QSqlQuery q = m_db->exec(QStringLiteral("UPDATE flights SET aircraft = ? WHERE id = ?"),
+                                     {aircraft ? QVariant(*aircraft) : QVariant(QMetaType::fromType<QString>()), id});
+            changed += q.numRowsAffected() > 0 ? 1 : 0;
+        }
+        transaction.commit();
+    });
     return changed;
 }
 
@@ -673,12 +675,13 @@ bool FlightLibrary::remove(qint64 id)
     m_db->checkWritable();
     const qint64 started = QDateTime::currentMSecsSinceEpoch();
     QString sha;
-    {
-        WriteTransaction transaction(*m_db);
-        const QVariant found = m_db->value(QStringLiteral("SELECT sha256 FROM flights WHERE id = ?"), {id});
-        if (!found.isValid())
-            return false;
-        sha = found.toString();
+    bool found = false;
+    library_detail::WriteRetrying(*m_db, [&](WriteTransaction &transaction) {
+        const QVariant kept = m_db->value(QStringLiteral("SELECT sha256 FROM flights WHERE id = ?"), {id});
+        found = kept.isValid();
+        if (!found)
+            return;
+        sha = kept.toString();
 #ifdef Q_OS_UNIX
         // A copy that could not be deleted would stay for ever: the flight stays too.
         if (files() && ::access(QFile::encodeName(flightsFolder()).constData(), W_OK) != 0)
@@ -692,7 +695,9 @@ bool FlightLibrary::remove(qint64 id)
         m_db->exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
         m_db->exec(QStringLiteral("DELETE FROM flights WHERE id = ?"), {id});
         transaction.commit();
-    }
+    });
+    if (!found)
+        return false;
     CopyStore *copies = files();
     if (!copies)
         return true;

@@ -436,53 +436,16 @@ public:
         if (!batch.copies.isEmpty())
             m_copies->sync(batch.copies);
         // Those in the library already need no lock: found in one look before it is taken.
-        if (markKnown(batch)) {
-            WriteTransaction transaction(m_db);
-            qint64 id = m_db.value(QStringLiteral("SELECT next_id FROM library_info")).toLongLong();
-            // Another program may have added some meanwhile.
-            markKnown(batch);
-            QHash<QString, qint64> added; // an identical file earlier in this batch
-            std::vector<std::pair<qint64, const FlightFigures *>> fields;
-            for (PendingFlight &p : batch.flights) {
-                if (p.result.outcome != ImportResult::Added)
-                    continue;
-                if (const auto same = added.constFind(p.sha); same != added.cend()) {
-                    p.result.outcome = ImportResult::Known;
-                    p.result.id = *same;
-                    continue;
-                }
-                if (!m_store.keep(m_db, p.sha, p.bytes, p.origin, p.content, p.packed)) {
-                    p.result = {p.result.file, ImportResult::Skipped, 0,
-                                QStringLiteral("it changed while it was read; import it again")};
-                    continue;
-                }
-                // Insert-if-absent: should another program's import of the same bytes have won
-                // after all, its id is the flight's.
-                const LibraryFlight &f = p.figures.flight;
-                const QSqlQuery inserted = m_db.exec(
-                    QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, last_at, "
-                                   "records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, "
-                                   "cht_spread_max, findings, aircraft) "
-                                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                                   "ON CONFLICT (sha256) DO NOTHING"),
-                    {id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes, f.first,
-                     f.last, f.records, Nullable(f.durationSeconds), Nullable(f.egtMax), Nullable(f.egtCylinder),
-                     Nullable(f.chtMax), Nullable(f.chtCylinder), Nullable(f.egtSpreadMax), Nullable(f.chtSpreadMax),
-                     f.findings, Nullable(m_aircraft)});
-                if (inserted.numRowsAffected() == 0) {
-                    if (const auto known = KnownId(m_db, p.sha)) {
-                        p.result.outcome = ImportResult::Known;
-                        p.result.id = *known;
-                        continue;
-                    }
-                }
-                p.result.id = id++;
-                added.insert(p.sha, p.result.id);
-                fields.emplace_back(p.result.id, &p.figures);
-            }
-            InsertFields(m_db, fields);
-            m_db.exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
-            transaction.commit();
+        if (markKnown(batch, true)) {
+            // Should the server undo the transaction, it is run again from the outcomes found so far.
+            std::vector<ImportResult> found;
+            for (const PendingFlight &p : batch.flights)
+                found.push_back(p.result);
+            WriteRetrying(m_db, [&](WriteTransaction &transaction) {
+                for (std::size_t k = 0; k < found.size(); ++k)
+                    batch.flights[k].result = found[k];
+                write(batch, transaction);
+            });
         }
         batch.copies.clear();
         for (const PendingFlight &p : batch.flights)
@@ -492,8 +455,59 @@ public:
     }
 
 private:
+    // The batch's rows in the transaction, and its commit.
+    void write(Batch &batch, WriteTransaction &transaction)
+    {
+        qint64 id = m_db.value(QStringLiteral("SELECT next_id FROM library_info")).toLongLong();
+        // Another program may have added some meanwhile.
+        markKnown(batch, false);
+        QHash<QString, qint64> added; // an identical file earlier in this batch
+        std::vector<std::pair<qint64, const FlightFigures *>> fields;
+        for (PendingFlight &p : batch.flights) {
+            if (p.result.outcome != ImportResult::Added)
+                continue;
+            if (const auto same = added.constFind(p.sha); same != added.cend()) {
+                p.result.outcome = ImportResult::Known;
+                p.result.id = *same;
+                continue;
+            }
+            if (!m_store.keep(m_db, p.sha, p.bytes, p.origin, p.content, p.packed)) {
+                p.result = {p.result.file, ImportResult::Skipped, 0,
+                            QStringLiteral("it changed while it was read; import it again")};
+                continue;
+            }
+            // Insert-if-absent: should another program's import of the same bytes have won
+            // after all, its id is the flight's.
+            const LibraryFlight &f = p.figures.flight;
+            const QSqlQuery inserted = m_db.exec(
+                QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, last_at, "
+                               "records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, "
+                               "cht_spread_max, findings, aircraft) "
+                               "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                               "ON CONFLICT (sha256) DO NOTHING"),
+                {id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes, f.first,
+                 f.last, f.records, Nullable(f.durationSeconds), Nullable(f.egtMax), Nullable(f.egtCylinder),
+                 Nullable(f.chtMax), Nullable(f.chtCylinder), Nullable(f.egtSpreadMax), Nullable(f.chtSpreadMax),
+                 f.findings, Nullable(m_aircraft)});
+            if (inserted.numRowsAffected() == 0) {
+                if (const auto known = KnownId(m_db, p.sha)) {
+                    p.result.outcome = ImportResult::Known;
+                    p.result.id = *known;
+                    continue;
+                }
+            }
+            p.result.id = id++;
+            added.insert(p.sha, p.result.id);
+            fields.emplace_back(p.result.id, &p.figures);
+        }
+        InsertFields(m_db, fields);
+        m_db.exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
+        transaction.commit();
+    }
+
     // Marks the batch's flights the catalogue holds already as known; true when any is left to add.
-    bool markKnown(Batch &batch)
+    // release: their bytes are let go (not in a transaction that may be run again).
+    bool markKnown(Batch &batch, bool release)
     {
         QStringList shas;
         for (const PendingFlight &p : batch.flights)
@@ -509,8 +523,10 @@ private:
             if (const auto id = known.constFind(p.sha); id != known.cend()) {
                 p.result.outcome = ImportResult::Known;
                 p.result.id = *id;
-                p.content.clear();
-                p.packed.clear();
+                if (release) {
+                    p.content.clear();
+                    p.packed.clear();
+                }
             } else {
                 adds = true;
             }

@@ -64,11 +64,6 @@ QByteArray PackPart(const char *bytes, qsizetype size)
 // there is one, on this lock of the database's own.
 constexpr qint64 kMakeLock = 0x6b6f7276656cLL;
 
-// Two transactions that got in each other's way: the later one is tried again.
-struct Conflict : LibraryError {
-    using LibraryError::LibraryError;
-};
-
 QString FirstLine(QString text)
 {
     text = text.trimmed();

@@ -20,6 +20,23 @@ Busy::Busy()
 {
 }
 
+void WriteRetrying(CatalogueBackend &backend, const std::function<void(WriteTransaction &)> &body)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (true) {
+        try {
+            WriteTransaction transaction(backend);
+            body(transaction);
+            return;
+        } catch (const Conflict &) {
+            if (clock.elapsed() >= FlightLibrary::kBusyWaitMs)
+                throw;
+        }
+        QThread::msleep(20);
+    }
+}
+
 QSqlQuery CatalogueBackend::exec(const QString &sql, const QVariantList &values)
 {
     QSqlQuery q(db());
