@@ -9,8 +9,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QFileInfo>
+#include <QHash>
 #include <QThread>
 
 #include <algorithm>
