@@ -48,6 +48,10 @@ public:
     // Before a change is begun: throws, naming what to do, when this connection may not make it.
     virtual void checkWritable() {}
 
+    // The most values one statement of many rows should carry: a server answers each statement
+    // after a round trip, while SQLite's driver looks each value up among all of its statement's.
+    virtual int valuesPerStatement() const { return 6000; }
+
     // A statement run to its end (a query's rows are read by the caller). Throws LibraryError. One
     // without values is run as it stands (a server prepares only queries and changes of rows).
     virtual QSqlQuery exec(const QString &sql, const QVariantList &values = {});

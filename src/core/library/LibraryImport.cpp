@@ -368,13 +368,13 @@ QSet<qint64> KeptSizes(CatalogueBackend &db)
     return sizes;
 }
 
-// The ids of those of shas the catalogue holds, in one statement.
+// The ids of those of shas the catalogue holds, in as few statements as it takes.
 QHash<QString, qint64> KnownIds(CatalogueBackend &db, const QStringList &shas)
 {
     QHash<QString, qint64> known;
-    constexpr qsizetype kPerStatement = 500;
-    for (qsizetype at = 0; at < shas.size(); at += kPerStatement) {
-        const QStringList some = shas.mid(at, kPerStatement);
+    const qsizetype perStatement = db.valuesPerStatement();
+    for (qsizetype at = 0; at < shas.size(); at += perStatement) {
+        const QStringList some = shas.mid(at, perStatement);
         QString sql = QStringLiteral("SELECT sha256, id FROM flights WHERE sha256 IN (");
         QVariantList values;
         for (const QString &sha : some) {
@@ -389,10 +389,10 @@ QHash<QString, qint64> KnownIds(CatalogueBackend &db, const QStringList &shas)
     return known;
 }
 
-// The fields' figures of many flights, a few statements in all: a round trip to a server each.
+// The fields' figures of many flights, in as few statements as it takes.
 void InsertFields(CatalogueBackend &db, const std::vector<std::pair<qint64, const FlightFigures *>> &flights)
 {
-    constexpr int kRowsPerStatement = 1000;
+    const qsizetype perStatement = std::max(6, db.valuesPerStatement());
     const QString head = QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, max_value, "
                                         "mean_value) VALUES ");
     QString sql = head;
@@ -408,7 +408,7 @@ void InsertFields(CatalogueBackend &db, const std::vector<std::pair<qint64, cons
         for (const FieldFigures &ff : figures->fields) {
             sql += values.isEmpty() ? QStringLiteral("(?, ?, ?, ?, ?, ?)") : QStringLiteral(", (?, ?, ?, ?, ?, ?)");
             values << id << ff.field << ff.count << ff.minimum << ff.maximum << ff.mean;
-            if (values.size() >= kRowsPerStatement * 6)
+            if (values.size() + 6 > perStatement)
                 flush();
         }
     flush();

@@ -88,6 +88,8 @@ constexpr qint64 kLogLimit = 16 << 20;
 
 class SqliteCatalogue final : public CatalogueBackend {
 public:
+    int valuesPerStatement() const override { return 200; }
+
     SqliteCatalogue(const QString &file, bool readOnly) : m_file(file), m_readOnly(readOnly)
     {
         static QAtomicInteger<quint64> serial;
