@@ -252,6 +252,101 @@ private slots:
         QCOMPARE(fleet[1].flights, 2);
     }
 
+    // One import of twins and repeats: each flight once, a twin or a repeat taking its first's id
+    // whether that went in in this batch or an earlier import; each flight's field figures its own.
+    void batchOfTwins_data() { backends(); }
+    void batchOfTwins()
+    {
+        QTemporaryDir dir;
+        FlightLibrary library(location(dir));
+        QStringList files;
+        for (int i = 0; i < 4; ++i)
+            files << test::WriteFile(dir, QStringLiteral("f%1.txt").arg(i), Flight(4, {{0, 1, 2500 + 100 * i}}));
+        const QString twin = test::WriteFile(dir, QStringLiteral("twin.txt"), test::ReadAll(files[0]));
+        const auto import = [&](const QStringList &some) {
+            QStringList said;
+            library.importFiles(some, [&](const ImportResult &r) {
+                said << QStringLiteral("%1 %2").arg(int(r.outcome)).arg(r.id);
+                return true;
+            });
+            return said.join(QLatin1Char(','));
+        };
+        QCOMPARE(import({files[0], twin, files[1], files[0], files[2]}), QStringLiteral("0 1,1 1,0 2,1 1,0 3"));
+        QCOMPARE(import({files[1], files[3], twin, files[2]}), QStringLiteral("1 2,0 4,1 1,1 3"));
+        for (qint64 id = 1; id <= 4; ++id)
+            QCOMPARE(TrendOf(library, QStringLiteral("field1.max"), id), std::optional<double>(2400 + 100 * id));
+        QCOMPARE(library.list().size(), size_t(4));
+    }
+
+    // A server's catalogue has the index its trends need once init made it; one made by an older
+    // init gets it when its owner runs init again, while a writer's init only finds it there.
+    void serverIndexes()
+    {
+        QVERIFY2(server(), qPrintable(m_server->error()));
+        QTemporaryDir dir;
+        const QString writer = location(dir, QStringLiteral("server"));
+        const QString owner =
+            m_server->uri(m_lastDatabase, QStringLiteral("keeper"), test::PgServer::PasswordOf("keeper"));
+        const auto indexed = [&] {
+            return m_server
+                       ->sql(m_lastDatabase, QStringLiteral("SELECT COUNT(*) FROM pg_indexes WHERE indexname = "
+                                                            "'flight_fields_by_field'"))
+                       .trimmed() == QLatin1String("1");
+        };
+        QVERIFY(indexed());
+        QVERIFY(!m_server->sql(m_lastDatabase, QStringLiteral("DROP INDEX flight_fields_by_field")).isNull());
+        FlightLibrary(writer, FlightLibrary::Opening::Init);
+        QVERIFY(!indexed());
+        FlightLibrary(owner, FlightLibrary::Opening::Init);
+        QVERIFY(indexed());
+    }
+
+    // A change the server undoes for getting in another's way (a serialization failure, a
+    // deadlock) is run again from its start: an import, an assignment and a removal each end as if
+    // nothing had happened, every flight and its bytes once.
+    void serverConflictsRetried()
+    {
+        QVERIFY2(server(), qPrintable(m_server->error()));
+        QTemporaryDir dir;
+        FlightLibrary library(location(dir, QStringLiteral("server")));
+        // After each restart of the sequence, the first two changes of a flight's row are undone.
+        const QString db = m_lastDatabase;
+        QVERIFY(!m_server
+                     ->sql(db, QStringLiteral(
+                                   "CREATE SEQUENCE conflicts; "
+                                   "CREATE FUNCTION conflict() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $$ "
+                                   "DECLARE n bigint := nextval('conflicts'); BEGIN "
+                                   "IF n = 1 THEN RAISE EXCEPTION 'could not serialize' USING ERRCODE = '40001'; END IF; "
+                                   "IF n = 2 THEN RAISE EXCEPTION 'deadlock' USING ERRCODE = '40P01'; END IF; "
+                                   "RETURN COALESCE(NEW, OLD); END $$; "
+                                   "CREATE TRIGGER conflicting BEFORE INSERT OR UPDATE OR DELETE ON flights "
+                                   "FOR EACH ROW EXECUTE FUNCTION conflict()"))
+                     .isNull());
+        const auto count = [&](const char *table) {
+            return m_server->sql(db, QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table))).trimmed();
+        };
+        QStringList files;
+        for (int i = 0; i < 3; ++i)
+            files << test::WriteFile(dir, QStringLiteral("f%1.txt").arg(i), Flight(4, {{0, 1, 2500 + 100 * i}}));
+        QStringList said;
+        QVERIFY(library.importFiles(files, [&](const ImportResult &r) {
+            said << QStringLiteral("%1 %2").arg(int(r.outcome)).arg(r.id);
+            return true;
+        }));
+        QCOMPARE(said.join(QLatin1Char(',')), QStringLiteral("0 1,0 2,0 3"));
+        QCOMPARE(count("flight_parts"), QStringLiteral("3"));
+        for (qint64 id = 1; id <= 3; ++id)
+            QCOMPARE(TrendOf(library, QStringLiteral("field1.max"), id), std::optional<double>(2400 + 100 * id));
+
+        QVERIFY(!m_server->sql(db, QStringLiteral("ALTER SEQUENCE conflicts RESTART")).isNull());
+        QCOMPARE(library.assign({1, 2}, QStringLiteral("D-EFGH")), 2);
+        QVERIFY(!m_server->sql(db, QStringLiteral("ALTER SEQUENCE conflicts RESTART")).isNull());
+        QVERIFY(library.remove(3));
+        QCOMPARE(library.list(QStringLiteral("D-EFGH")).size(), size_t(2));
+        QCOMPARE(count("flights"), QStringLiteral("2"));
+        QCOMPARE(count("flight_parts"), QStringLiteral("2"));
+    }
+
     // A version-1 library, as the program of that version wrote it: migrated once, in one
     // transaction; ids, sources and copies as they were, figures worked out again from the copies.
     void migrationFromVersionOne()

@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QVariantList>
 
+#include <functional>
 #include <memory>
 
 namespace korvel::library_detail {
@@ -39,10 +40,17 @@ public:
     virtual void afterCommit() = 0;
     // Once the catalogue's tables are made (in their transaction): who else may use them.
     virtual void afterCreate() {}
+    // The indexes this database's planner needs beyond the catalogue's own, where they are missing
+    // (made by init; run again on an older catalogue, init adds them). Throws when this role may not.
+    virtual void addIndexes() {}
     // Whether this connection may only read.
     virtual bool readOnly() const = 0;
     // Before a change is begun: throws, naming what to do, when this connection may not make it.
     virtual void checkWritable() {}
+
+    // The most values one statement of many rows should carry: a server answers each statement
+    // after a round trip, while SQLite's driver looks each value up among all of its statement's.
+    virtual int valuesPerStatement() const { return 6000; }
 
     // A statement run to its end (a query's rows are read by the caller). Throws LibraryError. One
     // without values is run as it stands (a server prepares only queries and changes of rows).
@@ -61,6 +69,12 @@ protected:
 // The lock another connection holds (said as it is where the step is not tried again).
 struct Busy : LibraryError {
     Busy();
+};
+
+// The server undid the transaction for getting in another's way (a serialization failure or a
+// deadlock): it is tried again from its start; said as it is once that has gone on for the busy time.
+struct Conflict : LibraryError {
+    using LibraryError::LibraryError;
 };
 
 // One write transaction: begun at once, rolled back unless committed, whatever leaves the scope.
@@ -93,6 +107,11 @@ private:
     CatalogueBackend &m_backend;
     bool m_done = false;
 };
+
+// Runs body in a write transaction (body commits it), and again from its start each time the server
+// undoes it for a Conflict, for up to the busy time. Whatever body changes outside the database
+// must hold when it runs again.
+void WriteRetrying(CatalogueBackend &backend, const std::function<void(WriteTransaction &)> &body);
 
 // The catalogue of a folder library: its SQLite file. readOnly opens it for reading only (a folder
 // the user may not write).

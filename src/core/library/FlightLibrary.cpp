@@ -247,13 +247,13 @@ void FlightLibrary::openServer(const QString &location, Opening opening)
     m_store = library_detail::MakeDatabaseStore();
     m_db = library_detail::OpenServerCatalogue(*parsed);
     const QString name = parsed->hostShown() + QLatin1Char('/') + parsed->databaseShown();
-    const QStringList tables = m_db->tables();
-    if (!tables.contains(QStringLiteral("library_info"))) {
+    // Asked of the server by name: listing every table took as long as the rest of a short command.
+    if (!m_db->value(QStringLiteral("SELECT to_regclass('library_info') IS NOT NULL")).toBool()) {
         if (opening != Opening::Init)
             throw LibraryError(QStringLiteral("the database %1 holds no flight library yet; make it once with: "
                                               "korvel-cli library --library %2 init")
                                    .arg(name, m_folder));
-        if (!tables.isEmpty())
+        if (!m_db->tables().isEmpty())
             throw LibraryError(QStringLiteral("the database %1 holds other tables, so no flight library was made "
                                               "in it; make one in an empty database")
                                    .arg(name));
@@ -269,6 +269,14 @@ void FlightLibrary::openServer(const QString &location, Opening opening)
     m_version = checkVersion(name);
     if (m_version < kSchemaVersion)
         throw LibraryError(QStringLiteral("no way known from library version %1").arg(m_version));
+    if (opening == Opening::Init) {
+        // Init run again by the catalogue's owner brings an older catalogue's indexes up to date;
+        // anyone else is told it is there, as before.
+        try {
+            m_db->addIndexes();
+        } catch (const LibraryError &) {
+        }
+    }
 }
 
 int FlightLibrary::checkVersion(const QString &name)
@@ -305,6 +313,7 @@ void FlightLibrary::createCatalogue()
         "mean_value DOUBLE PRECISION NOT NULL, PRIMARY KEY (flight_id, field))"));
     m_db->exec(QStringLiteral("INSERT INTO library_info (schema_version, next_id) VALUES (?, 1)"), {kSchemaVersion});
     m_store->createTables(*m_db);
+    m_db->addIndexes();
     m_db->afterCreate();
 }
 
@@ -608,14 +617,16 @@ QStringList FlightLibrary::registrations()
 int FlightLibrary::assign(const QList<qint64> &ids, const std::optional<QString> &aircraft)
 {
     m_db->checkWritable();
-    WriteTransaction transaction(*m_db);
     int changed = 0;
-    for (const qint64 id : ids) {
-        QSqlQuery q = m_db->exec(QStringLiteral("UPDATE flights SET aircraft = ? WHERE id = ?"),
-                                 {aircraft ? QVariant(*aircraft) : QVariant(QMetaType::fromType<QString>()), id});
-        changed += q.numRowsAffected() > 0 ? 1 : 0;
-    }
-    transaction.commit();
+    library_detail::WriteRetrying(*m_db, [&](WriteTransaction &transaction) {
+        changed = 0;
+        for (const qint64 id : ids) {
+            QSqlQuery q = m_db->exec(QStringLiteral("UPDATE flights SET aircraft = ? WHERE id = ?"),
+                                     {aircraft ? QVariant(*aircraft) : QVariant(QMetaType::fromType<QString>()), id});
+            changed += q.numRowsAffected() > 0 ? 1 : 0;
+        }
+        transaction.commit();
+    });
     return changed;
 }
 
@@ -664,12 +675,13 @@ bool FlightLibrary::remove(qint64 id)
     m_db->checkWritable();
     const qint64 started = QDateTime::currentMSecsSinceEpoch();
     QString sha;
-    {
-        WriteTransaction transaction(*m_db);
-        const QVariant found = m_db->value(QStringLiteral("SELECT sha256 FROM flights WHERE id = ?"), {id});
-        if (!found.isValid())
-            return false;
-        sha = found.toString();
+    bool found = false;
+    library_detail::WriteRetrying(*m_db, [&](WriteTransaction &transaction) {
+        const QVariant kept = m_db->value(QStringLiteral("SELECT sha256 FROM flights WHERE id = ?"), {id});
+        found = kept.isValid();
+        if (!found)
+            return;
+        sha = kept.toString();
 #ifdef Q_OS_UNIX
         // A copy that could not be deleted would stay for ever: the flight stays too.
         if (files() && ::access(QFile::encodeName(flightsFolder()).constData(), W_OK) != 0)
@@ -683,7 +695,9 @@ bool FlightLibrary::remove(qint64 id)
         m_db->exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
         m_db->exec(QStringLiteral("DELETE FROM flights WHERE id = ?"), {id});
         transaction.commit();
-    }
+    });
+    if (!found)
+        return false;
     CopyStore *copies = files();
     if (!copies)
         return true;

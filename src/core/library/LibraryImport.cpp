@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QThread>
 
 #include <algorithm>
@@ -236,13 +237,16 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
 // them over in the files' order.
 class ImportWorkers {
 public:
-    ImportWorkers(const QStringList &files, std::function<PendingFlight(const QString &)> work)
-        : m_files(files), m_work(std::move(work))
+    // ahead: how many files may be read beyond the one taken (at least a few per thread); heldBytes:
+    // how much of their packed bytes may wait in memory meanwhile.
+    ImportWorkers(const QStringList &files, std::function<PendingFlight(const QString &)> work, int ahead = 0,
+                  qint64 heldBytes = 0)
+        : m_files(files), m_work(std::move(work)), m_heldLimit(heldBytes)
     {
         int threads = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, files.size()));
         if (ImportThreadsAllowedForTest() >= 0) // one more than the system will give
             threads = std::max(threads, ImportThreadsAllowedForTest() + 1);
-        m_ahead = std::max(4, threads * 2);
+        m_ahead = std::max({4, threads * 2, ahead});
         try {
             for (int k = 0; k < threads; ++k) {
                 if (ImportThreadsAllowedForTest() >= 0 && k >= ImportThreadsAllowedForTest())
@@ -267,6 +271,7 @@ public:
         PendingFlight pending = std::move(m_done[index]);
         m_done.erase(index);
         m_taken = index + 1;
+        m_held -= PackedSize(pending);
         m_room.notify_all();
         return pending;
     }
@@ -296,7 +301,12 @@ private:
             qsizetype index = 0;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
-                m_room.wait(lock, [&] { return m_stopped || m_next >= m_files.size() || m_next < m_taken + m_ahead; });
+                // The next file to be taken is always read, whatever is held.
+                m_room.wait(lock, [&] {
+                    return m_stopped || m_next >= m_files.size() ||
+                           (m_next < m_taken + m_ahead && (m_heldLimit <= 0 || m_held < m_heldLimit)) ||
+                           m_next == m_taken;
+                });
                 if (m_stopped || m_next >= m_files.size())
                     return;
                 index = m_next++;
@@ -310,15 +320,26 @@ private:
             }
             {
                 const std::lock_guard<std::mutex> lock(m_mutex);
+                m_held += PackedSize(pending);
                 m_done[index] = std::move(pending);
             }
             m_ready.notify_all();
         }
     }
 
+    static qint64 PackedSize(const PendingFlight &pending)
+    {
+        qint64 size = 0;
+        for (const QByteArray &part : pending.packed)
+            size += part.size();
+        return size;
+    }
+
     const QStringList m_files;
     const std::function<PendingFlight(const QString &)> m_work;
     qsizetype m_ahead = 4;
+    const qint64 m_heldLimit;
+    qint64 m_held = 0;
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::condition_variable m_room;
@@ -347,6 +368,52 @@ QSet<qint64> KeptSizes(CatalogueBackend &db)
     return sizes;
 }
 
+// The ids of those of shas the catalogue holds, in as few statements as it takes.
+QHash<QString, qint64> KnownIds(CatalogueBackend &db, const QStringList &shas)
+{
+    QHash<QString, qint64> known;
+    const qsizetype perStatement = db.valuesPerStatement();
+    for (qsizetype at = 0; at < shas.size(); at += perStatement) {
+        const QStringList some = shas.mid(at, perStatement);
+        QString sql = QStringLiteral("SELECT sha256, id FROM flights WHERE sha256 IN (");
+        QVariantList values;
+        for (const QString &sha : some) {
+            sql += values.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
+            values << sha;
+        }
+        QSqlQuery q = db.exec(sql + QLatin1Char(')'), values);
+        while (q.next())
+            known.insert(q.value(0).toString(), q.value(1).toLongLong());
+        q.finish();
+    }
+    return known;
+}
+
+// The fields' figures of many flights, in as few statements as it takes.
+void InsertFields(CatalogueBackend &db, const std::vector<std::pair<qint64, const FlightFigures *>> &flights)
+{
+    const qsizetype perStatement = std::max(6, db.valuesPerStatement());
+    const QString head = QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, max_value, "
+                                        "mean_value) VALUES ");
+    QString sql = head;
+    QVariantList values;
+    const auto flush = [&] {
+        if (values.isEmpty())
+            return;
+        db.exec(sql, values);
+        sql = head;
+        values.clear();
+    };
+    for (const auto &[id, figures] : flights)
+        for (const FieldFigures &ff : figures->fields) {
+            sql += values.isEmpty() ? QStringLiteral("(?, ?, ?, ?, ?, ?)") : QStringLiteral(", (?, ?, ?, ?, ?, ?)");
+            values << id << ff.field << ff.count << ff.minimum << ff.maximum << ff.mean;
+            if (values.size() + 6 > perStatement)
+                flush();
+        }
+    flush();
+}
+
 // The rows of one batch, in one transaction, once its copies are on the disk.
 class Committer {
 public:
@@ -357,17 +424,10 @@ public:
 
     void accept(Batch &batch, PendingFlight pending)
     {
-        ImportResult &result = pending.result;
         if (pending.copied)
             batch.copies << m_copies->path(pending.sha);
-        if (result.outcome == ImportResult::Added) {
-            if (const auto id = KnownId(m_db, pending.sha)) {
-                result = {result.file, ImportResult::Known, *id, {}};
-                pending.content.clear();
-            } else {
-                batch.bytes += pending.bytes;
-            }
-        }
+        if (pending.result.outcome == ImportResult::Added)
+            batch.bytes += pending.bytes;
         batch.flights.push_back(std::move(pending));
     }
 
@@ -375,48 +435,17 @@ public:
     {
         if (!batch.copies.isEmpty())
             m_copies->sync(batch.copies);
-        const bool adds = std::any_of(batch.flights.begin(), batch.flights.end(),
-                                      [](const PendingFlight &p) { return p.result.outcome == ImportResult::Added; });
-        if (adds) {
-            WriteTransaction transaction(m_db);
-            qint64 id = m_db.value(QStringLiteral("SELECT next_id FROM library_info")).toLongLong();
-            for (PendingFlight &p : batch.flights) {
-                if (p.result.outcome != ImportResult::Added)
-                    continue;
-                // Another program added it meanwhile, or an identical file earlier in this batch.
-                if (const auto known = KnownId(m_db, p.sha)) {
-                    p.result.outcome = ImportResult::Known;
-                    p.result.id = *known;
-                    continue;
-                }
-                if (!m_store.keep(m_db, p.sha, p.bytes, p.origin, p.content, p.packed)) {
-                    p.result = {p.result.file, ImportResult::Skipped, 0,
-                                QStringLiteral("it changed while it was read; import it again")};
-                    continue;
-                }
-                // Insert-if-absent: should another program's import of the same bytes have won
-                // after all, its id is the flight's.
-                const QSqlQuery inserted =
-                    m_db.exec(QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, "
-                                             "last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, "
-                                             "egt_spread_max, cht_spread_max, findings, aircraft) "
-                                             "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                                             "ON CONFLICT (sha256) DO NOTHING"),
-                              {id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes,
-                               p.figures.flight.first, p.figures.flight.last, 0, QVariant(), QVariant(), QVariant(),
-                               QVariant(), QVariant(), QVariant(), QVariant(), 0, Nullable(m_aircraft)});
-                if (inserted.numRowsAffected() == 0) {
-                    if (const auto known = KnownId(m_db, p.sha)) {
-                        p.result.outcome = ImportResult::Known;
-                        p.result.id = *known;
-                        continue;
-                    }
-                }
-                p.result.id = id++;
-                StoreFigures(m_db, p.result.id, p.figures, false);
-            }
-            m_db.exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
-            transaction.commit();
+        // Those in the library already need no lock: found in one look before it is taken.
+        if (markKnown(batch, true)) {
+            // Should the server undo the transaction, it is run again from the outcomes found so far.
+            std::vector<ImportResult> found;
+            for (const PendingFlight &p : batch.flights)
+                found.push_back(p.result);
+            WriteRetrying(m_db, [&](WriteTransaction &transaction) {
+                for (std::size_t k = 0; k < found.size(); ++k)
+                    batch.flights[k].result = found[k];
+                write(batch, transaction);
+            });
         }
         batch.copies.clear();
         for (const PendingFlight &p : batch.flights)
@@ -426,6 +455,85 @@ public:
     }
 
 private:
+    // The batch's rows in the transaction, and its commit.
+    void write(Batch &batch, WriteTransaction &transaction)
+    {
+        qint64 id = m_db.value(QStringLiteral("SELECT next_id FROM library_info")).toLongLong();
+        // Another program may have added some meanwhile.
+        markKnown(batch, false);
+        QHash<QString, qint64> added; // an identical file earlier in this batch
+        std::vector<std::pair<qint64, const FlightFigures *>> fields;
+        for (PendingFlight &p : batch.flights) {
+            if (p.result.outcome != ImportResult::Added)
+                continue;
+            if (const auto same = added.constFind(p.sha); same != added.cend()) {
+                p.result.outcome = ImportResult::Known;
+                p.result.id = *same;
+                continue;
+            }
+            if (!m_store.keep(m_db, p.sha, p.bytes, p.origin, p.content, p.packed)) {
+                p.result = {p.result.file, ImportResult::Skipped, 0,
+                            QStringLiteral("it changed while it was read; import it again")};
+                continue;
+            }
+            // Insert-if-absent: should another program's import of the same bytes have won
+            // after all, its id is the flight's.
+            const LibraryFlight &f = p.figures.flight;
+            const QSqlQuery inserted = m_db.exec(
+                QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, last_at, "
+                               "records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, "
+                               "cht_spread_max, findings, aircraft) "
+                               "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                               "ON CONFLICT (sha256) DO NOTHING"),
+                {id, p.sha, p.source, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), p.bytes, f.first,
+                 f.last, f.records, Nullable(f.durationSeconds), Nullable(f.egtMax), Nullable(f.egtCylinder),
+                 Nullable(f.chtMax), Nullable(f.chtCylinder), Nullable(f.egtSpreadMax), Nullable(f.chtSpreadMax),
+                 f.findings, Nullable(m_aircraft)});
+            if (inserted.numRowsAffected() == 0) {
+                if (const auto known = KnownId(m_db, p.sha)) {
+                    p.result.outcome = ImportResult::Known;
+                    p.result.id = *known;
+                    continue;
+                }
+            }
+            p.result.id = id++;
+            added.insert(p.sha, p.result.id);
+            fields.emplace_back(p.result.id, &p.figures);
+        }
+        InsertFields(m_db, fields);
+        m_db.exec(QStringLiteral("UPDATE library_info SET next_id = ?"), {id});
+        transaction.commit();
+    }
+
+    // Marks the batch's flights the catalogue holds already as known; true when any is left to add.
+    // release: their bytes are let go (not in a transaction that may be run again).
+    bool markKnown(Batch &batch, bool release)
+    {
+        QStringList shas;
+        for (const PendingFlight &p : batch.flights)
+            if (p.result.outcome == ImportResult::Added)
+                shas << p.sha;
+        if (shas.isEmpty())
+            return false;
+        const QHash<QString, qint64> known = KnownIds(m_db, shas);
+        bool adds = false;
+        for (PendingFlight &p : batch.flights) {
+            if (p.result.outcome != ImportResult::Added)
+                continue;
+            if (const auto id = known.constFind(p.sha); id != known.cend()) {
+                p.result.outcome = ImportResult::Known;
+                p.result.id = *id;
+                if (release) {
+                    p.content.clear();
+                    p.packed.clear();
+                }
+            } else {
+                adds = true;
+            }
+        }
+        return adds;
+    }
+
     CatalogueBackend &m_db;
     FlightStore &m_store;
     CopyStore *m_copies;
@@ -445,17 +553,7 @@ void StoreFigures(CatalogueBackend &db, qint64 id, const FlightFigures &figures,
              f.findings, id});
     if (replace)
         db.exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
-    // The fields' figures in one statement: one round trip to a server.
-    if (figures.fields.empty())
-        return;
-    QString sql = QStringLiteral("INSERT INTO flight_fields (flight_id, field, readings, min_value, max_value, "
-                                 "mean_value) VALUES ");
-    QVariantList values;
-    for (const FieldFigures &ff : figures.fields) {
-        sql += values.isEmpty() ? QStringLiteral("(?, ?, ?, ?, ?, ?)") : QStringLiteral(", (?, ?, ?, ?, ?, ?)");
-        values << id << ff.field << ff.count << ff.minimum << ff.maximum << ff.mean;
-    }
-    db.exec(sql, values);
+    InsertFields(db, {{id, &figures}});
 }
 
 std::optional<FlightFigures> FigureFile(const QString &path)
@@ -485,18 +583,23 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
     // The flights go in by batches, in the files' order: the copies of a batch, written as the files
     // were read, are flushed to the disk together, then its rows committed in one transaction.
     constexpr int kBatchFlights = 64;
-    constexpr qint64 kBatchBytes = 32 << 20;
     constexpr qint64 kBatchMs = 250; // so that a large import shows its progress
     if (files.isEmpty())
         return true;
     const qint64 started = QDateTime::currentMSecsSinceEpoch();
     CopyStore *copies = store.files();
+    // A folder's batch waits for one flush of the disk: the larger the fewer. A database's bytes go
+    // with the rows: smaller batches are sent while the next files are read.
+    const qint64 batchBytes = copies ? qint64(32) << 20 : qint64(4) << 20;
     if (copies)
         copies->removeLeftParts(started - 600'000);
     const QSet<qint64> sizes = KeptSizes(db);
     Committer committer(db, store, aircraft);
     Batch batch;
-    ImportWorkers workers(files, [&](const QString &path) { return AnalyseFile(path, sizes, store, copies); });
+    // Bytes kept with their rows are packed ahead while a batch is committed, a batch's worth at most.
+    ImportWorkers workers(
+        files, [&](const QString &path) { return AnalyseFile(path, sizes, store, copies); },
+        copies ? 0 : kBatchFlights, copies ? 0 : qint64(32) << 20);
 
     // However the import ends, the copies it made whose rows are not in go (unless their flight is
     // in by now: another program's import), under the lock as a removal; and so do the copies no
@@ -568,7 +671,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
             throw LibraryError(pending.failure);
         }
         committer.accept(batch, std::move(pending));
-        if (int(batch.flights.size()) >= kBatchFlights || batch.bytes >= kBatchBytes || clock.elapsed() >= kBatchMs) {
+        if (int(batch.flights.size()) >= kBatchFlights || batch.bytes >= batchBytes || clock.elapsed() >= kBatchMs) {
             const bool goOn = committer.commit(batch, onResult);
             batch = Batch();
             if (!goOn) {

@@ -1,8 +1,9 @@
 #pragma once
-// The import: files read and figured on every core, a few ahead of the one taken; a folder's copies
-// made as they are read (a database's parts go in with the rows); the flights committed by batches in the files' order, each batch's copies on
-// the disk before its rows. Whatever way it ends, no copy it made is left without a row, and no
-// part it wrote is left.
+// The import: files read and figured on every core ahead of the one taken (a few for a folder,
+// whose copies are made as they are read; up to a batch for a database, whose parts are packed
+// there and go in with the rows); the flights committed by batches in the files' order, each
+// batch's copies on the disk before its rows. Whatever way it ends, no copy it made is left
+// without a row, and no part it wrote is left.
 
 #include "core/library/FlightLibrary.h"
 #include "core/library/LibraryFigures.h"

@@ -19,18 +19,50 @@
 
 #include <algorithm>
 
+#ifdef KORVEL_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+#ifdef Q_OS_UNIX
+#include <dlfcn.h>
+#endif
+
 namespace korvel::library_detail {
 
 namespace {
 
+// A part packed as qUncompress reads it: its length (4 bytes, most significant first), then a zlib
+// stream at the fastest level (the text of a flight shrinks to about a fifth even so).
+QByteArray PackPart(const char *bytes, qsizetype size)
+{
+#ifdef KORVEL_HAVE_LIBDEFLATE
+    struct Compressor {
+        libdeflate_compressor *c = libdeflate_alloc_compressor(1);
+        ~Compressor() { libdeflate_free_compressor(c); }
+    };
+    // One for each reading thread, made once.
+    thread_local Compressor compressor;
+    if (compressor.c) {
+        const std::size_t bound = libdeflate_zlib_compress_bound(compressor.c, std::size_t(size));
+        QByteArray packed(qsizetype(4 + bound), Qt::Uninitialized);
+        const auto n = quint32(size);
+        packed[0] = char(n >> 24);
+        packed[1] = char(n >> 16);
+        packed[2] = char(n >> 8);
+        packed[3] = char(n);
+        const std::size_t written =
+            libdeflate_zlib_compress(compressor.c, bytes, std::size_t(size), packed.data() + 4, bound);
+        if (written > 0) {
+            packed.truncate(qsizetype(4 + written));
+            return packed;
+        }
+    }
+#endif
+    return qCompress(reinterpret_cast<const uchar *>(bytes), qsizetype(size), 1);
+}
+
 // Writers of one catalogue wait for each other on its header row; making the catalogue, before
 // there is one, on this lock of the database's own.
 constexpr qint64 kMakeLock = 0x6b6f7276656cLL;
-
-// Two transactions that got in each other's way: the later one is tried again.
-struct Conflict : LibraryError {
-    using LibraryError::LibraryError;
-};
 
 QString FirstLine(QString text)
 {
@@ -39,6 +71,48 @@ QString FirstLine(QString text)
         text.truncate(end);
     return text.trimmed();
 }
+
+// A few of libpq's own calls, from the copy Qt's driver loaded: through them a part's bytes go to the
+// server as they are, where the driver would write them as text twice their size for the server to
+// parse. Absent (another driver build, another system), the driver's way serves.
+struct Libpq {
+    using ExecParams = void *(*)(void *, const char *, int, const unsigned *, const char *const *, const int *,
+                                 const int *, int);
+    using ResultStatus = int (*)(const void *);
+    using ResultErrorField = char *(*)(const void *, int);
+    using ErrorMessage = char *(*)(const void *);
+    using Clear = void (*)(void *);
+    static constexpr int kCommandOk = 1; // PGRES_COMMAND_OK
+    static constexpr int kSqlState = 'C';
+    static constexpr int kMessage = 'M';
+
+    ExecParams execParams = nullptr;
+    ResultStatus resultStatus = nullptr;
+    ResultErrorField resultErrorField = nullptr;
+    ErrorMessage errorMessage = nullptr;
+    Clear clear = nullptr;
+
+    bool ready() const { return execParams && resultStatus && resultErrorField && errorMessage && clear; }
+
+    // Looked up once the driver has signed in (so its libpq is loaded); never loads one of its own.
+    static const Libpq &Get()
+    {
+        static const Libpq found = [] {
+            Libpq pq;
+#ifdef Q_OS_UNIX
+            if (void *lib = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD)) {
+                pq.execParams = reinterpret_cast<ExecParams>(::dlsym(lib, "PQexecParams"));
+                pq.resultStatus = reinterpret_cast<ResultStatus>(::dlsym(lib, "PQresultStatus"));
+                pq.resultErrorField = reinterpret_cast<ResultErrorField>(::dlsym(lib, "PQresultErrorField"));
+                pq.errorMessage = reinterpret_cast<ErrorMessage>(::dlsym(lib, "PQerrorMessage"));
+                pq.clear = reinterpret_cast<Clear>(::dlsym(lib, "PQclear"));
+            }
+#endif
+            return pq;
+        }();
+        return found;
+    }
+};
 
 class ServerCatalogue final : public CatalogueBackend {
 public:
@@ -105,6 +179,42 @@ public:
         return q;
     }
 
+    // Keeps one part of a flight's bytes, sent as they are; false when libpq's calls are not at hand
+    // (nothing was sent: the caller writes it the driver's way).
+    bool putPart(const QString &sha, qint64 part, const QByteArray &bytes)
+    {
+        const Libpq &pq = Libpq::Get();
+        const QVariant handle = db().driver()->handle();
+        if (!pq.ready() || !handle.isValid() ||
+            (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+            return false;
+        void *connection = *static_cast<void *const *>(handle.constData());
+        if (!connection)
+            return false;
+        const QByteArray name = sha.toLatin1();
+        const QByteArray number = QByteArray::number(part);
+        const char *values[] = {name.constData(), number.constData(), bytes.constData()};
+        const int lengths[] = {0, 0, int(bytes.size())};
+        const int formats[] = {0, 0, 1};
+        void *result = pq.execParams(connection,
+                                     "INSERT INTO flight_parts (sha256, part, bytes) VALUES ($1, $2, $3) "
+                                     "ON CONFLICT (sha256, part) DO NOTHING",
+                                     3, nullptr, values, lengths, formats, 0);
+        if (result && pq.resultStatus(result) == Libpq::kCommandOk) {
+            pq.clear(result);
+            return true;
+        }
+        // No state at all: the connection itself failed, which raise() says as the server gone.
+        const char *state = result ? pq.resultErrorField(result, Libpq::kSqlState) : nullptr;
+        const char *message = result ? pq.resultErrorField(result, Libpq::kMessage) : nullptr;
+        const QSqlError error(QStringLiteral("cannot keep the flight's bytes"),
+                              QString::fromUtf8(message ? message : pq.errorMessage(connection)),
+                              QSqlError::StatementError, QString::fromLatin1(state ? state : ""));
+        if (result)
+            pq.clear(result);
+        fail(error);
+    }
+
     void checkReadable() override { value(QStringLiteral("SELECT 1")); }
     void prepareForWriting() override {}
 
@@ -149,6 +259,17 @@ public:
             exec(QStringLiteral("GRANT SELECT ON %1 TO korvel_reader").arg(tables));
         if (value(QStringLiteral("SELECT COUNT(*) FROM pg_roles WHERE rolname = 'korvel_writer'")).toInt() > 0)
             exec(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON %1 TO korvel_writer").arg(tables));
+    }
+
+    void addIndexes() override
+    {
+        // A field's trend reads that field of every flight of an aircraft: in this index they lie
+        // together, and the values with them, so the server reads neither the whole table nor
+        // one page a flight.
+        // Looked for first: the server's notice that it is there would reach the user's terminal.
+        if (value(QStringLiteral("SELECT to_regclass('flight_fields_by_field') IS NULL")).toBool())
+            exec(QStringLiteral("CREATE INDEX flight_fields_by_field ON flight_fields (field, flight_id) "
+                                "INCLUDE (min_value, max_value, mean_value)"));
     }
 
     bool readOnly() const override
@@ -259,6 +380,8 @@ public:
     {
         db.exec(QStringLiteral("CREATE TABLE flight_parts (sha256 CHAR(64) NOT NULL, part INTEGER NOT NULL, "
                                "bytes BYTEA NOT NULL, PRIMARY KEY (sha256, part))"));
+        // Packed already: the server need not try to pack them again.
+        db.exec(QStringLiteral("ALTER TABLE flight_parts ALTER COLUMN bytes SET STORAGE EXTERNAL"));
     }
 
     // Each part packed on its own (zlib, its length first), so that the server stores and sends a
@@ -267,7 +390,7 @@ public:
     {
         QList<QByteArray> parts;
         for (qint64 at = 0; at < bytes.size(); at += kRaw)
-            parts << qCompress(bytes.mid(at, kRaw), 1);
+            parts << PackPart(bytes.constData() + at, std::min<qsizetype>(kRaw, bytes.size() - at));
         return parts;
     }
 
@@ -292,7 +415,7 @@ public:
                 break;
             hash.add(chunk.constData(), std::size_t(chunk.size()));
             total += chunk.size();
-            put(db, sha, part, pack(chunk).value(0));
+            put(db, sha, part, PackPart(chunk.constData(), chunk.size()));
         }
         if (total != size || hash.hex() != sha) {
             db.exec(QStringLiteral("DELETE FROM flight_parts WHERE sha256 = ?"), {sha});
@@ -341,6 +464,8 @@ public:
 private:
     static void put(CatalogueBackend &db, const QString &sha, qint64 part, const QByteArray &bytes)
     {
+        if (auto *server = dynamic_cast<ServerCatalogue *>(&db); server && server->putPart(sha, part, bytes))
+            return;
         db.exec(QStringLiteral("INSERT INTO flight_parts (sha256, part, bytes) VALUES (?, ?, ?) "
                                "ON CONFLICT (sha256, part) DO NOTHING"),
                 {sha, part, bytes});

@@ -20,6 +20,23 @@ Busy::Busy()
 {
 }
 
+void WriteRetrying(CatalogueBackend &backend, const std::function<void(WriteTransaction &)> &body)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (true) {
+        try {
+            WriteTransaction transaction(backend);
+            body(transaction);
+            return;
+        } catch (const Conflict &) {
+            if (clock.elapsed() >= FlightLibrary::kBusyWaitMs)
+                throw;
+        }
+        QThread::msleep(20);
+    }
+}
+
 QSqlQuery CatalogueBackend::exec(const QString &sql, const QVariantList &values)
 {
     QSqlQuery q(db());
@@ -71,6 +88,8 @@ constexpr qint64 kLogLimit = 16 << 20;
 
 class SqliteCatalogue final : public CatalogueBackend {
 public:
+    int valuesPerStatement() const override { return 200; }
+
     SqliteCatalogue(const QString &file, bool readOnly) : m_file(file), m_readOnly(readOnly)
     {
         static QAtomicInteger<quint64> serial;
