@@ -171,7 +171,8 @@ package_check() {
 
   local listing path
   listing=$(dpkg-deb -c "$deb")
-  for path in ./usr/lib/korvel/korvel ./usr/lib/korvel/korvel-cli ./usr/lib/korvel/korvel-sim \
+  for path in ./usr/lib/korvel/korvel ./usr/lib/korvel/korvel-cli ./usr/lib/korvel/korvel-cli-report.so \
+      ./usr/lib/korvel/korvel-sim \
       ./usr/lib/korvel/init.B ./usr/lib/korvel/example.S19 ./usr/lib/korvel/flight_short.txt \
       "./usr/bin/korvel -> ../lib/korvel/korvel" "./usr/bin/korvel-cli -> ../lib/korvel/korvel-cli" \
       "./usr/bin/korvel-sim -> ../lib/korvel/korvel-sim" ./usr/share/applications/korvel.desktop \
@@ -179,6 +180,7 @@ package_check() {
     grep -qF " $path" <<<"$listing" || { echo "the package lacks $path" >&2; return 1; }
   done
   dpkg-deb -f "$deb" Depends | grep -q 'libqt6core6' || { echo "no dependencies from shlibdeps" >&2; return 1; }
+  dpkg-deb -f "$deb" Recommends | grep -q 'libqt6sql6-psql' || { echo "the server driver is not recommended" >&2; return 1; }
   dpkg-deb -x "$deb" "$pkg_scratch/root"
   desktop-file-validate "$pkg_scratch/root/usr/share/applications/korvel.desktop"
 
@@ -191,6 +193,9 @@ package_check() {
   local count
   count=$(korvel-cli dump --count /usr/lib/korvel/flight_short.txt 2>"$log") || { cat "$log" >&2; return 1; }
   [ "$count" = '{"count":200}' ] || { echo "korvel-cli dump --count said: $count" >&2; return 1; }
+  # The report draws through a module beside korvel-cli.
+  korvel-cli report /usr/lib/korvel/flight_short.txt "$pkg_scratch/report.pdf" 2>"$log" && [ -s "$pkg_scratch/report.pdf" ] ||
+    { cat "$log" >&2; return 1; }
 
   # Through the link in bin/ the programs find their own folder: the burn sends init.B from there.
   export XDG_CONFIG_HOME="$pkg_scratch/config"
