@@ -41,12 +41,6 @@ using namespace korvel::bench;
 
 namespace {
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? -1 : v[v.size() / 2];
-}
-
 // The best of a few runs of f, in milliseconds.
 double bestMs(int runs, const std::function<void()> &f)
 {

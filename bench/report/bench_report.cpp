@@ -19,61 +19,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
 #include <vector>
 
 using namespace korvel::bench;
-
-namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? -1 : v[v.size() / 2];
-}
-
-double childrenCpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-struct Times {
-    double wall = -1, cpu = -1;
-    long peakKiB = -1;
-};
-
-Times medianRun(const QString &program, const QStringList &args, int runs)
-{
-    std::vector<double> wall, cpu;
-    long peak = -1;
-    for (int i = 0; i < runs; ++i) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("KORVEL_REPORT_PEAK"), QStringLiteral("1"));
-        p.setProcessEnvironment(env);
-        p.setStandardOutputFile(QProcess::nullDevice());
-        const double cpuStart = childrenCpuMs();
-        QElapsedTimer t;
-        t.start();
-        p.start(program, args);
-        if (!p.waitForFinished(300000) || p.exitCode() != 0) {
-            std::fprintf(stderr, "%s", p.readAllStandardError().constData());
-            return {};
-        }
-        wall.push_back(t.nsecsElapsed() / 1e6);
-        cpu.push_back(childrenCpuMs() - cpuStart);
-        const QByteArray err = p.readAllStandardError();
-        const qsizetype at = err.lastIndexOf("peak-memory: ");
-        if (at >= 0)
-            peak = std::max(peak, err.mid(at + 13).split(' ').front().toLong());
-    }
-    return {median(wall), median(cpu), peak};
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -104,8 +52,8 @@ int main(int argc, char **argv)
     const int runs = 5;
     std::printf("whole processes, median of %d (wall, processor), on flights of about %d records:\n", runs, records);
     for (const auto &[name, path] : {std::pair{"random readings", noisy}, std::pair{"real-looking", real}}) {
-        const Times summary = medianRun(cli, {QStringLiteral("summary"), path}, runs);
-        const Times report = medianRun(cli, {QStringLiteral("report"), path, pdf}, runs);
+        const ProcessTimes summary = medianRun(cli, {QStringLiteral("summary"), path}, runs);
+        const ProcessTimes report = medianRun(cli, {QStringLiteral("report"), path, pdf}, runs);
         if (summary.wall < 0 || report.wall < 0)
             return 1;
         std::printf("%s (%.0f MB):\n", name, QFileInfo(path).size() / 1e6);

@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <sys/resource.h>
 #include <vector>
 
 using namespace korvel;
@@ -30,46 +29,6 @@ double cpuMs()
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? -1 : v[v.size() / 2];
-}
-
-// Processor time (user and system) of the children that have ended so far, in ms.
-double childrenCpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-struct ProcessTimes {
-    double wall = -1; // median ms
-    double cpu = -1;  // median ms of user and system time
-};
-
-// Whole runs with the output thrown away; -1 when a run fails.
-ProcessTimes medianRun(const QString &program, const QStringList &args, int runs)
-{
-    std::vector<double> wall, cpu;
-    for (int i = 0; i < runs; ++i) {
-        QProcess p;
-        p.setStandardOutputFile(QProcess::nullDevice());
-        p.setStandardErrorFile(QProcess::nullDevice());
-        const double cpuStart = childrenCpuMs();
-        QElapsedTimer t;
-        t.start();
-        p.start(program, args);
-        if (!p.waitForFinished(120000) || p.exitCode() != 0)
-            return {};
-        wall.push_back(t.nsecsElapsed() / 1e6);
-        cpu.push_back(childrenCpuMs() - cpuStart);
-    }
-    return {median(wall), median(cpu)};
 }
 
 } // namespace
