@@ -56,6 +56,19 @@ void MakeFlights(const QTemporaryDir &dir, int count, const QString &sub = QStri
     test::WriteFile(dir, sub + QStringLiteral("/notes.txt"), "not a flight\n");
 }
 
+// Short flights in a folder of their own, a day apart from firstDay, seeds from firstSeed.
+void MakeMoreFlights(const QTemporaryDir &dir, const QString &sub, int count, unsigned firstSeed, QDate firstDay)
+{
+    QDir(dir.path()).mkpath(sub);
+    for (int i = 0; i < count; ++i) {
+        test::FlightPlan plan;
+        plan.seed = firstSeed + unsigned(i);
+        plan.scale = 0.1;
+        plan.start = QDateTime(firstDay.addDays(i), QTime(10, 0));
+        test::WriteFile(dir, QStringLiteral("%1/%2.txt").arg(sub).arg(i), test::MakeFlight(plan));
+    }
+}
+
 QString MessageOf(const FrmLibrary &window)
 {
     return window.findChild<QLabel *>(QStringLiteral("lblMessage"))->text();
@@ -332,14 +345,7 @@ private slots:
         test::IsolatedSettings settings;
         QTemporaryDir dir;
         MakeFlights(dir, 6);
-        QDir(dir.path()).mkpath(QStringLiteral("more"));
-        for (int i = 0; i < 2; ++i) {
-            test::FlightPlan plan;
-            plan.seed = unsigned(100 + i);
-            plan.scale = 0.1;
-            plan.start = QDateTime(QDate(2025, 6, 1 + i), QTime(10, 0));
-            test::WriteFile(dir, QStringLiteral("more/%1.txt").arg(i), test::MakeFlight(plan));
-        }
+        MakeMoreFlights(dir, QStringLiteral("more"), 2, 100, QDate(2025, 6, 1));
         test::Front front;
         FrmLibrary window(front.context());
         window.show();
@@ -472,14 +478,7 @@ private slots:
         test::IsolatedSettings settings;
         QTemporaryDir dir;
         MakeFlights(dir, 4);
-        QDir(dir.path()).mkpath(QStringLiteral("other"));
-        for (int i = 0; i < 3; ++i) {
-            test::FlightPlan plan;
-            plan.seed = unsigned(50 + i);
-            plan.scale = 0.1;
-            plan.start = QDateTime(QDate(2026, 5, 1 + i), QTime(10, 0));
-            test::WriteFile(dir, QStringLiteral("other/%1.txt").arg(i), test::MakeFlight(plan));
-        }
+        MakeMoreFlights(dir, QStringLiteral("other"), 3, 50, QDate(2026, 5, 1));
         test::Front front;
         FrmLibrary window(front.context());
         window.show();

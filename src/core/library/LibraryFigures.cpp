@@ -2,6 +2,7 @@
 
 #include "core/flight/Findings.h"
 #include "core/flight/FlightFields.h"
+#include "core/flight/FlightStream.h"
 
 #include <array>
 #include <cmath>
@@ -81,6 +82,12 @@ void FiguresBuilder::add(const FlightRecord &record)
     RecordReadings readings;
     ReadRecord(record, readings);
     add(readings);
+}
+
+void FiguresBuilder::add(const FlightRecordBlock &block)
+{
+    for (int k = 0; k < block.records(); ++k)
+        add(block[k]);
 }
 
 void FiguresBuilder::add(const RecordReadings &record)

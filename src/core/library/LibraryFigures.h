@@ -16,6 +16,10 @@
 #include <optional>
 #include <vector>
 
+namespace korvel {
+class FlightRecordBlock;
+}
+
 namespace korvel::library_detail {
 
 struct FlightFigures {
@@ -39,6 +43,8 @@ public:
 
     void add(const FlightRecord &record);
     void add(const RecordReadings &record);
+    // Every record of a block read from the flight's file.
+    void add(const FlightRecordBlock &block);
     qint64 records() const;
     // The figures of a flight with at least one record.
     FlightFigures finish();

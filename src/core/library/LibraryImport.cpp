@@ -187,10 +187,7 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
         try {
             StreamFlightDataFile(
                 path,
-                [&](const FlightRecordBlock &block) {
-                    for (int k = 0; k < block.records(); ++k)
-                        figures.add(block[k]);
-                },
+                [&](const FlightRecordBlock &block) { figures.add(block); },
                 [&](const char *bytes, std::size_t size) {
                     // A file with no record in its first buffer's worth, or a calibration record, is
                     // most likely no flight: not copied as it goes (a large one could fill the disk),
@@ -563,10 +560,7 @@ std::optional<FlightFigures> FigureFile(const QString &path)
     try {
         StreamFlightDataFile(
             path,
-            [&](const FlightRecordBlock &block) {
-                for (int k = 0; k < block.records(); ++k)
-                    figures.add(block[k]);
-            },
+            [&](const FlightRecordBlock &block) { figures.add(block); },
             [&](const char *bytes, std::size_t size) { marker.add(bytes, size); });
     } catch (const FlightDataError &) {
         return std::nullopt;
