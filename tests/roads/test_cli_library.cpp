@@ -756,16 +756,8 @@ private slots:
         QCOMPARE(Library(uri, QStringList{QStringLiteral("import")} + files.mid(0, count / 2)).exitCode, 0);
         {
             // The import is caught waiting for another writer when the server stops.
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("writer"));
-            db.setHostName(QStringLiteral("127.0.0.1"));
-            db.setPort(m_server->port());
-            db.setDatabaseName(database);
-            db.setUserName(QStringLiteral("pilot"));
-            db.setPassword(test::PgServer::PasswordOf("pilot"));
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(q.exec(QStringLiteral("BEGIN")));
-            QVERIFY(q.exec(QStringLiteral("SELECT next_id FROM library_info FOR UPDATE")));
+            QSqlDatabase db = holdLock(QStringLiteral("writer"), database);
+            QVERIFY(db.isOpen());
             QProcess process;
             process.start(test::BinDir() + QStringLiteral("/korvel-cli"),
                           {QStringLiteral("library"), kLibrary, uri, QStringLiteral("import"),
@@ -796,16 +788,9 @@ private slots:
 
         // A writer that keeps the library longer than 5 s: busy, as for a folder.
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("holder"));
-            db.setHostName(QStringLiteral("127.0.0.1"));
-            db.setPort(m_server->port());
-            db.setDatabaseName(database);
-            db.setUserName(QStringLiteral("pilot"));
-            db.setPassword(test::PgServer::PasswordOf("pilot"));
-            QVERIFY(db.open());
+            QSqlDatabase db = holdLock(QStringLiteral("holder"), database);
+            QVERIFY(db.isOpen());
             QSqlQuery q(db);
-            QVERIFY(q.exec(QStringLiteral("BEGIN")));
-            QVERIFY(q.exec(QStringLiteral("SELECT next_id FROM library_info FOR UPDATE")));
             QElapsedTimer clock;
             clock.start();
             const test::CliRun busy = Library(uri, {QStringLiteral("remove"), QStringLiteral("1")});
@@ -824,6 +809,24 @@ private slots:
     void cleanupTestCase() { m_server.reset(); }
 
 private:
+    // A connection as pilot holding the catalogue's lock in an open transaction, as another writer
+    // does; closed when it could not take it.
+    QSqlDatabase holdLock(const QString &connection, const QString &database)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+        db.setHostName(QStringLiteral("127.0.0.1"));
+        db.setPort(m_server->port());
+        db.setDatabaseName(database);
+        db.setUserName(QStringLiteral("pilot"));
+        db.setPassword(test::PgServer::PasswordOf("pilot"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("BEGIN")) || !q.exec(QStringLiteral("SELECT next_id FROM library_info FOR UPDATE")))
+                db.close();
+        }
+        return db;
+    }
+
     // The test server, started by the first test that needs it.
     bool server()
     {
