@@ -1,4 +1,5 @@
 #include "paint/FlightReport.h"
+#include "core/flight/SummaryText.h"
 
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -105,15 +106,6 @@ QString FindingTimes(const Finding &f)
                              : QStringLiteral("at %1").arg(ClockText(f.from));
 }
 
-QString DurationText(qint64 seconds)
-{
-    const qint64 s = std::max<qint64>(0, seconds);
-    return QStringLiteral("%1:%2:%3")
-        .arg(s / 3600)
-        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
 QString ClockText(QTime time)
 {
     return time.isValid() ? time.toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("--:--:--");
@@ -155,7 +147,7 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
                                                            : QStringLiteral("none")},
            {QStringLiteral("First record"), ClockText(r.first.time)},
            {QStringLiteral("Last record"), ClockText(r.last.time)},
-           {QStringLiteral("Duration"), r.durationSeconds ? DurationText(*r.durationSeconds) : QStringLiteral("-")},
+           {QStringLiteral("Duration"), r.durationSeconds ? DurationText(std::max<qint64>(0, *r.durationSeconds)) : QStringLiteral("-")},
            {QStringLiteral("Records"), QString::number(r.records)}});
     y += 20;
     Facts(painter, left, y, {{QStringLiteral("File"), r.fileName}});

@@ -44,8 +44,7 @@ struct FlightReport {
 QString FindingWords(const Finding &finding);
 QString FindingTimes(const Finding &finding);
 
-// "H:MM:SS"; "HH:MM:SS" for a time of day.
-QString DurationText(qint64 seconds);
+// "HH:MM:SS" for a time of day.
 QString ClockText(QTime time);
 
 // Letter where the system's locale measures in US units, else A4.
