@@ -1,19 +1,11 @@
 #include "cli/Trail.h"
+#include "core/platform/Processes.h"
 
 #include <QByteArray>
 
 #include <cstring>
 #include <string>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#define KORVEL_ISATTY _isatty
-#define KORVEL_FILENO _fileno
-#else
-#include <unistd.h>
-#define KORVEL_ISATTY isatty
-#define KORVEL_FILENO fileno
-#endif
 
 namespace korvel::cli {
 
@@ -50,7 +42,7 @@ MessageAnswer Trail::showMessage(const QString &caption, const QString &text, Me
 {
     MessageAnswer answer = MessageAnswer::Ok;
     if (buttons == MessageButtons::OkCancel) {
-        const bool terminal = KORVEL_ISATTY(KORVEL_FILENO(stdin));
+        const bool terminal = platform::IsTerminal(stdin);
         if (terminal) {
             const QByteArray question = EscapeTrailText(caption).toUtf8() + ": " + EscapeTrailText(text).toUtf8()
                                         + " [ok/cancel] ";

@@ -5,13 +5,11 @@
 #include "cli/Trail.h"
 #include "core/flight/FlightData.h"
 #include "core/flight/FlightStream.h"
+#include "core/platform/Processes.h"
 #include "core/serial/ComPorts.h"
 
 #include <QCoreApplication>
 
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#endif
 
 #include <cmath>
 #include <cstdio>
@@ -102,23 +100,7 @@ void ReportPeakMemory()
 {
     if (qEnvironmentVariableIsEmpty("KORVEL_REPORT_PEAK"))
         return;
-    long kib = -1;
-#ifdef Q_OS_LINUX
-    if (std::FILE *status = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, status))
-            if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1)
-                break;
-        std::fclose(status);
-    }
-#endif
-#ifdef Q_OS_UNIX
-    if (kib < 0) {
-        rusage usage{};
-        if (getrusage(RUSAGE_SELF, &usage) == 0)
-            kib = long(usage.ru_maxrss); // KiB on Linux
-    }
-#endif
+    const long kib = korvel::platform::PeakMemoryKiB();
     std::fflush(stdout);
     std::fprintf(stderr, "peak-memory: %ld KiB\n", kib);
 }
@@ -126,6 +108,7 @@ void ReportPeakMemory()
 int Run(int argc, char **argv)
 {
     using namespace korvel::cli;
+    korvel::platform::UseBinaryStandardStreams();
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty())

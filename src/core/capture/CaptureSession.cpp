@@ -1,14 +1,9 @@
 #include "core/capture/CaptureSession.h"
 
 #include "core/flight/StartMarker.h"
+#include "core/platform/Files.h"
 #include "core/ui/UiInterfaces.h"
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 #include <cerrno>
 #include <cstring>
@@ -27,20 +22,7 @@ QString systemReason(int error)
 // (a terminal, /dev/null) are fine as they are.
 bool syncToDisk(QFile &file, QString *reason)
 {
-#ifdef Q_OS_WIN
-    FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle())));
-    return true;
-#else
-#ifdef Q_OS_MACOS
-    const int result = ::fsync(file.handle());
-#else
-    const int result = ::fdatasync(file.handle());
-#endif
-    if (result == 0 || (errno != ENOSPC && errno != EIO && errno != EDQUOT))
-        return true;
-    *reason = systemReason(errno);
-    return false;
-#endif
+    return platform::SyncFileData(file, reason);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "core/flight/FlightData.h"
 
 #include "core/flight/FlightLines.h"
+#include "core/platform/Files.h"
 #include "core/ui/UiInterfaces.h"
 
 #include <QFile>
@@ -15,11 +16,6 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace korvel {
@@ -360,54 +356,28 @@ FlightData ParseFlightData(const QByteArray &bytes)
     return FlightDataLoader::parse(LargeBytes(bytes.constData(), size_t(bytes.size())));
 }
 
-namespace {
-
-std::string SystemError(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code)).toStdString();
-}
-
-} // namespace
-
 namespace flightlines {
 
-#ifdef Q_OS_UNIX
-
-FlightFile::FlightFile(const QString &fileName)
+FlightFile::FlightFile(const QString &fileName) : m_file(std::make_unique<platform::ReadOnlyFile>(fileName))
 {
-    const QByteArray path = QFile::encodeName(fileName);
-    // Not blocking: opening a pipe must not wait for a writer before it can be refused.
-    m_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (m_fd < 0)
-        throw FlightDataError(SystemError(errno));
-    struct stat info {};
-    const bool measured = ::fstat(m_fd, &info) == 0;
-    const int code = errno;
-    if (!measured || !S_ISREG(info.st_mode)) {
-        ::close(m_fd);
-        throw measured ? FlightDataError(kNotRegular) : FlightDataError(SystemError(code));
-    }
-    m_size = std::uint64_t(info.st_size);
+    if (!m_file->isOpen())
+        throw m_file->notRegular() ? FlightDataError(kNotRegular) : FlightDataError(m_file->error().toStdString());
+    m_size = m_file->size();
 }
 
-FlightFile::~FlightFile()
-{
-    ::close(m_fd);
-}
+FlightFile::~FlightFile() = default;
 
 namespace {
 
 // Reads until bytes are in, the file ends or a read fails; readSome(into, bytes, done) is one read call.
-template <class ReadSome> std::size_t ReadFully(char *into, std::size_t bytes, ReadSome readSome)
+template <class ReadSome> std::size_t ReadFully(platform::ReadOnlyFile &file, char *into, std::size_t bytes,
+                                                ReadSome readSome)
 {
     std::size_t done = 0;
     while (done < bytes) {
-        const ssize_t n = readSome(into + done, bytes - done, done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FlightDataError(SystemError(errno));
-        }
+        const std::int64_t n = readSome(into + done, bytes - done, done);
+        if (n < 0)
+            throw FlightDataError(file.error().toStdString());
         if (n == 0)
             break;
         done += std::size_t(n);
@@ -419,62 +389,16 @@ template <class ReadSome> std::size_t ReadFully(char *into, std::size_t bytes, R
 
 std::size_t FlightFile::read(char *into, std::size_t bytes)
 {
-    return ReadFully(into, bytes, [this](char *to, std::size_t n, std::size_t) { return ::read(m_fd, to, n); });
+    return ReadFully(*m_file, into, bytes,
+                     [this](char *to, std::size_t n, std::size_t) { return m_file->readSome(to, n); });
 }
 
 std::size_t FlightFile::readAt(std::uint64_t offset, char *into, std::size_t bytes)
 {
-    return ReadFully(into, bytes, [this, offset](char *to, std::size_t n, std::size_t done) {
-        return ::pread(m_fd, to, n, off_t(offset + done));
+    return ReadFully(*m_file, into, bytes, [this, offset](char *to, std::size_t n, std::size_t done) {
+        return m_file->readSomeAt(offset + done, to, n);
     });
 }
-
-#else
-
-FlightFile::FlightFile(const QString &fileName)
-{
-    const QFileInfo info(fileName);
-    if (info.exists() && !info.isFile())
-        throw FlightDataError(kNotRegular);
-    auto file = std::make_unique<QFile>(fileName);
-    if (!file->open(QIODevice::ReadOnly))
-        throw FlightDataError(file->errorString().toStdString());
-    m_size = std::uint64_t(file->size());
-    m_file = file.release();
-}
-
-FlightFile::~FlightFile()
-{
-    delete static_cast<QFile *>(m_file);
-}
-
-std::size_t FlightFile::read(char *into, std::size_t bytes)
-{
-    auto *file = static_cast<QFile *>(m_file);
-    std::size_t done = 0;
-    while (done < bytes) {
-        const qint64 n = file->read(into + done, qint64(bytes - done));
-        if (n < 0)
-            throw FlightDataError(file->errorString().toStdString());
-        if (n == 0)
-            break;
-        done += std::size_t(n);
-    }
-    return done;
-}
-
-std::size_t FlightFile::readAt(std::uint64_t offset, char *into, std::size_t bytes)
-{
-    auto *file = static_cast<QFile *>(m_file);
-    const qint64 at = file->pos();
-    if (!file->seek(qint64(offset)))
-        throw FlightDataError(file->errorString().toStdString());
-    const std::size_t done = read(into, bytes);
-    file->seek(at);
-    return done;
-}
-
-#endif
 
 } // namespace flightlines
 

@@ -8,9 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 class QString;
+
+namespace korvel::platform {
+class ReadOnlyFile;
+}
 
 namespace korvel::flightlines {
 
@@ -140,8 +145,7 @@ public:
 
 private:
     std::uint64_t m_size = 0;
-    int m_fd = -1;
-    void *m_file = nullptr; // the QFile where there is no descriptor to read
+    std::unique_ptr<platform::ReadOnlyFile> m_file;
 };
 
 } // namespace korvel::flightlines

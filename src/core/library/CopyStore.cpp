@@ -1,4 +1,6 @@
 #include "core/library/CopyStore.h"
+#include "core/platform/Files.h"
+#include "core/platform/Processes.h"
 
 #include "core/library/FlightLibrary.h"
 #include "core/library/Sha256.h"
@@ -14,14 +16,6 @@
 #include <cstring>
 #include <vector>
 
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_WIN
-#include <io.h>
-#endif
 
 namespace korvel::library_detail {
 
@@ -54,11 +48,7 @@ bool WriterAlive(const QString &part)
     const qint64 pid = pieces.size() >= 3 ? pieces[1].toLongLong(&ok) : 0;
     if (!ok || pid <= 0)
         return false;
-#ifdef Q_OS_UNIX
-    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
-#else
-    return true; // only the age rule applies
-#endif
+    return platform::ProcessAlive(pid);
 }
 
 QString HashOf(QFile &file)
@@ -191,38 +181,9 @@ void CopyStore::sync(const QStringList &names)
     if (SyncFailsForTest() && SyncFailsForTest()())
         throw LibraryError(
             QStringLiteral("cannot put the flights' copies on the disk in %1: a flush failed").arg(m_folder));
-#ifdef Q_OS_LINUX
-    // One flush of the file system serves every copy.
-    Q_UNUSED(names);
-    const int fd = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        const int result = ::syncfs(fd);
-        const int error = errno;
-        ::close(fd);
-        if (result != 0)
-            throw LibraryError(QStringLiteral("cannot put the flights' copies on the disk in %1: %2")
-                                   .arg(m_folder, QString::fromLocal8Bit(std::strerror(error))));
-    }
-#else
-    for (const QString &name : names) {
-        QFile f(name);
-        if (!f.open(QIODevice::ReadWrite))
-            continue;
-#ifdef Q_OS_WIN
-        ::_commit(f.handle());
-#else
-        ::fsync(f.handle());
-#endif
-    }
-#ifdef Q_OS_UNIX
-    // The renames too: the folder's own entries.
-    const int fd = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#endif
-#endif
+    const QString failed = platform::SyncFolder(m_folder, names);
+    if (!failed.isEmpty())
+        throw LibraryError(QStringLiteral("cannot put the flights' copies on the disk in %1: %2").arg(m_folder, failed));
 }
 
 void CopyStore::removeLeftParts(qint64 since)

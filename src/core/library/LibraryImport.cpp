@@ -5,6 +5,7 @@
 #include "core/library/CatalogueBackend.h"
 #include "core/library/CopyStore.h"
 #include "core/library/Sha256.h"
+#include "core/platform/Files.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -23,11 +24,6 @@
 #include <system_error>
 #include <thread>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace korvel::library_detail {
 
@@ -132,17 +128,8 @@ QString Unreadable(const QString &path, const QFileInfo &info)
             return QStringLiteral("a folder that cannot be read (check its permissions)");
         return QStringLiteral("a folder that cannot be read");
     }
-#ifdef Q_OS_UNIX
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT)
-            return QStringLiteral("no such file");
-        return QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(std::strerror(error));
-    }
-    ::close(fd);
-#endif
+    if (const QString problem = platform::OpenProblem(path); !problem.isEmpty())
+        return problem;
     if (!info.exists())
         return QStringLiteral("no such file");
     if (!info.isFile())

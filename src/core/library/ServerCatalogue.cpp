@@ -6,6 +6,7 @@
 #include "core/library/CopyStore.h"
 #include "core/library/ServerLocation.h"
 #include "core/library/Sha256.h"
+#include "core/platform/Processes.h"
 
 #include <QAtomicInteger>
 #include <QDir>
@@ -21,9 +22,6 @@
 
 #ifdef KORVEL_HAVE_LIBDEFLATE
 #include <libdeflate.h>
-#endif
-#ifdef Q_OS_UNIX
-#include <dlfcn.h>
 #endif
 
 namespace korvel::library_detail {
@@ -99,15 +97,12 @@ struct Libpq {
     {
         static const Libpq found = [] {
             Libpq pq;
-#ifdef Q_OS_UNIX
-            if (void *lib = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD)) {
-                pq.execParams = reinterpret_cast<ExecParams>(::dlsym(lib, "PQexecParams"));
-                pq.resultStatus = reinterpret_cast<ResultStatus>(::dlsym(lib, "PQresultStatus"));
-                pq.resultErrorField = reinterpret_cast<ResultErrorField>(::dlsym(lib, "PQresultErrorField"));
-                pq.errorMessage = reinterpret_cast<ErrorMessage>(::dlsym(lib, "PQerrorMessage"));
-                pq.clear = reinterpret_cast<Clear>(::dlsym(lib, "PQclear"));
-            }
-#endif
+            const auto symbol = [](const char *name) { return platform::LoadedLibrarySymbol("pq", 5, name); };
+            pq.execParams = reinterpret_cast<ExecParams>(symbol("PQexecParams"));
+            pq.resultStatus = reinterpret_cast<ResultStatus>(symbol("PQresultStatus"));
+            pq.resultErrorField = reinterpret_cast<ResultErrorField>(symbol("PQresultErrorField"));
+            pq.errorMessage = reinterpret_cast<ErrorMessage>(symbol("PQerrorMessage"));
+            pq.clear = reinterpret_cast<Clear>(symbol("PQclear"));
             return pq;
         }();
         return found;

@@ -1,13 +1,11 @@
 #include "core/library/ServerLocation.h"
 
+#include "core/platform/Processes.h"
+
 #include <QByteArray>
 #include <QRegularExpression>
 #include <QUrl>
 
-#ifdef Q_OS_UNIX
-#include <pwd.h>
-#include <unistd.h>
-#endif
 
 namespace korvel::library_detail {
 
@@ -169,10 +167,8 @@ QString ServerLocation::userShown() const
         return user;
     if (const QString env = Environment("PGUSER"); !env.isEmpty())
         return env;
-#ifdef Q_OS_UNIX
-    if (const passwd *pw = ::getpwuid(::geteuid()))
-        return QString::fromLocal8Bit(pw->pw_name);
-#endif
+    if (const QString login = platform::LoginName(); !login.isEmpty())
+        return login;
     return Environment("USERNAME");
 }
 

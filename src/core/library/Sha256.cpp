@@ -1,5 +1,7 @@
 #include "core/library/Sha256.h"
 
+#include "core/platform/Processes.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QLibrary>
@@ -35,13 +37,7 @@ private:
     static Crypto load()
     {
         Crypto c;
-        const QStringList names = {
-#if defined(Q_OS_WIN)
-            QStringLiteral("libcrypto-3-x64"), QStringLiteral("libcrypto-3"), QStringLiteral("libcrypto-1_1-x64"),
-#else
-            QStringLiteral("crypto"),
-#endif
-        };
+        const QStringList names = platform::CryptoLibraryNames();
         for (const QString &name : names)
             for (const char *version : {"3", "1.1", ""}) {
                 QLibrary library(name, QLatin1String(version));

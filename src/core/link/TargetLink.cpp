@@ -1,4 +1,5 @@
 #include "core/link/TargetLink.h"
+#include "core/platform/Processes.h"
 
 #include "core/records/HexText.h"
 #include "core/records/RecordReaders.h"
@@ -16,9 +17,6 @@
 #include <cmath>
 #include <thread>
 
-#ifdef Q_OS_LINUX
-#include <sys/prctl.h>
-#endif
 
 // Which record failed and why, for a support question (QT_LOGGING_RULES="korvel.link.debug=true").
 Q_LOGGING_CATEGORY(lcLink, "korvel.link", QtWarningMsg)
@@ -44,17 +42,7 @@ constexpr qint64 kShortSleepNs = 4'500'000;
 // may otherwise run late by some tens of microseconds, a few per cent of a record at 115200).
 void SleepPrecisely(qint64 ns)
 {
-    if (ns <= 0)
-        return;
-#ifdef Q_OS_LINUX
-    const int slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
-    if (slack > 0)
-        prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack), 0UL, 0UL, 0UL);
-#else
-    std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
-#endif
+    platform::SleepPrecisely(ns);
 }
 
 // The speed the loader is switched to by each register record, in the order they are sent.

@@ -1,5 +1,6 @@
 #include "core/serial/ComPorts.h"
 
+#include "core/platform/SerialDevice.h"
 #include "core/settings/Settings.h"
 
 #include <QCollator>
@@ -12,9 +13,8 @@ namespace korvel {
 
 QString ResolveComPort(int n)
 {
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(n);
-#else
+    if (const QString numbered = platform::NumberedPortName(n); !numbered.isEmpty())
+        return numbered;
     const QString named = GetSetting(QStringLiteral("Korvel Engine Monitor"), QStringLiteral("Ports"),
                                      QStringLiteral("COM%1").arg(n), QString());
     if (!named.isEmpty())
@@ -24,10 +24,8 @@ QString ResolveComPort(int n)
     QStringList adapters, builtIn;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         const QString name = info.portName();
-#ifdef Q_OS_MACOS
-        if (name.startsWith(QLatin1String("tty.")))
-            continue; // each device also appears as cu.*, the one to open without carrier
-#endif
+        if (platform::IsTwinPortName(name))
+            continue;
         const bool adapter = name.contains(QLatin1String("USB"), Qt::CaseInsensitive)
                              || name.contains(QLatin1String("ACM")) || name.contains(QLatin1String("usbserial"))
                              || name.contains(QLatin1String("usbmodem"));
@@ -42,7 +40,6 @@ QString ResolveComPort(int n)
     if (n >= 1 && n <= ports.size())
         return ports[n - 1];
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
-#endif
 }
 
 } // namespace korvel

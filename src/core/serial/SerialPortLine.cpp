@@ -1,5 +1,6 @@
 #include "core/serial/SerialLine.h"
 #include "core/serial/ComPorts.h"
+#include "core/platform/SerialDevice.h"
 
 #include <QFile>
 #include <QPointer>
@@ -11,15 +12,6 @@
 
 #include <algorithm>
 
-#ifdef Q_OS_LINUX
-#include <grp.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
 
 Q_LOGGING_CATEGORY(lcWire, "korvel.serial.wire", QtWarningMsg)
 
@@ -48,25 +40,8 @@ QString PortOpenFailureText(const QString &device, const QString &reason)
 {
     QString text = QStringLiteral("The port %1 could not be opened: %2.")
                        .arg(device, reason.isEmpty() ? QStringLiteral("unknown reason") : reason);
-#ifdef Q_OS_LINUX
-    struct stat st {};
-    const QByteArray path = QFile::encodeName(device);
-    if (::stat(path.constData(), &st) != 0) {
-        text += QStringLiteral("\r\nCheck that the instrument's cable and adapter are plugged in, and that the "
-                               "port chosen under Configure RS-232 is the right one.");
-    } else if (::access(path.constData(), R_OK | W_OK) != 0) {
-        // A serial device belongs to a group (usually dialout) whose members may use it.
-        QString group = QString::number(st.st_gid);
-        if (const struct group *g = ::getgrgid(st.st_gid))
-            group = QString::fromLocal8Bit(g->gr_name);
-        text += QStringLiteral("\r\nYour user may not use it: add your user to the group \"%1\" that owns the device "
-                               "(sudo usermod -aG %1 $USER), then log out and in again.")
-                    .arg(group);
-    } else {
-        text += QStringLiteral("\r\nIf another program is using it (another Korvel window, a terminal program), "
-                               "close that program and try again.");
-    }
-#endif
+    if (const QString advice = platform::PortOpenAdvice(device); !advice.isEmpty())
+        text += QStringLiteral("\r\n") + advice;
     return text;
 }
 
@@ -122,38 +97,8 @@ QSerialPort::StopBits ToStopBits(const QString &s)
 // timer. The port reads errno after its own calls: these must not leave a trace there.
 class PlatformLatency : public SerialPortLine::LatencyDriver {
 public:
-    std::optional<bool> lowLatency(qintptr handle) override
-    {
-#ifdef Q_OS_LINUX
-        const int savedErrno = errno;
-        serial_struct serial{};
-        const bool read = ::ioctl(int(handle), TIOCGSERIAL, &serial) == 0;
-        errno = savedErrno;
-        if (read)
-            return (serial.flags & ASYNC_LOW_LATENCY) != 0;
-#else
-        Q_UNUSED(handle);
-#endif
-        return std::nullopt;
-    }
-    bool setLowLatency(qintptr handle, bool on) override
-    {
-#ifdef Q_OS_LINUX
-        const int savedErrno = errno;
-        serial_struct serial{};
-        bool done = ::ioctl(int(handle), TIOCGSERIAL, &serial) == 0;
-        if (done) {
-            serial.flags = on ? (serial.flags | ASYNC_LOW_LATENCY) : (serial.flags & ~ASYNC_LOW_LATENCY);
-            done = ::ioctl(int(handle), TIOCSSERIAL, &serial) == 0;
-        }
-        errno = savedErrno;
-        return done;
-#else
-        Q_UNUSED(handle);
-        Q_UNUSED(on);
-        return false;
-#endif
-    }
+    std::optional<bool> lowLatency(qintptr handle) override { return platform::LowLatency(handle); }
+    bool setLowLatency(qintptr handle, bool on) override { return platform::SetLowLatency(handle, on); }
 };
 } // namespace
 
@@ -179,14 +124,15 @@ struct SerialPortLine::Private {
     void putBackLatency()
     {
         if (latencyLowered && port.isOpen())
-            latency().setLowLatency(port.handle(), false);
+            latency().setLowLatency(handle(), false);
         latencyLowered = false;
     }
-#ifdef Q_OS_LINUX
-    serial_icounter_struct counts{};
+    platform::LineErrorCounts counts;
     bool countsKnown = false;
     bool countersWork = true;
-#endif
+
+    // The open port's native handle as a number (a descriptor here, a HANDLE on Windows).
+    qintptr handle() const { return qintptr(port.handle()); }
 
     void apply(const LineSettings &s)
     {
@@ -202,55 +148,39 @@ struct SerialPortLine::Private {
     {
         if (!readNotifier) {
             for (QSocketNotifier *n : port.findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly))
-                if (n->type() == QSocketNotifier::Read && n->socket() == port.handle())
+                if (n->type() == QSocketNotifier::Read && n->socket() == handle())
                     readNotifier = n;
         }
         return readNotifier;
     }
 
     // Received bytes the driver holds that the port has not taken yet.
-    qint64 inDriver() const
-    {
-#ifdef Q_OS_LINUX
-        int count = 0;
-        const int savedErrno = errno;
-        const bool ok = ::ioctl(int(port.handle()), FIONREAD, &count) == 0;
-        errno = savedErrno;
-        return ok ? count : 0;
-#else
-        return 0;
-#endif
-    }
+    qint64 inDriver() const { return platform::BytesInDriver(handle()); }
 };
 
 SerialPortLine::SerialPortLine(QObject *parent) : SerialLine(parent), d(new Private)
 {
     connect(&d->port, &QSerialPort::readyRead, this, [this] {
-#ifdef Q_OS_LINUX
         // The driver's error counters, where it keeps them (ptys and many adapters do not).
-        // The port reads errno after its own calls: this one must not leave a trace there.
-        serial_icounter_struct now{};
-        const int savedErrno = errno;
-        const bool counted = d->countersWork && ::ioctl(int(d->port.handle()), TIOCGICOUNT, &now) == 0;
-        errno = savedErrno;
-        d->countersWork = counted;
-        if (counted) {
+        const std::optional<platform::LineErrorCounts> now =
+            d->countersWork ? platform::ReadLineErrorCounts(d->handle()) : std::nullopt;
+        d->countersWork = now.has_value();
+        if (now) {
             if (d->countsKnown) {
-                if (now.brk != d->counts.brk)
+                if (now->breaks != d->counts.breaks)
                     emit lineError(LineBreak);
-                if (now.frame != d->counts.frame)
+                if (now->framing != d->counts.framing)
                     emit lineError(LineFraming);
-                if (now.overrun != d->counts.overrun)
+                if (now->overrun != d->counts.overrun)
                     emit lineError(LineOverrun);
-                if (now.buf_overrun != d->counts.buf_overrun)
+                if (now->bufferOverrun != d->counts.bufferOverrun)
                     emit lineError(LineReceiveOverflow);
-                if (now.parity != d->counts.parity)
+                if (now->parity != d->counts.parity)
                     emit lineError(LineParity);
             }
-            d->counts = now;
+            d->counts = *now;
             d->countsKnown = true;
         }
-#endif
         if (!d->pulling)
             emit dataArrived();
     });
@@ -327,22 +257,17 @@ bool SerialPortLine::open(QString *reason)
     const QString name = device();
     d->port.setPortName(name);
     d->lost = false;
-#ifdef Q_OS_LINUX
     d->countsKnown = false;
     d->countersWork = true;
-#endif
     if (const auto s = ParseLineSettings(d->settings))
         d->apply(*s);
     if (!d->port.open(QIODevice::ReadWrite)) {
         if (reason) {
             *reason = d->port.errorString();
-#ifdef Q_OS_LINUX
             // The port's lock file held by another program reads as a permission error; so does
             // a device another program opened for itself alone. Either way it is busy.
-            const QByteArray path = QFile::encodeName(name);
-            if (d->port.error() == QSerialPort::PermissionError && ::access(path.constData(), R_OK | W_OK) == 0)
+            if (d->port.error() == QSerialPort::PermissionError && platform::MayUseDevice(name))
                 *reason = QStringLiteral("it is in use by another program");
-#endif
         }
         d->port.clearError();
         return false;
@@ -367,12 +292,12 @@ bool SerialPortLine::requestLowLatency()
     if (d->latencyLowered)
         return true;
     LatencyDriver &driver = d->latency();
-    const std::optional<bool> low = driver.lowLatency(d->port.handle());
+    const std::optional<bool> low = driver.lowLatency(d->handle());
     if (!low)
         return false;
     if (*low)
         return true; // already so: nothing to put back
-    if (!driver.setLowLatency(d->port.handle(), true))
+    if (!driver.setLowLatency(d->handle(), true))
         return false;
     d->latencyLowered = true;
     return true;
