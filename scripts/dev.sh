@@ -6,6 +6,10 @@
 #   scripts/dev.sh package-check
 #                         build the Debian package, check its contents, install it with apt, try the
 #                         installed programs, and remove it again (also when a check fails)
+#   scripts/dev.sh windows
+#                         cross-build for 64-bit Windows (BUILD-windows/), run its tests and both
+#                         serial roads under Wine against the Linux simulator, make the setup
+#                         program and the zip, and install, run and uninstall it under Wine
 # The checked builds (clang, AddressSanitizer + UndefinedBehaviorSanitizer, libFuzzer), in their
 # own folder (BUILD-checked) so the ordinary build stays as it is:
 #   scripts/dev.sh sanitize               build checked, run every test
@@ -56,10 +60,14 @@ install_missing() {
   apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# A compiler cache, where one is installed, makes a rebuild of unchanged sources cheap.
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
 build_all() {
   local gen=()
   [ -f "$build/CMakeCache.txt" ] || gen=(-G Ninja)
-  cmake -S "$top" -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S "$top" -B "$build" "${gen[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$build" -j"$(nproc)"
 }
 
@@ -146,6 +154,7 @@ run_fuzz() {
 # The package as an owner gets it: built by cpack, installed by apt, run from /usr/bin.
 pkg_scratch=""
 pkg_sim=""
+pkg_ours=""
 package_cleanup() {
   # The simulator saves its image as it ends: let it finish before its folder goes.
   if [ -n "$pkg_sim" ]; then
@@ -154,12 +163,19 @@ package_cleanup() {
     pkg_sim=
   fi
   [ -z "$pkg_scratch" ] || rm -rf "$pkg_scratch"
-  if dpkg-query -W -f='${Status}' korvel 2>/dev/null | grep -q 'ok installed'; then
+  # Only the package this check installed is removed: never one the user installed.
+  if [ -n "$pkg_ours" ] && dpkg-query -W -f='${Status}' korvel 2>/dev/null | grep -q 'ok installed'; then
     apt_get purge -y -qq korvel >/dev/null 2>&1
   fi
+  pkg_ours=
 }
 
 package_check() {
+  if dpkg-query -W -f='${Status}' korvel 2>/dev/null | grep -q 'ok installed'; then
+    echo "A korvel package is installed on this machine ($(dpkg-query -W -f='${Version}' korvel)): the check" \
+      "would replace it and remove it again, so it stops here. Remove it first (sudo apt remove korvel)." >&2
+    return 1
+  fi
   # The package is removed again at the end, whatever happens.
   trap package_cleanup EXIT
   pkg_scratch=$(mktemp -d)
@@ -184,6 +200,7 @@ package_check() {
   dpkg-deb -x "$deb" "$pkg_scratch/root"
   desktop-file-validate "$pkg_scratch/root/usr/share/applications/korvel.desktop"
 
+  pkg_ours=1
   apt_get install -y -qq --no-install-recommends "$deb" >"$log" 2>&1 ||
     { cat "$log" >&2; return 1; }
   # Not a pipe into grep -q: an early grep would end korvel-cli with SIGPIPE, failing the pipeline.
@@ -214,6 +231,53 @@ package_check() {
   echo "== installed, tried and removed again"
 }
 
+# ---- Windows, cross-built with MinGW-w64 against the Qt of ../shared/toolchains, tried under Wine.
+windows_dir="${KORVEL_WINDOWS_BUILD_DIR:-$top/BUILD-windows}"
+windows_qt_archive="${KORVEL_QT_MINGW_ARCHIVE:-$top/../shared/toolchains/qt-6.4.2-mingw64.tar.xz}"
+export KORVEL_QT_MINGW="$windows_dir/qt-mingw"
+export KORVEL_WINE_PREFIX="$windows_dir/wine"
+
+windows_build() {
+  install_missing
+  install_missing scripts/packages-windows.txt
+  [ -f "$windows_qt_archive" ] || { echo "No Qt for Windows at $windows_qt_archive (../shared/toolchains/)" >&2; return 1; }
+  # Unpacked once per archive: a stamp names the archive it came from.
+  local stamp="$windows_dir/qt-mingw.stamp" want
+  want="$(stat -c '%s %Y' "$windows_qt_archive")"
+  if [ ! -d "$KORVEL_QT_MINGW" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
+    rm -rf "$KORVEL_QT_MINGW"
+    mkdir -p "$windows_dir"
+    tar -C "$windows_dir" -xJf "$windows_qt_archive"
+    echo "$want" >"$stamp"
+  fi
+  local gen=()
+  [ -f "$windows_dir/build/CMakeCache.txt" ] || gen=(-G Ninja)
+  cmake -S "$top" -B "$windows_dir/build" "${gen[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$KORVEL_QT_MINGW/lib/cmake/Qt6/qt.toolchain.cmake" \
+    -DQT_CHAINLOAD_TOOLCHAIN_FILE="$top/scripts/windows/mingw-w64-x86_64.cmake" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DKORVEL_QCUSTOMPLOT_SOURCE="$KORVEL_QT_MINGW/src/qcustomplot" >/dev/null
+  cmake --build "$windows_dir/build" -j"$(nproc)"
+}
+
+windows_check() {
+  windows_build
+  # The Linux simulator and korvel-cli stand beside the Windows programs in the roads.
+  build_all
+  # A fresh prefix, made once: no dialogs (Mono, Gecko), no display.
+  if [ ! -f "$KORVEL_WINE_PREFIX/system.reg" ]; then
+    echo "== making the Wine prefix"
+    scripts/windows/wine-run.sh wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX="$KORVEL_WINE_PREFIX" wineserver -w
+  fi
+  local failed=0
+  echo "== the tests under Wine"
+  scripts/windows/wine-tests.sh "$windows_dir/build" -j"$(nproc)" || failed=1
+  echo "== the roads under Wine"
+  scripts/windows/wine-roads.sh "$windows_dir/build" "$build" || failed=1
+  return $failed
+}
+
 case "${1:-}" in
   build)
     install_missing
@@ -242,15 +306,24 @@ case "${1:-}" in
   run)
     install_missing
     build_all
-    # The instrument simulator stands in for the instrument as "Com 1" while the program runs.
+    # The instrument simulator stands in for the instrument as "Com 1" while the program runs. Both
+    # keep their settings in a store of their own, so the user's real one is never touched.
+    export XDG_CONFIG_HOME="$build/run-settings"
+    mkdir -p "$XDG_CONFIG_HOME"
     "$build/bin/korvel-sim" --register 1 >/dev/null &
     sim=$!
     trap 'kill "$sim" 2>/dev/null || true' EXIT
     sleep 0.3
     "$build/bin/korvel"
     ;;
+  windows)
+    windows_check
+    ;;
+  windows-build)
+    windows_build
+    ;;
   *)
-    echo "usage: scripts/dev.sh run|test|build|package-check|sanitize|fuzz SECONDS [TARGET...]" >&2
+    echo "usage: scripts/dev.sh run|test|build|package-check|windows|sanitize|fuzz SECONDS [TARGET...]" >&2
     exit 2
     ;;
 esac
