@@ -12,8 +12,13 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer dialogs: nothing here needs them.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEPATH="Z:${qt//\//\\}\\bin"
-export QT_PLUGIN_PATH="Z:${qt//\//\\}\\plugins"
-export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+# Wine hands no QT_* variable of the Linux side to a Windows program; WINEQT_NAME reaches it as
+# QT_NAME.
+export WINEQT_PLUGIN_PATH="Z:${qt//\//\\}\\plugins"
+export WINEQT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+export WINEQT_QPA_FONTDIR="${WINEQT_QPA_FONTDIR:-Z:\\usr\\share\\fonts\\truetype\\liberation}"
+# The tests' times read as the Linux suite's do, in a 24-hour clock: a British English Windows.
+wine_locale="${KORVEL_WINE_LOCALE:-en_GB.UTF-8}"
 # Windows would not see a Linux display: the offscreen platform draws the windows.
 unset DISPLAY WAYLAND_DISPLAY
-exec wine "$@"
+exec env LC_ALL="$wine_locale" wine "$@"

@@ -4,12 +4,14 @@
 #include "core/flight/FlightData.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
 #include <QtTest>
 
 using namespace korvel;
 using korvel::test::RecordingUi;
 
 namespace {
+
 
 QByteArray fields(int n, const char *prefix = "v")
 {
@@ -286,7 +288,7 @@ private slots:
             QString reason;
         };
         QList<Case> cases = {
-            {QStringLiteral("missing.txt"), QByteArray(), QStringLiteral("No such file or directory")},
+            {QStringLiteral("missing.txt"), QByteArray(), korvel::test::MissingFileWords()},
             {QStringLiteral("folder.txt"), QByteArray(), QStringLiteral("not a regular file")},
             {QStringLiteral("short.txt"), "FLIGHT\r\n12/04/26\r\n", QStringLiteral("line 2")},
             {QStringLiteral("badtime.txt"), "FLIGHT\r\n12/04/26 10:00,05,a\r\n", QStringLiteral("line 2")},

@@ -260,7 +260,7 @@ private slots:
     void readersReportMissingFile()
     {
         const QString file = m_dir.filePath(QStringLiteral("missing.s19"));
-        const QString text = "There was an error: No such file or directory Opening " + file;
+        const QString text = "There was an error: " + test::MissingFileWords() + " Opening " + file;
         test::RecordingUi ui;
         QCOMPARE(ReadSRecordFile(file, ui), QStringList{QString()});
         QCOMPARE(ReadBRecordFile(file, ui), QStringList{QString()});

@@ -23,7 +23,7 @@ private slots:
         QTest::newRow("srec without data records") << QStringList{"srec", "FILE"} << QByteArray("S9030000FC\r\n")
                                                    << QByteArray() << opening.arg("%1", "no S1, S2 or S3 record") << 1;
         QTest::newRow("srec missing file") << QStringList{"srec", "FILE"} << QByteArray() << QByteArray()
-                                           << opening.arg("%1", "No such file or directory") << 1;
+                                           << opening.arg("%1", korvel::test::MissingFileWords()) << 1;
 
         const QByteArray init("FFFFF9020100 speed\r\n; divider\r\nFFFFF9030138\td\xe9j\xe0\r\n0000800000\r\n");
         QTest::newRow("brec") << QStringList{"brec", "FILE"} << init

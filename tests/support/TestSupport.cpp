@@ -22,6 +22,10 @@ IsolatedSettings::IsolatedSettings()
     qputenv("KORVEL_LIBRARY", QFile::encodeName(m_dir.filePath(QStringLiteral("library"))));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+#ifdef Q_OS_WIN
+    // There the native store is the user's registry: a test keeps its settings in files.
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+#endif
 }
 
 MessageAnswer RecordingUi::showMessage(const QString &caption, const QString &text, MessageIcon icon,
@@ -49,6 +53,13 @@ QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArra
         qFatal("cannot write %s", qPrintable(path));
     file.write(bytes);
     return path;
+}
+
+QString MissingFileWords()
+{
+    QFile missing(QStringLiteral("no-such-file-for-a-test.txt"));
+    missing.open(QIODevice::ReadOnly);
+    return missing.errorString();
 }
 
 QString BinDir()

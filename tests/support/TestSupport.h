@@ -126,6 +126,10 @@ CliRun RunCli(const QStringList &args, const QStringList &prefix = {}, const std
 // The folder holding korvel, korvel-cli and korvel-sim.
 QString BinDir();
 
+// The system's own words for a file that is not there ("No such file or directory" on Linux, "File
+// not found" on Windows), as a failed open says them.
+QString MissingFileWords();
+
 
 // A file dialog that answers from a queue: each entry is the chosen name, or nullopt for a cancel.
 // It enters the request's folder as the window program's dialog does.

@@ -12,11 +12,11 @@ namespace korvel {
 
 namespace {
 
-// On Linux the native format is an INI file under XDG_CONFIG_HOME; on Windows the registry;
-// on macOS a property list.
+// The system's own store: on Linux an INI file under XDG_CONFIG_HOME, on Windows the per-user
+// registry, on macOS a property list. (A test makes INI files in a folder of its own the default.)
 QSettings openStore(const QString &appName)
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvel"), appName);
+    return QSettings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Korvel"), appName);
 }
 
 QString keyPath(const QString &section, const QString &key)
