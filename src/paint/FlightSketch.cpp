@@ -1,6 +1,7 @@
 #include "paint/FlightSketch.h"
 
 #include "core/flight/FlightFields.h"
+#include "core/flight/FlightSummary.h"
 
 #include <QFontMetrics>
 #include <QLocale>
@@ -126,18 +127,12 @@ void FlightSketch::add(const RecordReadings &record)
     if (m_slotFirstRecord[size_t(b)] < 0)
         m_slotFirstRecord[size_t(b)] = m_records;
     const double *reading = record.value.data();
-    // The largest minus the smallest cylinder at this record, as the view works it out: a reading at
-    // or below 0 is a failing probe's and counts in neither.
+    // The cylinders' spread at this record, by the rule every figure uses.
     const auto spread = [&](int firstCylinderSeries) {
-        double lo = kInf, hi = -kInf;
-        for (int c = 0; c < kCylinders; ++c) {
-            const double v = reading[m_seriesField[size_t(firstCylinderSeries + c)]];
-            if (v > 0) {
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-        }
-        return lo <= hi ? hi - lo : std::numeric_limits<double>::quiet_NaN();
+        std::array<double, kCylinders> cylinders{};
+        for (int c = 0; c < kCylinders; ++c)
+            cylinders[size_t(c)] = reading[m_seriesField[size_t(firstCylinderSeries + c)]];
+        return CylinderSpread(cylinders.data()).value_or(std::numeric_limits<double>::quiet_NaN());
     };
     const double egtSpread = spread(0), chtSpread = spread(kCylinders);
     Slot *slot = m_slots.data() + size_t(b);

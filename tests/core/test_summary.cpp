@@ -72,6 +72,23 @@ private slots:
         QCOMPARE(*s.durationSeconds, std::int64_t(0));
         QCOMPARE(s.egtSpread->value, 10.0);
         QVERIFY(!s.chtSpread); // one cylinder head alone has no spread
+
+        // A reading at or below 0 is a failing probe's: it counts in no spread, though the peaks and the
+        // field's figures keep it as recorded.
+        const FlightData dead = ParseFlightData(
+            "FLIGHT\r\n" + DataLine("06/14/26 10:00:00", {{16, "1300"}, {17, "0"}, {18, "1290"}, {22, "350"}, {23, "-1"}}) +
+            DataLine("06/14/26 10:00:06", {{16, "1310"}, {17, "0"}, {22, "0"}, {23, "360"}, {24, "340"}}));
+        const FlightSummary d = SummarizeFlight(dead);
+        QCOMPARE(d.egtSpread->value, 10.0);
+        QCOMPARE(d.egtSpread->time, QTime(10, 0, 0));
+        QCOMPARE(d.chtSpread->value, 20.0);
+        QCOMPARE(d.chtSpread->time, QTime(10, 0, 6));
+        QCOMPARE(d.fields[1].field, 17);
+        QCOMPARE(d.fields[1].maximum, 0.0);
+        const double probes[] = {0, -5, 1400, NAN, 0, 0};
+        QVERIFY(!CylinderSpread(probes));
+        const float apart[] = {1400, 1390.5f, -1, NAN, 1420, 0};
+        QCOMPARE(*CylinderSpread(apart), 29.5);
         QCOMPARE(Spans(s.chtOver), QStringLiteral("CYL 1 10:00:00-10:00:00 (0-0) 350"));
 
         for (const FlightData &empty : {ParseFlightData("FLIGHT\r\nEND\r\n"), FlightData()}) {

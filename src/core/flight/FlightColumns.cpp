@@ -2,6 +2,7 @@
 
 #include "core/chart/GraphBuilders.h"
 #include "core/flight/FlightFields.h"
+#include "core/flight/FlightSummary.h"
 
 #include <QLocale>
 
@@ -440,8 +441,7 @@ void FlightColumns::readSeries(const std::vector<int> &series) const
             buildSpread(s, s == kEgtSpreadSeries ? 0 : kCylinders);
 }
 
-// The largest minus the smallest reading at each record; a reading at or below 0 is a failing
-// probe's, not a cylinder's, and counts in none.
+// The cylinders' spread at each record (CylinderSpread); empty where it has none.
 void FlightColumns::buildSpread(int series, int firstCylinderSeries) const
 {
     auto column = std::make_unique<SeriesColumn>();
@@ -449,16 +449,12 @@ void FlightColumns::buildSpread(int series, int firstCylinderSeries) const
     std::array<const float *, kCylinders> cylinders{};
     for (int c = 0; c < kCylinders; ++c)
         cylinders[size_t(c)] = m_columns[size_t(firstCylinderSeries + c)]->values.data();
+    std::array<float, kCylinders> record{};
     for (size_t k = 0; k < size_t(m_records); ++k) {
-        float lo = std::numeric_limits<float>::infinity(), hi = -lo;
-        for (const float *values : cylinders) {
-            const float v = values[k];
-            if (v > 0) {
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-        }
-        column->values[k] = lo <= hi ? hi - lo : kEmpty;
+        for (int c = 0; c < kCylinders; ++c)
+            record[size_t(c)] = cylinders[size_t(c)][k];
+        const std::optional<double> spread = CylinderSpread(record.data());
+        column->values[k] = spread ? float(*spread) : kEmpty;
     }
     column->prepareBlocks();
     column->buildBlocks(0, m_records);
