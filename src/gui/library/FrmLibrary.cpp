@@ -60,9 +60,6 @@ constexpr int kIdRole = Qt::UserRole + 1;
 constexpr int kSortRole = Qt::UserRole + 2;
 constexpr int kAircraftRole = Qt::UserRole + 3;   // the registration, empty for none
 const QString kAllAircraft = QStringLiteral("*"); // the filter's choice that keeps every flight
-const QString kLastAircraftKey = QStringLiteral("Last Aircraft");
-const QString kSection = QStringLiteral("Library");
-const QString kDialogFolderKey = QStringLiteral("Dialog Folder");
 constexpr double kPointReach = 10; // pixels from a point that still hover or click it
 
 QDateTime MomentOf(const QString &text)
@@ -1162,7 +1159,7 @@ void FrmLibrary::removeSelected()
 
 QString FrmLibrary::dialogFolder() const
 {
-    const QString last = GetSetting(AppTitle(), kSection, kDialogFolderKey, QString());
+    const QString last = LibraryDialogFolder();
     if (!last.isEmpty() && QFileInfo(last).isDir())
         return last;
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -1174,7 +1171,7 @@ QString FrmLibrary::dialogFolder() const
 void FrmLibrary::rememberFolder(const QString &path)
 {
     if (!path.isEmpty())
-        SaveSetting(AppTitle(), kSection, kDialogFolderKey, QDir::toNativeSeparators(QDir(path).absolutePath()));
+        SetLibraryDialogFolder(QDir::toNativeSeparators(QDir(path).absolutePath()));
 }
 
 void FrmLibrary::chooseImport()
@@ -1209,7 +1206,7 @@ void FrmLibrary::chooseImport()
     if (!aircraft)
         return;
     if (*aircraft)
-        SaveSetting(AppTitle(), kSection, kLastAircraftKey, **aircraft);
+        SetLastImportAircraft(**aircraft);
     importPaths(paths, *aircraft);
 }
 
@@ -1287,7 +1284,7 @@ QStringList FrmLibrary::aircraftOffered() const
 {
     QStringList offered;
     const Registration last =
-        FlightLibrary::CheckRegistration(GetSetting(AppTitle(), kSection, kLastAircraftKey, QString()));
+        FlightLibrary::CheckRegistration(LastImportAircraft());
     if (last)
         offered << *last.text;
     for (int k = 0; k < m_aircraft->count(); ++k) {
@@ -1342,7 +1339,7 @@ bool FrmLibrary::setAircraftOfSelection(const QString &text)
             return false;
         }
         aircraft = reg.text;
-        SaveSetting(AppTitle(), kSection, kLastAircraftKey, *aircraft);
+        SetLastImportAircraft(*aircraft);
     }
     int changed = 0;
     if (!guarded([&] { changed = m_library->assign(ids, aircraft); }))
