@@ -11,6 +11,7 @@
 #include "core/library/ServerLocation.h"
 #include "core/library/Sha256.h"
 #include "support/FlightPlans.h"
+#include "support/FlightText.h"
 #include "support/PgServer.h"
 #include "support/TestSupport.h"
 
@@ -29,24 +30,22 @@ namespace {
 // with the changes given (record, field, value).
 QByteArray Flight(int n, const QList<std::array<int, 3>> &changes, const char *marker = "FLIGHT")
 {
-    QByteArray text = QByteArray(marker) + "\r\n";
-    for (int k = 0; k < n; ++k) {
-        std::array<int, 28> f{};
-        f[0] = k;
-        f[1] = 2400;
-        for (int c = 0; c < 6; ++c) {
-            f[size_t(16 + c)] = 1300 + 10 * c;
-            f[size_t(22 + c)] = 350 + 5 * c;
-        }
+    test::FlightText text;
+    text.date = QDate(2026, 6, 1);
+    text.marker = marker;
+    text.withEnd = false;
+    text.fields = QList<QByteArray>(28, "0");
+    text.fields[1] = "2400";
+    for (int c = 0; c < 6; ++c) {
+        text.fields[16 + c] = QByteArray::number(1300 + 10 * c);
+        text.fields[22 + c] = QByteArray::number(350 + 5 * c);
+    }
+    return text.make(n, [&](int k, QList<QByteArray> &f) {
+        f[0] = QByteArray::number(k);
         for (const auto &change : changes)
             if (change[0] == k)
-                f[size_t(change[1])] = change[2];
-        text += QStringLiteral("06/01/26 10:%1:%2").arg(k / 10, 2, 10, QLatin1Char('0')).arg(k % 10 * 6, 2, 10, QLatin1Char('0')).toLatin1();
-        for (const int v : f)
-            text += ',' + QByteArray::number(v);
-        text += "\r\n";
-    }
-    return text;
+                f[change[1]] = QByteArray::number(change[2]);
+    });
 }
 
 std::optional<double> TrendOf(FlightLibrary &library, const QString &measure, qint64 id)

@@ -6,6 +6,8 @@
 #include "gui/graphs/FrmGraph.h"
 #include "gui/library/FrmLibrary.h"
 #include "gui/shell/MainOstrel.h"
+#include "paint/FlightSketch.h"
+#include "support/FlightText.h"
 #include "support/TestSupport.h"
 #include "support/WindowSupport.h"
 
@@ -35,42 +37,15 @@ using namespace korvel::test;
 
 namespace {
 
-// n records `step` seconds apart from 10:00:00 on 06/15/26. Every field has a running engine's
-// reading (EGT k 1300 + 40 k, CHT k 350 + 5 k, RPM 2400, manifold 24.5, oil 65 psi 180 degrees);
-// `change` may replace any of record i's 28 texts.
+// n records `step` seconds apart from 10:00:00 on 06/15/26, a running engine's readings in every
+// field (test::FlightText); `change` may replace any of record i's 28 texts.
 QByteArray MakeFlightText(int n, const std::function<void(int, QList<QByteArray> &)> &change = {}, int step = 6,
                           int startSeconds = 10 * 3600)
 {
-    QList<QByteArray> base(28);
-    for (int k = 0; k < 28; ++k)
-        base[k] = QByteArray::number(100 + k);
-    for (int c = 0; c < 6; ++c) {
-        base[16 + c] = QByteArray::number(1300 + 40 * c);
-        base[22 + c] = QByteArray::number(350 + 5 * c);
-    }
-    base[1] = "2400";
-    base[2] = "245";
-    base[7] = "650";
-    base[8] = "1800";
-    base[9] = "150";
-    QByteArray bytes = "FLIGHT 0001\r\n";
-    bytes.reserve(qsizetype(n) * 120);
-    const QDate first(2026, 6, 15);
-    for (int i = 0; i < n; ++i) {
-        const qint64 s = startSeconds + qint64(i) * step;
-        const QDate day = first.addDays(s / 86400);
-        char head[32];
-        std::snprintf(head, sizeof head, "%02d/%02d/%02d %02d:%02d:%02d", day.month(), day.day(), day.year() % 100,
-                      int(s / 3600 % 24), int(s / 60 % 60), int(s % 60));
-        bytes += head;
-        QList<QByteArray> fields = base;
-        if (change)
-            change(i, fields);
-        for (const QByteArray &f : fields)
-            bytes += ',' + f;
-        bytes += "\r\n";
-    }
-    return bytes + "END\r\n";
+    test::FlightText text;
+    text.step = step;
+    text.start = startSeconds;
+    return text.make(n, change);
 }
 
 FlightData MakeFlight(int n, const std::function<void(int, QList<QByteArray> &)> &change = {}, int step = 6,

@@ -387,7 +387,6 @@ void FrmAnalysis::scanSome()
         m_groups = GroupFindings(m_findings, [columns](int record) { return columns->x()[size_t(record)]; });
         m_grouped = true;
         m_findingsModel->set(&m_groups, m_columns.get(), QStringLiteral("No findings in this flight."));
-        emit findingsFound();
         return;
     }
     const FlightRecordTable &table = m_context.state.flightData.FlightRecords;
