@@ -3,6 +3,7 @@
 
 #include "core/flight/FlightCsv.h"
 #include "core/flight/FlightSummary.h"
+#include "core/flight/Statistics.h"
 #include "core/flight/SummaryText.h"
 #include "support/SummaryFlights.h"
 
@@ -129,6 +130,19 @@ private slots:
                  (QStringList{"EGT2", "3", "1290", "1300.5", "1295.2"}));
         QCOMPARE(ChtSpanCells(ChtSpan{6, QTime(10, 0), QTime(10, 1, 6), 415, 0, 11}),
                  (QStringList{"CYL 6", "10:00:00", "10:01:06", "415"}));
+    }
+
+    // A fleet's percentiles, worked by hand: (n - 1) q = k + f between sorted neighbours.
+    void percentiles()
+    {
+        const std::vector<double> pressures = {60, 65, 70, 70.5};
+        QCOMPARE(Percentile(pressures, 0.25), 63.75); // 3 * 0.25 = 0.75: 60 + 0.75 * 5
+        QCOMPARE(Percentile(pressures, 0.5), 67.5);
+        QCOMPARE(Percentile(pressures, 0.75), 70.125);
+        QCOMPARE(Percentile(pressures, 1.0), 70.5);
+        QCOMPARE(Percentile(pressures, 0.0), 60.0);
+        QCOMPARE(Percentile({412}, 0.75), 412.0);
+        QCOMPARE(Percentile({}, 0.5), 0.0);
     }
 
     // Every text counts as the number the graphs would plot, or not at all.

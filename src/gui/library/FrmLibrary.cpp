@@ -1,6 +1,7 @@
 #include "gui/library/FrmLibrary.h"
 
 #include "core/flight/FlightFields.h"
+#include "core/flight/Statistics.h"
 #include "core/settings/Settings.h"
 #include "gui/common/ReportCommands.h"
 #include "gui/common/Twips.h"
@@ -196,11 +197,7 @@ QString ValueText(double v)
 QCPRange CentralRange(std::vector<double> values, double least)
 {
     std::sort(values.begin(), values.end());
-    const auto at = [&](double q) {
-        const double pos = q * double(values.size() - 1);
-        const size_t k = size_t(pos);
-        return k + 1 < values.size() ? values[k] + (pos - double(k)) * (values[k + 1] - values[k]) : values[k];
-    };
+    const auto at = [&](double q) { return Percentile(values, q); };
     const QCPRange all(values.front(), values.back());
     double q1 = at(0.25), q3 = at(0.75);
     if (q3 <= q1) {
