@@ -34,7 +34,7 @@ const QColor kHiddenColour(175, 175, 175);
 constexpr QRgb kColours[kSeriesCount] = {
     0x1f5fbf, 0xd62728, 0x1e8c3a, 0xf07f0e, 0x8e44ad, 0x0099b0, // EGT 1-6
     0x1f5fbf, 0xd62728, 0x1e8c3a, 0xf07f0e, 0x8e44ad, 0x0099b0, // CHT 1-6
-    0x000000, 0x8c564b, 0x9a9000, 0x00796b, 0x1f5fbf, 0xe0448f, // the engine
+    0x000000, 0x8c564b, 0x9a9000, 0x00796b, 0x1f5fbf,           // the engine
     0x5a3e9e, 0xb05a00,                                         // the spreads
 };
 

@@ -227,7 +227,7 @@ void BuildEngineDataGraph(FlightGraphs graphs, const FlightData &data)
         const FlightRecord r = records[i - 1];
         g.setCurrentSet(1);
         g.setXPosition(i, float(i));
-        if (const auto v = FieldNumber(r.Values(kFuelField)))
+        if (const auto v = FieldNumber(r.Values(kManifoldField))) // as the graph's "Fuel REM"
             g.setValue(i, float(*v));
         g.setCurrentSet(2);
         g.setXPosition(i, float(i));

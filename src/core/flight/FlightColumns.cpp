@@ -23,29 +23,35 @@ struct SeriesSource {
     double scale;
 };
 
-// Oil pressure, oil temperature, outside air and manifold are recorded in tenths.
-const SeriesSource kSources[kSeriesCount] = {
-    {"EGT 1", kFirstEgtField, 1},
-    {"EGT 2", kFirstEgtField + 1, 1},
-    {"EGT 3", kFirstEgtField + 2, 1},
-    {"EGT 4", kFirstEgtField + 3, 1},
-    {"EGT 5", kFirstEgtField + 4, 1},
-    {"EGT 6", kFirstEgtField + 5, 1},
-    {"CHT 1", kFirstChtField, 1},
-    {"CHT 2", kFirstChtField + 1, 1},
-    {"CHT 3", kFirstChtField + 2, 1},
-    {"CHT 4", kFirstChtField + 3, 1},
-    {"CHT 5", kFirstChtField + 4, 1},
-    {"CHT 6", kFirstChtField + 5, 1},
-    {"RPM", kRpmField, 1},
-    {"Oil temp", kOilTemperatureField, 0.1},
-    {"Oil press", kOilPressureField, 0.1},
-    {"Outside air", kOutsideAirField, 0.1},
-    {"Manifold", kManifoldField, 0.1},
-    {"Fuel", kFuelField, 1},
-    {"EGT spread", -1, 1},
-    {"CHT spread", -1, 1},
-};
+static_assert(kRpmSeries + kNamedFields == kEgtSpreadSeries, "a series for every named field");
+
+// The cylinders' fields, the named fields from the catalogue, then the spreads (worked out from the
+// cylinders, no field of their own).
+const std::array<SeriesSource, kSeriesCount> &Sources()
+{
+    static const std::array<SeriesSource, kSeriesCount> sources = [] {
+        std::array<SeriesSource, kSeriesCount> list{};
+        for (int c = 0; c < 2 * kCylinders; ++c) {
+            const FieldInfo info = FieldInfoOf(kFirstEgtField + c);
+            list[size_t(c)] = {info.legend, info.field, info.scale};
+        }
+        for (int n = 0; n < kNamedFields; ++n) {
+            const FieldInfo &info = NamedFields()[size_t(n)];
+            list[size_t(kRpmSeries + n)] = {info.legend, info.field, info.scale};
+        }
+        list[kEgtSpreadSeries] = {"EGT spread", -1, 1};
+        list[kChtSpreadSeries] = {"CHT spread", -1, 1};
+        return list;
+    }();
+    return sources;
+}
+
+// The named field an engine quantity shows, null for any other quantity.
+const FieldInfo *NamedFieldOf(Quantity quantity)
+{
+    const int n = int(quantity) - int(Quantity::Rpm);
+    return n >= 0 && n < kNamedFields ? &NamedFields()[size_t(n)] : nullptr;
+}
 
 } // namespace
 
@@ -55,12 +61,11 @@ const std::array<QuantityInfo, kQuantityCount> &Quantities()
         {Quantity::None, "none", "(none)"},
         {Quantity::Egt, "egt", "EGT 1-6"},
         {Quantity::Cht, "cht", "CHT 1-6"},
-        {Quantity::Rpm, "rpm", "RPM"},
-        {Quantity::OilTemp, "oil_temp", "Oil temperature"},
-        {Quantity::OilPress, "oil_press", "Oil pressure"},
-        {Quantity::Oat, "oat", "Outside air"},
-        {Quantity::Manifold, "manifold", "Manifold"},
-        {Quantity::Fuel, "fuel", "Fuel"},
+        {Quantity::Rpm, "rpm", NamedFields()[0].name},
+        {Quantity::OilTemp, "oil_temp", NamedFields()[1].name},
+        {Quantity::OilPress, "oil_press", NamedFields()[2].name},
+        {Quantity::Oat, "oat", NamedFields()[3].name},
+        {Quantity::Manifold, "manifold", NamedFields()[4].name},
         {Quantity::EgtSpread, "egt_spread", "EGT spread"},
         {Quantity::ChtSpread, "cht_spread", "CHT spread"},
         {Quantity::Cylinder1, "cyl1", "Cylinder 1"},
@@ -88,32 +93,11 @@ Quantity QuantityFromKey(const QString &key)
 
 QString QuantityUnit(Quantity quantity)
 {
-    switch (quantity) {
-    case Quantity::Egt:
-    case Quantity::Cht:
-    case Quantity::OilTemp:
-    case Quantity::Oat:
-    case Quantity::EgtSpread:
-    case Quantity::ChtSpread:
-    case Quantity::Cylinder1:
-    case Quantity::Cylinder2:
-    case Quantity::Cylinder3:
-    case Quantity::Cylinder4:
-    case Quantity::Cylinder5:
-    case Quantity::Cylinder6:
-        return QStringLiteral("\u00b0F");
-    case Quantity::OilPress:
-        return QStringLiteral("psi");
-    case Quantity::Manifold:
-        return QStringLiteral("inHg");
-    case Quantity::Fuel:
-        return QStringLiteral("gal");
-    case Quantity::Rpm:
-        return QStringLiteral("rpm");
-    case Quantity::None:
-        break;
-    }
-    return QString();
+    if (quantity == Quantity::None)
+        return QString();
+    if (const FieldInfo *named = NamedFieldOf(quantity))
+        return QString::fromUtf8(named->unit);
+    return QString::fromUtf8(FieldInfoOf(kFirstEgtField).unit); // the cylinders and their spreads
 }
 
 QString AxisTitle(Quantity quantity)
@@ -130,7 +114,7 @@ QString AxisTitle(Quantity quantity)
     default:
         if (const int cylinder = QuantityCylinder(quantity))
             return QStringLiteral("EGT %1 (\u00b0F)").arg(cylinder);
-        return QStringLiteral("%1 (%2)").arg(QString::fromLatin1(InfoOf(quantity).caption), QuantityUnit(quantity));
+        return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(InfoOf(quantity).caption), QuantityUnit(quantity));
     }
 }
 
@@ -180,7 +164,7 @@ std::vector<int> SeriesOf(Quantity quantity)
 
 QString SeriesName(int series)
 {
-    return QString::fromLatin1(kSources[series].name);
+    return QString::fromUtf8(Sources()[size_t(series)].name);
 }
 
 int SeriesCylinder(int series)
@@ -190,12 +174,12 @@ int SeriesCylinder(int series)
 
 int SeriesField(int series)
 {
-    return kSources[series].field;
+    return Sources()[size_t(series)].field;
 }
 
 double SeriesScale(int series)
 {
-    return kSources[series].scale;
+    return Sources()[size_t(series)].scale;
 }
 
 void SeriesColumn::prepareBlocks()
@@ -470,7 +454,7 @@ void FlightColumns::readFields(const std::vector<int> &series) const
         m_columns[size_t(s)] = std::make_unique<SeriesColumn>();
         m_columns[size_t(s)]->values.resize(size_t(m_records));
         columns.push_back(m_columns[size_t(s)].get());
-        sources.push_back(kSources[s]);
+        sources.push_back(Sources()[size_t(s)]);
     }
     // The fields to read, as runs of neighbours: the cylinders' twelve sit side by side.
     std::array<bool, kFlightFields> wanted{};

@@ -26,7 +26,6 @@ enum class Quantity {
     OilPress,
     Oat,
     Manifold,
-    Fuel,
     EgtSpread,
     ChtSpread,
     Cylinder1,
@@ -36,13 +35,14 @@ enum class Quantity {
     Cylinder5,
     Cylinder6
 };
-constexpr int kQuantityCount = 17;
+constexpr int kQuantityCount = 16;
 
-// EGT 1-6, CHT 1-6, then one series per engine quantity, then the EGT and CHT spreads.
-constexpr int kSeriesCount = 20;
+// EGT 1-6, CHT 1-6, then one series per engine quantity (the named fields, in their order), then
+// the EGT and CHT spreads.
+constexpr int kSeriesCount = 19;
 constexpr int kRpmSeries = 12;
-constexpr int kEgtSpreadSeries = 18;
-constexpr int kChtSpreadSeries = 19;
+constexpr int kEgtSpreadSeries = 17;
+constexpr int kChtSpreadSeries = 18;
 
 struct QuantityInfo {
     Quantity quantity;

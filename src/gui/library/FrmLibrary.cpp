@@ -120,24 +120,6 @@ double LeastSpan(const QString &unit)
     return 1;
 }
 
-struct FieldView {
-    int field;
-    const char *name;
-    const char *unit;
-    double scale;
-};
-
-// The fields an owner reads by name, in the order the analysis view offers them; the others keep
-// their number.
-const FieldView kNamedFields[] = {
-    {1, "RPM", "rpm", 1},
-    {8, "Oil temperature", "°F", 0.1},
-    {7, "Oil pressure", "psi", 0.1},
-    {9, "Outside air", "°F", 0.1},
-    {2, "Manifold", "inHg", 0.1},
-    {2, "Fuel", "gal", 1}, // the engine data graph reads field 2 as fuel remaining
-};
-
 const std::vector<MeasureView> &MeasureViews()
 {
     static const std::vector<MeasureView> views = [] {
@@ -151,17 +133,17 @@ const std::vector<MeasureView> &MeasureViews()
             {QStringLiteral("records"), QStringLiteral("Records"), 1, 100},
         };
         const auto addField = [&](int field, const QString &name, const QString &unit, double scale) {
-            static const char *const stats[3][2] = {{"mean", "mean"}, {"max", "highest"}, {"min", "lowest"}};
-            for (const auto &stat : stats) {
+            static const std::pair<FieldStatistic, const char *> stats[3] = {
+                {FieldStatistic::Mean, "mean"}, {FieldStatistic::Max, "highest"}, {FieldStatistic::Min, "lowest"}};
+            for (const auto &[stat, word] : stats) {
                 const QString label = unit.isEmpty()
-                                          ? QStringLiteral("%1, %2").arg(name, QLatin1String(stat[1]))
-                                          : QStringLiteral("%1, %2 (%3)").arg(name, QLatin1String(stat[1]), unit);
-                list.push_back({QStringLiteral("field%1.%2").arg(field).arg(QLatin1String(stat[0])), label, scale,
-                                LeastSpan(unit)});
+                                          ? QStringLiteral("%1, %2").arg(name, QLatin1String(word))
+                                          : QStringLiteral("%1, %2 (%3)").arg(name, QLatin1String(word), unit);
+                list.push_back({QString::fromLatin1(FieldMeasureKey(field, stat)), label, scale, LeastSpan(unit)});
             }
         };
         QList<int> named;
-        for (const FieldView &f : kNamedFields) {
+        for (const FieldInfo &f : NamedFields()) {
             addField(f.field, QString::fromUtf8(f.name), QString::fromUtf8(f.unit), f.scale);
             named << f.field;
         }
