@@ -4,6 +4,7 @@
 #include "core/flight/FlightCsv.h"
 #include "core/flight/FlightSummary.h"
 #include "core/flight/Statistics.h"
+#include "core/flight/TimeAxis.h"
 #include "core/flight/SummaryText.h"
 #include "support/SummaryFlights.h"
 
@@ -130,6 +131,41 @@ private slots:
                  (QStringList{"EGT2", "3", "1290", "1300.5", "1295.2"}));
         QCOMPARE(ChtSpanCells(ChtSpan{6, QTime(10, 0), QTime(10, 1, 6), 415, 0, 11}),
                  (QStringList{"CYL 6", "10:00:00", "10:01:06", "415"}));
+    }
+
+    // Records placed on the time axis: a clock set back costs one usual step and its labels read as
+    // recorded from there; midnight without dates is the next day; with dates, the date decides.
+    void timeAxis()
+    {
+        TimeAxis axis;
+        const QDate day(2026, 6, 15);
+        QCOMPARE(axis.place(day, QTime(10, 0, 0)), 0.0);
+        QCOMPARE(axis.place(day, QTime(10, 0, 6)), 6.0);
+        QCOMPARE(axis.place(day, QTime(9, 0, 0)), 12.0); // set back an hour: one usual step
+        QCOMPARE(axis.place(day, QTime()), 12.0);         // no time: where the one before stands
+        QCOMPARE(axis.place(day, QTime(9, 0, 6)), 18.0);
+        QCOMPARE(axis.timeOfDayAt(7), 10 * 3600 + 7);
+        QCOMPARE(axis.timeOfDayAt(13), 9 * 3600 + 1);
+        QCOMPARE(axis.timeOfDayAt(18), 9 * 3600 + 6);
+        QVERIFY(!axis.spansDays());
+        QCOMPARE(axis.problems().size(), 2);
+        QVERIFY(axis.problems()[0].startsWith(QLatin1String("The clock goes back at record 3 (")));
+        QVERIFY(axis.problems()[1].startsWith(QLatin1String("1 records carry no time of day")));
+        QCOMPARE(axis.ticks(0, 18, 5), (std::vector<double>{0, 5, 10, 15}));
+
+        TimeAxis night; // no dates: a smaller time is the next day
+        QCOMPARE(night.place(QDate(), QTime(23, 59, 54)), 0.0);
+        QCOMPARE(night.place(QDate(), QTime(0, 0, 6)), 12.0);
+        QVERIFY(night.spansDays());
+        QCOMPARE(night.dayTextAt(12), QStringLiteral("day 2"));
+        QCOMPARE(night.timeOfDayAt(12), 6);
+        QCOMPARE(night.label(0, 86400), QStringLiteral("day 1"));
+
+        TimeAxis dated; // the date turns over two days later: the axis follows the date
+        QCOMPARE(dated.place(day, QTime(23, 59, 54)), 0.0);
+        QCOMPARE(dated.place(day.addDays(2), QTime(0, 0, 6)), 86400.0 + 12);
+        QCOMPARE(dated.dateAt(86412), day.addDays(2));
+        QCOMPARE(dated.firstDate(), day);
     }
 
     // A fleet's percentiles, worked by hand: (n - 1) q = k + f between sorted neighbours.

@@ -1,6 +1,7 @@
 // The analysis view offscreen: the values under the cursor, the charts zooming together, the
 // figures between marks A and B, the drawing of spikes and gaps among many records, flights it
 // cannot draw whole, and the view and graph window when another flight is loaded.
+#include "core/flight/TimeText.h"
 #include "core/library/FlightLibrary.h"
 #include "gui/analysis/FrmAnalysis.h"
 #include "gui/graphs/FrmGraph.h"
@@ -341,7 +342,7 @@ private slots:
         // The columns' records depend only on the times, so a plain flight tells where they fall.
         const FlightData plain = MakeFlight(n);
         const FlightColumns plainColumns(plain, {Quantity::Egt});
-        const std::vector<int> bounds = ColumnBounds(stackOf(plainColumns), plot.width());
+        const std::vector<int> bounds = plainColumns.columnBounds(plainColumns.start(), plainColumns.end(), plot.width());
         const int lowColumn = 300, spikeColumn = 600;
         const int low = (bounds[lowColumn] + bounds[lowColumn + 1]) / 2;
         const int spike = bounds[spikeColumn + 1] - 1;
@@ -436,6 +437,32 @@ private slots:
             QCOMPARE(v.charts()->spanEnd(), 6.0);
             QVERIFY2(!v.view->problemsText().contains("clock"), qPrintable(v.view->problemsText()));
         }
+    }
+
+    // A report's page gathers the flight record by record and keeps no records, yet after a clock
+    // set back its axis reads as the view's: 20 records from 10:00:00, then the clock at 09:00:00.
+    void pageAxisReadsAsTheView()
+    {
+        test::FlightText before, after;
+        before.withEnd = false;
+        after.start = 9 * 3600;
+        const QByteArray rest = after.make(20);
+        const FlightData data = ParseFlightData(before.make(20) + rest.mid(rest.indexOf('\n') + 1));
+        const FlightColumns columns(data);
+        FlightSketch sketch(300);
+        for (int k = 0; k < data.FlightRecords.records(); ++k)
+            sketch.add(data.FlightRecords[k]);
+        QCOMPARE(columns.end(), 39 * 6.0);
+        QCOMPARE(sketch.end(), columns.end());
+        for (double x : {0.0, 57.0, 114.0, 120.0, 126.0, 200.0})
+            QCOMPARE(sketch.timeTextAt(x), columns.timeTextAt(x));
+        QCOMPARE(sketch.timeTextAt(126), LocalTimeText(9 * 3600 + 6));
+        int step = 0;
+        const std::vector<double> page = TimeTicks(sketch.axis(), sketch.x0(), sketch.x1(), 600, &step);
+        const std::vector<double> view = TimeTicks(columns.axis(), columns.start(), columns.end(), 600, nullptr);
+        QCOMPARE(page, view);
+        for (double t : page)
+            QCOMPARE(sketch.axis().label(t, step), columns.axis().label(t, step));
     }
 
     // The charts chosen are kept for the next view.

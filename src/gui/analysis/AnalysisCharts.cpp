@@ -435,7 +435,7 @@ ChartStack AnalysisCharts::stack() const
     stack.markB = m_markB;
     stack.chtLimit = m_chtLimit;
     if (m_shade && m_columns && m_shade->second < m_columns->records() && m_shade->first >= 0)
-        stack.shaded = {m_columns->x()[size_t(m_shade->first)], m_columns->x()[size_t(m_shade->second)]};
+        stack.shaded.push_back({m_columns->x()[size_t(m_shade->first)], m_columns->x()[size_t(m_shade->second)]});
     stack.hidden = m_hidden;
     return stack;
 }

@@ -1,5 +1,6 @@
 #include "gui/analysis/FrmAnalysis.h"
 
+#include "core/flight/TimeText.h"
 #include "core/settings/Settings.h"
 #include "gui/common/ReportCommands.h"
 #include "gui/graphs/FrmSummary.h"
@@ -72,12 +73,6 @@ QString FindingText(const FindingGroup &group, const FlightColumns &columns)
                    record != group.record && columns.dayTextAt(columns.x()[size_t(record)]) == firstDay;
                return columns.timeText(record, days && !sameDay);
            });
-}
-
-// A date as the heading and the title line write it.
-QString DateText(const QDate &date)
-{
-    return date.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 } // namespace
