@@ -115,6 +115,9 @@ private slots:
         QCOMPARE(MomentText(FlightMoment{QDate(2026, 1, 2), QTime(3, 4, 5)}), QStringLiteral("2026-01-02 03:04:05"));
         QCOMPARE(MomentText(std::nullopt), QString());
         QCOMPARE(TimeOfDayText(QTime()), QString());
+        // The library's form of a moment, four digits of year however early.
+        QCOMPARE(MomentIsoText(QDate(999, 1, 2), QTime(3, 4, 5)), QStringLiteral("0999-01-02T03:04:05"));
+        QCOMPARE(MomentText(QDate(2026, 1, 2), QTime(23, 4, 5)), QStringLiteral("2026-01-02 23:04:05"));
         QCOMPARE(FigureText(1400), QStringLiteral("1400"));
         QCOMPARE(FigureText(-12.5), QStringLiteral("-12.5"));
         QCOMPARE(FigureText(123456789012), QStringLiteral("123456789012"));
@@ -166,6 +169,27 @@ private slots:
         QCOMPARE(dated.place(day.addDays(2), QTime(0, 0, 6)), 86400.0 + 12);
         QCOMPARE(dated.dateAt(86412), day.addDays(2));
         QCOMPARE(dated.firstDate(), day);
+    }
+
+    // One name, unit and scale per field: field 2 is the manifold pressure in tenths of an inch, the
+    // oil's fields tenths too, the cylinders whole degrees, the rest plain numbers.
+    void fieldCatalogue()
+    {
+        QCOMPARE(QString::fromUtf8(FieldInfoOf(2).name), QStringLiteral("Manifold"));
+        QCOMPARE(QString::fromUtf8(FieldInfoOf(2).unit), QStringLiteral("inHg"));
+        QCOMPARE(FieldInfoOf(2).scale, 0.1);
+        QCOMPARE(QString::fromUtf8(FieldInfoOf(8).name), QStringLiteral("Oil temperature"));
+        QCOMPARE(FieldInfoOf(7).scale, 0.1);
+        QCOMPARE(QString::fromUtf8(FieldInfoOf(23).name), QStringLiteral("CHT 2"));
+        QCOMPARE(QString::fromUtf8(FieldInfoOf(23).unit), QStringLiteral("\u00b0F"));
+        QCOMPARE(QString::fromUtf8(FieldInfoOf(5).name), QStringLiteral("Field 5"));
+        QCOMPARE(FieldInfoOf(5).scale, 1.0);
+        QCOMPARE(QByteArray(FieldMeasureKey(8, FieldStatistic::Max)), QByteArray("field8.max"));
+        QCOMPARE(QByteArray(FieldMeasureKey(27, FieldStatistic::Mean)), QByteArray("field27.mean"));
+        int manifold = 0;
+        for (const FieldInfo &f : NamedFields())
+            manifold += f.field == kManifoldField ? 1 : 0;
+        QCOMPARE(manifold, 1);
     }
 
     // A fleet's percentiles, worked by hand: (n - 1) q = k + f between sorted neighbours.

@@ -271,7 +271,7 @@ private slots:
         QTextDocument shown;
         shown.setHtml(v.view->marksText());
         const QString text = shown.toPlainText().remove(QChar(0x2060)).replace(QChar(0xa0), QLatin1Char(' '));
-        QVERIFY2(text.contains("B - A: 1:30") && text.contains("CHT 1 380 → 320°F, -60 (-40/min)") &&
+        QVERIFY2(text.contains("B - A: 0:01:30") && text.contains("CHT 1 380 → 320°F, -60 (-40/min)") &&
                      text.contains("EGT 1 1400 → 1250°F, -150 (-100/min)"),
                  qPrintable(text));
         // Narrow, the line breaks between series only: at any width every line ends with a rate.
@@ -498,7 +498,7 @@ private slots:
         v.front.state.flightData = MakeFlight(9, {}, 6, 14 * 3600);
         NoteFlightLoaded(v.front.state, QStringLiteral("/flights/second.txt"));
         QCOMPARE(v.view->findChild<QLabel *>("lblFlight")->text(),
-                 QStringLiteral("second.txt: 2026-06-15, 14:00:00 to 14:00:48 (0:48), 9 records"));
+                 QStringLiteral("second.txt: 2026-06-15, 14:00:00 to 14:00:48 (0:00:48), 9 records"));
         QCOMPARE(v.charts()->spanEnd(), 48.0);
         QVERIFY(line->isVisibleTo(&graph));
         QVERIFY(line->text().contains("draw first.txt") && line->text().contains("second.txt has been loaded"));
@@ -611,7 +611,7 @@ private slots:
         QVERIFY(!offer->isVisible());
         // Across midnight: both dates, and the times carry their day.
         QCOMPARE(view->findChild<QLabel *>("lblFlight")->text(),
-                 QStringLiteral("cross-country.txt: 2026-06-15 23:59:00 to 2026-06-16 00:03:54 (4:54), 50 records"));
+                 QStringLiteral("cross-country.txt: 2026-06-15 23:59:00 to 2026-06-16 00:03:54 (0:04:54), 50 records"));
         QCOMPARE(view->charts()->spanEnd(), 6.0 * 49);
         QTRY_VERIFY(view->findingsReady());
         auto *list = view->findChild<QListView *>("lstFindings");

@@ -2,6 +2,7 @@
 
 #include "core/flight/FlightFields.h"
 #include "core/flight/Statistics.h"
+#include "core/flight/TimeText.h"
 #include "core/settings/Settings.h"
 #include "gui/common/ReportCommands.h"
 #include "gui/common/Twips.h"
@@ -492,7 +493,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_aircraft->addItem(QStringLiteral("All aircraft"), kAllAircraft);
 
     m_model = new QStandardItemModel(0, ColumnCount, this);
-    m_model->setHorizontalHeaderLabels({QStringLiteral("First record"), QStringLiteral("Duration (h:mm)"),
+    m_model->setHorizontalHeaderLabels({QStringLiteral("First record"), QStringLiteral("Duration"),
                                         QStringLiteral("Records"), QStringLiteral("Peak EGT (°F)"),
                                         QStringLiteral("Peak CHT (°F)"), QStringLiteral("EGT spread (°F)"),
                                         QStringLiteral("CHT spread (°F)"), QStringLiteral("Findings"),
@@ -777,14 +778,14 @@ void FrmLibrary::refresh()
     for (const LibraryFlight &f : m_flights) {
         const QDateTime first = MomentOf(f.first);
         QList<QStandardItem *> row;
-        const QString when = first.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QString when = MomentText(first.date(), first.time());
         QStandardItem *whenItem = Item(when, when, f.sha256);
         whenItem->setData(f.id, kIdRole);
         whenItem->setData(first.date(), Qt::UserRole);
         row << whenItem;
         const qint64 s = f.durationSeconds.value_or(0);
         row << Item(f.durationSeconds ? QVariant(s) : QVariant(),
-                    f.durationSeconds ? QString::asprintf("%lld:%02lld", s / 3600, s / 60 % 60) : QString());
+                    f.durationSeconds ? DurationText(s) : QString());
         row << Item(f.records);
         row << PeakItem(f.egtMax, f.egtCylinder) << PeakItem(f.chtMax, f.chtCylinder);
         row << Item(Number(f.egtSpreadMax)) << Item(Number(f.chtSpreadMax)) << Item(f.findings);
