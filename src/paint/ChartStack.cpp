@@ -419,16 +419,20 @@ void PaintLegend(QPainter &painter, const ChartStackLayout &layout, const ChartS
 
 namespace {
 
-// A source that keeps no records and has few of them for the plot's width (a short flight on a
-// page): per column with records a bar from its lowest to its highest reading, at least a dot,
-// joined from the last reading of the column before; one with records but no reading breaks the line.
-void PaintSparseColumns(QPainter &painter, const QRect &plot, const std::vector<ColumnSpan> &spans,
-                        const std::vector<char> &filled, const QColor &colour, bool dashed,
-                        const std::function<double(double)> &py)
+// Columns with gaps between them (a source that keeps no records, some columns holding none): per
+// column with records a bar from its lowest to its highest reading, at least a dot, joined from the
+// last reading of the column before across the gap; one with records but no reading breaks the line.
+// Where most columns hold records (dense) the bars are a column wide and a dashed series is drawn
+// with every other few columns paler, as the dense drawing below does.
+void PaintColumnBars(QPainter &painter, const QRect &plot, const std::vector<ColumnSpan> &spans,
+                     const std::vector<char> &filled, const QColor &colour, bool dashed, bool dense,
+                     const std::function<double(double)> &py)
 {
     const int width = int(spans.size());
     const double colWidth = double(plot.width()) / width;
-    QVector<QLineF> bars, joins;
+    const QColor pale = QColor::fromRgbF(0.45f * colour.redF() + 0.55f, 0.45f * colour.greenF() + 0.55f,
+                                         0.45f * colour.blueF() + 0.55f);
+    QVector<QLineF> bars[2], joins[2]; // [0] full colour, [1] pale
     std::optional<QPointF> previous;
     for (int c = 0; c < width; ++c) {
         const ColumnSpan &s = spans[size_t(c)];
@@ -438,32 +442,36 @@ void PaintSparseColumns(QPainter &painter, const QRect &plot, const std::vector<
             continue;
         }
         const double x = plot.left() + (c + 0.5) * colWidth;
+        const int tone = dashed && dense && c % 7 >= 4 ? 1 : 0;
         if (previous)
-            joins.append(QLineF(*previous, QPointF(x, py(s.first))));
+            joins[tone].append(QLineF(*previous, QPointF(x, py(s.first))));
+        // At least a unit tall, so a lone reading (or a steady column) shows as a dot.
         const double bottom = py(s.low), top = py(s.high);
-        const double grow = std::max(0.0, 2.5 - (bottom - top)) / 2;
-        bars.append(QLineF(x, bottom + grow, x, top - grow));
+        const double grow = std::max(0.0, (dense ? 1.0 : 2.5) - (bottom - top)) / 2;
+        bars[tone].append(QLineF(x, bottom + grow, x, top - grow));
         previous = QPointF(x, py(s.last));
     }
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    QPen pen(colour, std::max(2.5, colWidth));
-    pen.setCapStyle(Qt::FlatCap);
-    painter.setPen(pen);
-    painter.drawLines(bars);
-    QPen line(colour, dashed ? 1.5 : 1.0);
-    if (dashed) {
-        line.setDashPattern({3, 2});
-        QPainterPath path;
-        for (const QLineF &l : joins) {
-            if (path.elementCount() == 0 || path.currentPosition() != l.p1())
-                path.moveTo(l.p1());
-            path.lineTo(l.p2());
+    painter.setRenderHint(QPainter::Antialiasing, !dense);
+    for (int tone = 0; tone < 2; ++tone) {
+        QPen pen(tone ? pale : colour, std::max(dense ? 1.0 : 2.5, colWidth));
+        pen.setCapStyle(Qt::FlatCap);
+        painter.setPen(pen);
+        painter.drawLines(bars[tone]);
+        QPen line(tone ? pale : colour, dashed && !dense ? 1.5 : 1.0);
+        if (dashed && !dense) {
+            line.setDashPattern({3, 2});
+            QPainterPath path;
+            for (const QLineF &l : joins[tone]) {
+                if (path.elementCount() == 0 || path.currentPosition() != l.p1())
+                    path.moveTo(l.p1());
+                path.lineTo(l.p2());
+            }
+            painter.setPen(line);
+            painter.drawPath(path);
+        } else {
+            painter.setPen(line);
+            painter.drawLines(joins[tone]);
         }
-        painter.setPen(line);
-        painter.drawPath(path);
-    } else {
-        painter.setPen(line);
-        painter.drawLines(joins);
     }
     painter.setRenderHint(QPainter::Antialiasing, false);
 }
@@ -532,8 +540,12 @@ void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, 
     std::vector<ColumnSpan> spans;
     std::vector<char> filled;
     source.columnSpans(series, stack.x0, stack.x1, width, spans, filled);
-    if (std::count(filled.begin(), filled.end(), 1) * 3 < width) {
-        PaintSparseColumns(painter, plot, spans, filled, colour, dashed, py);
+    // Columns without records between those with some: the bars joined across the gaps.
+    const auto firstFilled = std::find(filled.begin(), filled.end(), 1);
+    const auto lastFilled = std::find(filled.rbegin(), filled.rend(), 1).base();
+    const auto count = std::count(filled.begin(), filled.end(), 1);
+    if (firstFilled < lastFilled && count < lastFilled - firstFilled) {
+        PaintColumnBars(painter, plot, spans, filled, colour, dashed, count * 3 >= width, py);
         return;
     }
 
