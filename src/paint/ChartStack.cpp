@@ -517,7 +517,8 @@ void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, 
             const bool hasNext = i + 1 < count && !std::isnan(values[size_t(i) + 1]);
             const bool hasPrevious = i > 0 && !std::isnan(values[size_t(i) - 1]);
             if (hasNext)
-                lines.append(QLineF(p, QPointF(PixelAt(plot, stack, places[size_t(i) + 1]), py(values[size_t(i) + 1]))));
+                lines.append(
+                    QLineF(p, QPointF(PixelAt(plot, stack, places[size_t(i) + 1]), py(values[size_t(i) + 1]))));
             else if (!hasPrevious)
                 lines.append(QLineF(p - QPointF(1, 0), p + QPointF(1, 0)));
         }
@@ -647,8 +648,8 @@ void PaintMarks(QPainter &painter, const ChartStackLayout &layout, const ChartSt
     }
 }
 
-void PaintTimeLabels(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack,
-                     const TimeAxis &axis, const std::vector<double> &ticks, int step)
+void PaintTimeLabels(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack, const TimeAxis &axis,
+                     const std::vector<double> &ticks, int step)
 {
     const QRect last = layout.plots.back();
     const QFontMetrics metrics(ChartFont());

@@ -53,10 +53,10 @@ struct ChartStack {
     double x0 = 0, x1 = 1;
     // Per chart, the left and the right axis's span.
     std::vector<std::array<ValueSpan, 2>> values;
-    std::optional<int> markA, markB;                 // records
-    std::optional<double> chtLimit;                  // a line on every CHT axis
-    std::vector<std::pair<double, double>> shaded;   // time spans shaded in every chart
-    std::bitset<kSeriesCount> hidden;                // series left undrawn (their legend entry greyed)
+    std::optional<int> markA, markB;               // records
+    std::optional<double> chtLimit;                // a line on every CHT axis
+    std::vector<std::pair<double, double>> shaded; // time spans shaded in every chart
+    std::bitset<kSeriesCount> hidden;              // series left undrawn (their legend entry greyed)
 };
 
 struct ChartStackLayout {
@@ -115,8 +115,8 @@ void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, 
                  QImage *pixels);
 void PaintLimit(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart);
 void PaintMarks(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack);
-void PaintTimeLabels(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack,
-                     const TimeAxis &axis, const std::vector<double> &ticks, int step);
+void PaintTimeLabels(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack, const TimeAxis &axis,
+                     const std::vector<double> &ticks, int step);
 
 // The time ticks: round times of day far enough apart for their labels over a plot `width` wide;
 // step: the seconds between them.

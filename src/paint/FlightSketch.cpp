@@ -3,7 +3,6 @@
 #include "core/flight/FlightFields.h"
 #include "core/flight/FlightSummary.h"
 
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -248,7 +247,8 @@ ChartStack SketchStack(const FlightSketch &sketch, std::optional<double> chtLimi
 {
     ChartStack stack;
     stack.columns = &sketch;
-    stack.charts = {{Quantity::Egt, Quantity::None}, {Quantity::Cht, Quantity::None}, {Quantity::Rpm, Quantity::Manifold}};
+    stack.charts = {
+        {Quantity::Egt, Quantity::None}, {Quantity::Cht, Quantity::None}, {Quantity::Rpm, Quantity::Manifold}};
     stack.x0 = sketch.x0();
     stack.x1 = sketch.x1();
     for (const ChartChoice &chart : stack.charts)

@@ -81,7 +81,7 @@ private:
     double m_slotWidth = 1; // seconds
     qint64 m_records = 0;
     TimeAxis m_axis;
-    std::vector<Slot> m_slots;            // series by series, m_slotCount each
+    std::vector<Slot> m_slots;             // series by series, m_slotCount each
     std::vector<qint64> m_slotFirstRecord; // -1 for a slot without records
     mutable bool m_settled = false;
     mutable std::vector<ColumnSpan> m_spans; // series by series, m_columns each

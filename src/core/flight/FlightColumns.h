@@ -166,7 +166,7 @@ private:
     mutable ColumnVector<double> m_x;
     mutable ColumnVector<int> m_timeOfDay; // seconds from midnight, -1 when the record has none
     TimeAxis m_axis;
-    mutable bool m_timesPending = false;   // the next pass over the records reads their times too
+    mutable bool m_timesPending = false; // the next pass over the records reads their times too
     mutable std::array<std::unique_ptr<SeriesColumn>, kSeriesCount> m_columns;
     QStringList m_problems;
 };

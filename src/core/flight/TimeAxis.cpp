@@ -73,8 +73,8 @@ int TimeAxis::timeOfDayAt(double x) const
     if (m_anchors.empty())
         return -1;
     // The last anchor at or before x (the first when x lies before them all).
-    auto at = std::upper_bound(m_anchors.begin(), m_anchors.end(), x,
-                               [](double v, const Anchor &a) { return v < a.x; });
+    auto at =
+        std::upper_bound(m_anchors.begin(), m_anchors.end(), x, [](double v, const Anchor &a) { return v < a.x; });
     if (at != m_anchors.begin())
         --at;
     const qint64 seconds = at->timeOfDay + qint64(std::floor(x - at->x));
