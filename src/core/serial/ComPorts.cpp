@@ -15,8 +15,7 @@ QString ResolveComPort(int n)
 {
     if (const QString numbered = platform::NumberedPortName(n); !numbered.isEmpty())
         return numbered;
-    const QString named = GetSetting(QStringLiteral("Korvel Engine Monitor"), QStringLiteral("Ports"),
-                                     QStringLiteral("COM%1").arg(n), QString());
+    const QString named = RegisteredPort(n);
     if (!named.isEmpty())
         return named;
 

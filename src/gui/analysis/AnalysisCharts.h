@@ -96,15 +96,10 @@ public:
 
     // What the charts draw now, for a picture of them (no cursor, box or rubber band).
     ChartStack stack() const;
-    // The stack as a picture of `size` units.
-    void paintStack(QPainter &painter, const QSize &size) const;
 
 signals:
-    void cursorMoved(int record);
     void marksChanged();
-    void spanChanged();
     void contextMenuWanted(const QPoint &globalPos);
-    void seriesToggled(int series);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -1,6 +1,8 @@
 #include "gui/library/FrmLibrary.h"
 
 #include "core/flight/FlightFields.h"
+#include "core/flight/Statistics.h"
+#include "core/flight/TimeText.h"
 #include "core/settings/Settings.h"
 #include "gui/common/ReportCommands.h"
 #include "gui/common/Twips.h"
@@ -60,9 +62,6 @@ constexpr int kIdRole = Qt::UserRole + 1;
 constexpr int kSortRole = Qt::UserRole + 2;
 constexpr int kAircraftRole = Qt::UserRole + 3;   // the registration, empty for none
 const QString kAllAircraft = QStringLiteral("*"); // the filter's choice that keeps every flight
-const QString kLastAircraftKey = QStringLiteral("Last Aircraft");
-const QString kSection = QStringLiteral("Library");
-const QString kDialogFolderKey = QStringLiteral("Dialog Folder");
 constexpr double kPointReach = 10; // pixels from a point that still hover or click it
 
 QDateTime MomentOf(const QString &text)
@@ -122,24 +121,6 @@ double LeastSpan(const QString &unit)
     return 1;
 }
 
-struct FieldView {
-    int field;
-    const char *name;
-    const char *unit;
-    double scale;
-};
-
-// The fields an owner reads by name, in the order the analysis view offers them; the others keep
-// their number.
-const FieldView kNamedFields[] = {
-    {1, "RPM", "rpm", 1},
-    {8, "Oil temperature", "°F", 0.1},
-    {7, "Oil pressure", "psi", 0.1},
-    {9, "Outside air", "°F", 0.1},
-    {2, "Manifold", "inHg", 0.1},
-    {2, "Fuel", "gal", 1}, // the engine data graph reads field 2 as fuel remaining
-};
-
 const std::vector<MeasureView> &MeasureViews()
 {
     static const std::vector<MeasureView> views = [] {
@@ -153,17 +134,17 @@ const std::vector<MeasureView> &MeasureViews()
             {QStringLiteral("records"), QStringLiteral("Records"), 1, 100},
         };
         const auto addField = [&](int field, const QString &name, const QString &unit, double scale) {
-            static const char *const stats[3][2] = {{"mean", "mean"}, {"max", "highest"}, {"min", "lowest"}};
-            for (const auto &stat : stats) {
+            static const std::pair<FieldStatistic, const char *> stats[3] = {
+                {FieldStatistic::Mean, "mean"}, {FieldStatistic::Max, "highest"}, {FieldStatistic::Min, "lowest"}};
+            for (const auto &[stat, word] : stats) {
                 const QString label = unit.isEmpty()
-                                          ? QStringLiteral("%1, %2").arg(name, QLatin1String(stat[1]))
-                                          : QStringLiteral("%1, %2 (%3)").arg(name, QLatin1String(stat[1]), unit);
-                list.push_back({QStringLiteral("field%1.%2").arg(field).arg(QLatin1String(stat[0])), label, scale,
-                                LeastSpan(unit)});
+                                          ? QStringLiteral("%1, %2").arg(name, QLatin1String(word))
+                                          : QStringLiteral("%1, %2 (%3)").arg(name, QLatin1String(word), unit);
+                list.push_back({QString::fromLatin1(FieldMeasureKey(field, stat)), label, scale, LeastSpan(unit)});
             }
         };
         QList<int> named;
-        for (const FieldView &f : kNamedFields) {
+        for (const FieldInfo &f : NamedFields()) {
             addField(f.field, QString::fromUtf8(f.name), QString::fromUtf8(f.unit), f.scale);
             named << f.field;
         }
@@ -199,11 +180,7 @@ QString ValueText(double v)
 QCPRange CentralRange(std::vector<double> values, double least)
 {
     std::sort(values.begin(), values.end());
-    const auto at = [&](double q) {
-        const double pos = q * double(values.size() - 1);
-        const size_t k = size_t(pos);
-        return k + 1 < values.size() ? values[k] + (pos - double(k)) * (values[k + 1] - values[k]) : values[k];
-    };
+    const auto at = [&](double q) { return Percentile(values, q); };
     const QCPRange all(values.front(), values.back());
     double q1 = at(0.25), q3 = at(0.75);
     if (q3 <= q1) {
@@ -516,7 +493,7 @@ FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
     m_aircraft->addItem(QStringLiteral("All aircraft"), kAllAircraft);
 
     m_model = new QStandardItemModel(0, ColumnCount, this);
-    m_model->setHorizontalHeaderLabels({QStringLiteral("First record"), QStringLiteral("Duration (h:mm)"),
+    m_model->setHorizontalHeaderLabels({QStringLiteral("First record"), QStringLiteral("Duration"),
                                         QStringLiteral("Records"), QStringLiteral("Peak EGT (°F)"),
                                         QStringLiteral("Peak CHT (°F)"), QStringLiteral("EGT spread (°F)"),
                                         QStringLiteral("CHT spread (°F)"), QStringLiteral("Findings"),
@@ -801,14 +778,14 @@ void FrmLibrary::refresh()
     for (const LibraryFlight &f : m_flights) {
         const QDateTime first = MomentOf(f.first);
         QList<QStandardItem *> row;
-        const QString when = first.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QString when = MomentText(first.date(), first.time());
         QStandardItem *whenItem = Item(when, when, f.sha256);
         whenItem->setData(f.id, kIdRole);
         whenItem->setData(first.date(), Qt::UserRole);
         row << whenItem;
         const qint64 s = f.durationSeconds.value_or(0);
         row << Item(f.durationSeconds ? QVariant(s) : QVariant(),
-                    f.durationSeconds ? QString::asprintf("%lld:%02lld", s / 3600, s / 60 % 60) : QString());
+                    f.durationSeconds ? DurationText(s) : QString());
         row << Item(f.records);
         row << PeakItem(f.egtMax, f.egtCylinder) << PeakItem(f.chtMax, f.chtCylinder);
         row << Item(Number(f.egtSpreadMax)) << Item(Number(f.chtSpreadMax)) << Item(f.findings);
@@ -1162,7 +1139,7 @@ void FrmLibrary::removeSelected()
 
 QString FrmLibrary::dialogFolder() const
 {
-    const QString last = GetSetting(AppTitle(), kSection, kDialogFolderKey, QString());
+    const QString last = LibraryDialogFolder();
     if (!last.isEmpty() && QFileInfo(last).isDir())
         return last;
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -1174,7 +1151,7 @@ QString FrmLibrary::dialogFolder() const
 void FrmLibrary::rememberFolder(const QString &path)
 {
     if (!path.isEmpty())
-        SaveSetting(AppTitle(), kSection, kDialogFolderKey, QDir::toNativeSeparators(QDir(path).absolutePath()));
+        SetLibraryDialogFolder(QDir::toNativeSeparators(QDir(path).absolutePath()));
 }
 
 void FrmLibrary::chooseImport()
@@ -1209,7 +1186,7 @@ void FrmLibrary::chooseImport()
     if (!aircraft)
         return;
     if (*aircraft)
-        SaveSetting(AppTitle(), kSection, kLastAircraftKey, **aircraft);
+        SetLastImportAircraft(**aircraft);
     importPaths(paths, *aircraft);
 }
 
@@ -1287,7 +1264,7 @@ QStringList FrmLibrary::aircraftOffered() const
 {
     QStringList offered;
     const Registration last =
-        FlightLibrary::CheckRegistration(GetSetting(AppTitle(), kSection, kLastAircraftKey, QString()));
+        FlightLibrary::CheckRegistration(LastImportAircraft());
     if (last)
         offered << *last.text;
     for (int k = 0; k < m_aircraft->count(); ++k) {
@@ -1342,7 +1319,7 @@ bool FrmLibrary::setAircraftOfSelection(const QString &text)
             return false;
         }
         aircraft = reg.text;
-        SaveSetting(AppTitle(), kSection, kLastAircraftKey, *aircraft);
+        SetLastImportAircraft(*aircraft);
     }
     int changed = 0;
     if (!guarded([&] { changed = m_library->assign(ids, aircraft); }))
