@@ -384,6 +384,41 @@ private slots:
         QCOMPARE(Report({QStringLiteral("--cht-limit"), QStringLiteral("hot"), good, pdf}).exitCode, 2);
         QCOMPARE(Report({QStringLiteral("--id"), QStringLiteral("x"), pdf}).exitCode, 2);
     }
+
+    // korvel-report draws beside korvel-cli. A copy of the two whose Qt finds no platform plugin says
+    // so in words, exit 1 (not a silent abort); without korvel-report beside it, korvel-cli says that.
+    void drawingProgramMissingOrBroken()
+    {
+#if !defined(Q_OS_LINUX)
+        QSKIP("copies the programs with a qt.conf that hides Qt's plugins");
+#else
+        QTemporaryDir dir;
+        const QString good = test::WriteFile(dir, QStringLiteral("good.txt"), test::MakeFlight({}));
+        const QString bin = dir.filePath(QStringLiteral("bin"));
+        QVERIFY(QDir().mkpath(bin));
+        for (const QString name : {QStringLiteral("korvel-cli"), QStringLiteral("korvel-report")})
+            QVERIFY(QFile::copy(test::BinDir() + QLatin1Char('/') + name, bin + QLatin1Char('/') + name));
+        test::WriteFile(dir, QStringLiteral("bin/qt.conf"), "[Paths]\nPlugins=nowhere\n");
+        const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+        const auto run = [&] {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("QT_PLUGIN_PATH"));
+            p.setProcessEnvironment(env);
+            p.start(bin + QStringLiteral("/korvel-cli"), {QStringLiteral("report"), good, pdf});
+            p.waitForFinished(60000);
+            return std::pair{p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
+        };
+        auto [status, err] = run();
+        QCOMPARE(status, 1);
+        QVERIFY2(err.contains(QStringLiteral("platform plugin could not be loaded")), qPrintable(err));
+        QVERIFY(!QFile::exists(pdf));
+        QVERIFY(QFile::remove(bin + QStringLiteral("/korvel-report")));
+        std::tie(status, err) = run();
+        QCOMPARE(status, 1);
+        QVERIFY2(err.contains(QStringLiteral("korvel-report is missing")), qPrintable(err));
+#endif
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCliReport)
