@@ -230,8 +230,8 @@ void FindingsScanner::closeRun(Track &t)
 {
     Run run = t.open;
     t.open = {};
-    if (t.kind == FindingKind::EgtDrop && double(run.lastSecond - run.firstSecond) < m_rules.transientSeconds)
-        return;
+    // Runs are joined before any is judged a transient: a cylinder that keeps dropping out for a
+    // few seconds at a time is one long finding, not many transients.
     if (t.pending && double(run.firstSecond - t.pending->lastSecond) < m_rules.joinSeconds) {
         Run &joined = *t.pending;
         joined.last = run.last;
@@ -241,9 +241,20 @@ void FindingsScanner::closeRun(Track &t)
             joined.value = std::max(joined.value, run.value);
         return;
     }
-    if (t.pending)
-        t.done.push_back(*t.pending);
+    keepPending(t);
     t.pending = run;
+}
+
+void FindingsScanner::keepPending(Track &t)
+{
+    if (!t.pending)
+        return;
+    const Run &run = *t.pending;
+    const bool transient =
+        t.kind == FindingKind::EgtDrop && double(run.lastSecond - run.firstSecond) < m_rules.transientSeconds;
+    if (!transient)
+        t.done.push_back(run);
+    t.pending.reset();
 }
 
 std::vector<Finding> FindingsScanner::finish()
@@ -261,9 +272,7 @@ std::vector<Finding> FindingsScanner::finish()
     for (Track &t : m_tracks) {
         if (t.open.first >= 0)
             closeRun(t);
-        if (t.pending)
-            t.done.push_back(*t.pending);
-        t.pending.reset();
+        keepPending(t);
         count += t.done.size();
     }
     std::vector<Finding> findings;

@@ -24,8 +24,8 @@ struct FindingRules {
     double egtFall = 100;         // egt_drop: an exhaust that fell more than this over the window...
     double othersCalm = 25;       // ...while the median of the other cylinders moved less than this...
     double rpmCalm = 0.05;        // ...and the RPM by no more than this share
-    double transientSeconds = 30; // an egt_drop run shorter than this is a transient
-    double joinSeconds = 60;      // runs closer than this are one finding
+    double transientSeconds = 30; // an egt_drop finding shorter than this (once joined) is a transient
+    double joinSeconds = 60;      // runs closer than this are one finding (joined first)
 };
 
 enum class FindingKind { ChtHigh, ShockCooling, EgtDrop, EgtProbe, ChtProbe }; // in the order listed
@@ -96,6 +96,8 @@ private:
     void evaluate(const Sample &sample);
     void mark(Track &track, const Sample &sample, bool meets, double value, bool keepFirst);
     void closeRun(Track &track);
+    // The track's pending run becomes a finding unless it is a transient.
+    void keepPending(Track &track);
     Track &track(FindingKind kind, int cylinder) { return m_tracks[size_t(int(kind) * kCylinders + cylinder - 1)]; }
 
     FindingRules m_rules;
