@@ -39,13 +39,12 @@ struct FlightReport {
     const FlightSketch *sketch = nullptr;
 };
 
-// A finding as the analysis view words it ("CHT 3 hot: 420° peak"), and its times ("10:12:06 to
-// 10:18:00", or "at 10:12:06" for a single record).
-QString FindingWords(const Finding &finding);
-QString FindingTimes(const Finding &finding);
-
-// "HH:MM:SS" for a time of day.
-QString ClockText(QTime time);
+// Whether the flight's first and last records fall on different days: every time on its page then
+// carries its date.
+bool SpansDays(const FlightReport &report);
+// A moment as the page writes it: the time of day in the locale's format, as the charts' time axis
+// writes it, after its date (YYYY-MM-DD) when the flight spans days; "-" when unknown.
+QString PageMomentText(const FlightReport &report, const QDate &date, QTime time);
 
 // Letter where the system's locale measures in US units, else A4.
 QPageSize ReportPageSize();

@@ -208,6 +208,54 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("EGT 5 probe fault: read %1, at ").arg(cyl5[QStringLiteral("egt_max")].toDouble())));
     }
 
+    // 200 faults of one probe before a hot head and a shock cooling of four heads: the page lists by
+    // what matters (hot, shock cooling, then the probe's faults on one line with their count); a
+    // group of heads hot together ends where its last member ends.
+    void findingsByWhatMatters()
+    {
+        QTemporaryDir dir;
+        QByteArray text = "FLIGHT\r\n";
+        for (int k = 0; k < 2600; ++k) {
+            std::array<int, 28> f{};
+            f[1] = 2400;
+            for (int c = 0; c < 6; ++c) {
+                f[size_t(16 + c)] = 1400;
+                f[size_t(22 + c)] = 350;
+            }
+            if (k < 2400 && k % 12 == 5)
+                f[16] = 0; // EGT 1, a fault every 72 s
+            if (k >= 2450 && k < 2460)
+                f[24] = 412; // CHT 3
+            if (k >= 50 && k <= 70)
+                f[22] = 401; // CHT 1
+            if (k >= 52 && k <= 90)
+                f[23] = 402; // CHT 2
+            for (int c = 0; c < 4 && k >= 2500; ++c)
+                f[size_t(22 + c)] = 280;
+            text += QTime(10, 0).addSecs(6 * k).toString(u"'03/14/26 'HH:mm:ss").toLatin1();
+            for (const int v : f)
+                text += ',' + QByteArray::number(v);
+            text += "\r\n";
+        }
+        const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+        const test::CliRun run = Report({test::WriteFile(dir, QStringLiteral("faults.txt"), text), pdf});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        Keep(pdf, QStringLiteral("by-what-matters.pdf"));
+        const QString page = PdfText(pdf).simplified();
+        const QStringList lines = {
+            QStringLiteral("CHT 1-2 hot: 401-402° peak, 10:05:00 to 10:09:00"),
+            QStringLiteral("CHT 3 hot: 412° peak, 14:05:00 to 14:05:54"),
+            QStringLiteral("CHT 1-4 shock cooling: 70°/min, 14:10:00 to 14:10:54"),
+            QStringLiteral("EGT 1 probe fault: read 0, 200 times, 10:00:30 to 13:59:18"),
+        };
+        qsizetype at = 0;
+        for (const QString &line : lines) {
+            const qsizetype next = page.indexOf(line);
+            QVERIFY2(next > at, qPrintable(line + QStringLiteral("\n") + page));
+            at = next;
+        }
+    }
+
     // A clean flight across midnight on a four-cylinder engine, on Letter paper under a US locale.
     void cleanFourCylindersAcrossMidnight()
     {
@@ -236,8 +284,14 @@ private slots:
         QVERIFY(PdfInfo(pdf).contains(QStringLiteral("612 x 792 pts (letter)")));
         const QString text = PdfText(pdf);
         QVERIFY2(HasLine(text, {QStringLiteral("No findings.")}), qPrintable(text));
-        QVERIFY(text.contains(QStringLiteral("First record 23:40:00")));
+        // The flight spans two days: its heading gives both, every time on the page its date, in the
+        // locale's time format as the charts' axis writes it.
+        QVERIFY2(text.contains(QStringLiteral("First record 2026-03-14 11:40:00 PM")), qPrintable(text));
+        QVERIFY(QRegularExpression(QStringLiteral("Last record 2026-03-15 \\d+:\\d\\d:\\d\\d [AP]M")).match(text).hasMatch());
         QVERIFY(text.contains(QStringLiteral("Date 2026-03-14")));
+        const QRegularExpression peakRow(
+            QStringLiteral("\\n\\s*1\\s+\\d+°\\s+2026-03-1[45] \\d+:\\d\\d:\\d\\d [AP]M\\s+\\d+°\\s+2026-03-1[45] "));
+        QVERIFY2(peakRow.match(text).hasMatch(), qPrintable(text));
         QVERIFY(HasLine(text.section(QStringLiteral("Cylinder"), 1), {QStringLiteral("4")}) ||
                 QRegularExpression(QStringLiteral("\\n\\s*4\\s+\\d+\u00b0")).match(text).hasMatch());
         QVERIFY(!QRegularExpression(QStringLiteral("\\n\\s*5\\s+\\d+\u00b0")).match(text).hasMatch());

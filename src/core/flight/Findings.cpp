@@ -88,6 +88,12 @@ const char *FindingKindName(FindingKind kind)
     return "";
 }
 
+FlightMoment MomentOfSecond(std::int64_t second)
+{
+    const std::int64_t day = second >= 0 ? second / 86400 : -((-second + 86399) / 86400);
+    return {QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(int(second - day * 86400) * 1000)};
+}
+
 bool IsProbeFault(double v, double before, double after, const FindingRules &rules)
 {
     if (v <= 0)
@@ -112,6 +118,7 @@ void FindingsScanner::add(const FlightRecord &record)
 {
     Sample sample;
     const QDate date = record.LogDate();
+    sample.date = date;
     sample.time = record.LogTime();
     sample.second = date.toJulianDay() * 86400 + sample.time.msecsSinceStartOfDay() / 1000;
     sample.rpm = FieldReading(record.Values(kRpmField));
@@ -126,6 +133,7 @@ void FindingsScanner::add(const RecordReadings &record)
 {
     Sample sample;
     sample.time = record.time;
+    sample.date = record.date;
     sample.second = record.date.toJulianDay() * 86400 + sample.time.msecsSinceStartOfDay() / 1000;
     sample.rpm = record.value[kRpmField];
     for (int c = 0; c < kCylinders; ++c) {
@@ -279,7 +287,8 @@ std::vector<Finding> FindingsScanner::finish()
     findings.reserve(count);
     for (Track &t : m_tracks) {
         for (const Run &run : t.done)
-            findings.push_back({t.kind, t.cylinder, run.from, run.to, run.first, run.value, run.last});
+            findings.push_back(
+                {t.kind, t.cylinder, run.from, run.to, run.first, run.value, run.last, run.firstSecond, run.lastSecond});
         t.done.clear();
     }
     std::sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {

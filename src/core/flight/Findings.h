@@ -45,11 +45,18 @@ struct Finding {
     int record = 0; // 0-based, the first record of the finding
     double value = 0;
     int last = 0; // 0-based, the last record of the finding
+    // When it began and ended by date and time: day number (Julian) x 86400 + second of the day.
+    std::int64_t fromSecond = 0;
+    std::int64_t toSecond = 0;
 };
+
+// A moment given as a Finding's seconds, back to its date and time.
+FlightMoment MomentOfSecond(std::int64_t second);
 
 // A record's probes as the first rule leaves them: a faulty reading is NaN, as is no reading.
 struct SoundProbes {
     QTime time;
+    QDate date;
     std::array<double, kCylinders> egt{};
     std::array<double, kCylinders> cht{};
 };
