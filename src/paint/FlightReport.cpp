@@ -325,7 +325,13 @@ ReportPdf::~ReportPdf()
 
 bool ReportPdf::open(const QString &fileName, const QString &title, QString *error)
 {
-    m_file = std::make_unique<QSaveFile>(fileName);
+    const QFileInfo target(fileName);
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        // A pipe or a device is written into as it is, never replaced by a file.
+        m_file = std::make_unique<QFile>(fileName);
+    } else {
+        m_file = std::make_unique<QSaveFile>(fileName);
+    }
     if (!m_file->open(QIODevice::WriteOnly)) {
         if (error)
             *error = QStringLiteral("cannot write %1: %2").arg(fileName, m_file->errorString());
@@ -368,7 +374,14 @@ bool ReportPdf::commit(QString *error)
     }
     m_painter.reset();
     m_writer.reset();
-    const bool ok = m_file->commit();
+    auto *whole = qobject_cast<QSaveFile *>(m_file.get());
+    bool ok = false;
+    if (whole) {
+        ok = whole->commit();
+    } else {
+        ok = m_file->flush() && m_file->error() == QFileDevice::NoError;
+        m_file->close();
+    }
     if (!ok && error)
         *error = QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString());
     m_file.reset();
@@ -383,8 +396,8 @@ void ReportPdf::cancel()
     }
     m_painter.reset();
     m_writer.reset();
-    if (m_file)
-        m_file->cancelWriting();
+    if (auto *whole = qobject_cast<QSaveFile *>(m_file.get()))
+        whole->cancelWriting();
     m_file.reset();
 }
 

@@ -20,7 +20,7 @@
 
 class QPainter;
 class QPdfWriter;
-class QSaveFile;
+class QFileDevice;
 
 namespace korvel {
 
@@ -56,7 +56,8 @@ QRect ReportChartArea(const QSizeF &page);
 void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport &report);
 
 // A PDF of report pages written beside its file and put in its place only when whole, so a
-// failure leaves neither a half PDF nor a changed old one.
+// failure leaves neither a half PDF nor a changed old one. A pipe or a device (/dev/stdout) is
+// written into as it goes.
 class ReportPdf {
 public:
     ReportPdf();
@@ -75,7 +76,7 @@ public:
     void cancel();
 
 private:
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<QFileDevice> m_file; // a QSaveFile for a regular file
     std::unique_ptr<QPdfWriter> m_writer;
     std::unique_ptr<QPainter> m_painter;
     QSizeF m_page;

@@ -439,6 +439,37 @@ private slots:
         QCOMPARE(Report({QStringLiteral("--id"), QStringLiteral("x"), pdf}).exitCode, 2);
     }
 
+    // A pipe or a device is written into, never replaced by a file: a FIFO another program reads,
+    // and /dev/stdout into korvel-cli's own pipe.
+    void intoPipes()
+    {
+#if !defined(Q_OS_UNIX)
+        QSKIP("FIFOs and /dev/stdout");
+#else
+        QTemporaryDir dir;
+        const QString flight = test::WriteFile(dir, QStringLiteral("f.txt"), test::MakeFlight({}));
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        QCOMPARE(QProcess::execute(QStringLiteral("mkfifo"), {fifo}), 0);
+        QProcess reader;
+        const QString read = dir.filePath(QStringLiteral("read.pdf"));
+        reader.setStandardOutputFile(read);
+        reader.start(QStringLiteral("cat"), {fifo});
+        QVERIFY(reader.waitForStarted());
+        const test::CliRun run = Report({flight, fifo});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QVERIFY(reader.state() == QProcess::NotRunning || reader.waitForFinished(30000));
+        const QByteArray pdf = test::ReadAll(read);
+        QVERIFY(QFile::remove(read));
+        QVERIFY(pdf.startsWith("%PDF") && pdf.trimmed().endsWith("%%EOF"));
+        QVERIFY(QFileInfo::exists(fifo) && !QFileInfo(fifo).isFile());
+        QCOMPARE(Leftovers(dir, {QStringLiteral("f.txt")}), QStringList());
+
+        const test::CliRun out = Report({flight, QStringLiteral("/dev/stdout")});
+        QVERIFY2(out.exitCode == 0, out.err.constData());
+        QVERIFY(out.out.startsWith("%PDF") && out.out.trimmed().endsWith("%%EOF"));
+#endif
+    }
+
     // korvel-report draws beside korvel-cli. A copy of the two whose Qt finds no platform plugin says
     // so in words, exit 1 (not a silent abort); without korvel-report beside it, korvel-cli says that.
     void drawingProgramMissingOrBroken()
