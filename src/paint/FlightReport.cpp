@@ -196,8 +196,11 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
     // The heading.
     painter.setPen(Qt::black);
     Line(painter, left, y, width, QStringLiteral("Flight report"), PageFont(24, true));
-    if (r.aircraft)
-        Line(painter, left, y, width, *r.aircraft, PageFont(24, true), Qt::AlignRight);
+    if (r.aircraft) {
+        const int title = QFontMetrics(PageFont(24, true)).horizontalAdvance(QStringLiteral("Flight report")) + 24;
+        Line(painter, left + title, y, width - title, Elided(*r.aircraft, PageFont(24, true), width - title),
+             PageFont(24, true), Qt::AlignRight);
+    }
     y += 36;
     Facts(painter, left, y,
           {{QStringLiteral("Date"), r.first.date.isValid() ? r.first.date.toString(QStringLiteral("yyyy-MM-dd"))
@@ -207,7 +210,9 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
            {QStringLiteral("Duration"), r.durationSeconds ? DurationText(std::max<qint64>(0, *r.durationSeconds)) : QStringLiteral("-")},
            {QStringLiteral("Records"), QString::number(r.records)}});
     y += 20;
-    Facts(painter, left, y, {{QStringLiteral("File"), r.fileName}});
+    // A long file name is cut with "..." at the page's edge.
+    const int fileRoom = width - QFontMetrics(PageFont(12)).horizontalAdvance(QStringLiteral("File")) - 5;
+    Facts(painter, left, y, {{QStringLiteral("File"), Elided(r.fileName, PageFont(12, true), fileRoom)}});
     y += 18;
     painter.setPen(QColor(90, 90, 90));
     const QFont label = PageFont(12);

@@ -84,7 +84,8 @@ QByteArray CardFlight(int day, int chtMax, int oilPressure, int oilTemperature =
         text += QString::asprintf("03/%02d/26 %s", day, time).toLatin1();
         for (int k = 0; k < 28; ++k) {
             const int v = k == 7 ? oilPressure : k == 8 ? oilTemperature : k == 22 ? chtMax : k > 22 ? 300 : k >= 16 ? 1300 : 100;
-            text += ',' + QByteArray::number(v);
+            // No oil pressure: an engine without oil gauges, both oil fields empty.
+            text += ',' + (oilPressure < 0 && (k == 7 || k == 8) ? QByteArray() : QByteArray::number(v));
         }
         text += "\r\n";
     }
@@ -393,6 +394,38 @@ private slots:
         QVERIFY(card({QStringLiteral("--aircraft"), QStringLiteral("N123AB"), dir.filePath(QStringLiteral("no/r.pdf"))})
                     .exitCode == 1);
         QVERIFY(!QFile::exists(pdf));
+    }
+
+    // An aircraft without oil gauges and with one flight: its oil measures say so (never zeros); one
+    // flight and one day said as such. Its peak CHT's median lies below the fleet's middle half,
+    // which is no warning, but the page does not claim every median lies within it.
+    void reportCardAbsentMeasures()
+    {
+        QTemporaryDir dir;
+        const QString library = dir.filePath(QStringLiteral("lib"));
+        const auto import = [&](const QString &reg, int day, int cht, int oil) {
+            const QString f = test::WriteFile(dir, QStringLiteral("%1-%2.txt").arg(reg).arg(day), CardFlight(day, cht, oil));
+            return test::RunCli({QStringLiteral("library"), QStringLiteral("--library"), library, QStringLiteral("import"),
+                                 QStringLiteral("--aircraft"), reg, f})
+                .exitCode;
+        };
+        QCOMPARE(import(QStringLiteral("G-FLEE"), 2, 300, 600), 0);
+        QCOMPARE(import(QStringLiteral("G-FLEE"), 3, 310, 650), 0);
+        QCOMPARE(import(QStringLiteral("N1"), 9, 295, -1), 0);
+        const QString pdf = dir.filePath(QStringLiteral("card.pdf"));
+        const test::CliRun run = test::RunCli(
+            {QStringLiteral("report-card"), QStringLiteral("--library"), library, QStringLiteral("--aircraft"),
+             QStringLiteral("N1"), pdf});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        Keep(pdf, QStringLiteral("card-absent.pdf"));
+        const QString text = PdfText(pdf).simplified();
+        QVERIFY2(text.contains(QStringLiteral("N1: its last flight, 2026-03-09 ")), qPrintable(text));
+        QCOMPARE(text.count(QStringLiteral("N1: no flight has this figure")), 2);
+        QVERIFY(!text.contains(QStringLiteral("(0 flights)")));
+        QVERIFY(text.contains(QStringLiteral("N1: lowest 300, median 300, highest 300 (1 flight)")));
+        QVERIFY(text.contains(QStringLiteral("other aircraft, 2 flights in the library")));
+        QVERIFY(!text.contains(QStringLiteral("Every median")));
+        QVERIFY(!text.contains(QStringLiteral("percentile 3")));
     }
 
     // Every bad input: a reason, exit 1, and nothing left where the PDF would have gone.
