@@ -270,6 +270,17 @@ private slots:
         auto findings = flight(reduction);
         QVERIFY2(findings.empty(), qPrintable(Describe(findings)));
 
+        // A spike needs both jumps: 1300, 1620, 1380 jumps 320 up but only 240 down, so it is a
+        // reading (the peak), no fault. Two faults of one head 20 s apart, a 0 and then a 900 spike,
+        // are one finding with the first faulty reading.
+        std::vector<Reading> rise(5);
+        rise[1].egt[0] = 1300;
+        rise[2].egt[0] = 1620;
+        rise[3].egt[0] = 1380;
+        rise[1].cht[1] = 0;
+        rise[3].cht[1] = 900;
+        QCOMPARE(Describe(flight(rise)), QStringLiteral("cht_probe cyl 2 10:00:10-10:00:30 #1 0"));
+
         std::vector<Reading> records(5);
         records[1].egt[1] = 0;
         records[2].cht[3] = 400;

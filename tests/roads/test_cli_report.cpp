@@ -257,6 +257,31 @@ private slots:
         }
     }
 
+    // The table: a rise of 320 then a fall of 240 is no spike, so 1620 is EGT 1's peak; a cylinder
+    // whose EGT probe reads 0 all flight keeps its row, its CHT beside a "-".
+    void tableRows()
+    {
+        QTemporaryDir dir;
+        QByteArray text = "FLIGHT\r\n";
+        const int egt1[] = {1300, 1300, 1620, 1380, 1380};
+        for (int k = 0; k < 5; ++k) {
+            text += QTime(10, 0).addSecs(10 * k).toString(u"'03/14/26 'HH:mm:ss").toLatin1() + ",0,2400";
+            for (int f = 2; f < 28; ++f)
+                text += ',' + QByteArray::number(f == 16 ? egt1[k] : f == 21 ? 0 : f > 16 && f < 21 ? 1300 : f >= 22 ? 350 : 0);
+            text += "\r\n";
+        }
+        const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+        const test::CliRun run = Report({test::WriteFile(dir, QStringLiteral("t.txt"), text), pdf});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        const QString page = PdfText(pdf);
+        QVERIFY2(HasLine(page, {QStringLiteral("1"), QStringLiteral("1620°"), QStringLiteral("10:00:20"),
+                                QStringLiteral("350°"), QStringLiteral("10:00:00")}),
+                 qPrintable(page));
+        QVERIFY(HasLine(page, {QStringLiteral("6"), QStringLiteral("-"), QStringLiteral("350°"), QStringLiteral("10:00:00")}));
+        QVERIFY(page.contains(QStringLiteral("EGT 6 probe fault: read 0, 10:00:00 to 10:00:40")));
+        QVERIFY(!page.contains(QStringLiteral("EGT 1 probe")));
+    }
+
     // A clean flight across midnight on a four-cylinder engine, on Letter paper under a US locale.
     void cleanFourCylindersAcrossMidnight()
     {
