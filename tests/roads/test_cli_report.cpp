@@ -467,8 +467,10 @@ private slots:
         const QString broken = test::WriteFile(
             dir, QStringLiteral("broken.txt"),
             test::MakeFlight({}) + "06/02/26 08:15:00," + QByteArray(70000, '7') + "\r\n");
+        // A capture cut off inside its last record's time.
+        const QString cut = test::WriteFile(dir, QStringLiteral("cut.txt"), test::MakeFlight({}) + "06/02/26 08:1");
         const QStringList inputs = {QStringLiteral("good.txt"), QStringLiteral("cal.txt"), QStringLiteral("empty.txt"),
-                                    QStringLiteral("broken.txt")};
+                                    QStringLiteral("broken.txt"), QStringLiteral("cut.txt")};
         const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
         const struct {
             QStringList args;
@@ -478,6 +480,7 @@ private slots:
             {{cal, pdf}, "calibration record"},
             {{empty, pdf}, "no flight record"},
             {{broken, pdf}, "cannot read"},
+            {{cut, pdf}, "the file ends inside a record at line"},
             {{good, dir.filePath(QStringLiteral("no/such/folder/r.pdf"))}, "cannot write"},
             {{good, dir.path()}, "cannot write"},
             {{good, good}, "the flight itself"},
