@@ -5,8 +5,7 @@
 // whole flight as the analysis view's three charts, each cylinder's peaks and the largest spreads,
 // the findings in the view's words, and the limits the rules used.
 
-#include "core/flight/Findings.h"
-#include "core/flight/FlightSummary.h"
+#include "core/report/FlightReportData.h"
 #include "paint/FlightSketch.h"
 
 #include <QPageSize>
@@ -24,18 +23,8 @@ class QFileDevice;
 
 namespace korvel {
 
-struct FlightReport {
-    std::optional<QString> aircraft;
-    QString fileName; // as the owner knows it (no folder)
-    QString sha256;
-    FlightMoment first, last;
-    qint64 records = 0;
-    std::optional<qint64> durationSeconds;
-    // Counted as the library counts them: no faulty reading in any.
-    std::array<CylinderPeaks, kCylinders> cylinders;
-    std::optional<TimedValue> egtSpread, chtSpread;
-    std::vector<Finding> findings;
-    FindingRules rules;
+// The page's content and the charts' columns it draws.
+struct FlightReport : FlightReportData {
     const FlightSketch *sketch = nullptr;
 };
 

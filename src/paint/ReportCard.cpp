@@ -209,66 +209,6 @@ void MonthsRow(QPainter &painter, const CardRow &row, int left, int width, int y
 
 } // namespace
 
-const std::vector<CardMeasure> &CardMeasures()
-{
-    static const std::vector<CardMeasure> measures = {
-        {"cht_max", "Peak CHT", 1, false},          {"egt_max", "Peak EGT", 1, false},
-        {"cht_spread_max", "CHT spread", 1, false}, {"egt_spread_max", "EGT spread", 1, false},
-        {"field8.max", "Oil temperature", 0.1, false}, {"field7.min", "Oil pressure", 0.1, true},
-    };
-    return measures;
-}
-
-double Percentile(const std::vector<double> &sorted, double q)
-{
-    if (sorted.empty())
-        return 0;
-    const double position = (double(sorted.size()) - 1) * q;
-    const size_t k = size_t(std::floor(position));
-    const double f = position - double(k);
-    if (k + 1 >= sorted.size())
-        return sorted.back();
-    return sorted[k] + f * (sorted[k + 1] - sorted[k]);
-}
-
-QString WholeText(double v)
-{
-    // std::round takes halves away from zero; -0 reads as 0.
-    const double r = std::round(v);
-    return QString::number(qint64(r == 0 ? 0 : r));
-}
-
-FiveNumbers Summarize(std::vector<double> values)
-{
-    FiveNumbers f;
-    f.count = int(values.size());
-    if (values.empty())
-        return f;
-    std::sort(values.begin(), values.end());
-    f.min = values.front();
-    f.max = values.back();
-    f.p25 = Percentile(values, 0.25);
-    f.median = Percentile(values, 0.5);
-    f.p75 = Percentile(values, 0.75);
-    return f;
-}
-
-std::optional<QString> CardSentence(const CardMeasure &measure, const FiveNumbers &own, const FiveNumbers &fleet)
-{
-    if (!own.count || !fleet.count)
-        return std::nullopt;
-    const QString label = QString::fromLatin1(measure.label);
-    if (measure.lowIsBad) {
-        if (own.median < fleet.p25)
-            return QStringLiteral("%1: median %2 is below the fleet's 25th percentile %3")
-                .arg(label, WholeText(own.median), WholeText(fleet.p25));
-    } else if (own.median > fleet.p75) {
-        return QStringLiteral("%1: median %2 is above the fleet's 75th percentile %3")
-            .arg(label, WholeText(own.median), WholeText(fleet.p75));
-    }
-    return std::nullopt;
-}
-
 void PaintReportCard(QPainter &painter, const QSizeF &page, const ReportCardPage &card)
 {
     painter.save();
@@ -305,17 +245,8 @@ void PaintReportCard(QPainter &painter, const QSizeF &page, const ReportCardPage
     y += 26;
 
     if (fleet) {
-        QStringList sentences;
-        bool allWithin = true; // every median the aircraft has lies within the fleet's middle half
-        for (const CardRow &row : card.rows) {
-            if (const auto s = CardSentence(row.measure, row.own, row.fleet))
-                sentences << *s;
-            if (row.own.count && row.fleet.count && (row.own.median < row.fleet.p25 || row.own.median > row.fleet.p75))
-                allWithin = false;
-        }
+        const QStringList sentences = CardSentences(card);
         painter.setFont(PageFont(12, true));
-        if (sentences.isEmpty() && allWithin)
-            sentences << QStringLiteral("Every median lies within the fleet's middle half.");
         for (const QString &s : sentences) {
             painter.setPen(s.contains(QStringLiteral("percentile")) ? QColor(190, 0, 0) : Qt::black);
             painter.drawText(QRect(left, y, width, 18), Qt::AlignLeft | Qt::AlignVCenter, s);
