@@ -271,9 +271,14 @@ private slots:
             text += "\r\n";
         }
         const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
-        const test::CliRun run = Report({test::WriteFile(dir, QStringLiteral("t.txt"), text), pdf});
+        // A name longer than the page is wide is cut at its edge with an ellipsis.
+        const QString name = QStringLiteral("n123ab-") + QStringLiteral("very-long-flight-name-").repeated(7) +
+                             QStringLiteral(".txt");
+        const test::CliRun run = Report({test::WriteFile(dir, name, text), pdf});
         QVERIFY2(run.exitCode == 0, run.err.constData());
         const QString page = PdfText(pdf);
+        QVERIFY(page.contains(QStringLiteral("File n123ab-very-long-flight-name-")));
+        QVERIFY(page.contains(QStringLiteral("\u2026")) && !page.contains(name));
         QVERIFY2(HasLine(page, {QStringLiteral("1"), QStringLiteral("1620°"), QStringLiteral("10:00:20"),
                                 QStringLiteral("350°"), QStringLiteral("10:00:00")}),
                  qPrintable(page));
