@@ -116,7 +116,8 @@ PageFindings PageFindingLines(const FlightReport &r, int room)
     PageFindings page;
     const int total = int(groups.size());
     page.twoColumns = total > room && room > 4;
-    const int fits = page.twoColumns ? 2 * room : room;
+    // The count of the rest takes a whole line below the columns.
+    const int fits = page.twoColumns ? 2 * (room - 1) + 1 : room;
     std::vector<bool> shown(groups.size(), total <= fits);
     if (total > fits) {
         // One line is the count of the rest: first each leading kind's first line, then in order.
@@ -145,7 +146,7 @@ PageFindings PageFindingLines(const FlightReport &r, int room)
         QStringList kinds;
         int count = 0;
         for (const auto &[kind, n] : hidden) {
-            kinds << QStringLiteral("%1 %2").arg(n).arg(FindingKindWords(kind));
+            kinds << FindingKindCount(kind, n);
             count += n;
         }
         page.more = QStringLiteral("and %1 more: %2").arg(count).arg(kinds.join(QStringLiteral(", ")));
@@ -304,16 +305,15 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
         Line(painter, left, y, width, QStringLiteral("No findings."), cell);
     } else {
         const PageFindings list = PageFindingLines(r, std::max(1, (foot - 8 - y) / lineHeight));
-        const int room = std::max(1, (foot - 8 - y) / lineHeight);
-        const int perColumn = list.twoColumns ? room : int(list.lines.size()) + 1;
+        const int lines = int(list.lines.size());
+        const int perColumn = list.twoColumns ? (lines + 1) / 2 : std::max(1, lines);
         const int columnWidth = list.twoColumns ? width / 2 - 8 : width;
-        for (int i = 0; i < int(list.lines.size()) + (list.more.isEmpty() ? 0 : 1); ++i) {
-            const bool more = i == int(list.lines.size());
-            const int x = i >= perColumn ? left + width / 2 : left;
-            Line(painter, x, y + (i % perColumn) * lineHeight, columnWidth,
-                 Elided(more ? list.more : list.lines[size_t(i)], more ? PageFont(12, true) : cell, columnWidth),
-                 more ? PageFont(12, true) : cell);
-        }
+        for (int i = 0; i < lines; ++i)
+            Line(painter, i >= perColumn ? left + width / 2 : left, y + (i % perColumn) * lineHeight, columnWidth,
+                 Elided(list.lines[size_t(i)], cell, columnWidth), cell);
+        if (!list.more.isEmpty())
+            Line(painter, left, y + std::min(lines, perColumn) * lineHeight, width,
+                 Elided(list.more, PageFont(12, true), width), PageFont(12, true));
     }
     painter.setPen(QColor(60, 60, 60));
     painter.setFont(limitsFont);

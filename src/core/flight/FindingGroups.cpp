@@ -78,21 +78,22 @@ std::vector<FindingGroup> GroupFindingsByWhatMatters(const std::vector<Finding> 
     return groups;
 }
 
-QString FindingKindWords(FindingKind kind)
+QString FindingKindCount(FindingKind kind, int count)
 {
+    const QString n = QString::number(count);
     switch (kind) {
     case FindingKind::ChtHigh:
-        return QStringLiteral("CHT hot");
+        return n + QStringLiteral(" CHT hot");
     case FindingKind::ShockCooling:
-        return QStringLiteral("shock cooling");
+        return n + QStringLiteral(" shock cooling");
     case FindingKind::EgtDrop:
-        return QStringLiteral("EGT fell alone");
+        return n + QStringLiteral(" EGT fell alone");
     case FindingKind::EgtProbe:
-        return QStringLiteral("EGT probe faults");
+        return n + (count == 1 ? QStringLiteral(" EGT probe with faults") : QStringLiteral(" EGT probes with faults"));
     case FindingKind::ChtProbe:
-        return QStringLiteral("CHT probe faults");
+        return n + (count == 1 ? QStringLiteral(" CHT probe with faults") : QStringLiteral(" CHT probes with faults"));
     }
-    return QString();
+    return n;
 }
 
 QString CylinderListText(const std::vector<int> &cylinders)

@@ -33,9 +33,9 @@ std::vector<FindingGroup> GroupFindings(const std::vector<Finding> &findings,
 std::vector<FindingGroup> GroupFindingsByWhatMatters(const std::vector<Finding> &findings,
                                                      const std::function<double(int record)> &secondsAt);
 bool IsProbeFaultKind(FindingKind kind);
-// What many of a kind are called in a count: "CHT hot", "shock cooling", "EGT fell alone", "EGT probe
-// faults", "CHT probe faults".
-QString FindingKindWords(FindingKind kind);
+// A count of a kind's groups as a page says it: "3 CHT hot", "2 shock cooling", "1 EGT fell alone",
+// "1 EGT probe with faults", "2 CHT probes with faults".
+QString FindingKindCount(FindingKind kind, int count);
 
 // "1-4", "2", "1-2, 5".
 QString CylinderListText(const std::vector<int> &cylinders);
