@@ -19,8 +19,9 @@ int RunReportProgram(const QStringList &args)
     const QString folder = QCoreApplication::applicationDirPath();
     const QString program = QStandardPaths::findExecutable(QStringLiteral("korvel-report"), {folder});
     if (program.isEmpty()) {
-        std::fprintf(stderr, "korvel-cli: the reports cannot be drawn: korvel-report is missing in %s; install the "
-                             "program again\n",
+        std::fprintf(stderr,
+                     "korvel-cli: the reports cannot be drawn: korvel-report is missing in %s; install the "
+                     "program again\n",
                      qPrintable(folder));
         return kExitFailed;
     }
@@ -37,8 +38,7 @@ int RunReportProgram(const QStringList &args)
     }
     report.waitForFinished(-1);
     if (report.exitStatus() != QProcess::NormalExit) {
-        std::fprintf(stderr, "korvel-cli: the report was not finished: %s stopped unexpectedly\n",
-                     qPrintable(program));
+        std::fprintf(stderr, "korvel-cli: the report was not finished: %s stopped unexpectedly\n", qPrintable(program));
         return kExitFailed;
     }
     return report.exitCode();

@@ -18,8 +18,7 @@ namespace {
 
 // Hands chunks of work from the thread that reads the file to one that works on them: a few chunks go
 // back and forth, so the two overlap while memory stays a few chunks' worth whatever the flight's length.
-template <class Chunk>
-class Relay {
+template <class Chunk> class Relay {
 public:
     explicit Relay(std::size_t chunkSize) : m_free(4)
     {

@@ -16,9 +16,12 @@ namespace korvel {
 const std::vector<CardMeasure> &CardMeasures()
 {
     static const std::vector<CardMeasure> measures = {
-        {"cht_max", "Peak CHT", 1, false},          {"egt_max", "Peak EGT", 1, false},
-        {"cht_spread_max", "CHT spread", 1, false}, {"egt_spread_max", "EGT spread", 1, false},
-        {"field8.max", "Oil temperature", 0.1, false}, {"field7.min", "Oil pressure", 0.1, true},
+        {"cht_max", "Peak CHT", 1, false},
+        {"egt_max", "Peak EGT", 1, false},
+        {"cht_spread_max", "CHT spread", 1, false},
+        {"egt_spread_max", "EGT spread", 1, false},
+        {"field8.max", "Oil temperature", 0.1, false},
+        {"field7.min", "Oil pressure", 0.1, true},
     };
     return measures;
 }
