@@ -187,7 +187,7 @@ package_check() {
 
   local listing path
   listing=$(dpkg-deb -c "$deb")
-  for path in ./usr/lib/korvel/korvel ./usr/lib/korvel/korvel-cli ./usr/lib/korvel/korvel-cli-report.so \
+  for path in ./usr/lib/korvel/korvel ./usr/lib/korvel/korvel-cli ./usr/lib/korvel/korvel-report \
       ./usr/lib/korvel/korvel-sim \
       ./usr/lib/korvel/init.B ./usr/lib/korvel/example.S19 ./usr/lib/korvel/flight_short.txt \
       "./usr/bin/korvel -> ../lib/korvel/korvel" "./usr/bin/korvel-cli -> ../lib/korvel/korvel-cli" \
@@ -210,7 +210,7 @@ package_check() {
   local count
   count=$(korvel-cli dump --count /usr/lib/korvel/flight_short.txt 2>"$log") || { cat "$log" >&2; return 1; }
   [ "$count" = '{"count":200}' ] || { echo "korvel-cli dump --count said: $count" >&2; return 1; }
-  # The report draws through a module beside korvel-cli.
+  # The report is drawn by korvel-report, beside korvel-cli.
   korvel-cli report /usr/lib/korvel/flight_short.txt "$pkg_scratch/report.pdf" 2>"$log" && [ -s "$pkg_scratch/report.pdf" ] ||
     { cat "$log" >&2; return 1; }
 

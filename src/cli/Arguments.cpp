@@ -1,4 +1,4 @@
-// Command-line words shared by korvel-cli and its report module: options and operands, usage
+// Command-line words shared by korvel-cli and korvel-report: options and operands, usage
 // errors, the CHT limit.
 
 #include "cli/Commands.h"

@@ -1,5 +1,4 @@
-// korvel-cli report and report-card: the pages an owner hands a mechanic, as PDF. They draw, so they
-// live in a module of their own with the drawing libraries: the other commands never load them.
+// korvel-cli report: the page an owner hands a mechanic, as PDF, drawn in korvel-report.
 
 #include "cli/CmdReport.h"
 #include "cli/Commands.h"
@@ -9,7 +8,6 @@
 #include "paint/ReportWriter.h"
 
 #include <QFileInfo>
-#include <QGuiApplication>
 
 #include <cstdio>
 
@@ -91,22 +89,3 @@ int RunReport(const QStringList &args, Trail &trail)
 }
 
 } // namespace korvel::cli
-
-// The module's door: korvel-cli hands over its command line untouched.
-extern "C" Q_DECL_EXPORT int KorvelReportMain(int argc, char **argv)
-{
-    using namespace korvel::cli;
-    // No window system is needed, nor looked for, to draw a page.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // What Qt says while it sets up a platform with no screen (a runtime folder it made itself, say)
-    // is no news to the user: the trail stays the command's own.
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    QGuiApplication app(argc, argv);
-    qInstallMessageHandler(previous);
-    QStringList args = QCoreApplication::arguments().mid(1);
-    const QString command = args.takeFirst();
-    Trail trail;
-    if (command == QLatin1String("report-card"))
-        return RunReportCard(args, trail);
-    return RunReport(args, trail);
-}

@@ -1,5 +1,5 @@
 #pragma once
-// The report module's commands (built into korvel-cli-report, loaded by korvel-cli for them alone).
+// The report commands, built into korvel-report (which korvel-cli runs for them).
 
 #include <QString>
 #include <QStringList>

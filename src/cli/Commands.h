@@ -91,7 +91,12 @@ int RunSummary(const QStringList &args, Trail &trail);
 int RunCsv(const QStringList &args, Trail &trail);
 int RunFindings(const QStringList &args, Trail &trail);
 int RunLibrary(const QStringList &args, Trail &trail);
-// report and report-card, drawn by their module; argv as main() has it.
-int RunReportModule(int argc, char **argv);
+// report and report-card: korvel-report, beside korvel-cli, draws them; args as korvel-cli was given
+// them after its own name. Its output is korvel-cli's, its exit status too.
+int RunReportProgram(const QStringList &args);
+
+// With KORVEL_REPORT_PEAK set, the process's own high-water mark of resident memory is the last
+// line on stderr ("peak-memory: N KiB"), as the kernel counts it for this process alone.
+void ReportPeakMemory();
 
 } // namespace korvel::cli

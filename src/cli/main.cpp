@@ -10,10 +10,8 @@
 
 #include <QCoreApplication>
 
-
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 namespace korvel::cli {
 
@@ -83,17 +81,6 @@ std::optional<QString> PortFromOption(const QString &value)
 
 namespace {
 
-// With KORVEL_REPORT_PEAK set, the process's own high-water mark of resident memory is the last
-// line on stderr ("peak-memory: N KiB"), as the kernel counts it for this process alone.
-void ReportPeakMemory()
-{
-    if (qEnvironmentVariableIsEmpty("KORVEL_REPORT_PEAK"))
-        return;
-    const long kib = korvel::platform::PeakMemoryKiB();
-    std::fflush(stdout);
-    std::fprintf(stderr, "peak-memory: %ld KiB\n", kib);
-}
-
 int Run(int argc, char **argv)
 {
     using namespace korvel::cli;
@@ -122,6 +109,8 @@ int Run(int argc, char **argv)
         return RunFindings(args, trail);
     if (command == QLatin1String("library"))
         return RunLibrary(args, trail);
+    if (command == QLatin1String("report") || command == QLatin1String("report-card"))
+        return RunReportProgram(QStringList{command} + args);
     if (command == QLatin1String("--help") || command == QLatin1String("help")) {
         std::fputs(kUsage, stdout);
         return kExitOk;
@@ -133,13 +122,9 @@ int Run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    // The reports draw: before any application is made, as theirs is one that can.
-    if (argc > 1 && (std::strcmp(argv[1], "report") == 0 || std::strcmp(argv[1], "report-card") == 0)) {
-        const int status = korvel::cli::RunReportModule(argc, argv);
-        ReportPeakMemory();
-        return status;
-    }
     const int status = Run(argc, argv);
-    ReportPeakMemory();
+    // A report's peak is korvel-report's, which it has said as the last line already.
+    if (!(argc > 1 && (qstrcmp(argv[1], "report") == 0 || qstrcmp(argv[1], "report-card") == 0)))
+        korvel::cli::ReportPeakMemory();
     return status;
 }

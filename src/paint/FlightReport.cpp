@@ -1,4 +1,6 @@
 #include "paint/FlightReport.h"
+#include "core/flight/FindingGroups.h"
+#include "core/flight/FlightColumns.h"
 #include "core/flight/SummaryText.h"
 
 #include <QFileInfo>
@@ -9,6 +11,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <map>
 #include <cmath>
 
 namespace korvel {
@@ -80,35 +83,90 @@ QString LimitsText(const FindingRules &r)
              ReadingText(r.spikeCalm), ReadingText(r.joinSeconds));
 }
 
+// Text cut to width with "..." where it does not fit.
+QString Elided(const QString &text, const QFont &font, int width)
+{
+    return QFontMetrics(font).elidedText(text, Qt::ElideRight, width);
+}
+
+struct PageFindings {
+    std::vector<QString> lines;
+    QString more; // how many more of which kind, when not all fit
+    bool twoColumns = false;
+};
+
+// The findings' lines by what matters, as many as room lines hold (two columns when they are
+// many): when they do not fit, probe faults give way first, each of the other kinds keeps at least
+// its first line, and the last line says how many more of which kind.
+PageFindings PageFindingLines(const FlightReport &r, int room)
+{
+    std::map<int, std::int64_t> startOf; // a finding's first record: its start
+    std::map<int, FlightMoment> momentAt;
+    for (const Finding &f : r.findings) {
+        startOf.emplace(f.record, f.fromSecond);
+        momentAt.emplace(f.record, MomentOfSecond(f.fromSecond));
+        momentAt[f.last] = MomentOfSecond(f.toSecond);
+    }
+    const auto groups =
+        GroupFindingsByWhatMatters(r.findings, [&](int record) { return double(startOf[record]); });
+    const auto timeText = [&](int record) {
+        const FlightMoment &m = momentAt[record];
+        return PageMomentText(r, m.date, m.time);
+    };
+    PageFindings page;
+    const int total = int(groups.size());
+    page.twoColumns = total > room && room > 4;
+    // The count of the rest takes a whole line below the columns.
+    const int fits = page.twoColumns ? 2 * (room - 1) + 1 : room;
+    std::vector<bool> shown(groups.size(), total <= fits);
+    if (total > fits) {
+        // One line is the count of the rest: first each leading kind's first line, then in order.
+        int left = fits - 1;
+        FindingKind seen = FindingKind::ChtProbe;
+        for (size_t g = 0; g < groups.size() && left > 0; ++g)
+            if (!IsProbeFaultKind(groups[g].kind) && (g == 0 || groups[g].kind != seen)) {
+                shown[g] = true;
+                seen = groups[g].kind;
+                --left;
+            }
+        for (size_t g = 0; g < groups.size() && left > 0; ++g)
+            if (!shown[g]) {
+                shown[g] = true;
+                --left;
+            }
+    }
+    std::map<FindingKind, int> hidden;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        if (shown[g])
+            page.lines.push_back(FindingGroupLine(groups[g], timeText));
+        else
+            ++hidden[groups[g].kind];
+    }
+    if (!hidden.empty()) {
+        QStringList kinds;
+        int count = 0;
+        for (const auto &[kind, n] : hidden) {
+            kinds << FindingKindCount(kind, n);
+            count += n;
+        }
+        page.more = QStringLiteral("and %1 more: %2").arg(count).arg(kinds.join(QStringLiteral(", ")));
+    }
+    return page;
+}
+
 } // namespace
 
-QString FindingWords(const Finding &f)
+bool SpansDays(const FlightReport &r)
 {
-    const QString cyl = QString::number(f.cylinder);
-    switch (f.kind) {
-    case FindingKind::ChtHigh:
-        return QStringLiteral("CHT %1 hot: %2 peak").arg(cyl, Degrees(f.value));
-    case FindingKind::ShockCooling:
-        return QStringLiteral("CHT %1 shock cooling: %2/min").arg(cyl, Degrees(f.value));
-    case FindingKind::EgtDrop:
-        return QStringLiteral("EGT %1 fell alone: %2/min").arg(cyl, Degrees(f.value));
-    case FindingKind::EgtProbe:
-        return QStringLiteral("EGT %1 probe fault: read %2").arg(cyl, ReadingText(f.value));
-    case FindingKind::ChtProbe:
-        return QStringLiteral("CHT %1 probe fault: read %2").arg(cyl, ReadingText(f.value));
-    }
-    return QString();
+    return r.first.date.isValid() && r.last.date.isValid() && r.first.date != r.last.date;
 }
 
-QString FindingTimes(const Finding &f)
+QString PageMomentText(const FlightReport &r, const QDate &date, QTime time)
 {
-    return f.last > f.record ? QStringLiteral("%1 to %2").arg(ClockText(f.from), ClockText(f.to))
-                             : QStringLiteral("at %1").arg(ClockText(f.from));
-}
-
-QString ClockText(QTime time)
-{
-    return time.isValid() ? time.toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("--:--:--");
+    if (!time.isValid())
+        return QStringLiteral("-");
+    const QString clock = TimeOfDayText(time.msecsSinceStartOfDay() / 1000);
+    return SpansDays(r) && date.isValid() ? date.toString(QStringLiteral("yyyy-MM-dd ")) + clock : clock;
 }
 
 QPageSize ReportPageSize()
@@ -139,18 +197,23 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
     // The heading.
     painter.setPen(Qt::black);
     Line(painter, left, y, width, QStringLiteral("Flight report"), PageFont(24, true));
-    if (r.aircraft)
-        Line(painter, left, y, width, *r.aircraft, PageFont(24, true), Qt::AlignRight);
+    if (r.aircraft) {
+        const int title = QFontMetrics(PageFont(24, true)).horizontalAdvance(QStringLiteral("Flight report")) + 24;
+        Line(painter, left + title, y, width - title, Elided(*r.aircraft, PageFont(24, true), width - title),
+             PageFont(24, true), Qt::AlignRight);
+    }
     y += 36;
     Facts(painter, left, y,
           {{QStringLiteral("Date"), r.first.date.isValid() ? r.first.date.toString(QStringLiteral("yyyy-MM-dd"))
                                                            : QStringLiteral("none")},
-           {QStringLiteral("First record"), ClockText(r.first.time)},
-           {QStringLiteral("Last record"), ClockText(r.last.time)},
+           {QStringLiteral("First record"), PageMomentText(r, r.first.date, r.first.time)},
+           {QStringLiteral("Last record"), PageMomentText(r, r.last.date, r.last.time)},
            {QStringLiteral("Duration"), r.durationSeconds ? DurationText(std::max<qint64>(0, *r.durationSeconds)) : QStringLiteral("-")},
            {QStringLiteral("Records"), QString::number(r.records)}});
     y += 20;
-    Facts(painter, left, y, {{QStringLiteral("File"), r.fileName}});
+    // A long file name is cut with "..." at the page's edge.
+    const int fileRoom = width - QFontMetrics(PageFont(12)).horizontalAdvance(QStringLiteral("File")) - 5;
+    Facts(painter, left, y, {{QStringLiteral("File"), Elided(r.fileName, PageFont(12, true), fileRoom)}});
     y += 18;
     painter.setPen(QColor(90, 90, 90));
     const QFont label = PageFont(12);
@@ -197,25 +260,28 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
     // Each cylinder's peaks, then the largest spreads.
     const QFont head = PageFont(12, true), cell = PageFont(12);
     const int rowHeight = QFontMetrics(cell).height() + 3;
-    const int col[] = {left, left + 150, left + 230, left + 330, left + 410};
+    // The times' column as wide as a time (with its date, when it has one) is written.
+    const int at = std::max(76, QFontMetrics(cell).horizontalAdvance(PageMomentText(r, r.last.date, QTime(22, 58, 58))) + 6);
     const int colWidth = 76;
+    const int col[] = {left, left + 150, left + 154 + colWidth, left + 178 + colWidth + at,
+                       left + 182 + 2 * colWidth + at};
     painter.setPen(Qt::black);
     Line(painter, col[0], y, 150, QStringLiteral("Cylinder"), head);
     Line(painter, col[1], y, colWidth, QStringLiteral("Peak EGT"), head, Qt::AlignRight);
-    Line(painter, col[2], y, colWidth, QStringLiteral("at"), head, Qt::AlignRight);
+    Line(painter, col[2], y, at, QStringLiteral("at"), head, Qt::AlignRight);
     Line(painter, col[3], y, colWidth, QStringLiteral("Peak CHT"), head, Qt::AlignRight);
-    Line(painter, col[4], y, colWidth, QStringLiteral("at"), head, Qt::AlignRight);
+    Line(painter, col[4], y, at, QStringLiteral("at"), head, Qt::AlignRight);
     y += rowHeight;
     painter.setPen(QColor(150, 150, 150));
-    painter.drawLine(left, y - 2, col[4] + colWidth, y - 2);
+    painter.drawLine(left, y - 2, col[4] + at, y - 2);
     const auto row = [&](const QString &name, const std::optional<TimedValue> &egt,
                          const std::optional<TimedValue> &cht) {
         painter.setPen(Qt::black);
         Line(painter, col[0], y, 150, name, cell);
         Line(painter, col[1], y, colWidth, egt ? Degrees(egt->value) : QStringLiteral("-"), cell, Qt::AlignRight);
-        Line(painter, col[2], y, colWidth, egt ? ClockText(egt->time) : QString(), cell, Qt::AlignRight);
+        Line(painter, col[2], y, at, egt ? PageMomentText(r, egt->date, egt->time) : QString(), cell, Qt::AlignRight);
         Line(painter, col[3], y, colWidth, cht ? Degrees(cht->value) : QStringLiteral("-"), cell, Qt::AlignRight);
-        Line(painter, col[4], y, colWidth, cht ? ClockText(cht->time) : QString(), cell, Qt::AlignRight);
+        Line(painter, col[4], y, at, cht ? PageMomentText(r, cht->date, cht->time) : QString(), cell, Qt::AlignRight);
         y += rowHeight;
     };
     for (int c = 0; c < kCylinders; ++c) {
@@ -224,7 +290,7 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
             row(QString::number(c + 1), p.egt, p.cht);
     }
     painter.setPen(QColor(150, 150, 150));
-    painter.drawLine(left, y - 1, col[4] + colWidth, y - 1);
+    painter.drawLine(left, y - 1, col[4] + at, y - 1);
     row(QStringLiteral("Largest spread"), r.egtSpread, r.chtSpread);
     y += 10;
 
@@ -240,25 +306,16 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
     if (r.findings.empty()) {
         Line(painter, left, y, width, QStringLiteral("No findings."), cell);
     } else {
-        const int room = std::max(1, (foot - 8 - y) / lineHeight);
-        const int shown = int(r.findings.size()) <= room ? int(r.findings.size()) : room - 1;
-        // Two columns when they are many, so a page holds more.
-        const bool twoColumns = int(r.findings.size()) > room && room > 4;
-        const int perColumn = twoColumns ? room : room;
-        const int total = twoColumns ? std::min(int(r.findings.size()), 2 * room - 1) : shown;
-        for (int i = 0; i < total; ++i) {
-            const Finding &f = r.findings[size_t(i)];
-            const int x = twoColumns && i >= perColumn ? left + width / 2 : left;
-            const int yy = y + (twoColumns ? i % perColumn : i) * lineHeight;
-            Line(painter, x, yy, twoColumns ? width / 2 - 8 : width, FindingWords(f) + QStringLiteral(", ") + FindingTimes(f),
-                 cell);
-        }
-        if (total < int(r.findings.size())) {
-            const int x = twoColumns ? left + width / 2 : left;
-            const int yy = y + (twoColumns ? room - 1 : shown) * lineHeight;
-            Line(painter, x, yy, twoColumns ? width / 2 : width,
-                 QStringLiteral("and %1 more findings").arg(r.findings.size() - size_t(total)), PageFont(12, true));
-        }
+        const PageFindings list = PageFindingLines(r, std::max(1, (foot - 8 - y) / lineHeight));
+        const int lines = int(list.lines.size());
+        const int perColumn = list.twoColumns ? (lines + 1) / 2 : std::max(1, lines);
+        const int columnWidth = list.twoColumns ? width / 2 - 8 : width;
+        for (int i = 0; i < lines; ++i)
+            Line(painter, i >= perColumn ? left + width / 2 : left, y + (i % perColumn) * lineHeight, columnWidth,
+                 Elided(list.lines[size_t(i)], cell, columnWidth), cell);
+        if (!list.more.isEmpty())
+            Line(painter, left, y + std::min(lines, perColumn) * lineHeight, width,
+                 Elided(list.more, PageFont(12, true), width), PageFont(12, true));
     }
     painter.setPen(QColor(60, 60, 60));
     painter.setFont(limitsFont);
@@ -275,7 +332,13 @@ ReportPdf::~ReportPdf()
 
 bool ReportPdf::open(const QString &fileName, const QString &title, QString *error)
 {
-    m_file = std::make_unique<QSaveFile>(fileName);
+    const QFileInfo target(fileName);
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        // A pipe or a device is written into as it is, never replaced by a file.
+        m_file = std::make_unique<QFile>(fileName);
+    } else {
+        m_file = std::make_unique<QSaveFile>(fileName);
+    }
     if (!m_file->open(QIODevice::WriteOnly)) {
         if (error)
             *error = QStringLiteral("cannot write %1: %2").arg(fileName, m_file->errorString());
@@ -318,7 +381,14 @@ bool ReportPdf::commit(QString *error)
     }
     m_painter.reset();
     m_writer.reset();
-    const bool ok = m_file->commit();
+    auto *whole = qobject_cast<QSaveFile *>(m_file.get());
+    bool ok = false;
+    if (whole) {
+        ok = whole->commit();
+    } else {
+        ok = m_file->flush() && m_file->error() == QFileDevice::NoError;
+        m_file->close();
+    }
     if (!ok && error)
         *error = QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString());
     m_file.reset();
@@ -333,8 +403,8 @@ void ReportPdf::cancel()
     }
     m_painter.reset();
     m_writer.reset();
-    if (m_file)
-        m_file->cancelWriting();
+    if (auto *whole = qobject_cast<QSaveFile *>(m_file.get()))
+        whole->cancelWriting();
     m_file.reset();
 }
 

@@ -5,8 +5,7 @@
 // whole flight as the analysis view's three charts, each cylinder's peaks and the largest spreads,
 // the findings in the view's words, and the limits the rules used.
 
-#include "core/flight/Findings.h"
-#include "core/flight/FlightSummary.h"
+#include "core/report/FlightReportData.h"
 #include "paint/FlightSketch.h"
 
 #include <QPageSize>
@@ -20,32 +19,21 @@
 
 class QPainter;
 class QPdfWriter;
-class QSaveFile;
+class QFileDevice;
 
 namespace korvel {
 
-struct FlightReport {
-    std::optional<QString> aircraft;
-    QString fileName; // as the owner knows it (no folder)
-    QString sha256;
-    FlightMoment first, last;
-    qint64 records = 0;
-    std::optional<qint64> durationSeconds;
-    // Counted as the library counts them: no faulty reading in any.
-    std::array<CylinderPeaks, kCylinders> cylinders;
-    std::optional<TimedValue> egtSpread, chtSpread;
-    std::vector<Finding> findings;
-    FindingRules rules;
+// The page's content and the charts' columns it draws.
+struct FlightReport : FlightReportData {
     const FlightSketch *sketch = nullptr;
 };
 
-// A finding as the analysis view words it ("CHT 3 hot: 420° peak"), and its times ("10:12:06 to
-// 10:18:00", or "at 10:12:06" for a single record).
-QString FindingWords(const Finding &finding);
-QString FindingTimes(const Finding &finding);
-
-// "HH:MM:SS" for a time of day.
-QString ClockText(QTime time);
+// Whether the flight's first and last records fall on different days: every time on its page then
+// carries its date.
+bool SpansDays(const FlightReport &report);
+// A moment as the page writes it: the time of day in the locale's format, as the charts' time axis
+// writes it, after its date (YYYY-MM-DD) when the flight spans days; "-" when unknown.
+QString PageMomentText(const FlightReport &report, const QDate &date, QTime time);
 
 // Letter where the system's locale measures in US units, else A4.
 QPageSize ReportPageSize();
@@ -57,7 +45,8 @@ QRect ReportChartArea(const QSizeF &page);
 void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport &report);
 
 // A PDF of report pages written beside its file and put in its place only when whole, so a
-// failure leaves neither a half PDF nor a changed old one.
+// failure leaves neither a half PDF nor a changed old one. A pipe or a device (/dev/stdout) is
+// written into as it goes.
 class ReportPdf {
 public:
     ReportPdf();
@@ -76,7 +65,7 @@ public:
     void cancel();
 
 private:
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<QFileDevice> m_file; // a QSaveFile for a regular file
     std::unique_ptr<QPdfWriter> m_writer;
     std::unique_ptr<QPainter> m_painter;
     QSizeF m_page;

@@ -1,6 +1,6 @@
 #include "paint/ReportCard.h"
-
 #include "core/flight/FlightFields.h"
+
 #include "paint/ChartStack.h"
 
 #include <QFontMetrics>
@@ -37,6 +37,18 @@ QString FiveText(const FiveNumbers &f)
 {
     return QStringLiteral("%1 \u00b7 %2 \u00b7 %3 \u00b7 %4 \u00b7 %5")
         .arg(WholeText(f.min), WholeText(f.p25), WholeText(f.median), WholeText(f.p75), WholeText(f.max));
+}
+
+// "1 flight", "3 flights".
+QString FlightsText(int count)
+{
+    return count == 1 ? QStringLiteral("1 flight") : QStringLiteral("%1 flights").arg(count);
+}
+
+// Text cut to width with "..." where it does not fit (a long registration, say).
+QString Elided(const QString &text, const QFont &font, int width)
+{
+    return QFontMetrics(font).elidedText(text, Qt::ElideRight, width);
 }
 
 // The page writes whole numbers, so its ticks stand at least one apart.
@@ -98,16 +110,18 @@ void FleetRow(QPainter &painter, const CardRow &row, const QString &aircraft, in
     painter.setFont(text);
     painter.setPen(kOwn);
     const int lane = 14;
-    painter.drawText(QRect(left, y, width, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("%1: lowest %2, median %3, highest %4 (%5 flights)")
-                         .arg(aircraft, WholeText(row.own.min), WholeText(row.own.median), WholeText(row.own.max))
-                         .arg(row.own.count));
+    const QString own = row.own.count ? QStringLiteral("%1: lowest %2, median %3, highest %4 (%5)")
+                                            .arg(aircraft, WholeText(row.own.min), WholeText(row.own.median),
+                                                 WholeText(row.own.max), FlightsText(row.own.count))
+                                      : QStringLiteral("%1: no flight has this figure").arg(aircraft);
+    painter.drawText(QRect(left, y, width, 16), Qt::AlignLeft | Qt::AlignVCenter, Elided(own, text, width));
     painter.setPen(QColor(90, 90, 90));
     painter.drawText(QRect(left, y + 16, width, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                     row.fleet.count ? QStringLiteral("Fleet: lowest, 25th, 50th, 75th percentile, highest %1 (%2 flights)")
-                                           .arg(FiveText(row.fleet))
-                                           .arg(row.fleet.count)
+                     row.fleet.count ? QStringLiteral("Fleet: lowest, 25th, 50th, 75th percentile, highest %1 (%2)")
+                                           .arg(FiveText(row.fleet), FlightsText(row.fleet.count))
                                      : QStringLiteral("Fleet: no flight has this figure"));
+    if (!row.own.count && !row.fleet.count)
+        return;
     double low = row.own.count ? row.own.min : row.fleet.min, high = row.own.count ? row.own.max : row.fleet.max;
     if (row.fleet.count) {
         low = std::min(low, row.fleet.min);
@@ -198,57 +212,6 @@ void MonthsRow(QPainter &painter, const CardRow &row, int left, int width, int y
 
 } // namespace
 
-const std::vector<CardMeasure> &CardMeasures()
-{
-    static const std::vector<CardMeasure> measures = {
-        {"cht_max", "Peak CHT", 1, false},          {"egt_max", "Peak EGT", 1, false},
-        {"cht_spread_max", "CHT spread", 1, false}, {"egt_spread_max", "EGT spread", 1, false},
-        {FieldMeasureKey(kOilTemperatureField, FieldStatistic::Max), FieldInfoOf(kOilTemperatureField).name,
-         FieldInfoOf(kOilTemperatureField).scale, false},
-        {FieldMeasureKey(kOilPressureField, FieldStatistic::Min), FieldInfoOf(kOilPressureField).name,
-         FieldInfoOf(kOilPressureField).scale, true},
-    };
-    return measures;
-}
-
-QString WholeText(double v)
-{
-    // std::round takes halves away from zero; -0 reads as 0.
-    const double r = std::round(v);
-    return QString::number(qint64(r == 0 ? 0 : r));
-}
-
-FiveNumbers Summarize(std::vector<double> values)
-{
-    FiveNumbers f;
-    f.count = int(values.size());
-    if (values.empty())
-        return f;
-    std::sort(values.begin(), values.end());
-    f.min = values.front();
-    f.max = values.back();
-    f.p25 = Percentile(values, 0.25);
-    f.median = Percentile(values, 0.5);
-    f.p75 = Percentile(values, 0.75);
-    return f;
-}
-
-std::optional<QString> CardSentence(const CardMeasure &measure, const FiveNumbers &own, const FiveNumbers &fleet)
-{
-    if (!own.count || !fleet.count)
-        return std::nullopt;
-    const QString label = QString::fromLatin1(measure.label);
-    if (measure.lowIsBad) {
-        if (own.median < fleet.p25)
-            return QStringLiteral("%1: median %2 is below the fleet's 25th percentile %3")
-                .arg(label, WholeText(own.median), WholeText(fleet.p25));
-    } else if (own.median > fleet.p75) {
-        return QStringLiteral("%1: median %2 is above the fleet's 75th percentile %3")
-            .arg(label, WholeText(own.median), WholeText(fleet.p75));
-    }
-    return std::nullopt;
-}
-
 void PaintReportCard(QPainter &painter, const QSizeF &page, const ReportCardPage &card)
 {
     painter.save();
@@ -258,32 +221,35 @@ void PaintReportCard(QPainter &painter, const QSizeF &page, const ReportCardPage
     const bool fleet = card.fleetAircraft > 0;
     painter.setPen(Qt::black);
     painter.setFont(PageFont(24, true));
-    painter.drawText(QRect(left, y, width, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Report card"));
-    painter.drawText(QRect(left, y, width, 30), Qt::AlignRight | Qt::AlignVCenter, card.aircraft);
+    const QString title = QStringLiteral("Report card");
+    painter.drawText(QRect(left, y, width, 30), Qt::AlignLeft | Qt::AlignVCenter, title);
+    const int titleWidth = QFontMetrics(PageFont(24, true)).horizontalAdvance(title) + 24;
+    painter.drawText(QRect(left + titleWidth, y, width - titleWidth, 30), Qt::AlignRight | Qt::AlignVCenter,
+                     Elided(card.aircraft, PageFont(24, true), width - titleWidth));
     y += 38;
-    painter.setFont(PageFont(12));
+    const QFont line = PageFont(12);
+    painter.setFont(line);
+    const QString dates = card.first == card.last ? card.first : QStringLiteral("%1 to %2").arg(card.first, card.last);
     painter.drawText(QRect(left, y, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("%1: its last %2, %3 to %4")
-                         .arg(card.aircraft,
-                              card.flights == 1 ? QStringLiteral("flight") : QStringLiteral("%1 flights").arg(card.flights),
-                              card.first, card.last));
+                     Elided(QStringLiteral("%1: its last %2, %3")
+                                .arg(card.aircraft,
+                                     card.flights == 1 ? QStringLiteral("flight")
+                                                       : QStringLiteral("%1 flights").arg(card.flights),
+                                     dates),
+                            line, width));
     y += 18;
     painter.drawText(QRect(left, y, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
-                     fleet ? QStringLiteral("Against the fleet: %1 other aircraft, %2 flights in the library")
-                                 .arg(card.fleetAircraft)
-                                 .arg(card.fleetFlights)
-                           : QStringLiteral("No other aircraft in the library: %1's own months are drawn instead")
-                                 .arg(card.aircraft));
+                     Elided(fleet ? QStringLiteral("Against the fleet: %1 other aircraft, %2 in the library")
+                                        .arg(card.fleetAircraft)
+                                        .arg(FlightsText(card.fleetFlights))
+                                  : QStringLiteral("No other aircraft in the library: %1's own months are drawn instead")
+                                        .arg(card.aircraft),
+                            line, width));
     y += 26;
 
     if (fleet) {
-        QStringList sentences;
-        for (const CardRow &row : card.rows)
-            if (const auto s = CardSentence(row.measure, row.own, row.fleet))
-                sentences << *s;
+        const QStringList sentences = CardSentences(card);
         painter.setFont(PageFont(12, true));
-        if (sentences.isEmpty())
-            sentences << QStringLiteral("Every median lies within the fleet's middle half.");
         for (const QString &s : sentences) {
             painter.setPen(s.contains(QStringLiteral("percentile")) ? QColor(190, 0, 0) : Qt::black);
             painter.drawText(QRect(left, y, width, 18), Qt::AlignLeft | Qt::AlignVCenter, s);
@@ -294,9 +260,20 @@ void PaintReportCard(QPainter &painter, const QSizeF &page, const ReportCardPage
         painter.setFont(PageFont(11));
         painter.setPen(QColor(90, 90, 90));
         painter.drawText(QRect(left, y, width, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                         QStringLiteral("Grey: the fleet, lowest to highest, its middle half boxed, its median across. "
-                                        "Blue: %1, lowest to highest, its median a diamond.")
-                             .arg(card.aircraft));
+                         Elided(QStringLiteral("Grey: the fleet, lowest to highest, its middle half boxed, its median "
+                                               "across. Blue: %1, lowest to highest, its median a diamond.")
+                                    .arg(card.aircraft),
+                                PageFont(11), width));
+        y += 24;
+    } else {
+        // The key of the months' charts.
+        painter.setFont(PageFont(11));
+        painter.setPen(QColor(90, 90, 90));
+        painter.drawText(QRect(left, y, width, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                         Elided(QStringLiteral("Each month of %1's flights: lowest to highest, the middle half boxed, "
+                                               "the median across.")
+                                    .arg(card.aircraft),
+                                PageFont(11), width));
         y += 24;
     }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The reports written whole: read each flight as it goes, lay out its page, and put the PDF in
-// place only when it is complete. korvel-cli and the windows call these, so a page is the same
+// The reports written whole: each flight read as it goes (core's report data), its page laid out,
+// and the PDF put in place only when it is complete. korvel-cli and the windows call these, so a page is the same
 // whichever made it. They draw with QtGui: a QGuiApplication (the offscreen platform will do) must
 // exist.
 

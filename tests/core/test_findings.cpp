@@ -165,6 +165,28 @@ private slots:
         QVERIFY2(findings.size() == 2, qPrintable(Describe(findings)));
     }
 
+    // A cylinder that drops out for 20 s every 40 s: each dip alone is a transient, but dips less
+    // than a minute apart are joined first, so the whole stretch is one finding. One dip alone stays
+    // a transient.
+    void intermittentCylinder()
+    {
+        const auto flight = [](int dips) {
+            QByteArray text = "FLIGHT\r\n";
+            for (int t = 0; t < 480; t += 2) {
+                const bool low = t >= 120 && t < 120 + dips * 40 && (t - 120) % 40 < 20;
+                text += QTime(10, 0).addSecs(t).toString(u"'03/14/26 'HH:mm:ss").toLatin1();
+                for (int k = 0; k < 28; ++k)
+                    text += ',' + QByteArray::number(k == 1 ? 2400 : k == 18 && low ? 1250 : k >= 16 && k < 22 ? 1400
+                                                                                  : k >= 22             ? 350
+                                                                                                        : 0);
+                text += "\r\n";
+            }
+            return Describe(FindFlightFindings(ParseFlightData(text)));
+        };
+        QCOMPARE(flight(6), QStringLiteral("egt_drop cyl 3 10:02:00-10:05:38 #60 150"));
+        QCOMPARE(flight(1), QString());
+    }
+
     // Hand-sized flights for the edges: a spike needs both neighbours; a reading at 0 on the last
     // record still counts; falls are measured by date and time across midnight, but not across a
     // clock set back in flight, after which the minute is measured afresh.
@@ -247,6 +269,17 @@ private slots:
         }
         auto findings = flight(reduction);
         QVERIFY2(findings.empty(), qPrintable(Describe(findings)));
+
+        // A spike needs both jumps: 1300, 1620, 1380 jumps 320 up but only 240 down, so it is a
+        // reading (the peak), no fault. Two faults of one head 20 s apart, a 0 and then a 900 spike,
+        // are one finding with the first faulty reading.
+        std::vector<Reading> rise(5);
+        rise[1].egt[0] = 1300;
+        rise[2].egt[0] = 1620;
+        rise[3].egt[0] = 1380;
+        rise[1].cht[1] = 0;
+        rise[3].cht[1] = 900;
+        QCOMPARE(Describe(flight(rise)), QStringLiteral("cht_probe cyl 2 10:00:10-10:00:30 #1 0"));
 
         std::vector<Reading> records(5);
         records[1].egt[1] = 0;

@@ -265,6 +265,20 @@ private slots:
         QCOMPARE(messageOf(fifo), loaderMessageOf(fifo));
 #endif
 
+        // A capture cut off inside its last record's time is refused still, but said as what it is,
+        // by both readers whatever their buffer; the same line with its line end is no cut.
+        QByteArray cut = "FLIGHT\r\n";
+        for (int i = 0; i < 300; ++i)
+            cut += Record(i % 50, ",1\r\n");
+        const QString cutFile = test::WriteFile(dir, QStringLiteral("cut.txt"), cut + "12/04/26 10:0");
+        QCOMPARE(LoadMessage(cutFile),
+                 QStringLiteral("the file ends inside a record at line 302: the capture was cut off; download it again"));
+        for (const std::size_t buffer : {64, 4096, 1 << 22})
+            QCOMPARE(messageOf(cutFile, buffer), LoadMessage(cutFile));
+        const QString ended = test::WriteFile(dir, QStringLiteral("ended.txt"), cut + "12/04/26 10:0\r\n");
+        QCOMPARE(messageOf(ended, 64), QStringLiteral("no time of day in columns 10 to 17 of line 302"));
+        QCOMPARE(LoadMessage(ended), messageOf(ended, 64));
+
         // A dated line without a time fails with its line number, past blocks already handed on;
         // the block it stands in is not.
         QByteArray text = "FLIGHT\r\n";

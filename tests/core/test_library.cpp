@@ -354,7 +354,7 @@ private slots:
         const QStringList copies = QDir(folder + QStringLiteral("/flights")).entryList(QDir::Files);
 
         FlightLibrary library(folder);
-        QCOMPARE(Raw(folder, QStringLiteral("SELECT schema_version FROM library_info")).toInt(), 2);
+        QCOMPARE(Raw(folder, QStringLiteral("SELECT schema_version FROM library_info")).toInt(), 3);
         const auto flights = library.list();
         QCOMPARE(flights.size(), size_t(3));
         QCOMPARE(flights[0].id, 1);
@@ -370,6 +370,40 @@ private slots:
         QCOMPARE(*TrendOf(library, QStringLiteral("field18.max"), 1), 1323.0); // 1801 in version 1
         // Ids go on from where they were.
         QCOMPARE(library.importBytes(Flight(3, {}), QStringLiteral("new")).id, 4);
+    }
+
+    // A version-2 catalogue counted its findings by the older rules: the first program to open it
+    // counts them again from the copies (an EGT dropping out 20 s in every 40 is one finding now, no
+    // transient), on either backend.
+    void migrationFromVersionTwo_data() { backends(); }
+    void migrationFromVersionTwo()
+    {
+        QTemporaryDir dir;
+        const QString lib = location(dir);
+        QList<std::array<int, 3>> dips; // records 6 s apart; EGT 3 down 150 for 18 s every 36 s
+        for (int k = 20; k < 60; ++k)
+            if ((k - 20) % 6 < 3)
+                dips.append({k, 18, 1170});
+        {
+            FlightLibrary library(lib);
+            QCOMPARE(library.importBytes(Flight(80, dips), QStringLiteral("dips")).outcome, ImportResult::Added);
+            QCOMPARE(library.list()[0].findings, 1);
+        }
+        const QString back = QStringLiteral("UPDATE flights SET findings = 0; UPDATE library_info SET schema_version = 2");
+        if (lib.startsWith(QLatin1String("postgresql:"))) {
+            QVERIFY(!m_server->sql(m_lastDatabase, back).isNull());
+        } else {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v2"));
+            db.setDatabaseName(lib + QStringLiteral("/library.sqlite"));
+            QVERIFY(db.open());
+            for (const QString &statement : back.split(QStringLiteral("; ")))
+                QVERIFY(QSqlQuery(db).exec(statement));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("v2"));
+        FlightLibrary library(lib);
+        QCOMPARE(library.version(), 3);
+        QCOMPARE(library.list()[0].findings, 1);
     }
 
     // However an import ends, it leaves no copy without its row: the copies of a batch are on the
@@ -674,10 +708,10 @@ private slots:
         FlightLibrary library(uri);
         QVERIFY(!library.readOnly());
         // What the window's test of a location says.
-        QCOMPARE(FlightLibrary::Describe(uri), QStringLiteral("a flight library (version 2) with 0 flights"));
+        QCOMPARE(FlightLibrary::Describe(uri), QStringLiteral("a flight library (version 3) with 0 flights"));
         QCOMPARE(FlightLibrary::Describe(m_server->uri(m_lastDatabase, QStringLiteral("student"),
                                                        test::PgServer::PasswordOf(QStringLiteral("student")))),
-                 QStringLiteral("a flight library (version 2) with 0 flights, which you may only read"));
+                 QStringLiteral("a flight library (version 3) with 0 flights, which you may only read"));
         const QString refused = FlightLibrary::Describe(m_server->uri(m_lastDatabase, QStringLiteral("student")));
         QVERIFY2(refused.contains(QStringLiteral("refused the sign-in of student")), qPrintable(refused));
         QVERIFY(FlightLibrary::Describe(dir.filePath(QStringLiteral("none"))).startsWith(QStringLiteral("there is no")));

@@ -624,7 +624,7 @@ private slots:
 
         {
             LibraryLocationDialog dialog(window->folder());
-            QCOMPARE(Tested(dialog, fleet), QStringLiteral("Found a flight library (version 2) with 3 flights."));
+            QCOMPARE(Tested(dialog, fleet), QStringLiteral("Found a flight library (version 3) with 3 flights."));
             const QString empty = dir.filePath(QStringLiteral("empty"));
             QCOMPARE(Tested(dialog, empty), QStringLiteral("There is no flight library in %1 yet; OK makes one there.")
                                                 .arg(QDir::toNativeSeparators(empty)));
@@ -687,7 +687,7 @@ private slots:
         {
             LibraryLocationDialog dialog(window.folder());
             QCOMPARE(Tested(dialog, withPassword),
-                     QStringLiteral("Found a flight library (version 2) with 2 flights."));
+                     QStringLiteral("Found a flight library (version 3) with 2 flights."));
             const QString refused = Tested(
                 dialog, server.uri(QStringLiteral("fleet"), QStringLiteral("pilot"), QStringLiteral("Wrong-7x")));
             QVERIFY2(refused.contains(QLatin1String("pilot")) && !refused.contains(QLatin1String("Wrong-7x")),

@@ -33,6 +33,23 @@ private slots:
         QVERIFY(run.out.startsWith("{\"kind\":\"shock_cooling\""));
         QVERIFY(run.out.endsWith("{\"count\":1}\n"));
 
+        // EGT 3 drops 150 for 20 s every 40 s for four minutes: each dip alone is a transient, but
+        // they are joined first, so the cylinder is found once.
+        QByteArray intermittent = "FLIGHT\r\n";
+        for (int t = 0; t < 480; t += 2) {
+            intermittent += QTime(10, 0).addSecs(t).toString(u"'03/14/26 'HH:mm:ss").toLatin1() + ",0,2400";
+            for (int k = 2; k < 28; ++k)
+                intermittent += k == 18 && t >= 120 && t < 360 && (t - 120) % 40 < 20 ? ",1250"
+                                : k >= 16 && k < 22                                    ? ",1400"
+                                : k >= 22                                              ? ",350"
+                                                                                       : ",0";
+            intermittent += "\r\n";
+        }
+        run = test::RunCli({QStringLiteral("findings"),
+                            test::WriteFile(dir, QStringLiteral("intermittent.txt"), intermittent)});
+        QCOMPARE(run.out, QByteArray("{\"kind\":\"egt_drop\",\"cyl\":3,\"from\":\"10:02:00\",\"to\":\"10:05:38\","
+                                     "\"record\":60,\"value\":150}\n{\"count\":1}\n"));
+
         // A clean generated flight of an hour and more: nothing to say.
         const QString clean = test::WriteFile(dir, QStringLiteral("clean.txt"), test::MakeFlight({}));
         run = test::RunCli({QStringLiteral("findings"), clean});

@@ -84,8 +84,11 @@ QByteArray CardFlight(int day, int chtMax, int oilPressure, int oilTemperature =
     text.date = QDate(2026, 3, day);
     text.marker = "FLIGHT";
     text.withEnd = false;
-    for (int k = 0; k < 28; ++k)
-        text.fields[k] = QByteArray::number(k == 7 ? oilPressure : k == 8 ? oilTemperature : k == 22 ? chtMax : k > 22 ? 300 : k >= 16 ? 1300 : 100);
+    for (int k = 0; k < 28; ++k) {
+        const int v = k == 7 ? oilPressure : k == 8 ? oilTemperature : k == 22 ? chtMax : k > 22 ? 300 : k >= 16 ? 1300 : 100;
+        // No oil pressure: an engine without oil gauges, both oil fields empty.
+        text.fields[k] = oilPressure < 0 && (k == 7 || k == 8) ? QByteArray() : QByteArray::number(v);
+    }
     return text.make(2);
 }
 
@@ -206,6 +209,84 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("EGT 5 probe fault: read %1, at ").arg(cyl5[QStringLiteral("egt_max")].toDouble())));
     }
 
+    // 200 faults of one probe before a hot head and a shock cooling of four heads: the page lists by
+    // what matters (hot, shock cooling, then the probe's faults on one line with their count); a
+    // group of heads hot together ends where its last member ends.
+    void findingsByWhatMatters()
+    {
+        QTemporaryDir dir;
+        QByteArray text = "FLIGHT\r\n";
+        for (int k = 0; k < 2600; ++k) {
+            std::array<int, 28> f{};
+            f[1] = 2400;
+            for (int c = 0; c < 6; ++c) {
+                f[size_t(16 + c)] = 1400;
+                f[size_t(22 + c)] = 350;
+            }
+            if (k < 2400 && k % 12 == 5)
+                f[16] = 0; // EGT 1, a fault every 72 s
+            if (k >= 2450 && k < 2460)
+                f[24] = 412; // CHT 3
+            if (k >= 50 && k <= 70)
+                f[22] = 401; // CHT 1
+            if (k >= 52 && k <= 90)
+                f[23] = 402; // CHT 2
+            for (int c = 0; c < 4 && k >= 2500; ++c)
+                f[size_t(22 + c)] = 280;
+            text += QTime(10, 0).addSecs(6 * k).toString(u"'03/14/26 'HH:mm:ss").toLatin1();
+            for (const int v : f)
+                text += ',' + QByteArray::number(v);
+            text += "\r\n";
+        }
+        const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+        const test::CliRun run = Report({test::WriteFile(dir, QStringLiteral("faults.txt"), text), pdf});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        Keep(pdf, QStringLiteral("by-what-matters.pdf"));
+        const QString page = PdfText(pdf).simplified();
+        const QStringList lines = {
+            QStringLiteral("CHT 1-2 hot: 401-402° peak, 10:05:00 to 10:09:00"),
+            QStringLiteral("CHT 3 hot: 412° peak, 14:05:00 to 14:05:54"),
+            QStringLiteral("CHT 1-4 shock cooling: 70°/min, 14:10:00 to 14:10:54"),
+            QStringLiteral("EGT 1 probe fault: read 0, 200 times, 10:00:30 to 13:59:18"),
+        };
+        qsizetype at = 0;
+        for (const QString &line : lines) {
+            const qsizetype next = page.indexOf(line);
+            QVERIFY2(next > at, qPrintable(line + QStringLiteral("\n") + page));
+            at = next;
+        }
+    }
+
+    // The table: a rise of 320 then a fall of 240 is no spike, so 1620 is EGT 1's peak; a cylinder
+    // whose EGT probe reads 0 all flight keeps its row, its CHT beside a "-".
+    void tableRows()
+    {
+        QTemporaryDir dir;
+        QByteArray text = "FLIGHT\r\n";
+        const int egt1[] = {1300, 1300, 1620, 1380, 1380};
+        for (int k = 0; k < 5; ++k) {
+            text += QTime(10, 0).addSecs(10 * k).toString(u"'03/14/26 'HH:mm:ss").toLatin1() + ",0,2400";
+            for (int f = 2; f < 28; ++f)
+                text += ',' + QByteArray::number(f == 16 ? egt1[k] : f == 21 ? 0 : f > 16 && f < 21 ? 1300 : f >= 22 ? 350 : 0);
+            text += "\r\n";
+        }
+        const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+        // A name longer than the page is wide is cut at its edge with an ellipsis.
+        const QString name = QStringLiteral("n123ab-") + QStringLiteral("very-long-flight-name-").repeated(7) +
+                             QStringLiteral(".txt");
+        const test::CliRun run = Report({test::WriteFile(dir, name, text), pdf});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        const QString page = PdfText(pdf);
+        QVERIFY(page.contains(QStringLiteral("File n123ab-very-long-flight-name-")));
+        QVERIFY(page.contains(QStringLiteral("\u2026")) && !page.contains(name));
+        QVERIFY2(HasLine(page, {QStringLiteral("1"), QStringLiteral("1620°"), QStringLiteral("10:00:20"),
+                                QStringLiteral("350°"), QStringLiteral("10:00:00")}),
+                 qPrintable(page));
+        QVERIFY(HasLine(page, {QStringLiteral("6"), QStringLiteral("-"), QStringLiteral("350°"), QStringLiteral("10:00:00")}));
+        QVERIFY(page.contains(QStringLiteral("EGT 6 probe fault: read 0, 10:00:00 to 10:00:40")));
+        QVERIFY(!page.contains(QStringLiteral("EGT 1 probe")));
+    }
+
     // A clean flight across midnight on a four-cylinder engine, on Letter paper under a US locale.
     void cleanFourCylindersAcrossMidnight()
     {
@@ -234,8 +315,14 @@ private slots:
         QVERIFY(PdfInfo(pdf).contains(QStringLiteral("612 x 792 pts (letter)")));
         const QString text = PdfText(pdf);
         QVERIFY2(HasLine(text, {QStringLiteral("No findings.")}), qPrintable(text));
-        QVERIFY(text.contains(QStringLiteral("First record 23:40:00")));
+        // The flight spans two days: its heading gives both, every time on the page its date, in the
+        // locale's time format as the charts' axis writes it.
+        QVERIFY2(text.contains(QStringLiteral("First record 2026-03-14 11:40:00 PM")), qPrintable(text));
+        QVERIFY(QRegularExpression(QStringLiteral("Last record 2026-03-15 \\d+:\\d\\d:\\d\\d [AP]M")).match(text).hasMatch());
         QVERIFY(text.contains(QStringLiteral("Date 2026-03-14")));
+        const QRegularExpression peakRow(
+            QStringLiteral("\\n\\s*1\\s+\\d+°\\s+2026-03-1[45] \\d+:\\d\\d:\\d\\d [AP]M\\s+\\d+°\\s+2026-03-1[45] "));
+        QVERIFY2(peakRow.match(text).hasMatch(), qPrintable(text));
         QVERIFY(HasLine(text.section(QStringLiteral("Cylinder"), 1), {QStringLiteral("4")}) ||
                 QRegularExpression(QStringLiteral("\\n\\s*4\\s+\\d+\u00b0")).match(text).hasMatch());
         QVERIFY(!QRegularExpression(QStringLiteral("\\n\\s*5\\s+\\d+\u00b0")).match(text).hasMatch());
@@ -339,6 +426,38 @@ private slots:
         QVERIFY(!QFile::exists(pdf));
     }
 
+    // An aircraft without oil gauges and with one flight: its oil measures say so (never zeros); one
+    // flight and one day said as such. Its peak CHT's median lies below the fleet's middle half,
+    // which is no warning, but the page does not claim every median lies within it.
+    void reportCardAbsentMeasures()
+    {
+        QTemporaryDir dir;
+        const QString library = dir.filePath(QStringLiteral("lib"));
+        const auto import = [&](const QString &reg, int day, int cht, int oil) {
+            const QString f = test::WriteFile(dir, QStringLiteral("%1-%2.txt").arg(reg).arg(day), CardFlight(day, cht, oil));
+            return test::RunCli({QStringLiteral("library"), QStringLiteral("--library"), library, QStringLiteral("import"),
+                                 QStringLiteral("--aircraft"), reg, f})
+                .exitCode;
+        };
+        QCOMPARE(import(QStringLiteral("G-FLEE"), 2, 300, 600), 0);
+        QCOMPARE(import(QStringLiteral("G-FLEE"), 3, 310, 650), 0);
+        QCOMPARE(import(QStringLiteral("N1"), 9, 295, -1), 0);
+        const QString pdf = dir.filePath(QStringLiteral("card.pdf"));
+        const test::CliRun run = test::RunCli(
+            {QStringLiteral("report-card"), QStringLiteral("--library"), library, QStringLiteral("--aircraft"),
+             QStringLiteral("N1"), pdf});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        Keep(pdf, QStringLiteral("card-absent.pdf"));
+        const QString text = PdfText(pdf).simplified();
+        QVERIFY2(text.contains(QStringLiteral("N1: its last flight, 2026-03-09 ")), qPrintable(text));
+        QCOMPARE(text.count(QStringLiteral("N1: no flight has this figure")), 2);
+        QVERIFY(!text.contains(QStringLiteral("(0 flights)")));
+        QVERIFY(text.contains(QStringLiteral("N1: lowest 300, median 300, highest 300 (1 flight)")));
+        QVERIFY(text.contains(QStringLiteral("other aircraft, 2 flights in the library")));
+        QVERIFY(!text.contains(QStringLiteral("Every median")));
+        QVERIFY(!text.contains(QStringLiteral("percentile 3")));
+    }
+
     // Every bad input: a reason, exit 1, and nothing left where the PDF would have gone.
     void badInputs()
     {
@@ -353,8 +472,10 @@ private slots:
         const QString broken = test::WriteFile(
             dir, QStringLiteral("broken.txt"),
             test::MakeFlight({}) + "06/02/26 08:15:00," + QByteArray(70000, '7') + "\r\n");
+        // A capture cut off inside its last record's time.
+        const QString cut = test::WriteFile(dir, QStringLiteral("cut.txt"), test::MakeFlight({}) + "06/02/26 08:1");
         const QStringList inputs = {QStringLiteral("good.txt"), QStringLiteral("cal.txt"), QStringLiteral("empty.txt"),
-                                    QStringLiteral("broken.txt")};
+                                    QStringLiteral("broken.txt"), QStringLiteral("cut.txt")};
         const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
         const struct {
             QStringList args;
@@ -364,6 +485,7 @@ private slots:
             {{cal, pdf}, "calibration record"},
             {{empty, pdf}, "no flight record"},
             {{broken, pdf}, "cannot read"},
+            {{cut, pdf}, "the file ends inside a record at line"},
             {{good, dir.filePath(QStringLiteral("no/such/folder/r.pdf"))}, "cannot write"},
             {{good, dir.path()}, "cannot write"},
             {{good, good}, "the flight itself"},
@@ -381,6 +503,72 @@ private slots:
         QCOMPARE(Report({good}).exitCode, 2);
         QCOMPARE(Report({QStringLiteral("--cht-limit"), QStringLiteral("hot"), good, pdf}).exitCode, 2);
         QCOMPARE(Report({QStringLiteral("--id"), QStringLiteral("x"), pdf}).exitCode, 2);
+    }
+
+    // A pipe or a device is written into, never replaced by a file: a FIFO another program reads,
+    // and /dev/stdout into korvel-cli's own pipe.
+    void intoPipes()
+    {
+#if !defined(Q_OS_UNIX)
+        QSKIP("FIFOs and /dev/stdout");
+#else
+        QTemporaryDir dir;
+        const QString flight = test::WriteFile(dir, QStringLiteral("f.txt"), test::MakeFlight({}));
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        QCOMPARE(QProcess::execute(QStringLiteral("mkfifo"), {fifo}), 0);
+        QProcess reader;
+        const QString read = dir.filePath(QStringLiteral("read.pdf"));
+        reader.setStandardOutputFile(read);
+        reader.start(QStringLiteral("cat"), {fifo});
+        QVERIFY(reader.waitForStarted());
+        const test::CliRun run = Report({flight, fifo});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QVERIFY(reader.state() == QProcess::NotRunning || reader.waitForFinished(30000));
+        const QByteArray pdf = test::ReadAll(read);
+        QVERIFY(QFile::remove(read));
+        QVERIFY(pdf.startsWith("%PDF") && pdf.trimmed().endsWith("%%EOF"));
+        QVERIFY(QFileInfo::exists(fifo) && !QFileInfo(fifo).isFile());
+        QCOMPARE(Leftovers(dir, {QStringLiteral("f.txt")}), QStringList());
+
+        const test::CliRun out = Report({flight, QStringLiteral("/dev/stdout")});
+        QVERIFY2(out.exitCode == 0, out.err.constData());
+        QVERIFY(out.out.startsWith("%PDF") && out.out.trimmed().endsWith("%%EOF"));
+#endif
+    }
+
+    // korvel-report draws beside korvel-cli. A copy of the two whose Qt finds no platform plugin says
+    // so in words, exit 1 (not a silent abort); without korvel-report beside it, korvel-cli says that.
+    void drawingProgramMissingOrBroken()
+    {
+#if !defined(Q_OS_LINUX)
+        QSKIP("copies the programs with a qt.conf that hides Qt's plugins");
+#else
+        QTemporaryDir dir;
+        const QString good = test::WriteFile(dir, QStringLiteral("good.txt"), test::MakeFlight({}));
+        const QString bin = dir.filePath(QStringLiteral("bin"));
+        QVERIFY(QDir().mkpath(bin));
+        for (const QString name : {QStringLiteral("korvel-cli"), QStringLiteral("korvel-report")})
+            QVERIFY(QFile::copy(test::BinDir() + QLatin1Char('/') + name, bin + QLatin1Char('/') + name));
+        test::WriteFile(dir, QStringLiteral("bin/qt.conf"), "[Paths]\nPlugins=nowhere\n");
+        const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+        const auto run = [&] {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("QT_PLUGIN_PATH"));
+            p.setProcessEnvironment(env);
+            p.start(bin + QStringLiteral("/korvel-cli"), {QStringLiteral("report"), good, pdf});
+            p.waitForFinished(60000);
+            return std::pair{p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
+        };
+        auto [status, err] = run();
+        QCOMPARE(status, 1);
+        QVERIFY2(err.contains(QStringLiteral("platform plugin could not be loaded")), qPrintable(err));
+        QVERIFY(!QFile::exists(pdf));
+        QVERIFY(QFile::remove(bin + QStringLiteral("/korvel-report")));
+        std::tie(status, err) = run();
+        QCOMPARE(status, 1);
+        QVERIFY2(err.contains(QStringLiteral("korvel-report is missing")), qPrintable(err));
+#endif
     }
 };
 

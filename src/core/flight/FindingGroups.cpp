@@ -42,6 +42,60 @@ std::vector<FindingGroup> GroupFindings(const std::vector<Finding> &findings,
     return groups;
 }
 
+bool IsProbeFaultKind(FindingKind kind)
+{
+    return kind == FindingKind::EgtProbe || kind == FindingKind::ChtProbe;
+}
+
+std::vector<FindingGroup> GroupFindingsByWhatMatters(const std::vector<Finding> &findings,
+                                                     const std::function<double(int record)> &secondsAt)
+{
+    std::vector<FindingGroup> groups;
+    for (FindingGroup &group : GroupFindings(findings, secondsAt))
+        if (!IsProbeFaultKind(group.kind))
+            groups.push_back(std::move(group));
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const FindingGroup &a, const FindingGroup &b) { return int(a.kind) < int(b.kind); });
+    // Each probe's faults: one group, in order of its first fault.
+    std::vector<FindingGroup> probes;
+    for (size_t i = 0; i < findings.size(); ++i) {
+        const Finding &f = findings[i];
+        if (!IsProbeFaultKind(f.kind))
+            continue;
+        auto probe = std::find_if(probes.begin(), probes.end(), [&](const FindingGroup &g) {
+            return g.kind == f.kind && g.cylinders.front() == f.cylinder;
+        });
+        if (probe == probes.end()) {
+            probes.push_back({f.kind, {f.cylinder}, f.record, f.last, f.value, f.value, {}});
+            probe = probes.end() - 1;
+        }
+        probe->last = std::max({probe->last, f.last, f.record});
+        probe->low = std::min(probe->low, f.value);
+        probe->high = std::max(probe->high, f.value);
+        probe->members.push_back(i);
+    }
+    groups.insert(groups.end(), probes.begin(), probes.end());
+    return groups;
+}
+
+QString FindingKindCount(FindingKind kind, int count)
+{
+    const QString n = QString::number(count);
+    switch (kind) {
+    case FindingKind::ChtHigh:
+        return n + QStringLiteral(" CHT hot");
+    case FindingKind::ShockCooling:
+        return n + QStringLiteral(" shock cooling");
+    case FindingKind::EgtDrop:
+        return n + QStringLiteral(" EGT fell alone");
+    case FindingKind::EgtProbe:
+        return n + (count == 1 ? QStringLiteral(" EGT probe with faults") : QStringLiteral(" EGT probes with faults"));
+    case FindingKind::ChtProbe:
+        return n + (count == 1 ? QStringLiteral(" CHT probe with faults") : QStringLiteral(" CHT probes with faults"));
+    }
+    return n;
+}
+
 QString CylinderListText(const std::vector<int> &cylinders)
 {
     QStringList runs;
@@ -81,6 +135,14 @@ QString FindingGroupWhen(const FindingGroup &group, const std::function<QString(
 {
     return group.last > group.record ? QStringLiteral("%1 to %2").arg(timeText(group.record), timeText(group.last))
                                      : QStringLiteral("at %1").arg(timeText(group.record));
+}
+
+QString FindingGroupLine(const FindingGroup &group, const std::function<QString(int record)> &timeText)
+{
+    QString line = FindingGroupWhat(group) + QStringLiteral(", ");
+    if (IsProbeFaultKind(group.kind) && group.members.size() > 1)
+        line += QStringLiteral("%1 times, ").arg(group.members.size());
+    return line + FindingGroupWhen(group, timeText);
 }
 
 } // namespace korvel

@@ -26,11 +26,25 @@ struct FindingGroup {
 std::vector<FindingGroup> GroupFindings(const std::vector<Finding> &findings,
                                         const std::function<double(int record)> &secondsAt, double within = 60);
 
+// The findings as a page lists them, by what matters to a mechanic: hot heads, shock cooling, an
+// exhaust falling alone (each grouped as GroupFindings groups them, in order of their first
+// record), then each probe's faults as one group of their own (its members counted), in order of
+// their first fault.
+std::vector<FindingGroup> GroupFindingsByWhatMatters(const std::vector<Finding> &findings,
+                                                     const std::function<double(int record)> &secondsAt);
+bool IsProbeFaultKind(FindingKind kind);
+// A count of a kind's groups as a page says it: "3 CHT hot", "2 shock cooling", "1 EGT fell alone",
+// "1 EGT probe with faults", "2 CHT probes with faults".
+QString FindingKindCount(FindingKind kind, int count);
+
 // "1-4", "2", "1-2, 5".
 QString CylinderListText(const std::vector<int> &cylinders);
 // What happened: "CHT 3 hot: 420° peak", "CHT 1-4 shock cooling: 57-62°/min".
 QString FindingGroupWhat(const FindingGroup &group);
 // When: "10:10:00 to 10:14:00", or "at 10:10:00" for one record; timeText gives a record's time.
 QString FindingGroupWhen(const FindingGroup &group, const std::function<QString(int record)> &timeText);
+// The line a page gives it: what, how many times for a probe that failed more than once, and when
+// ("CHT 2 probe fault: read 0, 37 times, 10:01:00 to 11:12:00").
+QString FindingGroupLine(const FindingGroup &group, const std::function<QString(int record)> &timeText);
 
 } // namespace korvel

@@ -88,6 +88,12 @@ const char *FindingKindName(FindingKind kind)
     return "";
 }
 
+FlightMoment MomentOfSecond(std::int64_t second)
+{
+    const std::int64_t day = second >= 0 ? second / 86400 : -((-second + 86399) / 86400);
+    return {QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(int(second - day * 86400) * 1000)};
+}
+
 bool IsProbeFault(double v, double before, double after, const FindingRules &rules)
 {
     if (v <= 0)
@@ -112,6 +118,7 @@ void FindingsScanner::add(const FlightRecord &record)
 {
     Sample sample;
     const QDate date = record.LogDate();
+    sample.date = date;
     sample.time = record.LogTime();
     sample.second = date.toJulianDay() * 86400 + sample.time.msecsSinceStartOfDay() / 1000;
     sample.rpm = FieldReading(record.Values(kRpmField));
@@ -126,6 +133,7 @@ void FindingsScanner::add(const RecordReadings &record)
 {
     Sample sample;
     sample.time = record.time;
+    sample.date = record.date;
     sample.second = record.date.toJulianDay() * 86400 + sample.time.msecsSinceStartOfDay() / 1000;
     sample.rpm = record.value[kRpmField];
     for (int c = 0; c < kCylinders; ++c) {
@@ -230,8 +238,8 @@ void FindingsScanner::closeRun(Track &t)
 {
     Run run = t.open;
     t.open = {};
-    if (t.kind == FindingKind::EgtDrop && double(run.lastSecond - run.firstSecond) < m_rules.transientSeconds)
-        return;
+    // Runs are joined before any is judged a transient: a cylinder that keeps dropping out for a
+    // few seconds at a time is one long finding, not many transients.
     if (t.pending && double(run.firstSecond - t.pending->lastSecond) < m_rules.joinSeconds) {
         Run &joined = *t.pending;
         joined.last = run.last;
@@ -241,9 +249,20 @@ void FindingsScanner::closeRun(Track &t)
             joined.value = std::max(joined.value, run.value);
         return;
     }
-    if (t.pending)
-        t.done.push_back(*t.pending);
+    keepPending(t);
     t.pending = run;
+}
+
+void FindingsScanner::keepPending(Track &t)
+{
+    if (!t.pending)
+        return;
+    const Run &run = *t.pending;
+    const bool transient =
+        t.kind == FindingKind::EgtDrop && double(run.lastSecond - run.firstSecond) < m_rules.transientSeconds;
+    if (!transient)
+        t.done.push_back(run);
+    t.pending.reset();
 }
 
 std::vector<Finding> FindingsScanner::finish()
@@ -261,16 +280,15 @@ std::vector<Finding> FindingsScanner::finish()
     for (Track &t : m_tracks) {
         if (t.open.first >= 0)
             closeRun(t);
-        if (t.pending)
-            t.done.push_back(*t.pending);
-        t.pending.reset();
+        keepPending(t);
         count += t.done.size();
     }
     std::vector<Finding> findings;
     findings.reserve(count);
     for (Track &t : m_tracks) {
         for (const Run &run : t.done)
-            findings.push_back({t.kind, t.cylinder, run.from, run.to, run.first, run.value, run.last});
+            findings.push_back(
+                {t.kind, t.cylinder, run.from, run.to, run.first, run.value, run.last, run.firstSecond, run.lastSecond});
         t.done.clear();
     }
     std::sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {

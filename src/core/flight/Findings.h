@@ -24,8 +24,8 @@ struct FindingRules {
     double egtFall = 100;         // egt_drop: an exhaust that fell more than this over the window...
     double othersCalm = 25;       // ...while the median of the other cylinders moved less than this...
     double rpmCalm = 0.05;        // ...and the RPM by no more than this share
-    double transientSeconds = 30; // an egt_drop run shorter than this is a transient
-    double joinSeconds = 60;      // runs closer than this are one finding
+    double transientSeconds = 30; // an egt_drop finding shorter than this (once joined) is a transient
+    double joinSeconds = 60;      // runs closer than this are one finding (joined first)
 };
 
 enum class FindingKind { ChtHigh, ShockCooling, EgtDrop, EgtProbe, ChtProbe }; // in the order listed
@@ -45,11 +45,18 @@ struct Finding {
     int record = 0; // 0-based, the first record of the finding
     double value = 0;
     int last = 0; // 0-based, the last record of the finding
+    // When it began and ended by date and time: day number (Julian) x 86400 + second of the day.
+    std::int64_t fromSecond = 0;
+    std::int64_t toSecond = 0;
 };
+
+// A moment given as a Finding's seconds, back to its date and time.
+FlightMoment MomentOfSecond(std::int64_t second);
 
 // A record's probes as the first rule leaves them: a faulty reading is NaN, as is no reading.
 struct SoundProbes {
     QTime time;
+    QDate date;
     std::array<double, kCylinders> egt{};
     std::array<double, kCylinders> cht{};
 };
@@ -96,6 +103,8 @@ private:
     void evaluate(const Sample &sample);
     void mark(Track &track, const Sample &sample, bool meets, double value, bool keepFirst);
     void closeRun(Track &track);
+    // The track's pending run becomes a finding unless it is a transient.
+    void keepPending(Track &track);
     Track &track(FindingKind kind, int cylinder) { return m_tracks[size_t(int(kind) * kCylinders + cylinder - 1)]; }
 
     FindingRules m_rules;

@@ -231,6 +231,12 @@ FlightDataError NoTimeOfDay(qint64 lineNo)
     return FlightDataError("no time of day in columns 10 to 17 of line " + std::to_string(lineNo));
 }
 
+FlightDataError CutOff(qint64 lineNo)
+{
+    return FlightDataError("the file ends inside a record at line " + std::to_string(lineNo) +
+                           ": the capture was cut off; download it again");
+}
+
 FlightDataError TooLongForARecord(qint64 lineNo)
 {
     return FlightDataError("line " + std::to_string(lineNo) + " is dated but longer than a record can be (more than " +
@@ -245,7 +251,7 @@ bool LineReader::readDateAndTime(const char *line, std::size_t len, qint64 lineN
         return false;
     const std::int32_t seconds = TimeOfDay(line, len);
     if (seconds < 0)
-        throw NoTimeOfDay(lineNo);
+        throw m_unended && len <= kLongestRecordLine ? CutOff(lineNo) : NoTimeOfDay(lineNo);
     if (len > kLongestRecordLine)
         throw TooLongForARecord(lineNo);
     index.setSeconds(seconds);
@@ -337,6 +343,7 @@ FlightData FlightDataLoader::parse(LargeBytes bytes)
     FlightRecordWideSpans wide;
     lines.split(base, size, true, [&](std::size_t begin, std::size_t end, qint64 lineNo) {
         FlightRecordIndex index;
+        reader.setUnended(end == size);
         if (!reader.read(base + begin, end - begin, lineNo, index, wide))
             return;
         index.lineBegin = std::uint32_t(begin);

@@ -37,6 +37,10 @@ public:
         return readDateAndTime(line, len, lineNo, index) && (readFields(line, len, index, wide), true);
     }
 
+    // Whether the data ends inside the next line read (no line end follows it): a dated line without
+    // its time is then a capture cut off, and said so.
+    void setUnended(bool unended) { m_unended = unended; }
+
     // The two halves of read, apart so that a benchmark can weigh each.
     bool readDateAndTime(const char *line, std::size_t len, qint64 lineNo, FlightRecordIndex &index);
     void readFields(const char *line, std::size_t len, FlightRecordIndex &index, FlightRecordWideSpans &wide);
@@ -55,6 +59,7 @@ private:
     std::size_t m_dateLength = 0; // 0: nothing kept (a date is never empty)
     bool m_dateValid = false;
     std::int32_t m_day = 0;
+    bool m_unended = false;
 };
 
 // Whether the text's lines end in CR LF: a text without a single CR LF is split at LF instead.

@@ -121,6 +121,7 @@ qint64 FlightStreamReader::run(const QString &fileName, const std::function<void
         block.m_bytes = base;
         const std::size_t keep = lines.split(base, filled, atEnd, [&](std::size_t begin, std::size_t end, qint64 lineNo) {
             FlightRecordIndex &index = block.m_index.emplace_back();
+            reader.setUnended(atEnd && end == filled);
             if (!reader.read(base + begin, end - begin, lineNo, index, wide)) {
                 block.m_index.pop_back();
                 return;

@@ -39,6 +39,7 @@ struct FieldFigures {
 struct TimedValue {
     double value = 0;
     QTime time;
+    QDate date; // where it is known (a page of a flight that spans days shows it)
 };
 
 struct CylinderPeaks {

@@ -225,8 +225,16 @@ void FlightLibrary::openServer(const QString &location, Opening opening)
         return;
     }
     m_version = checkVersion(name);
-    if (m_version < kSchemaVersion)
-        throw LibraryError(QStringLiteral("no way known from library version %1").arg(m_version));
+    if (m_version < kSchemaVersion) {
+        // A catalogue from before the findings' present rules: brought up to date once, by whoever
+        // opens it first (the others wait for the lock, then find it done).
+        WriteTransaction transaction(*m_db);
+        m_version = checkVersion(name);
+        for (int from = m_version; from < kSchemaVersion; ++from)
+            migrate(from);
+        transaction.commit();
+        m_version = kSchemaVersion;
+    }
     if (opening == Opening::Init) {
         // Init run again by the catalogue's owner brings an older catalogue's indexes up to date;
         // anyone else is told it is there, as before.
@@ -397,24 +405,43 @@ void FlightLibrary::open(Opening opening)
 
 void FlightLibrary::migrate(int from)
 {
-    if (from != 1)
+    if (from == 1) {
+        // Version 2: the aircraft, and figures without the readings of failing probes.
+        m_db->exec(QStringLiteral("ALTER TABLE flights ADD COLUMN aircraft VARCHAR(16)"));
+        m_db->exec(QStringLiteral("CREATE INDEX flights_by_aircraft ON flights (aircraft, first_at, id)"));
+    } else if (from != 2) {
         throw LibraryError(QStringLiteral("no way known from library version %1").arg(from));
-    // Version 2: the aircraft, and figures without the readings of failing probes, worked out again
-    // from the copies (read on every core: the lock is held meanwhile).
-    m_db->exec(QStringLiteral("ALTER TABLE flights ADD COLUMN aircraft VARCHAR(16)"));
-    m_db->exec(QStringLiteral("CREATE INDEX flights_by_aircraft ON flights (aircraft, first_at, id)"));
+    }
+    // Version 3: an intermittent cylinder's dips joined before any is judged a transient. Each
+    // version's figures are worked out again from the copies; once, at the last step.
+    if (from + 1 == kSchemaVersion)
+        refigure();
+    m_db->exec(QStringLiteral("UPDATE library_info SET schema_version = ?"), {from + 1});
+}
+
+void FlightLibrary::refigure()
+{
+    // The copies are fetched here (a server's into files of the session), then read on every core
+    // while the lock is held.
     std::vector<std::pair<qint64, QString>> rows;
     {
         QSqlQuery q = m_db->exec(QStringLiteral("SELECT id, sha256 FROM flights ORDER BY id"));
         while (q.next())
             rows.emplace_back(q.value(0).toLongLong(), q.value(1).toString());
     }
+    for (auto &[id, file] : rows) {
+        try {
+            file = CopyStore::IsCopyName(file) ? m_store->localFile(*m_db, file) : QString();
+        } catch (const LibraryError &) {
+            file.clear();
+        }
+    }
     std::vector<std::optional<FlightFigures>> figures(rows.size());
     std::atomic<size_t> next{0};
     const auto work = [&] {
         for (size_t k = next++; k < rows.size(); k = next++)
-            if (CopyStore::IsCopyName(rows[k].second))
-                figures[k] = library_detail::FigureFile(files()->path(rows[k].second));
+            if (!rows[k].second.isEmpty())
+                figures[k] = library_detail::FigureFile(rows[k].second);
     };
     std::vector<std::thread> threads;
     try {
@@ -430,7 +457,6 @@ void FlightLibrary::migrate(int from)
     for (size_t k = 0; k < rows.size(); ++k)
         if (figures[k])
             library_detail::StoreFigures(*m_db, rows[k].first, *figures[k], true);
-    m_db->exec(QStringLiteral("UPDATE library_info SET schema_version = ?"), {from + 1});
 }
 
 ImportResult FlightLibrary::importFile(const QString &path)

@@ -90,7 +90,7 @@ struct TrendPoint {
 
 class FlightLibrary {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     static constexpr int kBusyWaitMs = 5000;
 
     // KORVEL_LIBRARY when set, else "library" in the per-user data folder.
@@ -190,6 +190,8 @@ private:
     int checkVersion(const QString &name);
     library_detail::CopyStore *files() const;
     void migrate(int from);
+    // Every flight's figures worked out again from its copy (in the caller's write transaction).
+    void refigure();
 
     QString m_folder;
     bool m_created = false;

@@ -30,10 +30,10 @@ struct Running {
     }
 };
 
-void KeepFirstHighest(std::optional<TimedValue> &best, double v, QTime time)
+void KeepFirstHighest(std::optional<TimedValue> &best, double v, const SoundProbes &when)
 {
     if (!best || v > best->value)
-        best = TimedValue{v, time};
+        best = TimedValue{v, when.time, when.date};
 }
 
 } // namespace
@@ -59,14 +59,14 @@ struct FiguresBuilder::State {
             fields[size_t(kFirstChtField + c)].add(cht);
             CylinderPeaks &peaks = cylinders[size_t(c)];
             if (!std::isnan(egt))
-                KeepFirstHighest(peaks.egt, egt, sound->time);
+                KeepFirstHighest(peaks.egt, egt, *sound);
             if (!std::isnan(cht))
-                KeepFirstHighest(peaks.cht, cht, sound->time);
+                KeepFirstHighest(peaks.cht, cht, *sound);
         }
         if (const auto s = CylinderSpread(sound->egt.data()))
-            KeepFirstHighest(egtSpread, *s, sound->time);
+            KeepFirstHighest(egtSpread, *s, *sound);
         if (const auto s = CylinderSpread(sound->cht.data()))
-            KeepFirstHighest(chtSpread, *s, sound->time);
+            KeepFirstHighest(chtSpread, *s, *sound);
     }
 };
 

@@ -232,6 +232,11 @@ long PeakMemoryKiB()
 
 void UseBinaryStandardStreams() {}
 
+QString SystemFontFolder()
+{
+    return {}; // fontconfig knows them
+}
+
 bool IsTerminal(std::FILE *stream)
 {
     return ::isatty(::fileno(stream)) != 0;

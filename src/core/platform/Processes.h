@@ -24,6 +24,10 @@ long PeakMemoryKiB();
 // library does in text mode, turning a CSV's CR LF into CR CR LF).
 void UseBinaryStandardStreams();
 
+// The folder of the system's own fonts where a program drawing without a window system must be told
+// it (Windows' Fonts folder); empty where the fonts are found without it.
+QString SystemFontFolder();
+
 // Whether a stream is a terminal (so a trail there can be shown as it goes).
 bool IsTerminal(std::FILE *stream);
 

@@ -175,6 +175,15 @@ void UseBinaryStandardStreams()
     _setmode(_fileno(stderr), _O_BINARY);
 }
 
+QString SystemFontFolder()
+{
+    wchar_t folder[MAX_PATH];
+    const UINT size = GetWindowsDirectoryW(folder, MAX_PATH);
+    if (size == 0 || size >= MAX_PATH)
+        return {};
+    return QString::fromWCharArray(folder, int(size)) + QStringLiteral("\\Fonts");
+}
+
 bool IsTerminal(std::FILE *stream)
 {
     return _isatty(_fileno(stream)) != 0;
