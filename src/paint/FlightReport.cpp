@@ -2,6 +2,7 @@
 #include "core/flight/FindingGroups.h"
 #include "core/flight/FlightColumns.h"
 #include "core/flight/SummaryText.h"
+#include "core/flight/TimeText.h"
 
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -165,7 +166,7 @@ QString PageMomentText(const FlightReport &r, const QDate &date, QTime time)
 {
     if (!time.isValid())
         return QStringLiteral("-");
-    const QString clock = TimeOfDayText(time.msecsSinceStartOfDay() / 1000);
+    const QString clock = LocalTimeText(time.msecsSinceStartOfDay() / 1000);
     return SpansDays(r) && date.isValid() ? date.toString(QStringLiteral("yyyy-MM-dd ")) + clock : clock;
 }
 

@@ -174,7 +174,13 @@ private slots:
         for (const char *name : {"cmdSysInfo", "cmdOK"}) {
             auto *button = about.findChild<QPushButton *>(name);
             const int caption = QFontMetrics(button->font()).horizontalAdvance(button->text().remove('&'));
-            QVERIFY2(caption + 2 * CaptionMargin(button) <= button->width(), name);
+            QVERIFY2(caption + 2 * CaptionMargin(button) <= button->width(),
+                     qPrintable(QStringLiteral("%1: caption %2, margin %3, width %4 (%5)")
+                                    .arg(QLatin1String(name))
+                                    .arg(caption)
+                                    .arg(CaptionMargin(button))
+                                    .arg(button->width())
+                                    .arg(button->font().toString())));
             QVERIFY(CaptionMargin(button) >= 3);
         }
         QCOMPARE(about.findChild<QPushButton *>("cmdSysInfo")->size(), TwipsSize(1245, 345));
