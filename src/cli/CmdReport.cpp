@@ -65,9 +65,11 @@ int RunReport(const QStringList &args, Trail &trail)
     QString shownName;
     QString expectedSha;
     if (byId) {
-        const QString folder = LibraryOption(*parsed);
+        const QString location = LibraryOption(*parsed);
+        // What every message names: a server's URI never with its password.
+        const QString folder = FlightLibrary::Shown(location);
         try {
-            FlightLibrary library(folder, FlightLibrary::Opening::Existing);
+            FlightLibrary library(location, FlightLibrary::Opening::Existing);
             const std::optional<LibraryFlight> flight = library.flight(*id);
             const std::optional<QString> copy = flight ? library.copyPath(*id) : std::nullopt;
             if (!flight || !copy)

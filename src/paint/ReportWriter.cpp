@@ -238,7 +238,7 @@ bool WriteReportCard(const QString &folder, const QString &aircraft, int flights
         std::vector<LibraryFlight> own = library.list(aircraft);
         if (own.empty()) {
             *error = QStringLiteral("no flight of aircraft %1 in the flight library %2; its aircraft are: %3")
-                         .arg(aircraft, folder,
+                         .arg(aircraft, library.folder(),
                               library.registrations().isEmpty() ? QStringLiteral("none")
                                                                 : library.registrations().join(QStringLiteral(", ")));
             return false;
@@ -291,7 +291,7 @@ bool WriteReportCard(const QString &folder, const QString &aircraft, int flights
             card.rows.push_back(row);
         }
     } catch (const LibraryError &e) {
-        *error = QStringLiteral("flight library %1: %2").arg(folder, e.message());
+        *error = QStringLiteral("flight library %1: %2").arg(FlightLibrary::Shown(folder), e.message());
         return false;
     }
 

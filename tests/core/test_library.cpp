@@ -670,6 +670,30 @@ private slots:
         QVERIFY(!FlightLibrary::IsServer(QStringLiteral("/home/pilot/postgresql://x")));
         QCOMPARE(FlightLibrary::Shown(QStringLiteral("postgresql://a:secret@h:99999/db")),
                  QStringLiteral("postgresql://..."));
+        // No secret however libpq reads the URI: the client key's passphrase, a password holding
+        // '?', '@' or '/', unencoded; nor in a refusal's reason.
+        const QList<std::pair<QString, QString>> shown = {
+            {QStringLiteral("postgresql://kw@h/db?sslpassword=Key-Pass&sslmode=require&password=Pw1"),
+             QStringLiteral("postgresql://kw@h/db?sslmode=require")},
+            {QStringLiteral("postgresql://kw:Pa?ss@h/db"), QStringLiteral("postgresql://kw@h/db")},
+            {QStringLiteral("postgresql://kw:P@ss@h:5432/db"), QStringLiteral("postgresql://kw@h:5432/db")},
+            {QStringLiteral("postgresql://kwriter:5432/Secret@host"), QStringLiteral("postgresql://...")},
+            {QStringLiteral("postgresql://kw:Se/cret@host/db"), QStringLiteral("postgresql://...")},
+            {QStringLiteral("postgresql://kw:Se/cret?x@host/db"), QStringLiteral("postgresql://...")},
+        };
+        for (const auto &[uri, form] : shown) {
+            QCOMPARE(FlightLibrary::Shown(uri), form);
+            if (!ParseServerUri(uri, &why))
+                QVERIFY2(!why.contains(QLatin1String("ecret")), qPrintable(why));
+        }
+        l = ParseServerUri(QStringLiteral("postgresql://kw@h/db?sslpassword=Key-Pass"), &why);
+        QCOMPARE(l->connectOptions(), QStringLiteral("sslpassword='Key-Pass'"));
+        // A password's text is left in any other word of a message; the URI's forms go.
+        l = ParseServerUri(QStringLiteral("postgresql://kw:e@127.0.0.1/db"), &why);
+        QCOMPARE(l->scrubbed(QStringLiteral("Connection refused at 127.0.0.1 for postgresql://kw:e@127.0.0.1/db")),
+                 QStringLiteral("Connection refused at 127.0.0.1 for postgresql://kw@127.0.0.1/db"));
+        const QString unreachable = FlightLibrary::Describe(QStringLiteral("postgresql://kw:e@127.0.0.1:1/db"));
+        QVERIFY2(unreachable.contains(QLatin1String("Connection refused")), qPrintable(unreachable));
         QCOMPARE(FlightLibrary::Shown(QStringLiteral("/tmp/lib")), QStringLiteral("/tmp/lib"));
     }
 

@@ -256,6 +256,30 @@ private slots:
         QCOMPARE(flights, count);
     }
 
+    // Every text names a library by its shown form: the report's, the report card's and the
+    // library's own, whatever secret the URI carries.
+    void secretsNeverShown()
+    {
+        QVERIFY2(server(), m_serverError.constData());
+        QTemporaryDir dir;
+        const QString database = newDatabase();
+        const QString password = test::PgServer::PasswordOf("pilot");
+        const QString pilot = initialised(database) + QStringLiteral("?sslpassword=Key-Pass-88");
+        const QString shown = m_server->uri(database, QStringLiteral("pilot"));
+        const QString out = dir.filePath(QStringLiteral("out.pdf"));
+        const QList<QStringList> runs = {
+            {QStringLiteral("report"), kLibrary, pilot, QStringLiteral("--id"), QStringLiteral("999"), out},
+            {QStringLiteral("report-card"), kLibrary, pilot, QStringLiteral("--aircraft"), QStringLiteral("N9"), out},
+            {QStringLiteral("library"), kLibrary, pilot, QStringLiteral("export"), QStringLiteral("999"), out},
+        };
+        for (const QStringList &args : runs) {
+            const test::CliRun run = test::RunCli(args);
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.trail.contains(shown) && !run.trail.contains(password) && !run.trail.contains("Key-Pass"),
+                     qPrintable(run.trail));
+        }
+    }
+
     void cleanupTestCase() { m_server.reset(); }
 };
 

@@ -338,13 +338,8 @@ private:
                 .arg(m_location.hostShown() + QLatin1Char('/') + m_location.databaseShown(), m_location.userShown()));
     }
 
-    // Whatever a driver says, a password never gets out.
-    QString scrub(QString text) const
-    {
-        if (!m_location.password.isEmpty())
-            text.replace(m_location.password, QStringLiteral("***"));
-        return text;
-    }
+    // A driver's text holds no password of its own; only the URI's forms are taken out.
+    QString scrub(const QString &text) const { return m_location.scrubbed(text); }
 
     QString signInFailure(const QSqlError &error) const
     {
