@@ -280,6 +280,23 @@ private slots:
         }
     }
 
+    // A report of a flight kept on a server, with its aircraft.
+    void reportFromServer()
+    {
+        QVERIFY2(server(), m_serverError.constData());
+        QTemporaryDir dir;
+        const QStringList files = MakeFlights(dir, 1);
+        const QString pilot = initialised(newDatabase());
+        QCOMPARE(Library(pilot, {QStringLiteral("import"), QStringLiteral("--aircraft"), QStringLiteral("N1"), files[0]})
+                     .exitCode,
+                 0);
+        const QString out = dir.filePath(QStringLiteral("out.pdf"));
+        const test::CliRun run = test::RunCli({QStringLiteral("report"), kLibrary, pilot, QStringLiteral("--id"),
+                                               QStringLiteral("1"), out});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.trail));
+        QVERIFY(test::ReadAll(out).startsWith("%PDF"));
+    }
+
     void cleanupTestCase() { m_server.reset(); }
 };
 
