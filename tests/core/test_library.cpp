@@ -634,6 +634,41 @@ private slots:
         }
     }
 
+    // A catalogue whose version row is not exactly one known number is refused with words, and
+    // left as it is: no migration from 0, no import into two versions at once.
+    void versionRows_data() { backends(); }
+    void versionRows()
+    {
+        QTemporaryDir dir;
+        const QString where = location(dir);
+        const bool onServer = FlightLibrary::IsServer(where);
+        { FlightLibrary library(where); }
+        const auto run = [&](const QString &sql) {
+            if (onServer)
+                QVERIFY(!m_server->sql(m_lastDatabase, sql).isNull());
+            else
+                Raw(where, sql);
+        };
+        for (const char *damage : {"UPDATE library_info SET schema_version = 0",
+                                   "UPDATE library_info SET schema_version = -5",
+                                   "INSERT INTO library_info (schema_version, next_id) VALUES (3, 1)"}) {
+            run(QStringLiteral("DELETE FROM library_info"));
+            run(QStringLiteral("INSERT INTO library_info (schema_version, next_id) VALUES (2, 1)"));
+            run(QLatin1String(damage));
+            for (const FlightLibrary::Opening opening : {FlightLibrary::Opening::Create, FlightLibrary::Opening::Existing}) {
+                try {
+                    FlightLibrary library(where, opening);
+                    QFAIL(damage);
+                } catch (const LibraryError &error) {
+                    QVERIFY2(error.message().contains(QLatin1String("its version row is damaged")),
+                             qPrintable(error.message()));
+                }
+            }
+        }
+        const QString count = QStringLiteral("SELECT COUNT(*) FROM library_info");
+        QCOMPARE(onServer ? m_server->sql(m_lastDatabase, count).trimmed().toInt() : Raw(where, count).toInt(), 2);
+    }
+
     // A server's URI read as libpq reads it; the password kept apart and never shown.
     void serverUri()
     {

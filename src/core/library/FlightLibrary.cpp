@@ -247,8 +247,7 @@ void FlightLibrary::openServer(const QString &location, Opening opening)
     m_store = library_detail::MakeDatabaseStore();
     m_db = library_detail::OpenServerCatalogue(*parsed);
     const QString name = parsed->hostShown() + QLatin1Char('/') + parsed->databaseShown();
-    // Asked of the server by name: listing every table took as long as the rest of a short command.
-    if (!m_db->value(QStringLiteral("SELECT to_regclass('library_info') IS NOT NULL")).toBool()) {
+    if (!m_db->hasCatalogue()) {
         if (opening != Opening::Init)
             throw LibraryError(QStringLiteral("the database %1 holds no flight library yet; make it once with: "
                                               "korvel-cli library --library %2 init")
@@ -259,16 +258,22 @@ void FlightLibrary::openServer(const QString &location, Opening opening)
                                    .arg(name));
         WriteTransaction transaction(*m_db);
         // Another program may have made it meanwhile.
-        m_created = !m_db->tables().contains(QStringLiteral("library_info"));
+        m_created = !m_db->hasCatalogue();
         if (m_created)
             createCatalogue();
-        m_version = checkVersion(name);
+        m_version = checkVersion(name, {});
         transaction.commit();
         return;
     }
-    m_version = checkVersion(name);
-    if (m_version < kSchemaVersion)
-        throw LibraryError(QStringLiteral("no way known from library version %1").arg(m_version));
+    m_version = checkVersion(name, {});
+    if (m_version < kSchemaVersion) {
+        if (m_db->readOnly())
+            throw LibraryError(QStringLiteral("the flight library at %1 was written by an older version and must be "
+                                              "brought up to date once by a role that may change it; ask its "
+                                              "administrator to run this program on it once")
+                                   .arg(name));
+        bringUpToDate(name, {});
+    }
     if (opening == Opening::Init) {
         // Init run again by the catalogue's owner brings an older catalogue's indexes up to date;
         // anyone else is told it is there, as before.
@@ -279,14 +284,30 @@ void FlightLibrary::openServer(const QString &location, Opening opening)
     }
 }
 
-int FlightLibrary::checkVersion(const QString &name)
+int FlightLibrary::checkVersion(const QString &name, const QString &advice)
 {
-    const QVariant v = m_db->value(QStringLiteral("SELECT schema_version FROM library_info"));
-    if (!v.isValid())
-        throw LibraryError(QStringLiteral("%1 is not a flight library (its version record is missing); it was left "
-                                          "as it is")
-                               .arg(name));
-    const int version = v.toInt();
+    // Exactly one row holding a version this program knows; anything else is no catalogue to
+    // write to, nor to bring up to date.
+    QVariantList rows;
+    {
+        QSqlQuery q = m_db->exec(QStringLiteral("SELECT schema_version FROM library_info"));
+        while (rows.size() < 2 && q.next())
+            rows << q.value(0);
+    }
+    const auto refuse = [&](const QString &why) {
+        return LibraryError(
+            QStringLiteral("%1 is not a flight library (%2); it was left as it is%3").arg(name, why, advice));
+    };
+    if (rows.isEmpty())
+        throw refuse(QStringLiteral("its version record is missing"));
+    bool number = false;
+    const int version = rows.size() == 1 ? rows.front().toString().toInt(&number) : 0;
+    if (rows.size() > 1)
+        throw refuse(QStringLiteral("its version row is damaged: there is more than one"));
+    if (!number || version < 1)
+        throw refuse(QStringLiteral("its version row is damaged: it holds %1, where versions 1 to %2 are known")
+                         .arg(rows.front().isNull() ? QStringLiteral("nothing") : rows.front().toString().left(20))
+                         .arg(kSchemaVersion));
     if (version > kSchemaVersion)
         throw LibraryError(QStringLiteral("%1 was written by a newer version of this program (library version %2; "
                                           "this one reads up to %3). Nothing was changed; use the newer program")
@@ -294,6 +315,22 @@ int FlightLibrary::checkVersion(const QString &name)
                                .arg(version)
                                .arg(kSchemaVersion));
     return version;
+}
+
+void FlightLibrary::bringUpToDate(const QString &name, const QString &advice)
+{
+    WriteTransaction transaction(*m_db);
+    // Each step takes a library from one version to the next, all in the transaction that records
+    // the new number: a library stopped on the way opens as it was. Another program may have done
+    // it meanwhile.
+    bool refigure = false;
+    for (int from = checkVersion(name, advice); from < kSchemaVersion; ++from)
+        refigure = migrate(from) || refigure;
+    if (refigure)
+        figureAgain();
+    m_db->exec(QStringLiteral("UPDATE library_info SET schema_version = ?"), {kSchemaVersion});
+    transaction.commit();
+    m_version = kSchemaVersion;
 }
 
 void FlightLibrary::createCatalogue()
@@ -395,22 +432,10 @@ void FlightLibrary::open(Opening opening)
         throw notALibrary(error.message());
     }
     const QStringList tables = m_db->tables();
-    const auto checkVersion = [&] {
-        const QVariant v = m_db->value(QStringLiteral("SELECT schema_version FROM library_info"));
-        if (!v.isValid())
-            throw notALibrary(QStringLiteral("its version record is missing"));
-        const int version = v.toInt();
-        if (version > kSchemaVersion)
-            throw LibraryError(QStringLiteral("%1 was written by a newer version of this program (library version %2; "
-                                              "this one reads up to %3). Nothing was changed; use the newer program")
-                                   .arg(file)
-                                   .arg(version)
-                                   .arg(kSchemaVersion));
-        return version;
-    };
+    const QString advice = QStringLiteral(". Move it away or choose another library folder");
     if (!tables.isEmpty() && !tables.contains(QStringLiteral("library_info")))
         throw notALibrary(QStringLiteral("it holds other tables"));
-    if (!tables.isEmpty() && checkVersion() == kSchemaVersion) {
+    if (!tables.isEmpty() && (m_version = checkVersion(file, advice)) == kSchemaVersion) {
         if (!readOnly)
             m_db->prepareForWriting();
         return;
@@ -425,38 +450,55 @@ void FlightLibrary::open(Opening opening)
     } catch (const LibraryError &error) {
         throw LibraryError(QStringLiteral("cannot write %1: %2").arg(file, error.message()));
     }
-    WriteTransaction transaction(*m_db);
-    // Another program may have created it meanwhile.
-    if (!m_db->tables().contains(QStringLiteral("library_info")))
-        createCatalogue();
-    // Each step takes a library from one version to the next, all in the transaction that records
-    // the new number: a library killed on the way opens as it was.
-    const int version = checkVersion();
-    for (int from = version; from < kSchemaVersion; ++from)
-        migrate(from);
-    transaction.commit();
+    {
+        WriteTransaction transaction(*m_db);
+        // Another program may have created it meanwhile.
+        if (!m_db->hasCatalogue())
+            createCatalogue();
+        transaction.commit();
+    }
+    bringUpToDate(file, advice);
 }
 
-void FlightLibrary::migrate(int from)
+bool FlightLibrary::migrate(int from)
 {
-    if (from != 1)
+    // A step that changes how a flight's figures are worked out asks for them again (true): they
+    // are worked out once, after the last step. A new rule of the figures is a version of its own
+    // whose step is only that.
+    switch (from) {
+    case 1:
+        // Version 2: the aircraft, and figures without the readings of failing probes.
+        m_db->exec(QStringLiteral("ALTER TABLE flights ADD COLUMN aircraft VARCHAR(16)"));
+        m_db->exec(QStringLiteral("CREATE INDEX flights_by_aircraft ON flights (aircraft, first_at, id)"));
+        return true;
+    default:
         throw LibraryError(QStringLiteral("no way known from library version %1").arg(from));
-    // Version 2: the aircraft, and figures without the readings of failing probes, worked out again
-    // from the copies (read on every core: the lock is held meanwhile).
-    m_db->exec(QStringLiteral("ALTER TABLE flights ADD COLUMN aircraft VARCHAR(16)"));
-    m_db->exec(QStringLiteral("CREATE INDEX flights_by_aircraft ON flights (aircraft, first_at, id)"));
+    }
+}
+
+void FlightLibrary::figureAgain()
+{
+    // Every flight's figures from its bytes (read on every core: the lock is held meanwhile).
     std::vector<std::pair<qint64, QString>> rows;
     {
         QSqlQuery q = m_db->exec(QStringLiteral("SELECT id, sha256 FROM flights ORDER BY id"));
         while (q.next())
             rows.emplace_back(q.value(0).toLongLong(), q.value(1).toString());
     }
+    // A flight whose bytes cannot be had keeps the figures it had.
+    std::vector<QString> files(rows.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+        try {
+            files[k] = m_store->localFile(*m_db, rows[k].second);
+        } catch (const LibraryError &) {
+        }
+    }
     std::vector<std::optional<FlightFigures>> figures(rows.size());
     std::atomic<size_t> next{0};
     const auto work = [&] {
         for (size_t k = next++; k < rows.size(); k = next++)
-            if (CopyStore::IsCopyName(rows[k].second))
-                figures[k] = library_detail::FigureFile(files()->path(rows[k].second));
+            if (!files[k].isEmpty())
+                figures[k] = library_detail::FigureFile(files[k]);
     };
     std::vector<std::thread> threads;
     try {
@@ -468,11 +510,9 @@ void FlightLibrary::migrate(int from)
     work();
     for (std::thread &t : threads)
         t.join();
-    // A flight whose copy cannot be read keeps the figures it had.
     for (size_t k = 0; k < rows.size(); ++k)
         if (figures[k])
             library_detail::StoreFigures(*m_db, rows[k].first, *figures[k], true);
-    m_db->exec(QStringLiteral("UPDATE library_info SET schema_version = ?"), {from + 1});
 }
 
 ImportResult FlightLibrary::importFile(const QString &path)

@@ -187,9 +187,13 @@ private:
     void open(Opening opening);
     void openServer(const QString &location, Opening opening);
     void createCatalogue();
-    int checkVersion(const QString &name);
+    // The catalogue's version, refused unless one row holds a known one; name and advice for the
+    // message.
+    int checkVersion(const QString &name, const QString &advice);
+    void bringUpToDate(const QString &name, const QString &advice);
     library_detail::CopyStore *files() const;
-    void migrate(int from);
+    bool migrate(int from);
+    void figureAgain();
 
     QString m_folder;
     bool m_created = false;
