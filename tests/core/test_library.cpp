@@ -795,10 +795,38 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "qUncompress: Input data is corrupted");
         QVERIFY_THROWS_EXCEPTION(LibraryError, library.exportFlight(1, out));
         QVERIFY(!QFile::exists(out));
+        // Another flight's bytes in its place: the message quotes the hash of the bytes found.
+        const QByteArray other = Flight(7, {});
+        QCOMPARE(library.importBytes(other, QStringLiteral("other")).id, 4);
+        QVERIFY(!m_server->sql(m_lastDatabase, QStringLiteral("UPDATE flight_parts SET bytes = (SELECT bytes FROM "
+                                                            "flight_parts WHERE sha256 = '%1') WHERE part = 0 AND "
+                                                            "sha256 = (SELECT sha256 FROM flights WHERE id = 1)")
+                                                 .arg(library.flight(4)->sha256))
+                     .isNull());
+        try {
+            library.exportFlight(1, out);
+            QFAIL("exported damaged bytes");
+        } catch (const LibraryError &error) {
+            QVERIFY2(error.message().contains(library.flight(4)->sha256), qPrintable(error.message()));
+        }
+        QVERIFY(library.remove(4));
         QVERIFY(library.remove(2));
         QCOMPARE(m_server->sql(m_lastDatabase, QStringLiteral("SELECT COUNT(*) FROM flight_parts")).trimmed(),
                  QStringLiteral("1"));
         QVERIFY_THROWS_EXCEPTION(LibraryError, library.rebuild([](const ImportResult &) { return true; }));
+
+        // A writer may not make the catalogue in an empty database: said as such, not as a reader.
+        m_server->createDatabase(QStringLiteral("unmade"));
+        try {
+            FlightLibrary(m_server->uri(QStringLiteral("unmade"), QStringLiteral("pilot"),
+                                        test::PgServer::PasswordOf("pilot")),
+                          FlightLibrary::Opening::Init);
+            QFAIL("a writer made the catalogue");
+        } catch (const LibraryError &error) {
+            QVERIFY2(error.message().startsWith(QLatin1String("pilot may not make the flight library's catalogue in "
+                                                              "the database 127.0.0.1/unmade")),
+                     qPrintable(error.message()));
+        }
     }
 
     void cleanupTestCase() { m_server.reset(); }

@@ -216,6 +216,11 @@ public:
     }
 
     void checkReadable() override { value(QStringLiteral("SELECT 1")); }
+    // Asked of the server by name: listing every table took as long as the rest of a short command.
+    bool hasCatalogue() override
+    {
+        return m_hasCatalogue = value(QStringLiteral("SELECT to_regclass('library_info') IS NOT NULL")).toBool();
+    }
     void prepareForWriting() override {}
 
     void beginWrite() override
@@ -226,8 +231,7 @@ public:
             try {
                 exec(QStringLiteral("BEGIN"));
                 // The header row is the writers' lock; before the catalogue is made, the database's.
-                if (m_hasCatalogue ||
-                    (m_hasCatalogue = value(QStringLiteral("SELECT to_regclass('library_info') IS NOT NULL")).toBool()))
+                if (m_hasCatalogue || hasCatalogue())
                     value(QStringLiteral("SELECT next_id FROM library_info FOR UPDATE"));
                 else
                     value(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kMakeLock));
@@ -310,6 +314,18 @@ protected:
                 throw LibraryError(QStringLiteral("you may not read the flight library at %1; ask its administrator "
                                                   "to grant korvel_reader or korvel_writer to %2")
                                        .arg(library, m_location.userShown()));
+            // Before there is a catalogue, the one refused is its making (init by a role that may
+            // not create tables), not a change.
+            if (!m_hasCatalogue)
+                throw LibraryError(QStringLiteral("%1 may not make the flight library's catalogue in the database %2 "
+                                                  "(it may not create tables there); the database's owner, or "
+                                                  "another role that may, runs init once: korvel-cli library "
+                                                  "--library postgresql://OWNER@%3 init")
+                                       .arg(m_location.userShown(), library,
+                                            QStringLiteral("%1:%2/%3")
+                                                .arg(m_location.hostShown())
+                                                .arg(m_location.portShown())
+                                                .arg(m_location.databaseShown())));
             throw readerOnly();
         }
         if (state == QLatin1String("42P01"))
@@ -428,10 +444,11 @@ public:
         q.finish();
         Sha256 hash;
         hash.add(bytes.constData(), std::size_t(bytes.size()));
-        if (hash.hex() != sha)
+        // Taken once: the hash starts again after it is read.
+        if (const QString found = hash.hex(); found != sha)
             throw LibraryError(QStringLiteral("the flight's bytes kept in the library are damaged (their SHA-256 is "
                                               "%1, not %2); nothing was written")
-                                   .arg(hash.hex(), sha));
+                                   .arg(found, sha));
         return bytes;
     }
 
