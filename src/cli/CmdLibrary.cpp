@@ -29,16 +29,36 @@ std::optional<qint64> IdOf(const QString &text)
     return ok ? std::optional<qint64>(id) : std::nullopt;
 }
 
-// Every result as its flight is committed: what was done before a failure (or a kill) is said.
+// Every result as its flight is committed: what was done before a failure (or a kill) is said. A
+// flight mended counts as known, a damaged copy as skipped; a damaged or missing copy fails the run.
 int Import(const std::function<bool(const std::function<bool(const ImportResult &)> &)> &run)
 {
     int added = 0, known = 0, skipped = 0;
+    bool lost = false;
     if (!run([&](const ImportResult &result) {
-            (result.outcome == ImportResult::Added ? added : result.outcome == ImportResult::Known ? known : skipped)++;
+            switch (result.outcome) {
+            case ImportResult::Added:
+                ++added;
+                break;
+            case ImportResult::Known:
+            case ImportResult::Repaired:
+                ++known;
+                break;
+            case ImportResult::Damaged:
+                lost = true;
+                ++skipped;
+                break;
+            case ImportResult::Missing:
+                lost = true;
+                break;
+            case ImportResult::Skipped:
+                ++skipped;
+                break;
+            }
             return WriteOut(ImportResultJson(result));
         }))
         return kExitFailed;
-    return WriteOut(ImportTotalsJson(added, known, skipped)) ? kExitOk : kExitFailed;
+    return WriteOut(ImportTotalsJson(added, known, skipped)) && !lost ? kExitOk : kExitFailed;
 }
 
 QString MeasureList()

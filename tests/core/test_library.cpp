@@ -511,7 +511,8 @@ private slots:
         const QString firstCopy = *library.copyPath(1);
         QVERIFY(QFile::remove(firstCopy));
         const ImportResult again = library.importFile(firstFile);
-        QCOMPARE(again.outcome, ImportResult::Known);
+        QCOMPARE(again.outcome, ImportResult::Repaired);
+        QCOMPARE(again.id, 1);
         QCOMPARE(test::ReadAll(firstCopy), first);
         QCOMPARE(QDir(flights).entryList(QDir::Files).size(), 3); // three copies, no part left
     }
@@ -809,6 +810,13 @@ private slots:
         } catch (const LibraryError &error) {
             QVERIFY2(error.message().contains(library.flight(4)->sha256), qPrintable(error.message()));
         }
+        // The same bytes imported again are written again under the flight's id.
+        const ImportResult mended = library.importBytes(captured, QStringLiteral("capture"));
+        QCOMPARE(mended.outcome, ImportResult::Repaired);
+        QCOMPARE(mended.id, 1);
+        QVERIFY(library.exportFlight(1, out));
+        QCOMPARE(test::ReadAll(out), captured);
+        QCOMPARE(library.importBytes(captured, QStringLiteral("capture")).outcome, ImportResult::Known);
         QVERIFY(library.remove(4));
         QVERIFY(library.remove(2));
         QCOMPARE(m_server->sql(m_lastDatabase, QStringLiteral("SELECT COUNT(*) FROM flight_parts")).trimmed(),

@@ -188,9 +188,13 @@ private slots:
         QVERIFY2(run.err.contains("damaged"), run.err.constData());
         QVERIFY(!QFile::exists(out));
         run = Library(folder, {QStringLiteral("import"), files[0]});
-        QVERIFY(run.out.contains("\"result\":\"known\",\"id\":1"));
+        QVERIFY2(run.out.contains("\"result\":\"repaired\",\"id\":1}"), run.out.constData());
         QCOMPARE(Library(folder, {QStringLiteral("export"), QStringLiteral("1"), out}).exitCode, 0);
         QCOMPARE(test::ReadAll(out), test::ReadAll(files[0]));
+        // A missing copy the same; once whole, the same bytes are known.
+        QVERIFY(QFile::remove(copy1));
+        QVERIFY(Library(folder, {QStringLiteral("import"), files[0]}).out.contains("\"result\":\"repaired\",\"id\":1}"));
+        QVERIFY(Library(folder, {QStringLiteral("import"), files[0]}).out.contains("\"result\":\"known\",\"id\":1}"));
 
         // A catalogue whose hash names a path: no file outside the library is read or deleted.
         const QString victim = test::WriteFile(dir, QStringLiteral("victim.txt"), "the owner's own file");
@@ -271,6 +275,51 @@ private slots:
         int flights = 0;
         CheckWhole(folder, &flights);
         QCOMPARE(flights, 3);
+    }
+
+    // Rebuild adds no damaged copy as a flight, names every listed flight whose copy is gone, and
+    // makes no library where there is none to rebuild.
+    void rebuildSaysWhatIsLost()
+    {
+        QTemporaryDir dir;
+        const QStringList files = MakeFlights(dir, 3);
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        QCOMPARE(Library(folder, {QStringLiteral("import"), dir.filePath(QStringLiteral("flights"))}).exitCode, 0);
+        QString copy1, copy2;
+        {
+            FlightLibrary library(folder);
+            copy1 = *library.copyPath(1);
+            copy2 = *library.copyPath(2);
+        }
+        QByteArray damaged = test::ReadAll(copy1);
+        damaged[10] = char(damaged[10] ^ 1);
+        QFile(copy1).remove();
+        test::WriteFile(dir, QDir(dir.path()).relativeFilePath(copy1), damaged);
+        QVERIFY(QFile::remove(copy2));
+        const QByteArray damagedLine = "{\"file\":\"" + copy1.toUtf8() + "\",\"result\":\"damaged\"}\n";
+        test::CliRun run = Library(folder, {QStringLiteral("rebuild")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.out.startsWith(damagedLine) && run.out.contains("\"result\":\"known\",\"id\":3}\n") &&
+                     run.out.endsWith("{\"id\":2,\"result\":\"missing\"}\n{\"added\":0,\"known\":1,\"skipped\":1}\n"),
+                 run.out.constData());
+        // The catalogue lost: the damaged copy is still no flight.
+        for (const char *file : {"library.sqlite", "library.sqlite-wal", "library.sqlite-shm"})
+            QFile::remove(folder + QLatin1Char('/') + QLatin1String(file));
+        run = Library(folder, {QStringLiteral("rebuild")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.out.startsWith(damagedLine) && run.out.endsWith("{\"added\":1,\"known\":0,\"skipped\":1}\n"),
+                 run.out.constData());
+        QCOMPARE(Library(folder, {QStringLiteral("list")}).out.count('\n'), 1);
+        QCOMPARE(test::ReadAll(copy1), damaged);
+
+        // A folder that does not exist, and one of the owner's own files: nothing made.
+        for (const QString &none : {dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("flights"))}) {
+            run = Library(none, {QStringLiteral("rebuild")});
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.err.contains("no flight library in"), run.err.constData());
+            QVERIFY(!QFileInfo::exists(none + QStringLiteral("/library.sqlite")));
+            QVERIFY(!QFileInfo::exists(none + QStringLiteral("/flights")));
+        }
     }
 
     // A version-1 library killed while it is migrated opens as version 1 or as version 2, never

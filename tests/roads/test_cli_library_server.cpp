@@ -280,6 +280,36 @@ private slots:
         }
     }
 
+    // A flight whose parts were damaged is written again by importing its file: same id, its
+    // aircraft kept.
+    void serverRepair()
+    {
+        QVERIFY2(server(), m_serverError.constData());
+        QTemporaryDir dir;
+        const QStringList files = MakeFlights(dir, 2);
+        const QString database = newDatabase();
+        const QString pilot = initialised(database);
+        QCOMPARE(Library(pilot, {QStringLiteral("import"), QStringLiteral("--aircraft"), QStringLiteral("N1"), files[0],
+                                 files[1]})
+                     .exitCode,
+                 0);
+        QVERIFY(!m_server->sql(database, QStringLiteral("UPDATE flight_parts SET bytes = (SELECT p.bytes FROM flight_parts "
+                                                        "p JOIN flights f ON f.sha256 = p.sha256 WHERE f.id = 2) WHERE "
+                                                        "sha256 = (SELECT sha256 FROM flights WHERE id = 1)"))
+                     .isNull());
+        const QString out = dir.filePath(QStringLiteral("out.txt"));
+        QCOMPARE(Library(pilot, {QStringLiteral("export"), QStringLiteral("1"), out}).exitCode, 1);
+        const test::CliRun run = Library(pilot, {QStringLiteral("import"), files[0], files[1]});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.contains("\"result\":\"repaired\",\"id\":1}\n") &&
+                     run.out.contains("\"result\":\"known\",\"id\":2}\n"),
+                 run.out.constData());
+        QCOMPARE(Library(pilot, {QStringLiteral("export"), QStringLiteral("1"), out}).exitCode, 0);
+        QCOMPARE(test::ReadAll(out), test::ReadAll(files[0]));
+        QCOMPARE(Library(pilot, {QStringLiteral("list"), QStringLiteral("--aircraft"), QStringLiteral("N1")}).out.count('\n'),
+                 2);
+    }
+
     // A report of a flight kept on a server, with its aircraft.
     void reportFromServer()
     {

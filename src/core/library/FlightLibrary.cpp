@@ -378,9 +378,9 @@ void FlightLibrary::open(Opening opening)
     m_store = std::move(folderCopies);
     const QFileInfo catalogue(file);
     const bool hasCatalogue = HoldsCatalogue(file);
-    if (!hasCatalogue && opening != Opening::Rebuild) {
+    if (!hasCatalogue) {
         const qsizetype copies = folderInfo.isDir() ? copiesHere->copies().size() : 0;
-        if (copies > 0)
+        if (copies > 0 && opening != Opening::Rebuild)
             throw LibraryError(QStringLiteral("%1 holds the copies of %2 flights in flights/, but its catalogue "
                                               "library.sqlite is %3, so they cannot be listed. Nothing was changed; "
                                               "rebuild the catalogue from the copies: korvel-cli library --library "
@@ -388,6 +388,11 @@ void FlightLibrary::open(Opening opening)
                                    .arg(m_folder)
                                    .arg(copies)
                                    .arg(catalogue.exists() ? QStringLiteral("empty") : QStringLiteral("missing")));
+        if (opening == Opening::Rebuild && copies == 0)
+            throw LibraryError(QStringLiteral("there is no flight library in %1 to rebuild (no catalogue, and no "
+                                              "flight's copy in its flights/ folder); nothing was created. Name the "
+                                              "folder that holds library.sqlite and flights/")
+                                   .arg(m_folder));
         if (opening == Opening::Existing)
             throw LibraryError(QStringLiteral("there is no flight library in %1 yet; nothing was created. Import "
                                               "flights to start one (korvel-cli library import PATH), or name "
@@ -548,7 +553,7 @@ bool FlightLibrary::importFiles(const QStringList &files, const std::optional<QS
                                 const std::function<bool()> &stop)
 {
     m_db->checkWritable();
-    return library_detail::ImportFiles(*m_db, *m_store, files, aircraft, onResult, stop, true);
+    return library_detail::ImportFiles(*m_db, *m_store, files, aircraft, onResult, stop, false);
 }
 
 bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onResult)
@@ -558,7 +563,20 @@ bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onR
         throw LibraryError(QStringLiteral("the flight library at %1 keeps every flight's bytes with its row in the "
                                           "database, so there is nothing to rebuild it from")
                                .arg(m_folder));
-    return library_detail::ImportFiles(*m_db, *m_store, files()->copies(), std::nullopt, onResult, {}, false);
+    if (!library_detail::ImportFiles(*m_db, *m_store, files()->copies(), std::nullopt, onResult, {}, true))
+        return false;
+    // A listed flight without its copy can no longer be exported: each is named.
+    std::vector<std::pair<qint64, QString>> listed;
+    {
+        QSqlQuery q = m_db->exec(QStringLiteral("SELECT id, sha256 FROM flights ORDER BY id"));
+        while (q.next())
+            listed.emplace_back(q.value(0).toLongLong(), q.value(1).toString());
+    }
+    for (const auto &[id, sha] : listed)
+        if (!CopyStore::IsCopyName(sha) || !QFileInfo(files()->path(sha)).isFile())
+            if (!onResult({QString(), ImportResult::Missing, id, {}}))
+                return false;
+    return true;
 }
 
 std::vector<LibraryFlight> FlightLibrary::flights(const QString &where, const QVariantList &values)

@@ -75,7 +75,10 @@ struct Registration {
 };
 
 struct ImportResult {
-    enum Outcome { Added, Known, Skipped };
+    // Repaired: a flight kept already whose copy (or parts) was damaged or missing, written again
+    // under its id. Damaged: a rebuild's copy whose bytes do not match its name (never added).
+    // Missing: a rebuild's listed flight without its copy (no file).
+    enum Outcome { Added, Known, Skipped, Repaired, Damaged, Missing };
     QString file;
     Outcome outcome = Skipped;
     qint64 id = 0;
@@ -177,7 +180,8 @@ public:
     // Forgets the flight and its copy. False for an unknown id.
     bool remove(qint64 id);
     // Imports every copy in flights/ again (their sources then read as the copies' paths): a library
-    // whose catalogue was lost or emptied.
+    // whose catalogue was lost or emptied. A copy whose bytes do not match its name is said damaged
+    // and left out; then each listed flight without its copy is said missing.
     bool rebuild(const std::function<bool(const ImportResult &)> &onResult);
 
 private:

@@ -435,6 +435,20 @@ public:
         return true;
     }
 
+    bool holdsWhole(CatalogueBackend &db, const QString &sha, qint64 size) override
+    {
+        Sha256 hash;
+        qint64 total = 0;
+        QSqlQuery q = db.exec(QStringLiteral("SELECT bytes FROM flight_parts WHERE sha256 = ? ORDER BY part"), {sha});
+        while (q.next()) {
+            const QByteArray part = qUncompress(q.value(0).toByteArray());
+            hash.add(part.constData(), std::size_t(part.size()));
+            total += part.size();
+        }
+        q.finish();
+        return total == size && hash.hex() == sha;
+    }
+
     QByteArray read(CatalogueBackend &db, const QString &sha) override
     {
         QByteArray bytes;
