@@ -3,9 +3,16 @@
 
 #include "support/LibraryRuns.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 
 #include <csignal>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace korvel;
 using test::CheckWholeOnServer;
@@ -308,6 +315,37 @@ private slots:
         QCOMPARE(test::ReadAll(out), test::ReadAll(files[0]));
         QCOMPARE(Library(pilot, {QStringLiteral("list"), QStringLiteral("--aircraft"), QStringLiteral("N1")}).out.count('\n'),
                  2);
+    }
+
+    // A server that takes the connection and never answers: the sign-in is given up after 10 s,
+    // or after what the environment says.
+    void serverNeverAnswers()
+    {
+        // Listening is enough: the system takes the connection in, and nothing reads it.
+        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(silent, reinterpret_cast<sockaddr *>(&address), length) == 0 && ::listen(silent, 4) == 0 &&
+                ::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        const int port = ntohs(address.sin_port);
+        const auto closeSilent = qScopeGuard([&] { ::close(silent); });
+        const QString uri = QStringLiteral("postgresql://pilot@127.0.0.1:%1/fleet").arg(port);
+        for (const int seconds : {2, 10}) {
+            if (seconds != 10)
+                qputenv("PGCONNECT_TIMEOUT", QByteArray::number(seconds));
+            QElapsedTimer clock;
+            clock.start();
+            const test::CliRun run = Library(uri, {QStringLiteral("list")});
+            qunsetenv("PGCONNECT_TIMEOUT");
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(clock.elapsed() >= seconds * 1000 - 500 && clock.elapsed() < seconds * 1000 + 5000,
+                     QByteArray::number(clock.elapsed()).constData());
+            QVERIFY2(run.trail.contains(QStringLiteral("cannot reach the flight library server 127.0.0.1:%1")
+                                            .arg(port)),
+                     qPrintable(run.trail));
+        }
     }
 
     // A report of a flight kept on a server, with its aircraft.

@@ -114,6 +114,31 @@ struct Libpq {
     }
 };
 
+// The longest an honest statement of the library runs, well above a whole batch of an import.
+constexpr int kStatementSeconds = 60;
+
+// The location's options, with what keeps a command from waiting for ever on a server that stops
+// answering: a time-out for the sign-in (unless the URI, the environment or a service names one),
+// and keepalives that find a connection gone dead.
+QString WithTimeOuts(const ServerLocation &location)
+{
+    const auto given = [&](const char *key) {
+        return std::any_of(location.parameters.cbegin(), location.parameters.cend(),
+                           [&](const auto &parameter) { return parameter.first == QLatin1String(key); });
+    };
+    QStringList options;
+    if (const QString own = location.connectOptions(); !own.isEmpty())
+        options << own;
+    if (!given("connect_timeout") && !given("service") && qEnvironmentVariableIsEmpty("PGCONNECT_TIMEOUT") &&
+        qEnvironmentVariableIsEmpty("PGSERVICE"))
+        options << QStringLiteral("connect_timeout=10");
+    for (const auto &[key, value] : {std::pair{"keepalives_idle", "10"}, std::pair{"keepalives_interval", "5"},
+                                     std::pair{"keepalives_count", "3"}})
+        if (!given(key))
+            options << QLatin1String(key) + QLatin1Char('=') + QLatin1String(value);
+    return options.join(QLatin1Char(';'));
+}
+
 class ServerCatalogue final : public CatalogueBackend {
 public:
     explicit ServerCatalogue(const ServerLocation &location) : m_location(location)
@@ -131,11 +156,15 @@ public:
         db.setDatabaseName(location.database);
         db.setUserName(location.user);
         db.setPassword(location.password);
-        db.setConnectOptions(location.connectOptions());
+        db.setConnectOptions(WithTimeOuts(location));
         if (!db.open())
             throw LibraryError(signInFailure(db.lastError()));
-        // A lock held by another writer is waited for as long as a folder's, then said busy.
-        exec(QStringLiteral("SET lock_timeout = '%1ms'").arg(FlightLibrary::kBusyWaitMs));
+        // A lock held by another writer is waited for as long as a folder's, then said busy; a
+        // statement that runs far longer than any honest one is given up.
+        value(QStringLiteral("SELECT set_config('lock_timeout', '%1ms', false), "
+                             "set_config('statement_timeout', '%2s', false)")
+                  .arg(FlightLibrary::kBusyWaitMs)
+                  .arg(kStatementSeconds));
     }
     ~ServerCatalogue() override
     {
@@ -332,12 +361,18 @@ protected:
             throw LibraryError(QStringLiteral("the database %1 holds no flight library yet; make it once with: "
                                               "korvel-cli library --library %2 init")
                                    .arg(library, m_location.shown));
+        if (state == QLatin1String("57014"))
+            throw LibraryError(QStringLiteral("the flight library server %1 went away: it did not finish a statement "
+                                              "within %2 s")
+                                   .arg(server)
+                                   .arg(kStatementSeconds));
         // Every answer of a server carries its state; none means the connection itself failed.
-        if (state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P")))
-            throw LibraryError(
-                QStringLiteral("the flight library server %1 went away: %2")
-                    .arg(server,
-                         scrub(FirstLine(error.databaseText().isEmpty() ? error.text() : error.databaseText()))));
+        if (state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"))) {
+            QString reason = scrub(FirstLine(error.databaseText()));
+            if (reason.isEmpty())
+                reason = QStringLiteral("the connection closed");
+            throw LibraryError(QStringLiteral("the flight library server %1 went away: %2").arg(server, reason));
+        }
         if (state == QLatin1String("53100"))
             throw LibraryError(QStringLiteral("the disk of the flight library server %1 is full; ask its "
                                               "administrator (what was added before stays)")
