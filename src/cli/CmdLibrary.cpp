@@ -61,6 +61,15 @@ int Import(const std::function<bool(const std::function<bool(const ImportResult 
     return WriteOut(ImportTotalsJson(added, known, skipped)) && !lost ? kExitOk : kExitFailed;
 }
 
+void QuietDriver()
+{
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+        if ((type == QtCriticalMsg || type == QtFatalMsg) && previous)
+            previous(type, context, text);
+    });
+}
+
 QString MeasureList()
 {
     return FlightLibrary::Measures().mid(0, 7).join(QStringLiteral(", ")) +
@@ -72,7 +81,7 @@ QString MeasureList()
 int RunLibrary(const QStringList &args, Trail &)
 {
     const QString kAircraft = QStringLiteral("--aircraft");
-    const auto parsed = ParseArguments(args, {}, {QStringLiteral("--library"), kAircraft});
+    const auto parsed = ParseArguments(args, {QStringLiteral("--verbose")}, {QStringLiteral("--library"), kAircraft});
     if (!parsed)
         return UsageError(QString(), kLibraryUsage);
     QStringList operands = parsed->operands;
@@ -101,7 +110,8 @@ int RunLibrary(const QStringList &args, Trail &)
         if (!takes(1))
             return UsageError(QStringLiteral("trend takes one MEASURE"), kLibraryUsage);
         if (!FlightLibrary::IsMeasure(operands[0]))
-            return UsageError(QStringLiteral("unknown measure %1; one of %2").arg(operands[0], MeasureList()),
+            return UsageError(QStringLiteral("unknown measure %1; one of %2")
+                                  .arg(FlightLibrary::Echoed(operands[0]), MeasureList()),
                               kLibraryUsage);
     } else if (is("export") || is("remove")) {
         if (!takes(is("export") ? 2 : 1) || !(id = IdOf(operands[0])))
@@ -119,7 +129,8 @@ int RunLibrary(const QStringList &args, Trail &)
             aircraft = reg.text;
         }
     } else {
-        return UsageError(QStringLiteral("unknown library command %1").arg(command), kLibraryUsage);
+        return UsageError(QStringLiteral("unknown library command %1").arg(FlightLibrary::Echoed(command)),
+                          kLibraryUsage);
     }
 
     const QString location = parsed->has(QStringLiteral("--library"))
@@ -132,6 +143,10 @@ int RunLibrary(const QStringList &args, Trail &)
                                            : is("import")  ? FlightLibrary::Opening::Create
                                            : is("rebuild") ? FlightLibrary::Opening::Rebuild
                                                            : FlightLibrary::Opening::Existing;
+    // What a database driver says on its own (a server version it does not know, a statement on a
+    // connection gone) is no news to the owner, whose message follows: only with --verbose.
+    if (!parsed->has(QStringLiteral("--verbose")))
+        QuietDriver();
     try {
         FlightLibrary library(location, opening);
         if (is("import")) {

@@ -277,6 +277,30 @@ private slots:
         QCOMPARE(flights, 3);
     }
 
+    // A registration is ASCII: only a to z are upper-cased, any other letter refused; what a
+    // refusal echoes of the user's text is cut and its control characters escaped.
+    void registrationsAndEchoes()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        for (const QString &bad : {QStringLiteral("stra\u00dfe"), QStringLiteral("\ufb001"), QStringLiteral("\u0131n1")}) {
+            const test::CliRun run = Library(folder, {QStringLiteral("list"), QStringLiteral("--aircraft"), bad});
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY2(run.err.contains("is no registration"), run.err.constData());
+        }
+        const QString huge = QStringLiteral("bad\x01\x1b[2J") + QString(100000, QLatin1Char('x'));
+        for (const QStringList &args : {QStringList{QStringLiteral("trend"), huge},
+                                        QStringList{QStringLiteral("list"), QStringLiteral("--aircraft"), huge},
+                                        QStringList{huge}}) {
+            const test::CliRun run = Library(folder, args);
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY2(run.err.size() < 2000 && !run.err.contains('\x01') && !run.err.contains('\x1b') &&
+                         run.err.contains("bad\\x01\\x1b[2Jxxx"),
+                     run.err.left(300).constData());
+        }
+        QVERIFY(!QFileInfo::exists(folder));
+    }
+
     // Rebuild adds no damaged copy as a flight, names every listed flight whose copy is gone, and
     // makes no library where there is none to rebuild.
     void rebuildSaysWhatIsLost()

@@ -153,20 +153,44 @@ bool FlightLibrary::IsMeasure(const QString &measure)
     return Measures().contains(measure);
 }
 
+QString FlightLibrary::Echoed(const QString &text)
+{
+    constexpr qsizetype kLongest = 40;
+    QString out;
+    for (const QChar c : text.left(kLongest)) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    if (text.size() > kLongest)
+        out += QStringLiteral("...");
+    return out;
+}
+
 Registration FlightLibrary::CheckRegistration(const QString &text)
 {
-    const QString reg = text.trimmed().toUpper();
-    if (reg.isEmpty())
+    const QString given = text.trimmed();
+    const QString shown = QLatin1Char('"') + Echoed(given) + QLatin1Char('"');
+    if (given.isEmpty())
         return {std::nullopt, QStringLiteral("a registration needs 1 to 16 letters, digits or \"-\"")};
-    if (reg.size() > 16)
+    if (given.size() > 16)
         return {std::nullopt,
-                QStringLiteral("\"%1\" is longer than a registration (1 to 16 letters, digits or \"-\")").arg(reg)};
-    for (const QChar c : reg)
-        if (!((c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
-              c == QLatin1Char('-')))
-            return {std::nullopt, QStringLiteral("\"%1\" is no registration: it may hold only the letters A to Z, the "
+                QStringLiteral("%1 is longer than a registration (1 to 16 letters, digits or \"-\")").arg(shown)};
+    // Only a to z are upper-cased: a letter of another alphabet is no registration's, however a
+    // rule of case would write it.
+    QString reg;
+    for (const QChar c : given) {
+        const char16_t u = c.unicode();
+        if (u >= u'a' && u <= u'z')
+            reg += QChar(char16_t(u - u'a' + u'A'));
+        else if ((u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'-')
+            reg += c;
+        else
+            return {std::nullopt, QStringLiteral("%1 is no registration: it may hold only the letters A to Z, the "
                                                  "digits and \"-\" (such as N123AB or G-ABCD)")
-                                      .arg(reg)};
+                                      .arg(shown)};
+    }
     return {reg, {}};
 }
 

@@ -104,7 +104,10 @@ public:
     // The measures a trend can follow: the list's numbers, then fieldK.min/max/mean.
     static QStringList Measures();
     static bool IsMeasure(const QString &measure);
-    // An aircraft's registration: trimmed and upper-cased, 1 to 16 of A-Z, 0-9 and '-'.
+    // A text of the user's as a message may echo it: cut to 40 characters, control characters
+    // escaped.
+    static QString Echoed(const QString &text);
+    // An aircraft's registration: trimmed, a to z upper-cased, 1 to 16 of A-Z, 0-9 and '-'.
     static Registration CheckRegistration(const QString &text);
     // Whether folder holds a library already (the read commands create none).
     static bool Exists(const QString &folder);
