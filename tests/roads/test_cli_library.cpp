@@ -572,6 +572,36 @@ private slots:
         QCOMPARE(QDir(folder + QStringLiteral("/flights")).entryList(QDir::Files).size(), flights);
     }
 
+    // A disk full to the last byte: said as such, never as a library that is none; the library
+    // still lists and exports, so that the owner can make room.
+    void fullDiskStillReads()
+    {
+        test::SmallDisk disk(1 << 20);
+        if (!disk.mounted())
+            QSKIP("cannot mount a small disk here");
+        QTemporaryDir dir;
+        const QStringList files = MakeFlights(dir, 2);
+        const QString folder = disk.filePath(QStringLiteral("lib"));
+        QCOMPARE(Library(folder, {QStringLiteral("import"), files[0]}).exitCode, 0);
+        {
+            QFile fill(disk.filePath(QStringLiteral("fill")));
+            QVERIFY(fill.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'x');
+            while (fill.write(block) == block.size() && fill.flush()) {
+            }
+        }
+        const test::CliRun listed = Library(folder, {QStringLiteral("list")});
+        QVERIFY2(listed.exitCode == 0 && listed.out.count('\n') == 1, listed.err.constData());
+        const QString out = dir.filePath(QStringLiteral("out.txt"));
+        QCOMPARE(Library(folder, {QStringLiteral("export"), QStringLiteral("1"), out}).exitCode, 0);
+        QCOMPARE(test::ReadAll(out), test::ReadAll(files[0]));
+        const test::CliRun run = Library(folder, {QStringLiteral("import"), files[1]});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("the disk holding the flight library is full") &&
+                     !run.err.contains("not a flight library"),
+                 run.err.constData());
+    }
+
     void cleanupTestCase() { m_server.reset(); }
 };
 

@@ -73,6 +73,11 @@ struct Busy : LibraryError {
     Busy();
 };
 
+// The disk holding the catalogue is full: the library is still one, and may still be read.
+struct DiskFull : LibraryError {
+    using LibraryError::LibraryError;
+};
+
 // The server undid the transaction for getting in another's way (a serialization failure or a
 // deadlock): it is tried again from its start; said as it is once that has gone on for the busy time.
 struct Conflict : LibraryError {

@@ -425,7 +425,7 @@ void FlightLibrary::open(Opening opening)
     }
     // A library the user may not change is read as it stands.
     const bool writable = folderInfo.isWritable() && catalogue.isWritable();
-    const bool readOnly = opening == Opening::Existing && hasCatalogue && !writable;
+    bool readOnly = opening == Opening::Existing && hasCatalogue && !writable;
     if (hasCatalogue && !writable && opening != Opening::Existing)
         throw LibraryError(QStringLiteral("the flight library in %1 can only be read here (its folder or "
                                           "library.sqlite is read-only), so nothing can be added to it; make them "
@@ -453,6 +453,14 @@ void FlightLibrary::open(Opening opening)
     // Nothing is written before the file is known to be ours (or empty): another program's database,
     // or a text file of that name, stays exactly as it was.
     try {
+        m_db->checkReadable();
+    } catch (const library_detail::DiskFull &) {
+        // A full disk leaves no room for the reader's shared-memory file: a catalogue whose log is
+        // empty is read as it stands, so that the owner may still list and export to make room.
+        if (opening != Opening::Existing || readOnly || QFileInfo(file + QStringLiteral("-wal")).size() > 0)
+            throw;
+        readOnly = true;
+        m_db = library_detail::OpenSqliteCatalogue(file, true);
         m_db->checkReadable();
     } catch (const LibraryError &error) {
         if (readOnly || QFileInfo(file).isReadable() == false)
