@@ -126,6 +126,7 @@ private slots:
         QFile::remove(lateFile);
         const auto flights = library.list();
         QCOMPARE(flights.size(), size_t(2));
+        QCOMPARE(library.latest()->id, 2);
         QCOMPARE(flights[0].id, 1); // earlier date first
         const LibraryFlight &f = flights[1];
         QCOMPARE(f.first, QStringLiteral("2026-05-02T23:50:00"));

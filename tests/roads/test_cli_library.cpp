@@ -156,6 +156,12 @@ private slots:
         }
         QCOMPARE(test::ReadAll(copy2), flight2);
         QVERIFY(!QFile::exists(folder + QStringLiteral("/flights/new.txt")));
+        // A sibling whose name only begins with the library folder's is outside it.
+        QDir(dir.path()).mkpath(QStringLiteral("lib-out"));
+        QCOMPARE(Library(folder, {QStringLiteral("export"), QStringLiteral("1"), folder + QStringLiteral("-out/1.txt")})
+                     .exitCode,
+                 0);
+        QCOMPARE(test::ReadAll(folder + QStringLiteral("-out/1.txt")), test::ReadAll(copy1));
         QCOMPARE(library.list().size(), size_t(2));
         QCOMPARE(test::ReadAll(catalogue), before);
 

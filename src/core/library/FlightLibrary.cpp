@@ -632,6 +632,17 @@ std::vector<LibraryFlight> FlightLibrary::list(const QString &aircraft)
     return flights(QStringLiteral("WHERE aircraft = ?"), {aircraft});
 }
 
+std::optional<LibraryFlight> FlightLibrary::latest()
+{
+    QSqlQuery q = m_db->exec(QStringLiteral("SELECT ") + kFlightColumns +
+                             QStringLiteral(" FROM flights ORDER BY first_at DESC, id DESC LIMIT 1"));
+    if (!q.next())
+        return std::nullopt;
+    LibraryFlight f = FlightFromRow(q);
+    q.finish();
+    return f;
+}
+
 std::optional<LibraryFlight> FlightLibrary::flight(qint64 id)
 {
     const auto found = flights(QStringLiteral("WHERE id = ?"), {id});
@@ -653,12 +664,23 @@ std::vector<TrendPoint> FlightLibrary::trend(const QString &measure, const QStri
 std::vector<TrendPoint> FlightLibrary::trendOf(const QString &measure, const std::optional<QString> &aircraft)
 {
     if (!IsMeasure(measure))
-        throw LibraryError(QStringLiteral("unknown measure %1").arg(measure));
+        throw LibraryError(QStringLiteral("unknown measure %1").arg(Echoed(measure)));
+    // The column comes from these fixed names, never from the measure's text.
+    static const std::pair<const char *, const char *> kListColumns[] = {
+        {"records", "records"}, {"duration_s", "duration_s"}, {"egt_max", "egt_max"}, {"cht_max", "cht_max"},
+        {"egt_spread_max", "egt_spread_max"}, {"cht_spread_max", "cht_spread_max"}, {"findings", "findings"}};
+    static const std::pair<const char *, const char *> kFieldColumns[] = {
+        {"min", "min_value"}, {"max", "max_value"}, {"mean", "mean_value"}};
+    const auto columnOf = [&](const auto &table, const QString &name) {
+        for (const auto &[key, column] : table)
+            if (name == QLatin1String(key))
+                return QLatin1String(column);
+        throw LibraryError(QStringLiteral("unknown measure %1").arg(Echoed(measure)));
+    };
     QSqlQuery q;
     QVariantList values;
     if (library_detail::ListMeasures().contains(measure)) {
-        // The name is one of the list's columns, checked above.
-        QString sql = QStringLiteral("SELECT id, first_at, %1 FROM flights").arg(measure);
+        QString sql = QStringLiteral("SELECT id, first_at, %1 FROM flights").arg(columnOf(kListColumns, measure));
         if (aircraft) {
             sql += QStringLiteral(" WHERE aircraft = ?");
             values << *aircraft;
@@ -667,10 +689,9 @@ std::vector<TrendPoint> FlightLibrary::trendOf(const QString &measure, const std
     } else {
         const qsizetype dot = measure.indexOf(QLatin1Char('.'));
         values << measure.mid(5, dot - 5).toInt();
-        const QString column = measure.mid(dot + 1) + QStringLiteral("_value");
         QString sql = QStringLiteral("SELECT f.id, f.first_at, v.%1 FROM flights f LEFT JOIN flight_fields v "
                                      "ON v.flight_id = f.id AND v.field = ?")
-                          .arg(column);
+                          .arg(columnOf(kFieldColumns, measure.mid(dot + 1)));
         if (aircraft) {
             sql += QStringLiteral(" WHERE f.aircraft = ?");
             values << *aircraft;

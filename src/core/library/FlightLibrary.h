@@ -165,6 +165,8 @@ public:
     // The flights of one aircraft (a normalised registration).
     std::vector<LibraryFlight> list(const QString &aircraft);
     std::optional<LibraryFlight> flight(qint64 id);
+    // The last flight of the list (the start panel's), without reading the list.
+    std::optional<LibraryFlight> latest();
     // One point per flight in list order. The measure must be one of Measures().
     std::vector<TrendPoint> trend(const QString &measure);
     std::vector<TrendPoint> trend(const QString &measure, const QString &aircraft);
