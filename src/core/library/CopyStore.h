@@ -43,6 +43,12 @@ public:
     virtual bool holdsWhole(CatalogueBackend &db, const QString &sha, qint64 size) = 0;
     // The flight's bytes, checked against its name: throws LibraryError naming the damage otherwise.
     virtual QByteArray read(CatalogueBackend &db, const QString &sha) = 0;
+    // As read, handed to out piece by piece as they come (out false: no more wanted); the damage
+    // is found once the last piece has been handed over.
+    virtual void writeTo(CatalogueBackend &db, const QString &sha, const std::function<bool(const QByteArray &)> &out)
+    {
+        out(read(db, sha));
+    }
     // A file holding the flight's bytes, for a loader that reads files.
     virtual QString localFile(CatalogueBackend &db, const QString &sha) = 0;
     // In the removal's transaction, with the flight's row: what it keeps of the flight goes too

@@ -81,6 +81,10 @@ struct Batch {
     QStringList copies;
 };
 
+// The largest flight whose bytes are packed while it is read (a database's parts); a larger one is
+// read again part by part as its row goes in.
+constexpr qint64 kPackAheadBytes = qint64(16) << 20;
+
 // Sorts a read file out: skipped with its reason, or a flight with its figures.
 void Classify(PendingFlight &pending, bool calibration, FiguresBuilder &figures)
 {
@@ -185,7 +189,9 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
         Sha256 hash;
         StartMarker marker;
         FiguresBuilder figures;
-        // Bytes kept with their row are packed here, on the reading threads.
+        // Bytes kept with their row are packed here, on the reading threads; a flight larger than
+        // that is read again part by part as it goes in, so that it is never held whole.
+        const bool packAhead = !copies && !keptSizes.contains(info.size()) && info.size() <= kPackAheadBytes;
         QByteArray read;
         try {
             StreamFlightDataFile(
@@ -201,7 +207,7 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
                     marker.add(bytes, size);
                     if (aside)
                         aside->write(bytes, size);
-                    else if (!copies && !keptSizes.contains(info.size()))
+                    else if (packAhead)
                         read.append(bytes, qsizetype(size));
                     pending.bytes += qint64(size);
                 });
@@ -219,7 +225,7 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
             return pending;
         if (!copies) {
             // Most likely a flight already kept: read again only should it prove new.
-            if (!keptSizes.contains(info.size()))
+            if (packAhead)
                 pending.packed = store.pack(read);
         } else if (aside) {
             pending.copied = aside->place(*copies, pending.sha, pending.bytes);

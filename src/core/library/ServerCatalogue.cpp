@@ -487,18 +487,32 @@ public:
     QByteArray read(CatalogueBackend &db, const QString &sha) override
     {
         QByteArray bytes;
-        QSqlQuery q = db.exec(QStringLiteral("SELECT bytes FROM flight_parts WHERE sha256 = ? ORDER BY part"), {sha});
-        while (q.next())
-            bytes += qUncompress(q.value(0).toByteArray());
-        q.finish();
+        writeTo(db, sha, [&](const QByteArray &part) {
+            bytes += part;
+            return true;
+        });
+        return bytes;
+    }
+
+    // One part fetched at a time, so that a flight is never held whole.
+    void writeTo(CatalogueBackend &db, const QString &sha, const std::function<bool(const QByteArray &)> &out) override
+    {
         Sha256 hash;
-        hash.add(bytes.constData(), std::size_t(bytes.size()));
+        for (int part = 0;; ++part) {
+            const QVariant packed =
+                db.value(QStringLiteral("SELECT bytes FROM flight_parts WHERE sha256 = ? AND part = ?"), {sha, part});
+            if (!packed.isValid())
+                break;
+            const QByteArray bytes = qUncompress(packed.toByteArray());
+            hash.add(bytes.constData(), std::size_t(bytes.size()));
+            if (!out(bytes))
+                return;
+        }
         // Taken once: the hash starts again after it is read.
         if (const QString found = hash.hex(); found != sha)
             throw LibraryError(QStringLiteral("the flight's bytes kept in the library are damaged (their SHA-256 is "
                                               "%1, not %2); nothing was written")
                                    .arg(found, sha));
-        return bytes;
     }
 
     QString localFile(CatalogueBackend &db, const QString &sha) override
