@@ -1,13 +1,14 @@
 #pragma once
-// The flight library: every flight the owner downloads or loads, kept in one folder and found again
-// by date. The folder holds library.sqlite (the catalogue, through Qt SQL) and flights/, a
+// The flight library: every flight the owner downloads or loads, kept in one place and found again
+// by date. A folder's library holds library.sqlite (the catalogue, through Qt SQL) and flights/, a
 // byte-exact copy of each flight named by the SHA-256 of its bytes, so the owner's own files may
-// move or go. A flight's figures are worked out once, at import: listing and trends never reread a
-// flight.
+// move or go; a server's keeps the catalogue and the flights' bytes in one PostgreSQL database.
+// A flight's figures are worked out once, at import: listing and trends never reread a flight.
 //
-// Crash safety: a flight's copy is written, flushed and renamed into place before its row is
-// committed, so a row always has a whole copy; a copy without a row is completed by importing
-// again. Several programs may use one library: a busy library is waited for, then said so.
+// Crash safety: a flight's bytes are kept whole before its row is committed (a folder's copy
+// written, flushed and renamed into place; a server's parts in the row's transaction); a copy
+// without a row is completed by importing again. Several programs may use one library: a busy
+// library is waited for, then said so.
 
 #include <QByteArray>
 #include <QDate>
