@@ -110,9 +110,9 @@ int RunLibrary(const QStringList &args, Trail &)
         if (!takes(1))
             return UsageError(QStringLiteral("trend takes one MEASURE"), kLibraryUsage);
         if (!FlightLibrary::IsMeasure(operands[0]))
-            return UsageError(QStringLiteral("unknown measure %1; one of %2")
-                                  .arg(FlightLibrary::Echoed(operands[0]), MeasureList()),
-                              kLibraryUsage);
+            return UsageError(
+                QStringLiteral("unknown measure %1; one of %2").arg(FlightLibrary::Echoed(operands[0]), MeasureList()),
+                kLibraryUsage);
     } else if (is("export") || is("remove")) {
         if (!takes(is("export") ? 2 : 1) || !(id = IdOf(operands[0])))
             return UsageError(QStringLiteral("%1 takes a flight's ID%2")

@@ -542,8 +542,9 @@ std::vector<TrendPoint> FlightLibrary::trendOf(const QString &measure, const std
         throw LibraryError(QStringLiteral("unknown measure %1").arg(Echoed(measure)));
     // The column comes from these fixed names, never from the measure's text.
     static const std::pair<const char *, const char *> kListColumns[] = {
-        {"records", "records"}, {"duration_s", "duration_s"}, {"egt_max", "egt_max"}, {"cht_max", "cht_max"},
-        {"egt_spread_max", "egt_spread_max"}, {"cht_spread_max", "cht_spread_max"}, {"findings", "findings"}};
+        {"records", "records"},  {"duration_s", "duration_s"},         {"egt_max", "egt_max"},
+        {"cht_max", "cht_max"},  {"egt_spread_max", "egt_spread_max"}, {"cht_spread_max", "cht_spread_max"},
+        {"findings", "findings"}};
     static const std::pair<const char *, const char *> kFieldColumns[] = {
         {"min", "min_value"}, {"max", "max_value"}, {"mean", "mean_value"}};
     const auto columnOf = [&](const auto &table, const QString &name) {
@@ -653,9 +654,8 @@ bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
     QSaveFile out(fileName);
     bool written = out.open(QIODevice::WriteOnly);
     if (written)
-        m_store->writeTo(*m_db, sha.toString(), [&](const QByteArray &bytes) {
-            return written = out.write(bytes) == bytes.size();
-        });
+        m_store->writeTo(*m_db, sha.toString(),
+                         [&](const QByteArray &bytes) { return written = out.write(bytes) == bytes.size(); });
     if (!written || !out.commit())
         throw LibraryError(
             QStringLiteral("cannot write %1: %2; nothing was left there").arg(fileName, out.errorString()));

@@ -69,7 +69,7 @@ struct PendingFlight {
     QByteArray content;       // a flight held in memory, kept until its row is in
     QList<QByteArray> packed; // its bytes as the store keeps them, made as it was read
     FlightFigures figures;
-    bool copied = false; // a copy written now: on the disk only once synced
+    bool copied = false;  // a copy written now: on the disk only once synced
     bool checked = false; // its kept bytes found sound, or written again, as it was read
     bool repair = false;  // a flight kept already whose bytes are to be written again
     QString failure;      // the library could not be written
@@ -451,8 +451,8 @@ public:
         if (!batch.copies.isEmpty())
             m_copies->sync(batch.copies);
         // Those in the library already need no lock: found in one look before it is taken.
-        if (markKnown(batch, true) || std::any_of(batch.flights.begin(), batch.flights.end(),
-                                                  [](const PendingFlight &p) { return p.repair; })) {
+        if (markKnown(batch, true) ||
+            std::any_of(batch.flights.begin(), batch.flights.end(), [](const PendingFlight &p) { return p.repair; })) {
             // Should the server undo the transaction, it is run again from the outcomes found so far.
             std::vector<ImportResult> found;
             for (const PendingFlight &p : batch.flights)
