@@ -15,9 +15,11 @@
 #include "support/PgServer.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -80,6 +82,37 @@ QStringList WriteFlights(const QString &folder, int count, double scale)
     return files;
 }
 
+// A process's peak memory so far (VmHWM), in bytes; 0 once it is gone.
+qint64 PeakMemory(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
+// Runs a command to its end, watching its peak memory; -1 when it failed.
+qint64 RunWatchingMemory(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForStarted())
+        return -1;
+    const qint64 pid = p.processId();
+    qint64 peak = 0;
+    while (!p.waitForFinished(5))
+        peak = std::max(peak, PeakMemory(pid));
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
+        return -1;
+    }
+    return peak;
+}
+
 // The server's figures: the import of the hours against awk, and one aircraft's list and trend
 // among 100,000 flights of 20 aircraft (their rows written straight into the catalogue).
 int ServerFigures(const QString &cli, const QString &hours, double awk)
@@ -99,6 +132,40 @@ int ServerFigures(const QString &cli, const QString &hours, double awk)
             return QString();
         return server.uri(database, QStringLiteral("pilot"), korvel::test::PgServer::PasswordOf(QStringLiteral("pilot")));
     };
+    // One flight of 200 MB in and out: the parts stream, the flight is never held whole.
+    {
+        const QString big = QFileInfo(hours).absolutePath() + QStringLiteral("/flight-200mb.txt");
+        QFile f(big);
+        // A record every 6 s, as a long flight's are (one time again and again is no flight).
+        if (!f.open(QIODevice::WriteOnly) || f.write("FLIGHT\r\n") < 0)
+            return 1;
+        QDateTime at(QDate(2024, 1, 1), QTime(10, 0));
+        QByteArray block;
+        for (qint64 written = 0, n = 0; written < qint64(200) << 20; ++n) {
+            block += at.toString(QStringLiteral("MM/dd/yy HH:mm:ss")).toLatin1() + ',' + QByteArray::number(n % 1000) +
+                     ",2400,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1300,1310,1320,1330,1340,1350,350,355,360,365,370,375\r\n";
+            at = at.addSecs(6);
+            if (block.size() >= (1 << 20)) {
+                if (f.write(block) != block.size())
+                    return 1;
+                written += block.size();
+                block.clear();
+            }
+        }
+        f.close();
+        const QString uri = library(QStringLiteral("big"));
+        const qint64 in = RunWatchingMemory(cli, {QStringLiteral("library"), QStringLiteral("--library"), uri,
+                                                  QStringLiteral("import"), big});
+        const qint64 out = RunWatchingMemory(cli, {QStringLiteral("library"), QStringLiteral("--library"), uri,
+                                                   QStringLiteral("export"), QStringLiteral("1"),
+                                                   big + QStringLiteral(".out")});
+        QFile::remove(big + QStringLiteral(".out"));
+        if (in < 0 || out < 0)
+            return 1;
+        std::printf("server import of one 200 MB flight: peak memory %.1f MiB; its export %.1f MiB (target at most "
+                    "64 MiB)\n",
+                    double(in) / (1 << 20), double(out) / (1 << 20));
+    }
     double import = -1;
     for (int run = 0; run < 3; ++run) {
         const QString uri = library(QStringLiteral("hours%1").arg(run));

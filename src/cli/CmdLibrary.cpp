@@ -29,16 +29,45 @@ std::optional<qint64> IdOf(const QString &text)
     return ok ? std::optional<qint64>(id) : std::nullopt;
 }
 
-// Every result as its flight is committed: what was done before a failure (or a kill) is said.
+// Every result as its flight is committed: what was done before a failure (or a kill) is said. A
+// flight mended counts as known, a damaged copy as skipped; a damaged or missing copy fails the run.
 int Import(const std::function<bool(const std::function<bool(const ImportResult &)> &)> &run)
 {
     int added = 0, known = 0, skipped = 0;
+    bool lost = false;
     if (!run([&](const ImportResult &result) {
-            (result.outcome == ImportResult::Added ? added : result.outcome == ImportResult::Known ? known : skipped)++;
+            switch (result.outcome) {
+            case ImportResult::Added:
+                ++added;
+                break;
+            case ImportResult::Known:
+            case ImportResult::Repaired:
+                ++known;
+                break;
+            case ImportResult::Damaged:
+                lost = true;
+                ++skipped;
+                break;
+            case ImportResult::Missing:
+                lost = true;
+                break;
+            case ImportResult::Skipped:
+                ++skipped;
+                break;
+            }
             return WriteOut(ImportResultJson(result));
         }))
         return kExitFailed;
-    return WriteOut(ImportTotalsJson(added, known, skipped)) ? kExitOk : kExitFailed;
+    return WriteOut(ImportTotalsJson(added, known, skipped)) && !lost ? kExitOk : kExitFailed;
+}
+
+void QuietDriver()
+{
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+        if ((type == QtCriticalMsg || type == QtFatalMsg) && previous)
+            previous(type, context, text);
+    });
 }
 
 QString MeasureList()
@@ -52,7 +81,7 @@ QString MeasureList()
 int RunLibrary(const QStringList &args, Trail &)
 {
     const QString kAircraft = QStringLiteral("--aircraft");
-    const auto parsed = ParseArguments(args, {}, {QStringLiteral("--library"), kAircraft});
+    const auto parsed = ParseArguments(args, {QStringLiteral("--verbose")}, {QStringLiteral("--library"), kAircraft});
     if (!parsed)
         return UsageError(QString(), kLibraryUsage);
     QStringList operands = parsed->operands;
@@ -81,8 +110,9 @@ int RunLibrary(const QStringList &args, Trail &)
         if (!takes(1))
             return UsageError(QStringLiteral("trend takes one MEASURE"), kLibraryUsage);
         if (!FlightLibrary::IsMeasure(operands[0]))
-            return UsageError(QStringLiteral("unknown measure %1; one of %2").arg(operands[0], MeasureList()),
-                              kLibraryUsage);
+            return UsageError(
+                QStringLiteral("unknown measure %1; one of %2").arg(FlightLibrary::Echoed(operands[0]), MeasureList()),
+                kLibraryUsage);
     } else if (is("export") || is("remove")) {
         if (!takes(is("export") ? 2 : 1) || !(id = IdOf(operands[0])))
             return UsageError(QStringLiteral("%1 takes a flight's ID%2")
@@ -99,7 +129,8 @@ int RunLibrary(const QStringList &args, Trail &)
             aircraft = reg.text;
         }
     } else {
-        return UsageError(QStringLiteral("unknown library command %1").arg(command), kLibraryUsage);
+        return UsageError(QStringLiteral("unknown library command %1").arg(FlightLibrary::Echoed(command)),
+                          kLibraryUsage);
     }
 
     const QString location = parsed->has(QStringLiteral("--library"))
@@ -112,6 +143,10 @@ int RunLibrary(const QStringList &args, Trail &)
                                            : is("import")  ? FlightLibrary::Opening::Create
                                            : is("rebuild") ? FlightLibrary::Opening::Rebuild
                                                            : FlightLibrary::Opening::Existing;
+    // What a database driver says on its own (a server version it does not know, a statement on a
+    // connection gone) is no news to the owner, whose message follows: only with --verbose.
+    if (!parsed->has(QStringLiteral("--verbose")))
+        QuietDriver();
     try {
         FlightLibrary library(location, opening);
         if (is("import")) {

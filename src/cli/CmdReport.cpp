@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
 
 namespace korvel::cli {
 
@@ -62,12 +63,17 @@ int RunReport(const QStringList &args, Trail &trail)
     std::optional<QString> aircraft;
     QString shownName;
     QString expectedSha;
+    // A server's flight is read from a temporary copy that goes with the library: it is kept until
+    // the report has read it.
+    std::unique_ptr<FlightLibrary> library;
     if (byId) {
-        const QString folder = LibraryOption(*parsed);
+        const QString location = LibraryOption(*parsed);
+        // What every message names: a server's URI never with its password.
+        const QString folder = FlightLibrary::Shown(location);
         try {
-            FlightLibrary library(folder, FlightLibrary::Opening::Existing);
-            const std::optional<LibraryFlight> flight = library.flight(*id);
-            const std::optional<QString> copy = flight ? library.copyPath(*id) : std::nullopt;
+            library = std::make_unique<FlightLibrary>(location, FlightLibrary::Opening::Existing);
+            const std::optional<LibraryFlight> flight = library->flight(*id);
+            const std::optional<QString> copy = flight ? library->copyPath(*id) : std::nullopt;
             if (!flight || !copy)
                 return Failed(QStringLiteral("no flight %1 in the flight library %2").arg(*id).arg(folder));
             path = *copy;

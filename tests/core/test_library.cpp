@@ -125,6 +125,7 @@ private slots:
         QFile::remove(lateFile);
         const auto flights = library.list();
         QCOMPARE(flights.size(), size_t(2));
+        QCOMPARE(library.latest()->id, 2);
         QCOMPARE(flights[0].id, 1); // earlier date first
         const LibraryFlight &f = flights[1];
         QCOMPARE(f.first, QStringLiteral("2026-05-02T23:50:00"));
@@ -535,7 +536,8 @@ private slots:
         const QString firstCopy = *library.copyPath(1);
         QVERIFY(QFile::remove(firstCopy));
         const ImportResult again = library.importFile(firstFile);
-        QCOMPARE(again.outcome, ImportResult::Known);
+        QCOMPARE(again.outcome, ImportResult::Repaired);
+        QCOMPARE(again.id, 1);
         QCOMPARE(test::ReadAll(firstCopy), first);
         QCOMPARE(QDir(flights).entryList(QDir::Files).size(), 3); // three copies, no part left
     }
@@ -658,6 +660,41 @@ private slots:
         }
     }
 
+    // A catalogue whose version row is not exactly one known number is refused with words, and
+    // left as it is: no migration from 0, no import into two versions at once.
+    void versionRows_data() { backends(); }
+    void versionRows()
+    {
+        QTemporaryDir dir;
+        const QString where = location(dir);
+        const bool onServer = FlightLibrary::IsServer(where);
+        { FlightLibrary library(where); }
+        const auto run = [&](const QString &sql) {
+            if (onServer)
+                QVERIFY(!m_server->sql(m_lastDatabase, sql).isNull());
+            else
+                Raw(where, sql);
+        };
+        for (const char *damage : {"UPDATE library_info SET schema_version = 0",
+                                   "UPDATE library_info SET schema_version = -5",
+                                   "INSERT INTO library_info (schema_version, next_id) VALUES (3, 1)"}) {
+            run(QStringLiteral("DELETE FROM library_info"));
+            run(QStringLiteral("INSERT INTO library_info (schema_version, next_id) VALUES (2, 1)"));
+            run(QLatin1String(damage));
+            for (const FlightLibrary::Opening opening : {FlightLibrary::Opening::Create, FlightLibrary::Opening::Existing}) {
+                try {
+                    FlightLibrary library(where, opening);
+                    QFAIL(damage);
+                } catch (const LibraryError &error) {
+                    QVERIFY2(error.message().contains(QLatin1String("its version row is damaged")),
+                             qPrintable(error.message()));
+                }
+            }
+        }
+        const QString count = QStringLiteral("SELECT COUNT(*) FROM library_info");
+        QCOMPARE(onServer ? m_server->sql(m_lastDatabase, count).trimmed().toInt() : Raw(where, count).toInt(), 2);
+    }
+
     // A server's URI read as libpq reads it; the password kept apart and never shown.
     void serverUri()
     {
@@ -694,6 +731,30 @@ private slots:
         QVERIFY(!FlightLibrary::IsServer(QStringLiteral("/home/pilot/postgresql://x")));
         QCOMPARE(FlightLibrary::Shown(QStringLiteral("postgresql://a:secret@h:99999/db")),
                  QStringLiteral("postgresql://..."));
+        // No secret however libpq reads the URI: the client key's passphrase, a password holding
+        // '?', '@' or '/', unencoded; nor in a refusal's reason.
+        const QList<std::pair<QString, QString>> shown = {
+            {QStringLiteral("postgresql://kw@h/db?sslpassword=Key-Pass&sslmode=require&password=Pw1"),
+             QStringLiteral("postgresql://kw@h/db?sslmode=require")},
+            {QStringLiteral("postgresql://kw:Pa?ss@h/db"), QStringLiteral("postgresql://kw@h/db")},
+            {QStringLiteral("postgresql://kw:P@ss@h:5432/db"), QStringLiteral("postgresql://kw@h:5432/db")},
+            {QStringLiteral("postgresql://kwriter:5432/Secret@host"), QStringLiteral("postgresql://...")},
+            {QStringLiteral("postgresql://kw:Se/cret@host/db"), QStringLiteral("postgresql://...")},
+            {QStringLiteral("postgresql://kw:Se/cret?x@host/db"), QStringLiteral("postgresql://...")},
+        };
+        for (const auto &[uri, form] : shown) {
+            QCOMPARE(FlightLibrary::Shown(uri), form);
+            if (!ParseServerUri(uri, &why))
+                QVERIFY2(!why.contains(QLatin1String("ecret")), qPrintable(why));
+        }
+        l = ParseServerUri(QStringLiteral("postgresql://kw@h/db?sslpassword=Key-Pass"), &why);
+        QCOMPARE(l->connectOptions(), QStringLiteral("sslpassword='Key-Pass'"));
+        // A password's text is left in any other word of a message; the URI's forms go.
+        l = ParseServerUri(QStringLiteral("postgresql://kw:e@127.0.0.1/db"), &why);
+        QCOMPARE(l->scrubbed(QStringLiteral("Connection refused at 127.0.0.1 for postgresql://kw:e@127.0.0.1/db")),
+                 QStringLiteral("Connection refused at 127.0.0.1 for postgresql://kw@127.0.0.1/db"));
+        const QString unreachable = FlightLibrary::Describe(QStringLiteral("postgresql://kw:e@127.0.0.1:1/db"));
+        QVERIFY2(unreachable.contains(QLatin1String("Connection refused")), qPrintable(unreachable));
         QCOMPARE(FlightLibrary::Shown(QStringLiteral("/tmp/lib")), QStringLiteral("/tmp/lib"));
     }
 
@@ -719,15 +780,15 @@ private slots:
         const QByteArray captured = Flight(30, {{3, 18, 1500}});
         QCOMPARE(library.importBytes(captured, QStringLiteral("capture")).outcome, ImportResult::Added);
         QCOMPARE(test::ReadAll(*library.copyPath(1)), captured);
-        // Some 10 MiB of records: two parts.
+        // Some 20 MiB of records: three parts, read again part by part as they go in.
         QByteArray big = "FLIGHT\r\n";
         const QByteArray record = Flight(1, {}).mid(8);
-        while (big.size() < (10 << 20))
+        while (big.size() < (20 << 20))
             big += record;
         const QString bigFile = test::WriteFile(dir, QStringLiteral("big.txt"), big);
         QCOMPARE(library.importFile(bigFile).outcome, ImportResult::Added);
         QCOMPARE(m_server->sql(m_lastDatabase, QStringLiteral("SELECT COUNT(*) FROM flight_parts")).trimmed(),
-                 QStringLiteral("3"));
+                 QStringLiteral("4"));
         const QString out = dir.filePath(QStringLiteral("out.txt"));
         QVERIFY(library.exportFlight(2, out));
         QCOMPARE(test::ReadAll(out), big);
@@ -760,10 +821,45 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "qUncompress: Input data is corrupted");
         QVERIFY_THROWS_EXCEPTION(LibraryError, library.exportFlight(1, out));
         QVERIFY(!QFile::exists(out));
+        // Another flight's bytes in its place: the message quotes the hash of the bytes found.
+        const QByteArray other = Flight(7, {});
+        QCOMPARE(library.importBytes(other, QStringLiteral("other")).id, 4);
+        QVERIFY(!m_server->sql(m_lastDatabase, QStringLiteral("UPDATE flight_parts SET bytes = (SELECT bytes FROM "
+                                                            "flight_parts WHERE sha256 = '%1') WHERE part = 0 AND "
+                                                            "sha256 = (SELECT sha256 FROM flights WHERE id = 1)")
+                                                 .arg(library.flight(4)->sha256))
+                     .isNull());
+        try {
+            library.exportFlight(1, out);
+            QFAIL("exported damaged bytes");
+        } catch (const LibraryError &error) {
+            QVERIFY2(error.message().contains(library.flight(4)->sha256), qPrintable(error.message()));
+        }
+        // The same bytes imported again are written again under the flight's id.
+        const ImportResult mended = library.importBytes(captured, QStringLiteral("capture"));
+        QCOMPARE(mended.outcome, ImportResult::Repaired);
+        QCOMPARE(mended.id, 1);
+        QVERIFY(library.exportFlight(1, out));
+        QCOMPARE(test::ReadAll(out), captured);
+        QCOMPARE(library.importBytes(captured, QStringLiteral("capture")).outcome, ImportResult::Known);
+        QVERIFY(library.remove(4));
         QVERIFY(library.remove(2));
         QCOMPARE(m_server->sql(m_lastDatabase, QStringLiteral("SELECT COUNT(*) FROM flight_parts")).trimmed(),
                  QStringLiteral("1"));
         QVERIFY_THROWS_EXCEPTION(LibraryError, library.rebuild([](const ImportResult &) { return true; }));
+
+        // A writer may not make the catalogue in an empty database: said as such, not as a reader.
+        m_server->createDatabase(QStringLiteral("unmade"));
+        try {
+            FlightLibrary(m_server->uri(QStringLiteral("unmade"), QStringLiteral("pilot"),
+                                        test::PgServer::PasswordOf("pilot")),
+                          FlightLibrary::Opening::Init);
+            QFAIL("a writer made the catalogue");
+        } catch (const LibraryError &error) {
+            QVERIFY2(error.message().startsWith(QLatin1String("pilot may not make the flight library's catalogue in "
+                                                              "the database 127.0.0.1/unmade")),
+                     qPrintable(error.message()));
+        }
     }
 
     void cleanupTestCase() { m_server.reset(); }

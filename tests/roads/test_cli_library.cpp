@@ -1,10 +1,7 @@
 // korvel-cli library as whole processes: the exact lines of every command, an import killed at
 // several points and completed by importing again, two imports at once, a busy library, a full disk.
 
-#include "core/library/FlightLibrary.h"
-#include "support/FlightPlans.h"
-#include "support/PgServer.h"
-#include "support/TestSupport.h"
+#include "support/LibraryRuns.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -20,78 +17,13 @@
 #include <unistd.h>
 
 using namespace korvel;
+using test::CheckWhole;
+using test::kLibrary;
+using test::Library;
+using test::MakeFlights;
 
-namespace {
 
-const QString kLibrary = QStringLiteral("--library");
-
-test::CliRun Library(const QString &folder, const QStringList &args)
-{
-    return test::RunCli(QStringList{QStringLiteral("library"), kLibrary, folder} + args);
-}
-
-// A folder of flights a few minutes long, each different.
-QStringList MakeFlights(const QTemporaryDir &dir, int count)
-{
-    QDir(dir.path()).mkpath(QStringLiteral("flights"));
-    QStringList files;
-    for (int i = 0; i < count; ++i) {
-        test::FlightPlan plan;
-        plan.seed = unsigned(i + 1);
-        plan.scale = 0.25;
-        plan.start = QDateTime(QDate(2026, 1, 1).addDays(i), QTime(10, 0));
-        files << test::WriteFile(dir, QStringLiteral("flights/%1.txt").arg(i, 3, 10, QLatin1Char('0')),
-                                 test::MakeFlight(plan));
-    }
-    return files;
-}
-
-// The library opens, SQLite finds it sound, and every flight in it has its whole copy.
-void CheckWhole(const QString &folder, int *flights = nullptr)
-{
-    FlightLibrary library(folder);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
-        db.setDatabaseName(folder + QStringLiteral("/library.sqlite"));
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY(q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next());
-        QCOMPARE(q.value(0).toString(), QStringLiteral("ok"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("check"));
-    const auto list = library.list();
-    for (const LibraryFlight &f : list) {
-        const QByteArray bytes = test::ReadAll(*library.copyPath(f.id));
-        QCOMPARE(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()), f.sha256);
-    }
-    if (flights)
-        *flights = int(list.size());
-}
-
-// A library on the test server: opens, and every flight in it has its whole bytes.
-void CheckWholeOnServer(const QString &uri, int *flights = nullptr)
-{
-    FlightLibrary library(uri, FlightLibrary::Opening::Existing);
-    const auto list = library.list();
-    for (const LibraryFlight &f : list) {
-        const QByteArray bytes = test::ReadAll(*library.copyPath(f.id));
-        QCOMPARE(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()), f.sha256);
-    }
-    if (flights)
-        *flights = int(list.size());
-}
-
-// A list line without its "source" (the one key the two kinds of library may differ in).
-QByteArray WithoutSource(QByteArray lines)
-{
-    static const QRegularExpression source(QStringLiteral(",\"source\":\"[^\"]*\""));
-    return QString::fromUtf8(lines).remove(source).toUtf8();
-}
-
-} // namespace
-
-class TestCliLibrary : public QObject {
+class TestCliLibrary : public QObject, protected test::LibraryServer {
     Q_OBJECT
 private slots:
     void contract()
@@ -224,6 +156,12 @@ private slots:
         }
         QCOMPARE(test::ReadAll(copy2), flight2);
         QVERIFY(!QFile::exists(folder + QStringLiteral("/flights/new.txt")));
+        // A sibling whose name only begins with the library folder's is outside it.
+        QDir(dir.path()).mkpath(QStringLiteral("lib-out"));
+        QCOMPARE(Library(folder, {QStringLiteral("export"), QStringLiteral("1"), folder + QStringLiteral("-out/1.txt")})
+                     .exitCode,
+                 0);
+        QCOMPARE(test::ReadAll(folder + QStringLiteral("-out/1.txt")), test::ReadAll(copy1));
         QCOMPARE(library.list().size(), size_t(2));
         QCOMPARE(test::ReadAll(catalogue), before);
 
@@ -256,9 +194,13 @@ private slots:
         QVERIFY2(run.err.contains("damaged"), run.err.constData());
         QVERIFY(!QFile::exists(out));
         run = Library(folder, {QStringLiteral("import"), files[0]});
-        QVERIFY(run.out.contains("\"result\":\"known\",\"id\":1"));
+        QVERIFY2(run.out.contains("\"result\":\"repaired\",\"id\":1}"), run.out.constData());
         QCOMPARE(Library(folder, {QStringLiteral("export"), QStringLiteral("1"), out}).exitCode, 0);
         QCOMPARE(test::ReadAll(out), test::ReadAll(files[0]));
+        // A missing copy the same; once whole, the same bytes are known.
+        QVERIFY(QFile::remove(copy1));
+        QVERIFY(Library(folder, {QStringLiteral("import"), files[0]}).out.contains("\"result\":\"repaired\",\"id\":1}"));
+        QVERIFY(Library(folder, {QStringLiteral("import"), files[0]}).out.contains("\"result\":\"known\",\"id\":1}"));
 
         // A catalogue whose hash names a path: no file outside the library is read or deleted.
         const QString victim = test::WriteFile(dir, QStringLiteral("victim.txt"), "the owner's own file");
@@ -339,6 +281,75 @@ private slots:
         int flights = 0;
         CheckWhole(folder, &flights);
         QCOMPARE(flights, 3);
+    }
+
+    // A registration is ASCII: only a to z are upper-cased, any other letter refused; what a
+    // refusal echoes of the user's text is cut and its control characters escaped.
+    void registrationsAndEchoes()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        for (const QString &bad : {QStringLiteral("stra\u00dfe"), QStringLiteral("\ufb001"), QStringLiteral("\u0131n1")}) {
+            const test::CliRun run = Library(folder, {QStringLiteral("list"), QStringLiteral("--aircraft"), bad});
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY2(run.err.contains("is no registration"), run.err.constData());
+        }
+        const QString huge = QStringLiteral("bad\x01\x1b[2J") + QString(100000, QLatin1Char('x'));
+        for (const QStringList &args : {QStringList{QStringLiteral("trend"), huge},
+                                        QStringList{QStringLiteral("list"), QStringLiteral("--aircraft"), huge},
+                                        QStringList{huge}}) {
+            const test::CliRun run = Library(folder, args);
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY2(run.err.size() < 2000 && !run.err.contains('\x01') && !run.err.contains('\x1b') &&
+                         run.err.contains("bad\\x01\\x1b[2Jxxx"),
+                     run.err.left(300).constData());
+        }
+        QVERIFY(!QFileInfo::exists(folder));
+    }
+
+    // Rebuild adds no damaged copy as a flight, names every listed flight whose copy is gone, and
+    // makes no library where there is none to rebuild.
+    void rebuildSaysWhatIsLost()
+    {
+        QTemporaryDir dir;
+        const QStringList files = MakeFlights(dir, 3);
+        const QString folder = dir.filePath(QStringLiteral("lib"));
+        QCOMPARE(Library(folder, {QStringLiteral("import"), dir.filePath(QStringLiteral("flights"))}).exitCode, 0);
+        QString copy1, copy2;
+        {
+            FlightLibrary library(folder);
+            copy1 = *library.copyPath(1);
+            copy2 = *library.copyPath(2);
+        }
+        QByteArray damaged = test::ReadAll(copy1);
+        damaged[10] = char(damaged[10] ^ 1);
+        QFile(copy1).remove();
+        test::WriteFile(dir, QDir(dir.path()).relativeFilePath(copy1), damaged);
+        QVERIFY(QFile::remove(copy2));
+        const QByteArray damagedLine = "{\"file\":\"" + copy1.toUtf8() + "\",\"result\":\"damaged\"}\n";
+        test::CliRun run = Library(folder, {QStringLiteral("rebuild")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.out.startsWith(damagedLine) && run.out.contains("\"result\":\"known\",\"id\":3}\n") &&
+                     run.out.endsWith("{\"id\":2,\"result\":\"missing\"}\n{\"added\":0,\"known\":1,\"skipped\":1}\n"),
+                 run.out.constData());
+        // The catalogue lost: the damaged copy is still no flight.
+        for (const char *file : {"library.sqlite", "library.sqlite-wal", "library.sqlite-shm"})
+            QFile::remove(folder + QLatin1Char('/') + QLatin1String(file));
+        run = Library(folder, {QStringLiteral("rebuild")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.out.startsWith(damagedLine) && run.out.endsWith("{\"added\":1,\"known\":0,\"skipped\":1}\n"),
+                 run.out.constData());
+        QCOMPARE(Library(folder, {QStringLiteral("list")}).out.count('\n'), 1);
+        QCOMPARE(test::ReadAll(copy1), damaged);
+
+        // A folder that does not exist, and one of the owner's own files: nothing made.
+        for (const QString &none : {dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("flights"))}) {
+            run = Library(none, {QStringLiteral("rebuild")});
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.err.contains("no flight library in"), run.err.constData());
+            QVERIFY(!QFileInfo::exists(none + QStringLiteral("/library.sqlite")));
+            QVERIFY(!QFileInfo::exists(none + QStringLiteral("/flights")));
+        }
     }
 
     // A version-1 library killed while it is migrated opens as version 1 or as the present one, never
@@ -567,296 +578,37 @@ private slots:
         QCOMPARE(QDir(folder + QStringLiteral("/flights")).entryList(QDir::Files).size(), flights);
     }
 
-    // The same imports into a folder and into a server print the same, "source" aside; init makes
-    // the catalogue once, and before it every command says to run it.
-    void serverContract()
+    // A disk full to the last byte: said as such, never as a library that is none; the library
+    // still lists and exports, so that the owner can make room.
+    void fullDiskStillReads()
     {
-        QVERIFY2(server(), m_serverError.constData());
-        QTemporaryDir dir;
-        const QStringList files = MakeFlights(dir, 5);
-        const QString database = newDatabase();
-        const QString keeper = m_server->uri(database, QStringLiteral("keeper"), test::PgServer::PasswordOf("keeper"));
-        const QString pilot = m_server->uri(database, QStringLiteral("pilot"), test::PgServer::PasswordOf("pilot"));
-        const QString shown = m_server->uri(database, QStringLiteral("keeper"));
-
-        test::CliRun run = Library(pilot, {QStringLiteral("import"), files[0]});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.trail.contains(QStringLiteral("holds no flight library yet; make it once with: korvel-cli "
-                                                   "library --library %1 init")
-                                        .arg(m_server->uri(database, QStringLiteral("pilot")))),
-                 run.err.constData());
-        run = Library(keeper, {QStringLiteral("init")});
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.trail, QStringLiteral("korvel-cli: made the flight library in %1 (version 3)\n").arg(shown));
-        run = Library(keeper, {QStringLiteral("init")});
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.trail,
-                 QStringLiteral("korvel-cli: the flight library in %1 is already there (version 3)\n").arg(shown));
-
-        const QString folder = dir.filePath(QStringLiteral("lib"));
-        const QString out = dir.filePath(QStringLiteral("out.txt"));
-        const QList<QStringList> steps = {
-            {QStringLiteral("import"), QStringLiteral("--aircraft"), QStringLiteral("n1"), files[0], files[1]},
-            {QStringLiteral("import"), dir.filePath(QStringLiteral("flights"))},
-            {QStringLiteral("assign"), QStringLiteral("3"), QStringLiteral("G-ABCD")},
-            {QStringLiteral("remove"), QStringLiteral("2")},
-            {QStringLiteral("list")},
-            {QStringLiteral("list"), QStringLiteral("--aircraft"), QStringLiteral("N1")},
-            {QStringLiteral("trend"), QStringLiteral("egt_max")},
-            {QStringLiteral("trend"), QStringLiteral("field17.mean"), QStringLiteral("--aircraft"), QStringLiteral("G-ABCD")},
-            {QStringLiteral("aircraft")},
-            {QStringLiteral("export"), QStringLiteral("4"), out},
-            {QStringLiteral("export"), QStringLiteral("2"), out},
-        };
-        for (const QStringList &step : steps) {
-            const test::CliRun onFolder = Library(folder, step);
-            const QByteArray exported = test::ReadAll(out);
-            QFile::remove(out);
-            const test::CliRun onServer = Library(pilot, step);
-            QVERIFY2(onServer.exitCode == onFolder.exitCode, qPrintable(step.join(' ') + onServer.trail));
-            QCOMPARE(WithoutSource(onServer.out), WithoutSource(onFolder.out));
-            QCOMPARE(test::ReadAll(out), exported);
-            QFile::remove(out);
-            QVERIFY(!onServer.err.contains(test::PgServer::PasswordOf("pilot").toUtf8()));
-        }
-
-        // A catalogue of a newer version is refused, and left as it is.
-        QVERIFY(!m_server->sql(database, QStringLiteral("UPDATE library_info SET schema_version = 4")).isNull());
-        run = Library(pilot, {QStringLiteral("list")});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.trail.contains(QStringLiteral("newer version")), run.err.constData());
-        QCOMPARE(m_server->sql(database, QStringLiteral("SELECT schema_version FROM library_info")).trimmed(),
-                 QStringLiteral("4"));
-    }
-
-    // Four importers of the same flights at once: each flight once, every importer naming it by
-    // the winner's id; and an importer killed part-way leaves what it committed, whole.
-    void serverImporters()
-    {
-        QVERIFY2(server(), m_serverError.constData());
-        QTemporaryDir dir;
-        const int count = 24;
-        MakeFlights(dir, count);
-        const QString uri = initialised(newDatabase());
-        const QStringList args = {QStringLiteral("library"), kLibrary, uri, QStringLiteral("import"),
-                                  dir.filePath(QStringLiteral("flights"))};
-        QProcess importers[4];
-        for (QProcess &p : importers)
-            p.start(test::BinDir() + QStringLiteral("/korvel-cli"), args);
-        int added = 0;
-        QMap<QString, QString> idOf;
-        static const QRegularExpression line(QStringLiteral("\"file\":\"([^\"]+)\",\"result\":\"(added|known)\",\"id\":(\\d+)"));
-        for (QProcess &p : importers) {
-            QVERIFY(p.waitForFinished(60000));
-            QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-            const QString out = QString::fromUtf8(p.readAllStandardOutput());
-            for (auto it = line.globalMatch(out); it.hasNext();) {
-                const auto m = it.next();
-                added += m.captured(2) == QLatin1String("added") ? 1 : 0;
-                QVERIFY(idOf.value(m.captured(1), m.captured(3)) == m.captured(3));
-                idOf[m.captured(1)] = m.captured(3);
-            }
-        }
-        QCOMPARE(added, count);
-        QCOMPARE(idOf.size(), count);
-        int flights = 0;
-        CheckWholeOnServer(uri, &flights);
-        QCOMPARE(flights, count);
-
-        // Killed at so many milliseconds: signing in, reading, committing.
-        const QString killed = initialised(newDatabase());
-        int before = 0;
-        for (const int ms : {0, 60, 150, 300}) {
-            QProcess process;
-            process.start(test::BinDir() + QStringLiteral("/korvel-cli"),
-                          {QStringLiteral("library"), kLibrary, killed, QStringLiteral("import"),
-                           dir.filePath(QStringLiteral("flights"))});
-            QVERIFY(process.waitForStarted());
-            QTest::qWait(ms);
-            const qint64 pid = process.processId();
-            if (pid > 0 && process.state() == QProcess::Running)
-                ::kill(pid_t(pid), SIGKILL);
-            process.waitForFinished();
-            CheckWholeOnServer(killed, &flights);
-            QVERIFY(flights >= before);
-            before = flights;
-        }
-        const test::CliRun run = Library(killed, {QStringLiteral("import"), dir.filePath(QStringLiteral("flights"))});
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.out.endsWith(
-            QStringLiteral("{\"added\":%1,\"known\":%2,\"skipped\":0}\n").arg(count - before).arg(before).toUtf8()));
-        CheckWholeOnServer(killed, &flights);
-        QCOMPARE(flights, count);
-    }
-
-    // A role that may only read lists and exports but changes nothing, told so exactly; a wrong
-    // password names the server, the database and the user, never the password.
-    void serverRoles()
-    {
-        QVERIFY2(server(), m_serverError.constData());
+        test::SmallDisk disk(1 << 20);
+        if (!disk.mounted())
+            QSKIP("cannot mount a small disk here");
         QTemporaryDir dir;
         const QStringList files = MakeFlights(dir, 2);
-        const QString database = newDatabase();
-        const QString pilot = initialised(database);
-        QCOMPARE(Library(pilot, {QStringLiteral("import"), files[0]}).exitCode, 0);
-        const QString student =
-            m_server->uri(database, QStringLiteral("student"), test::PgServer::PasswordOf("student"));
-        const QString refused = QStringLiteral("korvel-cli: flight library %1: you may read the flight library at "
-                                               "127.0.0.1/%2 but not change it; ask its administrator to grant "
-                                               "korvel_writer to student\n")
-                                    .arg(m_server->uri(database, QStringLiteral("student")), database);
-        const QByteArray listed = Library(pilot, {QStringLiteral("list")}).out;
-        for (const QStringList &change :
-             {QStringList{QStringLiteral("import"), files[1]}, QStringList{QStringLiteral("import"), files[0]},
-              QStringList{QStringLiteral("assign"), QStringLiteral("1"), QStringLiteral("N1")},
-              QStringList{QStringLiteral("remove"), QStringLiteral("1")}}) {
-            const test::CliRun run = Library(student, change);
-            QCOMPARE(run.exitCode, 1);
-            QCOMPARE(run.trail, refused);
+        const QString folder = disk.filePath(QStringLiteral("lib"));
+        QCOMPARE(Library(folder, {QStringLiteral("import"), files[0]}).exitCode, 0);
+        {
+            QFile fill(disk.filePath(QStringLiteral("fill")));
+            QVERIFY(fill.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'x');
+            while (fill.write(block) == block.size() && fill.flush()) {
+            }
         }
-        QCOMPARE(Library(student, {QStringLiteral("list")}).out, listed);
-        // One granted nothing is told so, not that they may read.
-        QVERIFY(!m_server->sql(QStringLiteral("postgres"), QStringLiteral("REVOKE korvel_reader FROM student")).isNull());
-        const test::CliRun outsider = Library(student, {QStringLiteral("list")});
-        QCOMPARE(outsider.exitCode, 1);
-        QCOMPARE(outsider.trail, QStringLiteral("korvel-cli: flight library %1: you may not read the flight library at "
-                                                "127.0.0.1/%2; ask its administrator to grant korvel_reader or "
-                                                "korvel_writer to student\n")
-                                     .arg(m_server->uri(database, QStringLiteral("student")), database));
-        QVERIFY(!m_server->sql(QStringLiteral("postgres"), QStringLiteral("GRANT korvel_reader TO student")).isNull());
+        const test::CliRun listed = Library(folder, {QStringLiteral("list")});
+        QVERIFY2(listed.exitCode == 0 && listed.out.count('\n') == 1, listed.err.constData());
         const QString out = dir.filePath(QStringLiteral("out.txt"));
-        QCOMPARE(Library(student, {QStringLiteral("export"), QStringLiteral("1"), out}).exitCode, 0);
+        QCOMPARE(Library(folder, {QStringLiteral("export"), QStringLiteral("1"), out}).exitCode, 0);
         QCOMPARE(test::ReadAll(out), test::ReadAll(files[0]));
-
-        const QString wrong = QStringLiteral("Wrong-Pass-4x");
-        const test::CliRun run = Library(m_server->uri(database, QStringLiteral("pilot"), wrong), {QStringLiteral("list")});
+        const test::CliRun run = Library(folder, {QStringLiteral("import"), files[1]});
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(!run.trail.contains(wrong) && run.trail.contains(QStringLiteral("pilot")) &&
-                     run.trail.contains(database) &&
-                     run.trail.contains(QStringLiteral("127.0.0.1:%1").arg(m_server->port())) &&
-                     run.trail.contains(QStringLiteral("refused the sign-in")),
+        QVERIFY2(run.err.contains("the disk holding the flight library is full") &&
+                     !run.err.contains("not a flight library"),
                  run.err.constData());
-        // The password from where libpq's users keep it.
-        qputenv("PGPASSWORD", test::PgServer::PasswordOf("pilot").toUtf8());
-        const test::CliRun fromEnvironment = Library(m_server->uri(database, QStringLiteral("pilot")), {QStringLiteral("list")});
-        qunsetenv("PGPASSWORD");
-        QCOMPARE(fromEnvironment.out, listed);
-    }
-
-    // A server stopped during an import: "went away", what was committed stays; started again, the
-    // same import completes.
-    void serverGoneAndBack()
-    {
-        QVERIFY2(server(), m_serverError.constData());
-        QTemporaryDir dir;
-        const int count = 20;
-        const QStringList files = MakeFlights(dir, count);
-        const QString database = newDatabase();
-        const QString uri = initialised(database);
-        QCOMPARE(Library(uri, QStringList{QStringLiteral("import")} + files.mid(0, count / 2)).exitCode, 0);
-        {
-            // The import is caught waiting for another writer when the server stops.
-            QSqlDatabase db = holdLock(QStringLiteral("writer"), database);
-            QVERIFY(db.isOpen());
-            QProcess process;
-            process.start(test::BinDir() + QStringLiteral("/korvel-cli"),
-                          {QStringLiteral("library"), kLibrary, uri, QStringLiteral("import"),
-                           dir.filePath(QStringLiteral("flights"))});
-            QVERIFY(process.waitForStarted());
-            QTest::qWait(1500);
-            QCOMPARE(process.state(), QProcess::Running);
-            QVERIFY(m_server->stop());
-            QVERIFY(process.waitForFinished(30000));
-            const QString err = QString::fromUtf8(process.readAllStandardError());
-            QCOMPARE(process.exitCode(), 1);
-            QVERIFY2(err.contains(
-                         QStringLiteral("the flight library server 127.0.0.1:%1 went away: ").arg(m_server->port())),
-                     qPrintable(err));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("writer"));
-        QVERIFY(m_server->start());
-        int flights = 0;
-        CheckWholeOnServer(uri, &flights);
-        QCOMPARE(flights, count / 2);
-        const test::CliRun run = Library(uri, {QStringLiteral("import"), dir.filePath(QStringLiteral("flights"))});
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.out.endsWith(
-            QStringLiteral("{\"added\":%1,\"known\":%2,\"skipped\":0}\n").arg(count / 2).arg(count / 2).toUtf8()));
-        CheckWholeOnServer(uri, &flights);
-        QCOMPARE(flights, count);
-
-        // A writer that keeps the library longer than 5 s: busy, as for a folder.
-        {
-            QSqlDatabase db = holdLock(QStringLiteral("holder"), database);
-            QVERIFY(db.isOpen());
-            QSqlQuery q(db);
-            QElapsedTimer clock;
-            clock.start();
-            const test::CliRun busy = Library(uri, {QStringLiteral("remove"), QStringLiteral("1")});
-            QCOMPARE(busy.exitCode, 1);
-            QVERIFY(clock.elapsed() >= 4900);
-            QVERIFY2(busy.trail.contains(QStringLiteral("busy")), busy.err.constData());
-            QCOMPARE(Library(uri, {QStringLiteral("list")}).exitCode, 0);
-            QVERIFY(q.exec(QStringLiteral("ROLLBACK")));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
-        CheckWholeOnServer(uri, &flights);
-        QCOMPARE(flights, count);
     }
 
     void cleanupTestCase() { m_server.reset(); }
-
-private:
-    // A connection as pilot holding the catalogue's lock in an open transaction, as another writer
-    // does; closed when it could not take it.
-    QSqlDatabase holdLock(const QString &connection, const QString &database)
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
-        db.setHostName(QStringLiteral("127.0.0.1"));
-        db.setPort(m_server->port());
-        db.setDatabaseName(database);
-        db.setUserName(QStringLiteral("pilot"));
-        db.setPassword(test::PgServer::PasswordOf("pilot"));
-        if (db.open()) {
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("BEGIN")) || !q.exec(QStringLiteral("SELECT next_id FROM library_info FOR UPDATE")))
-                db.close();
-        }
-        return db;
-    }
-
-    // The test server, started by the first test that needs it.
-    bool server()
-    {
-        if (!m_server) {
-            m_server = std::make_unique<test::PgServer>();
-            m_serverError = m_server->error().toUtf8();
-        }
-        return m_server->running();
-    }
-    QString newDatabase()
-    {
-        const QString name = QStringLiteral("library%1").arg(++m_databases);
-        if (!m_server->createDatabase(name))
-            qWarning("%s", qPrintable(m_server->error()));
-        return name;
-    }
-    // The library made by its keeper; the writer's URI (with the password) to use it.
-    QString initialised(const QString &database)
-    {
-        const test::CliRun run =
-            Library(m_server->uri(database, QStringLiteral("keeper"), test::PgServer::PasswordOf("keeper")),
-                    {QStringLiteral("init")});
-        if (run.exitCode != 0)
-            qWarning("%s", run.err.constData());
-        return m_server->uri(database, QStringLiteral("pilot"), test::PgServer::PasswordOf("pilot"));
-    }
-
-    std::unique_ptr<test::PgServer> m_server;
-    QByteArray m_serverError;
-    int m_databases = 0;
 };
 
 QTEST_GUILESS_MAIN(TestCliLibrary)

@@ -243,6 +243,8 @@ std::string LibraryFlightJson(const LibraryFlight &f)
 
 std::string ImportResultJson(const ImportResult &r)
 {
+    if (r.outcome == ImportResult::Missing)
+        return "{\"id\":" + std::to_string(r.id) + ",\"result\":\"missing\"}\n";
     std::string out = "{\"file\":";
     AppendJsonString(out, r.file);
     switch (r.outcome) {
@@ -251,6 +253,14 @@ std::string ImportResultJson(const ImportResult &r)
         break;
     case ImportResult::Known:
         out.append(",\"result\":\"known\",\"id\":" + std::to_string(r.id) + "}\n");
+        break;
+    case ImportResult::Repaired:
+        out.append(",\"result\":\"repaired\",\"id\":" + std::to_string(r.id) + "}\n");
+        break;
+    case ImportResult::Damaged:
+        out.append(",\"result\":\"damaged\"}\n");
+        break;
+    case ImportResult::Missing:
         break;
     case ImportResult::Skipped:
         out.append(",\"result\":\"skipped\",\"reason\":");

@@ -26,6 +26,8 @@ public:
     // Reads the catalogue's header: something that is no catalogue of any kind fails here, before
     // anything is written.
     virtual void checkReadable() = 0;
+    // Whether the catalogue's tables are there.
+    virtual bool hasCatalogue() { return tables().contains(QStringLiteral("library_info")); }
     // Sets the catalogue up for writing (once per connection, before the first write).
     virtual void prepareForWriting() = 0;
     // Takes the write lock at once, waiting for another writer up to the busy time, so that what the
@@ -69,6 +71,11 @@ protected:
 // The lock another connection holds (said as it is where the step is not tried again).
 struct Busy : LibraryError {
     Busy();
+};
+
+// The disk holding the catalogue is full: the library is still one, and may still be read.
+struct DiskFull : LibraryError {
+    using LibraryError::LibraryError;
 };
 
 // The server undid the transaction for getting in another's way (a serialization failure or a

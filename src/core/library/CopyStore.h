@@ -39,8 +39,16 @@ public:
     // The parts the bytes are kept in, made ahead on the import's reading threads; none when the
     // bytes are kept otherwise (a folder copies them as they are read).
     virtual QList<QByteArray> pack(const QByteArray &) const { return {}; }
+    // Whether the flight's bytes are kept, all of them, hashing to its name.
+    virtual bool holdsWhole(CatalogueBackend &db, const QString &sha, qint64 size) = 0;
     // The flight's bytes, checked against its name: throws LibraryError naming the damage otherwise.
     virtual QByteArray read(CatalogueBackend &db, const QString &sha) = 0;
+    // As read, handed to out piece by piece as they come (out false: no more wanted); the damage
+    // is found once the last piece has been handed over.
+    virtual void writeTo(CatalogueBackend &db, const QString &sha, const std::function<bool(const QByteArray &)> &out)
+    {
+        out(read(db, sha));
+    }
     // A file holding the flight's bytes, for a loader that reads files.
     virtual QString localFile(CatalogueBackend &db, const QString &sha) = 0;
     // In the removal's transaction, with the flight's row: what it keeps of the flight goes too
@@ -58,6 +66,7 @@ public:
     CopyStore *files() override { return this; }
     bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin, const QByteArray &bytes,
               const QList<QByteArray> &packed = {}) override;
+    bool holdsWhole(CatalogueBackend &, const QString &sha, qint64 size) override { return sound(sha, size); }
     QByteArray read(CatalogueBackend &, const QString &sha) override { return readChecked(sha); }
     QString localFile(CatalogueBackend &, const QString &sha) override { return path(sha); }
 

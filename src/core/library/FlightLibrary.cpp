@@ -10,7 +10,6 @@
 #include "core/library/LibraryFigures.h"
 #include "core/library/LibraryImport.h"
 #include "core/library/ServerLocation.h"
-#include "core/platform/Files.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -25,6 +24,11 @@
 #include <atomic>
 #include <thread>
 
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace korvel {
 
@@ -71,6 +75,35 @@ LibraryFlight FlightFromRow(const QSqlQuery &q)
     return f;
 }
 
+#ifdef Q_OS_UNIX
+// Every entry under a folder, by raw name: a folder that cannot be read is named itself (its
+// import says why), and so is a name that is not valid UTF-8 (it cannot be opened by its text).
+void Walk(const QByteArray &folder, QStringList &found)
+{
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir) {
+        found << QFile::decodeName(folder);
+        return;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = folder + '/' + name;
+        struct stat st {};
+        if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            Walk(path, found);
+            continue;
+        }
+        // A link to a folder is not followed (it could lead back up the tree).
+        if (S_ISLNK(st.st_mode) && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            continue;
+        found << QFile::decodeName(path);
+    }
+    ::closedir(dir);
+}
+#endif
+
 } // namespace
 
 QString FlightLibrary::DefaultFolder()
@@ -90,7 +123,16 @@ QStringList FlightLibrary::CollectFiles(const QStringList &paths)
             continue;
         }
         QStringList found;
-        platform::ListFolderTree(path, found);
+#ifdef Q_OS_UNIX
+        QString root = path;
+        while (root.size() > 1 && root.endsWith(QLatin1Char('/')))
+            root.chop(1);
+        Walk(QFile::encodeName(root), found);
+#else
+        QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next();
+#endif
         std::sort(found.begin(), found.end());
         files << found;
     }
@@ -111,20 +153,44 @@ bool FlightLibrary::IsMeasure(const QString &measure)
     return Measures().contains(measure);
 }
 
+QString FlightLibrary::Echoed(const QString &text)
+{
+    constexpr qsizetype kLongest = 40;
+    QString out;
+    for (const QChar c : text.left(kLongest)) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    if (text.size() > kLongest)
+        out += QStringLiteral("...");
+    return out;
+}
+
 Registration FlightLibrary::CheckRegistration(const QString &text)
 {
-    const QString reg = text.trimmed().toUpper();
-    if (reg.isEmpty())
+    const QString given = text.trimmed();
+    const QString shown = QLatin1Char('"') + Echoed(given) + QLatin1Char('"');
+    if (given.isEmpty())
         return {std::nullopt, QStringLiteral("a registration needs 1 to 16 letters, digits or \"-\"")};
-    if (reg.size() > 16)
+    if (given.size() > 16)
         return {std::nullopt,
-                QStringLiteral("\"%1\" is longer than a registration (1 to 16 letters, digits or \"-\")").arg(reg)};
-    for (const QChar c : reg)
-        if (!((c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
-              c == QLatin1Char('-')))
-            return {std::nullopt, QStringLiteral("\"%1\" is no registration: it may hold only the letters A to Z, the "
+                QStringLiteral("%1 is longer than a registration (1 to 16 letters, digits or \"-\")").arg(shown)};
+    // Only a to z are upper-cased: a letter of another alphabet is no registration's, however a
+    // rule of case would write it.
+    QString reg;
+    for (const QChar c : given) {
+        const char16_t u = c.unicode();
+        if (u >= u'a' && u <= u'z')
+            reg += QChar(char16_t(u - u'a' + u'A'));
+        else if ((u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'-')
+            reg += c;
+        else
+            return {std::nullopt, QStringLiteral("%1 is no registration: it may hold only the letters A to Z, the "
                                                  "digits and \"-\" (such as N123AB or G-ABCD)")
-                                      .arg(reg)};
+                                      .arg(shown)};
+    }
     return {reg, {}};
 }
 
@@ -205,8 +271,7 @@ void FlightLibrary::openServer(const QString &location, Opening opening)
     m_store = library_detail::MakeDatabaseStore();
     m_db = library_detail::OpenServerCatalogue(*parsed);
     const QString name = parsed->hostShown() + QLatin1Char('/') + parsed->databaseShown();
-    // Asked of the server by name: listing every table took as long as the rest of a short command.
-    if (!m_db->value(QStringLiteral("SELECT to_regclass('library_info') IS NOT NULL")).toBool()) {
+    if (!m_db->hasCatalogue()) {
         if (opening != Opening::Init)
             throw LibraryError(QStringLiteral("the database %1 holds no flight library yet; make it once with: "
                                               "korvel-cli library --library %2 init")
@@ -217,23 +282,21 @@ void FlightLibrary::openServer(const QString &location, Opening opening)
                                    .arg(name));
         WriteTransaction transaction(*m_db);
         // Another program may have made it meanwhile.
-        m_created = !m_db->tables().contains(QStringLiteral("library_info"));
+        m_created = !m_db->hasCatalogue();
         if (m_created)
             createCatalogue();
-        m_version = checkVersion(name);
+        m_version = checkVersion(name, {});
         transaction.commit();
         return;
     }
-    m_version = checkVersion(name);
+    m_version = checkVersion(name, {});
     if (m_version < kSchemaVersion) {
-        // A catalogue from before the findings' present rules: brought up to date once, by whoever
-        // opens it first (the others wait for the lock, then find it done).
-        WriteTransaction transaction(*m_db);
-        m_version = checkVersion(name);
-        for (int from = m_version; from < kSchemaVersion; ++from)
-            migrate(from);
-        transaction.commit();
-        m_version = kSchemaVersion;
+        if (m_db->readOnly())
+            throw LibraryError(QStringLiteral("the flight library at %1 was written by an older version and must be "
+                                              "brought up to date once by a role that may change it; ask its "
+                                              "administrator to run this program on it once")
+                                   .arg(name));
+        bringUpToDate(name, {});
     }
     if (opening == Opening::Init) {
         // Init run again by the catalogue's owner brings an older catalogue's indexes up to date;
@@ -243,44 +306,6 @@ void FlightLibrary::openServer(const QString &location, Opening opening)
         } catch (const LibraryError &) {
         }
     }
-}
-
-int FlightLibrary::checkVersion(const QString &name)
-{
-    const QVariant v = m_db->value(QStringLiteral("SELECT schema_version FROM library_info"));
-    if (!v.isValid())
-        throw LibraryError(QStringLiteral("%1 is not a flight library (its version record is missing); it was left "
-                                          "as it is")
-                               .arg(name));
-    const int version = v.toInt();
-    if (version > kSchemaVersion)
-        throw LibraryError(QStringLiteral("%1 was written by a newer version of this program (library version %2; "
-                                          "this one reads up to %3). Nothing was changed; use the newer program")
-                               .arg(name)
-                               .arg(version)
-                               .arg(kSchemaVersion));
-    return version;
-}
-
-void FlightLibrary::createCatalogue()
-{
-    m_db->exec(QStringLiteral("CREATE TABLE library_info (schema_version INTEGER NOT NULL, next_id BIGINT NOT NULL)"));
-    m_db->exec(QStringLiteral(
-        "CREATE TABLE flights (id BIGINT PRIMARY KEY, sha256 CHAR(64) NOT NULL UNIQUE, source TEXT NOT NULL, "
-        "imported_at CHAR(20) NOT NULL, bytes BIGINT NOT NULL, first_at CHAR(19) NOT NULL, "
-        "last_at CHAR(19) NOT NULL, records INTEGER NOT NULL, duration_s BIGINT, egt_max DOUBLE PRECISION, "
-        "egt_cyl INTEGER, cht_max DOUBLE PRECISION, cht_cyl INTEGER, egt_spread_max DOUBLE PRECISION, "
-        "cht_spread_max DOUBLE PRECISION, findings INTEGER NOT NULL, aircraft VARCHAR(16))"));
-    m_db->exec(QStringLiteral("CREATE INDEX flights_by_first ON flights (first_at, id)"));
-    m_db->exec(QStringLiteral("CREATE INDEX flights_by_aircraft ON flights (aircraft, first_at, id)"));
-    m_db->exec(QStringLiteral(
-        "CREATE TABLE flight_fields (flight_id BIGINT NOT NULL REFERENCES flights (id), field INTEGER NOT NULL, "
-        "readings INTEGER NOT NULL, min_value DOUBLE PRECISION NOT NULL, max_value DOUBLE PRECISION NOT NULL, "
-        "mean_value DOUBLE PRECISION NOT NULL, PRIMARY KEY (flight_id, field))"));
-    m_db->exec(QStringLiteral("INSERT INTO library_info (schema_version, next_id) VALUES (?, 1)"), {kSchemaVersion});
-    m_store->createTables(*m_db);
-    m_db->addIndexes();
-    m_db->afterCreate();
 }
 
 FlightLibrary::~FlightLibrary() = default;
@@ -307,9 +332,9 @@ void FlightLibrary::open(Opening opening)
     m_store = std::move(folderCopies);
     const QFileInfo catalogue(file);
     const bool hasCatalogue = HoldsCatalogue(file);
-    if (!hasCatalogue && opening != Opening::Rebuild) {
+    if (!hasCatalogue) {
         const qsizetype copies = folderInfo.isDir() ? copiesHere->copies().size() : 0;
-        if (copies > 0)
+        if (copies > 0 && opening != Opening::Rebuild)
             throw LibraryError(QStringLiteral("%1 holds the copies of %2 flights in flights/, but its catalogue "
                                               "library.sqlite is %3, so they cannot be listed. Nothing was changed; "
                                               "rebuild the catalogue from the copies: korvel-cli library --library "
@@ -317,6 +342,11 @@ void FlightLibrary::open(Opening opening)
                                    .arg(m_folder)
                                    .arg(copies)
                                    .arg(catalogue.exists() ? QStringLiteral("empty") : QStringLiteral("missing")));
+        if (opening == Opening::Rebuild && copies == 0)
+            throw LibraryError(QStringLiteral("there is no flight library in %1 to rebuild (no catalogue, and no "
+                                              "flight's copy in its flights/ folder); nothing was created. Name the "
+                                              "folder that holds library.sqlite and flights/")
+                                   .arg(m_folder));
         if (opening == Opening::Existing)
             throw LibraryError(QStringLiteral("there is no flight library in %1 yet; nothing was created. Import "
                                               "flights to start one (korvel-cli library import PATH), or name "
@@ -325,7 +355,7 @@ void FlightLibrary::open(Opening opening)
     }
     // A library the user may not change is read as it stands.
     const bool writable = folderInfo.isWritable() && catalogue.isWritable();
-    const bool readOnly = opening == Opening::Existing && hasCatalogue && !writable;
+    bool readOnly = opening == Opening::Existing && hasCatalogue && !writable;
     if (hasCatalogue && !writable && opening != Opening::Existing)
         throw LibraryError(QStringLiteral("the flight library in %1 can only be read here (its folder or "
                                           "library.sqlite is read-only), so nothing can be added to it; make them "
@@ -354,6 +384,14 @@ void FlightLibrary::open(Opening opening)
     // or a text file of that name, stays exactly as it was.
     try {
         m_db->checkReadable();
+    } catch (const library_detail::DiskFull &) {
+        // A full disk leaves no room for the reader's shared-memory file: a catalogue whose log is
+        // empty is read as it stands, so that the owner may still list and export to make room.
+        if (opening != Opening::Existing || readOnly || QFileInfo(file + QStringLiteral("-wal")).size() > 0)
+            throw;
+        readOnly = true;
+        m_db = library_detail::OpenSqliteCatalogue(file, true);
+        m_db->checkReadable();
     } catch (const LibraryError &error) {
         if (readOnly || QFileInfo(file).isReadable() == false)
             throw LibraryError(
@@ -361,22 +399,10 @@ void FlightLibrary::open(Opening opening)
         throw notALibrary(error.message());
     }
     const QStringList tables = m_db->tables();
-    const auto checkVersion = [&] {
-        const QVariant v = m_db->value(QStringLiteral("SELECT schema_version FROM library_info"));
-        if (!v.isValid())
-            throw notALibrary(QStringLiteral("its version record is missing"));
-        const int version = v.toInt();
-        if (version > kSchemaVersion)
-            throw LibraryError(QStringLiteral("%1 was written by a newer version of this program (library version %2; "
-                                              "this one reads up to %3). Nothing was changed; use the newer program")
-                                   .arg(file)
-                                   .arg(version)
-                                   .arg(kSchemaVersion));
-        return version;
-    };
+    const QString advice = QStringLiteral(". Move it away or choose another library folder");
     if (!tables.isEmpty() && !tables.contains(QStringLiteral("library_info")))
         throw notALibrary(QStringLiteral("it holds other tables"));
-    if (!tables.isEmpty() && checkVersion() == kSchemaVersion) {
+    if (!tables.isEmpty() && (m_version = checkVersion(file, advice)) == kSchemaVersion) {
         if (!readOnly)
             m_db->prepareForWriting();
         return;
@@ -391,72 +417,14 @@ void FlightLibrary::open(Opening opening)
     } catch (const LibraryError &error) {
         throw LibraryError(QStringLiteral("cannot write %1: %2").arg(file, error.message()));
     }
-    WriteTransaction transaction(*m_db);
-    // Another program may have created it meanwhile.
-    if (!m_db->tables().contains(QStringLiteral("library_info")))
-        createCatalogue();
-    // Each step takes a library from one version to the next, all in the transaction that records
-    // the new number: a library killed on the way opens as it was.
-    const int version = checkVersion();
-    for (int from = version; from < kSchemaVersion; ++from)
-        migrate(from);
-    transaction.commit();
-}
-
-void FlightLibrary::migrate(int from)
-{
-    if (from == 1) {
-        // Version 2: the aircraft, and figures without the readings of failing probes.
-        m_db->exec(QStringLiteral("ALTER TABLE flights ADD COLUMN aircraft VARCHAR(16)"));
-        m_db->exec(QStringLiteral("CREATE INDEX flights_by_aircraft ON flights (aircraft, first_at, id)"));
-    } else if (from != 2) {
-        throw LibraryError(QStringLiteral("no way known from library version %1").arg(from));
-    }
-    // Version 3: an intermittent cylinder's dips joined before any is judged a transient. Each
-    // version's figures are worked out again from the copies; once, at the last step.
-    if (from + 1 == kSchemaVersion)
-        refigure();
-    m_db->exec(QStringLiteral("UPDATE library_info SET schema_version = ?"), {from + 1});
-}
-
-void FlightLibrary::refigure()
-{
-    // The copies are fetched here (a server's into files of the session), then read on every core
-    // while the lock is held.
-    std::vector<std::pair<qint64, QString>> rows;
     {
-        QSqlQuery q = m_db->exec(QStringLiteral("SELECT id, sha256 FROM flights ORDER BY id"));
-        while (q.next())
-            rows.emplace_back(q.value(0).toLongLong(), q.value(1).toString());
+        WriteTransaction transaction(*m_db);
+        // Another program may have created it meanwhile.
+        if (!m_db->hasCatalogue())
+            createCatalogue();
+        transaction.commit();
     }
-    for (auto &[id, file] : rows) {
-        try {
-            file = CopyStore::IsCopyName(file) ? m_store->localFile(*m_db, file) : QString();
-        } catch (const LibraryError &) {
-            file.clear();
-        }
-    }
-    std::vector<std::optional<FlightFigures>> figures(rows.size());
-    std::atomic<size_t> next{0};
-    const auto work = [&] {
-        for (size_t k = next++; k < rows.size(); k = next++)
-            if (!rows[k].second.isEmpty())
-                figures[k] = library_detail::FigureFile(rows[k].second);
-    };
-    std::vector<std::thread> threads;
-    try {
-        for (int t = 1; t < std::max(1, QThread::idealThreadCount()); ++t)
-            threads.emplace_back(work);
-    } catch (const std::system_error &) {
-        // Fewer helpers: this thread does the rest.
-    }
-    work();
-    for (std::thread &t : threads)
-        t.join();
-    // A flight whose copy cannot be read keeps the figures it had.
-    for (size_t k = 0; k < rows.size(); ++k)
-        if (figures[k])
-            library_detail::StoreFigures(*m_db, rows[k].first, *figures[k], true);
+    bringUpToDate(file, advice);
 }
 
 ImportResult FlightLibrary::importFile(const QString &path)
@@ -492,7 +460,7 @@ bool FlightLibrary::importFiles(const QStringList &files, const std::optional<QS
                                 const std::function<bool()> &stop)
 {
     m_db->checkWritable();
-    return library_detail::ImportFiles(*m_db, *m_store, files, aircraft, onResult, stop, true);
+    return library_detail::ImportFiles(*m_db, *m_store, files, aircraft, onResult, stop, false);
 }
 
 bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onResult)
@@ -502,7 +470,20 @@ bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onR
         throw LibraryError(QStringLiteral("the flight library at %1 keeps every flight's bytes with its row in the "
                                           "database, so there is nothing to rebuild it from")
                                .arg(m_folder));
-    return library_detail::ImportFiles(*m_db, *m_store, files()->copies(), std::nullopt, onResult, {}, false);
+    if (!library_detail::ImportFiles(*m_db, *m_store, files()->copies(), std::nullopt, onResult, {}, true))
+        return false;
+    // A listed flight without its copy can no longer be exported: each is named.
+    std::vector<std::pair<qint64, QString>> listed;
+    {
+        QSqlQuery q = m_db->exec(QStringLiteral("SELECT id, sha256 FROM flights ORDER BY id"));
+        while (q.next())
+            listed.emplace_back(q.value(0).toLongLong(), q.value(1).toString());
+    }
+    for (const auto &[id, sha] : listed)
+        if (!CopyStore::IsCopyName(sha) || !QFileInfo(files()->path(sha)).isFile())
+            if (!onResult({QString(), ImportResult::Missing, id, {}}))
+                return false;
+    return true;
 }
 
 std::vector<LibraryFlight> FlightLibrary::flights(const QString &where, const QVariantList &values)
@@ -526,6 +507,17 @@ std::vector<LibraryFlight> FlightLibrary::list(const QString &aircraft)
     return flights(QStringLiteral("WHERE aircraft = ?"), {aircraft});
 }
 
+std::optional<LibraryFlight> FlightLibrary::latest()
+{
+    QSqlQuery q = m_db->exec(QStringLiteral("SELECT ") + kFlightColumns +
+                             QStringLiteral(" FROM flights ORDER BY first_at DESC, id DESC LIMIT 1"));
+    if (!q.next())
+        return std::nullopt;
+    LibraryFlight f = FlightFromRow(q);
+    q.finish();
+    return f;
+}
+
 std::optional<LibraryFlight> FlightLibrary::flight(qint64 id)
 {
     const auto found = flights(QStringLiteral("WHERE id = ?"), {id});
@@ -547,12 +539,24 @@ std::vector<TrendPoint> FlightLibrary::trend(const QString &measure, const QStri
 std::vector<TrendPoint> FlightLibrary::trendOf(const QString &measure, const std::optional<QString> &aircraft)
 {
     if (!IsMeasure(measure))
-        throw LibraryError(QStringLiteral("unknown measure %1").arg(measure));
+        throw LibraryError(QStringLiteral("unknown measure %1").arg(Echoed(measure)));
+    // The column comes from these fixed names, never from the measure's text.
+    static const std::pair<const char *, const char *> kListColumns[] = {
+        {"records", "records"},  {"duration_s", "duration_s"},         {"egt_max", "egt_max"},
+        {"cht_max", "cht_max"},  {"egt_spread_max", "egt_spread_max"}, {"cht_spread_max", "cht_spread_max"},
+        {"findings", "findings"}};
+    static const std::pair<const char *, const char *> kFieldColumns[] = {
+        {"min", "min_value"}, {"max", "max_value"}, {"mean", "mean_value"}};
+    const auto columnOf = [&](const auto &table, const QString &name) {
+        for (const auto &[key, column] : table)
+            if (name == QLatin1String(key))
+                return QLatin1String(column);
+        throw LibraryError(QStringLiteral("unknown measure %1").arg(Echoed(measure)));
+    };
     QSqlQuery q;
     QVariantList values;
     if (library_detail::ListMeasures().contains(measure)) {
-        // The name is one of the list's columns, checked above.
-        QString sql = QStringLiteral("SELECT id, first_at, %1 FROM flights").arg(measure);
+        QString sql = QStringLiteral("SELECT id, first_at, %1 FROM flights").arg(columnOf(kListColumns, measure));
         if (aircraft) {
             sql += QStringLiteral(" WHERE aircraft = ?");
             values << *aircraft;
@@ -561,10 +565,9 @@ std::vector<TrendPoint> FlightLibrary::trendOf(const QString &measure, const std
     } else {
         const qsizetype dot = measure.indexOf(QLatin1Char('.'));
         values << measure.mid(5, dot - 5).toInt();
-        const QString column = measure.mid(dot + 1) + QStringLiteral("_value");
         QString sql = QStringLiteral("SELECT f.id, f.first_at, v.%1 FROM flights f LEFT JOIN flight_fields v "
                                      "ON v.flight_id = f.id AND v.field = ?")
-                          .arg(column);
+                          .arg(columnOf(kFieldColumns, measure.mid(dot + 1)));
         if (aircraft) {
             sql += QStringLiteral(" WHERE f.aircraft = ?");
             values << *aircraft;
@@ -637,8 +640,8 @@ bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
         throw LibraryError(QStringLiteral("%1 lies inside the flight library's folder %2, which only the library "
                                           "itself may change; nothing was written. Choose a file outside it")
                                .arg(fileName, m_folder));
-    const QByteArray bytes = m_store->read(*m_db, sha.toString());
     if (target.exists() && !target.isFile()) {
+        const QByteArray bytes = m_store->read(*m_db, sha.toString());
         if (target.isDir())
             throw LibraryError(QStringLiteral("%1 is a folder; name a file to write the flight into").arg(fileName));
         // A pipe or a device is written into as it is, never replaced by a file.
@@ -647,8 +650,13 @@ bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
             throw LibraryError(QStringLiteral("cannot write %1: %2").arg(fileName, out.errorString()));
         return true;
     }
+    // Written as it comes, put in place only once whole and checked: a damaged flight leaves nothing.
     QSaveFile out(fileName);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    bool written = out.open(QIODevice::WriteOnly);
+    if (written)
+        m_store->writeTo(*m_db, sha.toString(),
+                         [&](const QByteArray &bytes) { return written = out.write(bytes) == bytes.size(); });
+    if (!written || !out.commit())
         throw LibraryError(
             QStringLiteral("cannot write %1: %2; nothing was left there").arg(fileName, out.errorString()));
     return true;
@@ -666,13 +674,15 @@ bool FlightLibrary::remove(qint64 id)
         if (!found)
             return;
         sha = kept.toString();
+#ifdef Q_OS_UNIX
         // A copy that could not be deleted would stay for ever: the flight stays too.
-        if (files() && !platform::FolderWritable(flightsFolder()))
+        if (files() && ::access(QFile::encodeName(flightsFolder()).constData(), W_OK) != 0)
             throw LibraryError(QStringLiteral("cannot remove flight %1: the folder %2 is read-only, so its copy "
                                               "could not be deleted. Nothing was changed; make the folder writable, "
                                               "then remove it again")
                                    .arg(id)
                                    .arg(flightsFolder()));
+#endif
         m_store->forget(*m_db, sha);
         m_db->exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
         m_db->exec(QStringLiteral("DELETE FROM flights WHERE id = ?"), {id});

@@ -1,13 +1,14 @@
 #pragma once
-// The flight library: every flight the owner downloads or loads, kept in one folder and found again
-// by date. The folder holds library.sqlite (the catalogue, through Qt SQL) and flights/, a
+// The flight library: every flight the owner downloads or loads, kept in one place and found again
+// by date. A folder's library holds library.sqlite (the catalogue, through Qt SQL) and flights/, a
 // byte-exact copy of each flight named by the SHA-256 of its bytes, so the owner's own files may
-// move or go. A flight's figures are worked out once, at import: listing and trends never reread a
-// flight.
+// move or go; a server's keeps the catalogue and the flights' bytes in one PostgreSQL database.
+// A flight's figures are worked out once, at import: listing and trends never reread a flight.
 //
-// Crash safety: a flight's copy is written, flushed and renamed into place before its row is
-// committed, so a row always has a whole copy; a copy without a row is completed by importing
-// again. Several programs may use one library: a busy library is waited for, then said so.
+// Crash safety: a flight's bytes are kept whole before its row is committed (a folder's copy
+// written, flushed and renamed into place; a server's parts in the row's transaction); a copy
+// without a row is completed by importing again. Several programs may use one library: a busy
+// library is waited for, then said so.
 
 #include <QByteArray>
 #include <QDate>
@@ -75,7 +76,10 @@ struct Registration {
 };
 
 struct ImportResult {
-    enum Outcome { Added, Known, Skipped };
+    // Repaired: a flight kept already whose copy (or parts) was damaged or missing, written again
+    // under its id. Damaged: a rebuild's copy whose bytes do not match its name (never added).
+    // Missing: a rebuild's listed flight without its copy (no file).
+    enum Outcome { Added, Known, Skipped, Repaired, Damaged, Missing };
     QString file;
     Outcome outcome = Skipped;
     qint64 id = 0;
@@ -101,7 +105,10 @@ public:
     // The measures a trend can follow: the list's numbers, then fieldK.min/max/mean.
     static QStringList Measures();
     static bool IsMeasure(const QString &measure);
-    // An aircraft's registration: trimmed and upper-cased, 1 to 16 of A-Z, 0-9 and '-'.
+    // A text of the user's as a message may echo it: cut to 40 characters, control characters
+    // escaped.
+    static QString Echoed(const QString &text);
+    // An aircraft's registration: trimmed, a to z upper-cased, 1 to 16 of A-Z, 0-9 and '-'.
     static Registration CheckRegistration(const QString &text);
     // Whether folder holds a library already (the read commands create none).
     static bool Exists(const QString &folder);
@@ -159,6 +166,8 @@ public:
     // The flights of one aircraft (a normalised registration).
     std::vector<LibraryFlight> list(const QString &aircraft);
     std::optional<LibraryFlight> flight(qint64 id);
+    // The last flight of the list (the start panel's), without reading the list.
+    std::optional<LibraryFlight> latest();
     // One point per flight in list order. The measure must be one of Measures().
     std::vector<TrendPoint> trend(const QString &measure);
     std::vector<TrendPoint> trend(const QString &measure, const QString &aircraft);
@@ -177,7 +186,8 @@ public:
     // Forgets the flight and its copy. False for an unknown id.
     bool remove(qint64 id);
     // Imports every copy in flights/ again (their sources then read as the copies' paths): a library
-    // whose catalogue was lost or emptied.
+    // whose catalogue was lost or emptied. A copy whose bytes do not match its name is said damaged
+    // and left out; then each listed flight without its copy is said missing.
     bool rebuild(const std::function<bool(const ImportResult &)> &onResult);
 
 private:
@@ -187,11 +197,13 @@ private:
     void open(Opening opening);
     void openServer(const QString &location, Opening opening);
     void createCatalogue();
-    int checkVersion(const QString &name);
+    // The catalogue's version, refused unless one row holds a known one; name and advice for the
+    // message.
+    int checkVersion(const QString &name, const QString &advice);
+    void bringUpToDate(const QString &name, const QString &advice);
     library_detail::CopyStore *files() const;
-    void migrate(int from);
-    // Every flight's figures worked out again from its copy (in the caller's write transaction).
-    void refigure();
+    bool migrate(int from);
+    void figureAgain();
 
     QString m_folder;
     bool m_created = false;

@@ -65,8 +65,10 @@ struct PendingFlight {
     QByteArray content;       // a flight held in memory, kept until its row is in
     QList<QByteArray> packed; // its bytes as the store keeps them, made as it was read
     FlightFigures figures;
-    bool copied = false; // a copy written now: on the disk only once synced
-    QString failure;     // the library could not be written
+    bool copied = false;  // a copy written now: on the disk only once synced
+    bool checked = false; // its kept bytes found sound, or written again, as it was read
+    bool repair = false;  // a flight kept already whose bytes are to be written again
+    QString failure;      // the library could not be written
 };
 
 struct Batch {
@@ -74,6 +76,10 @@ struct Batch {
     qint64 bytes = 0;
     QStringList copies;
 };
+
+// The largest flight whose bytes are packed while it is read (a database's parts); a larger one is
+// read again part by part as its row goes in.
+constexpr qint64 kPackAheadBytes = qint64(16) << 20;
 
 // Sorts a read file out: skipped with its reason, or a flight with its figures.
 void Classify(PendingFlight &pending, bool calibration, FiguresBuilder &figures)
@@ -142,8 +148,9 @@ QString Unreadable(const QString &path, const QFileInfo &info)
 
 // A file read once, as it goes: hashed, figured and, when it is a flight, copied into the library in
 // the same pass. Runs on several threads at once.
+// fromCopies: the file is the library's own copy (a rebuild), named by the hash its bytes must have.
 PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, const FlightStore &store,
-                          CopyStore *copies)
+                          CopyStore *copies, bool fromCopies)
 {
     PendingFlight pending;
     ImportResult &result = pending.result;
@@ -164,12 +171,14 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
         // kept is most likely that flight again: its copy is checked instead, and made again only
         // should it prove missing or damaged.
         std::optional<CopyAside> aside;
-        if (copies && !keptSizes.contains(info.size()))
+        if (copies && !fromCopies && !keptSizes.contains(info.size()))
             aside.emplace(copies->folder());
         Sha256 hash;
         StartMarker marker;
         FiguresBuilder figures;
-        // Bytes kept with their row are packed here, on the reading threads.
+        // Bytes kept with their row are packed here, on the reading threads; a flight larger than
+        // that is read again part by part as it goes in, so that it is never held whole.
+        const bool packAhead = !copies && !keptSizes.contains(info.size()) && info.size() <= kPackAheadBytes;
         QByteArray read;
         try {
             StreamFlightDataFile(
@@ -185,7 +194,7 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
                     marker.add(bytes, size);
                     if (aside)
                         aside->write(bytes, size);
-                    else if (!copies && !keptSizes.contains(info.size()))
+                    else if (packAhead)
                         read.append(bytes, qsizetype(size));
                     pending.bytes += qint64(size);
                 });
@@ -194,22 +203,31 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
             return pending;
         }
         pending.sha = hash.hex();
+        if (fromCopies && info.completeBaseName() != pending.sha) {
+            result.outcome = ImportResult::Damaged;
+            return pending;
+        }
         Classify(pending, marker.calibration(), figures);
         if (result.outcome != ImportResult::Added)
             return pending;
         if (!copies) {
             // Most likely a flight already kept: read again only should it prove new.
-            if (!keptSizes.contains(info.size()))
+            if (packAhead)
                 pending.packed = store.pack(read);
         } else if (aside) {
             pending.copied = aside->place(*copies, pending.sha, pending.bytes);
-        } else if (!copies->sound(pending.sha, pending.bytes)) {
-            if (!copies->copyChecked(path, pending.sha, pending.bytes)) {
-                result = {path, ImportResult::Skipped, 0,
-                          QStringLiteral("it changed while it was read; import it again")};
-                return pending;
+        } else if (fromCopies) {
+            pending.checked = true; // it is the copy, read whole just now
+        } else {
+            pending.checked = true;
+            if (!copies->sound(pending.sha, pending.bytes)) {
+                if (!copies->copyChecked(path, pending.sha, pending.bytes)) {
+                    result = {path, ImportResult::Skipped, 0,
+                              QStringLiteral("it changed while it was read; import it again")};
+                    return pending;
+                }
+                pending.copied = true;
             }
-            pending.copied = true;
         }
     } catch (const LibraryError &error) {
         pending.failure = error.message();
@@ -420,7 +438,8 @@ public:
         if (!batch.copies.isEmpty())
             m_copies->sync(batch.copies);
         // Those in the library already need no lock: found in one look before it is taken.
-        if (markKnown(batch, true)) {
+        if (markKnown(batch, true) ||
+            std::any_of(batch.flights.begin(), batch.flights.end(), [](const PendingFlight &p) { return p.repair; })) {
             // Should the server undo the transaction, it is run again from the outcomes found so far.
             std::vector<ImportResult> found;
             for (const PendingFlight &p : batch.flights)
@@ -448,6 +467,16 @@ private:
         QHash<QString, qint64> added; // an identical file earlier in this batch
         std::vector<std::pair<qint64, const FlightFigures *>> fields;
         for (PendingFlight &p : batch.flights) {
+            if (p.repair && p.result.outcome == ImportResult::Known) {
+                // Its row stays as it is (its id, its aircraft); only its bytes go in again.
+                m_store.forget(m_db, p.sha);
+                if (m_store.keep(m_db, p.sha, p.bytes, p.origin, p.content, p.packed))
+                    p.result.outcome = ImportResult::Repaired;
+                else
+                    p.result = {p.result.file, ImportResult::Skipped, 0,
+                                QStringLiteral("it changed while it was read; import it again")};
+                continue;
+            }
             if (p.result.outcome != ImportResult::Added)
                 continue;
             if (const auto same = added.constFind(p.sha); same != added.cend()) {
@@ -507,7 +536,13 @@ private:
             if (const auto id = known.constFind(p.sha); id != known.cend()) {
                 p.result.outcome = ImportResult::Known;
                 p.result.id = *id;
-                if (release) {
+                // A copy written again as the file was read mended the flight; bytes not looked at
+                // then are looked at now, once, and written again should they be damaged.
+                if (p.copied && p.checked)
+                    p.result.outcome = ImportResult::Repaired;
+                else if (release && !p.checked)
+                    p.repair = !m_store.holdsWhole(m_db, p.sha, p.bytes);
+                if (release && !p.repair) {
                     p.content.clear();
                     p.packed.clear();
                 }
@@ -559,7 +594,7 @@ std::optional<FlightFigures> FigureFile(const QString &path)
 
 bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &files,
                  const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop,
-                 bool removeUnnamed)
+                 bool fromCopies)
 {
     // The flights go in by batches, in the files' order: the copies of a batch, written as the files
     // were read, are flushed to the disk together, then its rows committed in one transaction.
@@ -579,7 +614,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
     Batch batch;
     // Bytes kept with their rows are packed ahead while a batch is committed, a batch's worth at most.
     ImportWorkers workers(
-        files, [&](const QString &path) { return AnalyseFile(path, sizes, store, copies); },
+        files, [&](const QString &path) { return AnalyseFile(path, sizes, store, copies, fromCopies); },
         copies ? 0 : kBatchFlights, copies ? 0 : qint64(32) << 20);
 
     // However the import ends, the copies it made whose rows are not in go (unless their flight is
@@ -612,7 +647,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
             for (const QString &sha : shas)
                 if (!named.contains(sha))
                     QFile::remove(copies->path(sha));
-            if (removeUnnamed)
+            if (!fromCopies)
                 copies->removeUnnamed(named, started);
             transaction.commit();
         } catch (const LibraryError &) {
@@ -675,8 +710,10 @@ ImportResult ImportBytes(CatalogueBackend &db, FlightStore &store, const QByteAr
     Batch batch;
     PendingFlight pending = Analyse(bytes, source);
     CopyStore *copies = store.files();
-    if (copies && pending.result.outcome == ImportResult::Added)
+    if (copies && pending.result.outcome == ImportResult::Added) {
         pending.copied = copies->write(pending.sha, pending.content);
+        pending.checked = true;
+    }
     const QString sha = pending.sha;
     const bool copied = pending.copied;
     committer.accept(batch, std::move(pending));

@@ -18,9 +18,11 @@ class FlightStore;
 
 using ImportSink = std::function<bool(const ImportResult &)>;
 
+// fromCopies: the files are the library's own copies (a rebuild): each is checked against its name
+// (Damaged otherwise), none is copied, and no copy goes for want of a row.
 bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &files,
                  const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop,
-                 bool removeUnnamed);
+                 bool fromCopies);
 ImportResult ImportBytes(CatalogueBackend &db, FlightStore &store, const QByteArray &bytes, const QString &source,
                          const std::optional<QString> &aircraft);
 

@@ -109,6 +109,31 @@ struct Libpq {
     }
 };
 
+// The longest an honest statement of the library runs, well above a whole batch of an import.
+constexpr int kStatementSeconds = 60;
+
+// The location's options, with what keeps a command from waiting for ever on a server that stops
+// answering: a time-out for the sign-in (unless the URI, the environment or a service names one),
+// and keepalives that find a connection gone dead.
+QString WithTimeOuts(const ServerLocation &location)
+{
+    const auto given = [&](const char *key) {
+        return std::any_of(location.parameters.cbegin(), location.parameters.cend(),
+                           [&](const auto &parameter) { return parameter.first == QLatin1String(key); });
+    };
+    QStringList options;
+    if (const QString own = location.connectOptions(); !own.isEmpty())
+        options << own;
+    if (!given("connect_timeout") && !given("service") && qEnvironmentVariableIsEmpty("PGCONNECT_TIMEOUT") &&
+        qEnvironmentVariableIsEmpty("PGSERVICE"))
+        options << QStringLiteral("connect_timeout=10");
+    for (const auto &[key, value] : {std::pair{"keepalives_idle", "10"}, std::pair{"keepalives_interval", "5"},
+                                     std::pair{"keepalives_count", "3"}})
+        if (!given(key))
+            options << QLatin1String(key) + QLatin1Char('=') + QLatin1String(value);
+    return options.join(QLatin1Char(';'));
+}
+
 class ServerCatalogue final : public CatalogueBackend {
 public:
     explicit ServerCatalogue(const ServerLocation &location) : m_location(location)
@@ -126,11 +151,15 @@ public:
         db.setDatabaseName(location.database);
         db.setUserName(location.user);
         db.setPassword(location.password);
-        db.setConnectOptions(location.connectOptions());
+        db.setConnectOptions(WithTimeOuts(location));
         if (!db.open())
             throw LibraryError(signInFailure(db.lastError()));
-        // A lock held by another writer is waited for as long as a folder's, then said busy.
-        exec(QStringLiteral("SET lock_timeout = '%1ms'").arg(FlightLibrary::kBusyWaitMs));
+        // A lock held by another writer is waited for as long as a folder's, then said busy; a
+        // statement that runs far longer than any honest one is given up.
+        value(QStringLiteral("SELECT set_config('lock_timeout', '%1ms', false), "
+                             "set_config('statement_timeout', '%2s', false)")
+                  .arg(FlightLibrary::kBusyWaitMs)
+                  .arg(kStatementSeconds));
     }
     ~ServerCatalogue() override
     {
@@ -211,6 +240,11 @@ public:
     }
 
     void checkReadable() override { value(QStringLiteral("SELECT 1")); }
+    // Asked of the server by name: listing every table took as long as the rest of a short command.
+    bool hasCatalogue() override
+    {
+        return m_hasCatalogue = value(QStringLiteral("SELECT to_regclass('library_info') IS NOT NULL")).toBool();
+    }
     void prepareForWriting() override {}
 
     void beginWrite() override
@@ -221,8 +255,7 @@ public:
             try {
                 exec(QStringLiteral("BEGIN"));
                 // The header row is the writers' lock; before the catalogue is made, the database's.
-                if (m_hasCatalogue ||
-                    (m_hasCatalogue = value(QStringLiteral("SELECT to_regclass('library_info') IS NOT NULL")).toBool()))
+                if (m_hasCatalogue || hasCatalogue())
                     value(QStringLiteral("SELECT next_id FROM library_info FOR UPDATE"));
                 else
                     value(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kMakeLock));
@@ -305,18 +338,36 @@ protected:
                 throw LibraryError(QStringLiteral("you may not read the flight library at %1; ask its administrator "
                                                   "to grant korvel_reader or korvel_writer to %2")
                                        .arg(library, m_location.userShown()));
+            // Before there is a catalogue, the one refused is its making (init by a role that may
+            // not create tables), not a change.
+            if (!m_hasCatalogue)
+                throw LibraryError(QStringLiteral("%1 may not make the flight library's catalogue in the database %2 "
+                                                  "(it may not create tables there); the database's owner, or "
+                                                  "another role that may, runs init once: korvel-cli library "
+                                                  "--library postgresql://OWNER@%3 init")
+                                       .arg(m_location.userShown(), library,
+                                            QStringLiteral("%1:%2/%3")
+                                                .arg(m_location.hostShown())
+                                                .arg(m_location.portShown())
+                                                .arg(m_location.databaseShown())));
             throw readerOnly();
         }
         if (state == QLatin1String("42P01"))
             throw LibraryError(QStringLiteral("the database %1 holds no flight library yet; make it once with: "
                                               "korvel-cli library --library %2 init")
                                    .arg(library, m_location.shown));
+        if (state == QLatin1String("57014"))
+            throw LibraryError(QStringLiteral("the flight library server %1 went away: it did not finish a statement "
+                                              "within %2 s")
+                                   .arg(server)
+                                   .arg(kStatementSeconds));
         // Every answer of a server carries its state; none means the connection itself failed.
-        if (state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P")))
-            throw LibraryError(
-                QStringLiteral("the flight library server %1 went away: %2")
-                    .arg(server,
-                         scrub(FirstLine(error.databaseText().isEmpty() ? error.text() : error.databaseText()))));
+        if (state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"))) {
+            QString reason = scrub(FirstLine(error.databaseText()));
+            if (reason.isEmpty())
+                reason = QStringLiteral("the connection closed");
+            throw LibraryError(QStringLiteral("the flight library server %1 went away: %2").arg(server, reason));
+        }
         if (state == QLatin1String("53100"))
             throw LibraryError(QStringLiteral("the disk of the flight library server %1 is full; ask its "
                                               "administrator (what was added before stays)")
@@ -333,13 +384,8 @@ private:
                 .arg(m_location.hostShown() + QLatin1Char('/') + m_location.databaseShown(), m_location.userShown()));
     }
 
-    // Whatever a driver says, a password never gets out.
-    QString scrub(QString text) const
-    {
-        if (!m_location.password.isEmpty())
-            text.replace(m_location.password, QStringLiteral("***"));
-        return text;
-    }
+    // A driver's text holds no password of its own; only the URI's forms are taken out.
+    QString scrub(const QString &text) const { return m_location.scrubbed(text); }
 
     QString signInFailure(const QSqlError &error) const
     {
@@ -419,20 +465,49 @@ public:
         return true;
     }
 
+    bool holdsWhole(CatalogueBackend &db, const QString &sha, qint64 size) override
+    {
+        Sha256 hash;
+        qint64 total = 0;
+        QSqlQuery q = db.exec(QStringLiteral("SELECT bytes FROM flight_parts WHERE sha256 = ? ORDER BY part"), {sha});
+        while (q.next()) {
+            const QByteArray part = qUncompress(q.value(0).toByteArray());
+            hash.add(part.constData(), std::size_t(part.size()));
+            total += part.size();
+        }
+        q.finish();
+        return total == size && hash.hex() == sha;
+    }
+
     QByteArray read(CatalogueBackend &db, const QString &sha) override
     {
         QByteArray bytes;
-        QSqlQuery q = db.exec(QStringLiteral("SELECT bytes FROM flight_parts WHERE sha256 = ? ORDER BY part"), {sha});
-        while (q.next())
-            bytes += qUncompress(q.value(0).toByteArray());
-        q.finish();
+        writeTo(db, sha, [&](const QByteArray &part) {
+            bytes += part;
+            return true;
+        });
+        return bytes;
+    }
+
+    // One part fetched at a time, so that a flight is never held whole.
+    void writeTo(CatalogueBackend &db, const QString &sha, const std::function<bool(const QByteArray &)> &out) override
+    {
         Sha256 hash;
-        hash.add(bytes.constData(), std::size_t(bytes.size()));
-        if (hash.hex() != sha)
+        for (int part = 0;; ++part) {
+            const QVariant packed =
+                db.value(QStringLiteral("SELECT bytes FROM flight_parts WHERE sha256 = ? AND part = ?"), {sha, part});
+            if (!packed.isValid())
+                break;
+            const QByteArray bytes = qUncompress(packed.toByteArray());
+            hash.add(bytes.constData(), std::size_t(bytes.size()));
+            if (!out(bytes))
+                return;
+        }
+        // Taken once: the hash starts again after it is read.
+        if (const QString found = hash.hex(); found != sha)
             throw LibraryError(QStringLiteral("the flight's bytes kept in the library are damaged (their SHA-256 is "
                                               "%1, not %2); nothing was written")
-                                   .arg(hash.hex(), sha));
-        return bytes;
+                                   .arg(found, sha));
     }
 
     QString localFile(CatalogueBackend &db, const QString &sha) override

@@ -55,31 +55,41 @@ std::optional<ServerLocation> ParseServerUri(const QString &text, QString *why)
     if (!IsServerUri(text))
         return refuse(QStringLiteral("it does not begin with postgresql:// or postgres://"));
     ServerLocation l;
+    l.given = text;
     const qsizetype schemeEnd = text.indexOf(QStringLiteral("://")) + 3;
     QString rest = text.mid(schemeEnd);
+    // The user part ends at an '@' before the first '/': libpq takes the first, this the last, so
+    // whatever either takes for a password is left out of the shown form (a '?' or a second '@' in
+    // an unencoded password included).
+    QString shownUser;
+    const qsizetype slash = rest.indexOf(QLatin1Char('/'));
+    if (const qsizetype at = (slash >= 0 ? rest.left(slash) : rest).lastIndexOf(QLatin1Char('@')); at >= 0) {
+        const QString userinfo = rest.left(at);
+        const qsizetype colon = userinfo.indexOf(QLatin1Char(':'));
+        l.user = Decoded(colon >= 0 ? userinfo.left(colon) : userinfo);
+        if (colon >= 0) {
+            l.password = Decoded(userinfo.mid(colon + 1));
+            l.secretForms << userinfo + QLatin1Char('@');
+        }
+        shownUser = (colon >= 0 ? userinfo.left(colon) : userinfo) + QLatin1Char('@');
+        rest = rest.mid(at + 1);
+    }
     QString query;
     if (const qsizetype q = rest.indexOf(QLatin1Char('?')); q >= 0) {
         query = rest.mid(q + 1);
         rest.truncate(q);
     }
     QString path;
-    if (const qsizetype slash = rest.indexOf(QLatin1Char('/')); slash >= 0) {
-        path = rest.mid(slash + 1);
-        rest.truncate(slash);
+    if (const qsizetype pathStart = rest.indexOf(QLatin1Char('/')); pathStart >= 0) {
+        path = rest.mid(pathStart + 1);
+        rest.truncate(pathStart);
     }
-    // The user part ends at the last '@' (a password may hold one only percent-encoded, but libpq
-    // takes the last).
-    QString shownAuthority = rest;
-    if (const qsizetype at = rest.lastIndexOf(QLatin1Char('@')); at >= 0) {
-        const QString userinfo = rest.left(at);
-        const QString hostPart = rest.mid(at + 1);
-        const qsizetype colon = userinfo.indexOf(QLatin1Char(':'));
-        l.user = Decoded(colon >= 0 ? userinfo.left(colon) : userinfo);
-        if (colon >= 0)
-            l.password = Decoded(userinfo.mid(colon + 1));
-        shownAuthority = (colon >= 0 ? userinfo.left(colon) : userinfo) + QLatin1Char('@') + hostPart;
-        rest = hostPart;
-    }
+    // libpq would take it as the database's name, but it is most likely a password holding a '/'
+    // ("user:pass/word@host"): refused rather than shown.
+    if (path.contains(QLatin1Char('@')))
+        return refuse(QStringLiteral("an \"@\" follows the \"/\" before the database's name; write a password's "
+                                     "\"/\" as %2F, a database name's \"@\" as %40"));
+    const QString shownAuthority = shownUser + rest;
     // HOST[:PORT], HOST an [IPv6] address too; several hosts are handed to libpq as they stand.
     if (rest.startsWith(QLatin1Char('['))) {
         const qsizetype close = rest.indexOf(QLatin1Char(']'));
@@ -88,7 +98,7 @@ std::optional<ServerLocation> ParseServerUri(const QString &text, QString *why)
         l.host = rest.mid(1, close - 1);
         rest = rest.mid(close + 1);
         if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
-            return refuse(QStringLiteral("unexpected \"%1\" after the address").arg(rest));
+            return refuse(QStringLiteral("something follows its IPv6 address other than \":PORT\""));
         rest = rest.mid(1);
     } else if (!rest.contains(QLatin1Char(','))) {
         const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
@@ -102,7 +112,7 @@ std::optional<ServerLocation> ParseServerUri(const QString &text, QString *why)
         bool ok = false;
         l.port = rest.toInt(&ok);
         if (!ok || l.port < 1 || l.port > 65535)
-            return refuse(QStringLiteral("\"%1\" is no port number").arg(rest));
+            return refuse(QStringLiteral("its port is no number from 1 to 65535"));
     }
     l.database = Decoded(path);
     QStringList shownQuery;
@@ -110,14 +120,21 @@ std::optional<ServerLocation> ParseServerUri(const QString &text, QString *why)
         for (const QString &pair : query.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
             const qsizetype eq = pair.indexOf(QLatin1Char('='));
             if (eq <= 0)
-                return refuse(QStringLiteral("the parameter \"%1\" has no value (write NAME=VALUE)").arg(pair));
+                return refuse(QStringLiteral("a parameter has no value (write NAME=VALUE)"));
             const QString key = Decoded(pair.left(eq));
             const QString value = Decoded(pair.mid(eq + 1));
             if (!QRegularExpression(QStringLiteral("^[a-z_]+$")).match(key).hasMatch())
-                return refuse(QStringLiteral("\"%1\" is no connection parameter").arg(key));
+                return refuse(QStringLiteral("a parameter's name holds more than the letters a to z and \"_\""));
             // As libpq: these parameters stand for the URI's own parts.
             if (key == QLatin1String("password")) {
                 l.password = value;
+                l.secretForms << pair;
+                continue;
+            }
+            // The client key's passphrase goes to the driver, never into the shown form.
+            if (key == QLatin1String("sslpassword")) {
+                l.parameters.append({key, value});
+                l.secretForms << pair;
                 continue;
             }
             shownQuery << pair;
@@ -131,7 +148,7 @@ std::optional<ServerLocation> ParseServerUri(const QString &text, QString *why)
                 bool ok = false;
                 l.port = value.toInt(&ok);
                 if (!ok || l.port < 1 || l.port > 65535)
-                    return refuse(QStringLiteral("\"%1\" is no port number").arg(value));
+                    return refuse(QStringLiteral("its port is no number from 1 to 65535"));
             } else
                 l.parameters.append({key, value});
         }
@@ -179,6 +196,16 @@ QString ServerLocation::databaseShown() const
     if (const QString env = Environment("PGDATABASE"); !env.isEmpty())
         return env;
     return userShown();
+}
+
+QString ServerLocation::scrubbed(QString text) const
+{
+    // Only the URI's own forms: a password's text alone may be any word of a message.
+    if (!given.isEmpty())
+        text.replace(given, shown);
+    for (const QString &form : secretForms)
+        text.replace(form, QStringLiteral("..."));
+    return text;
 }
 
 QString ServerLocation::connectOptions() const

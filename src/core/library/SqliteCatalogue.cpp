@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QStorageInfo>
 #include <QThread>
 #include <QUrl>
 
@@ -175,11 +176,13 @@ protected:
         if (code == kBusy || code == kLocked)
             throw Busy();
         const QString folder = QFileInfo(m_file).absolutePath();
+        // SQLite says a full disk as such only now and then: often as an I/O error where its
+        // shared-memory file or its log could not grow.
+        if (code == kFull || (code == kIoError && QStorageInfo(folder).bytesAvailable() < (256 << 10)))
+            throw DiskFull(QStringLiteral("the disk holding the flight library is full (%1); free some space, then "
+                                          "try again (what was added before stays)")
+                               .arg(folder));
         switch (code) {
-        case kFull:
-            throw LibraryError(QStringLiteral("the disk holding %1 is full; free some space, then try again (what "
-                                              "was added before stays)")
-                                   .arg(folder));
         case kReadOnly:
             throw LibraryError(QStringLiteral("the flight library in %1 can only be read (the folder or its "
                                               "library.sqlite is read-only); make them writable to change it")

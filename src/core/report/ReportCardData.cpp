@@ -93,7 +93,7 @@ std::optional<ReportCardPage> ReadReportCard(const QString &folder, const QStrin
         std::vector<LibraryFlight> own = library.list(aircraft);
         if (own.empty()) {
             *error = QStringLiteral("no flight of aircraft %1 in the flight library %2; its aircraft are: %3")
-                         .arg(aircraft, folder,
+                         .arg(aircraft, library.folder(),
                               library.registrations().isEmpty() ? QStringLiteral("none")
                                                                 : library.registrations().join(QStringLiteral(", ")));
             return std::nullopt;
@@ -146,7 +146,7 @@ std::optional<ReportCardPage> ReadReportCard(const QString &folder, const QStrin
             card.rows.push_back(row);
         }
     } catch (const LibraryError &e) {
-        *error = QStringLiteral("flight library %1: %2").arg(folder, e.message());
+        *error = QStringLiteral("flight library %1: %2").arg(FlightLibrary::Shown(folder), e.message());
         return std::nullopt;
     }
 
