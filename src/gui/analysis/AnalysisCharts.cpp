@@ -445,11 +445,6 @@ ChartStack AnalysisCharts::stack() const
     return stack;
 }
 
-void AnalysisCharts::paintStack(QPainter &painter, const QSize &size) const
-{
-    PaintChartStack(painter, QRect(QPoint(0, 0), size), stack());
-}
-
 void AnalysisCharts::paintCursor(QPainter &painter) const
 {
     const Layout layout = layoutFor(size());

@@ -96,8 +96,6 @@ public:
 
     // What the charts draw now, for a picture of them (no cursor, box or rubber band).
     ChartStack stack() const;
-    // The stack as a picture of `size` units.
-    void paintStack(QPainter &painter, const QSize &size) const;
 
 signals:
     void cursorMoved(int record);

@@ -6,30 +6,27 @@
 // program (korvel-cli, a capture) added shows without asking.
 
 #include "core/library/FlightLibrary.h"
+#include "core/library/ImportTask.h"
 #include "gui/common/ChildWindow.h"
 #include "gui/common/WindowContext.h"
 
 #include <QPointer>
-#include <QThread>
 
-#include <atomic>
 #include <memory>
 
-class QCheckBox;
 class QComboBox;
-class QCustomPlot;
-class QCPItemText;
-class QDateEdit;
 class QDialog;
 class QLabel;
-class QMouseEvent;
 class QProgressBar;
 class QPushButton;
-class QSortFilterProxyModel;
-class QStandardItemModel;
 class QTableView;
 
 namespace korvel {
+
+class DateRangeFilter;
+class FlightListFilter;
+class FlightListModel;
+class TrendChart;
 
 // A flight fetched from a library on a server lies in a file that lives as long as the connection
 // that fetched it; this copy of it lives until the program ends, so that the windows can read the
@@ -48,7 +45,7 @@ public:
     // Imports files and folders on the worker thread; progress and the result show in the window.
     // The flights it adds belong to aircraft (a registration as checked), when one is given.
     void importPaths(const QStringList &paths, const std::optional<QString> &aircraft = std::nullopt);
-    bool importing() const { return m_importing; }
+    bool importing() const { return m_importTask && m_importTask->running(); }
     // The flight of the selected row (0 when none), and every flight selected.
     qint64 selectedId() const;
     QList<qint64> selectedIds() const;
@@ -72,10 +69,7 @@ public:
     // documents folder.
     QString dialogFolder() const;
     // The files the last import skipped, each with its reason.
-    struct Skipped {
-        QString file;
-        QString reason;
-    };
+    using Skipped = ImportResult; // its file and the reason
     const std::vector<Skipped> &skippedFiles() const { return m_skipped; }
     void showSkipped();
     // The aircraft offered when asked for one: the last one used, then the library's own.
@@ -86,7 +80,7 @@ public:
     // "This PC's aircraft", which the flights downloaded here are given (empty: none).
     bool setThisPcsAircraft(const QString &text);
     // The trend's points as drawn, by flight.
-    const std::vector<qint64> &trendIds() const { return m_pointIds; }
+    const std::vector<qint64> &trendIds() const;
 
 signals:
     void importFinished();
@@ -100,13 +94,10 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    QWidget *buildPage();
+    void connectCommands();
     void showTrend();
-    void resetTrendView();
-    void markSelectedPoint();
-    // The point nearest a pixel of the chart, within reach of the mouse; -1 when none.
-    int pointAt(const QPointF &pixel) const;
-    void trendMouseMove(QMouseEvent *event);
-    void trendMouseRelease(QMouseEvent *event);
+    void markSelectedPoints();
     void chooseImport();
     // Asks for an aircraft: nullopt when cancelled, else the registration or none.
     std::optional<std::optional<QString>> askAircraft(const QString &title, const QString &question,
@@ -119,11 +110,12 @@ private:
     void chooseLocation();
     void cancelImport();
     void importProgress(int done, int total);
-    void importDone(int added, int known, int skipped, const QString &error, const QStringList &skippedFiles,
-                    const QStringList &reasons);
+    void importDone();
+    // Whether the commands that change the library may be used now.
+    void enableChanges();
     void applyFilter();
-    void userChangedDate();
     void rememberFolder(const QString &path);
+    QString chosenAircraft() const;
     // Runs a library call; its failure is said in the window, never thrown past a slot.
     template <class F> bool guarded(F &&call);
     bool openLibrary();
@@ -135,24 +127,17 @@ private:
     WindowContext m_context;
     QString m_folder;
     std::unique_ptr<FlightLibrary> m_library;
-    std::vector<LibraryFlight> m_flights;
 
-    QStandardItemModel *m_model = nullptr;
-    QSortFilterProxyModel *m_proxy = nullptr;
+    FlightListModel *m_model = nullptr;
+    FlightListFilter *m_proxy = nullptr;
     QTableView *m_table = nullptr;
-    QCheckBox *m_filter = nullptr;
-    QDateEdit *m_from = nullptr;
-    QDateEdit *m_to = nullptr;
+    DateRangeFilter *m_filter = nullptr;
     QLabel *m_count = nullptr;
     QComboBox *m_aircraft = nullptr; // the aircraft filter
     QPushButton *m_setAircraft = nullptr;
     QPushButton *m_thisPc = nullptr;
     QPushButton *m_location = nullptr;
-    QComboBox *m_measure = nullptr;
-    QCustomPlot *m_plot = nullptr;
-    QCPItemText *m_plotNote = nullptr; // what the trend lacks, over an empty chart
-    QLabel *m_outsideNote = nullptr;   // flights the first view leaves out
-    QPushButton *m_resetView = nullptr;
+    TrendChart *m_trend = nullptr;
     QPushButton *m_import = nullptr;
     QPushButton *m_cancel = nullptr;
     QPushButton *m_export = nullptr;
@@ -165,19 +150,15 @@ private:
     QLabel *m_message = nullptr;
     QPointer<QDialog> m_skippedDialog;
 
-    std::vector<qint64> m_pointIds; // the flight of each trend point, in the graph's order
-    QPointF m_pressedAt;
     QString m_importSummary; // stays in view until the next import
     QString m_note;          // the last thing said
     std::vector<Skipped> m_skipped;
-    bool m_settingDates = false;
+    // A read of the list is asked for and not yet done: several asks read it once.
     bool m_refreshPending = false;
+    // The frame's activation is followed (hooked once, when first shown in one).
     bool m_frameHooked = false;
-    bool m_listed = false; // the list was read once
 
-    QPointer<QThread> m_worker;
-    bool m_importing = false;
-    std::shared_ptr<std::atomic<bool>> m_stop;
+    std::unique_ptr<ImportTask> m_importTask;
 };
 
 } // namespace korvel
