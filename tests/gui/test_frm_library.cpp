@@ -5,6 +5,7 @@
 // opens it.
 
 #include "core/settings/Settings.h"
+#include "gui/common/LibrarySession.h"
 #include "gui/library/FrmLibrary.h"
 #include "gui/library/LibraryLocationDialog.h"
 #include "gui/shell/MainOstrel.h"
@@ -19,6 +20,7 @@
 #include <QDateEdit>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -730,6 +732,71 @@ private slots:
         QTest::mouseClick(panel->findChild<QPushButton *>(QStringLiteral("startOpenLast")), Qt::LeftButton);
         QTRY_VERIFY(front.state.flightData.FlightRecordCount.value_or(0) > 10);
         QCOMPARE(front.state.flightOrigin.name, QFileInfo(files[2]).fileName());
+        qunsetenv("PGPASSFILE");
+    }
+
+    // A server that stops answering (its processes stopped) never holds the program: the window
+    // says whom it waits for, the menus open meanwhile, the call is given up as a server that went
+    // away, and once the server answers again the next refresh shows the list and no error.
+    void frozenServer()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        test::PgServer server;
+        QVERIFY2(server.running(), qPrintable(server.error()));
+        QVERIFY(server.createDatabase(QStringLiteral("fleet")));
+        FlightLibrary(server.uri(QStringLiteral("fleet"), QStringLiteral("keeper"),
+                                 test::PgServer::PasswordOf(QStringLiteral("keeper"))),
+                      FlightLibrary::Opening::Init);
+        MakeFlights(dir, 2);
+        const QString pilot = test::PgServer::PasswordOf(QStringLiteral("pilot"));
+        FlightLibrary(server.uri(QStringLiteral("fleet"), QStringLiteral("pilot"), pilot))
+            .importFiles(FlightLibrary::CollectFiles({dir.filePath(QStringLiteral("in"))}),
+                         [](const ImportResult &) { return true; });
+        test::WriteFile(dir, QStringLiteral("pgpass"),
+                        QStringLiteral("127.0.0.1:%1:fleet:pilot:%2\n").arg(server.port()).arg(pilot).toUtf8());
+        QFile::setPermissions(dir.filePath(QStringLiteral("pgpass")), QFile::ReadOwner | QFile::WriteOwner);
+        qputenv("PGPASSFILE", QFile::encodeName(dir.filePath(QStringLiteral("pgpass"))));
+        SetLibraryLocation(server.uri(QStringLiteral("fleet"), QStringLiteral("pilot")));
+        const LibrarySession::Limits before = LibrarySession::limits();
+        LibrarySession::limits() = {300, 2500};
+
+        test::Front front;
+        MainOstrel main(front.state, front.ui, front.files);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        main.findChild<QAction *>(QStringLiteral("mnuFlightLibrary"))->trigger();
+        FrmLibrary &window = *main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary"));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        QCOMPARE(table->model()->rowCount(), 2);
+
+        QVERIFY(server.freeze());
+        auto *file = main.findChild<QMenu *>(QStringLiteral("mnuFile"));
+        bool menuOpened = false;
+        QString meanwhile;
+        QTimer::singleShot(800, &main, [&] {
+            meanwhile = MessageOf(window);
+            file->popup(main.mapToGlobal(QPoint(0, 0)));
+            menuOpened = file->isVisible();
+            file->close();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
+        QVERIFY2(clock.elapsed() < 10000, "the refresh was not given up");
+        QVERIFY(menuOpened);
+        const QString server_ = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        QVERIFY2(meanwhile.contains(QStringLiteral("waiting for the flight library server ") + server_),
+                 qPrintable(meanwhile));
+        QVERIFY2(MessageOf(window).contains(QStringLiteral("the flight library server %1 went away").arg(server_)),
+                 qPrintable(MessageOf(window)));
+        QCOMPARE(table->model()->rowCount(), 2);
+
+        QVERIFY(server.thaw());
+        window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
+        QCOMPARE(table->model()->rowCount(), 2);
+        QVERIFY2(!MessageOf(window).contains(QLatin1String("could not be used")), qPrintable(MessageOf(window)));
+        LibrarySession::limits() = before;
         qunsetenv("PGPASSFILE");
     }
 

@@ -1,6 +1,7 @@
 #include "gui/library/FrmLibrary.h"
 
 #include "core/settings/Settings.h"
+#include "gui/common/LibrarySession.h"
 #include "gui/common/ReportCommands.h"
 #include "gui/common/Twips.h"
 #include "gui/library/AircraftDialog.h"
@@ -76,25 +77,36 @@ QString KeptForTheSession(const QString &file)
 template <class F> bool FrmLibrary::guarded(F &&call)
 {
     QString why;
+    const QPointer<FrmLibrary> alive(this);
     try {
         call();
-        return true;
+        // The library answers again: what was said about its failure no longer holds.
+        if (alive && !m_problem.isEmpty()) {
+            m_problem.clear();
+            showMessage();
+        }
+        return alive;
     } catch (const LibraryError &error) {
         why = error.message();
     } catch (const std::exception &error) {
         why = QString::fromLocal8Bit(error.what());
     }
+    // The window may have been closed while the library was waited for.
+    if (!alive)
+        return false;
     QString text = Sentence(QStringLiteral("The flight library %1 could not be used").arg(Where(m_folder)), why);
-    say(text + QStringLiteral(" Refresh (F5) tries again."));
+    m_problem = text + QStringLiteral(" Refresh (F5) tries again.");
+    showMessage();
     // A connection to a server that failed does not come back by itself: the next use opens a new
     // one. What the window shows stays until then.
     if (FlightLibrary::IsServer(m_folder))
-        m_library.reset();
+        m_session->drop();
     return false;
 }
 
 FrmLibrary::FrmLibrary(WindowContext context, QWidget *parent)
-    : ChildWindow(parent), m_context(context), m_folder(LibraryLocation())
+    : ChildWindow(parent), m_context(context), m_folder(LibraryLocation()),
+      m_session(new LibrarySession(m_folder, this))
 {
     setObjectName(QStringLiteral("FrmLibrary"));
     showCaption();
@@ -248,9 +260,11 @@ void FrmLibrary::connectCommands()
     connect(m_trend, &TrendChart::measureChanged, this, &FrmLibrary::showTrend);
     connect(m_trend, &TrendChart::flightClicked, this, &FrmLibrary::selectFlight);
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &FrmLibrary::markSelectedPoints);
-    connect(m_table, &QTableView::doubleClicked, this, [this](const QModelIndex &index) {
-        const qint64 id = m_proxy->idAt(index.row());
-        guarded([&] { loadFlight(id); });
+    connect(m_table, &QTableView::doubleClicked, this,
+            [this](const QModelIndex &index) { loadFlight(m_proxy->idAt(index.row())); });
+    connect(m_session, &LibrarySession::waiting, this, [this](const QString &text) {
+        m_waiting = text;
+        showMessage();
     });
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive && isVisible())
@@ -260,33 +274,29 @@ void FrmLibrary::connectCommands()
 
 bool FrmLibrary::openLibrary()
 {
-    QString why;
+    LibrarySession::Opened opened;
+    const QPointer<FrmLibrary> alive(this);
     try {
-        m_library = std::make_unique<FlightLibrary>(m_folder);
+        opened = m_session->open();
     } catch (const LibraryError &error) {
-        why = error.message();
-    } catch (const std::exception &error) {
-        why = QString::fromLocal8Bit(error.what());
+        opened.why = error.message();
     }
-    // A library this user may only read is still listed, trended and exported.
-    if (!m_library && FlightLibrary::Exists(m_folder)) {
-        try {
-            m_library = std::make_unique<FlightLibrary>(m_folder, FlightLibrary::Opening::Existing);
-        } catch (const std::exception &) {
-            m_library.reset();
-        }
+    if (!alive)
+        return false;
+    m_readOnly = opened.readOnly;
+    if (!opened.open) {
+        m_problem = Sentence(QStringLiteral("The flight library %1 cannot be opened").arg(Where(m_folder)), opened.why);
+        showMessage();
+    } else if (opened.readOnly) {
+        say(Sentence(QStringLiteral("The flight library %1 can only be read here").arg(Where(m_folder)), opened.why));
     }
-    if (!m_library)
-        say(Sentence(QStringLiteral("The flight library %1 cannot be opened").arg(Where(m_folder)), why));
-    else if (m_library->readOnly())
-        say(Sentence(QStringLiteral("The flight library %1 can only be read here").arg(Where(m_folder)), why));
     enableChanges();
-    return bool(m_library);
+    return opened.open;
 }
 
 void FrmLibrary::enableChanges()
 {
-    const bool changes = m_library && !m_library->readOnly() && !importing();
+    const bool changes = m_session->isOpen() && !m_readOnly && !importing();
     for (QPushButton *change : {m_import, m_remove, m_setAircraft})
         change->setEnabled(changes);
 }
@@ -356,16 +366,20 @@ void FrmLibrary::showMessage()
         lines << m_importSummary;
     if (!m_note.isEmpty() && m_note != m_importSummary)
         lines << m_note;
+    if (!m_problem.isEmpty())
+        lines << m_problem;
+    if (!m_waiting.isEmpty())
+        lines << m_waiting;
     m_message->setText(lines.join(QLatin1Char('\n')));
 }
 
 void FrmLibrary::refresh()
 {
     m_refreshPending = false;
-    if (!m_library && !openLibrary())
+    if (!m_session->isOpen() && !openLibrary())
         return;
     std::vector<LibraryFlight> flights;
-    if (!guarded([&] { flights = m_library->list(); }))
+    if (!guarded([&] { flights = m_session->call([](FlightLibrary &library) { return library.list(); }); }))
         return;
     if (m_model->shows(flights)) {
         updateCount();
@@ -415,13 +429,18 @@ void FrmLibrary::applyFilter()
 
 void FrmLibrary::showTrend()
 {
+    const QPointer<FrmLibrary> alive(this);
     // The trend shows the flights the table shows.
     QSet<qint64> shown;
     for (int r = 0; r < m_proxy->rowCount(); ++r)
         shown.insert(m_proxy->idAt(r));
     std::vector<TrendPoint> points;
-    if (m_library && !shown.isEmpty())
-        guarded([&] { points = m_library->trend(m_trend->measure()); });
+    if (m_session->isOpen() && !shown.isEmpty() && !guarded([&] {
+            points = m_session->call(
+                [measure = m_trend->measure()](FlightLibrary &library) { return library.trend(measure); });
+        }) &&
+        !alive)
+        return;
     m_trend->showPoints(points, shown, m_model->flights().empty());
     markSelectedPoints();
 }
@@ -459,19 +478,23 @@ void FrmLibrary::selectFlight(qint64 id)
 
 void FrmLibrary::loadFlight(qint64 id)
 {
-    if (!m_library || id == 0)
+    if (!m_session->isOpen() || id == 0)
         return;
     std::optional<QString> path;
     std::optional<LibraryFlight> flight;
     if (!guarded([&] {
-            path = m_library->copyPath(id);
-            flight = m_library->flight(id);
+            std::tie(path, flight) =
+                m_session->call([id, server = FlightLibrary::IsServer(m_folder)](FlightLibrary &library) {
+                    std::optional<QString> copy = library.copyPath(id);
+                    // A server's copy lives as long as the connection that fetched it.
+                    if (copy && server)
+                        copy = KeptForTheSession(*copy);
+                    return std::pair(copy, library.flight(id));
+                });
         }))
         return;
     if (!path || !flight)
         return;
-    if (FlightLibrary::IsServer(m_folder))
-        path = KeptForTheSession(*path);
     // As the disk-load command: the status names the file, and a failed load says no more.
     try {
         LoadFlightDataFile(*path, m_context.state.flightData, m_context.status);
@@ -489,12 +512,12 @@ void FrmLibrary::loadFlight(qint64 id)
 std::optional<LibraryFlight> FrmLibrary::chosenFlight()
 {
     const qint64 id = selectedId();
-    if (!m_library || id == 0) {
+    if (!m_session->isOpen() || id == 0) {
         say(QStringLiteral("Choose a flight in the table first."));
         return std::nullopt;
     }
     std::optional<LibraryFlight> flight;
-    if (!guarded([&] { flight = m_library->flight(id); }))
+    if (!guarded([&] { flight = m_session->call([id](FlightLibrary &library) { return library.flight(id); }); }))
         return std::nullopt;
     if (!flight) {
         say(QStringLiteral("That flight is no longer in the library (another program removed it); the list was read "
@@ -518,7 +541,10 @@ void FrmLibrary::exportSelected()
         return;
     rememberFolder(QFileInfo(*name).absolutePath());
     bool written = false;
-    if (!guarded([&] { written = m_library->exportFlight(id, *name); }))
+    if (!guarded([&] {
+            written =
+                m_session->call([id, name = *name](FlightLibrary &library) { return library.exportFlight(id, name); });
+        }))
         return;
     if (written)
         say(QStringLiteral("Flight of %1 written to %2")
@@ -531,12 +557,14 @@ void FrmLibrary::exportSelected()
 void FrmLibrary::reportSelected()
 {
     const QList<qint64> ids = selectedIds();
-    if (!m_library || ids.isEmpty()) {
+    if (!m_session->isOpen() || ids.isEmpty()) {
         say(QStringLiteral("Choose a flight in the table first."));
         return;
     }
     std::vector<ReportFlight> flights;
-    if (!guarded([&] { flights = LibraryReportFlights(*m_library, ids); }))
+    if (!guarded([&] {
+            flights = m_session->call([ids](FlightLibrary &library) { return LibraryReportFlights(library, ids); });
+        }))
         return;
     if (flights.size() < size_t(ids.size())) {
         say(QStringLiteral("A flight chosen is no longer in the library (another program removed it); the list was "
@@ -574,7 +602,7 @@ void FrmLibrary::removeSelected()
         MessageAnswer::Ok)
         return;
     bool removed = false;
-    if (guarded([&] { removed = m_library->remove(id); }))
+    if (guarded([&] { removed = m_session->call([id](FlightLibrary &library) { return library.remove(id); }); }))
         say(removed ? QStringLiteral("The flight of %1 was removed from the library.").arg(when)
                     : QStringLiteral("The flight of %1 was no longer in the library.").arg(when));
     refresh();
@@ -637,7 +665,7 @@ void FrmLibrary::importPaths(const QStringList &paths, const std::optional<QStri
 {
     if (importing())
         return;
-    if (!m_library && !openLibrary())
+    if (!m_session->isOpen() && !openLibrary())
         return;
     m_importTask = std::make_unique<ImportTask>(m_folder, paths, aircraft);
     connect(m_importTask.get(), &ImportTask::progress, this, &FrmLibrary::importProgress);
@@ -740,7 +768,7 @@ void FrmLibrary::askSetAircraft()
 bool FrmLibrary::setAircraftOfSelection(const QString &text)
 {
     const QList<qint64> ids = selectedIds();
-    if (!m_library || ids.isEmpty()) {
+    if (!m_session->isOpen() || ids.isEmpty()) {
         say(QStringLiteral("Choose the flights in the table first."));
         return false;
     }
@@ -755,7 +783,10 @@ bool FrmLibrary::setAircraftOfSelection(const QString &text)
         SaveSetting(AppTitle(), kSection, kLastAircraftKey, *aircraft);
     }
     int changed = 0;
-    if (!guarded([&] { changed = m_library->assign(ids, aircraft); }))
+    if (!guarded([&] {
+            changed =
+                m_session->call([ids, aircraft](FlightLibrary &library) { return library.assign(ids, aircraft); });
+        }))
         return false;
     const QString flights = changed == 1 ? QStringLiteral("1 flight") : QStringLiteral("%1 flights").arg(changed);
     say(aircraft ? QStringLiteral("%1 given to %2.").arg(flights, *aircraft)
@@ -854,7 +885,8 @@ void FrmLibrary::setLocation(const QString &location)
     m_folder = LibraryLocation();
     showCaption();
     // Another library: nothing of the one before stays in view.
-    m_library.reset();
+    m_session->setLocation(m_folder);
+    m_problem.clear();
     m_model->clear();
     m_importSummary.clear();
     m_note.clear();

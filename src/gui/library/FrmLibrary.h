@@ -26,6 +26,7 @@ namespace korvel {
 class DateRangeFilter;
 class FlightListFilter;
 class FlightListModel;
+class LibrarySession;
 class TrendChart;
 
 // A flight fetched from a library on a server lies in a file that lives as long as the connection
@@ -126,7 +127,8 @@ private:
 
     WindowContext m_context;
     QString m_folder;
-    std::unique_ptr<FlightLibrary> m_library;
+    LibrarySession *m_session = nullptr; // every call of the library runs off the window's thread
+    bool m_readOnly = false;             // the library may only be read here
 
     FlightListModel *m_model = nullptr;
     FlightListFilter *m_proxy = nullptr;
@@ -152,6 +154,8 @@ private:
 
     QString m_importSummary; // stays in view until the next import
     QString m_note;          // the last thing said
+    QString m_problem;       // why the library could not be used, until it answers again
+    QString m_waiting;       // whom the window waits for, while a call takes long
     std::vector<Skipped> m_skipped;
     // A read of the list is asked for and not yet done: several asks read it once.
     bool m_refreshPending = false;

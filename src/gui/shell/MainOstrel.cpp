@@ -5,6 +5,7 @@
 #include "gui/analysis/FrmAnalysis.h"
 #include "gui/capture/FrmCapture.h"
 #include "gui/common/ChildWindow.h"
+#include "gui/common/LibrarySession.h"
 #include "gui/common/Twips.h"
 #include "gui/dialogs/frmAbout.h"
 #include "gui/dialogs/frmConfigure.h"
@@ -218,9 +219,12 @@ void MainOstrel::openLibraryFlight(const StartPanel::LastFlight &flight)
     try {
         QString copy = flight.copy;
         if (copy.isEmpty()) {
-            // A server's flight is fetched now.
-            FlightLibrary library(m_start->libraryFolder(), FlightLibrary::Opening::Existing);
-            copy = KeptForTheSession(library.copyPath(flight.id).value_or(QString()));
+            // A server's flight is fetched now, off the window's thread: a server that does not
+            // answer holds no menu.
+            LibrarySession library(m_start->libraryFolder());
+            copy = library.call([id = flight.id](FlightLibrary &kept) {
+                return KeptForTheSession(kept.copyPath(id).value_or(QString()));
+            });
         }
         LoadFlightDataFile(copy, m_state.flightData, *this);
         // Named as it was imported, not by its copy's hash.
