@@ -527,6 +527,12 @@ private slots:
         filter->setCurrentText(QStringLiteral("G-ABCD"));
         QCOMPARE(table->model()->rowCount(), 2);
         QCOMPARE(window.aircraftOffered(), (QStringList{QStringLiteral("G-ABCD"), QStringLiteral("N123AB")}));
+        // Import offers the aircraft the list is filtered by, else the last one given, else none.
+        filter->setCurrentText(QStringLiteral("N123AB"));
+        QCOMPARE(window.importAircraft(), std::optional<QString>(QStringLiteral("N123AB")));
+        filter->setCurrentText(QStringLiteral("All aircraft"));
+        QCOMPARE(window.importAircraft(), std::optional<QString>(QStringLiteral("G-ABCD")));
+        filter->setCurrentText(QStringLiteral("G-ABCD"));
         table->selectRow(0);
         QVERIFY(!window.setAircraftOfSelection(QStringLiteral("not one!")));
         QVERIFY(MessageOf(window).contains(QLatin1String("no registration")));

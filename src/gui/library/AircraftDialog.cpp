@@ -1,11 +1,26 @@
 #include "gui/library/AircraftDialog.h"
 
+#include "core/settings/Settings.h"
+#include "core/ui/UiInterfaces.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QVBoxLayout>
 
 namespace korvel {
+
+std::optional<QString> LastAircraft()
+{
+    return FlightLibrary::CheckRegistration(
+               GetSetting(AppTitle(), QStringLiteral("Library"), QStringLiteral("Last Aircraft"), QString()))
+        .text;
+}
+
+void KeepLastAircraft(const QString &registration)
+{
+    SaveSetting(AppTitle(), QStringLiteral("Library"), QStringLiteral("Last Aircraft"), registration);
+}
 
 QString RegistrationRefusal(const Registration &reg)
 {

@@ -13,6 +13,10 @@ class QLabel;
 
 namespace korvel {
 
+// The aircraft last given to flights in the library window, offered first the next time.
+std::optional<QString> LastAircraft();
+void KeepLastAircraft(const QString &registration);
+
 // Why a registration was refused, as a sentence of its own.
 QString RegistrationRefusal(const Registration &reg);
 

@@ -5,6 +5,7 @@
 #include "gui/common/ReportCommands.h"
 #include "gui/common/Twips.h"
 #include "gui/library/AircraftDialog.h"
+#include "gui/library/AircraftFilter.h"
 #include "gui/library/DateRangeFilter.h"
 #include "gui/library/FlightListModel.h"
 #include "gui/library/LibraryLocationDialog.h"
@@ -38,7 +39,6 @@ namespace korvel {
 namespace {
 
 using Col = FlightListModel::Column;
-const QString kLastAircraftKey = QStringLiteral("Last Aircraft");
 const QString kSection = QStringLiteral("Library");
 const QString kDialogFolderKey = QStringLiteral("Dialog Folder");
 
@@ -74,7 +74,7 @@ QString KeptForTheSession(const QString &file)
     return QFileInfo::exists(copy) || QFile::copy(file, copy) ? copy : file;
 }
 
-template <class F> bool FrmLibrary::guarded(F &&call)
+bool FrmLibrary::guarded(const std::function<void()> &call)
 {
     QString why;
     const QPointer<FrmLibrary> alive(this);
@@ -165,10 +165,7 @@ QWidget *FrmLibrary::buildPage()
     m_filter = new DateRangeFilter(page);
     m_count = new QLabel(page);
     m_count->setObjectName(QStringLiteral("lblCount"));
-    m_aircraft = new QComboBox(page);
-    m_aircraft->setObjectName(QStringLiteral("cboAircraft"));
-    m_aircraft->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    m_aircraft->addItem(QStringLiteral("All aircraft"), FlightListFilter::AllAircraft);
+    m_aircraft = new AircraftFilter(page);
 
     m_model = new FlightListModel(this);
     m_proxy = new FlightListFilter(this);
@@ -413,16 +410,10 @@ void FrmLibrary::updateCount()
     m_count->setToolTip(m_folder);
 }
 
-QString FrmLibrary::chosenAircraft() const
-{
-    return m_aircraft->currentIndex() < 0 ? FlightListFilter::AllAircraft : m_aircraft->currentData().toString();
-}
-
 void FrmLibrary::applyFilter()
 {
-    const QString aircraft = chosenAircraft();
-    m_proxy->setRange(m_filter->range(), aircraft);
-    m_reportCard->setEnabled(aircraft != FlightListFilter::AllAircraft && !aircraft.isEmpty());
+    m_proxy->setRange(m_filter->range(), m_aircraft->chosen());
+    m_reportCard->setEnabled(m_aircraft->registration().has_value());
     updateCount();
     showTrend();
 }
@@ -577,10 +568,8 @@ void FrmLibrary::reportSelected()
 
 void FrmLibrary::reportCard()
 {
-    const QString aircraft = m_aircraft->currentData().toString();
-    if (aircraft == FlightListFilter::AllAircraft || aircraft.isEmpty())
-        return;
-    guarded([&] { SaveReportCardCommand(m_context, m_folder, aircraft); });
+    if (const std::optional<QString> aircraft = m_aircraft->registration())
+        guarded([&] { SaveReportCardCommand(m_context, m_folder, *aircraft); });
 }
 
 void FrmLibrary::removeSelected()
@@ -653,11 +642,11 @@ void FrmLibrary::chooseImport()
     const std::optional<std::optional<QString>> aircraft = askAircraft(
         QStringLiteral("Import Flights"),
         QStringLiteral("Which aircraft are these flights from? A flight already in the library keeps its own."),
-        aircraftOffered().value(0).isEmpty() ? std::nullopt : std::optional(aircraftOffered().value(0)));
+        importAircraft());
     if (!aircraft)
         return;
     if (*aircraft)
-        SaveSetting(AppTitle(), kSection, kLastAircraftKey, **aircraft);
+        KeepLastAircraft(**aircraft);
     importPaths(paths, *aircraft);
 }
 
@@ -720,143 +709,6 @@ void FrmLibrary::importDone()
     refresh();
     showMessage();
     emit importFinished();
-}
-
-QStringList FrmLibrary::aircraftOffered() const
-{
-    QStringList offered;
-    const Registration last =
-        FlightLibrary::CheckRegistration(GetSetting(AppTitle(), kSection, kLastAircraftKey, QString()));
-    if (last)
-        offered << *last.text;
-    for (int k = 0; k < m_aircraft->count(); ++k) {
-        const QString reg = m_aircraft->itemData(k).toString();
-        if (reg != FlightListFilter::AllAircraft && !reg.isEmpty() && !offered.contains(reg))
-            offered << reg;
-    }
-    return offered;
-}
-
-std::optional<std::optional<QString>> FrmLibrary::askAircraft(const QString &title, const QString &question,
-                                                              const std::optional<QString> &initial)
-{
-    AircraftDialog dialog(this, title, question, aircraftOffered(), initial);
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    return dialog.aircraft();
-}
-
-void FrmLibrary::askSetAircraft()
-{
-    const QList<qint64> ids = selectedIds();
-    if (ids.isEmpty()) {
-        say(QStringLiteral("Choose the flights in the table first."));
-        return;
-    }
-    std::optional<QString> current;
-    if (const LibraryFlight *first = m_model->flight(ids.first()))
-        current = first->aircraft;
-    const auto aircraft = askAircraft(
-        QStringLiteral("Set Aircraft"),
-        ids.size() == 1 ? QStringLiteral("Which aircraft is this flight from?")
-                        : QStringLiteral("Which aircraft are these %1 flights from?").arg(ids.size()),
-        current ? current : (aircraftOffered().isEmpty() ? std::nullopt : std::optional(aircraftOffered().first())));
-    if (aircraft)
-        setAircraftOfSelection(aircraft->value_or(QString()));
-}
-
-bool FrmLibrary::setAircraftOfSelection(const QString &text)
-{
-    const QList<qint64> ids = selectedIds();
-    if (!m_session->isOpen() || ids.isEmpty()) {
-        say(QStringLiteral("Choose the flights in the table first."));
-        return false;
-    }
-    std::optional<QString> aircraft;
-    if (!text.trimmed().isEmpty()) {
-        const Registration reg = FlightLibrary::CheckRegistration(text);
-        if (!reg) {
-            say(RegistrationRefusal(reg) + QStringLiteral(" Nothing was changed."));
-            return false;
-        }
-        aircraft = reg.text;
-        SaveSetting(AppTitle(), kSection, kLastAircraftKey, *aircraft);
-    }
-    int changed = 0;
-    if (!guarded([&] {
-            changed =
-                m_session->call([ids, aircraft](FlightLibrary &library) { return library.assign(ids, aircraft); });
-        }))
-        return false;
-    const QString flights = changed == 1 ? QStringLiteral("1 flight") : QStringLiteral("%1 flights").arg(changed);
-    say(aircraft ? QStringLiteral("%1 given to %2.").arg(flights, *aircraft)
-                 : QStringLiteral("%1 without an aircraft now.").arg(flights));
-    refresh();
-    // The flights stay chosen, wherever the new aircraft sorts them.
-    m_table->clearSelection();
-    for (int r = 0; r < m_proxy->rowCount(); ++r)
-        if (ids.contains(m_proxy->idAt(r)))
-            m_table->selectionModel()->select(m_proxy->index(r, Col::ColFirst),
-                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    return changed > 0;
-}
-
-void FrmLibrary::askThisPcsAircraft()
-{
-    const auto aircraft = askAircraft(QStringLiteral("This PC's Aircraft"),
-                                      QStringLiteral("Which aircraft are the flights downloaded on this PC from? "
-                                                     "They are given it as they are added to the library."),
-                                      ThisPcsAircraft());
-    if (aircraft)
-        setThisPcsAircraft(aircraft->value_or(QString()));
-}
-
-bool FrmLibrary::setThisPcsAircraft(const QString &text)
-{
-    std::optional<QString> aircraft;
-    if (!text.trimmed().isEmpty()) {
-        const Registration reg = FlightLibrary::CheckRegistration(text);
-        if (!reg) {
-            say(RegistrationRefusal(reg) + QStringLiteral(" This PC's aircraft stays as it was."));
-            return false;
-        }
-        aircraft = reg.text;
-    }
-    SetThisPcsAircraft(aircraft);
-    showThisPcsAircraft();
-    say(aircraft ? QStringLiteral("Flights downloaded on this PC are given %1.").arg(*aircraft)
-                 : QStringLiteral("Flights downloaded on this PC are given no aircraft."));
-    return true;
-}
-
-void FrmLibrary::showThisPcsAircraft()
-{
-    const std::optional<QString> aircraft = ThisPcsAircraft();
-    m_thisPc->setToolTip(aircraft ? QStringLiteral("Flights downloaded on this PC are given %1").arg(*aircraft)
-                                  : QStringLiteral("Flights downloaded on this PC are given no aircraft"));
-}
-
-// The filter offers every aircraft of the library, and the flights with none when there are some;
-// the choice made stays while it is there.
-void FrmLibrary::updateAircraftChoices()
-{
-    const QString chosen = chosenAircraft();
-    const QStringList registrations = m_model->registrations();
-    const bool someWithout = m_model->someWithoutAircraft();
-    const QSignalBlocker quiet(m_aircraft);
-    m_aircraft->clear();
-    m_aircraft->addItem(QStringLiteral("All aircraft"), FlightListFilter::AllAircraft);
-    for (const QString &reg : registrations)
-        m_aircraft->addItem(reg, reg);
-    if (someWithout && !registrations.isEmpty())
-        m_aircraft->addItem(QStringLiteral("No aircraft given"), QString());
-    const int at = m_aircraft->findData(chosen);
-    m_aircraft->setCurrentIndex(at < 0 ? 0 : at);
-    m_aircraft->setEnabled(!registrations.isEmpty());
-    if (at < 0 && chosen != FlightListFilter::AllAircraft)
-        applyFilter();
-    const QString now = m_aircraft->currentData().toString();
-    m_reportCard->setEnabled(now != FlightListFilter::AllAircraft && !now.isEmpty());
 }
 
 void FrmLibrary::showCaption()

@@ -23,6 +23,7 @@ class QTableView;
 
 namespace korvel {
 
+class AircraftFilter;
 class DateRangeFilter;
 class FlightListFilter;
 class FlightListModel;
@@ -75,6 +76,9 @@ public:
     void showSkipped();
     // The aircraft offered when asked for one: the last one used, then the library's own.
     QStringList aircraftOffered() const;
+    // The aircraft Import... offers first: the one the list is filtered by, else the last one used,
+    // else none.
+    std::optional<QString> importAircraft() const;
     // Gives the selected flights to the aircraft typed (empty: takes their aircraft away); a
     // registration that is not one is refused with its reason. False when nothing changed.
     bool setAircraftOfSelection(const QString &text);
@@ -116,9 +120,8 @@ private:
     void enableChanges();
     void applyFilter();
     void rememberFolder(const QString &path);
-    QString chosenAircraft() const;
     // Runs a library call; its failure is said in the window, never thrown past a slot.
-    template <class F> bool guarded(F &&call);
+    bool guarded(const std::function<void()> &call);
     bool openLibrary();
     void say(const QString &text);
     void showMessage();
@@ -135,7 +138,7 @@ private:
     QTableView *m_table = nullptr;
     DateRangeFilter *m_filter = nullptr;
     QLabel *m_count = nullptr;
-    QComboBox *m_aircraft = nullptr; // the aircraft filter
+    AircraftFilter *m_aircraft = nullptr;
     QPushButton *m_setAircraft = nullptr;
     QPushButton *m_thisPc = nullptr;
     QPushButton *m_location = nullptr;
