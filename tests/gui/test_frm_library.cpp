@@ -271,6 +271,16 @@ private slots:
         QCOMPARE(plot->yAxis->label(), QStringLiteral("Peak CHT (°F)"));
         QCOMPARE(table->model()->headerData(4, Qt::Horizontal).toString(), QStringLiteral("Peak CHT (°F)"));
         QCOMPARE(int(window.trendIds().size()), 41);
+        // Field 2 is the manifold pressure, named once: mean, highest and lowest in inHg.
+        QStringList field2;
+        for (int k = 0; k < measure->count(); ++k) {
+            QVERIFY2(!measure->itemText(k).contains(QLatin1String("Fuel")), qPrintable(measure->itemText(k)));
+            if (measure->itemData(k).toString().startsWith(QLatin1String("field2.")))
+                field2 << measure->itemText(k);
+        }
+        QCOMPARE(field2,
+                 (QStringList{QStringLiteral("Manifold, mean (inHg)"), QStringLiteral("Manifold, highest (inHg)"),
+                              QStringLiteral("Manifold, lowest (inHg)")}));
 
         // Oil temperature in degrees: tenths as recorded, so the mean of 1900 reads 190.
         measure->setCurrentText(QStringLiteral("Oil temperature, mean (°F)"));
@@ -298,15 +308,22 @@ private slots:
         QVERIFY(view.contains(othersLow) && view.contains(othersHigh));
         QVERIFY(view.size() < 0.1 * (longest - othersLow));
         QVERIFY(window.findChild<QLabel *>(QStringLiteral("lblTrendOutside"))->isVisible());
-        // The wheel zooms out to it; Reset View comes back.
+        // The wheel zooms the time only, and the flight beyond the view stays counted; Reset View
+        // comes back.
         const QPoint middle = plot->axisRect()->rect().center();
-        for (int turn = 0; turn < 80 && !plot->yAxis->range().contains(longest); ++turn) {
+        const QCPRange days = plot->xAxis->range();
+        for (int turn = 0; turn < 3; ++turn) {
             QWheelEvent wheel(middle, plot->mapToGlobal(middle), {}, {0, -120}, Qt::NoButton, {}, Qt::NoScrollPhase,
                               false);
             QApplication::sendEvent(plot, &wheel);
         }
-        QVERIFY(plot->yAxis->range().contains(longest));
+        QVERIFY(plot->xAxis->range().size() > days.size());
+        QCOMPARE(plot->yAxis->range(), view);
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("lblTrendOutside"))
+                    ->text()
+                    .startsWith(QLatin1String("1 flight")));
         window.findChild<QPushButton *>(QStringLiteral("cmdTrendReset"))->click();
+        QCOMPARE(plot->xAxis->range(), days);
         QCOMPARE(plot->yAxis->range(), view);
 
         // The date filter: the trend keeps the flights of the days chosen.

@@ -216,8 +216,10 @@ void FrmAnalysis::buildChoices()
                                       : QStringLiteral("Chart %1, right axis").arg(c + 1));
             box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
             // A cylinder's quantity takes both axes, so only the left box offers it.
+            // Field 2 is the manifold pressure here; only the engine data graph reads it as fuel.
             for (const QuantityInfo &info : Quantities())
-                if ((axis == 1 || info.quantity != Quantity::None) && (axis == 0 || !QuantityCylinder(info.quantity)))
+                if ((axis == 1 || info.quantity != Quantity::None) && (axis == 0 || !QuantityCylinder(info.quantity)) &&
+                    info.quantity != Quantity::Fuel)
                     box->addItem(QString::fromLatin1(info.caption), QString::fromLatin1(info.key));
             const Quantity q = axis == 0 ? stored[size_t(c)].left : stored[size_t(c)].right;
             box->setCurrentIndex(std::max(0, box->findData(QString::fromLatin1(InfoOf(q).key))));

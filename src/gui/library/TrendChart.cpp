@@ -41,8 +41,6 @@ double LeastSpan(const QString &unit)
         return 5;
     if (unit == QLatin1String("inHg"))
         return 2;
-    if (unit == QLatin1String("gal"))
-        return 5;
     return 1;
 }
 
@@ -56,12 +54,9 @@ struct FieldView {
 // The fields an owner reads by name, in the order the analysis view offers them; the others keep
 // their number.
 const FieldView kNamedFields[] = {
-    {1, "RPM", "rpm", 1},
-    {8, "Oil temperature", "°F", 0.1},
-    {7, "Oil pressure", "psi", 0.1},
-    {9, "Outside air", "°F", 0.1},
-    {2, "Manifold", "inHg", 0.1},
-    {2, "Fuel", "gal", 1}, // the engine data graph reads field 2 as fuel remaining
+    {1, "RPM", "rpm", 1},          {8, "Oil temperature", "°F", 0.1}, {7, "Oil pressure", "psi", 0.1},
+    {9, "Outside air", "°F", 0.1}, {2, "Manifold", "inHg", 0.1}, // field 2 is the manifold pressure here, as in the
+                                                                 // analysis view
 };
 
 const std::vector<MeasureView> &MeasureViews()
@@ -165,7 +160,7 @@ TrendChart::TrendChart(QWidget *parent) : QWidget(parent)
     m_measure->setMaxVisibleItems(20);
     m_reset = new QPushButton(QStringLiteral("Reset View"), this);
     m_reset->setObjectName(QStringLiteral("cmdTrendReset"));
-    m_reset->setToolTip(QStringLiteral("The first view again: the wheel zooms, dragging moves the chart"));
+    m_reset->setToolTip(QStringLiteral("The first view again: the wheel zooms the time, dragging moves the chart"));
 
     m_plot = new QCustomPlot(this);
     m_plot->setObjectName(QStringLiteral("plotTrend"));
@@ -184,6 +179,8 @@ TrendChart::TrendChart(QWidget *parent) : QWidget(parent)
     chosen->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(Qt::red, 2), Qt::NoBrush, 14));
     chosen->setSelectable(QCP::stNone);
     m_plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    // The wheel zooms time only: a flight's value never leaves the chart unsaid.
+    m_plot->axisRect()->setRangeZoom(Qt::Horizontal);
     m_note = new QCPItemText(m_plot);
     m_note->setObjectName(QStringLiteral("lblTrendNote"));
     m_note->position->setType(QCPItemPosition::ptAxisRectRatio);
@@ -210,6 +207,12 @@ TrendChart::TrendChart(QWidget *parent) : QWidget(parent)
     connect(m_plot, &QCustomPlot::mousePress, this, [this](QMouseEvent *event) { m_pressedAt = event->position(); });
     connect(m_plot, &QCustomPlot::mouseRelease, this, &TrendChart::mouseReleased);
     connect(m_plot, &QCustomPlot::mouseMove, this, &TrendChart::mouseMoved);
+    // Whatever moved the view, the flights it leaves out are counted.
+    for (QCPAxis *axis : {m_plot->xAxis, m_plot->yAxis})
+        connect(axis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, [this] {
+            if (!m_plot->graph(0)->data()->isEmpty())
+                countOutside();
+        });
 }
 
 QString TrendChart::measure() const
@@ -276,17 +279,24 @@ void TrendChart::resetView()
         ys.push_back(it->value);
     }
     const QCPRange xr = CentralRange(xs, 7 * 86400.0), yr = CentralRange(ys, ViewOf(m_measure).least);
-    int outside = 0;
-    for (size_t k = 0; k < xs.size(); ++k)
-        outside += !xr.contains(xs[k]) || !yr.contains(ys[k]);
     const double pad = xr.size() * 0.04;
     m_plot->xAxis->setRange(xr.lower - pad, xr.upper + pad);
     const double ypad = yr.size() * 0.1;
     m_plot->yAxis->setRange(yr.lower - ypad, yr.upper + ypad);
-    m_outside->setVisible(outside > 0);
-    m_outside->setText(outside == 1 ? QStringLiteral("1 flight beyond the view (the wheel zooms out)")
-                                    : QStringLiteral("%1 flights beyond the view (the wheel zooms out)").arg(outside));
+    countOutside();
     m_plot->replot();
+}
+
+void TrendChart::countOutside()
+{
+    const QSharedPointer<QCPGraphDataContainer> data = m_plot->graph(0)->data();
+    const QCPRange xr = m_plot->xAxis->range(), yr = m_plot->yAxis->range();
+    int outside = 0;
+    for (auto it = data->constBegin(); it != data->constEnd(); ++it)
+        outside += !xr.contains(it->key) || !yr.contains(it->value);
+    m_outside->setVisible(outside > 0);
+    m_outside->setText(outside == 1 ? QStringLiteral("1 flight beyond the view (drag or Reset View)")
+                                    : QStringLiteral("%1 flights beyond the view (drag or Reset View)").arg(outside));
 }
 
 void TrendChart::markFlights(const QList<qint64> &ids)

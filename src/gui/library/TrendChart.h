@@ -49,6 +49,8 @@ private:
     int pointAt(const QPointF &pixel) const;
     void mouseMoved(QMouseEvent *event);
     void mouseReleased(QMouseEvent *event);
+    // Says how many flights lie beyond the view.
+    void countOutside();
 
     QComboBox *m_measure = nullptr;
     QCustomPlot *m_plot = nullptr;
