@@ -248,6 +248,59 @@ private slots:
         QVERIFY(MessageOf(window).contains(QLatin1String("was removed")));
     }
 
+    // Export... and Remove... act on every flight selected: several go into a folder under the
+    // names they were imported by, and one question removes them all. The library's own folder is
+    // refused as the place chosen, a sibling whose name begins like it is not.
+    void severalFlights()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 4);
+        test::Front front;
+        FrmLibrary window(front.context());
+        window.show();
+        QVERIFY(Import(window, dir.filePath(QStringLiteral("in"))));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        for (int row : {0, 1, 3})
+            table->selectionModel()->select(table->model()->index(row, 0),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        const QString out = dir.filePath(QStringLiteral("out"));
+        QDir().mkpath(out);
+        front.files.answers = {out};
+        window.exportSelected();
+        QVERIFY(front.files.requests.last().chooseFolder);
+        for (const char *name : {"0.txt", "1.txt", "3.txt"})
+            QCOMPARE(test::ReadAll(out + QLatin1Char('/') + QLatin1String(name)),
+                     test::ReadAll(dir.filePath(QStringLiteral("in/")) + QLatin1String(name)));
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral("/2.txt")));
+        QVERIFY2(MessageOf(window).contains(QLatin1String("3 flights written")), qPrintable(MessageOf(window)));
+
+        // Into the library's folder: what is wrong with the choice, not a failing library.
+        const QString inLibrary = window.folder() + QStringLiteral("/flights");
+        front.files.answers = {inLibrary};
+        window.exportSelected();
+        QVERIFY2(MessageOf(window).contains(QLatin1String("inside the flight library's own folder")),
+                 qPrintable(MessageOf(window)));
+        QVERIFY(!MessageOf(window).contains(QLatin1String("could not be used")));
+        table->selectRow(2);
+        const QString sibling = window.folder() + QStringLiteral("-out/2.txt");
+        QDir().mkpath(QFileInfo(sibling).absolutePath());
+        front.files.answers = {sibling};
+        window.exportSelected();
+        QCOMPARE(test::ReadAll(sibling), test::ReadAll(dir.filePath(QStringLiteral("in/2.txt"))));
+
+        for (int row : {0, 1})
+            table->selectionModel()->select(table->model()->index(row, 0),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        front.ui.answers = {MessageAnswer::Ok};
+        window.removeSelected();
+        QCOMPARE(front.ui.messages.size(), 1);
+        QVERIFY2(front.ui.messages[0].text.startsWith(QLatin1String("Remove these 3 flights")),
+                 qPrintable(front.ui.messages[0].text));
+        QCOMPARE(table->model()->rowCount(), 1);
+        QVERIFY(MessageOf(window).contains(QLatin1String("3 flights were removed")));
+    }
+
     // The trend shows what the table shows, the selection follows both ways by flight, and a
     // far-out flight does not squeeze the others into a line.
     void trend()

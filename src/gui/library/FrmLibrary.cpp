@@ -500,49 +500,107 @@ void FrmLibrary::loadFlight(qint64 id)
     emit flightLoaded();
 }
 
-std::optional<LibraryFlight> FrmLibrary::chosenFlight()
+std::vector<LibraryFlight> FrmLibrary::chosenFlights()
 {
-    const qint64 id = selectedId();
-    if (!m_session->isOpen() || id == 0) {
+    const QList<qint64> ids = selectedIds();
+    if (!m_session->isOpen() || ids.isEmpty()) {
         say(QStringLiteral("Choose a flight in the table first."));
-        return std::nullopt;
+        return {};
     }
-    std::optional<LibraryFlight> flight;
-    if (!guarded([&] { flight = m_session->call([id](FlightLibrary &library) { return library.flight(id); }); }))
-        return std::nullopt;
-    if (!flight) {
-        say(QStringLiteral("That flight is no longer in the library (another program removed it); the list was read "
-                           "again."));
+    std::vector<LibraryFlight> flights;
+    if (!guarded([&] {
+            flights = m_session->call([ids](FlightLibrary &library) {
+                std::vector<LibraryFlight> found;
+                for (const qint64 id : ids)
+                    if (std::optional<LibraryFlight> flight = library.flight(id))
+                        found.push_back(std::move(*flight));
+                return found;
+            });
+        }))
+        return {};
+    if (flights.size() < size_t(ids.size())) {
+        say(ids.size() == 1 ? QStringLiteral("That flight is no longer in the library (another program removed it); "
+                                             "the list was read again.")
+                            : QStringLiteral("A flight chosen is no longer in the library (another program removed "
+                                             "it); the list was read again. Choose the flights once more."));
         refresh();
+        return {};
     }
-    return flight;
+    return flights;
 }
+
+// A flight exported into a folder is named as it was imported; a name taken there gets the flight's
+// number.
+namespace {
+QString ExportName(const QDir &folder, const LibraryFlight &flight, const QStringList &taken)
+{
+    QString name = QFileInfo(flight.source).fileName();
+    if (name.isEmpty())
+        name = QStringLiteral("Flight %1.txt").arg(flight.id);
+    if (taken.contains(name) || folder.exists(name)) {
+        const QFileInfo parts(name);
+        name = QStringLiteral("%1 (flight %2)").arg(parts.completeBaseName()).arg(flight.id) +
+               (parts.suffix().isEmpty() ? QString() : QLatin1Char('.') + parts.suffix());
+    }
+    return name;
+}
+
+} // namespace
 
 void FrmLibrary::exportSelected()
 {
-    const std::optional<LibraryFlight> flight = chosenFlight();
-    if (!flight)
+    const std::vector<LibraryFlight> flights = chosenFlights();
+    if (flights.empty())
         return;
-    const qint64 id = flight->id;
-    FileDialogRequest request{QStringLiteral("Export Flight"), QStringLiteral("*.txt"), QStringLiteral("txt"),
-                              QStringLiteral("Flight %1.txt").arg(flight->first.left(10)), dialogFolder()};
-    request.save = true;
-    const std::optional<QString> name = m_context.files.chooseFile(request);
-    if (!name)
+    // One flight to a file; several into a folder, each under the name it was imported by.
+    FileDialogRequest request{flights.size() == 1 ? QStringLiteral("Export Flight") : QStringLiteral("Export Flights"),
+                              QStringLiteral("*.txt"), QStringLiteral("txt"),
+                              QStringLiteral("Flight %1.txt").arg(flights.front().first.left(10)), dialogFolder()};
+    request.save = flights.size() == 1;
+    request.chooseFolder = flights.size() > 1;
+    if (request.chooseFolder)
+        request.initialFileName.clear();
+    const std::optional<QString> chosen = m_context.files.chooseFile(request);
+    if (!chosen)
         return;
-    rememberFolder(QFileInfo(*name).absolutePath());
-    bool written = false;
+    rememberFolder(request.chooseFolder ? *chosen : QFileInfo(*chosen).absolutePath());
+    // The library's own folder is no place for a flight: said as what is wrong with the choice,
+    // not as a failure of the library.
+    if (!FlightLibrary::IsServer(m_folder)) {
+        const QString inside = QDir(m_folder).relativeFilePath(*chosen);
+        if (inside == QLatin1String(".") ||
+            (!inside.startsWith(QLatin1String("..")) && !QDir::isAbsolutePath(inside))) {
+            say(QStringLiteral("Nothing was written: %1 lies inside the flight library's own folder (%2). Choose a "
+                               "place outside it.")
+                    .arg(QDir::toNativeSeparators(*chosen), QDir::toNativeSeparators(m_folder)));
+            return;
+        }
+    }
+    std::vector<std::pair<qint64, QString>> files;
+    QStringList taken;
+    for (const LibraryFlight &flight : flights) {
+        const QString name = request.chooseFolder ? ExportName(QDir(*chosen), flight, taken) : *chosen;
+        taken << QFileInfo(name).fileName();
+        files.emplace_back(flight.id, request.chooseFolder ? QDir(*chosen).filePath(name) : name);
+    }
+    int written = 0;
     if (!guarded([&] {
-            written =
-                m_session->call([id, name = *name](FlightLibrary &library) { return library.exportFlight(id, name); });
+            written = m_session->call([files](FlightLibrary &library) {
+                int count = 0;
+                for (const auto &[id, file] : files)
+                    count += library.exportFlight(id, file) ? 1 : 0;
+                return count;
+            });
         }))
         return;
-    if (written)
+    if (written < int(files.size()))
+        say(QStringLiteral("A flight is no longer in the library (another program removed it); nothing was written "
+                           "for it."));
+    else if (files.size() == 1)
         say(QStringLiteral("Flight of %1 written to %2")
-                .arg(QString(flight->first).replace(QLatin1Char('T'), QLatin1Char(' ')), *name));
+                .arg(QString(flights.front().first).replace(QLatin1Char('T'), QLatin1Char(' ')), *chosen));
     else
-        say(QStringLiteral("That flight is no longer in the library (another program removed it); nothing was "
-                           "written."));
+        say(QStringLiteral("%1 flights written to %2").arg(written).arg(QDir::toNativeSeparators(*chosen)));
 }
 
 void FrmLibrary::reportSelected()
@@ -578,22 +636,46 @@ void FrmLibrary::removeSelected()
         say(QStringLiteral("An import is running: remove the flight once it has ended (or Cancel it)."));
         return;
     }
-    const std::optional<LibraryFlight> flight = chosenFlight();
-    if (!flight)
+    const std::vector<LibraryFlight> flights = chosenFlights();
+    if (flights.empty())
         return;
-    const qint64 id = flight->id;
-    const QString when = QString(flight->first).replace(QLatin1Char('T'), QLatin1Char(' '));
-    const QString text = QStringLiteral("Remove the flight of %1 (%2 records) from the library? Its copy in the "
-                                        "library is deleted; the file it came from is not touched.")
-                             .arg(when)
-                             .arg(flight->records);
+    const QString when = QString(flights.front().first).replace(QLatin1Char('T'), QLatin1Char(' '));
+    qint64 records = 0;
+    QList<qint64> ids;
+    for (const LibraryFlight &flight : flights) {
+        records += flight.records;
+        ids << flight.id;
+    }
+    // One question for all the flights chosen.
+    const QString text =
+        flights.size() == 1
+            ? QStringLiteral("Remove the flight of %1 (%2 records) from the library? Its copy in the library is "
+                             "deleted; the file it came from is not touched.")
+                  .arg(when)
+                  .arg(records)
+            : QStringLiteral(
+                  "Remove these %1 flights (%2 records in all) from the library? Their copies in the library "
+                  "are deleted; the files they came from are not touched.")
+                  .arg(flights.size())
+                  .arg(records);
     if (m_context.prompter.showMessage(AppTitle(), text, MessageIcon::Question, MessageButtons::OkCancel) !=
         MessageAnswer::Ok)
         return;
-    bool removed = false;
-    if (guarded([&] { removed = m_session->call([id](FlightLibrary &library) { return library.remove(id); }); }))
-        say(removed ? QStringLiteral("The flight of %1 was removed from the library.").arg(when)
-                    : QStringLiteral("The flight of %1 was no longer in the library.").arg(when));
+    int removed = 0;
+    if (guarded([&] {
+            removed = m_session->call([ids](FlightLibrary &library) {
+                int count = 0;
+                for (const qint64 id : ids)
+                    count += library.remove(id) ? 1 : 0;
+                return count;
+            });
+        })) {
+        if (flights.size() == 1)
+            say(removed ? QStringLiteral("The flight of %1 was removed from the library.").arg(when)
+                        : QStringLiteral("The flight of %1 was no longer in the library.").arg(when));
+        else
+            say(QStringLiteral("%1 flights were removed from the library.").arg(removed));
+    }
     refresh();
 }
 

@@ -51,15 +51,17 @@ public:
     // The flight of the selected row (0 when none), and every flight selected.
     qint64 selectedId() const;
     QList<qint64> selectedIds() const;
-    // The selected row's flight as the library has it now; says why when there is none.
-    std::optional<LibraryFlight> chosenFlight();
+    // The selected flights as the library has them now; none, said why, when one has gone.
+    std::vector<LibraryFlight> chosenFlights();
     void selectFlight(qint64 id);
     // Loads the flight as the disk-load command does.
     void loadFlight(qint64 id);
+    // Export... on the selection: one flight to a file, several into a folder.
     void exportSelected();
     // The selected flights' reports in one PDF, a page each; the chosen aircraft's report card.
     void reportSelected();
     void reportCard();
+    // Remove... on the selection, one question for all.
     void removeSelected();
     // The library's folder, or its server's URI without the password.
     QString folder() const { return m_folder; }
