@@ -497,6 +497,7 @@ void FrmLibrary::loadFlight(qint64 id)
     origin.name = QFileInfo(flight->source).fileName();
     origin.aircraft = flight->aircraft;
     NoteFlightLoaded(m_context.state, *path, origin);
+    m_context.status.setStatus(FlightFileStatusText(origin.name));
     emit flightLoaded();
 }
 

@@ -229,6 +229,7 @@ void MainOstrel::openLibraryFlight(const StartPanel::LastFlight &flight)
         LoadFlightDataFile(copy, m_state.flightData, *this);
         // Named as it was imported, not by its copy's hash.
         NoteFlightLoaded(m_state, copy, FlightOrigin{QFileInfo(flight.source).fileName(), flight.aircraft});
+        setStatus(FlightFileStatusText(QFileInfo(flight.source).fileName()));
     } catch (...) {
         m_start->readLibraryLater();
         return;
