@@ -48,9 +48,6 @@ std::optional<QString> PortFromOption(const QString &value);
 // longer than a timer holds (about 24 days, infinity included) is cut to that.
 std::optional<int> DeadlineFromOption(const QString &value);
 
-// LoadFlightDataFile for a command: false after the reason on stderr.
-bool LoadForCommand(const QString &fileName, FlightData &data, Trail &trail);
-
 // The flight file read as it goes, for the commands that need no whole table (dump, summary, csv,
 // findings): the "connection" panel's text on the trail, then onBlock with each block of records.
 // The record count; nullopt after the reason on stderr when the file cannot be read to its end.

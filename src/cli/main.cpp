@@ -38,17 +38,6 @@ const char *const kUsage = "usage: korvel-cli COMMAND [OPTIONS] ARGS\n"
 
 } // namespace
 
-bool LoadForCommand(const QString &fileName, FlightData &data, Trail &trail)
-{
-    try {
-        LoadFlightDataFile(fileName, data, trail);
-        return true;
-    } catch (const FlightDataError &error) {
-        std::fprintf(stderr, "korvel-cli: cannot load %s: %s\n", qPrintable(fileName), error.what());
-        return false;
-    }
-}
-
 std::optional<qint64> StreamForCommand(const QString &fileName, Trail &trail,
                                        const std::function<void(const FlightRecordBlock &)> &onBlock)
 {

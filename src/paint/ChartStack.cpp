@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <functional>
 
 namespace korvel {
 
@@ -34,7 +35,7 @@ const QColor kHiddenColour(175, 175, 175);
 constexpr QRgb kColours[kSeriesCount] = {
     0x1f5fbf, 0xd62728, 0x1e8c3a, 0xf07f0e, 0x8e44ad, 0x0099b0, // EGT 1-6
     0x1f5fbf, 0xd62728, 0x1e8c3a, 0xf07f0e, 0x8e44ad, 0x0099b0, // CHT 1-6
-    0x000000, 0x8c564b, 0x9a9000, 0x00796b, 0x1f5fbf, 0xe0448f, // the engine
+    0x000000, 0x8c564b, 0x9a9000, 0x00796b, 0x1f5fbf,           // the engine
     0x5a3e9e, 0xb05a00,                                         // the spreads
 };
 
@@ -48,14 +49,6 @@ ValueSpan SpanOf(const ChartStack &stack, int chart, int axis)
     if (size_t(chart) < stack.values.size())
         return stack.values[size_t(chart)][size_t(axis)];
     return {};
-}
-
-// The time label at an axis position: the time of day, with the day when the flight spans more than one.
-QString TimeLabel(const FlightColumns &columns, double x, int step)
-{
-    if (step >= 86400)
-        return columns.dayTextAt(x);
-    return columns.timeTextAt(x, columns.spansDays());
 }
 
 } // namespace
@@ -215,7 +208,7 @@ std::vector<std::pair<int, int>> ChartSeries(const ChartStack &stack, int chart)
     for (int axis = 0; axis < 2; ++axis)
         for (int s : AxisSeries(stack.charts[size_t(chart)], axis))
             // A cylinder without a single reading is one the engine does not have.
-            if (SeriesCylinder(s) == 0 || !stack.columns || stack.columns->column(s).anyReading)
+            if (SeriesCylinder(s) == 0 || !stack.columns || stack.columns->anyReading(s))
                 list.push_back({axis, s});
     return list;
 }
@@ -242,41 +235,30 @@ std::vector<LegendEntry> LegendEntries(const ChartStack &stack, const ChartStack
     return entries;
 }
 
-std::vector<double> TimeTicks(const ChartStack &stack, int width, int *step)
+std::vector<double> TimeTicks(const TimeAxis &axis, double x0, double x1, int width, int *step)
 {
-    static const int steps[] = {1,   2,    5,    10,   15,    30,    60,    120,   300,    600,
-                                900, 1800, 3600, 7200, 10800, 21600, 43200, 86400, 172800, 604800};
     std::vector<double> ticks;
-    const FlightColumns *columns = stack.columns;
-    if (!columns || width <= 0)
+    if (width <= 0 || !(x1 > x0))
         return ticks;
-    const double secondsPerPixel = (stack.x1 - stack.x0) / width;
+    const double secondsPerPixel = (x1 - x0) / width;
     const QFontMetrics metrics(ChartFont());
-    const int labelWidth =
-        metrics.horizontalAdvance(columns->timeTextAt(13 * 3600 + 22 * 60 + 22, columns->spansDays())) + 24;
-    int chosen = steps[std::size(steps) - 1];
-    for (int s : steps)
+    const int labelWidth = metrics.horizontalAdvance(axis.timeTextAt(13 * 3600 + 22 * 60 + 22, axis.spansDays())) + 24;
+    int chosen = TimeAxis::Steps().back();
+    for (int s : TimeAxis::Steps())
         if (s / secondsPerPixel >= labelWidth) {
             chosen = s;
             break;
         }
     if (step)
         *step = chosen;
-    // Axis position x is the first record's time of day plus x seconds (the clock's own times
-    // label the ticks, so a flight whose clock went back still reads as recorded).
-    const int firstTime = std::max(0, columns->timeOfDayAt(0));
-    for (double t = std::ceil((stack.x0 + firstTime) / chosen) * chosen - firstTime; t <= stack.x1; t += chosen)
-        ticks.push_back(t);
-    return ticks;
+    return axis.ticks(x0, x1, chosen);
 }
 
-std::vector<int> ColumnBounds(const ChartStack &stack, int width)
+std::vector<double> TimeTicks(const ChartStack &stack, int width, int *step)
 {
-    std::vector<int> bounds(size_t(std::max(0, width)) + 1);
-    const double secondsPerPixel = (stack.x1 - stack.x0) / std::max(1, width);
-    for (int c = 0; c <= width; ++c)
-        bounds[size_t(c)] = stack.columns->lowerRecord(stack.x0 + c * secondsPerPixel);
-    return bounds;
+    if (!stack.columns)
+        return {};
+    return TimeTicks(stack.columns->axis(), stack.x0, stack.x1, width, step);
 }
 
 void PaintChartStack(QPainter &painter, const QRect &area, const ChartStack &stack, QImage *pixels)
@@ -285,14 +267,13 @@ void PaintChartStack(QPainter &painter, const QRect &area, const ChartStack &sta
     painter.fillRect(area, Qt::white);
     painter.setFont(ChartFont());
     const ChartStackLayout layout = LayOutCharts(int(stack.charts.size()), area);
-    if (layout.plots.isEmpty() || !stack.columns || stack.columns->records() == 0 || !(stack.x1 > stack.x0)) {
+    if (layout.plots.isEmpty() || !stack.columns || stack.columns->recordCount() == 0 || !(stack.x1 > stack.x0)) {
         painter.restore();
         return;
     }
     const int width = layout.plots.front().width();
     int step = 1;
     const std::vector<double> ticks = TimeTicks(stack, width, &step);
-    const std::vector<int> bounds = ColumnBounds(stack, width);
 
     PaintShade(painter, layout, stack);
     PaintTimeGrid(painter, layout, stack, ticks);
@@ -303,9 +284,9 @@ void PaintChartStack(QPainter &painter, const QRect &area, const ChartStack &sta
         painter.setClipRect(plot.adjusted(0, 0, 1, 1));
         bool anyReading = false;
         for (const auto &[axis, s] : ChartSeries(stack, c)) {
-            anyReading = anyReading || stack.columns->column(s).anyReading;
+            anyReading = anyReading || stack.columns->anyReading(s);
             if (!stack.hidden.test(size_t(s)))
-                PaintSeries(painter, plot, stack, c, axis, s, bounds, pixels);
+                PaintSeries(painter, plot, stack, c, axis, s, pixels);
         }
         PaintLimit(painter, plot, stack, c);
         painter.restore();
@@ -325,21 +306,20 @@ void PaintChartStack(QPainter &painter, const QRect &area, const ChartStack &sta
     }
     PaintLegend(painter, layout, stack);
     PaintMarks(painter, layout, stack);
-    PaintTimeLabels(painter, layout, stack, ticks, step);
+    PaintTimeLabels(painter, layout, stack, stack.columns->axis(), ticks, step);
     painter.restore();
 }
 
 void PaintShade(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack)
 {
-    if (!stack.shaded)
-        return;
-    for (const QRect &plot : layout.plots) {
-        const double a = std::max(double(plot.left()), PixelAt(plot, stack, stack.shaded->first));
-        const double b = std::min(double(plot.right() + 1), PixelAt(plot, stack, stack.shaded->second));
-        // A span of one record still shows, a pixel or two wide.
-        if (b >= a - 1 && b >= plot.left() && a <= plot.right())
-            painter.fillRect(QRectF(a - 1, plot.top(), std::max(2.0, b - a + 2), plot.height()), kShadeColour);
-    }
+    for (const auto &[from, to] : stack.shaded)
+        for (const QRect &plot : layout.plots) {
+            const double a = std::max(double(plot.left()), PixelAt(plot, stack, from));
+            const double b = std::min(double(plot.right() + 1), PixelAt(plot, stack, to));
+            // A span of one record still shows, a pixel or two wide.
+            if (b >= a - 1 && b >= plot.left() && a <= plot.right())
+                painter.fillRect(QRectF(a - 1, plot.top(), std::max(2.0, b - a + 2), plot.height()), kShadeColour);
+        }
 }
 
 void PaintTimeGrid(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack,
@@ -437,48 +417,107 @@ void PaintLegend(QPainter &painter, const ChartStackLayout &layout, const ChartS
     }
 }
 
-// Dense: per pixel column a line from the lowest to the highest reading, joined to the next
-// column's first reading. Sparse: the records themselves, joined; a lone reading as a dot.
-// An empty reading breaks the line. A dashed series is drawn broken: sparse with a dashed pen,
-// dense with every other few columns paler (paler, not left out, so no reading goes missing).
-void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart, int axis, int series,
-                 const std::vector<int> &bounds, QImage *pixels)
+namespace {
+
+// Columns with gaps between them (a source that keeps no records, some columns holding none): per
+// column with records a bar from its lowest to its highest reading, at least a dot, joined from the
+// last reading of the column before across the gap; one with records but no reading breaks the line.
+// Where most columns hold records (dense) the bars are a column wide and a dashed series is drawn
+// with every other few columns paler, as the dense drawing below does.
+void PaintColumnBars(QPainter &painter, const QRect &plot, const std::vector<ColumnSpan> &spans,
+                     const std::vector<char> &filled, const QColor &colour, bool dashed, bool dense,
+                     const std::function<double(double)> &py)
 {
-    const FlightColumns &columns = *stack.columns;
-    const SeriesColumn &column = columns.column(series);
+    const int width = int(spans.size());
+    const double colWidth = double(plot.width()) / width;
+    const QColor pale = QColor::fromRgbF(0.45f * colour.redF() + 0.55f, 0.45f * colour.greenF() + 0.55f,
+                                         0.45f * colour.blueF() + 0.55f);
+    QVector<QLineF> bars[2], joins[2]; // [0] full colour, [1] pale
+    std::optional<QPointF> previous;
+    for (int c = 0; c < width; ++c) {
+        const ColumnSpan &s = spans[size_t(c)];
+        if (!s.any) {
+            if (filled[size_t(c)])
+                previous.reset();
+            continue;
+        }
+        const double x = plot.left() + (c + 0.5) * colWidth;
+        const int tone = dashed && dense && c % 7 >= 4 ? 1 : 0;
+        if (previous)
+            joins[tone].append(QLineF(*previous, QPointF(x, py(s.first))));
+        // At least a unit tall, so a lone reading (or a steady column) shows as a dot.
+        const double bottom = py(s.low), top = py(s.high);
+        const double grow = std::max(0.0, (dense ? 1.0 : 2.5) - (bottom - top)) / 2;
+        bars[tone].append(QLineF(x, bottom + grow, x, top - grow));
+        previous = QPointF(x, py(s.last));
+    }
+    painter.setRenderHint(QPainter::Antialiasing, !dense);
+    for (int tone = 0; tone < 2; ++tone) {
+        QPen pen(tone ? pale : colour, std::max(dense ? 1.0 : 2.5, colWidth));
+        pen.setCapStyle(Qt::FlatCap);
+        painter.setPen(pen);
+        painter.drawLines(bars[tone]);
+        QPen line(tone ? pale : colour, dashed && !dense ? 1.5 : 1.0);
+        if (dashed && !dense) {
+            line.setDashPattern({3, 2});
+            QPainterPath path;
+            for (const QLineF &l : joins[tone]) {
+                if (path.elementCount() == 0 || path.currentPosition() != l.p1())
+                    path.moveTo(l.p1());
+                path.lineTo(l.p2());
+            }
+            painter.setPen(line);
+            painter.drawPath(path);
+        } else {
+            painter.setPen(line);
+            painter.drawLines(joins[tone]);
+        }
+    }
+    painter.setRenderHint(QPainter::Antialiasing, false);
+}
+
+} // namespace
+
+// Sparse: the records themselves, joined; a lone reading as a dot. Dense: per pixel column a line
+// from the lowest to the highest reading, joined to the next column's first reading. An empty
+// reading breaks the line. A dashed series is drawn broken: sparse with a dashed pen, dense with
+// every other few columns paler (paler, not left out, so no reading goes missing).
+void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart, int axis, int series,
+                 QImage *pixels)
+{
+    const ColumnSource &source = *stack.columns;
     // Named copies, not structured bindings: every compiler we build with lets a lambda take these.
     const ValueSpan span = SpanOf(stack, chart, axis);
     const double low = span.low, high = span.high;
-    if (!column.anyReading || !(high > low) || bounds.size() < 2)
+    const int width = plot.width();
+    if (!source.anyReading(series) || !(high > low) || width < 1)
         return;
     const QColor colour = AxisSeriesColour(series, axis);
     const bool dashed = SeriesDashed(series);
     const double yScale = plot.height() / (high - low);
     const auto py = [&](double v) { return plot.bottom() - (v - low) * yScale; };
-    const int width = int(bounds.size()) - 1;
-    const int begin = std::max(0, bounds.front() - 1);
-    const int end = std::min(columns.records(), bounds.back() + 1);
-    const auto &xs = columns.x();
-    QVector<QLineF> lines;
 
-    if (end - begin <= width) {
+    std::vector<double> places;
+    std::vector<float> values;
+    if (source.recordPoints(series, stack.x0, stack.x1, width, places, values)) {
+        const int count = int(values.size());
+        QVector<QLineF> lines;
         // Smooth lines where there are few of them; many short ones cost too much so.
-        painter.setRenderHint(QPainter::Antialiasing, end - begin <= width / 4);
+        painter.setRenderHint(QPainter::Antialiasing, count <= width / 4);
         QPen pen(colour, dashed ? 1.5 : 1);
         if (dashed)
             pen.setDashPattern({3, 2});
         painter.setPen(pen);
-        lines.reserve(end - begin);
-        for (int i = begin; i < end; ++i) {
-            const float v = column.values[size_t(i)];
+        lines.reserve(count);
+        for (int i = 0; i < count; ++i) {
+            const float v = values[size_t(i)];
             if (std::isnan(v))
                 continue;
-            const QPointF p(PixelAt(plot, stack, xs[size_t(i)]), py(v));
-            const bool hasNext = i + 1 < end && !std::isnan(column.values[size_t(i) + 1]);
-            const bool hasPrevious = i > begin && !std::isnan(column.values[size_t(i) - 1]);
+            const QPointF p(PixelAt(plot, stack, places[size_t(i)]), py(v));
+            const bool hasNext = i + 1 < count && !std::isnan(values[size_t(i) + 1]);
+            const bool hasPrevious = i > 0 && !std::isnan(values[size_t(i) - 1]);
             if (hasNext)
-                lines.append(
-                    QLineF(p, QPointF(PixelAt(plot, stack, xs[size_t(i) + 1]), py(column.values[size_t(i) + 1]))));
+                lines.append(QLineF(p, QPointF(PixelAt(plot, stack, places[size_t(i) + 1]), py(values[size_t(i) + 1]))));
             else if (!hasPrevious)
                 lines.append(QLineF(p - QPointF(1, 0), p + QPointF(1, 0)));
         }
@@ -498,6 +537,18 @@ void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, 
         return;
     }
 
+    std::vector<ColumnSpan> spans;
+    std::vector<char> filled;
+    source.columnSpans(series, stack.x0, stack.x1, width, spans, filled);
+    // Columns without records between those with some: the bars joined across the gaps.
+    const auto firstFilled = std::find(filled.begin(), filled.end(), 1);
+    const auto lastFilled = std::find(filled.rbegin(), filled.rend(), 1).base();
+    const auto count = std::count(filled.begin(), filled.end(), 1);
+    if (firstFilled < lastFilled && count < lastFilled - firstFilled) {
+        PaintColumnBars(painter, plot, spans, filled, colour, dashed, count * 3 >= width, py);
+        return;
+    }
+
     const QColor pale = QColor::fromRgbF(0.45f * colour.redF() + 0.55f, 0.45f * colour.greenF() + 0.55f,
                                          0.45f * colour.blueF() + 0.55f);
     const auto paleColumn = [&](int c) { return dashed && c % 7 >= 4; };
@@ -505,18 +556,18 @@ void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, 
     bool previous = false;
     float previousLast = 0;
     for (int c = 0; c < width; ++c) {
-        const ColumnSpan span = column.span(bounds[size_t(c)], bounds[size_t(c) + 1]);
-        if (!span.any) {
+        const ColumnSpan &column = spans[size_t(c)];
+        if (!column.any) {
             // A column without records keeps the line going; one whose records are all empty breaks it.
-            if (bounds[size_t(c)] != bounds[size_t(c) + 1])
+            if (filled[size_t(c)])
                 previous = false;
             continue;
         }
         // The join from the column before is as good as vertical at this density: one line holds both.
-        const float lo = previous ? std::min(span.low, previousLast) : span.low;
-        const float hi = previous ? std::max(span.high, previousLast) : span.high;
+        const float lo = previous ? std::min(column.low, previousLast) : column.low;
+        const float hi = previous ? std::max(column.high, previousLast) : column.high;
         previous = true;
-        previousLast = span.last;
+        previousLast = column.last;
         top[size_t(c)] = std::max(plot.top(), int(std::lround(py(hi))));
         bottom[size_t(c)] = std::min(plot.bottom(), int(std::lround(py(lo))));
     }
@@ -580,9 +631,10 @@ void PaintMarks(QPainter &painter, const ChartStackLayout &layout, const ChartSt
     const int textHeight = QFontMetrics(ChartFont(true)).height();
     for (const auto &[mark, name] :
          {std::pair{stack.markA, QStringLiteral("A")}, std::pair{stack.markB, QStringLiteral("B")}}) {
-        if (!mark || *mark < 0 || *mark >= stack.columns->records())
+        const std::optional<double> place = mark ? stack.columns->placeOfRecord(*mark) : std::nullopt;
+        if (!place)
             continue;
-        const double x = stack.columns->x()[size_t(*mark)];
+        const double x = *place;
         if (x < stack.x0 || x > stack.x1)
             continue;
         const int px = int(std::lround(PixelAt(first, stack, x)));
@@ -596,7 +648,7 @@ void PaintMarks(QPainter &painter, const ChartStackLayout &layout, const ChartSt
 }
 
 void PaintTimeLabels(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack,
-                     const std::vector<double> &ticks, int step)
+                     const TimeAxis &axis, const std::vector<double> &ticks, int step)
 {
     const QRect last = layout.plots.back();
     const QFontMetrics metrics(ChartFont());
@@ -604,7 +656,7 @@ void PaintTimeLabels(QPainter &painter, const ChartStackLayout &layout, const Ch
     int lastRight = INT_MIN / 2;
     for (double t : ticks) {
         const int px = int(std::lround(PixelAt(last, stack, t)));
-        const QString label = TimeLabel(*stack.columns, t, step);
+        const QString label = axis.label(t, step);
         const int w = metrics.horizontalAdvance(label);
         if (px - w / 2 < lastRight + 6)
             continue;

@@ -2,8 +2,10 @@
 // The analysis charts drawn onto any painter: a widget's picture, a printer or a PDF page. Up to
 // three charts stacked on one time axis, each with a left and an optional right quantity; per
 // pixel column each series' lowest and highest reading, so nothing vanishes at any size. What is
-// drawn comes in as a ChartStack, where it goes as a painter and a rectangle in its units (one
-// unit is drawn as one screen pixel would be: a page scales the painter, not the texts).
+// drawn comes in as a ChartStack over a column source (the view's columns, a report's sketch),
+// where it goes as a painter and a rectangle in its units (one unit is drawn as one screen pixel
+// would be: a page scales the painter, not the texts). The window and the report's page are drawn
+// by this one painter.
 
 #include "core/flight/FlightColumns.h"
 
@@ -45,7 +47,7 @@ struct ValueSpan {
 
 // What a stack draws.
 struct ChartStack {
-    const FlightColumns *columns = nullptr;
+    const ColumnSource *columns = nullptr;
     std::vector<ChartChoice> charts;
     // The time shown, in the flight's seconds (FlightColumns::x).
     double x0 = 0, x1 = 1;
@@ -53,7 +55,7 @@ struct ChartStack {
     std::vector<std::array<ValueSpan, 2>> values;
     std::optional<int> markA, markB;                 // records
     std::optional<double> chtLimit;                  // a line on every CHT axis
-    std::optional<std::pair<double, double>> shaded; // a time span shaded in every chart
+    std::vector<std::pair<double, double>> shaded;   // time spans shaded in every chart
     std::bitset<kSeriesCount> hidden;                // series left undrawn (their legend entry greyed)
 };
 
@@ -110,17 +112,15 @@ void PaintTimeGrid(QPainter &painter, const ChartStackLayout &layout, const Char
 void PaintValueAxes(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart);
 void PaintLegend(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack);
 void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart, int axis, int series,
-                 const std::vector<int> &bounds, QImage *pixels);
+                 QImage *pixels);
 void PaintLimit(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart);
 void PaintMarks(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack);
 void PaintTimeLabels(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack,
-                     const std::vector<double> &ticks, int step);
+                     const TimeAxis &axis, const std::vector<double> &ticks, int step);
 
 // The time ticks: round times of day far enough apart for their labels over a plot `width` wide;
 // step: the seconds between them.
+std::vector<double> TimeTicks(const TimeAxis &axis, double x0, double x1, int width, int *step);
 std::vector<double> TimeTicks(const ChartStack &stack, int width, int *step);
-
-// The record at each pixel column's left edge of a plot, and the one past the last.
-std::vector<int> ColumnBounds(const ChartStack &stack, int width);
 
 } // namespace korvel

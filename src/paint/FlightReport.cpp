@@ -188,7 +188,9 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
             else
                 shaded.push_back(span);
         }
-        PaintSketchStack(painter, charts, SketchStack(*r.sketch, r.rules.chtLimit), *r.sketch, shaded);
+        ChartStack stack = SketchStack(*r.sketch, r.rules.chtLimit);
+        stack.shaded = shaded;
+        PaintChartStack(painter, charts, stack);
     }
     y = charts.bottom() + 14;
 

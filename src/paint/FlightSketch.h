@@ -3,7 +3,7 @@
 // holding it: per series and per pixel column the lowest and highest reading, and the first and
 // last, so a one-record spike among a million records still shows. The time axis is placed as the
 // analysis view places it (seconds since the first record, midnight crossed, a clock that goes
-// back costing one usual step).
+// back costing one usual step: the same TimeAxis).
 //
 // The flight's end is known only at its last record, so the readings go first into time slots
 // (twice as wide, and half as many, whenever the flight outgrows them) several to a column; a
@@ -21,7 +21,7 @@
 
 namespace korvel {
 
-class FlightSketch {
+class FlightSketch : public ColumnSource {
 public:
     // columns: the plot's width in the page's units, the columns the charts will be drawn with.
     explicit FlightSketch(int columns);
@@ -32,13 +32,15 @@ public:
 
     qint64 records() const { return m_records; }
     int columns() const { return m_columns; }
+    // The time axis the records were placed on, as the view places them.
+    const TimeAxis &axis() const override { return m_axis; }
     // The last record's place on the axis (seconds since the first).
-    double end() const { return m_lastX; }
+    double end() const { return m_axis.end(); }
     // The first record's time of day in seconds (0 when it has none) and date (invalid without).
-    int firstTimeOfDay() const { return m_firstTime; }
-    QDate firstDate() const { return m_firstDay ? QDate::fromJulianDay(m_firstDay) : QDate(); }
+    int firstTimeOfDay() const { return m_axis.firstTimeOfDay(); }
+    QDate firstDate() const { return m_axis.firstDate(); }
     // The flight runs past midnight.
-    bool spansDays() const { return m_firstTime + m_lastX >= 86400; }
+    bool spansDays() const { return m_axis.spansDays(); }
 
     // The axis the page shows: the whole flight, at least two seconds wide.
     double x0() const;
@@ -48,22 +50,28 @@ public:
     ColumnSpan span(int series, int column) const;
     // The column holds records (its span may still be empty: records without this reading).
     bool columnHasRecords(int column) const;
-    bool anyReading(int series) const;
+    bool anyReading(int series) const override;
     float low(int series) const;
     float high(int series) const;
 
     // Where a record lies on the axis, to within a slot.
     double xOfRecord(qint64 record) const;
 
-    // The time of day and the day at an axis position, as the view's labels read them.
-    QString timeTextAt(double x) const;
-    QString dayTextAt(double x) const;
+    // As a chart draws it: its own columns, or any other width from them.
+    qint64 recordCount() const override { return m_records; }
+    std::optional<double> placeOfRecord(qint64 record) const override;
+    void columnSpans(int series, double x0, double x1, int width, std::vector<ColumnSpan> &spans,
+                     std::vector<char> &filled) const override;
+
+    // The time of day (with the day when the flight spans more than one) and the day at an axis
+    // position, as the view's labels read them.
+    QString timeTextAt(double x) const { return m_axis.timeTextAt(x, m_axis.spansDays()); }
+    QString dayTextAt(double x) const { return m_axis.dayTextAt(x); }
 
 private:
     struct Slot {
         float low, high, first, last;
     };
-    double place(QDate date, QTime time);
     void widen();
     // The columns built from the slots, once the end is known.
     void settle() const;
@@ -72,11 +80,7 @@ private:
     int m_slotCount;
     double m_slotWidth = 1; // seconds
     qint64 m_records = 0;
-    // The axis as placed so far.
-    double m_lastX = 0, m_lastStamp = 0, m_usualStep = 1;
-    int m_lastTime = -1;
-    qint64 m_firstDay = 0;
-    int m_firstTime = 0;
+    TimeAxis m_axis;
     std::vector<Slot> m_slots;            // series by series, m_slotCount each
     std::vector<qint64> m_slotFirstRecord; // -1 for a slot without records
     mutable bool m_settled = false;
@@ -92,14 +96,9 @@ private:
 // (as the analysis view's whole-flight view sets it).
 ValueSpan HomeSpan(const FlightSketch &sketch, Quantity quantity);
 
-// The three charts of the analysis view (EGTs; CHTs; engine), whole-flight spans, CHT limit drawn.
+// The three charts of the analysis view (EGTs; CHTs; engine) over the sketch, whole-flight spans,
+// CHT limit drawn: PaintChartStack draws it as it draws the view.
 ChartStack SketchStack(const FlightSketch &sketch, std::optional<double> chtLimit);
-
-// The stack drawn as PaintChartStack draws it, from the sketch's columns: its plots are laid out
-// and framed, its axes, grid, limit and shaded spans drawn by the same code. shaded: time spans
-// (the findings) marked in every chart.
-void PaintSketchStack(QPainter &painter, const QRect &area, const ChartStack &stack, const FlightSketch &sketch,
-                      const std::vector<std::pair<double, double>> &shaded = {});
 
 // The plot width a stack laid out in `area` draws with, the columns a sketch should gather.
 int SketchColumns(const QRect &area, int charts = 3);

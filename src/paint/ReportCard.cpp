@@ -1,5 +1,6 @@
 #include "paint/ReportCard.h"
 
+#include "core/flight/FlightFields.h"
 #include "paint/ChartStack.h"
 
 #include <QFontMetrics>
@@ -27,7 +28,9 @@ QFont PageFont(int pixels, bool bold = false)
 
 QString Unit(const CardMeasure &m)
 {
-    return QLatin1String(m.key) == QLatin1String("field7.min") ? QStringLiteral("psi") : QStringLiteral("\u00b0F");
+    return QLatin1String(m.key) == QLatin1String(FieldMeasureKey(kOilPressureField, FieldStatistic::Min))
+               ? QString::fromUtf8(FieldInfoOf(kOilPressureField).unit)
+               : QStringLiteral("\u00b0F");
 }
 
 QString FiveText(const FiveNumbers &f)
@@ -200,21 +203,12 @@ const std::vector<CardMeasure> &CardMeasures()
     static const std::vector<CardMeasure> measures = {
         {"cht_max", "Peak CHT", 1, false},          {"egt_max", "Peak EGT", 1, false},
         {"cht_spread_max", "CHT spread", 1, false}, {"egt_spread_max", "EGT spread", 1, false},
-        {"field8.max", "Oil temperature", 0.1, false}, {"field7.min", "Oil pressure", 0.1, true},
+        {FieldMeasureKey(kOilTemperatureField, FieldStatistic::Max), FieldInfoOf(kOilTemperatureField).name,
+         FieldInfoOf(kOilTemperatureField).scale, false},
+        {FieldMeasureKey(kOilPressureField, FieldStatistic::Min), FieldInfoOf(kOilPressureField).name,
+         FieldInfoOf(kOilPressureField).scale, true},
     };
     return measures;
-}
-
-double Percentile(const std::vector<double> &sorted, double q)
-{
-    if (sorted.empty())
-        return 0;
-    const double position = (double(sorted.size()) - 1) * q;
-    const size_t k = size_t(std::floor(position));
-    const double f = position - double(k);
-    if (k + 1 >= sorted.size())
-        return sorted.back();
-    return sorted[k] + f * (sorted[k + 1] - sorted[k]);
 }
 
 QString WholeText(double v)

@@ -3,6 +3,8 @@
 // other aircraft's flights in the library (the fleet: lowest, quartiles, highest), with a line where
 // its median lies outside the fleet's middle half. With no other aircraft, its own months instead.
 
+#include "core/flight/Statistics.h"
+
 #include <QSizeF>
 #include <QString>
 #include <QStringList>
@@ -23,8 +25,6 @@ struct CardMeasure {
 // cht_max, egt_max, cht_spread_max, egt_spread_max, field 8's max, field 7's min.
 const std::vector<CardMeasure> &CardMeasures();
 
-// Percentile q (0 to 1) of values sorted ascending: x(k) + f (x(k+1) - x(k)) where (n - 1) q = k + f.
-double Percentile(const std::vector<double> &sorted, double q);
 // A number as the page writes it: whole, rounded half away from zero.
 QString WholeText(double v);
 

@@ -168,7 +168,6 @@ void SimEngine::setLoader(const LoaderOptions &options)
     d->startWire();
 }
 
-bool SimEngine::loaderOn() const { return d->wire.hasLoader(); }
 
 int SimEngine::loaderBaud() const { return d->wire.baud(); }
 

@@ -114,7 +114,6 @@ public:
     // cancels a capture in progress, and the loader answers from then on; the program closing the
     // line cancels it too, and what it had not read is dropped, as a closed port loses it.
     void setLoader(const LoaderOptions &options);
-    bool loaderOn() const;
     // The loader's speed now: 19200 until a speed switch.
     int loaderBaud() const;
     // The memory image (address to byte) and the registers written since the engine started.

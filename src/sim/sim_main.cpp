@@ -5,6 +5,8 @@
 #include "core/ui/UiInterfaces.h"
 #include "sim/SimEngine.h"
 
+#include <optional>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -182,11 +184,11 @@ int main(int argc, char **argv)
     std::printf("%s\n", qPrintable(engine.slavePath()));
     std::fflush(stdout);
 
-    QString registeredKey;
+    std::optional<int> registered;
     if (cli.isSet(registerOpt)) {
         const int n = cli.value(registerOpt).toInt();
-        registeredKey = QStringLiteral("COM%1").arg(n);
-        SaveSetting(AppTitle(), QStringLiteral("Ports"), registeredKey, engine.slavePath());
+        registered = n;
+        SetRegisteredPort(n, engine.slavePath());
         std::fprintf(stderr, "korvel-sim: registered as Com %d\n", n);
     }
 
@@ -290,7 +292,7 @@ int main(int argc, char **argv)
     const int status = app.exec();
     reportRecords();
     saveImage();
-    if (!registeredKey.isEmpty())
-        DeleteSetting(AppTitle(), QStringLiteral("Ports"), registeredKey);
+    if (registered)
+        ForgetRegisteredPort(*registered);
     return status;
 }

@@ -44,21 +44,32 @@ private slots:
         QCOMPARE(SettingNumber(text), expected);
     }
 
+    // The typed accessors keep the program's own keys, so a store written by an earlier version
+    // reads the same.
     void storeRoundTrip()
     {
         test::IsolatedSettings isolated;
         const QString app = AppTitle();
-        QCOMPARE(GetSetting(app, "Configuration", "COMMPORT", 0), QStringLiteral("0"));
-        QCOMPARE(GetSetting(app, "Configuration", "Editor", "notepad.exe"), QStringLiteral("notepad.exe"));
-        QCOMPARE(GetSetting(app, "LastSettings", "LastFlashSProg", "*.S19"), QStringLiteral("*.S19"));
+        QCOMPARE(CommPortChoice(), 0);
+        QCOMPARE(CommPort(), 1);
+        QCOMPARE(CommSpeedChoice(), 0.0);
+        QCOMPARE(Editor(), QStringLiteral("notepad.exe"));
+        QCOMPARE(LastFlashProgram(), QStringLiteral("*.S19"));
+        QCOMPARE(RegisteredPort(2), QString());
 
-        SaveSetting(app, "Configuration", "COMMPORT", "5");
-        SaveSetting(app, "LastSettings", "LastFlashSProg", "/home/pilot/fw/ostrel v2.s19");
-        QCOMPARE(SettingNumber(GetSetting(app, "Configuration", "COMMPORT", 0)) + 1, 6);
-        QCOMPARE(GetSetting(app, "LastSettings", "LastFlashSProg", "*.S19"),
-                 QStringLiteral("/home/pilot/fw/ostrel v2.s19"));
-        SaveSetting(app, "Configuration", "COMMPORT", "1");
-        QCOMPARE(GetSetting(app, "Configuration", "COMMPORT", 0), QStringLiteral("1"));
+        SetCommPortChoice(5);
+        SetCommSpeedChoice(2);
+        SetEditor(QStringLiteral("/usr/bin/gedit"));
+        SetLastFlashProgram(QStringLiteral("/home/pilot/fw/ostrel v2.s19"));
+        SetRegisteredPort(2, QStringLiteral("/dev/pts/7"));
+        QCOMPARE(CommPort(), 6);
+        QCOMPARE(GetSetting(app, "Configuration", "COMMPORT", 0), QStringLiteral("5"));
+        QCOMPARE(GetSetting(app, "Configuration", "COMMSPEED", 0), QStringLiteral("2"));
+        QCOMPARE(GetSetting(app, "Configuration", "Editor", 0), QStringLiteral("/usr/bin/gedit"));
+        QCOMPARE(GetSetting(app, "LastSettings", "LastFlashSProg", 0), QStringLiteral("/home/pilot/fw/ostrel v2.s19"));
+        QCOMPARE(GetSetting(app, "Ports", "COM2", 0), QStringLiteral("/dev/pts/7"));
+        ForgetRegisteredPort(2);
+        QCOMPARE(RegisteredPort(2), QString());
         // Sections are separate: the same key elsewhere is still missing.
         QCOMPARE(GetSetting(app, "LastSettings", "COMMPORT", 0), QStringLiteral("0"));
 
@@ -68,12 +79,24 @@ private slots:
         // Hand-edited values come back as the text they were, whatever the store's format read them as.
         {
             QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvel"), app);
-            store.setValue("Configuration/COMMSPEED", QStringList{"2", "3"});
+            store.setValue("Configuration/COMMSPEED", QStringList{"2.5", "3"});
             store.setValue("Configuration/COMMPORT", QVariant(qlonglong(99999999999)));
         }
-        QCOMPARE(GetSetting(app, "Configuration", "COMMSPEED", 0), QStringLiteral("2, 3"));
-        QCOMPARE(SettingNumber(GetSetting(app, "Configuration", "COMMSPEED", 0)), 2);
-        QVERIFY(SettingNumber(GetSetting(app, "Configuration", "COMMPORT", 0)) > 5);
+        QCOMPARE(GetSetting(app, "Configuration", "COMMSPEED", 0), QStringLiteral("2.5, 3"));
+        QCOMPARE(CommSpeedChoice(), 2.5);
+        QVERIFY(CommPort() > 6);
+    }
+
+    // The library window's own keys beside the location.
+    void libraryWindowKeys()
+    {
+        test::IsolatedSettings isolated;
+        QCOMPARE(LibraryDialogFolder(), QString());
+        QCOMPARE(LastImportAircraft(), QString());
+        SetLibraryDialogFolder(QStringLiteral("/home/pilot/logs"));
+        SetLastImportAircraft(QStringLiteral("N123AB"));
+        QCOMPARE(GetSetting(AppTitle(), "Library", "Dialog Folder", 0), QStringLiteral("/home/pilot/logs"));
+        QCOMPARE(GetSetting(AppTitle(), "Library", "Last Aircraft", 0), QStringLiteral("N123AB"));
     }
 
     // The library's location is kept without a server's password, in the store's file too.

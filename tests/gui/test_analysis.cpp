@@ -1,11 +1,14 @@
 // The analysis view offscreen: the values under the cursor, the charts zooming together, the
 // figures between marks A and B, the drawing of spikes and gaps among many records, flights it
 // cannot draw whole, and the view and graph window when another flight is loaded.
+#include "core/flight/TimeText.h"
 #include "core/library/FlightLibrary.h"
 #include "gui/analysis/FrmAnalysis.h"
 #include "gui/graphs/FrmGraph.h"
 #include "gui/library/FrmLibrary.h"
 #include "gui/shell/MainOstrel.h"
+#include "paint/FlightSketch.h"
+#include "support/FlightText.h"
 #include "support/TestSupport.h"
 #include "support/WindowSupport.h"
 
@@ -35,42 +38,15 @@ using namespace korvel::test;
 
 namespace {
 
-// n records `step` seconds apart from 10:00:00 on 06/15/26. Every field has a running engine's
-// reading (EGT k 1300 + 40 k, CHT k 350 + 5 k, RPM 2400, manifold 24.5, oil 65 psi 180 degrees);
-// `change` may replace any of record i's 28 texts.
+// n records `step` seconds apart from 10:00:00 on 06/15/26, a running engine's readings in every
+// field (test::FlightText); `change` may replace any of record i's 28 texts.
 QByteArray MakeFlightText(int n, const std::function<void(int, QList<QByteArray> &)> &change = {}, int step = 6,
                           int startSeconds = 10 * 3600)
 {
-    QList<QByteArray> base(28);
-    for (int k = 0; k < 28; ++k)
-        base[k] = QByteArray::number(100 + k);
-    for (int c = 0; c < 6; ++c) {
-        base[16 + c] = QByteArray::number(1300 + 40 * c);
-        base[22 + c] = QByteArray::number(350 + 5 * c);
-    }
-    base[1] = "2400";
-    base[2] = "245";
-    base[7] = "650";
-    base[8] = "1800";
-    base[9] = "150";
-    QByteArray bytes = "FLIGHT 0001\r\n";
-    bytes.reserve(qsizetype(n) * 120);
-    const QDate first(2026, 6, 15);
-    for (int i = 0; i < n; ++i) {
-        const qint64 s = startSeconds + qint64(i) * step;
-        const QDate day = first.addDays(s / 86400);
-        char head[32];
-        std::snprintf(head, sizeof head, "%02d/%02d/%02d %02d:%02d:%02d", day.month(), day.day(), day.year() % 100,
-                      int(s / 3600 % 24), int(s / 60 % 60), int(s % 60));
-        bytes += head;
-        QList<QByteArray> fields = base;
-        if (change)
-            change(i, fields);
-        for (const QByteArray &f : fields)
-            bytes += ',' + f;
-        bytes += "\r\n";
-    }
-    return bytes + "END\r\n";
+    test::FlightText text;
+    text.step = step;
+    text.start = startSeconds;
+    return text.make(n, change);
 }
 
 FlightData MakeFlight(int n, const std::function<void(int, QList<QByteArray> &)> &change = {}, int step = 6,
@@ -295,7 +271,7 @@ private slots:
         QTextDocument shown;
         shown.setHtml(v.view->marksText());
         const QString text = shown.toPlainText().remove(QChar(0x2060)).replace(QChar(0xa0), QLatin1Char(' '));
-        QVERIFY2(text.contains("B - A: 1:30") && text.contains("CHT 1 380 → 320°F, -60 (-40/min)") &&
+        QVERIFY2(text.contains("B - A: 0:01:30") && text.contains("CHT 1 380 → 320°F, -60 (-40/min)") &&
                      text.contains("EGT 1 1400 → 1250°F, -150 (-100/min)"),
                  qPrintable(text));
         // Narrow, the line breaks between series only: at any width every line ends with a rate.
@@ -366,7 +342,7 @@ private slots:
         // The columns' records depend only on the times, so a plain flight tells where they fall.
         const FlightData plain = MakeFlight(n);
         const FlightColumns plainColumns(plain, {Quantity::Egt});
-        const std::vector<int> bounds = ColumnBounds(stackOf(plainColumns), plot.width());
+        const std::vector<int> bounds = plainColumns.columnBounds(plainColumns.start(), plainColumns.end(), plot.width());
         const int lowColumn = 300, spikeColumn = 600;
         const int low = (bounds[lowColumn] + bounds[lowColumn + 1]) / 2;
         const int spike = bounds[spikeColumn + 1] - 1;
@@ -465,6 +441,32 @@ private slots:
         }
     }
 
+    // A report's page gathers the flight record by record and keeps no records, yet after a clock
+    // set back its axis reads as the view's: 20 records from 10:00:00, then the clock at 09:00:00.
+    void pageAxisReadsAsTheView()
+    {
+        test::FlightText before, after;
+        before.withEnd = false;
+        after.start = 9 * 3600;
+        const QByteArray rest = after.make(20);
+        const FlightData data = ParseFlightData(before.make(20) + rest.mid(rest.indexOf('\n') + 1));
+        const FlightColumns columns(data);
+        FlightSketch sketch(300);
+        for (int k = 0; k < data.FlightRecords.records(); ++k)
+            sketch.add(data.FlightRecords[k]);
+        QCOMPARE(columns.end(), 39 * 6.0);
+        QCOMPARE(sketch.end(), columns.end());
+        for (double x : {0.0, 57.0, 114.0, 120.0, 126.0, 200.0})
+            QCOMPARE(sketch.timeTextAt(x), columns.timeTextAt(x));
+        QCOMPARE(sketch.timeTextAt(126), LocalTimeText(9 * 3600 + 6));
+        int step = 0;
+        const std::vector<double> page = TimeTicks(sketch.axis(), sketch.x0(), sketch.x1(), 600, &step);
+        const std::vector<double> view = TimeTicks(columns.axis(), columns.start(), columns.end(), 600, nullptr);
+        QCOMPARE(page, view);
+        for (double t : page)
+            QCOMPARE(sketch.axis().label(t, step), columns.axis().label(t, step));
+    }
+
     // The charts chosen are kept for the next view.
     void choiceIsRemembered()
     {
@@ -507,7 +509,7 @@ private slots:
         v.front.state.flightData = MakeFlight(9, {}, 6, 14 * 3600);
         NoteFlightLoaded(v.front.state, QStringLiteral("/flights/second.txt"));
         QCOMPARE(v.view->findChild<QLabel *>("lblFlight")->text(),
-                 QStringLiteral("second.txt: 2026-06-15, 14:00:00 to 14:00:48 (0:48), 9 records"));
+                 QStringLiteral("second.txt: 2026-06-15, 14:00:00 to 14:00:48 (0:00:48), 9 records"));
         QCOMPARE(v.charts()->spanEnd(), 48.0);
         QVERIFY(line->isVisibleTo(&graph));
         QVERIFY(line->text().contains("draw first.txt") && line->text().contains("second.txt has been loaded"));
@@ -621,7 +623,7 @@ private slots:
         QVERIFY(!offer->isVisible());
         // Across midnight: both dates, and the times carry their day.
         QCOMPARE(view->findChild<QLabel *>("lblFlight")->text(),
-                 QStringLiteral("cross-country.txt: 2026-06-15 23:59:00 to 2026-06-16 00:03:54 (4:54), 50 records"));
+                 QStringLiteral("cross-country.txt: 2026-06-15 23:59:00 to 2026-06-16 00:03:54 (0:04:54), 50 records"));
         QCOMPARE(view->charts()->spanEnd(), 6.0 * 49);
         QTRY_VERIFY(view->findingsReady());
         auto *list = view->findChild<QListView *>("lstFindings");

@@ -3,6 +3,7 @@
 // times against the findings command's, so the page says what the other commands say.
 
 #include "support/FlightPlans.h"
+#include "support/FlightText.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -79,16 +80,13 @@ QStringList Leftovers(const QTemporaryDir &dir, const QStringList &inputs)
 // (in tenths, as recorded).
 QByteArray CardFlight(int day, int chtMax, int oilPressure, int oilTemperature = 1800)
 {
-    QByteArray text = "FLIGHT\r\n";
-    for (const char *time : {"10:00:00", "10:00:06"}) {
-        text += QString::asprintf("03/%02d/26 %s", day, time).toLatin1();
-        for (int k = 0; k < 28; ++k) {
-            const int v = k == 7 ? oilPressure : k == 8 ? oilTemperature : k == 22 ? chtMax : k > 22 ? 300 : k >= 16 ? 1300 : 100;
-            text += ',' + QByteArray::number(v);
-        }
-        text += "\r\n";
-    }
-    return text;
+    test::FlightText text;
+    text.date = QDate(2026, 3, day);
+    text.marker = "FLIGHT";
+    text.withEnd = false;
+    for (int k = 0; k < 28; ++k)
+        text.fields[k] = QByteArray::number(k == 7 ? oilPressure : k == 8 ? oilTemperature : k == 22 ? chtMax : k > 22 ? 300 : k >= 16 ? 1300 : 100);
+    return text.make(2);
 }
 
 } // namespace

@@ -42,8 +42,7 @@ bool CaptureLine::load(const QString &device)
 {
     m_unloaded = false;
     if (device.isEmpty())
-        m_line.setPortNumber(
-            SettingNumber(GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("COMMPORT"), 0)) + 1);
+        m_line.setPortNumber(CommPort());
     else
         m_line.setDevice(device);
     QString reason;

@@ -13,22 +13,6 @@ int MiddleRecord(int count)
     return (last % 2 != 0 && half % 2 != 0) ? half + 1 : half;
 }
 
-QString TimeOfDayFormat(const QLocale &locale)
-{
-    // The long format carries the seconds; its time zone ("t") means nothing for a flight's clock.
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    QString kept;
-    bool quoted = false;
-    for (const QChar c : std::as_const(format)) {
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (quoted || c != QLatin1Char('t'))
-            kept += c;
-    }
-    kept.remove(QStringLiteral("()"));
-    return kept.simplified();
-}
-
 QString TimeLabel(const FlightRecord &record, const QLocale &locale)
 {
     const QTime time = record.LogTime();
@@ -227,7 +211,7 @@ void BuildEngineDataGraph(FlightGraphs graphs, const FlightData &data)
         const FlightRecord r = records[i - 1];
         g.setCurrentSet(1);
         g.setXPosition(i, float(i));
-        if (const auto v = FieldNumber(r.Values(kFuelField)))
+        if (const auto v = FieldNumber(r.Values(kManifoldField))) // as the graph's "Fuel REM"
             g.setValue(i, float(*v));
         g.setCurrentSet(2);
         g.setXPosition(i, float(i));

@@ -5,6 +5,7 @@
 
 #include "core/chart/GraphModel.h"
 #include "core/flight/FlightData.h"
+#include "core/flight/TimeText.h"
 
 #include <QLocale>
 #include <QString>
@@ -28,6 +29,5 @@ int MiddleRecord(int count);
 // A record's time of day as an axis label, in the system's own time format with its seconds
 // (the long format without its time zone).
 QString TimeLabel(const FlightRecord &record, const QLocale &locale = QLocale::system());
-QString TimeOfDayFormat(const QLocale &locale);
 
 } // namespace korvel

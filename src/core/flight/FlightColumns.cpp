@@ -1,9 +1,8 @@
 #include "core/flight/FlightColumns.h"
 
-#include "core/chart/GraphBuilders.h"
 #include "core/flight/FlightFields.h"
-
-#include <QLocale>
+#include "core/flight/FlightSummary.h"
+#include "core/flight/TimeText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,29 +21,35 @@ struct SeriesSource {
     double scale;
 };
 
-// Oil pressure, oil temperature, outside air and manifold are recorded in tenths.
-const SeriesSource kSources[kSeriesCount] = {
-    {"EGT 1", kFirstEgtField, 1},
-    {"EGT 2", kFirstEgtField + 1, 1},
-    {"EGT 3", kFirstEgtField + 2, 1},
-    {"EGT 4", kFirstEgtField + 3, 1},
-    {"EGT 5", kFirstEgtField + 4, 1},
-    {"EGT 6", kFirstEgtField + 5, 1},
-    {"CHT 1", kFirstChtField, 1},
-    {"CHT 2", kFirstChtField + 1, 1},
-    {"CHT 3", kFirstChtField + 2, 1},
-    {"CHT 4", kFirstChtField + 3, 1},
-    {"CHT 5", kFirstChtField + 4, 1},
-    {"CHT 6", kFirstChtField + 5, 1},
-    {"RPM", kRpmField, 1},
-    {"Oil temp", kOilTemperatureField, 0.1},
-    {"Oil press", kOilPressureField, 0.1},
-    {"Outside air", kOutsideAirField, 0.1},
-    {"Manifold", kManifoldField, 0.1},
-    {"Fuel", kFuelField, 1},
-    {"EGT spread", -1, 1},
-    {"CHT spread", -1, 1},
-};
+static_assert(kRpmSeries + kNamedFields == kEgtSpreadSeries, "a series for every named field");
+
+// The cylinders' fields, the named fields from the catalogue, then the spreads (worked out from the
+// cylinders, no field of their own).
+const std::array<SeriesSource, kSeriesCount> &Sources()
+{
+    static const std::array<SeriesSource, kSeriesCount> sources = [] {
+        std::array<SeriesSource, kSeriesCount> list{};
+        for (int c = 0; c < 2 * kCylinders; ++c) {
+            const FieldInfo info = FieldInfoOf(kFirstEgtField + c);
+            list[size_t(c)] = {info.legend, info.field, info.scale};
+        }
+        for (int n = 0; n < kNamedFields; ++n) {
+            const FieldInfo &info = NamedFields()[size_t(n)];
+            list[size_t(kRpmSeries + n)] = {info.legend, info.field, info.scale};
+        }
+        list[kEgtSpreadSeries] = {"EGT spread", -1, 1};
+        list[kChtSpreadSeries] = {"CHT spread", -1, 1};
+        return list;
+    }();
+    return sources;
+}
+
+// The named field an engine quantity shows, null for any other quantity.
+const FieldInfo *NamedFieldOf(Quantity quantity)
+{
+    const int n = int(quantity) - int(Quantity::Rpm);
+    return n >= 0 && n < kNamedFields ? &NamedFields()[size_t(n)] : nullptr;
+}
 
 } // namespace
 
@@ -54,12 +59,11 @@ const std::array<QuantityInfo, kQuantityCount> &Quantities()
         {Quantity::None, "none", "(none)"},
         {Quantity::Egt, "egt", "EGT 1-6"},
         {Quantity::Cht, "cht", "CHT 1-6"},
-        {Quantity::Rpm, "rpm", "RPM"},
-        {Quantity::OilTemp, "oil_temp", "Oil temperature"},
-        {Quantity::OilPress, "oil_press", "Oil pressure"},
-        {Quantity::Oat, "oat", "Outside air"},
-        {Quantity::Manifold, "manifold", "Manifold"},
-        {Quantity::Fuel, "fuel", "Fuel"},
+        {Quantity::Rpm, "rpm", NamedFields()[0].name},
+        {Quantity::OilTemp, "oil_temp", NamedFields()[1].name},
+        {Quantity::OilPress, "oil_press", NamedFields()[2].name},
+        {Quantity::Oat, "oat", NamedFields()[3].name},
+        {Quantity::Manifold, "manifold", NamedFields()[4].name},
         {Quantity::EgtSpread, "egt_spread", "EGT spread"},
         {Quantity::ChtSpread, "cht_spread", "CHT spread"},
         {Quantity::Cylinder1, "cyl1", "Cylinder 1"},
@@ -87,32 +91,11 @@ Quantity QuantityFromKey(const QString &key)
 
 QString QuantityUnit(Quantity quantity)
 {
-    switch (quantity) {
-    case Quantity::Egt:
-    case Quantity::Cht:
-    case Quantity::OilTemp:
-    case Quantity::Oat:
-    case Quantity::EgtSpread:
-    case Quantity::ChtSpread:
-    case Quantity::Cylinder1:
-    case Quantity::Cylinder2:
-    case Quantity::Cylinder3:
-    case Quantity::Cylinder4:
-    case Quantity::Cylinder5:
-    case Quantity::Cylinder6:
-        return QStringLiteral("\u00b0F");
-    case Quantity::OilPress:
-        return QStringLiteral("psi");
-    case Quantity::Manifold:
-        return QStringLiteral("inHg");
-    case Quantity::Fuel:
-        return QStringLiteral("gal");
-    case Quantity::Rpm:
-        return QStringLiteral("rpm");
-    case Quantity::None:
-        break;
-    }
-    return QString();
+    if (quantity == Quantity::None)
+        return QString();
+    if (const FieldInfo *named = NamedFieldOf(quantity))
+        return QString::fromUtf8(named->unit);
+    return QString::fromUtf8(FieldInfoOf(kFirstEgtField).unit); // the cylinders and their spreads
 }
 
 QString AxisTitle(Quantity quantity)
@@ -129,7 +112,7 @@ QString AxisTitle(Quantity quantity)
     default:
         if (const int cylinder = QuantityCylinder(quantity))
             return QStringLiteral("EGT %1 (\u00b0F)").arg(cylinder);
-        return QStringLiteral("%1 (%2)").arg(QString::fromLatin1(InfoOf(quantity).caption), QuantityUnit(quantity));
+        return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(InfoOf(quantity).caption), QuantityUnit(quantity));
     }
 }
 
@@ -179,7 +162,7 @@ std::vector<int> SeriesOf(Quantity quantity)
 
 QString SeriesName(int series)
 {
-    return QString::fromLatin1(kSources[series].name);
+    return QString::fromUtf8(Sources()[size_t(series)].name);
 }
 
 int SeriesCylinder(int series)
@@ -189,12 +172,12 @@ int SeriesCylinder(int series)
 
 int SeriesField(int series)
 {
-    return kSources[series].field;
+    return Sources()[size_t(series)].field;
 }
 
 double SeriesScale(int series)
 {
-    return kSources[series].scale;
+    return Sources()[size_t(series)].scale;
 }
 
 void SeriesColumn::prepareBlocks()
@@ -289,8 +272,7 @@ FlightColumns::FlightColumns(const FlightData &data, const std::vector<Quantity>
     m_records = data.FlightRecordCount ? std::clamp(*data.FlightRecordCount, 0, data.FlightRecords.records()) : 0;
     m_x.resize(size_t(m_records));
     m_timeOfDay.resize(size_t(m_records));
-    if (m_records > 0 && data.FlightRecords[0].LogDate().isValid())
-        m_firstDay = data.FlightRecords[0].LogDate().toJulianDay();
+    m_axis.setFirstDay(m_records > 0 ? data.FlightRecords[0].LogDate() : QDate());
     // The times come with the first series, in the same pass over the table.
     m_timesPending = true;
     readQuantities(first);
@@ -299,66 +281,14 @@ FlightColumns::FlightColumns(const FlightData &data, const std::vector<Quantity>
     placeRecords();
 }
 
-// The axis from the times read: seconds since the first record's day began, by date where both
-// records carry one, else by time of day (a smaller time is the next day); a clock that goes back
-// costs one usual step and is reported.
+// The axis from the times read (the stamps stand in m_x until the records are placed).
 void FlightColumns::placeRecords()
 {
-    double lastX = 0;
-    double lastStamp = 0;
-    int lastTime = -1;
-    double usualStep = 1;
-    int untimed = 0;
-    int wentBack = 0;
-    int firstBack = -1;
-    int backFrom = 0, backTo = 0;
-    for (int k = 0; k < m_records; ++k) {
-        const int time = m_timeOfDay[size_t(k)];
-        const double stamp = m_x[size_t(k)]; // NaN without a date
-        double x = lastX;
-        if (time < 0) {
-            ++untimed;
-        } else if (lastTime >= 0) {
-            double step = 0;
-            if (!std::isnan(stamp) && !std::isnan(lastStamp))
-                step = stamp - lastStamp;
-            else
-                step = time - lastTime;
-            // Past midnight, on a clock whose date did not turn over with it (or that has none).
-            if (step < -43200)
-                step += 86400;
-            if (step < 0) {
-                if (firstBack < 0) {
-                    firstBack = k;
-                    backFrom = lastTime;
-                    backTo = time;
-                }
-                ++wentBack;
-                step = usualStep;
-            } else if (step > 0) {
-                usualStep = step;
-            }
-            x = lastX + step;
-        }
-        if (time >= 0) {
-            lastTime = time;
-            lastStamp = stamp;
-        }
-        m_x[size_t(k)] = x;
-        lastX = x;
-    }
-
+    for (int k = 0; k < m_records; ++k)
+        m_x[size_t(k)] = m_axis.place(m_timeOfDay[size_t(k)], m_x[size_t(k)]);
     if (m_data.FlightRecordCount && m_records == 0)
         m_problems << QStringLiteral("The flight holds no records: there is nothing to draw.");
-    if (firstBack >= 0)
-        m_problems << QStringLiteral("The clock goes back at record %1 (%2 after %3)%4: from there the time axis "
-                                     "runs on as if it had not, and the labels show the times as recorded.")
-                          .arg(firstBack + 1)
-                          .arg(TimeOfDayText(backTo), TimeOfDayText(backFrom),
-                               wentBack > 1 ? QStringLiteral(" and %1 times more").arg(wentBack - 1) : QString());
-    if (untimed > 0)
-        m_problems << QStringLiteral("%1 records carry no time of day: each is drawn at the time of the one before.")
-                          .arg(untimed);
+    m_problems << m_axis.problems();
 }
 
 const SeriesColumn &FlightColumns::column(int series) const
@@ -440,8 +370,7 @@ void FlightColumns::readSeries(const std::vector<int> &series) const
             buildSpread(s, s == kEgtSpreadSeries ? 0 : kCylinders);
 }
 
-// The largest minus the smallest reading at each record; a reading at or below 0 is a failing
-// probe's, not a cylinder's, and counts in none.
+// The cylinders' spread at each record (CylinderSpread); empty where it has none.
 void FlightColumns::buildSpread(int series, int firstCylinderSeries) const
 {
     auto column = std::make_unique<SeriesColumn>();
@@ -449,16 +378,12 @@ void FlightColumns::buildSpread(int series, int firstCylinderSeries) const
     std::array<const float *, kCylinders> cylinders{};
     for (int c = 0; c < kCylinders; ++c)
         cylinders[size_t(c)] = m_columns[size_t(firstCylinderSeries + c)]->values.data();
+    std::array<float, kCylinders> record{};
     for (size_t k = 0; k < size_t(m_records); ++k) {
-        float lo = std::numeric_limits<float>::infinity(), hi = -lo;
-        for (const float *values : cylinders) {
-            const float v = values[k];
-            if (v > 0) {
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-        }
-        column->values[k] = lo <= hi ? hi - lo : kEmpty;
+        for (int c = 0; c < kCylinders; ++c)
+            record[size_t(c)] = cylinders[size_t(c)][k];
+        const std::optional<double> spread = CylinderSpread(record.data());
+        column->values[k] = spread ? float(*spread) : kEmpty;
     }
     column->prepareBlocks();
     column->buildBlocks(0, m_records);
@@ -474,7 +399,7 @@ void FlightColumns::readFields(const std::vector<int> &series) const
         m_columns[size_t(s)] = std::make_unique<SeriesColumn>();
         m_columns[size_t(s)]->values.resize(size_t(m_records));
         columns.push_back(m_columns[size_t(s)].get());
-        sources.push_back(kSources[s]);
+        sources.push_back(Sources()[size_t(s)]);
     }
     // The fields to read, as runs of neighbours: the cylinders' twelve sit side by side.
     std::array<bool, kFlightFields> wanted{};
@@ -512,9 +437,7 @@ void FlightColumns::readFields(const std::vector<int> &series) const
                 const QTime t = r.LogTime();
                 const QDate d = r.LogDate();
                 m_timeOfDay[size_t(k)] = t.isValid() ? t.msecsSinceStartOfDay() / 1000 : -1;
-                m_x[size_t(k)] = t.isValid() && d.isValid() && m_firstDay != 0
-                                     ? double(d.toJulianDay() - m_firstDay) * 86400 + m_timeOfDay[size_t(k)]
-                                     : std::nan("");
+                m_x[size_t(k)] = m_axis.stampOf(d, m_timeOfDay[size_t(k)]);
             }
             for (const auto &[a, b] : runs) {
                 if (ReadRun(r, a, b, &number[size_t(a)])) {
@@ -579,69 +502,59 @@ int FlightColumns::nearestRecord(double x) const
     return after;
 }
 
-int FlightColumns::timeOfDayAt(double x) const
+std::optional<double> FlightColumns::placeOfRecord(qint64 record) const
 {
-    if (m_x.empty())
-        return -1;
-    int j = std::max(0, upperRecord(x) - 1);
-    while (j > 0 && m_timeOfDay[size_t(j)] < 0)
-        --j;
-    if (m_timeOfDay[size_t(j)] < 0)
-        return -1;
-    const int seconds = m_timeOfDay[size_t(j)] + int(std::floor(x - m_x[size_t(j)]));
-    return ((seconds % 86400) + 86400) % 86400;
+    if (record < 0 || record >= m_records)
+        return std::nullopt;
+    return m_x[size_t(record)];
+}
+
+std::vector<int> FlightColumns::columnBounds(double x0, double x1, int width) const
+{
+    std::vector<int> bounds(size_t(std::max(0, width)) + 1);
+    const double perColumn = (x1 - x0) / std::max(1, width);
+    for (int c = 0; c <= width; ++c)
+        bounds[size_t(c)] = lowerRecord(x0 + c * perColumn);
+    return bounds;
+}
+
+void FlightColumns::columnSpans(int series, double x0, double x1, int width, std::vector<ColumnSpan> &spans,
+                                std::vector<char> &filled) const
+{
+    const std::vector<int> bounds = columnBounds(x0, x1, width);
+    const SeriesColumn &values = column(series);
+    spans.assign(size_t(std::max(0, width)), ColumnSpan{});
+    filled.assign(size_t(std::max(0, width)), 0);
+    for (int c = 0; c < width; ++c) {
+        filled[size_t(c)] = bounds[size_t(c)] != bounds[size_t(c) + 1];
+        spans[size_t(c)] = values.span(bounds[size_t(c)], bounds[size_t(c) + 1]);
+    }
+}
+
+bool FlightColumns::recordPoints(int series, double x0, double x1, int most, std::vector<double> &places,
+                                 std::vector<float> &values) const
+{
+    const int begin = std::max(0, lowerRecord(x0) - 1);
+    const int end = std::min(m_records, lowerRecord(x1) + 1);
+    if (end - begin > most)
+        return false;
+    const SeriesColumn &readings = column(series);
+    places.assign(m_x.begin() + begin, m_x.begin() + std::max(begin, end));
+    values.assign(readings.values.begin() + begin, readings.values.begin() + std::max(begin, end));
+    return true;
 }
 
 QString FlightColumns::timeText(int record, bool withDay) const
 {
     if (record < 0 || record >= m_records || m_timeOfDay[size_t(record)] < 0)
         return QString();
-    const QString time = TimeOfDayText(m_timeOfDay[size_t(record)]);
+    const QString time = LocalTimeText(m_timeOfDay[size_t(record)]);
     return withDay ? dayTextAt(m_x[size_t(record)]) + QLatin1Char(' ') + time : time;
-}
-
-QString FlightColumns::timeTextAt(double x, bool withDay) const
-{
-    const int t = timeOfDayAt(x);
-    if (t < 0)
-        return QString();
-    return withDay ? dayTextAt(x) + QLatin1Char(' ') + TimeOfDayText(t) : TimeOfDayText(t);
-}
-
-bool FlightColumns::spansDays() const
-{
-    if (m_records == 0)
-        return false;
-    const int first = std::max(0, timeOfDayAt(0));
-    return first + end() >= 86400;
-}
-
-QDate FlightColumns::dateAt(double x) const
-{
-    if (m_firstDay == 0)
-        return QDate();
-    const int first = std::max(0, timeOfDayAt(0));
-    return QDate::fromJulianDay(m_firstDay + qint64(std::floor((first + x) / 86400)));
-}
-
-QString FlightColumns::dayTextAt(double x) const
-{
-    const QDate date = dateAt(x);
-    if (date.isValid())
-        return QLocale::system().toString(date, QStringLiteral("d MMM"));
-    const int first = std::max(0, timeOfDayAt(0));
-    return QStringLiteral("day %1").arg(qint64(std::floor((first + x) / 86400)) + 1);
 }
 
 QString ReadingText(double v)
 {
     return QString::number(v, 'f', std::abs(v - std::round(v)) < 1e-6 ? 0 : 1);
-}
-
-QString TimeOfDayText(int seconds)
-{
-    const QLocale locale = QLocale::system();
-    return locale.toString(QTime::fromMSecsSinceStartOfDay(seconds * 1000), TimeOfDayFormat(locale));
 }
 
 } // namespace korvel

@@ -3,8 +3,10 @@
 // numbers in one column, with the lowest and highest reading of every block of records so a pixel
 // column covering thousands of records is answered without visiting them all.
 
+#include "core/flight/ColumnSource.h"
 #include "core/flight/FlightData.h"
 #include "core/flight/LargeBlock.h"
+#include "core/flight/TimeAxis.h"
 
 #include <QString>
 #include <QStringList>
@@ -26,7 +28,6 @@ enum class Quantity {
     OilPress,
     Oat,
     Manifold,
-    Fuel,
     EgtSpread,
     ChtSpread,
     Cylinder1,
@@ -36,13 +37,14 @@ enum class Quantity {
     Cylinder5,
     Cylinder6
 };
-constexpr int kQuantityCount = 17;
+constexpr int kQuantityCount = 16;
 
-// EGT 1-6, CHT 1-6, then one series per engine quantity, then the EGT and CHT spreads.
-constexpr int kSeriesCount = 20;
+// EGT 1-6, CHT 1-6, then one series per engine quantity (the named fields, in their order), then
+// the EGT and CHT spreads.
+constexpr int kSeriesCount = 19;
 constexpr int kRpmSeries = 12;
-constexpr int kEgtSpreadSeries = 18;
-constexpr int kChtSpreadSeries = 19;
+constexpr int kEgtSpreadSeries = 17;
+constexpr int kChtSpreadSeries = 18;
 
 struct QuantityInfo {
     Quantity quantity;
@@ -89,12 +91,6 @@ template <class T> struct ColumnAllocator : LargeAllocator<T> {
 };
 template <class T> using ColumnVector = std::vector<T, ColumnAllocator<T>>;
 
-// The lowest and highest finite reading over a run of records, and the first and last of them.
-struct ColumnSpan {
-    float low = 0, high = 0, first = 0, last = 0;
-    bool any = false;
-};
-
 class SeriesColumn {
 public:
     static constexpr int kBlock = 64;
@@ -109,7 +105,7 @@ public:
     ColumnSpan span(int begin, int end) const; // records begin to end - 1
 };
 
-class FlightColumns {
+class FlightColumns : public ColumnSource {
 public:
     // Reads the time of every record and the series of the quantities `first`; other series are
     // read when first asked for.
@@ -134,19 +130,27 @@ public:
     int lowerRecord(double x) const;
     int upperRecord(double x) const;
 
-    // The time of day at an axis position, in seconds from midnight (the record before it plus
-    // the seconds since it), -1 without records.
-    int timeOfDayAt(double x) const;
-    // The time of day at a record (of its own clock), or as the time label would read it; with the
-    // day in front when asked (for a flight that spans more than one).
+    // The time axis the records were placed on, and what it reads at a place.
+    const TimeAxis &axis() const override { return m_axis; }
+    int timeOfDayAt(double x) const { return m_axis.timeOfDayAt(x); }
+    // The time of day at a record (of its own clock); with the day in front when asked (for a
+    // flight that spans more than one).
     QString timeText(int record, bool withDay = false) const;
-    QString timeTextAt(double x, bool withDay = false) const;
-    // The flight runs past midnight: a time of day alone does not say which day it is.
-    bool spansDays() const;
-    // The date at an axis position (invalid for a flight without dates), and as a label reads it:
-    // "16 Jun", or "day 2" without dates.
-    QDate dateAt(double x) const;
-    QString dayTextAt(double x) const;
+    QString timeTextAt(double x, bool withDay = false) const { return m_axis.timeTextAt(x, withDay); }
+    bool spansDays() const { return m_axis.spansDays(); }
+    QDate dateAt(double x) const { return m_axis.dateAt(x); }
+    QString dayTextAt(double x) const { return m_axis.dayTextAt(x); }
+
+    // As a chart draws them.
+    qint64 recordCount() const override { return m_records; }
+    bool anyReading(int series) const override { return column(series).anyReading; }
+    std::optional<double> placeOfRecord(qint64 record) const override;
+    void columnSpans(int series, double x0, double x1, int width, std::vector<ColumnSpan> &spans,
+                     std::vector<char> &filled) const override;
+    bool recordPoints(int series, double x0, double x1, int most, std::vector<double> &places,
+                      std::vector<float> &values) const override;
+    // The record at each of `width` columns' left edge between x0 and x1, and the one past the last.
+    std::vector<int> columnBounds(double x0, double x1, int width) const;
 
     // What could not be drawn as it stands, as sentences for the user.
     const QStringList &problems() const { return m_problems; }
@@ -161,7 +165,7 @@ private:
     int m_records = 0;
     mutable ColumnVector<double> m_x;
     mutable ColumnVector<int> m_timeOfDay; // seconds from midnight, -1 when the record has none
-    qint64 m_firstDay = 0;                 // the first record's day, 0 without a date
+    TimeAxis m_axis;
     mutable bool m_timesPending = false;   // the next pass over the records reads their times too
     mutable std::array<std::unique_ptr<SeriesColumn>, kSeriesCount> m_columns;
     QStringList m_problems;
@@ -169,8 +173,5 @@ private:
 
 // A reading as the view writes it: whole numbers without decimals, else one decimal.
 QString ReadingText(double v);
-
-// A time of day in seconds as the graphs' labels show it (the system's format with seconds).
-QString TimeOfDayText(int seconds);
 
 } // namespace korvel

@@ -2,12 +2,66 @@
 
 #include "core/flight/RecordReadings.h"
 
+#include <QByteArray>
+
+#include <algorithm>
+#include <charconv>
 #include <limits>
 
-#include <charconv>
 #include <cmath>
 
 namespace korvel {
+
+const std::array<FieldInfo, kNamedFields> &NamedFields()
+{
+    // Oil pressure, oil temperature, outside air and manifold are recorded in tenths.
+    static const std::array<FieldInfo, kNamedFields> fields = {{
+        {kRpmField, "RPM", "RPM", "rpm", 1},
+        {kOilTemperatureField, "Oil temperature", "Oil temp", "\u00b0F", 0.1},
+        {kOilPressureField, "Oil pressure", "Oil press", "psi", 0.1},
+        {kOutsideAirField, "Outside air", "Outside air", "\u00b0F", 0.1},
+        {kManifoldField, "Manifold", "Manifold", "inHg", 0.1},
+    }};
+    return fields;
+}
+
+FieldInfo FieldInfoOf(int field)
+{
+    static const std::array<FieldInfo, kFlightFields> all = [] {
+        static const char *const numbers[] = {"0",  "1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",  "9",
+                                              "10", "11", "12", "13", "14", "15", "16", "17", "18", "19",
+                                              "20", "21", "22", "23", "24", "25", "26", "27"};
+        static const char *const cylinders[2][kCylinders] = {{"EGT 1", "EGT 2", "EGT 3", "EGT 4", "EGT 5", "EGT 6"},
+                                                             {"CHT 1", "CHT 2", "CHT 3", "CHT 4", "CHT 5", "CHT 6"}};
+        static std::array<QByteArray, kFlightFields> names;
+        std::array<FieldInfo, kFlightFields> list{};
+        for (int f = 0; f < kFlightFields; ++f) {
+            names[size_t(f)] = QByteArray("Field ") + numbers[f];
+            list[size_t(f)] = {f, names[size_t(f)].constData(), names[size_t(f)].constData(), "", 1};
+        }
+        for (int c = 0; c < kCylinders; ++c) {
+            list[size_t(kFirstEgtField + c)] = {kFirstEgtField + c, cylinders[0][c], cylinders[0][c], "\u00b0F", 1};
+            list[size_t(kFirstChtField + c)] = {kFirstChtField + c, cylinders[1][c], cylinders[1][c], "\u00b0F", 1};
+        }
+        for (const FieldInfo &named : NamedFields())
+            list[size_t(named.field)] = named;
+        return list;
+    }();
+    return all[size_t(std::clamp(field, 0, kFlightFields - 1))];
+}
+
+const char *FieldMeasureKey(int field, FieldStatistic statistic)
+{
+    static const std::array<std::array<QByteArray, 3>, kFlightFields> keys = [] {
+        std::array<std::array<QByteArray, 3>, kFlightFields> list;
+        for (int f = 0; f < kFlightFields; ++f) {
+            const QByteArray base = "field" + QByteArray::number(f) + '.';
+            list[size_t(f)] = {base + "min", base + "max", base + "mean"};
+        }
+        return list;
+    }();
+    return keys[size_t(std::clamp(field, 0, kFlightFields - 1))][size_t(statistic)].constData();
+}
 
 QString FlightFieldName(int field)
 {

@@ -56,14 +56,16 @@ int RecordsOf(const FlightData &data)
 
 } // namespace
 
-std::optional<double> CylinderSpread(const double *values)
+namespace {
+
+template <class Reading> std::optional<double> SpreadOf(const Reading *values)
 {
     int present = 0;
     double hottest = -std::numeric_limits<double>::infinity();
     double coldest = std::numeric_limits<double>::infinity();
     for (int c = 0; c < kCylinders; ++c) {
         const double v = values[c];
-        if (std::isnan(v))
+        if (!(v > 0)) // no number, or a failing probe
             continue;
         ++present;
         hottest = std::max(hottest, v);
@@ -72,6 +74,18 @@ std::optional<double> CylinderSpread(const double *values)
     if (present < 2)
         return std::nullopt;
     return hottest - coldest;
+}
+
+} // namespace
+
+std::optional<double> CylinderSpread(const double *values)
+{
+    return SpreadOf(values);
+}
+
+std::optional<double> CylinderSpread(const float *values)
+{
+    return SpreadOf(values);
 }
 
 std::optional<int> HottestCylinder(const std::array<CylinderPeaks, kCylinders> &cylinders,

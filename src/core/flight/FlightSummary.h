@@ -73,8 +73,12 @@ struct FlightSummary {
 std::optional<int> HottestCylinder(const std::array<CylinderPeaks, kCylinders> &cylinders,
                                    std::optional<TimedValue> CylinderPeaks::*which);
 
-// The hottest minus the coldest of kCylinders readings (NaN: none), when at least two have a number.
+// How far apart the cylinders run in one record: the hottest minus the coldest of kCylinders
+// readings, when at least two count. A reading at or below 0 is a failing probe's, never a
+// cylinder's, and counts in none; so does NaN (no number). The one rule for the summary, the
+// library, the analysis view's spread series and the report's.
 std::optional<double> CylinderSpread(const double *values);
+std::optional<double> CylinderSpread(const float *values);
 
 // The summary built record by record, in file order, in one pass: what a reader that goes through
 // the file as it comes feeds it.

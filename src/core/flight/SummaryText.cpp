@@ -1,29 +1,10 @@
 #include "core/flight/SummaryText.h"
 
-#include <cstdlib>
-
 namespace korvel {
-
-QString TimeOfDayText(QTime time)
-{
-    return time.isValid() ? time.toString(QStringLiteral("HH:mm:ss")) : QString();
-}
 
 QString MomentText(const std::optional<FlightMoment> &moment)
 {
-    if (!moment)
-        return {};
-    return moment->date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') + TimeOfDayText(moment->time);
-}
-
-QString DurationText(std::int64_t seconds)
-{
-    const QString sign = seconds < 0 ? QStringLiteral("-") : QString();
-    seconds = std::abs(seconds);
-    return sign + QStringLiteral("%1:%2:%3")
-                      .arg(seconds / 3600)
-                      .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-                      .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return moment ? MomentText(moment->date, moment->time) : QString();
 }
 
 QString FigureText(double value)

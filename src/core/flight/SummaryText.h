@@ -3,17 +3,14 @@
 // them to a spreadsheet.
 
 #include "core/flight/FlightSummary.h"
+#include "core/flight/TimeText.h"
 
 #include <QStringList>
 
 namespace korvel {
 
-// "HH:mm:ss"; empty when the time is unknown.
-QString TimeOfDayText(QTime time);
-// "yyyy-MM-dd HH:mm:ss"; empty without a moment.
+// "yyyy-MM-dd HH:mm:ss" (MomentText); empty without a moment.
 QString MomentText(const std::optional<FlightMoment> &moment);
-// "h:mm:ss", the hours as many as there are, with a minus in front when the time runs backwards.
-QString DurationText(std::int64_t seconds);
 // A figure as the instrument wrote it: whole numbers without decimals, up to 12 digits.
 QString FigureText(double value);
 // A mean to one decimal.

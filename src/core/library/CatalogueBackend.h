@@ -1,8 +1,8 @@
 #pragma once
 // Where the catalogue's rows live, behind one interface: the library's queries are plain SQL through
-// Qt SQL, and only a backend knows which database answers them (its driver, its settings, how a
-// write transaction takes its lock, which of its errors mean busy). A folder's SQLite file is one
-// backend; a server's PostgreSQL database is the other.
+// Qt SQL, and a backend keeps what differs by database (its driver, its settings, how a write
+// transaction takes its lock, which of its errors mean busy). A folder's SQLite file is one backend;
+// a server's PostgreSQL database is the other.
 
 #include "core/library/FlightLibrary.h"
 

@@ -3,6 +3,7 @@
 #include "core/flight/Findings.h"
 #include "core/flight/FlightFields.h"
 #include "core/flight/FlightStream.h"
+#include "core/flight/TimeText.h"
 
 #include <array>
 #include <cmath>
@@ -110,8 +111,8 @@ FlightFigures FiguresBuilder::finish()
     st.settle();
     LibraryFlight &f = out.flight;
     f.records = int(st.records);
-    f.first = MomentText(st.first.date, st.first.time);
-    f.last = MomentText(st.last.date, st.last.time);
+    f.first = MomentIsoText(st.first.date, st.first.time);
+    f.last = MomentIsoText(st.last.date, st.last.time);
     f.durationSeconds = SecondsBetween(st.first, st.last);
     if (const auto c = HottestCylinder(st.cylinders, &CylinderPeaks::egt)) {
         f.egtMax = st.cylinders[size_t(*c)].egt->value;
@@ -145,12 +146,6 @@ const QStringList &ListMeasures()
         QStringLiteral("findings"),
     };
     return measures;
-}
-
-QString MomentText(QDate date, QTime time)
-{
-    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02d", date.year(), date.month(), date.day(), time.hour(),
-                             time.minute(), time.second());
 }
 
 } // namespace korvel::library_detail

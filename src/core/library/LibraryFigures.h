@@ -56,7 +56,5 @@ private:
 
 // The list's numeric keys, in the list's order; each is a column of the flights table.
 const QStringList &ListMeasures();
-// "YYYY-MM-DDTHH:MM:SS".
-QString MomentText(QDate date, QTime time);
 
 } // namespace korvel::library_detail

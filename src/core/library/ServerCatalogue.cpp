@@ -1,6 +1,6 @@
 // The catalogue of a library on a PostgreSQL server, through Qt SQL's PostgreSQL driver, and the
-// flights' bytes kept in its database. The one place that knows it talks to PostgreSQL: how a
-// write takes its lock, which of the server's answers mean busy, try again, not allowed or gone.
+// flights' bytes kept in its database. What is PostgreSQL's own is kept here: how a write takes its
+// lock, which of the server's answers mean busy, try again, not allowed or gone.
 
 #include "core/library/CatalogueBackend.h"
 #include "core/library/CopyStore.h"

@@ -1,5 +1,5 @@
-// The folder library's catalogue: a SQLite file through Qt SQL, in write-ahead-log mode. The one
-// place that knows it talks to SQLite.
+// The folder library's catalogue: a SQLite file through Qt SQL, in write-ahead-log mode, and what is
+// SQLite's own (its pragmas, its busy and locked answers).
 
 #include "core/library/CatalogueBackend.h"
 

@@ -34,8 +34,7 @@ QString FlashBurn::programFile() const
 {
     if (m_programFile)
         return *m_programFile;
-    return GetSetting(AppTitle(), QStringLiteral("LastSettings"), QStringLiteral("LastFlashSProg"),
-                      QStringLiteral("*.S19"));
+    return LastFlashProgram();
 }
 
 qint64 FlashBurn::FirstBadChecksumLine(const QString &fileName)

@@ -227,8 +227,7 @@ std::optional<TargetLink::WaitEnd> TargetLink::sleepUntilWhole(qint64 want, cons
 bool TargetLink::openPort()
 {
     if (m_device.isEmpty())
-        m_line.setPortNumber(
-            SettingNumber(GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("COMMPORT"), 0)) + 1);
+        m_line.setPortNumber(CommPort());
     else
         m_line.setDevice(m_device);
     m_lineLost = false;
@@ -255,10 +254,7 @@ bool TargetLink::ConnectTarget()
     IsConnected = false;
     if (opened) {
         IsConnecting = true;
-        double index =
-            m_speedIndex
-                ? *m_speedIndex
-                : SettingValue(GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("COMMSPEED"), 0));
+        double index = m_speedIndex ? *m_speedIndex : CommSpeedChoice();
         index = std::nearbyint(index); // halves to the even neighbour
         const int speed = (index >= 0 && index <= 32767) ? int(index) : -1;
         if (SyncBootloader(speed))

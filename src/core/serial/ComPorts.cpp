@@ -15,8 +15,7 @@ QString ResolveComPort(int n)
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(n);
 #else
-    const QString named = GetSetting(QStringLiteral("Korvel Engine Monitor"), QStringLiteral("Ports"),
-                                     QStringLiteral("COM%1").arg(n), QString());
+    const QString named = RegisteredPort(n);
     if (!named.isEmpty())
         return named;
 

@@ -124,11 +124,85 @@ int SettingNumber(const QString &text)
 
 namespace {
 
+const QString kConfigurationSection = QStringLiteral("Configuration");
+const QString kPortKey = QStringLiteral("COMMPORT");
+const QString kSpeedKey = QStringLiteral("COMMSPEED");
+const QString kEditorKey = QStringLiteral("Editor");
+const QString kLastSettingsSection = QStringLiteral("LastSettings");
+const QString kProgramKey = QStringLiteral("LastFlashSProg");
+const QString kPortsSection = QStringLiteral("Ports");
 const QString kLibrarySection = QStringLiteral("Library");
 const QString kAircraftKey = QStringLiteral("ThisPcsAircraft");
 const QString kLocationKey = QStringLiteral("Location");
+const QString kDialogFolderKey = QStringLiteral("Dialog Folder");
+const QString kLastAircraftKey = QStringLiteral("Last Aircraft");
+
+QString PortKey(int n)
+{
+    return QStringLiteral("COM%1").arg(n);
+}
 
 } // namespace
+
+int CommPortChoice()
+{
+    return SettingNumber(GetSetting(AppTitle(), kConfigurationSection, kPortKey, 0));
+}
+
+int CommPort()
+{
+    return CommPortChoice() + 1;
+}
+
+void SetCommPortChoice(int choice)
+{
+    SaveSetting(AppTitle(), kConfigurationSection, kPortKey, QString::number(choice));
+}
+
+double CommSpeedChoice()
+{
+    return SettingValue(GetSetting(AppTitle(), kConfigurationSection, kSpeedKey, 0));
+}
+
+void SetCommSpeedChoice(int choice)
+{
+    SaveSetting(AppTitle(), kConfigurationSection, kSpeedKey, QString::number(choice));
+}
+
+QString Editor()
+{
+    return GetSetting(AppTitle(), kConfigurationSection, kEditorKey, QStringLiteral("notepad.exe"));
+}
+
+void SetEditor(const QString &path)
+{
+    SaveSetting(AppTitle(), kConfigurationSection, kEditorKey, path);
+}
+
+QString LastFlashProgram()
+{
+    return GetSetting(AppTitle(), kLastSettingsSection, kProgramKey, QStringLiteral("*.S19"));
+}
+
+void SetLastFlashProgram(const QString &path)
+{
+    SaveSetting(AppTitle(), kLastSettingsSection, kProgramKey, path);
+}
+
+QString RegisteredPort(int n)
+{
+    return GetSetting(AppTitle(), kPortsSection, PortKey(n), QString());
+}
+
+void SetRegisteredPort(int n, const QString &device)
+{
+    SaveSetting(AppTitle(), kPortsSection, PortKey(n), device);
+}
+
+void ForgetRegisteredPort(int n)
+{
+    DeleteSetting(AppTitle(), kPortsSection, PortKey(n));
+}
 
 std::optional<QString> ThisPcsAircraft()
 {
@@ -151,6 +225,26 @@ QString LibraryLocation()
 void SetLibraryLocation(const QString &location)
 {
     SaveSetting(AppTitle(), kLibrarySection, kLocationKey, FlightLibrary::Shown(location));
+}
+
+QString LibraryDialogFolder()
+{
+    return GetSetting(AppTitle(), kLibrarySection, kDialogFolderKey, QString());
+}
+
+void SetLibraryDialogFolder(const QString &folder)
+{
+    SaveSetting(AppTitle(), kLibrarySection, kDialogFolderKey, folder);
+}
+
+QString LastImportAircraft()
+{
+    return GetSetting(AppTitle(), kLibrarySection, kLastAircraftKey, QString());
+}
+
+void SetLastImportAircraft(const QString &registration)
+{
+    SaveSetting(AppTitle(), kLibrarySection, kLastAircraftKey, registration);
 }
 
 } // namespace korvel

@@ -22,6 +22,28 @@ double SettingValue(const QString &text);
 // stays there (2147483646 or its negative), naming no port or speed.
 int SettingNumber(const QString &text);
 
+// The serial line, as the Configuration window sets it: the port chosen (its option, 0 to 5, kept as
+// "COMMPORT"), which is port "Com n" with n the option plus 1; the speed chosen (its option, kept as
+// "COMMSPEED"; a hand-edited number passes through as it stands).
+int CommPortChoice();
+int CommPort();
+void SetCommPortChoice(int choice);
+double CommSpeedChoice();
+void SetCommSpeedChoice(int choice);
+
+// The editor the flash window opens a program in; notepad.exe until one is chosen.
+QString Editor();
+void SetEditor(const QString &path);
+
+// The program file the flash window burns; "*.S19" (no file yet) until one is chosen.
+QString LastFlashProgram();
+void SetLastFlashProgram(const QString &path);
+
+// A device registered for port "Com n" (the simulator registers its pseudo-terminal); empty: none.
+QString RegisteredPort(int n);
+void SetRegisteredPort(int n, const QString &device);
+void ForgetRegisteredPort(int n);
+
 // "This PC's aircraft": the registration a completed capture's flight gets in the flight library;
 // none by default. Stored as given; read back checked (an empty or unusable text is none).
 std::optional<QString> ThisPcsAircraft();
@@ -31,5 +53,12 @@ void SetThisPcsAircraft(const std::optional<QString> &registration);
 // password comes from ~/.pgpass, the service file or PGPASSWORD). None stored: the default folder.
 QString LibraryLocation();
 void SetLibraryLocation(const QString &location);
+
+// The library window's own: the folder its import dialog last opened, and the aircraft last given to
+// an import (as stored; the window checks it).
+QString LibraryDialogFolder();
+void SetLibraryDialogFolder(const QString &folder);
+QString LastImportAircraft();
+void SetLastImportAircraft(const QString &registration);
 
 } // namespace korvel

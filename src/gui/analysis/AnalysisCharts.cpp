@@ -41,9 +41,7 @@ void AnalysisCharts::setFlight(FlightColumns *columns)
     refit();
     m_wheeling = false;
     invalidate();
-    emit spanChanged();
     emit marksChanged();
-    emit cursorMoved(m_cursor);
 }
 
 void AnalysisCharts::setCharts(const std::vector<ChartChoice> &charts)
@@ -58,7 +56,6 @@ void AnalysisCharts::setCharts(const std::vector<ChartChoice> &charts)
     refit();
     invalidate();
     emit marksChanged();
-    emit cursorMoved(m_cursor);
 }
 
 // An axis fits what is in sight of its series not hidden.
@@ -110,7 +107,6 @@ void AnalysisCharts::setLevel(const Level &level, bool byWheel)
     m_level = clamped(level);
     refit();
     invalidate();
-    emit spanChanged();
 }
 
 std::pair<double, double> AnalysisCharts::valueSpan(int chart, int axis) const
@@ -231,7 +227,6 @@ void AnalysisCharts::setCursorRecord(int record)
         return;
     m_cursor = record;
     update();
-    emit cursorMoved(m_cursor);
 }
 
 void AnalysisCharts::keepCursorInView()
@@ -425,7 +420,7 @@ ChartStack AnalysisCharts::stack() const
     stack.markB = m_markB;
     stack.chtLimit = m_chtLimit;
     if (m_shade && m_columns && m_shade->second < m_columns->records() && m_shade->first >= 0)
-        stack.shaded = {m_columns->x()[size_t(m_shade->first)], m_columns->x()[size_t(m_shade->second)]};
+        stack.shaded.push_back({m_columns->x()[size_t(m_shade->first)], m_columns->x()[size_t(m_shade->second)]});
     stack.hidden = m_hidden;
     return stack;
 }
@@ -589,7 +584,6 @@ void AnalysisCharts::setSeriesHidden(int series, bool hidden)
     m_hidden.set(size_t(series), hidden);
     refit();
     invalidate();
-    emit seriesToggled(series);
     emit marksChanged();
 }
 

@@ -98,11 +98,8 @@ public:
     ChartStack stack() const;
 
 signals:
-    void cursorMoved(int record);
     void marksChanged();
-    void spanChanged();
     void contextMenuWanted(const QPoint &globalPos);
-    void seriesToggled(int series);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

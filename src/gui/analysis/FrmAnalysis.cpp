@@ -1,5 +1,6 @@
 #include "gui/analysis/FrmAnalysis.h"
 
+#include "core/flight/TimeText.h"
 #include "core/settings/Settings.h"
 #include "gui/common/ReportCommands.h"
 #include "gui/graphs/FrmSummary.h"
@@ -40,15 +41,10 @@ QString ChoiceKey(int chart, int axis)
 const ChartChoice DefaultCharts[AnalysisCharts::kMaxCharts] = {
     {Quantity::Egt, Quantity::None}, {Quantity::Cht, Quantity::None}, {Quantity::Rpm, Quantity::Manifold}};
 
-QString DurationText(double seconds)
+// Seconds on the axis as the owner reads a duration everywhere ("h:mm:ss").
+QString SpanText(double seconds)
 {
-    const qint64 s = std::llround(std::abs(seconds));
-    const QString text = s >= 3600 ? QStringLiteral("%1:%2:%3")
-                                         .arg(s / 3600)
-                                         .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-                                         .arg(s % 60, 2, 10, QLatin1Char('0'))
-                                   : QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-    return (seconds < 0 ? QStringLiteral("-") : QString()) + text;
+    return DurationText(std::llround(seconds));
 }
 
 QString Signed(double v)
@@ -72,12 +68,6 @@ QString FindingText(const FindingGroup &group, const FlightColumns &columns)
                    record != group.record && columns.dayTextAt(columns.x()[size_t(record)]) == firstDay;
                return columns.timeText(record, days && !sameDay);
            });
-}
-
-// A date as the heading and the title line write it.
-QString DateText(const QDate &date)
-{
-    return date.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 } // namespace
@@ -216,10 +206,8 @@ void FrmAnalysis::buildChoices()
                                       : QStringLiteral("Chart %1, right axis").arg(c + 1));
             box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
             // A cylinder's quantity takes both axes, so only the left box offers it.
-            // Field 2 is the manifold pressure here; only the engine data graph reads it as fuel.
             for (const QuantityInfo &info : Quantities())
-                if ((axis == 1 || info.quantity != Quantity::None) && (axis == 0 || !QuantityCylinder(info.quantity)) &&
-                    info.quantity != Quantity::Fuel)
+                if ((axis == 1 || info.quantity != Quantity::None) && (axis == 0 || !QuantityCylinder(info.quantity)))
                     box->addItem(QString::fromLatin1(info.caption), QString::fromLatin1(info.key));
             const Quantity q = axis == 0 ? stored[size_t(c)].left : stored[size_t(c)].right;
             box->setCurrentIndex(std::max(0, box->findData(QString::fromLatin1(InfoOf(q).key))));
@@ -406,7 +394,6 @@ void FrmAnalysis::scanSome()
         m_groups = GroupFindings(m_findings, [columns](int record) { return columns->x()[size_t(record)]; });
         m_grouped = true;
         m_findingsModel->set(&m_groups, m_columns.get(), QStringLiteral("No findings in this flight."));
-        emit findingsFound();
         return;
     }
     const FlightRecordTable &table = m_context.state.flightData.FlightRecords;
@@ -513,7 +500,7 @@ void FrmAnalysis::updateMarks()
             text + (a ? QStringLiteral(" &nbsp; (shift-click sets B)") : QStringLiteral(" &nbsp; (a click sets A)")));
         return;
     }
-    text += QStringLiteral("&nbsp;&nbsp; B - A: <b>%1</b>").arg(DurationText(*seconds));
+    text += QStringLiteral("&nbsp;&nbsp; B - A: <b>%1</b>").arg(SpanText(*seconds));
     // Each series' figures held together: a line breaks between series, never inside one.
     QStringList parts;
     for (const AnalysisCharts::Change &change : m_charts->changes()) {
@@ -556,7 +543,7 @@ QString FrmAnalysis::headingText() const
                    .arg(first.isValid() ? DateText(first) + QStringLiteral(", ") : QString(), m_columns->timeText(0),
                         m_columns->timeText(n - 1));
     return QStringLiteral("%1: %2 (%3), %4 records")
-        .arg(parts.join(QStringLiteral(", ")), when, DurationText(m_columns->end() - m_columns->start()),
+        .arg(parts.join(QStringLiteral(", ")), when, SpanText(m_columns->end() - m_columns->start()),
              QLocale().toString(n));
 }
 

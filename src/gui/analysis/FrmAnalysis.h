@@ -59,7 +59,6 @@ public:
     const std::vector<FindingGroup> &findingGroups() const { return m_groups; }
 
 signals:
-    void findingsFound();
     // The user asked for the flight library (nothing is loaded yet).
     void libraryRequested();
 

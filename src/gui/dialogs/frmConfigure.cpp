@@ -17,23 +17,15 @@
 #include <QStyleOptionGroupBox>
 
 #include <algorithm>
+#include <cmath>
 
 namespace korvel {
 
 namespace {
 
-const QString Section = QStringLiteral("Configuration");
-const QString DefaultEditor = QStringLiteral("notepad.exe");
-
-QString EditorSetting()
+// Selects the option a stored choice names; a choice that names none selects the first.
+template <int N> void SelectStored(QRadioButton *const (&options)[N], int n)
 {
-    return GetSetting(AppTitle(), Section, QStringLiteral("Editor"), DefaultEditor);
-}
-
-// Selects the option a stored index names; an index that names none selects the first.
-template <int N> void SelectStored(QRadioButton *const (&options)[N], const QString &key)
-{
-    const int n = SettingNumber(GetSetting(AppTitle(), Section, key, 0));
     options[n >= 0 && n < N ? n : 0]->setChecked(true);
 }
 
@@ -166,9 +158,9 @@ frmConfigure::frmConfigure(WindowContext context, QWidget *parent) : ChildWindow
     }
 
     // Load.
-    m_lblDefault->setText(ShortPathText(EditorSetting()));
-    SelectStored(m_opComm, QStringLiteral("COMMPORT"));
-    SelectStored(m_opComRate, QStringLiteral("COMMSPEED"));
+    m_lblDefault->setText(ShortPathText(Editor()));
+    SelectStored(m_opComm, CommPortChoice());
+    SelectStored(m_opComRate, int(std::nearbyint(std::clamp(CommSpeedChoice(), -1e9, 1e9))));
 }
 
 QSize frmConfigure::sizeHint() const
@@ -180,9 +172,9 @@ void frmConfigure::cmdOk_Click()
 {
     for (int i = 0; i < 6; ++i) {
         if (m_opComm[i]->isChecked())
-            SaveSetting(AppTitle(), Section, QStringLiteral("COMMPORT"), QString::number(i));
+            SetCommPortChoice(i);
         if (i < 3 && m_opComRate[i]->isChecked())
-            SaveSetting(AppTitle(), Section, QStringLiteral("COMMSPEED"), QString::number(i));
+            SetCommSpeedChoice(i);
     }
     closeWindow();
 }
@@ -200,11 +192,11 @@ void frmConfigure::cmdSetFileName_Click()
         request.title = QStringLiteral("Choose Editor");
         request.filter = QStringLiteral("*.exe");
         request.defaultExtension = QStringLiteral("EXE");
-        request.initialFileName = EditorSetting();
+        request.initialFileName = Editor();
         const std::optional<QString> name = m_context.files.chooseFile(request);
         if (!name)
             return;
-        SaveSetting(AppTitle(), Section, QStringLiteral("Editor"), *name);
+        SetEditor(*name);
         m_lblDefault->setText(ShortPathText(*name));
     } catch (...) {
     }

@@ -29,14 +29,7 @@ namespace korvel {
 
 namespace {
 
-const QString ProgramKeySection = QStringLiteral("LastSettings");
-const QString ProgramKey = QStringLiteral("LastFlashSProg");
 const QString ProgramPattern = QStringLiteral("*.S19");
-
-QString StoredProgramFile()
-{
-    return GetSetting(AppTitle(), ProgramKeySection, ProgramKey, ProgramPattern);
-}
 
 QPushButton *AddButton(QWidget *parent, const QString &name, const QString &text, const QRect &place)
 {
@@ -253,7 +246,7 @@ void frmFlash::load()
     if (m_context.state.FlashWindowClosed.value_or(false))
         return;
     m_lblFileName0->setText(QStringLiteral("init.B"));
-    QString shown = ShortPathText(StoredProgramFile());
+    QString shown = ShortPathText(LastFlashProgram());
     if (shown == ProgramPattern)
         shown = QStringLiteral("ostrel.s19");
     m_lblFileName2->setText(shown);
@@ -329,13 +322,13 @@ void frmFlash::cmdSetFileName_Click(int)
         request.title = QStringLiteral("Load S-Record");
         request.filter = ProgramPattern;
         request.defaultExtension = QStringLiteral("S19");
-        request.initialFileName = StoredProgramFile();
+        request.initialFileName = LastFlashProgram();
         // Before any choice the dialog opens where the example program and init.B are.
         request.folder = QCoreApplication::applicationDirPath();
         const std::optional<QString> name = m_context.files.chooseFile(request);
         if (!name)
             return;
-        SaveSetting(AppTitle(), ProgramKeySection, ProgramKey, *name);
+        SetLastFlashProgram(*name);
         m_lblFileName2->setText(ShortPathText(*name));
     } catch (...) {
     }
@@ -343,9 +336,7 @@ void frmFlash::cmdSetFileName_Click(int)
 
 void frmFlash::cmdEditSToBurn_Click()
 {
-    const EditorCommand command{GetSetting(AppTitle(), QStringLiteral("Configuration"), QStringLiteral("Editor"),
-                                           QStringLiteral("notepad.exe")),
-                                StoredProgramFile(),
+    const EditorCommand command{Editor(), LastFlashProgram(),
                                 {}};
     QString reason;
     if (m_startProgram(command, &reason))

@@ -1,7 +1,6 @@
 #include "gui/library/AircraftDialog.h"
 
 #include "core/settings/Settings.h"
-#include "core/ui/UiInterfaces.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -12,14 +11,12 @@ namespace korvel {
 
 std::optional<QString> LastAircraft()
 {
-    return FlightLibrary::CheckRegistration(
-               GetSetting(AppTitle(), QStringLiteral("Library"), QStringLiteral("Last Aircraft"), QString()))
-        .text;
+    return FlightLibrary::CheckRegistration(LastImportAircraft()).text;
 }
 
 void KeepLastAircraft(const QString &registration)
 {
-    SaveSetting(AppTitle(), QStringLiteral("Library"), QStringLiteral("Last Aircraft"), registration);
+    SetLastImportAircraft(registration);
 }
 
 QString RegistrationRefusal(const Registration &reg)

@@ -1,5 +1,7 @@
 #include "gui/library/FlightListModel.h"
 
+#include "core/flight/TimeText.h"
+
 #include <QDateTime>
 
 #include <algorithm>
@@ -48,14 +50,13 @@ QList<QStandardItem *> Row(const LibraryFlight &f)
 {
     const QDateTime first = QDateTime::fromString(f.first, Qt::ISODate);
     QList<QStandardItem *> row;
-    const QString when = first.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString when = MomentText(first.date(), first.time());
     QStandardItem *whenItem = Item(when, when, f.sha256);
     whenItem->setData(f.id, FlightListModel::IdRole);
     whenItem->setData(first.date(), FlightListModel::DayRole);
     row << whenItem;
     const qint64 s = f.durationSeconds.value_or(0);
-    row << Item(f.durationSeconds ? QVariant(s) : QVariant(),
-                f.durationSeconds ? QString::asprintf("%lld:%02lld", s / 3600, s / 60 % 60) : QString());
+    row << Item(f.durationSeconds ? QVariant(s) : QVariant(), f.durationSeconds ? DurationText(s) : QString());
     row << Item(f.records);
     row << PeakItem(f.egtMax, f.egtCylinder) << PeakItem(f.chtMax, f.chtCylinder);
     row << Item(Number(f.egtSpreadMax)) << Item(Number(f.chtSpreadMax)) << Item(f.findings);
@@ -71,11 +72,10 @@ const QString FlightListFilter::AllAircraft = QStringLiteral("*");
 
 FlightListModel::FlightListModel(QObject *parent) : QStandardItemModel(0, ColumnCount, parent)
 {
-    setHorizontalHeaderLabels({QStringLiteral("First record"), QStringLiteral("Duration (h:mm)"),
-                               QStringLiteral("Records"), QStringLiteral("Peak EGT (°F)"),
-                               QStringLiteral("Peak CHT (°F)"), QStringLiteral("EGT spread (°F)"),
-                               QStringLiteral("CHT spread (°F)"), QStringLiteral("Findings"),
-                               QStringLiteral("Aircraft"), QStringLiteral("Source")});
+    setHorizontalHeaderLabels({QStringLiteral("First record"), QStringLiteral("Duration"), QStringLiteral("Records"),
+                               QStringLiteral("Peak EGT (°F)"), QStringLiteral("Peak CHT (°F)"),
+                               QStringLiteral("EGT spread (°F)"), QStringLiteral("CHT spread (°F)"),
+                               QStringLiteral("Findings"), QStringLiteral("Aircraft"), QStringLiteral("Source")});
     const QString spread = QStringLiteral("The largest difference between the hottest and the coolest cylinder");
     horizontalHeaderItem(ColEgtSpread)->setToolTip(spread);
     horizontalHeaderItem(ColChtSpread)->setToolTip(spread);

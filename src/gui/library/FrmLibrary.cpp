@@ -39,8 +39,6 @@ namespace korvel {
 namespace {
 
 using Col = FlightListModel::Column;
-const QString kSection = QStringLiteral("Library");
-const QString kDialogFolderKey = QStringLiteral("Dialog Folder");
 
 QDateTime MomentOf(const QString &text)
 {
@@ -682,7 +680,7 @@ void FrmLibrary::removeSelected()
 
 QString FrmLibrary::dialogFolder() const
 {
-    const QString last = GetSetting(AppTitle(), kSection, kDialogFolderKey, QString());
+    const QString last = LibraryDialogFolder();
     if (!last.isEmpty() && QFileInfo(last).isDir())
         return last;
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -694,7 +692,7 @@ QString FrmLibrary::dialogFolder() const
 void FrmLibrary::rememberFolder(const QString &path)
 {
     if (!path.isEmpty())
-        SaveSetting(AppTitle(), kSection, kDialogFolderKey, QDir::toNativeSeparators(QDir(path).absolutePath()));
+        SetLibraryDialogFolder(QDir::toNativeSeparators(QDir(path).absolutePath()));
 }
 
 void FrmLibrary::chooseImport()

@@ -1,6 +1,7 @@
 #include "gui/library/TrendChart.h"
 
 #include "core/flight/FlightFields.h"
+#include "core/flight/Statistics.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -44,21 +45,6 @@ double LeastSpan(const QString &unit)
     return 1;
 }
 
-struct FieldView {
-    int field;
-    const char *name;
-    const char *unit;
-    double scale;
-};
-
-// The fields an owner reads by name, in the order the analysis view offers them; the others keep
-// their number.
-const FieldView kNamedFields[] = {
-    {1, "RPM", "rpm", 1},          {8, "Oil temperature", "°F", 0.1}, {7, "Oil pressure", "psi", 0.1},
-    {9, "Outside air", "°F", 0.1}, {2, "Manifold", "inHg", 0.1}, // field 2 is the manifold pressure here, as in the
-                                                                 // analysis view
-};
-
 const std::vector<MeasureView> &MeasureViews()
 {
     static const std::vector<MeasureView> views = [] {
@@ -71,28 +57,31 @@ const std::vector<MeasureView> &MeasureViews()
             {QStringLiteral("duration_s"), QStringLiteral("Duration (h)"), 1.0 / 3600, 0.25},
             {QStringLiteral("records"), QStringLiteral("Records"), 1, 100},
         };
-        const auto addField = [&](int field, const QString &name, const QString &unit, double scale) {
-            static const char *const stats[3][2] = {{"mean", "mean"}, {"max", "highest"}, {"min", "lowest"}};
-            for (const auto &stat : stats) {
+        // Field 2 is the manifold pressure here, as in the analysis view.
+        const auto addField = [&](int field) {
+            const FieldInfo info = FieldInfoOf(field);
+            const QString name = QString::fromUtf8(info.name), unit = QString::fromUtf8(info.unit);
+            static const std::pair<FieldStatistic, const char *> stats[3] = {
+                {FieldStatistic::Mean, "mean"}, {FieldStatistic::Max, "highest"}, {FieldStatistic::Min, "lowest"}};
+            for (const auto &[stat, word] : stats) {
                 const QString label = unit.isEmpty()
-                                          ? QStringLiteral("%1, %2").arg(name, QLatin1String(stat[1]))
-                                          : QStringLiteral("%1, %2 (%3)").arg(name, QLatin1String(stat[1]), unit);
-                list.push_back({QStringLiteral("field%1.%2").arg(field).arg(QLatin1String(stat[0])), label, scale,
-                                LeastSpan(unit)});
+                                          ? QStringLiteral("%1, %2").arg(name, QLatin1String(word))
+                                          : QStringLiteral("%1, %2 (%3)").arg(name, QLatin1String(word), unit);
+                list.push_back({QString::fromLatin1(FieldMeasureKey(field, stat)), label, info.scale, LeastSpan(unit)});
             }
         };
         QList<int> named;
-        for (const FieldView &f : kNamedFields) {
-            addField(f.field, QString::fromUtf8(f.name), QString::fromUtf8(f.unit), f.scale);
+        for (const FieldInfo &f : NamedFields()) {
+            addField(f.field);
             named << f.field;
         }
         for (int c = 1; c <= kCylinders; ++c)
-            addField(kFirstChtField + c - 1, QStringLiteral("CHT %1").arg(c), QStringLiteral("°F"), 1);
+            addField(kFirstChtField + c - 1);
         for (int c = 1; c <= kCylinders; ++c)
-            addField(kFirstEgtField + c - 1, QStringLiteral("EGT %1").arg(c), QStringLiteral("°F"), 1);
+            addField(kFirstEgtField + c - 1);
         for (int field = 0; field < kFirstEgtField; ++field)
             if (!named.contains(field))
-                addField(field, QStringLiteral("Field %1").arg(field), QString(), 1);
+                addField(field);
         // Only what the library can follow; anything it adds later still shows by its own name.
         const QStringList measures = FlightLibrary::Measures();
         std::erase_if(list, [&](const MeasureView &m) { return !measures.contains(m.raw); });
@@ -118,11 +107,7 @@ QString ValueText(double v)
 QCPRange CentralRange(std::vector<double> values, double least)
 {
     std::sort(values.begin(), values.end());
-    const auto at = [&](double q) {
-        const double pos = q * double(values.size() - 1);
-        const size_t k = size_t(pos);
-        return k + 1 < values.size() ? values[k] + (pos - double(k)) * (values[k + 1] - values[k]) : values[k];
-    };
+    const auto at = [&](double q) { return Percentile(values, q); };
     const QCPRange all(values.front(), values.back());
     double q1 = at(0.25), q3 = at(0.75);
     if (q3 <= q1) {

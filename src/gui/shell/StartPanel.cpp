@@ -1,5 +1,6 @@
 #include "gui/shell/StartPanel.h"
 
+#include "core/flight/TimeText.h"
 #include "core/library/FlightLibrary.h"
 
 #include <QAction>
@@ -73,11 +74,8 @@ QString StartPanel::FlightText(const QString &first, std::optional<qint64> durat
     if (start.isValid())
         text = QLocale::c().toString(start.date(), QStringLiteral("dddd d MMMM yyyy")).replace(QLatin1Char(' '), glue) +
                QStringLiteral(", ") + start.time().toString(QStringLiteral("HH:mm"));
-    if (durationSeconds && *durationSeconds >= 0) {
-        const qint64 minutes = (*durationSeconds + 30) / 60;
-        text += minutes >= 60 ? QStringLiteral(", %1%3h %2%3min").arg(minutes / 60).arg(minutes % 60).arg(glue)
-                              : QStringLiteral(", %1%2min").arg(minutes).arg(glue);
-    }
+    if (durationSeconds && *durationSeconds >= 0)
+        text += QStringLiteral(", ") + DurationText(*durationSeconds);
     const QString name = QFileInfo(source).fileName();
     if (!name.isEmpty())
         text += QStringLiteral("\n") + name;
