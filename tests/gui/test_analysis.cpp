@@ -23,6 +23,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -342,7 +343,8 @@ private slots:
         // The columns' records depend only on the times, so a plain flight tells where they fall.
         const FlightData plain = MakeFlight(n);
         const FlightColumns plainColumns(plain, {Quantity::Egt});
-        const std::vector<int> bounds = plainColumns.columnBounds(plainColumns.start(), plainColumns.end(), plot.width());
+        const std::vector<int> bounds =
+            plainColumns.columnBounds(plainColumns.start(), plainColumns.end(), plot.width());
         const int lowColumn = 300, spikeColumn = 600;
         const int low = (bounds[lowColumn] + bounds[lowColumn + 1]) / 2;
         const int spike = bounds[spikeColumn + 1] - 1;
@@ -778,6 +780,12 @@ private slots:
         v.front.files.answers = {pdf};
         button->click();
         QCOMPARE(v.front.files.requests.last().initialFileName, QStringLiteral("evening.pdf"));
+        // The dialog starts in the documents folder (never the program's own); then where the last file went.
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(v.front.files.requests.last().folder, QFileInfo(documents).isDir() ? documents : QDir::homePath());
+        v.front.files.answers = {dir.filePath("view.png")};
+        v.view->findChild<QPushButton *>("cmdSaveImage")->click();
+        QCOMPARE(QDir(v.front.files.requests.last().folder), QDir(dir.path()));
         QProcess info;
         info.start("pdfinfo", {pdf});
         QVERIFY(info.waitForFinished(20000));

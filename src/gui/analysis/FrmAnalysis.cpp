@@ -7,6 +7,7 @@
 
 #include <QAbstractListModel>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -623,8 +624,11 @@ void FrmAnalysis::saveImageAs()
     request.filter = QStringLiteral("*.png *.pdf");
     request.defaultExtension = QStringLiteral("png");
     request.initialFileName = QStringLiteral("analysis.png");
+    request.folder = SaveDialogFolder();
     request.save = true;
     const std::optional<QString> name = m_context.files.chooseFile(request);
+    if (name)
+        RememberSaveFolder(*name);
     if (name && !saveImage(*name))
         m_context.prompter.showMessage(AppTitle(), QStringLiteral("The picture could not be written to ") + *name,
                                        MessageIcon::Exclamation, MessageButtons::Ok);
@@ -634,6 +638,8 @@ void FrmAnalysis::print()
 {
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageOrientation(QPageLayout::Landscape);
+    // Printed to a file, it goes where the other files written go, not into the program's folder.
+    printer.setOutputFileName(QDir(SaveDialogFolder()).filePath(QStringLiteral("analysis.pdf")));
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() != QDialog::Accepted)
         return;

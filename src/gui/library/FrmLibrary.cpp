@@ -528,13 +528,7 @@ void FrmLibrary::reportCard()
 
 QString FrmLibrary::dialogFolder() const
 {
-    const QString last = LibraryDialogFolder();
-    if (!last.isEmpty() && QFileInfo(last).isDir())
-        return last;
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (!documents.isEmpty() && QFileInfo(documents).isDir())
-        return documents;
-    return QDir::homePath();
+    return SaveDialogFolder();
 }
 
 void FrmLibrary::rememberFolder(const QString &path)
