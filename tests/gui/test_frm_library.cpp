@@ -921,6 +921,14 @@ private slots:
         const QList<QAction *> items = main.findChild<QMenu *>(QStringLiteral("mnuAnalysis"))->actions();
         QCOMPARE(items.first(), item);
         QCOMPARE(items[1]->objectName(), QStringLiteral("mnuAnalysisView"));
+        // The reports are menu items too.
+        QStringList reports;
+        for (const char *name : {"mnuSaveReport", "mnuLibraryReport", "mnuLibraryReportCard"})
+            reports << main.findChild<QAction *>(QLatin1String(name))->text();
+        QCOMPARE(reports, (QStringList{QStringLiteral("Save Report..."), QStringLiteral("Report..."),
+                                       QStringLiteral("Report Card...")}));
+        main.findChild<QAction *>(QStringLiteral("mnuLibraryReportCard"))->trigger();
+        QVERIFY(MessageOf(*window).contains(QLatin1String("Choose one aircraft")));
     }
 
 private:

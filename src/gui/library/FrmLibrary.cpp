@@ -522,8 +522,12 @@ void FrmLibrary::reportSelected()
 
 void FrmLibrary::reportCard()
 {
-    if (const std::optional<QString> aircraft = m_aircraft->registration())
-        guarded([&] { SaveReportCardCommand(m_context, m_folder, *aircraft); });
+    const std::optional<QString> aircraft = m_aircraft->registration();
+    if (!aircraft) {
+        say(QStringLiteral("Choose one aircraft in the Aircraft filter first: the report card is that aircraft's."));
+        return;
+    }
+    guarded([&] { SaveReportCardCommand(m_context, m_folder, *aircraft); });
 }
 
 QString FrmLibrary::dialogFolder() const

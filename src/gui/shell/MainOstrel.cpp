@@ -111,6 +111,26 @@ void MainOstrel::buildMenus()
     QMenu *analysis = addMenu("mnuAnalysis", QStringLiteral("Analysis"));
     addItem(analysis, "mnuFlightLibrary", QStringLiteral("Flight Library..."), &MainOstrel::mnuFlightLibrary_Click);
     addItem(analysis, "mnuAnalysisView", QStringLiteral("Analysis View..."), &MainOstrel::mnuAnalysisView_Click);
+    // The reports as menu items too, beside their windows' buttons.
+    analysis->addSeparator();
+    QAction *saveReport = addItem(analysis, "mnuSaveReport", QStringLiteral("Save Report..."), nullptr);
+    connect(saveReport, &QAction::triggered, this, [this] {
+        showAnalysis();
+        qobject_cast<FrmAnalysis *>(m_analysis->widget())->saveReport();
+    });
+    QAction *report = addItem(analysis, "mnuLibraryReport", QStringLiteral("Report..."), nullptr);
+    connect(report, &QAction::triggered, this, [this] {
+        mnuFlightLibrary_Click();
+        qobject_cast<FrmLibrary *>(m_library->widget())->reportSelected();
+    });
+    QAction *card = addItem(analysis, "mnuLibraryReportCard", QStringLiteral("Report Card..."), nullptr);
+    connect(card, &QAction::triggered, this, [this] {
+        mnuFlightLibrary_Click();
+        qobject_cast<FrmLibrary *>(m_library->widget())->reportCard();
+    });
+    // Save Report... needs a flight loaded; the library's reports say in the window what they need.
+    connect(analysis, &QMenu::aboutToShow, this,
+            [this, saveReport] { saveReport->setEnabled(m_state.flightData.FlightRecordCount.value_or(0) > 0); });
 
     QMenu *help = addMenu("mnuHelp", QStringLiteral("Help"));
     addItem(help, "mnuAbout", QStringLiteral("About"), &MainOstrel::mnuAbout_Click);
