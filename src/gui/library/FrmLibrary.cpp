@@ -411,6 +411,12 @@ void FrmLibrary::updateCount()
 void FrmLibrary::applyFilter()
 {
     m_proxy->setRange(m_filter->range(), m_aircraft->chosen());
+    // The rows kept are shown from the first (or the chosen flight's), not scrolled past.
+    const int chosen = m_proxy->rowOf(selectedId());
+    if (chosen >= 0)
+        m_table->scrollTo(m_proxy->index(chosen, FlightListModel::ColFirst));
+    else
+        m_table->scrollToTop();
     m_reportCard->setEnabled(m_aircraft->registration().has_value());
     updateCount();
     showTrend();
