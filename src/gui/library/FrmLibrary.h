@@ -1,9 +1,12 @@
 #pragma once
 // The flight library window: every flight kept, as a sortable table with a date filter, a trend
 // of one measure over calendar time under it, and the commands to import, load, export and remove.
-// Imports run on a worker thread with a connection of their own, so a large folder never freezes
-// the window. The window reads the library again when it gets the focus back, so what another
-// program (korvel-cli, a capture) added shows without asking.
+// The window holds the layout and the commands; the list's model and filter, the trend, the dialogs
+// and the import task live in files of their own. Every call of the library runs off the window's
+// thread (LibrarySession), imports on a task with a connection of their own, so neither a large
+// folder nor a server that stops answering freezes the window. The window reads the library again
+// when it gets the focus back, so what another program (korvel-cli, a capture) added shows without
+// asking.
 
 #include "core/library/FlightLibrary.h"
 #include "core/library/ImportTask.h"
