@@ -23,6 +23,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,8 +74,8 @@ void Click(QWidget *w, QPoint at, Qt::KeyboardModifiers modifiers = {})
 int PixelOf(AnalysisCharts *charts, int chart, double x)
 {
     const QRect plot = charts->plotRect(chart);
-    return int(std::lround(plot.left() + (x - charts->spanStart()) * plot.width() /
-                                             (charts->spanEnd() - charts->spanStart())));
+    return int(std::lround(plot.left() +
+                           (x - charts->spanStart()) * plot.width() / (charts->spanEnd() - charts->spanStart())));
 }
 
 int RowOf(AnalysisCharts *charts, int chart, double value)
@@ -200,15 +201,15 @@ private slots:
         QVERIFY(std::abs(charts->spanStart() - 300) <= secondsPerPixel);
         QVERIFY(std::abs(charts->spanEnd() - 600) <= secondsPerPixel);
         QCOMPARE(charts->zoomDepth(), 1);
+        // Time only: the chart dragged in fits every line in sight, not the rectangle's values.
         const auto cht = charts->valueSpan(1, 0);
-        QVERIFY(std::abs(cht.first - 355) < 1 && std::abs(cht.second - 370) < 1);
-        QCOMPARE(charts->valueSpan(0, 0), egtHome);
+        QVERIFY2(cht.first < 355 - 1 || cht.second > 370 + 1,
+                 qPrintable(QStringLiteral("%1 %2").arg(cht.first).arg(cht.second)));
 
         // A second level, then back one, then home.
         const QRect egt = charts->plotRect(0);
         charts->zoomToRect(0, QRect(QPoint(egt.left() + 100, egt.top()), QPoint(egt.left() + 300, egt.top() + 2)));
         QCOMPARE(charts->zoomDepth(), 2);
-        QCOMPARE(charts->valueSpan(0, 0), egtHome);
         QTest::mouseClick(v.view->findChild<QPushButton *>("cmdUnzoom"), Qt::LeftButton);
         QVERIFY(std::abs(charts->spanStart() - 300) <= secondsPerPixel);
         QCOMPARE(charts->valueSpan(1, 0), cht);
@@ -313,9 +314,9 @@ private slots:
         QVERIFY(std::abs(spike.back() - spike.front()) <= 2);
 
         const int egt2 = RowOf(charts, 0, 1340);
-        QVERIFY(!ColumnsWithColour(image, SeriesColour(1), plot.left(), PixelOf(charts, 0, 6.0 * 90000), egt2 - 1,
-                                   egt2 + 1)
-                     .isEmpty());
+        QVERIFY(
+            !ColumnsWithColour(image, SeriesColour(1), plot.left(), PixelOf(charts, 0, 6.0 * 90000), egt2 - 1, egt2 + 1)
+                 .isEmpty());
         QVERIFY(ColumnsWithColour(image, SeriesColour(1), PixelOf(charts, 0, 6.0 * 102000),
                                   PixelOf(charts, 0, 6.0 * 198000), plot.top(), plot.bottom())
                     .isEmpty());
@@ -342,7 +343,8 @@ private slots:
         // The columns' records depend only on the times, so a plain flight tells where they fall.
         const FlightData plain = MakeFlight(n);
         const FlightColumns plainColumns(plain, {Quantity::Egt});
-        const std::vector<int> bounds = plainColumns.columnBounds(plainColumns.start(), plainColumns.end(), plot.width());
+        const std::vector<int> bounds =
+            plainColumns.columnBounds(plainColumns.start(), plainColumns.end(), plot.width());
         const int lowColumn = 300, spikeColumn = 600;
         const int low = (bounds[lowColumn] + bounds[lowColumn + 1]) / 2;
         const int spike = bounds[spikeColumn + 1] - 1;
@@ -402,7 +404,8 @@ private slots:
                 for (int k = 22; k < 28; ++k)
                     f[k] = "";
             }));
-            QVERIFY2(v.view->problemsText().contains("no CHT 1-6 readings: chart 2"), qPrintable(v.view->problemsText()));
+            QVERIFY2(v.view->problemsText().contains("no CHT 1-6 readings: chart 2"),
+                     qPrintable(v.view->problemsText()));
             v.charts()->setCursorRecord(4);
             QVERIFY(v.charts()->cursorBoxLines().contains("EGT 6  1500°F"));
         }
@@ -432,7 +435,8 @@ private slots:
             QCOMPARE(v.charts()->cursorBoxLines().value(0),
                      QLocale::system().toString(QDate(2026, 6, 16), QStringLiteral("d MMM")) + " 00:00:06");
             // A date that does not turn over with the clock is still past midnight, not a clock reset.
-            v.front.state.flightData = ParseFlightData("FLIGHT 1\r\n06/15/26 23:59:54,0,2400\r\n06/15/26 00:00:00,0,2400\r\nEND\r\n");
+            v.front.state.flightData =
+                ParseFlightData("FLIGHT 1\r\n06/15/26 23:59:54,0,2400\r\n06/15/26 00:00:00,0,2400\r\nEND\r\n");
             NoteFlightLoaded(v.front.state, QStringLiteral("same-date.txt"));
             QCOMPARE(v.charts()->spanEnd(), 6.0);
             QVERIFY2(!v.view->problemsText().contains("clock"), qPrintable(v.view->problemsText()));
@@ -468,6 +472,15 @@ private slots:
     // The charts chosen are kept for the next view.
     void choiceIsRemembered()
     {
+        {
+            // Field 2 is the manifold pressure only: no chart offers it as fuel.
+            View fresh;
+            fresh.open(MakeFlight(10));
+            for (QComboBox *box : fresh.view->findChildren<QComboBox *>())
+                for (int k = 0; k < box->count(); ++k)
+                    QVERIFY2(!box->itemText(k).contains(QLatin1String("Fuel")), qPrintable(box->objectName()));
+        }
+
         View v;
         v.open(MakeFlight(10));
         v.combo("cboLeft(3)")->setCurrentText("Oil temperature");
@@ -504,7 +517,8 @@ private slots:
         QVERIFY(line->text().contains("draw first.txt") && line->text().contains("second.txt has been loaded"));
         QCOMPARE(graph.findChild<QAction *>("mnuFlightSummary")->text(),
                  QStringLiteral("Flight Summary of second.txt (loaded)..."));
-        QCOMPARE(graph.findChild<QAction *>("mnuExportCsv")->text(), QStringLiteral("Export CSV of second.txt (loaded)..."));
+        QCOMPARE(graph.findChild<QAction *>("mnuExportCsv")->text(),
+                 QStringLiteral("Export CSV of second.txt (loaded)..."));
         QCOMPARE(graph.graphView(2)->readoutParts(1).value(0), QStringLiteral("10:00:00"));
 
         graph.findChild<QPushButton *>("Command1")->click();
@@ -766,6 +780,12 @@ private slots:
         v.front.files.answers = {pdf};
         button->click();
         QCOMPARE(v.front.files.requests.last().initialFileName, QStringLiteral("evening.pdf"));
+        // The dialog starts in the documents folder (never the program's own); then where the last file went.
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(v.front.files.requests.last().folder, QFileInfo(documents).isDir() ? documents : QDir::homePath());
+        v.front.files.answers = {dir.filePath("view.png")};
+        v.view->findChild<QPushButton *>("cmdSaveImage")->click();
+        QCOMPARE(QDir(v.front.files.requests.last().folder), QDir(dir.path()));
         QProcess info;
         info.start("pdfinfo", {pdf});
         QVERIFY(info.waitForFinished(20000));

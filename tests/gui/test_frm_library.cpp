@@ -5,6 +5,7 @@
 // opens it.
 
 #include "core/settings/Settings.h"
+#include "gui/common/LibrarySession.h"
 #include "gui/library/FrmLibrary.h"
 #include "gui/library/LibraryLocationDialog.h"
 #include "gui/shell/MainOstrel.h"
@@ -19,6 +20,7 @@
 #include <QDateEdit>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -216,7 +218,8 @@ private slots:
         QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
         QVERIFY(front.state.flightData.FlightRecordCount.value_or(0) > 100);
         QVERIFY(front.ui.statuses.last().startsWith(QLatin1String("Data File: ")));
-        QVERIFY(front.ui.statuses.last().endsWith(QLatin1String(".txt  Loaded for Edit")));
+        // Named as it was imported, not by its copy's hash.
+        QCOMPARE(front.ui.statuses.last(), QStringLiteral("Data File: 2.txt  Loaded for Edit"));
 
         const QString out = dir.filePath(QStringLiteral("out.txt"));
         front.files.answers = {out};
@@ -246,6 +249,59 @@ private slots:
         QVERIFY(MessageOf(window).contains(QLatin1String("was removed")));
     }
 
+    // Export... and Remove... act on every flight selected: several go into a folder under the
+    // names they were imported by, and one question removes them all. The library's own folder is
+    // refused as the place chosen, a sibling whose name begins like it is not.
+    void severalFlights()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        MakeFlights(dir, 4);
+        test::Front front;
+        FrmLibrary window(front.context());
+        window.show();
+        QVERIFY(Import(window, dir.filePath(QStringLiteral("in"))));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        for (int row : {0, 1, 3})
+            table->selectionModel()->select(table->model()->index(row, 0),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        const QString out = dir.filePath(QStringLiteral("out"));
+        QDir().mkpath(out);
+        front.files.answers = {out};
+        window.exportSelected();
+        QVERIFY(front.files.requests.last().chooseFolder);
+        for (const char *name : {"0.txt", "1.txt", "3.txt"})
+            QCOMPARE(test::ReadAll(out + QLatin1Char('/') + QLatin1String(name)),
+                     test::ReadAll(dir.filePath(QStringLiteral("in/")) + QLatin1String(name)));
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral("/2.txt")));
+        QVERIFY2(MessageOf(window).contains(QLatin1String("3 flights written")), qPrintable(MessageOf(window)));
+
+        // Into the library's folder: what is wrong with the choice, not a failing library.
+        const QString inLibrary = window.folder() + QStringLiteral("/flights");
+        front.files.answers = {inLibrary};
+        window.exportSelected();
+        QVERIFY2(MessageOf(window).contains(QLatin1String("inside the flight library's own folder")),
+                 qPrintable(MessageOf(window)));
+        QVERIFY(!MessageOf(window).contains(QLatin1String("could not be used")));
+        table->selectRow(2);
+        const QString sibling = window.folder() + QStringLiteral("-out/2.txt");
+        QDir().mkpath(QFileInfo(sibling).absolutePath());
+        front.files.answers = {sibling};
+        window.exportSelected();
+        QCOMPARE(test::ReadAll(sibling), test::ReadAll(dir.filePath(QStringLiteral("in/2.txt"))));
+
+        for (int row : {0, 1})
+            table->selectionModel()->select(table->model()->index(row, 0),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        front.ui.answers = {MessageAnswer::Ok};
+        window.removeSelected();
+        QCOMPARE(front.ui.messages.size(), 1);
+        QVERIFY2(front.ui.messages[0].text.startsWith(QLatin1String("Remove these 3 flights")),
+                 qPrintable(front.ui.messages[0].text));
+        QCOMPARE(table->model()->rowCount(), 1);
+        QVERIFY(MessageOf(window).contains(QLatin1String("3 flights were removed")));
+    }
+
     // The trend shows what the table shows, the selection follows both ways by flight, and a
     // far-out flight does not squeeze the others into a line.
     void trend()
@@ -269,6 +325,16 @@ private slots:
         QCOMPARE(plot->yAxis->label(), QStringLiteral("Peak CHT (°F)"));
         QCOMPARE(table->model()->headerData(4, Qt::Horizontal).toString(), QStringLiteral("Peak CHT (°F)"));
         QCOMPARE(int(window.trendIds().size()), 41);
+        // Field 2 is the manifold pressure, named once: mean, highest and lowest in inHg.
+        QStringList field2;
+        for (int k = 0; k < measure->count(); ++k) {
+            QVERIFY2(!measure->itemText(k).contains(QLatin1String("Fuel")), qPrintable(measure->itemText(k)));
+            if (measure->itemData(k).toString().startsWith(QLatin1String("field2.")))
+                field2 << measure->itemText(k);
+        }
+        QCOMPARE(field2,
+                 (QStringList{QStringLiteral("Manifold, mean (inHg)"), QStringLiteral("Manifold, highest (inHg)"),
+                              QStringLiteral("Manifold, lowest (inHg)")}));
 
         // Oil temperature in degrees: tenths as recorded, so the mean of 1900 reads 190.
         measure->setCurrentText(QStringLiteral("Oil temperature, mean (°F)"));
@@ -296,15 +362,22 @@ private slots:
         QVERIFY(view.contains(othersLow) && view.contains(othersHigh));
         QVERIFY(view.size() < 0.1 * (longest - othersLow));
         QVERIFY(window.findChild<QLabel *>(QStringLiteral("lblTrendOutside"))->isVisible());
-        // The wheel zooms out to it; Reset View comes back.
+        // The wheel zooms the time only, and the flight beyond the view stays counted; Reset View
+        // comes back.
         const QPoint middle = plot->axisRect()->rect().center();
-        for (int turn = 0; turn < 80 && !plot->yAxis->range().contains(longest); ++turn) {
+        const QCPRange days = plot->xAxis->range();
+        for (int turn = 0; turn < 3; ++turn) {
             QWheelEvent wheel(middle, plot->mapToGlobal(middle), {}, {0, -120}, Qt::NoButton, {}, Qt::NoScrollPhase,
                               false);
             QApplication::sendEvent(plot, &wheel);
         }
-        QVERIFY(plot->yAxis->range().contains(longest));
+        QVERIFY(plot->xAxis->range().size() > days.size());
+        QCOMPARE(plot->yAxis->range(), view);
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("lblTrendOutside"))
+                    ->text()
+                    .startsWith(QLatin1String("1 flight")));
         window.findChild<QPushButton *>(QStringLiteral("cmdTrendReset"))->click();
+        QCOMPARE(plot->xAxis->range(), days);
         QCOMPARE(plot->yAxis->range(), view);
 
         // The date filter: the trend keeps the flights of the days chosen.
@@ -525,6 +598,12 @@ private slots:
         filter->setCurrentText(QStringLiteral("G-ABCD"));
         QCOMPARE(table->model()->rowCount(), 2);
         QCOMPARE(window.aircraftOffered(), (QStringList{QStringLiteral("G-ABCD"), QStringLiteral("N123AB")}));
+        // Import offers the aircraft the list is filtered by, else the last one given, else none.
+        filter->setCurrentText(QStringLiteral("N123AB"));
+        QCOMPARE(window.importAircraft(), std::optional<QString>(QStringLiteral("N123AB")));
+        filter->setCurrentText(QStringLiteral("All aircraft"));
+        QCOMPARE(window.importAircraft(), std::optional<QString>(QStringLiteral("G-ABCD")));
+        filter->setCurrentText(QStringLiteral("G-ABCD"));
         table->selectRow(0);
         QVERIFY(!window.setAircraftOfSelection(QStringLiteral("not one!")));
         QVERIFY(MessageOf(window).contains(QLatin1String("no registration")));
@@ -733,6 +812,71 @@ private slots:
         qunsetenv("PGPASSFILE");
     }
 
+    // A server that stops answering (its processes stopped) never holds the program: the window
+    // says whom it waits for, the menus open meanwhile, the call is given up as a server that went
+    // away, and once the server answers again the next refresh shows the list and no error.
+    void frozenServer()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        test::PgServer server;
+        QVERIFY2(server.running(), qPrintable(server.error()));
+        QVERIFY(server.createDatabase(QStringLiteral("fleet")));
+        FlightLibrary(server.uri(QStringLiteral("fleet"), QStringLiteral("keeper"),
+                                 test::PgServer::PasswordOf(QStringLiteral("keeper"))),
+                      FlightLibrary::Opening::Init);
+        MakeFlights(dir, 2);
+        const QString pilot = test::PgServer::PasswordOf(QStringLiteral("pilot"));
+        FlightLibrary(server.uri(QStringLiteral("fleet"), QStringLiteral("pilot"), pilot))
+            .importFiles(FlightLibrary::CollectFiles({dir.filePath(QStringLiteral("in"))}),
+                         [](const ImportResult &) { return true; });
+        test::WriteFile(dir, QStringLiteral("pgpass"),
+                        QStringLiteral("127.0.0.1:%1:fleet:pilot:%2\n").arg(server.port()).arg(pilot).toUtf8());
+        QFile::setPermissions(dir.filePath(QStringLiteral("pgpass")), QFile::ReadOwner | QFile::WriteOwner);
+        qputenv("PGPASSFILE", QFile::encodeName(dir.filePath(QStringLiteral("pgpass"))));
+        SetLibraryLocation(server.uri(QStringLiteral("fleet"), QStringLiteral("pilot")));
+        const LibrarySession::Limits before = LibrarySession::limits();
+        LibrarySession::limits() = {300, 2500};
+
+        test::Front front;
+        MainOstrel main(front.state, front.ui, front.files);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        main.findChild<QAction *>(QStringLiteral("mnuFlightLibrary"))->trigger();
+        FrmLibrary &window = *main.findChild<FrmLibrary *>(QStringLiteral("FrmLibrary"));
+        auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        QCOMPARE(table->model()->rowCount(), 2);
+
+        QVERIFY(server.freeze());
+        auto *file = main.findChild<QMenu *>(QStringLiteral("mnuFile"));
+        bool menuOpened = false;
+        QString meanwhile;
+        QTimer::singleShot(800, &main, [&] {
+            meanwhile = MessageOf(window);
+            file->popup(main.mapToGlobal(QPoint(0, 0)));
+            menuOpened = file->isVisible();
+            file->close();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
+        QVERIFY2(clock.elapsed() < 10000, "the refresh was not given up");
+        QVERIFY(menuOpened);
+        const QString server_ = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        QVERIFY2(meanwhile.contains(QStringLiteral("waiting for the flight library server ") + server_),
+                 qPrintable(meanwhile));
+        QVERIFY2(MessageOf(window).contains(QStringLiteral("the flight library server %1 went away").arg(server_)),
+                 qPrintable(MessageOf(window)));
+        QCOMPARE(table->model()->rowCount(), 2);
+
+        QVERIFY(server.thaw());
+        window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
+        QCOMPARE(table->model()->rowCount(), 2);
+        QVERIFY2(!MessageOf(window).contains(QLatin1String("could not be used")), qPrintable(MessageOf(window)));
+        LibrarySession::limits() = before;
+        qunsetenv("PGPASSFILE");
+    }
+
     // Without Qt's PostgreSQL driver a server's URI is told which package to install, in the
     // location dialog's Test and in the window.
     void serverDriverMissing()
@@ -777,6 +921,14 @@ private slots:
         const QList<QAction *> items = main.findChild<QMenu *>(QStringLiteral("mnuAnalysis"))->actions();
         QCOMPARE(items.first(), item);
         QCOMPARE(items[1]->objectName(), QStringLiteral("mnuAnalysisView"));
+        // The reports are menu items too.
+        QStringList reports;
+        for (const char *name : {"mnuSaveReport", "mnuLibraryReport", "mnuLibraryReportCard"})
+            reports << main.findChild<QAction *>(QLatin1String(name))->text();
+        QCOMPARE(reports, (QStringList{QStringLiteral("Save Report..."), QStringLiteral("Report..."),
+                                       QStringLiteral("Report Card...")}));
+        main.findChild<QAction *>(QStringLiteral("mnuLibraryReportCard"))->trigger();
+        QVERIFY(MessageOf(*window).contains(QLatin1String("Choose one aircraft")));
     }
 
 private:

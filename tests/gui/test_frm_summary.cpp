@@ -102,8 +102,11 @@ private slots:
 
         const auto *fields = dialog->findChild<QTableWidget *>(QStringLiteral("tblFields"));
         QCOMPARE(fields->rowCount(), 9);
-        QCOMPARE(Cell(fields, 3, 0), QStringLiteral("EGT1"));
+        // Named as the library names them, in the view's units: no raw "fieldN" beside "OIL Temp".
+        QCOMPARE(Cell(fields, 3, 0), QStringLiteral("EGT 1 (°F)"));
         QCOMPARE(Cell(fields, 3, 4), QStringLiteral("1366.7"));
+        for (int row = 0; row < fields->rowCount(); ++row)
+            QVERIFY2(!Cell(fields, row, 0).startsWith(QLatin1String("field")), qPrintable(Cell(fields, row, 0)));
 
         // The limit recomputes the spans as it is typed; without one there is no table.
         auto *limit = dialog->findChild<QLineEdit *>(QStringLiteral("txtChtLimit"));

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -143,6 +144,7 @@ PgServer::PgServer()
 
 PgServer::~PgServer()
 {
+    thaw();
     if (!m_bin.isEmpty() && QFile::exists(m_dir.filePath(QStringLiteral("data/postmaster.pid"))))
         run(m_bin + QStringLiteral("/pg_ctl"),
             {QStringLiteral("stop"), QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-m"),
@@ -227,6 +229,44 @@ QString PgServer::uri(const QString &database, const QString &user, const QStrin
         .arg(user, password.isEmpty() ? QString() : QLatin1Char(':') + password)
         .arg(m_port)
         .arg(database);
+}
+
+} // namespace korvel::test
+
+namespace korvel::test {
+
+bool PgServer::freeze()
+{
+    QFile pidFile(m_dir.filePath(QStringLiteral("data/postmaster.pid")));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 postmaster = pidFile.readLine().trimmed().toLongLong();
+    if (postmaster <= 0)
+        return false;
+    // The postmaster and every process it started (the sessions among them).
+    QList<qint64> processes{postmaster};
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == postmaster)
+            processes << entry.toLongLong();
+    }
+    for (const qint64 pid : processes)
+        if (::kill(pid_t(pid), SIGSTOP) == 0)
+            m_frozen << pid;
+    return !m_frozen.isEmpty();
+}
+
+bool PgServer::thaw()
+{
+    bool all = true;
+    for (const qint64 pid : std::as_const(m_frozen))
+        all &= ::kill(pid_t(pid), SIGCONT) == 0;
+    m_frozen.clear();
+    return all;
 }
 
 } // namespace korvel::test

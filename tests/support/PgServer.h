@@ -37,6 +37,11 @@ public:
     // Stops it at once (the clients' connections broken), and starts it again on the same port.
     bool stop();
     bool start();
+    // Stops every process of the server where it stands (SIGSTOP), as a server that hangs or a
+    // pulled cable looks to its clients: connections stay open and nothing answers; and lets them
+    // go on again. The server goes on before it is stopped at the end.
+    bool freeze();
+    bool thaw();
 
 private:
     bool run(const QString &program, const QStringList &args, QString *out = nullptr, int timeoutMs = 30000);
@@ -46,6 +51,7 @@ private:
     int m_port = 0;
     bool m_running = false;
     QString m_error;
+    QList<qint64> m_frozen; // the processes stopped
 };
 
 } // namespace korvel::test

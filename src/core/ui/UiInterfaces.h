@@ -71,6 +71,8 @@ struct FileDialogRequest {
     // The chooser makes `folder` the process's current folder before it asks, as the program's
     // text-file dialogs always have.
     bool enterFolder = false;
+    // A folder is chosen, not a file (several files written into it).
+    bool chooseFolder = false;
 };
 
 // A text file in the program's own folder, which the chooser also enters.

@@ -53,10 +53,6 @@ void AnalysisCharts::setCharts(const std::vector<ChartChoice> &charts)
             shown.insert(shown.end(), {chart.left, chart.right});
         m_columns->readQuantities(shown);
     }
-    // A chart that now shows another quantity starts on what is in sight of it.
-    m_level.chosen = {};
-    for (Level &level : m_history)
-        level.chosen = {};
     refit();
     invalidate();
     emit marksChanged();
@@ -117,8 +113,7 @@ std::pair<double, double> AnalysisCharts::valueSpan(int chart, int axis) const
 {
     if (chart < 0 || chart >= int(m_charts.size()))
         return {0, 0};
-    const ValueSpan span = m_level.chosen[size_t(chart)] ? (*m_level.chosen[size_t(chart)])[size_t(axis)]
-                                                         : m_fits[size_t(chart)][size_t(axis)];
+    const ValueSpan span = m_fits[size_t(chart)][size_t(axis)];
     return {span.low, span.high};
 }
 
@@ -143,18 +138,9 @@ void AnalysisCharts::zoomToRect(int chart, const QRect &pixels)
         return;
     Level next = m_level;
     next.x0 = xAt(plot, r.left());
+    // Time only: every chart's value axes then fit what is in sight, so no line of another cylinder
+    // leaves the chart it was dragged in.
     next.x1 = xAt(plot, r.right());
-    if (r.height() >= kClickSlack) {
-        // The dragged chart also takes the values the rectangle spans, on both its axes.
-        const double bottom = std::clamp(double(plot.bottom() - r.bottom()) / plot.height(), 0.0, 1.0);
-        const double top = std::clamp(double(plot.bottom() - r.top()) / plot.height(), 0.0, 1.0);
-        std::array<ValueSpan, 2> spans;
-        for (int axis = 0; axis < 2; ++axis) {
-            const auto [low, high] = valueSpan(chart, axis);
-            spans[size_t(axis)] = {low + bottom * (high - low), low + std::max(top, bottom + 1e-6) * (high - low)};
-        }
-        next.chosen[size_t(chart)] = spans;
-    }
     m_history.push_back(m_level);
     setLevel(next);
 }
@@ -226,7 +212,6 @@ void AnalysisCharts::showRecords(int first, int last, int cursor)
     Level next = m_level;
     next.x0 = x0 - margin;
     next.x1 = x1 + margin;
-    next.chosen = {};
     m_history.push_back(m_level);
     setLevel(next);
     setCursorRecord(cursor);

@@ -114,9 +114,7 @@ protected:
 
 private:
     struct Level {
-        double x0 = 0, x1 = 1;
-        // The values a chart's axes were zoomed to by a rectangle; without, they fit what is in sight.
-        std::array<std::optional<std::array<ValueSpan, 2>>, kMaxCharts> chosen;
+        double x0 = 0, x1 = 1; // the time shown; the value axes fit what is in sight of it
     };
     using Layout = ChartStackLayout;
 

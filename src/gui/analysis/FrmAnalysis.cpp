@@ -7,6 +7,7 @@
 
 #include <QAbstractListModel>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -119,6 +120,66 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     setWindowTitle(QStringLiteral("Analysis View"));
     resize(960, 620);
 
+    buildChoices();
+    QHBoxLayout *headingRow = buildHeading();
+    m_charts = new AnalysisCharts(this);
+    QWidget *findings = buildFindings();
+    m_scanTimer = new QTimer(this);
+    m_scanTimer->setInterval(0);
+    m_marks = new QLabel(this);
+    m_marks->setObjectName(QStringLiteral("lblMarks"));
+    m_marks->setTextFormat(Qt::RichText);
+    m_marks->setWordWrap(true);
+    m_problems = new QLabel(this);
+    m_problems->setObjectName(QStringLiteral("lblProblems"));
+    m_problems->setTextFormat(Qt::PlainText);
+    m_problems->setWordWrap(true);
+    m_problems->setStyleSheet(QStringLiteral("color: #a01010"));
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(4);
+    layout->addLayout(m_choiceRows[0]);
+    layout->addLayout(m_choiceRows[1]);
+    layout->addLayout(headingRow);
+    auto *body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->addWidget(m_charts, 1);
+    body->addWidget(findings);
+    layout->addLayout(body, 1);
+    // The A/B figures scroll rather than push into the charts when the window is small.
+    auto *marksArea = m_marksArea = new QScrollArea(this);
+    marksArea->setFrameShape(QFrame::NoFrame);
+    marksArea->setWidgetResizable(true);
+    marksArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    marksArea->setWidget(m_marks);
+    marksArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_marks->setBackgroundRole(QPalette::Window);
+    layout->addWidget(marksArea);
+    layout->addWidget(m_problems);
+
+    connect(m_count, &QComboBox::currentIndexChanged, this, &FrmAnalysis::chartsChosen);
+    for (int c = 0; c < AnalysisCharts::kMaxCharts; ++c)
+        for (QComboBox *box : {m_left[c], m_right[c]})
+            connect(box, &QComboBox::currentIndexChanged, this, &FrmAnalysis::chartsChosen);
+    connect(m_charts, &AnalysisCharts::marksChanged, this, &FrmAnalysis::updateMarks);
+    connect(m_charts, &AnalysisCharts::contextMenuWanted, this, &FrmAnalysis::showContextMenu);
+    connect(m_findingsList->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &index) { showFinding(index.row()); });
+    connect(m_findingsList, &QListView::clicked, this, [this](const QModelIndex &index) { showFinding(index.row()); });
+    connect(m_scanTimer, &QTimer::timeout, this, &FrmAnalysis::scanSome);
+    connect(&context.state.flightLoads, &FlightLoads::loaded, this, &FrmAnalysis::reload);
+
+    const std::vector<ChartChoice> stored = storedChoice();
+    const int count = storedCount();
+    m_charts->setChtLimit(FindingRules().chtLimit);
+    m_charts->setCharts(std::vector<ChartChoice>(stored.begin(), stored.begin() + count));
+    reload();
+    m_charts->setFocus();
+}
+
+void FrmAnalysis::buildChoices()
+{
     // The chart choices, a chart's label and boxes kept together: on a narrow window the last
     // charts' boxes go to a second row rather than being cut.
     for (QHBoxLayout *&row : m_choiceRows) {
@@ -139,8 +200,8 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
         group->addWidget(new QLabel(QStringLiteral("%1:").arg(c + 1), m_choice[c]));
         for (int axis = 0; axis < 2; ++axis) {
             auto *box = new QComboBox(m_choice[c]);
-            box->setObjectName(QStringLiteral("%1(%2)").arg(axis == 0 ? QStringLiteral("cboLeft")
-                                                                       : QStringLiteral("cboRight"))
+            box->setObjectName(QStringLiteral("%1(%2)")
+                                   .arg(axis == 0 ? QStringLiteral("cboLeft") : QStringLiteral("cboRight"))
                                    .arg(c + 1));
             box->setToolTip(axis == 0 ? QStringLiteral("Chart %1, left axis").arg(c + 1)
                                       : QStringLiteral("Chart %1, right axis").arg(c + 1));
@@ -164,7 +225,10 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     }
     for (QHBoxLayout *row : m_choiceRows)
         row->addStretch(1);
+}
 
+QHBoxLayout *FrmAnalysis::buildHeading()
+{
     // The heading, then the commands on the whole view.
     m_file = new QLabel(this);
     m_file->setObjectName(QStringLiteral("lblFlight"));
@@ -197,11 +261,18 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
         m_commands->addWidget(button);
     headingRow->addLayout(m_commands);
 
-    m_charts = new AnalysisCharts(this);
-    m_body = new QHBoxLayout;
-    m_body->setContentsMargins(0, 0, 0, 0);
-    m_body->addWidget(m_charts, 1);
+    // The charts are made after the heading above them.
+    connect(unzoom, &QPushButton::clicked, this, [this] { m_charts->unzoom(); });
+    connect(reset, &QPushButton::clicked, this, [this] { m_charts->resetZoom(); });
+    connect(saveImage, &QPushButton::clicked, this, &FrmAnalysis::saveImageAs);
+    connect(print, &QPushButton::clicked, this, &FrmAnalysis::print);
+    connect(saveReport, &QPushButton::clicked, this, &FrmAnalysis::saveReport);
+    connect(m_openLibrary, &QPushButton::clicked, this, &FrmAnalysis::libraryRequested);
+    return headingRow;
+}
 
+QWidget *FrmAnalysis::buildFindings()
+{
     // The findings beside the charts, narrow enough to leave the charts the window.
     auto *findings = new QWidget(this);
     m_findingsColumn = findings;
@@ -219,60 +290,7 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     m_findingsList->setTextElideMode(Qt::ElideRight); // the whole line in its tool tip
     m_findingsList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     findingsLayout->addWidget(m_findingsList, 1);
-    m_body->addWidget(findings);
-    m_scanTimer = new QTimer(this);
-    m_scanTimer->setInterval(0);
-
-    m_marks = new QLabel(this);
-    m_marks->setObjectName(QStringLiteral("lblMarks"));
-    m_marks->setTextFormat(Qt::RichText);
-    m_marks->setWordWrap(true);
-    m_problems = new QLabel(this);
-    m_problems->setObjectName(QStringLiteral("lblProblems"));
-    m_problems->setTextFormat(Qt::PlainText);
-    m_problems->setWordWrap(true);
-    m_problems->setStyleSheet(QStringLiteral("color: #a01010"));
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 6, 6, 6);
-    layout->setSpacing(4);
-    layout->addLayout(m_choiceRows[0]);
-    layout->addLayout(m_choiceRows[1]);
-    layout->addLayout(headingRow);
-    layout->addLayout(m_body, 1);
-    // The A/B figures scroll rather than push into the charts when the window is small.
-    auto *marksArea = m_marksArea = new QScrollArea(this);
-    marksArea->setFrameShape(QFrame::NoFrame);
-    marksArea->setWidgetResizable(true);
-    marksArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    marksArea->setWidget(m_marks);
-    marksArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    m_marks->setBackgroundRole(QPalette::Window);
-    layout->addWidget(marksArea);
-    layout->addWidget(m_problems);
-
-    connect(unzoom, &QPushButton::clicked, m_charts, &AnalysisCharts::unzoom);
-    connect(reset, &QPushButton::clicked, m_charts, &AnalysisCharts::resetZoom);
-    connect(saveImage, &QPushButton::clicked, this, &FrmAnalysis::saveImageAs);
-    connect(print, &QPushButton::clicked, this, &FrmAnalysis::print);
-    connect(saveReport, &QPushButton::clicked, this, &FrmAnalysis::saveReport);
-    connect(m_openLibrary, &QPushButton::clicked, this, &FrmAnalysis::libraryRequested);
-    connect(m_count, &QComboBox::currentIndexChanged, this, &FrmAnalysis::chartsChosen);
-    for (int c = 0; c < AnalysisCharts::kMaxCharts; ++c)
-        for (QComboBox *box : {m_left[c], m_right[c]})
-            connect(box, &QComboBox::currentIndexChanged, this, &FrmAnalysis::chartsChosen);
-    connect(m_charts, &AnalysisCharts::marksChanged, this, &FrmAnalysis::updateMarks);
-    connect(m_charts, &AnalysisCharts::contextMenuWanted, this, &FrmAnalysis::showContextMenu);
-    connect(m_findingsList->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex &index) { showFinding(index.row()); });
-    connect(m_findingsList, &QListView::clicked, this, [this](const QModelIndex &index) { showFinding(index.row()); });
-    connect(m_scanTimer, &QTimer::timeout, this, &FrmAnalysis::scanSome);
-    connect(&context.state.flightLoads, &FlightLoads::loaded, this, &FrmAnalysis::reload);
-
-    m_charts->setChtLimit(FindingRules().chtLimit);
-    m_charts->setCharts(std::vector<ChartChoice>(stored.begin(), stored.begin() + count));
-    reload();
-    m_charts->setFocus();
+    return findings;
 }
 
 FrmAnalysis::~FrmAnalysis()
@@ -479,8 +497,8 @@ void FrmAnalysis::updateMarks()
                 .arg(a ? QStringLiteral("&nbsp;&nbsp; ") : QString(), m_columns->timeText(*b, days).toHtmlEscaped());
     const std::optional<double> seconds = m_charts->markSeconds();
     if (!seconds) {
-        m_marks->setText(text + (a ? QStringLiteral(" &nbsp; (shift-click sets B)")
-                                   : QStringLiteral(" &nbsp; (a click sets A)")));
+        m_marks->setText(
+            text + (a ? QStringLiteral(" &nbsp; (shift-click sets B)") : QStringLiteral(" &nbsp; (a click sets A)")));
         return;
     }
     text += QStringLiteral("&nbsp;&nbsp; B - A: <b>%1</b>").arg(SpanText(*seconds));
@@ -606,8 +624,11 @@ void FrmAnalysis::saveImageAs()
     request.filter = QStringLiteral("*.png *.pdf");
     request.defaultExtension = QStringLiteral("png");
     request.initialFileName = QStringLiteral("analysis.png");
+    request.folder = SaveDialogFolder();
     request.save = true;
     const std::optional<QString> name = m_context.files.chooseFile(request);
+    if (name)
+        RememberSaveFolder(*name);
     if (name && !saveImage(*name))
         m_context.prompter.showMessage(AppTitle(), QStringLiteral("The picture could not be written to ") + *name,
                                        MessageIcon::Exclamation, MessageButtons::Ok);
@@ -617,6 +638,8 @@ void FrmAnalysis::print()
 {
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageOrientation(QPageLayout::Landscape);
+    // Printed to a file, it goes where the other files written go, not into the program's folder.
+    printer.setOutputFileName(QDir(SaveDialogFolder()).filePath(QStringLiteral("analysis.pdf")));
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() != QDialog::Accepted)
         return;

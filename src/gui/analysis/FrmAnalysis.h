@@ -31,11 +31,6 @@ public:
     ~FrmAnalysis() override;
 
     AnalysisCharts *charts() const { return m_charts; }
-    // The row that holds the charts: a list beside them goes in here.
-    QHBoxLayout *body() const { return m_body; }
-    // The row of commands on the whole view (Unzoom, Reset, Save Image..., Print..., Save Report...): a command
-    // that hands the flight on (a report) goes at its end.
-    QHBoxLayout *commands() const { return m_commands; }
 
     // Every chart zoomed to records first to last with a margin, the cursor on record `cursor`.
     void showRecords(int first, int last, int cursor);
@@ -71,6 +66,11 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // The parts of the window, top to bottom: the chart choices, the heading with the commands on
+    // the whole view, the findings beside the charts.
+    void buildChoices();
+    QHBoxLayout *buildHeading();
+    QWidget *buildFindings();
     void chartsChosen();
     void updateMarks();
     void updateProblems();
@@ -86,13 +86,12 @@ private:
     WindowContext m_context;
     std::unique_ptr<FlightColumns> m_columns;
     AnalysisCharts *m_charts = nullptr;
-    QHBoxLayout *m_body = nullptr;
     QComboBox *m_count = nullptr;
     QComboBox *m_left[AnalysisCharts::kMaxCharts] = {};
     QComboBox *m_right[AnalysisCharts::kMaxCharts] = {};
     QWidget *m_choice[AnalysisCharts::kMaxCharts] = {}; // a chart's label and its two boxes
     QHBoxLayout *m_choiceRows[2] = {};
-    QHBoxLayout *m_commands = nullptr;
+    QHBoxLayout *m_commands = nullptr; // the commands on the whole view, off with no flight
     QPushButton *m_openLibrary = nullptr;
     QScrollArea *m_marksArea = nullptr;
     QLabel *m_file = nullptr;

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 namespace korvel {
@@ -26,6 +27,10 @@ FrmCapture::FrmCapture(WindowContext context, QWidget *parent, std::unique_ptr<S
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_terminal);
+    m_status = new QStatusBar(this);
+    m_status->setObjectName(QStringLiteral("statCapture"));
+    m_status->setSizeGripEnabled(false);
+    layout->addWidget(m_status);
 
     m_menu = new QMenu(QStringLiteral("&File"), this);
     m_menu->setObjectName(QStringLiteral("mnuFile"));
@@ -43,6 +48,10 @@ FrmCapture::FrmCapture(WindowContext context, QWidget *parent, std::unique_ptr<S
     m_capture = std::make_unique<CaptureLine>(*m_line, context.status, context.prompter);
     connect(m_capture.get(), &CaptureLine::shown, this, &FrmCapture::appendToTerminal);
     connect(m_capture.get(), &CaptureLine::note, this, &FrmCapture::showNote);
+    // A flight filed in the library is said, not kept silently.
+    connect(m_capture.get(), &CaptureLine::flightKept, this, [this](qint64 id) {
+        m_status->showMessage(QStringLiteral("Kept in the flight library as flight %1").arg(id));
+    });
     // The flights received go into the library this PC chose, a folder or a server.
     m_capture->setLibraryFolder(LibraryLocation());
     SetOuterSize(this, 12500, 7100);

@@ -10,6 +10,7 @@
 
 class QMenu;
 class QPlainTextEdit;
+class QStatusBar;
 
 namespace korvel {
 
@@ -41,6 +42,7 @@ private:
     std::unique_ptr<CaptureLine> m_capture;
     QPlainTextEdit *m_terminal = nullptr;
     QMenu *m_menu = nullptr;
+    QStatusBar *m_status = nullptr; // what became of the flights received (kept in the library)
 };
 
 } // namespace korvel

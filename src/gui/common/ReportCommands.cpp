@@ -1,10 +1,13 @@
 #include "gui/common/ReportCommands.h"
 
 #include "core/library/FlightLibrary.h"
+#include "core/settings/Settings.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProgressDialog>
+#include <QStandardPaths>
 
 namespace korvel {
 
@@ -17,8 +20,12 @@ std::optional<QString> AskPdf(const WindowContext &context, const QString &title
     request.filter = QStringLiteral("*.pdf");
     request.defaultExtension = QStringLiteral("pdf");
     request.initialFileName = name;
+    request.folder = SaveDialogFolder();
     request.save = true;
-    return context.files.chooseFile(request);
+    const std::optional<QString> chosen = context.files.chooseFile(request);
+    if (chosen)
+        RememberSaveFolder(*chosen);
+    return chosen;
 }
 
 void Tell(const WindowContext &context, const QString &error)
@@ -28,6 +35,23 @@ void Tell(const WindowContext &context, const QString &error)
 }
 
 } // namespace
+
+QString SaveDialogFolder()
+{
+    const QString last = LibraryDialogFolder();
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
+}
+
+void RememberSaveFolder(const QString &file)
+{
+    if (!file.isEmpty())
+        SetLibraryDialogFolder(QDir::toNativeSeparators(QFileInfo(file).absolutePath()));
+}
 
 std::vector<ReportFlight> LibraryReportFlights(FlightLibrary &library, const QList<qint64> &ids)
 {
@@ -60,16 +84,16 @@ bool SaveReportsCommand(const WindowContext &context, QWidget *parent, const std
 {
     if (flights.empty())
         return false;
-    const std::optional<QString> name = AskPdf(
-        context, QStringLiteral("Report"),
-        flights.size() == 1 ? QFileInfo(flights.front().shownName).completeBaseName() + QStringLiteral(".pdf")
-                            : QStringLiteral("flights.pdf"));
+    const std::optional<QString> name =
+        AskPdf(context, QStringLiteral("Report"),
+               flights.size() == 1 ? QFileInfo(flights.front().shownName).completeBaseName() + QStringLiteral(".pdf")
+                                   : QStringLiteral("flights.pdf"));
     if (!name)
         return false;
     std::unique_ptr<QProgressDialog> progress;
     if (flights.size() > 1) {
-        progress = std::make_unique<QProgressDialog>(QStringLiteral("Drawing the reports..."), QStringLiteral("Cancel"), 0,
-                                                     int(flights.size()), parent);
+        progress = std::make_unique<QProgressDialog>(QStringLiteral("Drawing the reports..."), QStringLiteral("Cancel"),
+                                                     0, int(flights.size()), parent);
         progress->setObjectName(QStringLiteral("dlgReportProgress"));
         progress->setWindowTitle(AppTitle());
         progress->setWindowModality(Qt::WindowModal);

@@ -23,6 +23,12 @@ class FlightLibrary;
 // was imported by); an id the library does not know is left out.
 std::vector<ReportFlight> LibraryReportFlights(FlightLibrary &library, const QList<qint64> &ids);
 
+// Where a save dialog starts: the folder last written into there, else the user's documents
+// folder, else home; never the program's own folder, which an installed program cannot write. A
+// file chosen makes its folder the next start.
+QString SaveDialogFolder();
+void RememberSaveFolder(const QString &file);
+
 // Save Report... for one flight (the loaded file). True when a PDF was written.
 bool SaveReportCommand(const WindowContext &context, const ReportFlight &flight, const FindingRules &rules = {});
 

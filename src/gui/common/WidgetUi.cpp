@@ -49,6 +49,13 @@ std::optional<QString> WidgetFileChooser::chooseFile(const FileDialogRequest &re
     if (request.enterFolder)
         QDir::setCurrent(request.folder);
     QFileDialog dialog(QApplication::activeWindow(), request.title, request.folder);
+    if (request.chooseFolder) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().constFirst();
+    }
     // A save dialog asks before it replaces a file (Qt's default for it).
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);

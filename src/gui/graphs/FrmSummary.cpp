@@ -1,6 +1,7 @@
 #include "gui/graphs/FrmSummary.h"
 
 #include "core/flight/FlightCsv.h"
+#include "core/flight/FlightFields.h"
 #include "core/flight/SummaryText.h"
 #include "gui/common/Controls.h"
 #include "gui/common/CopyableTable.h"
@@ -95,8 +96,16 @@ FrmSummary::FrmSummary(const FlightData &data, QWidget *parent)
                                       QStringLiteral("Max"), QStringLiteral("Mean")},
                                      this);
     QList<QStringList> fieldRows;
-    for (const FieldFigures &f : m_summary.fields)
-        fieldRows << FieldFigureCells(f);
+    // Named as the library and the analysis view name them, in their units (tenths as whole units);
+    // the CSV and korvel-cli's summary keep the figures as recorded.
+    for (const FieldFigures &f : m_summary.fields) {
+        const FieldInfo info = FieldInfoOf(f.field);
+        const QString unit = QString::fromUtf8(info.unit);
+        fieldRows << QStringList{unit.isEmpty() ? QString::fromUtf8(info.name)
+                                                : QStringLiteral("%1 (%2)").arg(QString::fromUtf8(info.name), unit),
+                                 QString::number(f.count), FigureText(f.minimum * info.scale),
+                                 FigureText(f.maximum * info.scale), MeanText(f.mean * info.scale)};
+    }
     fields->setRows(fieldRows);
     fields->scrollAfter(kFlightFields);
 
@@ -203,8 +212,7 @@ void FrmSummary::showChtOver()
     else if (spans.size() == 1)
         m_overNote->setText(QStringLiteral("1 span at or above %1:").arg(limitText));
     else
-        m_overNote->setText(
-            QStringLiteral("%1 spans at or above %2:").arg(spans.size()).arg(limitText));
+        m_overNote->setText(QStringLiteral("%1 spans at or above %2:").arg(spans.size()).arg(limitText));
     m_over->updateGeometry();
 }
 
@@ -269,10 +277,9 @@ bool ExportFlightCsv(const WindowContext &context)
     if (written)
         written = file.commit();
     if (!written)
-        context.prompter.showMessage(AppTitle(),
-                                     QStringLiteral("The CSV file could not be written to %1: %2")
-                                         .arg(*name, file.errorString()),
-                                     MessageIcon::Exclamation, MessageButtons::Ok);
+        context.prompter.showMessage(
+            AppTitle(), QStringLiteral("The CSV file could not be written to %1: %2").arg(*name, file.errorString()),
+            MessageIcon::Exclamation, MessageButtons::Ok);
     return written;
 }
 

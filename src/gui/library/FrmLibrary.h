@@ -1,35 +1,37 @@
 #pragma once
 // The flight library window: every flight kept, as a sortable table with a date filter, a trend
 // of one measure over calendar time under it, and the commands to import, load, export and remove.
-// Imports run on a worker thread with a connection of their own, so a large folder never freezes
-// the window. The window reads the library again when it gets the focus back, so what another
-// program (korvel-cli, a capture) added shows without asking.
+// The window holds the layout and the commands; the list's model and filter, the trend, the dialogs
+// and the import task live in files of their own. Every call of the library runs off the window's
+// thread (LibrarySession), imports on a task with a connection of their own, so neither a large
+// folder nor a server that stops answering freezes the window. The window reads the library again
+// when it gets the focus back, so what another program (korvel-cli, a capture) added shows without
+// asking.
 
 #include "core/library/FlightLibrary.h"
+#include "core/library/ImportTask.h"
 #include "gui/common/ChildWindow.h"
 #include "gui/common/WindowContext.h"
 
 #include <QPointer>
-#include <QThread>
 
-#include <atomic>
 #include <memory>
 
-class QCheckBox;
 class QComboBox;
-class QCustomPlot;
-class QCPItemText;
-class QDateEdit;
 class QDialog;
 class QLabel;
-class QMouseEvent;
 class QProgressBar;
 class QPushButton;
-class QSortFilterProxyModel;
-class QStandardItemModel;
 class QTableView;
 
 namespace korvel {
+
+class AircraftFilter;
+class DateRangeFilter;
+class FlightListFilter;
+class FlightListModel;
+class LibrarySession;
+class TrendChart;
 
 // A flight fetched from a library on a server lies in a file that lives as long as the connection
 // that fetched it; this copy of it lives until the program ends, so that the windows can read the
@@ -48,19 +50,21 @@ public:
     // Imports files and folders on the worker thread; progress and the result show in the window.
     // The flights it adds belong to aircraft (a registration as checked), when one is given.
     void importPaths(const QStringList &paths, const std::optional<QString> &aircraft = std::nullopt);
-    bool importing() const { return m_importing; }
+    bool importing() const { return m_importTask && m_importTask->running(); }
     // The flight of the selected row (0 when none), and every flight selected.
     qint64 selectedId() const;
     QList<qint64> selectedIds() const;
-    // The selected row's flight as the library has it now; says why when there is none.
-    std::optional<LibraryFlight> chosenFlight();
+    // The selected flights as the library has them now; none, said why, when one has gone.
+    std::vector<LibraryFlight> chosenFlights();
     void selectFlight(qint64 id);
     // Loads the flight as the disk-load command does.
     void loadFlight(qint64 id);
+    // Export... on the selection: one flight to a file, several into a folder.
     void exportSelected();
     // The selected flights' reports in one PDF, a page each; the chosen aircraft's report card.
     void reportSelected();
     void reportCard();
+    // Remove... on the selection, one question for all.
     void removeSelected();
     // The library's folder, or its server's URI without the password.
     QString folder() const { return m_folder; }
@@ -72,21 +76,21 @@ public:
     // documents folder.
     QString dialogFolder() const;
     // The files the last import skipped, each with its reason.
-    struct Skipped {
-        QString file;
-        QString reason;
-    };
+    using Skipped = ImportResult; // its file and the reason
     const std::vector<Skipped> &skippedFiles() const { return m_skipped; }
     void showSkipped();
     // The aircraft offered when asked for one: the last one used, then the library's own.
     QStringList aircraftOffered() const;
+    // The aircraft Import... offers first: the one the list is filtered by, else the last one used,
+    // else none.
+    std::optional<QString> importAircraft() const;
     // Gives the selected flights to the aircraft typed (empty: takes their aircraft away); a
     // registration that is not one is refused with its reason. False when nothing changed.
     bool setAircraftOfSelection(const QString &text);
     // "This PC's aircraft", which the flights downloaded here are given (empty: none).
     bool setThisPcsAircraft(const QString &text);
     // The trend's points as drawn, by flight.
-    const std::vector<qint64> &trendIds() const { return m_pointIds; }
+    const std::vector<qint64> &trendIds() const;
 
 signals:
     void importFinished();
@@ -100,13 +104,10 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    QWidget *buildPage();
+    void connectCommands();
     void showTrend();
-    void resetTrendView();
-    void markSelectedPoint();
-    // The point nearest a pixel of the chart, within reach of the mouse; -1 when none.
-    int pointAt(const QPointF &pixel) const;
-    void trendMouseMove(QMouseEvent *event);
-    void trendMouseRelease(QMouseEvent *event);
+    void markSelectedPoints();
     void chooseImport();
     // Asks for an aircraft: nullopt when cancelled, else the registration or none.
     std::optional<std::optional<QString>> askAircraft(const QString &title, const QString &question,
@@ -119,13 +120,13 @@ private:
     void chooseLocation();
     void cancelImport();
     void importProgress(int done, int total);
-    void importDone(int added, int known, int skipped, const QString &error, const QStringList &skippedFiles,
-                    const QStringList &reasons);
+    void importDone();
+    // Whether the commands that change the library may be used now.
+    void enableChanges();
     void applyFilter();
-    void userChangedDate();
     void rememberFolder(const QString &path);
     // Runs a library call; its failure is said in the window, never thrown past a slot.
-    template <class F> bool guarded(F &&call);
+    bool guarded(const std::function<void()> &call);
     bool openLibrary();
     void say(const QString &text);
     void showMessage();
@@ -134,25 +135,19 @@ private:
 
     WindowContext m_context;
     QString m_folder;
-    std::unique_ptr<FlightLibrary> m_library;
-    std::vector<LibraryFlight> m_flights;
+    LibrarySession *m_session = nullptr; // every call of the library runs off the window's thread
+    bool m_readOnly = false;             // the library may only be read here
 
-    QStandardItemModel *m_model = nullptr;
-    QSortFilterProxyModel *m_proxy = nullptr;
+    FlightListModel *m_model = nullptr;
+    FlightListFilter *m_proxy = nullptr;
     QTableView *m_table = nullptr;
-    QCheckBox *m_filter = nullptr;
-    QDateEdit *m_from = nullptr;
-    QDateEdit *m_to = nullptr;
+    DateRangeFilter *m_filter = nullptr;
     QLabel *m_count = nullptr;
-    QComboBox *m_aircraft = nullptr; // the aircraft filter
+    AircraftFilter *m_aircraft = nullptr;
     QPushButton *m_setAircraft = nullptr;
     QPushButton *m_thisPc = nullptr;
     QPushButton *m_location = nullptr;
-    QComboBox *m_measure = nullptr;
-    QCustomPlot *m_plot = nullptr;
-    QCPItemText *m_plotNote = nullptr; // what the trend lacks, over an empty chart
-    QLabel *m_outsideNote = nullptr;   // flights the first view leaves out
-    QPushButton *m_resetView = nullptr;
+    TrendChart *m_trend = nullptr;
     QPushButton *m_import = nullptr;
     QPushButton *m_cancel = nullptr;
     QPushButton *m_export = nullptr;
@@ -165,19 +160,17 @@ private:
     QLabel *m_message = nullptr;
     QPointer<QDialog> m_skippedDialog;
 
-    std::vector<qint64> m_pointIds; // the flight of each trend point, in the graph's order
-    QPointF m_pressedAt;
     QString m_importSummary; // stays in view until the next import
     QString m_note;          // the last thing said
+    QString m_problem;       // why the library could not be used, until it answers again
+    QString m_waiting;       // whom the window waits for, while a call takes long
     std::vector<Skipped> m_skipped;
-    bool m_settingDates = false;
+    // A read of the list is asked for and not yet done: several asks read it once.
     bool m_refreshPending = false;
+    // The frame's activation is followed (hooked once, when first shown in one).
     bool m_frameHooked = false;
-    bool m_listed = false; // the list was read once
 
-    QPointer<QThread> m_worker;
-    bool m_importing = false;
-    std::shared_ptr<std::atomic<bool>> m_stop;
+    std::unique_ptr<ImportTask> m_importTask;
 };
 
 } // namespace korvel

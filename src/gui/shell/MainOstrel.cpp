@@ -5,6 +5,7 @@
 #include "gui/analysis/FrmAnalysis.h"
 #include "gui/capture/FrmCapture.h"
 #include "gui/common/ChildWindow.h"
+#include "gui/common/LibrarySession.h"
 #include "gui/common/Twips.h"
 #include "gui/dialogs/frmAbout.h"
 #include "gui/dialogs/frmConfigure.h"
@@ -110,6 +111,26 @@ void MainOstrel::buildMenus()
     QMenu *analysis = addMenu("mnuAnalysis", QStringLiteral("Analysis"));
     addItem(analysis, "mnuFlightLibrary", QStringLiteral("Flight Library..."), &MainOstrel::mnuFlightLibrary_Click);
     addItem(analysis, "mnuAnalysisView", QStringLiteral("Analysis View..."), &MainOstrel::mnuAnalysisView_Click);
+    // The reports as menu items too, beside their windows' buttons.
+    analysis->addSeparator();
+    QAction *saveReport = addItem(analysis, "mnuSaveReport", QStringLiteral("Save Report..."), nullptr);
+    connect(saveReport, &QAction::triggered, this, [this] {
+        showAnalysis();
+        qobject_cast<FrmAnalysis *>(m_analysis->widget())->saveReport();
+    });
+    QAction *report = addItem(analysis, "mnuLibraryReport", QStringLiteral("Report..."), nullptr);
+    connect(report, &QAction::triggered, this, [this] {
+        mnuFlightLibrary_Click();
+        qobject_cast<FrmLibrary *>(m_library->widget())->reportSelected();
+    });
+    QAction *card = addItem(analysis, "mnuLibraryReportCard", QStringLiteral("Report Card..."), nullptr);
+    connect(card, &QAction::triggered, this, [this] {
+        mnuFlightLibrary_Click();
+        qobject_cast<FrmLibrary *>(m_library->widget())->reportCard();
+    });
+    // Save Report... needs a flight loaded; the library's reports say in the window what they need.
+    connect(analysis, &QMenu::aboutToShow, this,
+            [this, saveReport] { saveReport->setEnabled(m_state.flightData.FlightRecordCount.value_or(0) > 0); });
 
     QMenu *help = addMenu("mnuHelp", QStringLiteral("Help"));
     addItem(help, "mnuAbout", QStringLiteral("About"), &MainOstrel::mnuAbout_Click);
@@ -218,13 +239,17 @@ void MainOstrel::openLibraryFlight(const StartPanel::LastFlight &flight)
     try {
         QString copy = flight.copy;
         if (copy.isEmpty()) {
-            // A server's flight is fetched now.
-            FlightLibrary library(m_start->libraryFolder(), FlightLibrary::Opening::Existing);
-            copy = KeptForTheSession(library.copyPath(flight.id).value_or(QString()));
+            // A server's flight is fetched now, off the window's thread: a server that does not
+            // answer holds no menu.
+            LibrarySession library(m_start->libraryFolder());
+            copy = library.call([id = flight.id](FlightLibrary &kept) {
+                return KeptForTheSession(kept.copyPath(id).value_or(QString()));
+            });
         }
         LoadFlightDataFile(copy, m_state.flightData, *this);
         // Named as it was imported, not by its copy's hash.
         NoteFlightLoaded(m_state, copy, FlightOrigin{QFileInfo(flight.source).fileName(), flight.aircraft});
+        setStatus(FlightFileStatusText(QFileInfo(flight.source).fileName()));
     } catch (...) {
         m_start->readLibraryLater();
         return;

@@ -1,0 +1,186 @@
+#include "gui/common/LibrarySession.h"
+
+#include "core/library/ServerLocation.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
+namespace korvel {
+
+// The library's thread and the library open on it. The jobs hold it too: a thread given up on
+// lives until its last job has ended, and the library is closed on it.
+struct LibrarySession::Thread {
+    QThread *thread = nullptr;
+    QObject *home = nullptr; // lives on the thread: the jobs are queued to it
+    std::unique_ptr<FlightLibrary> library;
+};
+
+namespace {
+
+// One call as both threads see it; its fields other than the library's own are touched on the
+// window's thread only.
+struct Call {
+    QEventLoop *loop = nullptr;
+    bool done = false;
+    std::exception_ptr error;
+};
+
+} // namespace
+
+LibrarySession::Limits &LibrarySession::limits()
+{
+    static Limits limits;
+    return limits;
+}
+
+LibrarySession::LibrarySession(QString location, QObject *parent) : QObject(parent), m_location(std::move(location)) {}
+
+LibrarySession::~LibrarySession()
+{
+    letThreadGo();
+}
+
+void LibrarySession::setLocation(const QString &location)
+{
+    letThreadGo();
+    m_location = location;
+}
+
+QString LibrarySession::WaitedFor(const QString &location)
+{
+    if (FlightLibrary::IsServer(location)) {
+        QString why;
+        if (const auto server = library_detail::ParseServerUri(location, &why))
+            return QStringLiteral("the flight library server %1:%2").arg(server->hostShown()).arg(server->portShown());
+        return QStringLiteral("the flight library server");
+    }
+    return QStringLiteral("the flight library in %1").arg(QDir::toNativeSeparators(location));
+}
+
+void LibrarySession::letThreadGo()
+{
+    m_open = false;
+    if (!m_thread)
+        return;
+    std::shared_ptr<Thread> gone = std::move(m_thread);
+    // The library is closed on its own thread once the job in hand (if any) has ended; the thread
+    // then ends and goes. A thread held by a server that stopped answering is never waited for.
+    QMetaObject::invokeMethod(gone->home, [gone] { gone->library.reset(); });
+    QObject::connect(gone->thread, &QThread::finished, gone->home, &QObject::deleteLater);
+    QObject::connect(gone->thread, &QThread::finished, gone->thread, &QObject::deleteLater);
+    gone->thread->quit();
+}
+
+void LibrarySession::drop()
+{
+    // Under a call in hand, its thread goes once that call has ended.
+    letThreadGo();
+}
+
+void LibrarySession::runOnThread(const std::function<void(std::unique_ptr<FlightLibrary> &)> &job)
+{
+    if (!m_thread) {
+        m_thread = std::make_shared<Thread>();
+        m_thread->thread = new QThread;
+        m_thread->thread->setObjectName(QStringLiteral("flight library"));
+        m_thread->home = new QObject;
+        m_thread->home->moveToThread(m_thread->thread);
+        m_thread->thread->start();
+    }
+    const std::shared_ptr<Thread> thread = m_thread;
+    const auto call = std::make_shared<Call>();
+    QMetaObject::invokeMethod(thread->home, [thread, call, job] {
+        std::exception_ptr error;
+        try {
+            job(thread->library);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // The answer goes back to the window's thread.
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [call, error] {
+            call->done = true;
+            call->error = error;
+            if (call->loop)
+                call->loop->quit();
+        });
+    });
+
+    QEventLoop loop;
+    call->loop = &loop;
+    QTimer notice, giveUp;
+    notice.setSingleShot(true);
+    giveUp.setSingleShot(true);
+    const QString waitedFor = WaitedFor(m_location);
+    QObject::connect(&notice, &QTimer::timeout, this,
+                     [this, waitedFor] { emit waiting(QStringLiteral("Still waiting for %1.").arg(waitedFor)); });
+    QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
+    notice.start(limits().noticeMs);
+    giveUp.start(limits().giveUpMs);
+    ++m_calls;
+    // Only what lives on this stack is touched once the loop has ended: the session itself may
+    // have gone with its window meanwhile.
+    QPointer<LibrarySession> alive(this);
+    if (!call->done)
+        loop.exec(QEventLoop::AllEvents);
+    call->loop = nullptr;
+    if (alive) {
+        --m_calls;
+        emit waiting(QString());
+    }
+    if (call->error)
+        std::rethrow_exception(call->error);
+    if (!call->done) {
+        // Given up: that thread and its connection are left to end by themselves.
+        if (alive && m_thread == thread)
+            letThreadGo();
+        const int seconds = (limits().giveUpMs + 999) / 1000;
+        throw LibraryError(waitedFor.startsWith(QLatin1String("the flight library server"))
+                               ? QStringLiteral("%1 went away: it did not answer for %2 s").arg(waitedFor).arg(seconds)
+                               : QStringLiteral("%1 did not answer for %2 s").arg(waitedFor).arg(seconds));
+    }
+}
+
+LibrarySession::Opened LibrarySession::open()
+{
+    const QString location = m_location;
+    auto opened = std::make_shared<Opened>();
+    runOnThread([location, opened](std::unique_ptr<FlightLibrary> &library) {
+        library.reset();
+        try {
+            library = std::make_unique<FlightLibrary>(location);
+        } catch (const LibraryError &error) {
+            opened->why = error.message();
+        } catch (const std::exception &error) {
+            opened->why = QString::fromLocal8Bit(error.what());
+        }
+        // A library this user may only read is still listed, trended and exported.
+        if (!library && FlightLibrary::Exists(location)) {
+            try {
+                library = std::make_unique<FlightLibrary>(location, FlightLibrary::Opening::Existing);
+            } catch (const std::exception &) {
+                library.reset();
+            }
+        }
+        opened->open = bool(library);
+        opened->readOnly = library && library->readOnly();
+    });
+    m_open = opened->open;
+    return *opened;
+}
+
+void LibrarySession::runJob(std::function<void(FlightLibrary &)> job)
+{
+    if (!m_open && !open().open)
+        throw LibraryError(QStringLiteral("it cannot be opened"));
+    runOnThread([job = std::move(job)](std::unique_ptr<FlightLibrary> &library) {
+        if (!library)
+            throw LibraryError(QStringLiteral("it is not open"));
+        job(*library);
+    });
+}
+
+} // namespace korvel
