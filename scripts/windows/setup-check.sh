@@ -33,8 +33,9 @@ export WINEPREFIX="${KORVEL_SETUP_WINEPREFIX:-$build/wine-setup}"
 export WINEDEBUG=-all
 # No Mono or Gecko prompt while the prefix is made; the program needs neither.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
-# Nothing of the build may stand in for what the setup program must bring.
-unset WINEPATH QT_PLUGIN_PATH QT_QPA_PLATFORM_PLUGIN_PATH
+# Nothing of the build may stand in for what the setup program must bring. (Wine passes no QT_*
+# variable to Windows programs; WINEQT_* reaches them as QT_*.)
+unset WINEPATH WINEQT_PLUGIN_PATH WINEQT_QPA_PLATFORM_PLUGIN_PATH
 drive_c="$WINEPREFIX/drive_c"
 program_dir="$drive_c/Program Files/Korvel"
 win_program_dir='C:\Program Files\Korvel'
