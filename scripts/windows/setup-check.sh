@@ -73,7 +73,12 @@ reg_value() {
   wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 
-# A machine of its own: no earlier install, no DLL that a build left in a system folder.
+# A machine of its own: no earlier install, no DLL that a build left in a system folder. Only a
+# Wine prefix (or nothing) is removed.
+if [ -e "$WINEPREFIX" ] && [ ! -f "$WINEPREFIX/system.reg" ] && [ -n "$(ls -A "$WINEPREFIX")" ]; then
+  echo "FAIL: $WINEPREFIX is there and is no Wine prefix; not removing it" >&2
+  exit 1
+fi
 rm -rf "$WINEPREFIX"
 if ! timeout 300 wineboot -i >"$scratch/boot.log" 2>&1 || ! timeout 120 wineserver -w; then
   fail "Wine prefix $WINEPREFIX" "$(cat "$scratch/boot.log")"
