@@ -199,21 +199,21 @@ else
 fi
 
 # 7. The zip: unpacked anywhere, the same programs run from it.
-zips=("$build"/korvel-"$version"-windows-x64.zip)
-if [ -f "${zips[0]}" ]; then
-  unpacked="$drive_c/unpacked"
-  mkdir -p "$unpacked"
-  if unzip -q "${zips[0]}" -d "$unpacked" 2>"$scratch/err"; then
-    cli=$(cd "$unpacked" && find . -name korvel-cli.exe | head -n 1)
+unpack() {
+  if command -v unzip >/dev/null; then unzip -q "$1" -d "$2"; else python3 -m zipfile -e "$1" "$2"; fi
+}
+zip_file="$build/korvel-$version-windows-x64.zip"
+if [ -f "$zip_file" ]; then
+  out=""
+  if unpack "$zip_file" "$drive_c/unpacked" 2>"$scratch/err"; then
+    cli=$(cd "$drive_c/unpacked" && find . -name korvel-cli.exe | head -n 1)
     cli=${cli#./}
     out=$(timeout 120 wine "C:\\unpacked\\${cli//\//\\}" --version 2>>"$scratch/err" | tr -d '\r')
-  else
-    out=""
   fi
   if [ "$out" = "korvel-cli $version" ]; then
-    pass "$(basename "${zips[0]}") unpacked: korvel-cli.exe --version: $out"
+    pass "$(basename "$zip_file") unpacked: korvel-cli.exe --version: $out"
   else
-    fail "$(basename "${zips[0]}") unpacked: korvel-cli.exe --version said \"$out\"" "$(cat "$scratch/err")"
+    fail "$(basename "$zip_file") unpacked: korvel-cli.exe --version said \"$out\"" "$(cat "$scratch/err")"
   fi
 fi
 
