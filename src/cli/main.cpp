@@ -115,6 +115,10 @@ int Run(int argc, char **argv)
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
+    if (command == QLatin1String("--version")) {
+        std::printf("korvel-cli %d.%d.%d\n", KORVEL_VERSION_MAJOR, KORVEL_VERSION_MINOR, KORVEL_VERSION_PATCH);
+        return kExitOk;
+    }
     return UsageError(QStringLiteral("unknown command %1").arg(command), kUsage);
 }
 

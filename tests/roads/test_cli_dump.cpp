@@ -63,6 +63,12 @@ private slots:
         QCOMPARE(cli({QStringLiteral("dump"), QStringLiteral("--fast"), path}).exitCode, 2);
         QCOMPARE(cli({QStringLiteral("nonsense")}).exitCode, 2);
         QCOMPARE(cli({}).exitCode, 2);
+
+        // The installed program's version, as the setup program and its check see it.
+        run = cli({QStringLiteral("--version")});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QStringLiteral("korvel-cli %1.%2.%3\n")
+                              .arg(KORVEL_VERSION_MAJOR).arg(KORVEL_VERSION_MINOR).arg(KORVEL_VERSION_PATCH).toUtf8());
     }
 
     void yearsAndShortHours()
