@@ -788,6 +788,9 @@ private slots:
         const QString loaded = front.state.flightFileName;
         QVERIFY(!loaded.isEmpty());
 
+#ifdef Q_OS_WIN
+        QSKIP("under Wine the server is the harness's, stopped only in the Linux suite");
+#endif
         QVERIFY(server.stop());
         window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
         QVERIFY2(MessageOf(window).contains(QStringLiteral("went away")), qPrintable(MessageOf(window)));
@@ -817,6 +820,9 @@ private slots:
     // away, and once the server answers again the next refresh shows the list and no error.
     void frozenServer()
     {
+#ifdef Q_OS_WIN
+        QSKIP("under Wine the server is the harness's, whose processes only the Linux suite stops");
+#endif
         test::IsolatedSettings settings;
         QTemporaryDir dir;
         test::PgServer server;

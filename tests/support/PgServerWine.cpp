@@ -65,6 +65,16 @@ bool PgServer::stop()
     return start();
 }
 
+bool PgServer::freeze()
+{
+    return start();
+}
+
+bool PgServer::thaw()
+{
+    return start();
+}
+
 // As psql -qAt prints it: a row a line, its columns joined by '|'.
 QString PgServer::sql(const QString &database, const QString &statements)
 {
