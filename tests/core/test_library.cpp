@@ -15,6 +15,7 @@
 #include "support/PgServer.h"
 #include "support/TestSupport.h"
 
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
@@ -503,7 +504,16 @@ private slots:
         const QString flights = folder + QStringLiteral("/flights/");
         QDir().mkpath(flights);
         const QString stale = test::WriteFile(dir, QStringLiteral("lib/flights/import-1-1.part"), "half a flight");
-        const QString fresh = test::WriteFile(dir, QStringLiteral("lib/flights/import-2-1.part"), "being written");
+        // A part another importer is writing now: a live process of this test's own, waiting on its input.
+        QProcess writer;
+#ifdef Q_OS_WIN
+        writer.start(QStringLiteral("cmd.exe"), {});
+#else
+        writer.start(QStringLiteral("cat"), {});
+#endif
+        QVERIFY(writer.waitForStarted());
+        const QString fresh = test::WriteFile(
+            dir, QStringLiteral("lib/flights/import-%1-1.part").arg(writer.processId()), "being written");
         {
             QFile part(stale);
             QVERIFY(part.open(QIODevice::ReadWrite));
@@ -514,6 +524,8 @@ private slots:
         QVERIFY(!QFile::exists(stale));
         QVERIFY(QFile::exists(fresh));
         QFile::remove(fresh);
+        writer.kill();
+        writer.waitForFinished();
 
         const ImportResult twinResult = library.importFile(twinFile);
         QCOMPARE(twinResult.outcome, ImportResult::Added);

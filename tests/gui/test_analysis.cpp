@@ -786,14 +786,8 @@ private slots:
         v.front.files.answers = {dir.filePath("view.png")};
         v.view->findChild<QPushButton *>("cmdSaveImage")->click();
         QCOMPARE(QDir(v.front.files.requests.last().folder), QDir(dir.path()));
-        QProcess info;
-        info.start("pdfinfo", {pdf});
-        QVERIFY(info.waitForFinished(20000));
-        QVERIFY(QString::fromUtf8(info.readAllStandardOutput()).contains(QRegularExpression("Pages:\\s+1\\n")));
-        QProcess text;
-        text.start("pdftotext", {"-layout", pdf, "-"});
-        QVERIFY(text.waitForFinished(20000));
-        const QString words = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY(test::LinuxTool("pdfinfo", {pdf}).contains(QRegularExpression("Pages:\\s+1\\n")));
+        const QString words = test::LinuxTool("pdftotext", {"-layout", pdf, "-"});
         QVERIFY2(words.contains("Flight report") && words.contains("evening.txt"), qPrintable(words));
 
         emit v.charts()->contextMenuWanted(v.view->mapToGlobal(QPoint(50, 50)));
@@ -817,10 +811,7 @@ private slots:
         QFile pdf(dir.filePath("stack.pdf"));
         QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
         // Its texts are text, in their places: the title line, the axes' titles and numbers.
-        QProcess text;
-        text.start("pdftotext", {"-layout", dir.filePath("stack.pdf"), "-"});
-        QVERIFY(text.waitForFinished(20000));
-        const QString words = QString::fromUtf8(text.readAllStandardOutput());
+        const QString words = test::LinuxTool("pdftotext", {"-layout", dir.filePath("stack.pdf"), "-"});
         for (const char *expected : {"2026-06-15 · one.txt · 10:00:00 to 10:29:54", "EGT (°F)", "CHT (°F)", "1500",
                                      "Manifold (inHg)", "10:15:00"})
             QVERIFY2(words.contains(QString::fromUtf8(expected)), qPrintable(expected + ("\n" + words)));

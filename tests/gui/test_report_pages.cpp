@@ -18,13 +18,6 @@ using namespace korvel;
 
 namespace {
 
-QString Tool(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    return p.waitForFinished(60000) ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
-}
-
 } // namespace
 
 class TestReportPages : public QObject {
@@ -32,7 +25,7 @@ class TestReportPages : public QObject {
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        if (!korvel::test::HaveLinuxTool(QStringLiteral("pdftotext")))
             QSKIP("poppler-utils (pdftotext, pdfinfo) is not installed");
     }
 
@@ -57,8 +50,11 @@ private slots:
                  }),
                  qPrintable(error));
         QCOMPARE(seen, QList<int>({1, 2, 3}));
-        QVERIFY(QRegularExpression(QStringLiteral("Pages:\\s+3\\n")).match(Tool(QStringLiteral("pdfinfo"), {pdf})).hasMatch());
-        const QString text = Tool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QVERIFY(QRegularExpression(QStringLiteral("Pages:\\s+3\\n"))
+                    .match(korvel::test::LinuxTool(QStringLiteral("pdfinfo"), {pdf}))
+                    .hasMatch());
+        const QString text =
+            korvel::test::LinuxTool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
         const QStringList pages = text.split(QLatin1Char('\f'), Qt::SkipEmptyParts);
         QVERIFY(pages.size() >= 3);
         for (int i = 0; i < 3; ++i) {
@@ -119,15 +115,19 @@ private slots:
         front.files.answers = {pdf};
         QVERIFY(SaveReportsCommand(front.context(), &parent, flights));
         QCOMPARE(front.files.requests.last().filter, QStringLiteral("*.pdf"));
-        QVERIFY(QRegularExpression(QStringLiteral("Pages:\\s+3\\n")).match(Tool(QStringLiteral("pdfinfo"), {pdf})).hasMatch());
-        const QString text = Tool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QVERIFY(QRegularExpression(QStringLiteral("Pages:\\s+3\\n"))
+                    .match(korvel::test::LinuxTool(QStringLiteral("pdfinfo"), {pdf}))
+                    .hasMatch());
+        const QString text =
+            korvel::test::LinuxTool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
         QCOMPARE(text.count(QStringLiteral("N123AB")), 3);
         QVERIFY(text.contains(QStringLiteral("may2.txt")));
 
         const QString card = dir.filePath(QStringLiteral("card.pdf"));
         front.files.answers = {card};
         QVERIFY(SaveReportCardCommand(front.context(), folder, QStringLiteral("N123AB")));
-        QVERIFY(Tool(QStringLiteral("pdftotext"), {card, QStringLiteral("-")}).contains(QStringLiteral("Report card")));
+        QVERIFY(korvel::test::LinuxTool(QStringLiteral("pdftotext"), {card, QStringLiteral("-")})
+                    .contains(QStringLiteral("Report card")));
 
         const QString cal = test::WriteFile(dir, QStringLiteral("cal.txt"), "CAL\r\n");
         front.files.answers = {dir.filePath(QStringLiteral("cal.pdf"))};

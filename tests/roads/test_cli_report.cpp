@@ -17,15 +17,6 @@ using namespace korvel;
 
 namespace {
 
-QString Tool(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(60000))
-        return QString();
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
 // KORVEL_KEEP_REPORTS=DIR keeps a copy of each page tested, to look at as a mechanic would.
 void Keep(const QString &pdf, const QString &name)
 {
@@ -38,12 +29,12 @@ void Keep(const QString &pdf, const QString &name)
 
 QString PdfText(const QString &pdf)
 {
-    return Tool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    return korvel::test::LinuxTool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
 }
 
 QString PdfInfo(const QString &pdf)
 {
-    return Tool(QStringLiteral("pdfinfo"), {pdf});
+    return korvel::test::LinuxTool(QStringLiteral("pdfinfo"), {pdf});
 }
 
 test::CliRun Report(const QStringList &args)
@@ -99,7 +90,7 @@ class TestCliReport : public QObject {
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        if (!korvel::test::HaveLinuxTool(QStringLiteral("pdftotext")))
             QSKIP("poppler-utils (pdftotext, pdfinfo) is not installed");
         qputenv("LC_ALL", "de_DE.UTF-8");
     }

@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #ifdef Q_OS_LINUX
 #include <sys/mount.h>
@@ -61,6 +63,65 @@ QString MissingFileWords()
     missing.open(QIODevice::ReadOnly);
     return missing.errorString();
 }
+
+#ifdef Q_OS_WIN
+namespace {
+
+// A Windows path as the Linux side names it (Wine's winepath); null when there is no Wine.
+QString UnixPath(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("winepath.exe"), {QStringLiteral("-u"), QDir::toNativeSeparators(path)});
+    if (!p.waitForFinished(20000) || p.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+QString ShellQuoted(const QString &text)
+{
+    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
+}
+
+} // namespace
+
+bool HaveLinuxTool(const QString &program)
+{
+    return QFileInfo::exists(QStringLiteral("Z:/usr/bin/") + program);
+}
+
+QString LinuxTool(const QString &program, const QStringList &args)
+{
+    QTemporaryDir dir;
+    const QString out = UnixPath(dir.filePath(QStringLiteral("out.txt")));
+    if (out.isEmpty() || !HaveLinuxTool(program))
+        return {};
+    QString command = QStringLiteral("/usr/bin/") + program;
+    for (const QString &arg : args) {
+        const bool path = arg.size() > 2 && arg[1] == QLatin1Char(':');
+        command += QLatin1Char(' ') + ShellQuoted(path ? UnixPath(arg) : arg);
+    }
+    command += QStringLiteral(" > ") + ShellQuoted(out);
+    QProcess p;
+    p.start(QStringLiteral("start.exe"), {QStringLiteral("/wait"), QStringLiteral("/unix"), QStringLiteral("/bin/sh"),
+                                          QStringLiteral("-c"), command});
+    if (!p.waitForFinished(60000))
+        return {};
+    QFile result(dir.filePath(QStringLiteral("out.txt")));
+    return result.open(QIODevice::ReadOnly) ? QString::fromUtf8(result.readAll()) : QString();
+}
+#else
+bool HaveLinuxTool(const QString &program)
+{
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+QString LinuxTool(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished(60000) ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
+}
+#endif
 
 QString BinDir()
 {

@@ -130,6 +130,11 @@ QString BinDir();
 // not found" on Windows), as a failed open says them.
 QString MissingFileWords();
 
+// A Linux tool's standard output (pdftotext, pdfinfo), or a null string when it cannot be run. Under
+// Wine the Windows tests reach the Linux one through Wine's start /unix, their paths translated.
+QString LinuxTool(const QString &program, const QStringList &args);
+// Whether that tool is there to run.
+bool HaveLinuxTool(const QString &program);
 
 // A file dialog that answers from a queue: each entry is the chosen name, or nullopt for a cancel.
 // It enters the request's folder as the window program's dialog does.
