@@ -241,6 +241,16 @@ private slots:
         QCOMPARE(fleet[0].flights, 1);
         QCOMPARE(fleet[1].aircraft, std::nullopt);
         QCOMPARE(fleet[1].flights, 2);
+
+        // Values travel apart from the statement: quotes, question marks and other scripts are
+        // kept as they are, and a filter that reads like SQL is only a name.
+        const QString odd = QString::fromUtf8("O'Neil ? Ölhahn $1.txt");
+        const QString d = test::WriteFile(dir, odd, Flight(4, {{0, 1, 2300}}));
+        QVERIFY(library.importFiles({d}, std::nullopt, [](const ImportResult &) { return true; }));
+        const auto all = library.list();
+        QVERIFY(std::any_of(all.begin(), all.end(), [&](const LibraryFlight &f) { return f.source.endsWith(odd); }));
+        QCOMPARE(library.list(QStringLiteral("x' OR '1'='1")).size(), size_t(0));
+        QCOMPARE(library.list(QStringLiteral("?")).size(), size_t(0));
     }
 
     // One import of twins and repeats: each flight once, a twin or a repeat taking its first's id

@@ -364,7 +364,7 @@ std::optional<qint64> KnownId(CatalogueBackend &db, const QString &sha)
 QSet<qint64> KeptSizes(CatalogueBackend &db)
 {
     QSet<qint64> sizes;
-    QSqlQuery q = db.exec(QStringLiteral("SELECT DISTINCT bytes FROM flights"));
+    Rows q = db.exec(QStringLiteral("SELECT DISTINCT bytes FROM flights"));
     while (q.next())
         sizes.insert(q.value(0).toLongLong());
     return sizes;
@@ -383,7 +383,7 @@ QHash<QString, qint64> KnownIds(CatalogueBackend &db, const QStringList &shas)
             sql += values.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
             values << sha;
         }
-        QSqlQuery q = db.exec(sql + QLatin1Char(')'), values);
+        Rows q = db.exec(sql + QLatin1Char(')'), values);
         while (q.next())
             known.insert(q.value(0).toString(), q.value(1).toLongLong());
         q.finish();
@@ -492,7 +492,7 @@ private:
             // Insert-if-absent: should another program's import of the same bytes have won
             // after all, its id is the flight's.
             const LibraryFlight &f = p.figures.flight;
-            const QSqlQuery inserted = m_db.exec(
+            const Rows inserted = m_db.exec(
                 QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, last_at, "
                                "records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, "
                                "cht_spread_max, findings, aircraft) "
@@ -640,7 +640,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
         try {
             WriteTransaction transaction(db, wait);
             QSet<QString> named;
-            QSqlQuery q = db.exec(QStringLiteral("SELECT sha256 FROM flights"));
+            Rows q = db.exec(QStringLiteral("SELECT sha256 FROM flights"));
             while (q.next())
                 named.insert(q.value(0).toString());
             q.finish();
