@@ -8,6 +8,7 @@
 #include "core/library/FlightLibrary.h"
 #include "core/library/CopyStore.h"
 #include "core/library/LibraryImport.h"
+#include "core/library/LibraryPlace.h"
 #include "core/library/ServerLocation.h"
 #include "core/library/Sha256.h"
 #include "support/FlightPlans.h"
@@ -766,6 +767,19 @@ private slots:
         const QString unreachable = FlightLibrary::Describe(QStringLiteral("postgresql://kw:e@127.0.0.1:1/db"));
         QVERIFY2(unreachable.contains(QLatin1String("Connection refused")), qPrintable(unreachable));
         QCOMPARE(FlightLibrary::Shown(QStringLiteral("/tmp/lib")), QStringLiteral("/tmp/lib"));
+
+        // The place a window reads once: the names it gives, a password in the URI, one that does not parse.
+        const LibraryPlace server(QStringLiteral("postgresql://kw:e@fleet.example:6543/club?sslmode=require"));
+        QVERIFY(server.isServer() && server.parses() && server.holdsPassword());
+        QCOMPARE(server.caption(), QStringLiteral("server fleet.example:6543/club"));
+        QCOMPARE(server.server(), QStringLiteral("fleet.example:6543"));
+        const LibraryPlace broken(QStringLiteral("postgresql://kw:secret@h:99999/db"));
+        QVERIFY(broken.isServer() && !broken.parses() && !broken.problem().isEmpty() && !broken.holdsPassword());
+        QCOMPARE(broken.caption(), QStringLiteral("postgresql://..."));
+        QVERIFY(broken.server().isEmpty());
+        const LibraryPlace folder(QStringLiteral("/tmp/lib"));
+        QVERIFY(!folder.isServer() && folder.parses() && !folder.holdsPassword());
+        QCOMPARE(folder.caption(), QDir::toNativeSeparators(QStringLiteral("/tmp/lib")));
     }
 
     // A server keeps the bytes in the database: a capture's and a file's come back whole, for the

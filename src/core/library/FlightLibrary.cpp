@@ -3,6 +3,7 @@
 // bytes the copy store's, the import its own unit's.
 
 #include "core/library/FlightLibrary.h"
+#include "core/library/LibraryPlace.h"
 
 #include "core/flight/FlightFields.h"
 #include "core/library/CatalogueBackend.h"
@@ -221,13 +222,7 @@ bool FlightLibrary::IsServer(const QString &location)
 
 QString FlightLibrary::Shown(const QString &location)
 {
-    if (!IsServer(location))
-        return location;
-    QString why;
-    if (const auto parsed = library_detail::ParseServerUri(location, &why))
-        return parsed->shown;
-    // Not one to parse: nothing after the scheme is shown, as it may hold a password.
-    return location.left(location.indexOf(QStringLiteral("://")) + 3) + QStringLiteral("...");
+    return LibraryPlace(location).shown();
 }
 
 QString FlightLibrary::Describe(const QString &location)
