@@ -607,8 +607,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
     // A folder's batch waits for one flush of the disk: the larger the fewer. A database's bytes go
     // with the rows: smaller batches are sent while the next files are read.
     const qint64 batchBytes = copies ? qint64(32) << 20 : qint64(4) << 20;
-    if (copies)
-        copies->removeLeftParts(started - 600'000);
+    store.beforeImport(started);
     const QSet<qint64> sizes = KeptSizes(db);
     Committer committer(db, store, aircraft);
     Batch batch;
@@ -624,12 +623,6 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
     // After a failure (a busy library among them) the lock is not waited for again: what is left
     // stays, whole, for the next import to clear.
     const auto tidy = [&](WriteTransaction::Wait wait = WriteTransaction::WaitForLock) {
-        if (!copies) {
-            // A database's parts went with their rows, or not at all.
-            workers.stop();
-            clean = true;
-            return;
-        }
         QStringList shas;
         for (const PendingFlight &p : workers.stop())
             if (p.copied)
@@ -637,23 +630,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
         for (const PendingFlight &p : batch.flights)
             if (p.copied)
                 shas << p.sha;
-        try {
-            WriteTransaction transaction(db, wait);
-            QSet<QString> named;
-            Rows q = db.exec(QStringLiteral("SELECT sha256 FROM flights"));
-            while (q.next())
-                named.insert(q.value(0).toString());
-            q.finish();
-            for (const QString &sha : shas)
-                if (!named.contains(sha))
-                    QFile::remove(copies->path(sha));
-            if (!fromCopies)
-                copies->removeUnnamed(named, started);
-            transaction.commit();
-        } catch (const LibraryError &) {
-            // They stay, whole, for the next import.
-        }
-        copies->removeLeftParts(QDateTime::currentMSecsSinceEpoch());
+        store.tidyAfterImport(db, shas, fromCopies, started, wait == WriteTransaction::AtOnce);
         clean = true;
     };
     struct Tidy {
