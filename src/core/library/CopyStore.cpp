@@ -282,6 +282,17 @@ void CopyAside::fail(int error)
     CopyFailed(m_folder, reason);
 }
 
+void CopyStore::dropAhead(CatalogueBackend &db, const QString &sha)
+{
+    try {
+        WriteTransaction transaction(db, WriteTransaction::AtOnce);
+        if (!db.value(QStringLiteral("SELECT id FROM flights WHERE sha256 = ?"), {sha}).isValid())
+            QFile::remove(path(sha));
+        transaction.commit();
+    } catch (const LibraryError &) {
+    }
+}
+
 void CopyStore::tidyAfterImport(CatalogueBackend &db, const QStringList &copied, bool fromCopies, qint64 started,
                                 bool atOnce)
 {

@@ -55,6 +55,16 @@ public:
     // (a folder's copy goes once the row is gone).
     virtual void forget(CatalogueBackend &, const QString &) {}
 
+    // A flight held in memory, before its row is written: kept ahead where the store keeps bytes
+    // apart from the rows (a folder's copy, written and checked now; copied: whether this copy went
+    // in now). False where the bytes go in with the row.
+    virtual bool keepAhead(const QString & /*sha*/, const QByteArray & /*bytes*/, bool & /*copied*/)
+    {
+        return false;
+    }
+    // Should that row not have gone in: the copy made for it goes, unless its flight is in by now.
+    virtual void dropAhead(CatalogueBackend &, const QString & /*sha*/) {}
+
     // Before an import (begun at started, a msecs-since-epoch time) reads its first file: what
     // earlier ones left behind goes.
     virtual void beforeImport(qint64 /*started*/) {}
@@ -77,6 +87,12 @@ public:
     explicit CopyStore(const QString &folder) : m_folder(folder) {}
 
     CopyStore *files() override { return this; }
+    bool keepAhead(const QString &sha, const QByteArray &bytes, bool &copied) override
+    {
+        copied = write(sha, bytes);
+        return true;
+    }
+    void dropAhead(CatalogueBackend &db, const QString &sha) override;
     void beforeImport(qint64 started) override { removeLeftParts(started - 600'000); }
     void tidyAfterImport(CatalogueBackend &db, const QStringList &copied, bool fromCopies, qint64 started,
                          bool atOnce) override;

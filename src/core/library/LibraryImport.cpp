@@ -686,11 +686,8 @@ ImportResult ImportBytes(CatalogueBackend &db, FlightStore &store, const QByteAr
     Committer committer(db, store, aircraft);
     Batch batch;
     PendingFlight pending = Analyse(bytes, source);
-    CopyStore *copies = store.files();
-    if (copies && pending.result.outcome == ImportResult::Added) {
-        pending.copied = copies->write(pending.sha, pending.content);
-        pending.checked = true;
-    }
+    if (pending.result.outcome == ImportResult::Added)
+        pending.checked = store.keepAhead(pending.sha, pending.content, pending.copied);
     const QString sha = pending.sha;
     const bool copied = pending.copied;
     committer.accept(batch, std::move(pending));
@@ -702,15 +699,8 @@ ImportResult ImportBytes(CatalogueBackend &db, FlightStore &store, const QByteAr
         });
     } catch (...) {
         // The copy made for a row that did not go in goes, unless its flight is in by now.
-        if (copied) {
-            try {
-                WriteTransaction transaction(db, WriteTransaction::AtOnce);
-                if (!KnownId(db, sha))
-                    QFile::remove(copies->path(sha));
-                transaction.commit();
-            } catch (const LibraryError &) {
-            }
-        }
+        if (copied)
+            store.dropAhead(db, sha);
         throw;
     }
     return last;
