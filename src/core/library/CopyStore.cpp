@@ -187,6 +187,14 @@ void CopyStore::sync(const QStringList &names)
             QStringLiteral("cannot put the flights' copies on the disk in %1: %2").arg(m_folder, failed));
 }
 
+void CopyStore::settle(const QStringList &copied)
+{
+    QStringList names;
+    for (const QString &sha : copied)
+        names << path(sha);
+    sync(names);
+}
+
 void CopyStore::removeLeftParts(qint64 since)
 {
     const qint64 ours = QCoreApplication::applicationPid();

@@ -62,6 +62,9 @@ public:
     {
         return false;
     }
+    // Before the rows of flights whose bytes were kept ahead (copied: their names) are committed:
+    // those bytes are put on the disk.
+    virtual void settle(const QStringList & /*copied*/) {}
     // Should that row not have gone in: the copy made for it goes, unless its flight is in by now.
     virtual void dropAhead(CatalogueBackend &, const QString & /*sha*/) {}
 
@@ -93,6 +96,7 @@ public:
         return true;
     }
     void dropAhead(CatalogueBackend &db, const QString &sha) override;
+    void settle(const QStringList &copied) override;
     void beforeImport(qint64 started) override { removeLeftParts(started - 600'000); }
     void tidyAfterImport(CatalogueBackend &db, const QStringList &copied, bool fromCopies, qint64 started,
                          bool atOnce) override;

@@ -74,7 +74,7 @@ struct PendingFlight {
 struct Batch {
     std::vector<PendingFlight> flights;
     qint64 bytes = 0;
-    QStringList copies;
+    QStringList copied; // the names of flights whose bytes were kept ahead
 };
 
 // The largest flight whose bytes are packed while it is read (a database's parts); a larger one is
@@ -420,14 +420,14 @@ void InsertFields(CatalogueBackend &db, const std::vector<std::pair<qint64, cons
 class Committer {
 public:
     Committer(CatalogueBackend &db, FlightStore &store, const std::optional<QString> &aircraft)
-        : m_db(db), m_store(store), m_copies(store.files()), m_aircraft(aircraft)
+        : m_db(db), m_store(store), m_aircraft(aircraft)
     {
     }
 
     void accept(Batch &batch, PendingFlight pending)
     {
         if (pending.copied)
-            batch.copies << m_copies->path(pending.sha);
+            batch.copied << pending.sha;
         if (pending.result.outcome == ImportResult::Added)
             batch.bytes += pending.bytes;
         batch.flights.push_back(std::move(pending));
@@ -435,8 +435,8 @@ public:
 
     bool commit(Batch &batch, const ImportSink &onResult)
     {
-        if (!batch.copies.isEmpty())
-            m_copies->sync(batch.copies);
+        if (!batch.copied.isEmpty())
+            m_store.settle(batch.copied);
         // Those in the library already need no lock: found in one look before it is taken.
         if (markKnown(batch, true) ||
             std::any_of(batch.flights.begin(), batch.flights.end(), [](const PendingFlight &p) { return p.repair; })) {
@@ -450,7 +450,7 @@ public:
                 write(batch, transaction);
             });
         }
-        batch.copies.clear();
+        batch.copied.clear();
         for (const PendingFlight &p : batch.flights)
             if (!onResult(p.result))
                 return false;
@@ -555,7 +555,6 @@ private:
 
     CatalogueBackend &m_db;
     FlightStore &m_store;
-    CopyStore *m_copies;
     const std::optional<QString> &m_aircraft;
 };
 
