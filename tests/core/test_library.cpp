@@ -8,6 +8,7 @@
 #include "core/library/FlightLibrary.h"
 #include "core/library/CopyStore.h"
 #include "core/library/LibraryImport.h"
+#include "core/library/LibraryPlace.h"
 #include "core/library/ServerLocation.h"
 #include "core/library/Sha256.h"
 #include "support/FlightPlans.h"
@@ -242,6 +243,16 @@ private slots:
         QCOMPARE(fleet[0].flights, 1);
         QCOMPARE(fleet[1].aircraft, std::nullopt);
         QCOMPARE(fleet[1].flights, 2);
+
+        // Values travel apart from the statement: quotes, question marks and other scripts are
+        // kept as they are, and a filter that reads like SQL is only a name.
+        const QString odd = QString::fromUtf8("O'Neil ? Ölhahn $1.txt");
+        const QString d = test::WriteFile(dir, odd, Flight(4, {{0, 1, 2300}}));
+        QVERIFY(library.importFiles({d}, std::nullopt, [](const ImportResult &) { return true; }));
+        const auto all = library.list();
+        QVERIFY(std::any_of(all.begin(), all.end(), [&](const LibraryFlight &f) { return f.source.endsWith(odd); }));
+        QCOMPARE(library.list(QStringLiteral("x' OR '1'='1")).size(), size_t(0));
+        QCOMPARE(library.list(QStringLiteral("?")).size(), size_t(0));
     }
 
     // One import of twins and repeats: each flight once, a twin or a repeat taking its first's id
@@ -768,6 +779,19 @@ private slots:
         const QString unreachable = FlightLibrary::Describe(QStringLiteral("postgresql://kw:e@127.0.0.1:1/db"));
         QVERIFY2(unreachable.contains(QLatin1String("Connection refused")), qPrintable(unreachable));
         QCOMPARE(FlightLibrary::Shown(QStringLiteral("/tmp/lib")), QStringLiteral("/tmp/lib"));
+
+        // The place a window reads once: the names it gives, a password in the URI, one that does not parse.
+        const LibraryPlace server(QStringLiteral("postgresql://kw:e@fleet.example:6543/club?sslmode=require"));
+        QVERIFY(server.isServer() && server.parses() && server.holdsPassword());
+        QCOMPARE(server.caption(), QStringLiteral("server fleet.example:6543/club"));
+        QCOMPARE(server.server(), QStringLiteral("fleet.example:6543"));
+        const LibraryPlace broken(QStringLiteral("postgresql://kw:secret@h:99999/db"));
+        QVERIFY(broken.isServer() && !broken.parses() && !broken.problem().isEmpty() && !broken.holdsPassword());
+        QCOMPARE(broken.caption(), QStringLiteral("postgresql://..."));
+        QVERIFY(broken.server().isEmpty());
+        const LibraryPlace folder(QStringLiteral("/tmp/lib"));
+        QVERIFY(!folder.isServer() && folder.parses() && !folder.holdsPassword());
+        QCOMPARE(folder.caption(), QDir::toNativeSeparators(QStringLiteral("/tmp/lib")));
     }
 
     // A server keeps the bytes in the database: a capture's and a file's come back whole, for the

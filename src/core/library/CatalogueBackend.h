@@ -16,6 +16,30 @@
 
 namespace korvel::library_detail {
 
+// What a statement answered: its rows, read forward once, and how many rows it changed. Each
+// backend reads them its own way; the library sees only this.
+class Rows {
+public:
+    struct Source {
+        virtual ~Source() = default;
+        virtual bool next() = 0;
+        virtual QVariant value(int column) const = 0;
+        virtual int numRowsAffected() const = 0;
+    };
+
+    Rows() = default;
+    explicit Rows(std::unique_ptr<Source> source) : m_source(std::move(source)) {}
+
+    bool next() { return m_source && m_source->next(); }
+    QVariant value(int column) const { return m_source ? m_source->value(column) : QVariant(); }
+    int numRowsAffected() const { return m_source ? m_source->numRowsAffected() : -1; }
+    // Lets the statement go before the rows are all read (an open one keeps SQLite's log growing).
+    void finish() { m_source.reset(); }
+
+private:
+    std::unique_ptr<Source> m_source;
+};
+
 class CatalogueBackend {
 public:
     virtual ~CatalogueBackend() = default;
@@ -56,12 +80,15 @@ public:
 
     // A statement run to its end (a query's rows are read by the caller). Throws LibraryError. One
     // without values is run as it stands (a server prepares only queries and changes of rows).
-    virtual QSqlQuery exec(const QString &sql, const QVariantList &values = {});
+    virtual Rows exec(const QString &sql, const QVariantList &values = {});
     // The first column of the first row, or an invalid QVariant; the statement is closed at once.
     QVariant value(const QString &sql, const QVariantList &values = {});
     [[noreturn]] void fail(const QSqlError &error);
 
 protected:
+    // A statement run through Qt SQL's driver, its values bound by the driver.
+    Rows execByDriver(const QString &sql, const QVariantList &values);
+
     // What an error of this database means to the owner; a busy answer throws Busy.
     [[noreturn]] virtual void raise(const QSqlError &error) = 0;
 

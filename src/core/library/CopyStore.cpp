@@ -2,6 +2,7 @@
 #include "core/platform/Files.h"
 #include "core/platform/Processes.h"
 
+#include "core/library/CatalogueBackend.h"
 #include "core/library/FlightLibrary.h"
 #include "core/library/Sha256.h"
 
@@ -15,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <vector>
-
 
 namespace korvel::library_detail {
 
@@ -183,7 +183,16 @@ void CopyStore::sync(const QStringList &names)
             QStringLiteral("cannot put the flights' copies on the disk in %1: a flush failed").arg(m_folder));
     const QString failed = platform::SyncFolder(m_folder, names);
     if (!failed.isEmpty())
-        throw LibraryError(QStringLiteral("cannot put the flights' copies on the disk in %1: %2").arg(m_folder, failed));
+        throw LibraryError(
+            QStringLiteral("cannot put the flights' copies on the disk in %1: %2").arg(m_folder, failed));
+}
+
+void CopyStore::settle(const QStringList &copied)
+{
+    QStringList names;
+    for (const QString &sha : copied)
+        names << path(sha);
+    sync(names);
 }
 
 void CopyStore::removeLeftParts(qint64 since)
@@ -279,6 +288,39 @@ void CopyAside::fail(int error)
     m_file.close();
     m_file.remove();
     CopyFailed(m_folder, reason);
+}
+
+void CopyStore::dropAhead(CatalogueBackend &db, const QString &sha)
+{
+    try {
+        WriteTransaction transaction(db, WriteTransaction::AtOnce);
+        if (!db.value(QStringLiteral("SELECT id FROM flights WHERE sha256 = ?"), {sha}).isValid())
+            QFile::remove(path(sha));
+        transaction.commit();
+    } catch (const LibraryError &) {
+    }
+}
+
+void CopyStore::tidyAfterImport(CatalogueBackend &db, const QStringList &copied, bool fromCopies, qint64 started,
+                                bool atOnce)
+{
+    try {
+        WriteTransaction transaction(db, atOnce ? WriteTransaction::AtOnce : WriteTransaction::WaitForLock);
+        QSet<QString> named;
+        Rows q = db.exec(QStringLiteral("SELECT sha256 FROM flights"));
+        while (q.next())
+            named.insert(q.value(0).toString());
+        q.finish();
+        for (const QString &sha : copied)
+            if (!named.contains(sha))
+                QFile::remove(path(sha));
+        if (!fromCopies)
+            removeUnnamed(named, started);
+        transaction.commit();
+    } catch (const LibraryError &) {
+        // They stay, whole, for the next import.
+    }
+    removeLeftParts(QDateTime::currentMSecsSinceEpoch());
 }
 
 } // namespace korvel::library_detail

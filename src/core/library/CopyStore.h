@@ -54,6 +54,32 @@ public:
     // In the removal's transaction, with the flight's row: what it keeps of the flight goes too
     // (a folder's copy goes once the row is gone).
     virtual void forget(CatalogueBackend &, const QString &) {}
+
+    // A flight held in memory, before its row is written: kept ahead where the store keeps bytes
+    // apart from the rows (a folder's copy, written and checked now; copied: whether this copy went
+    // in now). False where the bytes go in with the row.
+    virtual bool keepAhead(const QString & /*sha*/, const QByteArray & /*bytes*/, bool & /*copied*/)
+    {
+        return false;
+    }
+    // Before the rows of flights whose bytes were kept ahead (copied: their names) are committed:
+    // those bytes are put on the disk.
+    virtual void settle(const QStringList & /*copied*/) {}
+    // Should that row not have gone in: the copy made for it goes, unless its flight is in by now.
+    virtual void dropAhead(CatalogueBackend &, const QString & /*sha*/) {}
+
+    // Before an import (begun at started, a msecs-since-epoch time) reads its first file: what
+    // earlier ones left behind goes.
+    virtual void beforeImport(qint64 /*started*/) {}
+    // However an import ends (stopped, failed or done): what it kept of flights whose rows are not
+    // in (copied: their names) goes, unless their flight is in by now; so does what no row names
+    // that was there before it began, unless it reads the store's own copies (fromCopies). atOnce:
+    // after a failure the lock is not waited for again, and what is left stays for the next import.
+    // Bytes kept with their rows went with them or not at all: nothing to do.
+    virtual void tidyAfterImport(CatalogueBackend &, const QStringList & /*copied*/, bool /*fromCopies*/,
+                                 qint64 /*started*/, bool /*atOnce*/)
+    {
+    }
 };
 
 // The database's own: the flight's bytes in parts of at most 8 MiB in the table flight_parts.
@@ -64,6 +90,16 @@ public:
     explicit CopyStore(const QString &folder) : m_folder(folder) {}
 
     CopyStore *files() override { return this; }
+    bool keepAhead(const QString &sha, const QByteArray &bytes, bool &copied) override
+    {
+        copied = write(sha, bytes);
+        return true;
+    }
+    void dropAhead(CatalogueBackend &db, const QString &sha) override;
+    void settle(const QStringList &copied) override;
+    void beforeImport(qint64 started) override { removeLeftParts(started - 600'000); }
+    void tidyAfterImport(CatalogueBackend &db, const QStringList &copied, bool fromCopies, qint64 started,
+                         bool atOnce) override;
     bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin, const QByteArray &bytes,
               const QList<QByteArray> &packed = {}) override;
     bool holdsWhole(CatalogueBackend &, const QString &sha, qint64 size) override { return sound(sha, size); }

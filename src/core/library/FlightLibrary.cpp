@@ -3,6 +3,7 @@
 // bytes the copy store's, the import its own unit's.
 
 #include "core/library/FlightLibrary.h"
+#include "core/library/LibraryPlace.h"
 
 #include "core/flight/FlightFields.h"
 #include "core/library/CatalogueBackend.h"
@@ -36,6 +37,7 @@ using library_detail::CatalogueBackend;
 using library_detail::CopyStore;
 using library_detail::FlightFigures;
 using library_detail::FlightStore;
+using library_detail::Rows;
 using library_detail::WriteTransaction;
 
 namespace {
@@ -54,7 +56,7 @@ const QString kFlightColumns =
     QStringLiteral("id, first_at, last_at, records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, "
                    "cht_spread_max, findings, sha256, source, aircraft");
 
-LibraryFlight FlightFromRow(const QSqlQuery &q)
+LibraryFlight FlightFromRow(const Rows &q)
 {
     LibraryFlight f;
     f.id = q.value(0).toLongLong();
@@ -220,13 +222,7 @@ bool FlightLibrary::IsServer(const QString &location)
 
 QString FlightLibrary::Shown(const QString &location)
 {
-    if (!IsServer(location))
-        return location;
-    QString why;
-    if (const auto parsed = library_detail::ParseServerUri(location, &why))
-        return parsed->shown;
-    // Not one to parse: nothing after the scheme is shown, as it may hold a password.
-    return location.left(location.indexOf(QStringLiteral("://")) + 3) + QStringLiteral("...");
+    return LibraryPlace(location).shown();
 }
 
 QString FlightLibrary::Describe(const QString &location)
@@ -475,7 +471,7 @@ bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onR
     // A listed flight without its copy can no longer be exported: each is named.
     std::vector<std::pair<qint64, QString>> listed;
     {
-        QSqlQuery q = m_db->exec(QStringLiteral("SELECT id, sha256 FROM flights ORDER BY id"));
+        Rows q = m_db->exec(QStringLiteral("SELECT id, sha256 FROM flights ORDER BY id"));
         while (q.next())
             listed.emplace_back(q.value(0).toLongLong(), q.value(1).toString());
     }
@@ -489,7 +485,7 @@ bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onR
 std::vector<LibraryFlight> FlightLibrary::flights(const QString &where, const QVariantList &values)
 {
     std::vector<LibraryFlight> flights;
-    QSqlQuery q = m_db->exec(QStringLiteral("SELECT ") + kFlightColumns + QStringLiteral(" FROM flights ") + where +
+    Rows q = m_db->exec(QStringLiteral("SELECT ") + kFlightColumns + QStringLiteral(" FROM flights ") + where +
                                  QStringLiteral(" ORDER BY first_at, id"),
                              values);
     while (q.next())
@@ -509,7 +505,7 @@ std::vector<LibraryFlight> FlightLibrary::list(const QString &aircraft)
 
 std::optional<LibraryFlight> FlightLibrary::latest()
 {
-    QSqlQuery q = m_db->exec(QStringLiteral("SELECT ") + kFlightColumns +
+    Rows q = m_db->exec(QStringLiteral("SELECT ") + kFlightColumns +
                              QStringLiteral(" FROM flights ORDER BY first_at DESC, id DESC LIMIT 1"));
     if (!q.next())
         return std::nullopt;
@@ -553,7 +549,7 @@ std::vector<TrendPoint> FlightLibrary::trendOf(const QString &measure, const std
                 return QLatin1String(column);
         throw LibraryError(QStringLiteral("unknown measure %1").arg(Echoed(measure)));
     };
-    QSqlQuery q;
+    Rows q;
     QVariantList values;
     if (library_detail::ListMeasures().contains(measure)) {
         QString sql = QStringLiteral("SELECT id, first_at, %1 FROM flights").arg(columnOf(kListColumns, measure));
@@ -583,7 +579,7 @@ std::vector<TrendPoint> FlightLibrary::trendOf(const QString &measure, const std
 std::vector<AircraftSummary> FlightLibrary::aircraft()
 {
     std::vector<AircraftSummary> out;
-    QSqlQuery q = m_db->exec(
+    Rows q = m_db->exec(
         QStringLiteral("SELECT aircraft, COUNT(*), MIN(first_at), MAX(last_at) FROM flights GROUP BY aircraft "
                        "ORDER BY CASE WHEN aircraft IS NULL THEN 1 ELSE 0 END, aircraft"));
     while (q.next())
@@ -608,7 +604,7 @@ int FlightLibrary::assign(const QList<qint64> &ids, const std::optional<QString>
     library_detail::WriteRetrying(*m_db, [&](WriteTransaction &transaction) {
         changed = 0;
         for (const qint64 id : ids) {
-            QSqlQuery q = m_db->exec(QStringLiteral("UPDATE flights SET aircraft = ? WHERE id = ?"),
+            Rows q = m_db->exec(QStringLiteral("UPDATE flights SET aircraft = ? WHERE id = ?"),
                                      {aircraft ? QVariant(*aircraft) : QVariant(QMetaType::fromType<QString>()), id});
             changed += q.numRowsAffected() > 0 ? 1 : 0;
         }
@@ -698,7 +694,7 @@ bool FlightLibrary::remove(qint64 id)
     // copies no row names left by a removal or an import that was killed.
     WriteTransaction transaction(*m_db);
     QSet<QString> named;
-    QSqlQuery q = m_db->exec(QStringLiteral("SELECT sha256 FROM flights"));
+    Rows q = m_db->exec(QStringLiteral("SELECT sha256 FROM flights"));
     while (q.next())
         named.insert(q.value(0).toString());
     q.finish();

@@ -18,6 +18,7 @@
 namespace korvel {
 
 using library_detail::FlightFigures;
+using library_detail::Rows;
 using library_detail::WriteTransaction;
 
 int FlightLibrary::checkVersion(const QString &name, const QString &advice)
@@ -26,7 +27,7 @@ int FlightLibrary::checkVersion(const QString &name, const QString &advice)
     // write to, nor to bring up to date.
     QVariantList rows;
     {
-        QSqlQuery q = m_db->exec(QStringLiteral("SELECT schema_version FROM library_info"));
+        Rows q = m_db->exec(QStringLiteral("SELECT schema_version FROM library_info"));
         while (rows.size() < 2 && q.next())
             rows << q.value(0);
     }
@@ -114,7 +115,7 @@ void FlightLibrary::figureAgain()
     // Every flight's figures from its bytes (read on every core: the lock is held meanwhile).
     std::vector<std::pair<qint64, QString>> rows;
     {
-        QSqlQuery q = m_db->exec(QStringLiteral("SELECT id, sha256 FROM flights ORDER BY id"));
+        Rows q = m_db->exec(QStringLiteral("SELECT id, sha256 FROM flights ORDER BY id"));
         while (q.next())
             rows.emplace_back(q.value(0).toLongLong(), q.value(1).toString());
     }

@@ -74,7 +74,7 @@ struct PendingFlight {
 struct Batch {
     std::vector<PendingFlight> flights;
     qint64 bytes = 0;
-    QStringList copies;
+    QStringList copied; // the names of flights whose bytes were kept ahead
 };
 
 // The largest flight whose bytes are packed while it is read (a database's parts); a larger one is
@@ -364,7 +364,7 @@ std::optional<qint64> KnownId(CatalogueBackend &db, const QString &sha)
 QSet<qint64> KeptSizes(CatalogueBackend &db)
 {
     QSet<qint64> sizes;
-    QSqlQuery q = db.exec(QStringLiteral("SELECT DISTINCT bytes FROM flights"));
+    Rows q = db.exec(QStringLiteral("SELECT DISTINCT bytes FROM flights"));
     while (q.next())
         sizes.insert(q.value(0).toLongLong());
     return sizes;
@@ -383,7 +383,7 @@ QHash<QString, qint64> KnownIds(CatalogueBackend &db, const QStringList &shas)
             sql += values.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
             values << sha;
         }
-        QSqlQuery q = db.exec(sql + QLatin1Char(')'), values);
+        Rows q = db.exec(sql + QLatin1Char(')'), values);
         while (q.next())
             known.insert(q.value(0).toString(), q.value(1).toLongLong());
         q.finish();
@@ -420,14 +420,14 @@ void InsertFields(CatalogueBackend &db, const std::vector<std::pair<qint64, cons
 class Committer {
 public:
     Committer(CatalogueBackend &db, FlightStore &store, const std::optional<QString> &aircraft)
-        : m_db(db), m_store(store), m_copies(store.files()), m_aircraft(aircraft)
+        : m_db(db), m_store(store), m_aircraft(aircraft)
     {
     }
 
     void accept(Batch &batch, PendingFlight pending)
     {
         if (pending.copied)
-            batch.copies << m_copies->path(pending.sha);
+            batch.copied << pending.sha;
         if (pending.result.outcome == ImportResult::Added)
             batch.bytes += pending.bytes;
         batch.flights.push_back(std::move(pending));
@@ -435,8 +435,8 @@ public:
 
     bool commit(Batch &batch, const ImportSink &onResult)
     {
-        if (!batch.copies.isEmpty())
-            m_copies->sync(batch.copies);
+        if (!batch.copied.isEmpty())
+            m_store.settle(batch.copied);
         // Those in the library already need no lock: found in one look before it is taken.
         if (markKnown(batch, true) ||
             std::any_of(batch.flights.begin(), batch.flights.end(), [](const PendingFlight &p) { return p.repair; })) {
@@ -450,7 +450,7 @@ public:
                 write(batch, transaction);
             });
         }
-        batch.copies.clear();
+        batch.copied.clear();
         for (const PendingFlight &p : batch.flights)
             if (!onResult(p.result))
                 return false;
@@ -492,7 +492,7 @@ private:
             // Insert-if-absent: should another program's import of the same bytes have won
             // after all, its id is the flight's.
             const LibraryFlight &f = p.figures.flight;
-            const QSqlQuery inserted = m_db.exec(
+            const Rows inserted = m_db.exec(
                 QStringLiteral("INSERT INTO flights (id, sha256, source, imported_at, bytes, first_at, last_at, "
                                "records, duration_s, egt_max, egt_cyl, cht_max, cht_cyl, egt_spread_max, "
                                "cht_spread_max, findings, aircraft) "
@@ -555,7 +555,6 @@ private:
 
     CatalogueBackend &m_db;
     FlightStore &m_store;
-    CopyStore *m_copies;
     const std::optional<QString> &m_aircraft;
 };
 
@@ -607,8 +606,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
     // A folder's batch waits for one flush of the disk: the larger the fewer. A database's bytes go
     // with the rows: smaller batches are sent while the next files are read.
     const qint64 batchBytes = copies ? qint64(32) << 20 : qint64(4) << 20;
-    if (copies)
-        copies->removeLeftParts(started - 600'000);
+    store.beforeImport(started);
     const QSet<qint64> sizes = KeptSizes(db);
     Committer committer(db, store, aircraft);
     Batch batch;
@@ -624,12 +622,6 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
     // After a failure (a busy library among them) the lock is not waited for again: what is left
     // stays, whole, for the next import to clear.
     const auto tidy = [&](WriteTransaction::Wait wait = WriteTransaction::WaitForLock) {
-        if (!copies) {
-            // A database's parts went with their rows, or not at all.
-            workers.stop();
-            clean = true;
-            return;
-        }
         QStringList shas;
         for (const PendingFlight &p : workers.stop())
             if (p.copied)
@@ -637,23 +629,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
         for (const PendingFlight &p : batch.flights)
             if (p.copied)
                 shas << p.sha;
-        try {
-            WriteTransaction transaction(db, wait);
-            QSet<QString> named;
-            QSqlQuery q = db.exec(QStringLiteral("SELECT sha256 FROM flights"));
-            while (q.next())
-                named.insert(q.value(0).toString());
-            q.finish();
-            for (const QString &sha : shas)
-                if (!named.contains(sha))
-                    QFile::remove(copies->path(sha));
-            if (!fromCopies)
-                copies->removeUnnamed(named, started);
-            transaction.commit();
-        } catch (const LibraryError &) {
-            // They stay, whole, for the next import.
-        }
-        copies->removeLeftParts(QDateTime::currentMSecsSinceEpoch());
+        store.tidyAfterImport(db, shas, fromCopies, started, wait == WriteTransaction::AtOnce);
         clean = true;
     };
     struct Tidy {
@@ -709,11 +685,8 @@ ImportResult ImportBytes(CatalogueBackend &db, FlightStore &store, const QByteAr
     Committer committer(db, store, aircraft);
     Batch batch;
     PendingFlight pending = Analyse(bytes, source);
-    CopyStore *copies = store.files();
-    if (copies && pending.result.outcome == ImportResult::Added) {
-        pending.copied = copies->write(pending.sha, pending.content);
-        pending.checked = true;
-    }
+    if (pending.result.outcome == ImportResult::Added)
+        pending.checked = store.keepAhead(pending.sha, pending.content, pending.copied);
     const QString sha = pending.sha;
     const bool copied = pending.copied;
     committer.accept(batch, std::move(pending));
@@ -725,15 +698,8 @@ ImportResult ImportBytes(CatalogueBackend &db, FlightStore &store, const QByteAr
         });
     } catch (...) {
         // The copy made for a row that did not go in goes, unless its flight is in by now.
-        if (copied) {
-            try {
-                WriteTransaction transaction(db, WriteTransaction::AtOnce);
-                if (!KnownId(db, sha))
-                    QFile::remove(copies->path(sha));
-                transaction.commit();
-            } catch (const LibraryError &) {
-            }
-        }
+        if (copied)
+            store.dropAhead(db, sha);
         throw;
     }
     return last;

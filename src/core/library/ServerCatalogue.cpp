@@ -14,11 +14,12 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QSqlDriver>
-#include <QSqlField>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #ifdef KORVEL_HAVE_LIBDEFLATE
 #include <libdeflate.h>
@@ -70,9 +71,10 @@ QString FirstLine(QString text)
     return text.trimmed();
 }
 
-// A few of libpq's own calls, from the copy Qt's driver loaded: through them a part's bytes go to the
-// server as they are, where the driver would write them as text twice their size for the server to
-// parse. Absent (another driver build, another system), the driver's way serves.
+// A few of libpq's own calls, from the copy Qt's driver loaded: through them a statement's values go
+// to the server as parameters, apart from its text (a flight's bytes as they are, where the driver
+// would write them as text twice their size). Absent (another driver build, another system), the
+// driver binds the values itself.
 struct Libpq {
     using ExecParams = void *(*)(void *, const char *, int, const unsigned *, const char *const *, const int *,
                                  const int *, int);
@@ -80,7 +82,13 @@ struct Libpq {
     using ResultErrorField = char *(*)(const void *, int);
     using ErrorMessage = char *(*)(const void *);
     using Clear = void (*)(void *);
+    using Count = int (*)(const void *);
+    using GetValue = char *(*)(const void *, int, int);
+    using GetInt = int (*)(const void *, int, int);
+    using FieldType = unsigned (*)(const void *, int);
+    using CommandRows = char *(*)(void *);
     static constexpr int kCommandOk = 1; // PGRES_COMMAND_OK
+    static constexpr int kTuplesOk = 2;  // PGRES_TUPLES_OK
     static constexpr int kSqlState = 'C';
     static constexpr int kMessage = 'M';
 
@@ -89,8 +97,19 @@ struct Libpq {
     ResultErrorField resultErrorField = nullptr;
     ErrorMessage errorMessage = nullptr;
     Clear clear = nullptr;
+    Count ntuples = nullptr;
+    Count nfields = nullptr;
+    GetValue getvalue = nullptr;
+    GetInt getisnull = nullptr;
+    GetInt getlength = nullptr;
+    FieldType ftype = nullptr;
+    CommandRows cmdTuples = nullptr;
 
-    bool ready() const { return execParams && resultStatus && resultErrorField && errorMessage && clear; }
+    bool ready() const
+    {
+        return execParams && resultStatus && resultErrorField && errorMessage && clear && ntuples && nfields &&
+               getvalue && getisnull && getlength && ftype && cmdTuples;
+    }
 
     // Looked up once the driver has signed in (so its libpq is loaded); never loads one of its own.
     static const Libpq &Get()
@@ -103,10 +122,69 @@ struct Libpq {
             pq.resultErrorField = reinterpret_cast<ResultErrorField>(symbol("PQresultErrorField"));
             pq.errorMessage = reinterpret_cast<ErrorMessage>(symbol("PQerrorMessage"));
             pq.clear = reinterpret_cast<Clear>(symbol("PQclear"));
+            pq.ntuples = reinterpret_cast<Count>(symbol("PQntuples"));
+            pq.nfields = reinterpret_cast<Count>(symbol("PQnfields"));
+            pq.getvalue = reinterpret_cast<GetValue>(symbol("PQgetvalue"));
+            pq.getisnull = reinterpret_cast<GetInt>(symbol("PQgetisnull"));
+            pq.getlength = reinterpret_cast<GetInt>(symbol("PQgetlength"));
+            pq.ftype = reinterpret_cast<FieldType>(symbol("PQftype"));
+            pq.cmdTuples = reinterpret_cast<CommandRows>(symbol("PQcmdTuples"));
             return pq;
         }();
         return found;
     }
+};
+
+// The server's type numbers of the values the library reads and sends.
+enum TypeOid : unsigned { kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701,
+                          kNumeric = 1700 };
+
+// The rows of one answer, held by libpq (it reads an answer whole), as the driver would give them.
+class ResultRows final : public Rows::Source {
+public:
+    ResultRows(const Libpq &pq, void *result) : m_pq(pq), m_result(result), m_count(pq.ntuples(result)) {}
+    ~ResultRows() override { m_pq.clear(m_result); }
+    ResultRows(const ResultRows &) = delete;
+    ResultRows &operator=(const ResultRows &) = delete;
+
+    bool next() override { return ++m_row < m_count; }
+    QVariant value(int column) const override
+    {
+        if (m_row < 0 || m_row >= m_count || column < 0 || column >= m_pq.nfields(m_result))
+            return {};
+        const unsigned type = m_pq.ftype(m_result, column);
+        const bool null = m_pq.getisnull(m_result, m_row, column);
+        const QByteArray text = QByteArray::fromRawData(m_pq.getvalue(m_result, m_row, column),
+                                                        m_pq.getlength(m_result, m_row, column));
+        switch (type) {
+        case kBool:
+            return null ? QVariant(QMetaType::fromType<bool>()) : QVariant(text == "t");
+        case kBytea:
+            // Asked for as hex when signing in.
+            return null ? QVariant(QMetaType::fromType<QByteArray>()) : QVariant(QByteArray::fromHex(text.mid(2)));
+        case kInt2:
+        case kInt4:
+        case kInt8:
+            return null ? QVariant(QMetaType::fromType<qlonglong>()) : QVariant(text.toLongLong());
+        case kFloat4:
+        case kFloat8:
+        case kNumeric:
+            return null ? QVariant(QMetaType::fromType<double>()) : QVariant(text.toDouble());
+        default:
+            return null ? QVariant(QMetaType::fromType<QString>()) : QVariant(QString::fromUtf8(text));
+        }
+    }
+    int numRowsAffected() const override
+    {
+        const char *rows = m_pq.cmdTuples(m_result);
+        return rows && *rows ? QByteArray(rows).toInt() : -1;
+    }
+
+private:
+    const Libpq &m_pq;
+    void *m_result;
+    int m_count;
+    int m_row = -1;
 };
 
 // The longest an honest statement of the library runs, well above a whole batch of an import.
@@ -157,7 +235,7 @@ public:
         // A lock held by another writer is waited for as long as a folder's, then said busy; a
         // statement that runs far longer than any honest one is given up.
         value(QStringLiteral("SELECT set_config('lock_timeout', '%1ms', false), "
-                             "set_config('statement_timeout', '%2s', false)")
+                             "set_config('statement_timeout', '%2s', false), set_config('bytea_output', 'hex', false)")
                   .arg(FlightLibrary::kBusyWaitMs)
                   .arg(kStatementSeconds));
     }
@@ -171,68 +249,83 @@ public:
         QSqlDatabase::removeDatabase(m_connection);
     }
 
-    // The values written into the statement as the driver quotes them, so that it takes one round
-    // trip to the server rather than a prepare, an execution and a release.
-    QSqlQuery exec(const QString &sql, const QVariantList &values = {}) override
-    {
-        QString text;
-        if (values.isEmpty()) {
-            text = sql;
-        } else {
-            QSqlDriver *driver = db().driver();
-            text.reserve(sql.size() + values.size() * 8);
-            qsizetype next = 0;
-            bool quoted = false;
-            for (const QChar c : sql) {
-                if (c == QLatin1Char('\''))
-                    quoted = !quoted;
-                if (c != QLatin1Char('?') || quoted) {
-                    text += c;
-                    continue;
-                }
-                const QVariant &v = values.value(next++);
-                QSqlField field(QString(), v.metaType());
-                field.setValue(v);
-                text += driver->formatValue(field);
-            }
-        }
-        QSqlQuery q(db());
-        q.setForwardOnly(true);
-        if (!q.exec(text))
-            fail(q.lastError());
-        return q;
-    }
-
-    // Keeps one part of a flight's bytes, sent as they are; false when libpq's calls are not at hand
-    // (nothing was sent: the caller writes it the driver's way).
-    bool putPart(const QString &sha, qint64 part, const QByteArray &bytes)
+    // The values go as parameters beside the statement, in one round trip (the driver would prepare,
+    // execute and release); a flight's bytes as they are.
+    Rows exec(const QString &sql, const QVariantList &values = {}) override
     {
         const Libpq &pq = Libpq::Get();
-        const QVariant handle = db().driver()->handle();
-        if (!pq.ready() || !handle.isValid() ||
-            (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
-            return false;
-        void *connection = *static_cast<void *const *>(handle.constData());
+        void *connection = pq.ready() ? this->connection() : nullptr;
         if (!connection)
-            return false;
-        const QByteArray name = sha.toLatin1();
-        const QByteArray number = QByteArray::number(part);
-        const char *values[] = {name.constData(), number.constData(), bytes.constData()};
-        const int lengths[] = {0, 0, int(bytes.size())};
-        const int formats[] = {0, 0, 1};
-        void *result = pq.execParams(connection,
-                                     "INSERT INTO flight_parts (sha256, part, bytes) VALUES ($1, $2, $3) "
-                                     "ON CONFLICT (sha256, part) DO NOTHING",
-                                     3, nullptr, values, lengths, formats, 0);
-        if (result && pq.resultStatus(result) == Libpq::kCommandOk) {
-            pq.clear(result);
-            return true;
+            return execByDriver(sql, values);
+
+        QByteArray text = sql.toUtf8();
+        if (!values.isEmpty()) {
+            // The library writes its statements with ?; the server numbers its parameters.
+            QByteArray numbered;
+            numbered.reserve(text.size() + values.size() * 3);
+            int next = 0;
+            bool quoted = false;
+            for (const char c : std::as_const(text)) {
+                if (c == '\'')
+                    quoted = !quoted;
+                if (c == '?' && !quoted)
+                    numbered += '$' + QByteArray::number(++next);
+                else
+                    numbered += c;
+            }
+            text = numbered;
         }
+        const int count = int(values.size());
+        const auto n = static_cast<std::size_t>(count);
+        std::vector<QByteArray> held(n);
+        std::vector<const char *> data(n, nullptr);
+        std::vector<unsigned> types(n, 0);
+        std::vector<int> lengths(n, 0), formats(n, 0);
+        for (int i = 0; i < count; ++i) {
+            const QVariant &v = values[i];
+            if (v.isNull())
+                continue;
+            QByteArray &bytes = held[std::size_t(i)];
+            switch (v.metaType().id()) {
+            case QMetaType::QByteArray:
+                bytes = v.toByteArray();
+                types[std::size_t(i)] = kBytea;
+                formats[std::size_t(i)] = 1;
+                break;
+            case QMetaType::Bool:
+                bytes = v.toBool() ? "t" : "f";
+                types[std::size_t(i)] = kBool;
+                break;
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::Long:
+            case QMetaType::LongLong:
+            case QMetaType::Short:
+                bytes = QByteArray::number(v.toLongLong());
+                types[std::size_t(i)] = kInt8;
+                break;
+            case QMetaType::Double:
+            case QMetaType::Float:
+                bytes = QByteArray::number(v.toDouble(), 'g', 17);
+                types[std::size_t(i)] = kFloat8;
+                break;
+            default:
+                // Typed by where it stands, as a quoted text would be.
+                bytes = v.toString().toUtf8();
+                break;
+            }
+            data[std::size_t(i)] = bytes.constData();
+            lengths[std::size_t(i)] = int(bytes.size());
+        }
+        void *result = pq.execParams(connection, text.constData(), count, types.data(), data.data(), lengths.data(),
+                                     formats.data(), 0);
+        const int status = result ? pq.resultStatus(result) : -1;
+        if (status == Libpq::kCommandOk || status == Libpq::kTuplesOk)
+            return Rows(std::make_unique<ResultRows>(pq, result));
         // No state at all: the connection itself failed, which raise() says as the server gone.
         const char *state = result ? pq.resultErrorField(result, Libpq::kSqlState) : nullptr;
         const char *message = result ? pq.resultErrorField(result, Libpq::kMessage) : nullptr;
-        const QSqlError error(QStringLiteral("cannot keep the flight's bytes"),
-                              QString::fromUtf8(message ? message : pq.errorMessage(connection)),
+        const QSqlError error(QString(), QString::fromUtf8(message ? message : pq.errorMessage(connection)),
                               QSqlError::StatementError, QString::fromLatin1(state ? state : ""));
         if (result)
             pq.clear(result);
@@ -376,6 +469,16 @@ protected:
     }
 
 private:
+    // libpq's connection under the driver, or null where the driver is another one.
+    void *connection() const
+    {
+        const QVariant handle = db().driver()->handle();
+        if (!handle.isValid() ||
+            (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+            return nullptr;
+        return *static_cast<void *const *>(handle.constData());
+    }
+
     LibraryError readerOnly() const
     {
         return LibraryError(
@@ -467,15 +570,18 @@ public:
 
     bool holdsWhole(CatalogueBackend &db, const QString &sha, qint64 size) override
     {
+        // One part at a time, as writeTo reads them: a flight is never held whole.
         Sha256 hash;
         qint64 total = 0;
-        QSqlQuery q = db.exec(QStringLiteral("SELECT bytes FROM flight_parts WHERE sha256 = ? ORDER BY part"), {sha});
-        while (q.next()) {
-            const QByteArray part = qUncompress(q.value(0).toByteArray());
-            hash.add(part.constData(), std::size_t(part.size()));
-            total += part.size();
+        for (int part = 0;; ++part) {
+            const QVariant packed =
+                db.value(QStringLiteral("SELECT bytes FROM flight_parts WHERE sha256 = ? AND part = ?"), {sha, part});
+            if (!packed.isValid())
+                break;
+            const QByteArray bytes = qUncompress(packed.toByteArray());
+            hash.add(bytes.constData(), std::size_t(bytes.size()));
+            total += bytes.size();
         }
-        q.finish();
         return total == size && hash.hex() == sha;
     }
 
@@ -534,8 +640,6 @@ public:
 private:
     static void put(CatalogueBackend &db, const QString &sha, qint64 part, const QByteArray &bytes)
     {
-        if (auto *server = dynamic_cast<ServerCatalogue *>(&db); server && server->putPart(sha, part, bytes))
-            return;
         db.exec(QStringLiteral("INSERT INTO flight_parts (sha256, part, bytes) VALUES (?, ?, ?) "
                                "ON CONFLICT (sha256, part) DO NOTHING"),
                 {sha, part, bytes});

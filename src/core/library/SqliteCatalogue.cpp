@@ -38,27 +38,45 @@ void WriteRetrying(CatalogueBackend &backend, const std::function<void(WriteTran
     }
 }
 
-QSqlQuery CatalogueBackend::exec(const QString &sql, const QVariantList &values)
+namespace {
+
+struct DriverRows final : Rows::Source {
+    explicit DriverRows(QSqlQuery query) : q(std::move(query)) {}
+    ~DriverRows() override { q.finish(); }
+    bool next() override { return q.next(); }
+    QVariant value(int column) const override { return q.value(column); }
+    int numRowsAffected() const override { return q.numRowsAffected(); }
+    QSqlQuery q;
+};
+
+} // namespace
+
+Rows CatalogueBackend::exec(const QString &sql, const QVariantList &values)
+{
+    return execByDriver(sql, values);
+}
+
+Rows CatalogueBackend::execByDriver(const QString &sql, const QVariantList &values)
 {
     QSqlQuery q(db());
     q.setForwardOnly(true);
     if (values.isEmpty()) {
         if (!q.exec(sql))
             fail(q.lastError());
-        return q;
+    } else {
+        if (!q.prepare(sql))
+            fail(q.lastError());
+        for (const QVariant &v : values)
+            q.addBindValue(v);
+        if (!q.exec())
+            fail(q.lastError());
     }
-    if (!q.prepare(sql))
-        fail(q.lastError());
-    for (const QVariant &v : values)
-        q.addBindValue(v);
-    if (!q.exec())
-        fail(q.lastError());
-    return q;
+    return Rows(std::make_unique<DriverRows>(std::move(q)));
 }
 
 QVariant CatalogueBackend::value(const QString &sql, const QVariantList &values)
 {
-    QSqlQuery q = exec(sql, values);
+    Rows q = exec(sql, values);
     QVariant v = q.next() ? q.value(0) : QVariant();
     // A statement left open keeps the log from being checkpointed.
     q.finish();

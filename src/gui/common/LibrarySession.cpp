@@ -1,6 +1,6 @@
 #include "gui/common/LibrarySession.h"
 
-#include "core/library/ServerLocation.h"
+#include "core/library/LibraryPlace.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -52,10 +52,9 @@ void LibrarySession::setLocation(const QString &location)
 
 QString LibrarySession::WaitedFor(const QString &location)
 {
-    if (FlightLibrary::IsServer(location)) {
-        QString why;
-        if (const auto server = library_detail::ParseServerUri(location, &why))
-            return QStringLiteral("the flight library server %1:%2").arg(server->hostShown()).arg(server->portShown());
+    if (const LibraryPlace place(location); place.isServer()) {
+        if (place.parses())
+            return QStringLiteral("the flight library server %1").arg(place.server());
         return QStringLiteral("the flight library server");
     }
     return QStringLiteral("the flight library in %1").arg(QDir::toNativeSeparators(location));

@@ -1,4 +1,5 @@
 #include "gui/library/FrmLibrary.h"
+#include "core/library/LibraryPlace.h"
 
 #include "core/settings/Settings.h"
 #include "gui/common/LibrarySession.h"
@@ -48,8 +49,8 @@ QDateTime MomentOf(const QString &text)
 // Where the library is, as a sentence names it: "in FOLDER" or "on the server HOST:PORT/DBNAME".
 QString Where(const QString &location)
 {
-    return FlightLibrary::IsServer(location) ? QStringLiteral("on the ") + LibraryCaptionName(location)
-                                             : QStringLiteral("in ") + location;
+    const LibraryPlace place(location);
+    return place.isServer() ? QStringLiteral("on the ") + place.caption() : QStringLiteral("in ") + location;
 }
 
 QString Sentence(const QString &what, const QString &why)
@@ -97,7 +98,7 @@ bool FrmLibrary::guarded(const std::function<void()> &call)
     showMessage();
     // A connection to a server that failed does not come back by itself: the next use opens a new
     // one. What the window shows stays until then.
-    if (FlightLibrary::IsServer(m_folder))
+    if (LibraryPlace(m_folder).isServer())
         m_session->drop();
     return false;
 }
@@ -479,7 +480,7 @@ void FrmLibrary::loadFlight(qint64 id)
     std::optional<LibraryFlight> flight;
     if (!guarded([&] {
             std::tie(path, flight) =
-                m_session->call([id, server = FlightLibrary::IsServer(m_folder)](FlightLibrary &library) {
+                m_session->call([id, server = LibraryPlace(m_folder).isServer()](FlightLibrary &library) {
                     std::optional<QString> copy = library.copyPath(id);
                     // A server's copy lives as long as the connection that fetched it.
                     if (copy && server)

@@ -2,6 +2,7 @@
 // aircraft; this PC's aircraft, and the aircraft offered when asked.
 
 #include "gui/library/FrmLibrary.h"
+#include "core/library/LibraryPlace.h"
 
 #include "core/settings/Settings.h"
 #include "core/ui/UiInterfaces.h"
@@ -83,7 +84,7 @@ void FrmLibrary::exportSelected()
     rememberFolder(request.chooseFolder ? *chosen : QFileInfo(*chosen).absolutePath());
     // The library's own folder is no place for a flight: said as what is wrong with the choice,
     // not as a failure of the library.
-    if (!FlightLibrary::IsServer(m_folder)) {
+    if (!LibraryPlace(m_folder).isServer()) {
         const QString inside = QDir(m_folder).relativeFilePath(*chosen);
         if (inside == QLatin1String(".") ||
             (!inside.startsWith(QLatin1String("..")) && !QDir::isAbsolutePath(inside))) {

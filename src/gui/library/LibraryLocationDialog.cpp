@@ -1,7 +1,7 @@
 #include "gui/library/LibraryLocationDialog.h"
 
 #include "core/library/FlightLibrary.h"
-#include "core/library/ServerLocation.h"
+#include "core/library/LibraryPlace.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -31,7 +31,7 @@ QString AsSentence(QString text)
 // What a test of the location found, in words: the library's version and flights, or why not.
 QString TestResult(const QString &location)
 {
-    if (!FlightLibrary::IsServer(location) && !FlightLibrary::Exists(location))
+    if (!LibraryPlace(location).isServer() && !FlightLibrary::Exists(location))
         return QStringLiteral("There is no flight library in %1 yet; OK makes one there.")
             .arg(QDir::toNativeSeparators(location));
     const QString found = FlightLibrary::Describe(location);
@@ -44,16 +44,7 @@ QString TestResult(const QString &location)
 
 QString LibraryCaptionName(const QString &location)
 {
-    if (!FlightLibrary::IsServer(location))
-        return QDir::toNativeSeparators(QDir(location).absolutePath());
-    QString why;
-    const auto server = library_detail::ParseServerUri(location, &why);
-    if (!server)
-        return FlightLibrary::Shown(location);
-    return QStringLiteral("server %1:%2/%3")
-        .arg(server->hostShown())
-        .arg(server->portShown())
-        .arg(server->databaseShown());
+    return LibraryPlace(location).caption();
 }
 
 LibraryLocationDialog::LibraryLocationDialog(const QString &current, QWidget *parent) : QDialog(parent)
@@ -65,7 +56,7 @@ LibraryLocationDialog::LibraryLocationDialog(const QString &current, QWidget *pa
                                                "a library on a PostgreSQL server that a fleet shares:"),
                                 this);
     question->setWordWrap(true);
-    m_edit = new QLineEdit(FlightLibrary::IsServer(current) ? current : QDir::toNativeSeparators(current), this);
+    m_edit = new QLineEdit(LibraryPlace(current).isServer() ? current : QDir::toNativeSeparators(current), this);
     m_edit->setObjectName(QStringLiteral("libraryLocationEdit"));
     m_edit->setPlaceholderText(QDir::toNativeSeparators(FlightLibrary::DefaultFolder()));
     m_edit->setMinimumWidth(420);
@@ -133,7 +124,7 @@ void LibraryLocationDialog::fitHeight()
 QString LibraryLocationDialog::location() const
 {
     const QString text = m_edit->text().trimmed();
-    if (text.isEmpty() || FlightLibrary::IsServer(text))
+    if (text.isEmpty() || LibraryPlace(text).isServer())
         return text;
     return QDir(QDir::fromNativeSeparators(text)).absolutePath();
 }
@@ -141,7 +132,7 @@ QString LibraryLocationDialog::location() const
 void LibraryLocationDialog::browse()
 {
     const QString now = location();
-    const QString start = now.isEmpty() || FlightLibrary::IsServer(now) ? QDir::homePath() : now;
+    const QString start = now.isEmpty() || LibraryPlace(now).isServer() ? QDir::homePath() : now;
     const QString folder =
         QFileDialog::getExistingDirectory(this, QStringLiteral("The Flight Library's Folder"), start);
     if (folder.isEmpty())
@@ -154,10 +145,7 @@ void LibraryLocationDialog::typed()
     // What was found belongs to the text it was found for.
     if (!testing())
         m_result->clear();
-    QString why;
-    const QString text = m_edit->text().trimmed();
-    const auto server = FlightLibrary::IsServer(text) ? library_detail::ParseServerUri(text, &why) : std::nullopt;
-    m_passwordNote->setVisible(server && !server->password.isEmpty());
+    m_passwordNote->setVisible(LibraryPlace(m_edit->text().trimmed()).holdsPassword());
     fitHeight();
 }
 
@@ -167,7 +155,7 @@ void LibraryLocationDialog::test()
         return;
     const QString where = location().isEmpty() ? FlightLibrary::DefaultFolder() : location();
     m_test->setEnabled(false);
-    m_result->setText(FlightLibrary::IsServer(where)
+    m_result->setText(LibraryPlace(where).isServer()
                           ? QStringLiteral("Connecting to %1...").arg(LibraryCaptionName(where))
                           : QStringLiteral("Looking in %1...").arg(QDir::toNativeSeparators(where)));
     // A server that does not answer keeps the thread waiting (up to the URI's connect_timeout),
@@ -201,16 +189,13 @@ void LibraryLocationDialog::showResult(const QString &result)
 
 void LibraryLocationDialog::accept()
 {
-    const QString chosen = location();
-    if (FlightLibrary::IsServer(chosen)) {
-        QString why;
-        if (!library_detail::ParseServerUri(chosen, &why)) {
-            m_result->setText(AsSentence(QStringLiteral("%1 is no PostgreSQL URI libpq would take (%2); write it as "
-                                                        "postgresql://USER@HOST:PORT/DBNAME")
-                                             .arg(FlightLibrary::Shown(chosen), why)));
-            fitHeight();
-            return;
-        }
+    const LibraryPlace chosen(location());
+    if (!chosen.parses()) {
+        m_result->setText(AsSentence(QStringLiteral("%1 is no PostgreSQL URI libpq would take (%2); write it as "
+                                                    "postgresql://USER@HOST:PORT/DBNAME")
+                                         .arg(chosen.shown(), chosen.problem())));
+        fitHeight();
+        return;
     }
     QDialog::accept();
 }

@@ -2,6 +2,7 @@
 
 #include "core/flight/TimeText.h"
 #include "core/library/FlightLibrary.h"
+#include "core/library/LibraryPlace.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -28,7 +29,7 @@ namespace {
 // fetched only when it is opened, not each time the panel shows.
 std::optional<StartPanel::LastFlight> ReadLastFlight(const QString &folder)
 {
-    const bool server = FlightLibrary::IsServer(folder);
+    const bool server = LibraryPlace(folder).isServer();
     const QFileInfo catalogue(QDir(folder).filePath(QStringLiteral("library.sqlite")));
     if (!server && (!catalogue.isFile() || catalogue.size() == 0))
         return std::nullopt;
