@@ -5,6 +5,7 @@
 // opens it.
 
 #include "core/settings/Settings.h"
+#include "gui/capture/FrmCapture.h"
 #include "gui/common/LibrarySession.h"
 #include "gui/library/FrmLibrary.h"
 #include "gui/library/LibraryLocationDialog.h"
@@ -12,6 +13,7 @@
 #include "gui/shell/StartPanel.h"
 #include "support/FlightPlans.h"
 #include "support/PgServer.h"
+#include "support/ScriptedLine.h"
 #include "support/WindowSupport.h"
 
 #include <QAbstractItemModel>
@@ -24,6 +26,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -31,6 +34,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
@@ -879,6 +883,27 @@ private slots:
         window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
         QCOMPARE(table->model()->rowCount(), 2);
         QVERIFY2(!MessageOf(window).contains(QLatin1String("could not be used")), qPrintable(MessageOf(window)));
+
+        // A capture completed while the server is silent is filed off the capture window's thread:
+        // the window says whom it waits for, and, once the server answers, which flight it became.
+        auto line = std::make_unique<test::ScriptedLine>();
+        test::ScriptedLine &scripted = *line;
+        FrmCapture capture(front.context(), nullptr, std::move(line));
+        auto *status = capture.findChild<QStatusBar *>(QStringLiteral("statCapture"));
+        test::FlightPlan plan;
+        plan.seed = 99;
+        plan.start = QDateTime(QDate(2026, 3, 1), QTime(10, 0));
+        QVERIFY(server.freeze());
+        scripted.arrive(test::MakeFlight(plan));
+        QTRY_VERIFY2(
+            status->currentMessage().contains(QStringLiteral("waiting for the flight library server ") + server_),
+            qPrintable(status->currentMessage()));
+        scripted.arrive("after the record\r\n"); // the terminal goes on meanwhile
+        QVERIFY(capture.findChild<QPlainTextEdit *>(QStringLiteral("SaxComm"))
+                    ->toPlainText()
+                    .contains(QLatin1String("after the record")));
+        QVERIFY(server.thaw());
+        QTRY_COMPARE(status->currentMessage(), QStringLiteral("Kept in the flight library as flight 3"));
         LibrarySession::limits() = before;
         qunsetenv("PGPASSFILE");
     }

@@ -533,7 +533,18 @@ void FrmLibrary::reportCard()
         say(QStringLiteral("Choose one aircraft in the Aircraft filter first: the report card is that aircraft's."));
         return;
     }
-    guarded([&] { SaveReportCardCommand(m_context, m_folder, *aircraft); });
+    // The card is read on the library's thread, as every other call of the window is.
+    guarded([&] {
+        SaveReportCardCommand(m_context, *aircraft, [session = m_session, aircraft = *aircraft](QString *error) {
+            auto read = session->call([aircraft](FlightLibrary &library) {
+                QString why;
+                std::optional<ReportCardPage> card = ReadReportCard(library, aircraft, kReportCardFlights, &why);
+                return std::make_pair(std::move(card), why);
+            });
+            *error = read.second;
+            return std::move(read.first);
+        });
+    });
 }
 
 QString FrmLibrary::dialogFolder() const
