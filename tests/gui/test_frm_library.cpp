@@ -28,6 +28,7 @@
 #include <QMdiSubWindow>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -684,6 +685,38 @@ private slots:
         const int kept = window.findChild<QTableView *>(QStringLiteral("tblFlights"))->model()->rowCount();
         QVERIFY(kept < 30);
         QVERIFY(window.findChild<QPushButton *>(QStringLiteral("cmdImport"))->isEnabled());
+    }
+
+    // One large file moves the bar as it is read, and the words say how much of it is read.
+    void largeFileShowsBytes()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        test::FlightPlan plan;
+        plan.scale = 30; // some 34 hours a second apart: several of the reader's buffers
+        const QString big = test::WriteFile(dir, QStringLiteral("big.txt"), test::MakeFlight(plan));
+        QVERIFY(QFileInfo(big).size() > qint64(16) << 20);
+        test::Front front;
+        FrmLibrary window(front.context());
+        auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progImport"));
+        QList<int> values;
+        QStringList said;
+        connect(bar, &QProgressBar::valueChanged, &window, [&](int value) {
+            values << value;
+            said << MessageOf(window);
+        });
+        QSignalSpy done(&window, &FrmLibrary::importFinished);
+        window.importPaths({big});
+        QVERIFY(done.wait(60000));
+        QVERIFY2(MessageOf(window).contains(QLatin1String("1 added")), qPrintable(MessageOf(window)));
+        QCOMPARE(bar->maximum(), 1000);
+        // Several steps while the one file was in hand, not "0 of 1" then done.
+        QVERIFY2(std::count_if(values.cbegin(), values.cend(), [](int v) { return v > 0 && v < 1000; }) >= 3,
+                 qPrintable(QStringList(said).join(u'|')));
+        QVERIFY2(said.filter(QRegularExpression(QStringLiteral("^Importing\\.\\.\\. 0 of 1 files in, [1-9][0-9.,]* of "
+                                                               "[0-9.,]+ MB read\\.$")))
+                         .size() >= 2,
+                 qPrintable(said.join(u'|')));
     }
 
     // Library... tests a folder (what it holds, or that there is none yet), keeps what OK chose and

@@ -19,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -602,6 +603,9 @@ void FrmLibrary::importPaths(const QStringList &paths, const std::optional<QStri
         return;
     m_importTask = std::make_unique<ImportTask>(m_folder, paths, aircraft);
     connect(m_importTask.get(), &ImportTask::progress, this, &FrmLibrary::importProgress);
+    connect(m_importTask.get(), &ImportTask::bytesRead, this, &FrmLibrary::importBytesRead);
+    m_filesDone = m_filesTotal = 0;
+    m_bytesRead = m_bytesTotal = 0;
     connect(m_importTask.get(), &ImportTask::finished, this, &FrmLibrary::importDone);
     m_importTask->start();
     // A flight removed under a running import could come back as its copy is written again.
@@ -623,9 +627,37 @@ void FrmLibrary::cancelImport()
 
 void FrmLibrary::importProgress(int done, int total)
 {
-    m_progress->setRange(0, std::max(total, 1));
-    m_progress->setValue(done);
-    m_progress->setFormat(QStringLiteral("%v of %m"));
+    m_filesDone = done;
+    m_filesTotal = total;
+    showImportProgress();
+}
+
+void FrmLibrary::importBytesRead(qint64 read, qint64 total)
+{
+    // The reading threads' words may cross: the furthest stands.
+    m_bytesRead = std::max(m_bytesRead, read);
+    m_bytesTotal = total;
+    showImportProgress();
+}
+
+// The bar follows the bytes, so that one large file moves it as it is read; the words say which
+// file and how much of them.
+void FrmLibrary::showImportProgress()
+{
+    if (!importing() || m_filesTotal == 0)
+        return;
+    constexpr int kSteps = 1000;
+    m_progress->setRange(0, kSteps);
+    m_progress->setValue(m_bytesTotal > 0 ? int(std::min<qint64>(m_bytesRead * kSteps / m_bytesTotal, kSteps))
+                                          : m_filesDone * kSteps / m_filesTotal);
+    m_progress->setFormat(QStringLiteral("%p%"));
+    if (!m_cancel->isEnabled()) // stopping: said so already
+        return;
+    const QLocale locale;
+    const auto megabytes = [&](qint64 bytes) { return locale.toString(double(bytes) / (1 << 20), 'f', 1); };
+    say(QStringLiteral("Importing... %1 of %2 files in, %3 of %4 MB read.")
+            .arg(locale.toString(m_filesDone), locale.toString(m_filesTotal), megabytes(m_bytesRead),
+                 megabytes(m_bytesTotal)));
 }
 
 void FrmLibrary::importDone()

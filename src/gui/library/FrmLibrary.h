@@ -120,6 +120,8 @@ private:
     void chooseLocation();
     void cancelImport();
     void importProgress(int done, int total);
+    void importBytesRead(qint64 read, qint64 total);
+    void showImportProgress();
     void importDone();
     // Whether the commands that change the library may be used now.
     void enableChanges();
@@ -171,6 +173,11 @@ private:
     bool m_frameHooked = false;
 
     std::unique_ptr<ImportTask> m_importTask;
+    // How far the import in hand is: files taken of those found, bytes read of all theirs.
+    int m_filesDone = 0;
+    int m_filesTotal = 0;
+    qint64 m_bytesRead = 0;
+    qint64 m_bytesTotal = 0;
 };
 
 } // namespace korvel
