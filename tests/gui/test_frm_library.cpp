@@ -23,6 +23,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -167,6 +168,15 @@ private slots:
         QVERIFY(done.wait(20000));
         QCOMPARE(table->model()->rowCount(), 5);
         QVERIFY(MessageOf(window).contains(QLatin1String("5 added, 0 already in the library, 1 skipped")));
+        // At the window's own size every column is in view, the source last.
+        const int last = table->model()->columnCount() - 1;
+        QCOMPARE(table->model()->headerData(last, Qt::Horizontal).toString(), QStringLiteral("Source"));
+        const QHeaderView *header = table->horizontalHeader();
+        QVERIFY2(header->sectionViewportPosition(last) + header->sectionSize(last) <= table->viewport()->width(),
+                 qPrintable(QStringLiteral("%1 + %2 > %3")
+                                .arg(header->sectionViewportPosition(last))
+                                .arg(header->sectionSize(last))
+                                .arg(table->viewport()->width())));
         // The file it skipped is named with its reason.
         QCOMPARE(window.skippedFiles().size(), size_t(1));
         auto *showSkipped = window.findChild<QPushButton *>(QStringLiteral("cmdSkipped"));

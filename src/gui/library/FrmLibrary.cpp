@@ -312,6 +312,22 @@ bool FrmLibrary::event(QEvent *event)
     return ChildWindow::event(event);
 }
 
+void FrmLibrary::fitSourceColumn()
+{
+    int others = 0;
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        if (c != Col::ColSource)
+            others += m_table->columnWidth(c);
+    const int room = m_table->viewport()->width() - others;
+    m_table->setColumnWidth(Col::ColSource, std::clamp(room, 100, 320));
+}
+
+void FrmLibrary::resizeEvent(QResizeEvent *event)
+{
+    ChildWindow::resizeEvent(event);
+    fitSourceColumn();
+}
+
 void FrmLibrary::showEvent(QShowEvent *event)
 {
     ChildWindow::showEvent(event);
@@ -387,7 +403,7 @@ void FrmLibrary::refresh()
     // Sorting on again sorts by the column and order the user chose.
     m_table->setSortingEnabled(true);
     m_table->resizeColumnsToContents();
-    m_table->setColumnWidth(Col::ColSource, std::min(m_table->columnWidth(Col::ColSource), 320));
+    fitSourceColumn();
     // The filter starts out spanning every flight kept.
     const std::vector<LibraryFlight> &kept = m_model->flights();
     if (!kept.empty())

@@ -102,6 +102,7 @@ signals:
 protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     QWidget *buildPage();
@@ -122,6 +123,9 @@ private:
     void importProgress(int done, int total);
     void importBytesRead(qint64 read, qint64 total);
     void showImportProgress();
+    // The source column takes the room the others leave (its path elided at the left), so that
+    // it stays in view at the window's size.
+    void fitSourceColumn();
     void importDone();
     // Whether the commands that change the library may be used now.
     void enableChanges();
