@@ -146,6 +146,8 @@ ValueSpan FitAxis(const FlightColumns &columns, const ChartChoice &chart, int ax
     ValueSpan fitted;
     if (!(low <= high))
         return fitted;
+    // Readings that are never below 0 (a spread, an RPM) get no axis below 0 either.
+    const bool noneNegative = low >= 0;
     const double least = AxisIsTemperature(chart, axis)                    ? 20
                          : !series.empty() && series.front() == kRpmSeries ? 100
                                                                            : 2;
@@ -158,6 +160,8 @@ ValueSpan FitAxis(const FlightColumns &columns, const ChartChoice &chart, int ax
     const double step = NiceStep(high - low + 2 * pad, 6);
     fitted.low = std::floor((low - pad) / step) * step;
     fitted.high = std::ceil((high + pad) / step) * step;
+    if (noneNegative)
+        fitted.low = std::max(fitted.low, 0.0);
     return fitted;
 }
 

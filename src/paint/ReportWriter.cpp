@@ -70,14 +70,17 @@ bool WriteReportCard(const QString &folder, const QString &aircraft, int flights
                      QString *error)
 {
     const std::optional<ReportCardPage> card = ReadReportCard(folder, aircraft, flights, error);
-    if (!card)
-        return false;
+    return card && WriteReportCardPage(*card, outFile, error);
+}
+
+bool WriteReportCardPage(const ReportCardPage &card, const QString &outFile, QString *error)
+{
     ReportPdf pdf;
-    if (!pdf.open(outFile, QStringLiteral("Report card %1").arg(aircraft), error)) {
+    if (!pdf.open(outFile, QStringLiteral("Report card %1").arg(card.aircraft), error)) {
         *error += QStringLiteral("; choose another file");
         return false;
     }
-    PaintReportCard(pdf.nextPage(), pdf.page(), *card);
+    PaintReportCard(pdf.nextPage(), pdf.page(), card);
     return pdf.commit(error);
 }
 

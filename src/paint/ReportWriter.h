@@ -5,6 +5,7 @@
 // exist.
 
 #include "core/flight/Findings.h"
+#include "core/report/ReportCardData.h"
 #include "paint/FlightReport.h"
 
 #include <QString>
@@ -46,5 +47,7 @@ bool WriteFlightReports(const std::vector<ReportFlight> &flights, const QString 
 // `flights` flights against the other aircraft. False with the reason; nothing left at outFile then.
 bool WriteReportCard(const QString &folder, const QString &aircraft, int flights, const QString &outFile,
                      QString *error);
+// A card read already into outFile.
+bool WriteReportCardPage(const ReportCardPage &card, const QString &outFile, QString *error);
 
 } // namespace korvel

@@ -690,6 +690,21 @@ private slots:
         QCOMPARE(CylinderListText({1, 2, 5}), QStringLiteral("1-2, 5"));
     }
 
+    // Readings never below 0 (a spread of a few degrees) get no value axis below 0.
+    void spreadAxisStartsAtZero()
+    {
+        View v;
+        v.open(MakeFlight(40, [](int i, QList<QByteArray> &f) {
+            for (int k = 16; k < 22; ++k)
+                f[k] = QByteArray::number(1300 + (k == 16 && i % 2 ? 8 : 0));
+        }));
+        v.combo("cboLeft(3)")->setCurrentText("EGT spread");
+        QCOMPARE(v.combo("cboLeft(3)")->currentText(), QStringLiteral("EGT spread"));
+        const auto [low, high] = v.charts()->valueSpan(2, 0);
+        QCOMPARE(low, 0.0);
+        QVERIFY(high >= 8);
+    }
+
     // A click on a legend entry hides its series (out of the drawing, the box and the refit) and a
     // second shows it; a cylinder the engine lacks is in no legend and no box.
     void legendTogglesSeries()

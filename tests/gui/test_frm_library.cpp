@@ -5,6 +5,7 @@
 // opens it.
 
 #include "core/settings/Settings.h"
+#include "gui/capture/FrmCapture.h"
 #include "gui/common/LibrarySession.h"
 #include "gui/library/FrmLibrary.h"
 #include "gui/library/LibraryLocationDialog.h"
@@ -12,6 +13,7 @@
 #include "gui/shell/StartPanel.h"
 #include "support/FlightPlans.h"
 #include "support/PgServer.h"
+#include "support/ScriptedLine.h"
 #include "support/WindowSupport.h"
 
 #include <QAbstractItemModel>
@@ -21,16 +23,20 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
@@ -162,6 +168,15 @@ private slots:
         QVERIFY(done.wait(20000));
         QCOMPARE(table->model()->rowCount(), 5);
         QVERIFY(MessageOf(window).contains(QLatin1String("5 added, 0 already in the library, 1 skipped")));
+        // At the window's own size every column is in view, the source last.
+        const int last = table->model()->columnCount() - 1;
+        QCOMPARE(table->model()->headerData(last, Qt::Horizontal).toString(), QStringLiteral("Source"));
+        const QHeaderView *header = table->horizontalHeader();
+        QVERIFY2(header->sectionViewportPosition(last) + header->sectionSize(last) <= table->viewport()->width(),
+                 qPrintable(QStringLiteral("%1 + %2 > %3")
+                                .arg(header->sectionViewportPosition(last))
+                                .arg(header->sectionSize(last))
+                                .arg(table->viewport()->width())));
         // The file it skipped is named with its reason.
         QCOMPARE(window.skippedFiles().size(), size_t(1));
         auto *showSkipped = window.findChild<QPushButton *>(QStringLiteral("cmdSkipped"));
@@ -679,6 +694,38 @@ private slots:
         QVERIFY(window.findChild<QPushButton *>(QStringLiteral("cmdImport"))->isEnabled());
     }
 
+    // One large file moves the bar as it is read, and the words say how much of it is read.
+    void largeFileShowsBytes()
+    {
+        test::IsolatedSettings settings;
+        QTemporaryDir dir;
+        test::FlightPlan plan;
+        plan.scale = 30; // some 34 hours a second apart: several of the reader's buffers
+        const QString big = test::WriteFile(dir, QStringLiteral("big.txt"), test::MakeFlight(plan));
+        QVERIFY(QFileInfo(big).size() > qint64(16) << 20);
+        test::Front front;
+        FrmLibrary window(front.context());
+        auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progImport"));
+        QList<int> values;
+        QStringList said;
+        connect(bar, &QProgressBar::valueChanged, &window, [&](int value) {
+            values << value;
+            said << MessageOf(window);
+        });
+        QSignalSpy done(&window, &FrmLibrary::importFinished);
+        window.importPaths({big});
+        QVERIFY(done.wait(60000));
+        QVERIFY2(MessageOf(window).contains(QLatin1String("1 added")), qPrintable(MessageOf(window)));
+        QCOMPARE(bar->maximum(), 1000);
+        // Several steps while the one file was in hand, not "0 of 1" then done.
+        QVERIFY2(std::count_if(values.cbegin(), values.cend(), [](int v) { return v > 0 && v < 1000; }) >= 3,
+                 qPrintable(QStringList(said).join(u'|')));
+        QVERIFY2(said.filter(QRegularExpression(QStringLiteral("^Importing\\.\\.\\. 0 of 1 files in, [1-9][0-9.,]* of "
+                                                               "[0-9.,]+ MB read\\.$")))
+                         .size() >= 2,
+                 qPrintable(said.join(u'|')));
+    }
+
     // Library... tests a folder (what it holds, or that there is none yet), keeps what OK chose and
     // nothing on Cancel, and the window, its caption and the start panel follow the choice.
     void folderLocation()
@@ -876,6 +923,27 @@ private slots:
         window.findChild<QAction *>(QStringLiteral("actRefresh"))->trigger();
         QCOMPARE(table->model()->rowCount(), 2);
         QVERIFY2(!MessageOf(window).contains(QLatin1String("could not be used")), qPrintable(MessageOf(window)));
+
+        // A capture completed while the server is silent is filed off the capture window's thread:
+        // the window says whom it waits for, and, once the server answers, which flight it became.
+        auto line = std::make_unique<test::ScriptedLine>();
+        test::ScriptedLine &scripted = *line;
+        FrmCapture capture(front.context(), nullptr, std::move(line));
+        auto *status = capture.findChild<QStatusBar *>(QStringLiteral("statCapture"));
+        test::FlightPlan plan;
+        plan.seed = 99;
+        plan.start = QDateTime(QDate(2026, 3, 1), QTime(10, 0));
+        QVERIFY(server.freeze());
+        scripted.arrive(test::MakeFlight(plan));
+        QTRY_VERIFY2(
+            status->currentMessage().contains(QStringLiteral("waiting for the flight library server ") + server_),
+            qPrintable(status->currentMessage()));
+        scripted.arrive("after the record\r\n"); // the terminal goes on meanwhile
+        QVERIFY(capture.findChild<QPlainTextEdit *>(QStringLiteral("SaxComm"))
+                    ->toPlainText()
+                    .contains(QLatin1String("after the record")));
+        QVERIFY(server.thaw());
+        QTRY_COMPARE(status->currentMessage(), QStringLiteral("Kept in the flight library as flight 3"));
         LibrarySession::limits() = before;
         qunsetenv("PGPASSFILE");
     }

@@ -125,9 +125,20 @@ private slots:
 
         const QString card = dir.filePath(QStringLiteral("card.pdf"));
         front.files.answers = {card};
-        QVERIFY(SaveReportCardCommand(front.context(), folder, QStringLiteral("N123AB")));
+        const auto readCard = [&](const QString &aircraft) {
+            return [&folder, aircraft](QString *error) { return ReadReportCard(folder, aircraft, 25, error); };
+        };
+        QVERIFY(SaveReportCardCommand(front.context(), QStringLiteral("N123AB"), readCard(QStringLiteral("N123AB"))));
         QVERIFY(korvel::test::LinuxTool(QStringLiteral("pdftotext"), {card, QStringLiteral("-")})
                     .contains(QStringLiteral("Report card")));
+        // A card that cannot be read is said, and no file is left.
+        QFile::remove(card);
+        front.files.answers = {card};
+        QVERIFY(!SaveReportCardCommand(front.context(), QStringLiteral("G-NONE"), readCard(QStringLiteral("G-NONE"))));
+        QVERIFY(!QFile::exists(card));
+        QCOMPARE(front.ui.messages.size(), 1);
+        QVERIFY(front.ui.messages.last().text.contains(QStringLiteral("no flight of aircraft G-NONE")));
+        front.ui.messages.clear();
 
         const QString cal = test::WriteFile(dir, QStringLiteral("cal.txt"), "CAL\r\n");
         front.files.answers = {dir.filePath(QStringLiteral("cal.pdf"))};

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 
 #include <unistd.h>
@@ -31,6 +32,7 @@ private slots:
         CaptureLine capture(line, ui, ui);
         QTemporaryDir libraryDir;
         capture.setLibraryFolder(libraryDir.path());
+        QSignalSpy filed(&capture, &CaptureLine::flightKept);
         SetThisPcsAircraft(QStringLiteral("g-abcd"));
         QVERIFY(capture.load());
         QCOMPARE(ui.statuses, QStringList{"Connected "});
@@ -76,6 +78,7 @@ private slots:
 
         // Every flight the line carried is in the library, the one before any file was chosen
         // too; the calibration record is not, and the statuses said nothing of it.
+        QTRY_COMPARE(filed.count(), 3); // the early flight twice: kept, then known
         FlightLibrary library(libraryDir.path());
         const auto flights = library.list();
         QCOMPARE(flights.size(), size_t(2));
@@ -197,6 +200,26 @@ private slots:
         QVERIFY(flight.startsWith(kept));
         QTest::qWait(200);
         QCOMPARE(ReadAll(file), kept);
+    }
+
+    // The window files a completed capture on the library's own thread and says which flight it
+    // became; the library holds it once that is said.
+    void windowSaysWhereTheFlightIsKept()
+    {
+        Instrument instrument; // with a library of its own
+        AppState state;
+        RecordingUi ui;
+        ScriptedFileChooser files;
+        FrmCapture window(WindowContext{state, ui, ui, files});
+        auto *status = window.findChild<QStatusBar *>("statCapture");
+        QTRY_COMPARE(instrument.engine.lineBaud(), 19200);
+        const QByteArray flight = GenerateFlight(30);
+        QVERIFY(instrument.play({flight, QByteArray(), false},
+                                [&] { return status->currentMessage().startsWith("Kept"); }));
+        QCOMPARE(status->currentMessage(), QStringLiteral("Kept in the flight library as flight 1"));
+        const auto kept = FlightLibrary(qEnvironmentVariable("KORVEL_LIBRARY")).list();
+        QCOMPARE(kept.size(), size_t(1));
+        QVERIFY(kept[0].source.startsWith("capture "));
     }
 
     // The capture file is offered where it can be saved: beside the program when that folder can be

@@ -1,7 +1,6 @@
 #include "core/capture/CaptureLine.h"
 
 #include "core/flight/StartMarker.h"
-#include "core/library/FlightLibrary.h"
 #include "core/settings/Settings.h"
 
 #include <QDateTime>
@@ -136,14 +135,28 @@ void CaptureLine::addToLibrary(const QByteArray &bytes, const QString &source)
 {
     if (m_libraryFolder.isEmpty())
         return;
-    try {
-        FlightLibrary library(m_libraryFolder);
-        const ImportResult result = library.importBytes(bytes, source, ThisPcsAircraft());
-        if (result.outcome != ImportResult::Skipped)
-            emit flightKept(result.id);
-    } catch (const LibraryError &error) {
-        emit note(QStringLiteral("\n[The flight could not be kept in the flight library: %1.]\n").arg(error.message()));
+    const Filing filing{m_libraryFolder, bytes, source, ThisPcsAircraft()};
+    if (m_filer) {
+        m_filer(filing);
+        return;
     }
+    try {
+        FlightLibrary library(filing.library);
+        filed(library.importBytes(filing.bytes, filing.source, filing.aircraft));
+    } catch (const LibraryError &error) {
+        filingFailed(error.message());
+    }
+}
+
+void CaptureLine::filed(const ImportResult &result)
+{
+    if (result.outcome != ImportResult::Skipped)
+        emit flightKept(result.id);
+}
+
+void CaptureLine::filingFailed(const QString &reason)
+{
+    emit note(QStringLiteral("\n[The flight could not be kept in the flight library: %1.]\n").arg(reason));
 }
 
 void CaptureLine::closeQuietly()

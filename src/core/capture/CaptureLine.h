@@ -3,11 +3,15 @@
 // the capture file's choice, every arrival through the capture protocol, and the unload.
 
 #include "core/capture/CaptureSession.h"
+#include "core/library/FlightLibrary.h"
 #include "core/serial/SerialLine.h"
 #include "core/ui/UiInterfaces.h"
 
 #include <QDate>
 #include <QObject>
+
+#include <functional>
+#include <optional>
 
 namespace korvel {
 
@@ -42,6 +46,24 @@ public:
     // Where every flight the line carries is kept (the flight library's folder); empty keeps none.
     // A flight is kept whether or not a capture file was chosen, so none received is ever lost.
     void setLibraryFolder(const QString &folder) { m_libraryFolder = folder; }
+    QString libraryFolder() const { return m_libraryFolder; }
+
+    // A flight to file in the library.
+    struct Filing {
+        QString library; // the folder or server
+        QByteArray bytes;
+        QString source;
+        std::optional<QString> aircraft; // this PC's
+    };
+    // Files a flight and tells filed() or filingFailed() how it went. Without one the flight is
+    // filed at once on this thread (korvel-cli); the window hands it to the library's own thread,
+    // so a library server that does not answer never holds the line.
+    using Filer = std::function<void(const Filing &)>;
+    void setFiler(Filer filer) { m_filer = std::move(filer); }
+    // How a filing ended: the flight kept (or there already) is said with flightKept; a flight
+    // skipped by the library is not.
+    void filed(const ImportResult &result);
+    void filingFailed(const QString &reason);
 
     // "Ostrel MM-DD-YYYY.txt" for the day the dialog opens.
     static QString SuggestedFileName(const QDate &day);
@@ -71,6 +93,7 @@ private:
     // The flight keeper: the protocol's own rules for a FLIGHT record, always armed, beside the
     // capture file's session.
     QString m_libraryFolder;
+    Filer m_filer;
     QString m_captureFile;
     bool m_keeping = false;
     QByteArray m_kept;

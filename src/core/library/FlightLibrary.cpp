@@ -456,7 +456,7 @@ bool FlightLibrary::importFiles(const QStringList &files, const std::optional<QS
                                 const std::function<bool()> &stop)
 {
     m_db->checkWritable();
-    return library_detail::ImportFiles(*m_db, *m_store, files, aircraft, onResult, stop, false);
+    return library_detail::ImportFiles(*m_db, *m_store, files, aircraft, onResult, stop, false, m_readProgress);
 }
 
 bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onResult)

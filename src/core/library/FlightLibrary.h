@@ -160,6 +160,9 @@ public:
                      const std::function<bool()> &stop = {});
     bool importFiles(const QStringList &files, const std::optional<QString> &aircraft,
                      const std::function<bool(const ImportResult &)> &onResult, const std::function<bool()> &stop = {});
+    // Said as the files of an import are read, piece by piece (each piece's size), so that a large
+    // file shows how far it is; called on the import's reading threads.
+    void setReadProgress(std::function<void(qint64 bytes)> onRead) { m_readProgress = std::move(onRead); }
 
     // Every flight by its first record's date and time, then id.
     std::vector<LibraryFlight> list();
@@ -210,6 +213,7 @@ private:
     int m_version = kSchemaVersion;
     std::unique_ptr<library_detail::CatalogueBackend> m_db;
     std::unique_ptr<library_detail::FlightStore> m_store;
+    std::function<void(qint64)> m_readProgress;
 };
 
 } // namespace korvel

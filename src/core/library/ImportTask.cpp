@@ -1,5 +1,9 @@
 #include "core/library/ImportTask.h"
 
+#include <QFileInfo>
+
+#include <algorithm>
+
 namespace korvel {
 
 ImportTask::ImportTask(QString location, QStringList paths, std::optional<QString> aircraft, QObject *parent)
@@ -41,6 +45,19 @@ void ImportTask::run()
         FlightLibrary library(m_location);
         const QStringList files = FlightLibrary::CollectFiles(m_paths);
         emit progress(0, int(files.size()));
+        qint64 total = 0;
+        for (const QString &file : files)
+            total += std::max<qint64>(QFileInfo(file).size(), 0);
+        library.setReadProgress([this, total](qint64 bytes) {
+            const qint64 read = m_read += bytes;
+            const int hundredths = total > 0 ? int(std::min<qint64>(read * 100 / total, 100)) : 100;
+            int said = m_hundredths;
+            while (hundredths > said)
+                if (m_hundredths.compare_exchange_weak(said, hundredths)) {
+                    emit bytesRead(read, total);
+                    break;
+                }
+        });
         int done = 0;
         library.importFiles(
             files, m_aircraft,

@@ -40,6 +40,9 @@ public:
 signals:
     // Files taken so far of all the files found.
     void progress(int done, int total);
+    // Bytes read so far of all the files' bytes, said at every hundredth of them (a single large
+    // file is not "0 of 1" until it is in).
+    void bytesRead(qint64 read, qint64 total);
     void finished();
 
 private:
@@ -51,6 +54,8 @@ private:
     QThread *m_thread = nullptr;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_ended{false};
+    std::atomic<qint64> m_read{0};
+    std::atomic<int> m_hundredths{0}; // of the bytes read, as last said
     Outcome m_outcome; // written by the import's thread until it has ended
 };
 

@@ -150,7 +150,7 @@ QString Unreadable(const QString &path, const QFileInfo &info)
 // the same pass. Runs on several threads at once.
 // fromCopies: the file is the library's own copy (a rebuild), named by the hash its bytes must have.
 PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, const FlightStore &store,
-                          CopyStore *copies, bool fromCopies)
+                          CopyStore *copies, bool fromCopies, const ReadSink &onRead)
 {
     PendingFlight pending;
     ImportResult &result = pending.result;
@@ -197,6 +197,8 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
                     else if (packAhead)
                         read.append(bytes, qsizetype(size));
                     pending.bytes += qint64(size);
+                    if (onRead)
+                        onRead(qint64(size));
                 });
         } catch (const FlightDataError &error) {
             result.reason = QStringLiteral("not a flight file: ") + error.message();
@@ -593,7 +595,7 @@ std::optional<FlightFigures> FigureFile(const QString &path)
 
 bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &files,
                  const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop,
-                 bool fromCopies)
+                 bool fromCopies, const ReadSink &onRead)
 {
     // The flights go in by batches, in the files' order: the copies of a batch, written as the files
     // were read, are flushed to the disk together, then its rows committed in one transaction.
@@ -612,7 +614,7 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
     Batch batch;
     // Bytes kept with their rows are packed ahead while a batch is committed, a batch's worth at most.
     ImportWorkers workers(
-        files, [&](const QString &path) { return AnalyseFile(path, sizes, store, copies, fromCopies); },
+        files, [&](const QString &path) { return AnalyseFile(path, sizes, store, copies, fromCopies, onRead); },
         copies ? 0 : kBatchFlights, copies ? 0 : qint64(32) << 20);
 
     // However the import ends, the copies it made whose rows are not in go (unless their flight is

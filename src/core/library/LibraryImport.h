@@ -17,12 +17,14 @@ class CatalogueBackend;
 class FlightStore;
 
 using ImportSink = std::function<bool(const ImportResult &)>;
+// Each piece of a file as it is read, by its size; called on the reading threads.
+using ReadSink = std::function<void(qint64 bytes)>;
 
 // fromCopies: the files are the library's own copies (a rebuild): each is checked against its name
 // (Damaged otherwise), none is copied, and no copy goes for want of a row.
 bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &files,
                  const std::optional<QString> &aircraft, const ImportSink &onResult, const std::function<bool()> &stop,
-                 bool fromCopies);
+                 bool fromCopies, const ReadSink &onRead = {});
 ImportResult ImportBytes(CatalogueBackend &db, FlightStore &store, const QByteArray &bytes, const QString &source,
                          const std::optional<QString> &aircraft);
 

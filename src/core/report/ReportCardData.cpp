@@ -86,70 +86,75 @@ QStringList CardSentences(const ReportCardPage &card)
 std::optional<ReportCardPage> ReadReportCard(const QString &folder, const QString &aircraft, int flights,
                                              QString *error)
 {
-    ReportCardPage card;
-    card.aircraft = aircraft;
     try {
         FlightLibrary library(folder, FlightLibrary::Opening::Existing);
-        std::vector<LibraryFlight> own = library.list(aircraft);
-        if (own.empty()) {
-            *error = QStringLiteral("no flight of aircraft %1 in the flight library %2; its aircraft are: %3")
-                         .arg(aircraft, library.folder(),
-                              library.registrations().isEmpty() ? QStringLiteral("none")
-                                                                : library.registrations().join(QStringLiteral(", ")));
-            return std::nullopt;
-        }
-        if (int(own.size()) > flights)
-            own.erase(own.begin(), own.end() - flights);
-        card.flights = int(own.size());
-        card.first = own.front().first.left(10);
-        card.last = own.back().last.left(10);
-        QHash<qint64, QString> month; // of the flights drawn
-        for (const LibraryFlight &f : own)
-            month.insert(f.id, f.first.left(7));
-        // The fleet: every flight of another aircraft (those without one belong to none).
-        QSet<qint64> fleet;
-        QSet<QString> others;
-        for (const LibraryFlight &f : library.list())
-            if (f.aircraft && *f.aircraft != aircraft) {
-                fleet.insert(f.id);
-                others.insert(*f.aircraft);
-            }
-        card.fleetAircraft = int(others.size());
-        card.fleetFlights = int(fleet.size());
-
-        for (const CardMeasure &measure : CardMeasures()) {
-            CardRow row{measure, {}, {}, {}};
-            std::vector<double> mine, theirs;
-            std::map<QString, std::vector<double>> byMonth;
-            for (const TrendPoint &p : library.trend(QString::fromLatin1(measure.key))) {
-                if (!p.value)
-                    continue;
-                const double v = *p.value * measure.scale;
-                if (month.contains(p.id)) {
-                    mine.push_back(v);
-                    byMonth[month.value(p.id)].push_back(v);
-                } else if (fleet.contains(p.id)) {
-                    theirs.push_back(v);
-                }
-            }
-            row.own = Summarize(mine);
-            row.fleet = Summarize(theirs);
-            if (card.fleetAircraft == 0) {
-                // Every month from the first flight drawn to the last, an empty one kept in its place.
-                QDate m = QDate::fromString(card.first.left(7) + QStringLiteral("-01"), Qt::ISODate);
-                const QDate end = QDate::fromString(card.last.left(7) + QStringLiteral("-01"), Qt::ISODate);
-                for (; m.isValid() && m <= end; m = m.addMonths(1)) {
-                    const QString key = m.toString(QStringLiteral("yyyy-MM"));
-                    row.months.push_back({key, Summarize(byMonth[key])});
-                }
-            }
-            card.rows.push_back(row);
-        }
+        return ReadReportCard(library, aircraft, flights, error);
     } catch (const LibraryError &e) {
         *error = QStringLiteral("flight library %1: %2").arg(FlightLibrary::Shown(folder), e.message());
         return std::nullopt;
     }
+}
 
+std::optional<ReportCardPage> ReadReportCard(FlightLibrary &library, const QString &aircraft, int flights,
+                                             QString *error)
+{
+    ReportCardPage card;
+    card.aircraft = aircraft;
+    std::vector<LibraryFlight> own = library.list(aircraft);
+    if (own.empty()) {
+        *error = QStringLiteral("no flight of aircraft %1 in the flight library %2; its aircraft are: %3")
+                     .arg(aircraft, library.folder(),
+                          library.registrations().isEmpty() ? QStringLiteral("none")
+                                                            : library.registrations().join(QStringLiteral(", ")));
+        return std::nullopt;
+    }
+    if (int(own.size()) > flights)
+        own.erase(own.begin(), own.end() - flights);
+    card.flights = int(own.size());
+    card.first = own.front().first.left(10);
+    card.last = own.back().last.left(10);
+    QHash<qint64, QString> month; // of the flights drawn
+    for (const LibraryFlight &f : own)
+        month.insert(f.id, f.first.left(7));
+    // The fleet: every flight of another aircraft (those without one belong to none).
+    QSet<qint64> fleet;
+    QSet<QString> others;
+    for (const LibraryFlight &f : library.list())
+        if (f.aircraft && *f.aircraft != aircraft) {
+            fleet.insert(f.id);
+            others.insert(*f.aircraft);
+        }
+    card.fleetAircraft = int(others.size());
+    card.fleetFlights = int(fleet.size());
+
+    for (const CardMeasure &measure : CardMeasures()) {
+        CardRow row{measure, {}, {}, {}};
+        std::vector<double> mine, theirs;
+        std::map<QString, std::vector<double>> byMonth;
+        for (const TrendPoint &p : library.trend(QString::fromLatin1(measure.key))) {
+            if (!p.value)
+                continue;
+            const double v = *p.value * measure.scale;
+            if (month.contains(p.id)) {
+                mine.push_back(v);
+                byMonth[month.value(p.id)].push_back(v);
+            } else if (fleet.contains(p.id)) {
+                theirs.push_back(v);
+            }
+        }
+        row.own = Summarize(mine);
+        row.fleet = Summarize(theirs);
+        if (card.fleetAircraft == 0) {
+            // Every month from the first flight drawn to the last, an empty one kept in its place.
+            QDate m = QDate::fromString(card.first.left(7) + QStringLiteral("-01"), Qt::ISODate);
+            const QDate end = QDate::fromString(card.last.left(7) + QStringLiteral("-01"), Qt::ISODate);
+            for (; m.isValid() && m <= end; m = m.addMonths(1)) {
+                const QString key = m.toString(QStringLiteral("yyyy-MM"));
+                row.months.push_back({key, Summarize(byMonth[key])});
+            }
+        }
+        card.rows.push_back(row);
+    }
     return card;
 }
 

@@ -12,6 +12,8 @@
 
 namespace korvel {
 
+class FlightLibrary;
+
 struct CardMeasure {
     const char *key;   // the library's trend measure
     const char *label; // as the page and its sentence name it
@@ -54,9 +56,16 @@ struct ReportCardPage {
 // within the fleet's middle half." only when every median the aircraft has lies there.
 QStringList CardSentences(const ReportCardPage &card);
 
+// How many of its last flights a card draws unless told.
+constexpr int kReportCardFlights = 25;
+
 // The card of aircraft (a normalised registration) from the library in folder: its last `flights`
 // flights against the other aircraft. nullopt with the reason.
 std::optional<ReportCardPage> ReadReportCard(const QString &folder, const QString &aircraft, int flights,
+                                             QString *error);
+// The same from a library open already (a window's, on its library's thread); what the library
+// itself fails at is thrown as LibraryError.
+std::optional<ReportCardPage> ReadReportCard(FlightLibrary &library, const QString &aircraft, int flights,
                                              QString *error);
 
 } // namespace korvel

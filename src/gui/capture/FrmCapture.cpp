@@ -1,6 +1,7 @@
 #include "gui/capture/FrmCapture.h"
 
 #include "core/settings/Settings.h"
+#include "gui/common/LibrarySession.h"
 #include "gui/common/Twips.h"
 
 #include <QMenu>
@@ -52,8 +53,37 @@ FrmCapture::FrmCapture(WindowContext context, QWidget *parent, std::unique_ptr<S
     connect(m_capture.get(), &CaptureLine::flightKept, this, [this](qint64 id) {
         m_status->showMessage(QStringLiteral("Kept in the flight library as flight %1").arg(id));
     });
-    // The flights received go into the library this PC chose, a folder or a server.
+    // The flights received go into the library this PC chose, a folder or a server, filed on the
+    // library's own thread: the terminal goes on showing what arrives meanwhile.
     m_capture->setLibraryFolder(LibraryLocation());
+    m_library = new LibrarySession(m_capture->libraryFolder(), this);
+    connect(m_library, &LibrarySession::waiting, this, [this](const QString &text) {
+        if (!text.isEmpty())
+            m_status->showMessage(text);
+        else if (m_status->currentMessage() == m_waiting)
+            m_status->clearMessage();
+        m_waiting = text;
+    });
+    m_capture->setFiler([this](const CaptureLine::Filing &filing) {
+        if (m_library->location() != filing.library)
+            m_library->setLocation(filing.library);
+        auto result = std::make_shared<ImportResult>();
+        m_library->post(
+            [filing, result](FlightLibrary &library) {
+                *result = library.importBytes(filing.bytes, filing.source, filing.aircraft);
+            },
+            [this, result](std::exception_ptr error) {
+                try {
+                    if (error)
+                        std::rethrow_exception(error);
+                    m_capture->filed(*result);
+                } catch (const LibraryError &failed) {
+                    m_capture->filingFailed(failed.message());
+                } catch (const std::exception &failed) {
+                    m_capture->filingFailed(QString::fromLocal8Bit(failed.what()));
+                }
+            });
+    });
     SetOuterSize(this, 12500, 7100);
     m_capture->load();
 }

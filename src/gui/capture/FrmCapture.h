@@ -14,6 +14,8 @@ class QStatusBar;
 
 namespace korvel {
 
+class LibrarySession;
+
 class FrmCapture : public ChildWindow {
     Q_OBJECT
 public:
@@ -43,6 +45,8 @@ private:
     QPlainTextEdit *m_terminal = nullptr;
     QMenu *m_menu = nullptr;
     QStatusBar *m_status = nullptr; // what became of the flights received (kept in the library)
+    LibrarySession *m_library = nullptr; // files them off the window's thread
+    QString m_waiting;                   // the status bar's "Still waiting for ..." while it shows
 };
 
 } // namespace korvel

@@ -80,7 +80,7 @@ void LibrarySession::drop()
     letThreadGo();
 }
 
-void LibrarySession::runOnThread(const std::function<void(std::unique_ptr<FlightLibrary> &)> &job)
+std::shared_ptr<LibrarySession::Thread> LibrarySession::thread()
 {
     if (!m_thread) {
         m_thread = std::make_shared<Thread>();
@@ -90,7 +90,20 @@ void LibrarySession::runOnThread(const std::function<void(std::unique_ptr<Flight
         m_thread->home->moveToThread(m_thread->thread);
         m_thread->thread->start();
     }
-    const std::shared_ptr<Thread> thread = m_thread;
+    return m_thread;
+}
+
+LibraryError LibrarySession::givenUp(const QString &waitedFor) const
+{
+    const int seconds = (limits().giveUpMs + 999) / 1000;
+    return LibraryError(waitedFor.startsWith(QLatin1String("the flight library server"))
+                            ? QStringLiteral("%1 went away: it did not answer for %2 s").arg(waitedFor).arg(seconds)
+                            : QStringLiteral("%1 did not answer for %2 s").arg(waitedFor).arg(seconds));
+}
+
+void LibrarySession::runOnThread(const std::function<void(std::unique_ptr<FlightLibrary> &)> &job)
+{
+    const std::shared_ptr<Thread> thread = this->thread();
     const auto call = std::make_shared<Call>();
     QMetaObject::invokeMethod(thread->home, [thread, call, job] {
         std::exception_ptr error;
@@ -136,10 +149,7 @@ void LibrarySession::runOnThread(const std::function<void(std::unique_ptr<Flight
         // Given up: that thread and its connection are left to end by themselves.
         if (alive && m_thread == thread)
             letThreadGo();
-        const int seconds = (limits().giveUpMs + 999) / 1000;
-        throw LibraryError(waitedFor.startsWith(QLatin1String("the flight library server"))
-                               ? QStringLiteral("%1 went away: it did not answer for %2 s").arg(waitedFor).arg(seconds)
-                               : QStringLiteral("%1 did not answer for %2 s").arg(waitedFor).arg(seconds));
+        throw givenUp(waitedFor);
     }
 }
 
@@ -179,6 +189,54 @@ void LibrarySession::runJob(std::function<void(FlightLibrary &)> job)
         if (!library)
             throw LibraryError(QStringLiteral("it is not open"));
         job(*library);
+    });
+}
+
+void LibrarySession::post(std::function<void(FlightLibrary &)> job, std::function<void(std::exception_ptr)> done)
+{
+    const std::shared_ptr<Thread> thread = this->thread();
+    const QString location = m_location;
+    const QString waitedFor = WaitedFor(location);
+    // The timers are the session's: with it, they and the answer's way back go.
+    QPointer<QTimer> notice = new QTimer(this), giveUp = new QTimer(this);
+    notice->setSingleShot(true);
+    giveUp->setSingleShot(true);
+    QPointer<LibrarySession> alive(this);
+    // Said once: by the answer, or by the time-out, whichever comes first.
+    auto answered = std::make_shared<bool>(false);
+    auto answer = std::make_shared<std::function<void(std::exception_ptr)>>(
+        [alive, answered, notice, giveUp, done = std::move(done)](std::exception_ptr error) {
+            if (*answered || !alive)
+                return;
+            *answered = true;
+            for (QTimer *timer : {notice.data(), giveUp.data()})
+                if (timer) {
+                    timer->stop();
+                    timer->deleteLater();
+                }
+            emit alive->waiting(QString());
+            done(error);
+        });
+    connect(notice, &QTimer::timeout, this,
+            [this, waitedFor] { emit waiting(QStringLiteral("Still waiting for %1.").arg(waitedFor)); });
+    connect(giveUp, &QTimer::timeout, this, [this, thread, waitedFor, answer] {
+        // That thread and its connection are left to end by themselves.
+        if (m_thread == thread)
+            letThreadGo();
+        (*answer)(std::make_exception_ptr(givenUp(waitedFor)));
+    });
+    notice->start(limits().noticeMs);
+    giveUp->start(limits().giveUpMs);
+    QMetaObject::invokeMethod(thread->home, [thread, location, job = std::move(job), answer] {
+        std::exception_ptr error;
+        try {
+            if (!thread->library)
+                thread->library = std::make_unique<FlightLibrary>(location);
+            job(*thread->library);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [answer, error] { (*answer)(error); });
     });
 }
 

@@ -66,6 +66,13 @@ public:
         }
     }
 
+    // Runs job(library) on the library's thread without waiting for it, for work the window need
+    // not wait on (a capture's filing): done(error) follows on the window's thread once the job has
+    // ended (error empty), failed, or been given up; never once the session has gone. The library
+    // is opened there first when it is not (made where there is none). The same notice and
+    // time-out hold as for a call.
+    void post(std::function<void(FlightLibrary &)> job, std::function<void(std::exception_ptr)> done);
+
     // What the window says while it waits: "the flight library server HOST:PORT" or "the flight
     // library in FOLDER".
     static QString WaitedFor(const QString &location);
@@ -79,6 +86,8 @@ private:
     struct Thread;
     void runJob(std::function<void(FlightLibrary &)> job);
     void runOnThread(const std::function<void(std::unique_ptr<FlightLibrary> &)> &job);
+    std::shared_ptr<Thread> thread();
+    LibraryError givenUp(const QString &waitedFor) const;
     void letThreadGo();
 
     QString m_location;

@@ -113,14 +113,15 @@ bool SaveReportsCommand(const WindowContext &context, QWidget *parent, const std
     return written;
 }
 
-bool SaveReportCardCommand(const WindowContext &context, const QString &folder, const QString &aircraft, int flights)
+bool SaveReportCardCommand(const WindowContext &context, const QString &aircraft, const ReadCard &read)
 {
     const std::optional<QString> name =
         AskPdf(context, QStringLiteral("Report Card"), QStringLiteral("%1.pdf").arg(aircraft));
     if (!name)
         return false;
     QString error;
-    if (!WriteReportCard(folder, aircraft, flights, *name, &error)) {
+    const std::optional<ReportCardPage> card = read(&error);
+    if (!card || !WriteReportCardPage(*card, *name, &error)) {
         Tell(context, error);
         return false;
     }

@@ -36,8 +36,9 @@ bool SaveReportCommand(const WindowContext &context, const ReportFlight &flight,
 // bar with Cancel (object name "dlgReportProgress") over parent. True when a PDF was written.
 bool SaveReportsCommand(const WindowContext &context, QWidget *parent, const std::vector<ReportFlight> &flights);
 
-// Report Card... for aircraft (a normalised registration) of the library in folder.
-bool SaveReportCardCommand(const WindowContext &context, const QString &folder, const QString &aircraft,
-                           int flights = 25);
+// Report Card... for aircraft (a normalised registration): read(error) reads its card once the
+// file is chosen (from the window's library, on that library's thread).
+using ReadCard = std::function<std::optional<ReportCardPage>(QString *error)>;
+bool SaveReportCardCommand(const WindowContext &context, const QString &aircraft, const ReadCard &read);
 
 } // namespace korvel

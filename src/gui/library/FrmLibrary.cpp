@@ -20,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -312,6 +313,22 @@ bool FrmLibrary::event(QEvent *event)
     return ChildWindow::event(event);
 }
 
+void FrmLibrary::fitSourceColumn()
+{
+    int others = 0;
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        if (c != Col::ColSource)
+            others += m_table->columnWidth(c);
+    const int room = m_table->viewport()->width() - others;
+    m_table->setColumnWidth(Col::ColSource, std::clamp(room, 100, 320));
+}
+
+void FrmLibrary::resizeEvent(QResizeEvent *event)
+{
+    ChildWindow::resizeEvent(event);
+    fitSourceColumn();
+}
+
 void FrmLibrary::showEvent(QShowEvent *event)
 {
     ChildWindow::showEvent(event);
@@ -387,7 +404,7 @@ void FrmLibrary::refresh()
     // Sorting on again sorts by the column and order the user chose.
     m_table->setSortingEnabled(true);
     m_table->resizeColumnsToContents();
-    m_table->setColumnWidth(Col::ColSource, std::min(m_table->columnWidth(Col::ColSource), 320));
+    fitSourceColumn();
     // The filter starts out spanning every flight kept.
     const std::vector<LibraryFlight> &kept = m_model->flights();
     if (!kept.empty())
@@ -534,7 +551,18 @@ void FrmLibrary::reportCard()
         say(QStringLiteral("Choose one aircraft in the Aircraft filter first: the report card is that aircraft's."));
         return;
     }
-    guarded([&] { SaveReportCardCommand(m_context, m_folder, *aircraft); });
+    // The card is read on the library's thread, as every other call of the window is.
+    guarded([&] {
+        SaveReportCardCommand(m_context, *aircraft, [session = m_session, aircraft = *aircraft](QString *error) {
+            auto read = session->call([aircraft](FlightLibrary &library) {
+                QString why;
+                std::optional<ReportCardPage> card = ReadReportCard(library, aircraft, kReportCardFlights, &why);
+                return std::make_pair(std::move(card), why);
+            });
+            *error = read.second;
+            return std::move(read.first);
+        });
+    });
 }
 
 QString FrmLibrary::dialogFolder() const
@@ -592,6 +620,9 @@ void FrmLibrary::importPaths(const QStringList &paths, const std::optional<QStri
         return;
     m_importTask = std::make_unique<ImportTask>(m_folder, paths, aircraft);
     connect(m_importTask.get(), &ImportTask::progress, this, &FrmLibrary::importProgress);
+    connect(m_importTask.get(), &ImportTask::bytesRead, this, &FrmLibrary::importBytesRead);
+    m_filesDone = m_filesTotal = 0;
+    m_bytesRead = m_bytesTotal = 0;
     connect(m_importTask.get(), &ImportTask::finished, this, &FrmLibrary::importDone);
     m_importTask->start();
     // A flight removed under a running import could come back as its copy is written again.
@@ -613,9 +644,37 @@ void FrmLibrary::cancelImport()
 
 void FrmLibrary::importProgress(int done, int total)
 {
-    m_progress->setRange(0, std::max(total, 1));
-    m_progress->setValue(done);
-    m_progress->setFormat(QStringLiteral("%v of %m"));
+    m_filesDone = done;
+    m_filesTotal = total;
+    showImportProgress();
+}
+
+void FrmLibrary::importBytesRead(qint64 read, qint64 total)
+{
+    // The reading threads' words may cross: the furthest stands.
+    m_bytesRead = std::max(m_bytesRead, read);
+    m_bytesTotal = total;
+    showImportProgress();
+}
+
+// The bar follows the bytes, so that one large file moves it as it is read; the words say which
+// file and how much of them.
+void FrmLibrary::showImportProgress()
+{
+    if (!importing() || m_filesTotal == 0)
+        return;
+    constexpr int kSteps = 1000;
+    m_progress->setRange(0, kSteps);
+    m_progress->setValue(m_bytesTotal > 0 ? int(std::min<qint64>(m_bytesRead * kSteps / m_bytesTotal, kSteps))
+                                          : m_filesDone * kSteps / m_filesTotal);
+    m_progress->setFormat(QStringLiteral("%p%"));
+    if (!m_cancel->isEnabled()) // stopping: said so already
+        return;
+    const QLocale locale;
+    const auto megabytes = [&](qint64 bytes) { return locale.toString(double(bytes) / (1 << 20), 'f', 1); };
+    say(QStringLiteral("Importing... %1 of %2 files in, %3 of %4 MB read.")
+            .arg(locale.toString(m_filesDone), locale.toString(m_filesTotal), megabytes(m_bytesRead),
+                 megabytes(m_bytesTotal)));
 }
 
 void FrmLibrary::importDone()

@@ -102,6 +102,7 @@ signals:
 protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     QWidget *buildPage();
@@ -120,6 +121,11 @@ private:
     void chooseLocation();
     void cancelImport();
     void importProgress(int done, int total);
+    void importBytesRead(qint64 read, qint64 total);
+    void showImportProgress();
+    // The source column takes the room the others leave (its path elided at the left), so that
+    // it stays in view at the window's size.
+    void fitSourceColumn();
     void importDone();
     // Whether the commands that change the library may be used now.
     void enableChanges();
@@ -171,6 +177,11 @@ private:
     bool m_frameHooked = false;
 
     std::unique_ptr<ImportTask> m_importTask;
+    // How far the import in hand is: files taken of those found, bytes read of all theirs.
+    int m_filesDone = 0;
+    int m_filesTotal = 0;
+    qint64 m_bytesRead = 0;
+    qint64 m_bytesTotal = 0;
 };
 
 } // namespace korvel
