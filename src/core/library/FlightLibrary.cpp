@@ -11,6 +11,7 @@
 #include "core/library/LibraryFigures.h"
 #include "core/library/LibraryImport.h"
 #include "core/library/ServerLocation.h"
+#include "core/platform/Files.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -25,11 +26,6 @@
 #include <atomic>
 #include <thread>
 
-#ifdef Q_OS_UNIX
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace korvel {
 
@@ -77,35 +73,6 @@ LibraryFlight FlightFromRow(const Rows &q)
     return f;
 }
 
-#ifdef Q_OS_UNIX
-// Every entry under a folder, by raw name: a folder that cannot be read is named itself (its
-// import says why), and so is a name that is not valid UTF-8 (it cannot be opened by its text).
-void Walk(const QByteArray &folder, QStringList &found)
-{
-    DIR *dir = ::opendir(folder.constData());
-    if (!dir) {
-        found << QFile::decodeName(folder);
-        return;
-    }
-    while (const dirent *entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        const QByteArray path = folder + '/' + name;
-        struct stat st {};
-        if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            Walk(path, found);
-            continue;
-        }
-        // A link to a folder is not followed (it could lead back up the tree).
-        if (S_ISLNK(st.st_mode) && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-            continue;
-        found << QFile::decodeName(path);
-    }
-    ::closedir(dir);
-}
-#endif
-
 } // namespace
 
 QString FlightLibrary::DefaultFolder()
@@ -125,16 +92,7 @@ QStringList FlightLibrary::CollectFiles(const QStringList &paths)
             continue;
         }
         QStringList found;
-#ifdef Q_OS_UNIX
-        QString root = path;
-        while (root.size() > 1 && root.endsWith(QLatin1Char('/')))
-            root.chop(1);
-        Walk(QFile::encodeName(root), found);
-#else
-        QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            found << it.next();
-#endif
+        platform::ListFolderTree(path, found);
         std::sort(found.begin(), found.end());
         files << found;
     }
@@ -670,15 +628,13 @@ bool FlightLibrary::remove(qint64 id)
         if (!found)
             return;
         sha = kept.toString();
-#ifdef Q_OS_UNIX
         // A copy that could not be deleted would stay for ever: the flight stays too.
-        if (files() && ::access(QFile::encodeName(flightsFolder()).constData(), W_OK) != 0)
+        if (files() && !platform::FolderWritable(flightsFolder()))
             throw LibraryError(QStringLiteral("cannot remove flight %1: the folder %2 is read-only, so its copy "
                                               "could not be deleted. Nothing was changed; make the folder writable, "
                                               "then remove it again")
                                    .arg(id)
                                    .arg(flightsFolder()));
-#endif
         m_store->forget(*m_db, sha);
         m_db->exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
         m_db->exec(QStringLiteral("DELETE FROM flights WHERE id = ?"), {id});
