@@ -246,7 +246,13 @@ private slots:
 
         // Values travel apart from the statement: quotes, question marks and other scripts are
         // kept as they are, and a filter that reads like SQL is only a name.
+        // (Windows allows no question mark in a file's name, and the tests write names in its code
+        // page: there the quote and the dollar stand alone.)
+#ifdef Q_OS_WIN
+        const QString odd = QStringLiteral("O'Neil $1.txt");
+#else
         const QString odd = QString::fromUtf8("O'Neil ? Ölhahn $1.txt");
+#endif
         const QString d = test::WriteFile(dir, odd, Flight(4, {{0, 1, 2300}}));
         QVERIFY(library.importFiles({d}, std::nullopt, [](const ImportResult &) { return true; }));
         const auto all = library.list();
