@@ -7,7 +7,9 @@
 #                         build the Debian package, check its contents, install it with apt, try the
 #                         installed programs, and remove it again (also when a check fails)
 #   scripts/dev.sh windows
-#                         cross-build for 64-bit Windows (BUILD-windows/) and run its tests under Wine
+#                         cross-build for 64-bit Windows (BUILD-windows/), run its tests and its
+#                         korvel-cli's roads under Wine, make the setup program and the zip, and
+#                         install, try and remove them under Wine; the two parts on their own:
 #   scripts/dev.sh windows-roads      the Windows korvel-cli's roads under Wine, beside the Linux one's
 #   scripts/dev.sh windows-package    the setup program and the zip, installed and removed under Wine
 # The checked builds (clang, AddressSanitizer + UndefinedBehaviorSanitizer, libFuzzer), in their
@@ -237,6 +239,12 @@ windows_qt_archive="${KORVEL_QT_MINGW_ARCHIVE:-$top/../shared/toolchains/qt-6.4.
 export KORVEL_QT_MINGW="$windows_dir/qt-mingw"
 export KORVEL_WINE_PREFIX="$windows_dir/wine"
 
+# Wine 8 with the serial wait QSerialPort needs (scripts/windows/wine-serial.sh), built once.
+windows_wine() {
+  scripts/windows/wine-serial.sh "$windows_dir/wine-serial"
+  export KORVEL_WINE_LOADER="$windows_dir/wine-serial/lib/wine/wine64"
+}
+
 windows_build() {
   install_missing
   install_missing scripts/packages-windows.txt
@@ -262,6 +270,7 @@ windows_build() {
 
 windows_check() {
   windows_build
+  windows_wine
   # The Linux simulator and korvel-cli stand beside the Windows programs in the roads.
   build_all
   # A fresh prefix, made once: no dialogs (Mono, Gecko), no display.
@@ -274,7 +283,16 @@ windows_check() {
   echo "== the tests under Wine"
   # One at a time: two Windows programs started at once under one prefix have hung there.
   scripts/windows/wine-tests.sh "$windows_dir/build" || failed=1
+  echo "== the Windows korvel-cli's roads under Wine, beside the Linux one's"
+  scripts/windows/wine-roads.sh "$windows_dir/build" "$build" || failed=1
+  echo "== the setup program and the zip, installed and removed under Wine"
+  windows_package || failed=1
   return $failed
+}
+
+windows_package() {
+  scripts/windows/package.sh "$windows_dir/build" "$KORVEL_QT_MINGW" &&
+    KORVEL_LINUX_CLI="$build/bin/korvel-cli" scripts/windows/setup-check.sh "$windows_dir/build"
 }
 
 case "${1:-}" in
@@ -322,16 +340,15 @@ case "${1:-}" in
     windows_build
     ;;
   windows-roads)
-    # Not yet part of the CI run: see README, Windows.
     windows_build
+    windows_wine
     build_all
     scripts/windows/wine-roads.sh "$windows_dir/build" "$build"
     ;;
   windows-package)
     windows_build
     build_all
-    scripts/windows/package.sh "$windows_dir/build" "$KORVEL_QT_MINGW"
-    KORVEL_LINUX_CLI="$build/bin/korvel-cli" scripts/windows/setup-check.sh "$windows_dir/build"
+    windows_package
     ;;
   *)
     echo "usage: scripts/dev.sh run|test|build|package-check|windows|sanitize|fuzz SECONDS [TARGET...]" >&2

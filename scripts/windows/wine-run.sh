@@ -21,4 +21,10 @@ export WINEQT_QPA_FONTDIR="${WINEQT_QPA_FONTDIR:-Z:\\usr\\share\\fonts\\truetype
 wine_locale="${KORVEL_WINE_LOCALE:-en_GB.UTF-8}"
 # Windows would not see a Linux display: the offscreen platform draws the windows.
 unset DISPLAY WAYLAND_DISPLAY
-exec env LC_ALL="$wine_locale" wine "$@"
+# The Wine whose serial wait serves QSerialPort (wine-serial.sh), where it has been built.
+wine=wine
+if [ -n "${KORVEL_WINE_LOADER:-}" ]; then
+  wine=$KORVEL_WINE_LOADER
+  export WINELOADER=$KORVEL_WINE_LOADER
+fi
+exec env LC_ALL="$wine_locale" "$wine" "$@"
