@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvel {
 
@@ -37,29 +39,50 @@ bool CrLfFrom(flightlines::FlightFile &file, std::uint64_t offset)
     }
 }
 
-// The read buffer of the thread's last file, kept for its next: a thread that reads many files in
-// a row (an import) then takes its fresh memory, and its page faults, once.
+// The read buffers of the last files read, kept for the next: a thread that reads many files in a
+// row (an import) takes its fresh memory, and its page faults, once. Shared rather than one per
+// thread: a thread-local object with a destructor hangs a MinGW program's exit once a thread that
+// made one has ended.
 class ReadBuffer {
 public:
-    explicit ReadBuffer(std::size_t capacity) : m_bytes(std::move(spare()))
+    explicit ReadBuffer(std::size_t capacity)
     {
+        {
+            const std::lock_guard<std::mutex> lock(SpareMutex());
+            std::vector<LargeBytes> &spares = Spares();
+            if (!spares.empty() && spares.back().size() == capacity) {
+                m_bytes = std::move(spares.back());
+                spares.pop_back();
+            }
+        }
         if (m_bytes.size() != capacity)
             m_bytes = LargeBytes(capacity);
     }
     ~ReadBuffer()
     {
-        if (m_bytes.size() == kReadBuffer)
-            spare() = std::move(m_bytes);
+        if (m_bytes.size() != kReadBuffer)
+            return;
+        const std::lock_guard<std::mutex> lock(SpareMutex());
+        if (Spares().size() < kSpareBuffers)
+            Spares().push_back(std::move(m_bytes));
     }
     ReadBuffer(const ReadBuffer &) = delete;
     ReadBuffer &operator=(const ReadBuffer &) = delete;
     LargeBytes &bytes() { return m_bytes; }
 
 private:
-    static LargeBytes &spare()
+    // As many as an import's reading threads on a common PC.
+    static constexpr std::size_t kSpareBuffers = 4;
+    // Never destroyed: a thread may still be reading while the program ends.
+    static std::mutex &SpareMutex()
     {
-        thread_local LargeBytes kept;
-        return kept;
+        static auto *mutex = new std::mutex;
+        return *mutex;
+    }
+    static std::vector<LargeBytes> &Spares()
+    {
+        static auto *spares = new std::vector<LargeBytes>;
+        return *spares;
     }
     LargeBytes m_bytes;
 };

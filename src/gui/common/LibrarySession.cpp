@@ -3,8 +3,11 @@
 #include "core/library/LibraryPlace.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
+#include <QList>
+#include <QMutex>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
@@ -28,6 +31,61 @@ struct Call {
     bool done = false;
     std::exception_ptr error;
 };
+
+// The threads let go and not yet ended. When the program ends they are given a moment to close
+// their libraries: a thread cut off by the program's end in the middle of its work can leave the
+// run-time's locks held, and the program's exit then waits on them for ever (seen on Windows).
+struct EndingThreads {
+    QMutex mutex;
+    QList<QThread *> threads;
+};
+
+EndingThreads &Ending()
+{
+    // Never destroyed: threads still end while the program is ending.
+    static auto *ending = new EndingThreads;
+    return *ending;
+}
+
+void WaitForEndingThreads()
+{
+    QDeadlineTimer deadline(3000);
+    for (;;) {
+        QThread *thread = nullptr;
+        {
+            const QMutexLocker lock(&Ending().mutex);
+            if (Ending().threads.isEmpty())
+                return;
+            thread = Ending().threads.constFirst();
+        }
+        // One held by a server that stopped answering is left behind when the time is up.
+        if (!thread->wait(deadline))
+            return;
+        const QMutexLocker lock(&Ending().mutex);
+        Ending().threads.removeOne(thread);
+    }
+}
+
+void WatchEnding(QThread *thread)
+{
+    static const bool once = [] {
+        qAddPostRoutine(WaitForEndingThreads);
+        return true;
+    }();
+    Q_UNUSED(once);
+    {
+        const QMutexLocker lock(&Ending().mutex);
+        Ending().threads.append(thread);
+    }
+    // Said from the thread itself as it ends, before anything can delete it.
+    QObject::connect(
+        thread, &QThread::finished, thread,
+        [thread] {
+            const QMutexLocker lock(&Ending().mutex);
+            Ending().threads.removeOne(thread);
+        },
+        Qt::DirectConnection);
+}
 
 } // namespace
 
@@ -71,6 +129,7 @@ void LibrarySession::letThreadGo()
     QMetaObject::invokeMethod(gone->home, [gone] { gone->library.reset(); });
     QObject::connect(gone->thread, &QThread::finished, gone->home, &QObject::deleteLater);
     QObject::connect(gone->thread, &QThread::finished, gone->thread, &QObject::deleteLater);
+    WatchEnding(gone->thread);
     gone->thread->quit();
 }
 
