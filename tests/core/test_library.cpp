@@ -904,6 +904,101 @@ private slots:
         }
     }
 
+    // A server whose processes stop in the middle of an import, an export or a list answers
+    // nothing, while its system still acknowledges every packet: each command ends once the
+    // statement time-out and its margin have passed, said as a server gone, nothing is written
+    // half, and what was committed before stays whole.
+    void serverFrozen()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("under Wine the server is the harness's, whose processes only the Linux suite stops");
+#endif
+        QVERIFY2(server(), qPrintable(m_server->error()));
+        QTemporaryDir dir;
+        QStringList files;
+        for (int i = 0; i < 8; ++i) {
+            test::FlightPlan plan;
+            plan.seed = unsigned(i + 1);
+            plan.scale = 0.1;
+            files << test::WriteFile(dir, QStringLiteral("f%1.txt").arg(i), test::MakeFlight(plan));
+        }
+        const QString uri = location(dir, QStringLiteral("server"));
+        // The connections' own statement time-out, as libpq's users give one: in the URI or the
+        // environment.
+        FlightLibrary lister(uri + QStringLiteral("?options=-c%20statement_timeout%3D2000"));
+        qputenv("PGOPTIONS", "-c statement_timeout=2000");
+        const auto restore = qScopeGuard([&] {
+            m_server->thaw();
+            qunsetenv("PGOPTIONS");
+        });
+        FlightLibrary importer(uri);
+        FlightLibrary exporter(uri);
+        QVERIFY(importer.importFiles(files.mid(0, 2), [](const ImportResult &) { return true; }));
+        const QString gone = QStringLiteral("the flight library server 127.0.0.1:%1 went away: it did not answer for 3 s")
+                                 .arg(m_server->port());
+        QElapsedTimer clock;
+        const auto endsGone = [&](const std::function<void()> &command, const char *what) {
+            try {
+                command();
+                QFAIL(qPrintable(QStringLiteral("%1 went on with the server stopped").arg(what)));
+            } catch (const LibraryError &error) {
+                QVERIFY2(error.message() == gone, qPrintable(error.message()));
+            }
+            QVERIFY2(clock.elapsed() >= 2500 && clock.elapsed() < 10000,
+                     qPrintable(QStringLiteral("%1 ended after %2 ms").arg(what).arg(clock.elapsed())));
+        };
+
+        // The first batch goes in (it is committed alone: the first file is taken late), then the
+        // server stops.
+        int results = 0;
+        bool frozen = false;
+        endsGone(
+            [&] {
+                importer.importFiles(
+                    files.mid(2), std::nullopt,
+                    [&](const ImportResult &) {
+                        if (results++ == 0) {
+                            frozen = m_server->freeze();
+                            clock.start();
+                        }
+                        return true;
+                    },
+                    [&] {
+                        if (results == 0)
+                            QTest::qWait(300);
+                        return false;
+                    });
+            },
+            "the import");
+        QVERIFY(frozen);
+        QCOMPARE(results, 1);
+        const QString out = dir.filePath(QStringLiteral("out.txt"));
+        clock.start();
+        endsGone([&] { exporter.exportFlight(1, out); }, "the export");
+        QVERIFY(!QFile::exists(out));
+        clock.start();
+        endsGone([&] { lister.list(); }, "the list");
+        // The connection ended here is not tried again.
+        clock.start();
+        QVERIFY_THROWS_EXCEPTION(LibraryError, lister.list());
+        QVERIFY(clock.elapsed() < 500);
+
+        // Going on again, the server has undone what was not committed; importing again completes.
+        QVERIFY(m_server->thaw());
+        FlightLibrary after(uri, FlightLibrary::Opening::Existing);
+        const auto kept = after.list();
+        QCOMPARE(int(kept.size()), 3);
+        for (const LibraryFlight &f : kept)
+            QCOMPARE(QString::fromLatin1(QCryptographicHash::hash(test::ReadAll(*after.copyPath(f.id)),
+                                                           QCryptographicHash::Sha256)
+                                     .toHex()),
+                 f.sha256);
+        QVERIFY(after.importFiles(files, [](const ImportResult &) { return true; }));
+        QCOMPARE(int(after.list().size()), 8);
+        QVERIFY(after.exportFlight(1, out));
+        QCOMPARE(test::ReadAll(out), test::ReadAll(files[0]));
+    }
+
     void cleanupTestCase() { m_server.reset(); }
 
 private:

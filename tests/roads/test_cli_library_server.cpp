@@ -266,6 +266,59 @@ private slots:
         QCOMPARE(flights, count);
     }
 
+    // A server whose processes stop while an import waits on its statement answers nothing, while
+    // its system still acknowledges every packet: the import ends once the statement time-out (the
+    // connection's own here, 6 s) and its margin have passed, as a server gone (exit 1); what was
+    // committed stays whole, and importing again completes it.
+    void serverFrozen()
+    {
+        QVERIFY2(server(), m_serverError.constData());
+        QTemporaryDir dir;
+        const int count = 6;
+        const QStringList files = MakeFlights(dir, count);
+        const QString database = newDatabase();
+        const QString uri = initialised(database);
+        QCOMPARE(Library(uri, QStringList{QStringLiteral("import")} + files.mid(0, count / 2)).exitCode, 0);
+        {
+            // Caught waiting for another writer's lock when the server stops.
+            QSqlDatabase db = holdLock(QStringLiteral("frozen"), database);
+            QVERIFY(db.isOpen());
+            QProcess process;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("PGOPTIONS"), QStringLiteral("-c statement_timeout=6000"));
+            process.setProcessEnvironment(environment);
+            process.start(test::BinDir() + QStringLiteral("/korvel-cli"),
+                          {QStringLiteral("library"), kLibrary, uri, QStringLiteral("import"),
+                           dir.filePath(QStringLiteral("flights"))});
+            QVERIFY(process.waitForStarted());
+            QTest::qWait(1500);
+            QCOMPARE(process.state(), QProcess::Running);
+            const auto thaw = qScopeGuard([&] { m_server->thaw(); });
+            QVERIFY(m_server->freeze());
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(process.waitForFinished(20000));
+            QVERIFY2(clock.elapsed() < 12000, QByteArray::number(clock.elapsed()).constData());
+            QVERIFY(m_server->thaw());
+            QCOMPARE(process.exitCode(), 1);
+            const QString err = QString::fromUtf8(process.readAllStandardError());
+            QVERIFY2(err.contains(QStringLiteral("the flight library server 127.0.0.1:%1 went away: it did not answer "
+                                                 "for 8 s\n")
+                                      .arg(m_server->port())),
+                     qPrintable(err));
+            db.rollback();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("frozen"));
+        int flights = 0;
+        CheckWholeOnServer(uri, &flights);
+        QCOMPARE(flights, count / 2);
+        const test::CliRun run = Library(uri, {QStringLiteral("import"), dir.filePath(QStringLiteral("flights"))});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.endsWith(
+            QStringLiteral("{\"added\":%1,\"known\":%2,\"skipped\":0}\n").arg(count / 2).arg(count / 2).toUtf8()));
+    }
+
     // Every text names a library by its shown form: the report's, the report card's and the
     // library's own, whatever secret the URI carries.
     void secretsNeverShown()

@@ -6,6 +6,7 @@
 #include "core/library/CopyStore.h"
 #include "core/library/ServerLocation.h"
 #include "core/library/Sha256.h"
+#include "core/library/StatementWatch.h"
 #include "core/platform/Processes.h"
 
 #include <QAtomicInteger>
@@ -87,6 +88,7 @@ struct Libpq {
     using GetInt = int (*)(const void *, int, int);
     using FieldType = unsigned (*)(const void *, int);
     using CommandRows = char *(*)(void *);
+    using Socket = int (*)(const void *);
     static constexpr int kCommandOk = 1; // PGRES_COMMAND_OK
     static constexpr int kTuplesOk = 2;  // PGRES_TUPLES_OK
     static constexpr int kSqlState = 'C';
@@ -104,6 +106,7 @@ struct Libpq {
     GetInt getlength = nullptr;
     FieldType ftype = nullptr;
     CommandRows cmdTuples = nullptr;
+    Socket socket = nullptr; // optional: without it no statement is watched
 
     bool ready() const
     {
@@ -129,6 +132,7 @@ struct Libpq {
             pq.getlength = reinterpret_cast<GetInt>(symbol("PQgetlength"));
             pq.ftype = reinterpret_cast<FieldType>(symbol("PQftype"));
             pq.cmdTuples = reinterpret_cast<CommandRows>(symbol("PQcmdTuples"));
+            pq.socket = reinterpret_cast<Socket>(symbol("PQsocket"));
             return pq;
         }();
         return found;
@@ -187,8 +191,10 @@ private:
     int m_row = -1;
 };
 
-// The longest an honest statement of the library runs, well above a whole batch of an import.
-constexpr int kStatementSeconds = 60;
+// The longest an honest statement of the library runs, well above a whole batch of an import,
+// unless the connection's own options (the URI's options=-c statement_timeout=..., or PGOPTIONS)
+// give another.
+constexpr qint64 kStatementMs = 60000;
 
 // The location's options, with what keeps a command from waiting for ever on a server that stops
 // answering: a time-out for the sign-in (unless the URI, the environment or a service names one),
@@ -234,10 +240,15 @@ public:
             throw LibraryError(signInFailure(db.lastError()));
         // A lock held by another writer is waited for as long as a folder's, then said busy; a
         // statement that runs far longer than any honest one is given up.
-        value(QStringLiteral("SELECT set_config('lock_timeout', '%1ms', false), "
-                             "set_config('statement_timeout', '%2s', false), set_config('bytea_output', 'hex', false)")
-                  .arg(FlightLibrary::kBusyWaitMs)
-                  .arg(kStatementSeconds));
+        m_statementMs =
+            value(QStringLiteral("SELECT ms, set_config('lock_timeout', '%1ms', false), "
+                                 "set_config('statement_timeout', ms::text || 'ms', false), "
+                                 "set_config('bytea_output', 'hex', false) FROM (SELECT COALESCE((SELECT "
+                                 "setting::bigint FROM pg_settings WHERE name = 'statement_timeout' AND source = "
+                                 "'client' AND setting <> '0'), %2) AS ms) AS chosen")
+                      .arg(FlightLibrary::kBusyWaitMs)
+                      .arg(kStatementMs))
+                .toLongLong();
     }
     ~ServerCatalogue() override
     {
@@ -253,6 +264,8 @@ public:
     // execute and release); a flight's bytes as they are.
     Rows exec(const QString &sql, const QVariantList &values = {}) override
     {
+        if (m_gone)
+            throw silent();
         const Libpq &pq = Libpq::Get();
         void *connection = pq.ready() ? this->connection() : nullptr;
         if (!connection)
@@ -317,8 +330,15 @@ public:
             data[std::size_t(i)] = bytes.constData();
             lengths[std::size_t(i)] = int(bytes.size());
         }
+        StatementWatch watch(socket(), watchMs());
         void *result = pq.execParams(connection, text.constData(), count, types.data(), data.data(), lengths.data(),
                                      formats.data(), 0);
+        if (watch.end()) {
+            if (result)
+                pq.clear(result);
+            m_gone = true;
+            throw silent();
+        }
         const int status = result ? pq.resultStatus(result) : -1;
         if (status == Libpq::kCommandOk || status == Libpq::kTuplesOk)
             return Rows(std::make_unique<ResultRows>(pq, result));
@@ -367,8 +387,13 @@ public:
     void commit() override { exec(QStringLiteral("COMMIT")); }
     void rollback() override
     {
+        // A connection ended here has taken its transaction with it.
+        if (m_gone)
+            return;
+        StatementWatch watch(socket(), watchMs());
         QSqlQuery q(db());
         q.exec(QStringLiteral("ROLLBACK"));
+        m_gone = watch.end();
     }
     void afterCommit() override {}
 
@@ -397,7 +422,7 @@ public:
     {
         if (!m_readOnly) {
             QSqlQuery q(db());
-            m_readOnly = !(q.exec(QStringLiteral("SELECT has_table_privilege('library_info', 'UPDATE')")) && q.next() &&
+            m_readOnly = !(answered(q, QStringLiteral("SELECT has_table_privilege('library_info', 'UPDATE')")) &&
                            q.value(0).toBool());
         }
         return *m_readOnly;
@@ -426,8 +451,7 @@ protected:
         if (state == QLatin1String("42501")) {
             // Outside a transaction the server still answers: one who may not even read is told so.
             QSqlQuery q(db());
-            if (q.exec(QStringLiteral("SELECT has_table_privilege('flights', 'SELECT')")) && q.next() &&
-                !q.value(0).toBool())
+            if (answered(q, QStringLiteral("SELECT has_table_privilege('flights', 'SELECT')")) && !q.value(0).toBool())
                 throw LibraryError(QStringLiteral("you may not read the flight library at %1; ask its administrator "
                                                   "to grant korvel_reader or korvel_writer to %2")
                                        .arg(library, m_location.userShown()));
@@ -453,7 +477,7 @@ protected:
             throw LibraryError(QStringLiteral("the flight library server %1 went away: it did not finish a statement "
                                               "within %2 s")
                                    .arg(server)
-                                   .arg(kStatementSeconds));
+                                   .arg((m_statementMs + 999) / 1000));
         // Every answer of a server carries its state; none means the connection itself failed.
         if (state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"))) {
             QString reason = scrub(FirstLine(error.databaseText()));
@@ -477,6 +501,41 @@ private:
             (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
             return nullptr;
         return *static_cast<void *const *>(handle.constData());
+    }
+
+    // The socket under libpq's connection, or -1 where it cannot be had.
+    qint64 socket() const
+    {
+        const Libpq &pq = Libpq::Get();
+        void *connection = pq.socket ? this->connection() : nullptr;
+        return connection ? pq.socket(connection) : -1;
+    }
+
+    // How long a statement waits for its answer before the connection is ended from this side:
+    // the server's own time-out, then a margin for its answer (and a large part's way there).
+    qint64 watchMs() const { return m_statementMs + std::max<qint64>(1000, m_statementMs / 4); }
+
+    // A statement through the driver, under the watch: whether it ran and gave a row.
+    bool answered(QSqlQuery &q, const QString &sql) const
+    {
+        if (m_gone)
+            throw silent();
+        StatementWatch watch(socket(), watchMs());
+        const bool ok = q.exec(sql) && q.next();
+        if (watch.end()) {
+            m_gone = true;
+            throw silent();
+        }
+        return ok;
+    }
+
+    // The server stopped answering in the middle of a statement, and its connection was ended here.
+    LibraryError silent() const
+    {
+        return LibraryError(QStringLiteral("the flight library server %1:%2 went away: it did not answer for %3 s")
+                                .arg(m_location.hostShown())
+                                .arg(m_location.portShown())
+                                .arg((watchMs() + 999) / 1000));
     }
 
     LibraryError readerOnly() const
@@ -510,6 +569,9 @@ private:
     }
 
     ServerLocation m_location;
+    qint64 m_statementMs = kStatementMs;
+    // The connection was ended here: every statement after says so at once.
+    mutable bool m_gone = false;
     bool m_hasCatalogue = false;
     mutable std::optional<bool> m_readOnly;
 };

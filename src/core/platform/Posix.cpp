@@ -3,6 +3,7 @@
 #include "core/platform/Files.h"
 #include "core/platform/Processes.h"
 #include "core/platform/SerialDevice.h"
+#include "core/platform/Sockets.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -20,6 +21,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -323,6 +325,13 @@ void ReleaseLarge(void *block, std::size_t bytes) noexcept
     Q_UNUSED(bytes);
 #endif
     std::free(block);
+}
+
+// ---- Sockets
+
+bool ShutDownSocket(std::int64_t socket)
+{
+    return socket >= 0 && ::shutdown(int(socket), SHUT_RDWR) == 0;
 }
 
 // ---- Serial devices

@@ -3,6 +3,7 @@
 #include "core/platform/Files.h"
 #include "core/platform/Processes.h"
 #include "core/platform/SerialDevice.h"
+#include "core/platform/Sockets.h"
 
 #include <QByteArray>
 #include <QDirIterator>
@@ -17,6 +18,10 @@
 
 #include <fcntl.h>
 #include <io.h>
+
+// Before windows.h, which would bring the older sockets header in.
+#include <winsock2.h>
+
 #include <windows.h>
 #include <psapi.h>
 
@@ -220,6 +225,13 @@ void ReleaseLarge(void *block, std::size_t bytes) noexcept
 {
     Q_UNUSED(bytes);
     std::free(block);
+}
+
+// ---- Sockets
+
+bool ShutDownSocket(std::int64_t socket)
+{
+    return socket >= 0 && ::shutdown(static_cast<SOCKET>(socket), SD_BOTH) == 0;
 }
 
 // ---- Serial devices
