@@ -866,23 +866,33 @@ private slots:
         QVERIFY2(v.view->headingText().endsWith(QStringLiteral(", 1 record")), qPrintable(v.view->headingText()));
     }
 
-    // On a small screen the view fits the main window's work area whole (it opens filling it): its
-    // least size within it, the heading's commands, the value box's every row (RPM and Manifold
-    // last) and the A/B line in sight. KORVEL_KEEP_SHOTS=DIR keeps a picture of each size.
+    // On a small screen the view fits the main window's work area whole, opened there or on a wide
+    // window first: its least size within it, the heading's commands, the value box's every row
+    // (RPM and Manifold last) and the A/B line in sight. KORVEL_KEEP_SHOTS=DIR keeps a picture of
+    // each size.
     void smallScreensShowEverything()
     {
-        for (const QSize screen : {QSize(640, 480), QSize(900, 600)}) {
+        const std::pair<QSize, bool> sizes[] = {{{640, 480}, false}, {{900, 600}, false}, {{640, 480}, true}};
+        for (const auto &[screen, wideFirst] : sizes) {
             View v;
             v.front.state.flightData = MakeFlight(600);
             NoteFlightLoaded(v.front.state, QStringLiteral("/flights/a-rather-long-flight-name-from-the-hangar.txt"));
             MainOstrel main(v.front.state, v.front.ui, v.front.files);
-            main.resize(screen);
+            main.resize(wideFirst ? QSize(1600, 1000) : screen);
             main.show();
             main.findChild<QAction *>("mnuAnalysisView")->trigger();
             QCoreApplication::processEvents();
             auto *view = main.findChild<FrmAnalysis *>();
             QVERIFY(view);
             auto *frame = qobject_cast<QMdiSubWindow *>(view->parentWidget());
+            // Laid out wide, it may still be dragged down to the small screen's size.
+            const QSize wideLeast = frame->minimumSizeHint();
+            if (wideFirst) { // then the owner moves it onto a small screen and fits it there
+                main.resize(screen);
+                QCoreApplication::processEvents();
+                frame->setGeometry(QRect(QPoint(0, 0), main.mdiArea()->viewport()->size()));
+                QCoreApplication::processEvents();
+            }
             const QSize area = main.mdiArea()->viewport()->size();
             const QString at = QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height());
             QVERIFY2(frame->minimumSizeHint().width() <= area.width() &&
@@ -892,6 +902,7 @@ private slots:
                                          .arg(frame->minimumSizeHint().height())
                                          .arg(area.width())
                                          .arg(area.height())));
+            QVERIFY2(wideLeast.width() <= area.width() && wideLeast.height() <= area.height(), qPrintable(at));
             QVERIFY2(QRect(QPoint(0, 0), area).contains(frame->geometry()), qPrintable(at));
             for (auto *button : view->findChildren<QPushButton *>())
                 if (button->isVisible())

@@ -141,8 +141,15 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(4);
+    // The choices ask no width of their own: the rows they flow onto follow the window's.
+    m_choices = new QWidget(this);
+    m_choices->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto *choiceRows = new QVBoxLayout(m_choices);
+    choiceRows->setContentsMargins(0, 0, 0, 0);
+    choiceRows->setSpacing(4);
     for (QHBoxLayout *row : m_choiceRows)
-        layout->addLayout(row);
+        choiceRows->addLayout(row);
+    layout->addWidget(m_choices);
     layout->addLayout(headingRow);
     m_commandsRow = new QHBoxLayout;
     m_commandsRow->setSpacing(4);
@@ -675,6 +682,11 @@ void FrmAnalysis::arrangeChoices()
     int used = 0;
     for (int i = 0; i < 2; ++i)
         used += m_choiceRows[0]->itemAt(i)->sizeHint().width() + spacing;
+    // The narrowest the rows can go: the first chart's beside the count, each other on a row of its own.
+    int least = used + m_choice[0]->sizeHint().width();
+    for (int c = 1; c < AnalysisCharts::kMaxCharts; ++c)
+        least = std::max(least, m_choice[c]->sizeHint().width());
+    m_choices->setMinimumWidth(least);
     int rowIndex = 0;
     for (int c = 0; c < AnalysisCharts::kMaxCharts; ++c) {
         const int wanted = m_choice[c]->sizeHint().width() + spacing;

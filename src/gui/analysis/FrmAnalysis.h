@@ -91,6 +91,7 @@ private:
     QComboBox *m_left[AnalysisCharts::kMaxCharts] = {};
     QComboBox *m_right[AnalysisCharts::kMaxCharts] = {};
     QWidget *m_choice[AnalysisCharts::kMaxCharts] = {}; // a chart's label and its two boxes
+    QWidget *m_choices = nullptr;                       // the rows of chart choices
     QHBoxLayout *m_choiceRows[AnalysisCharts::kMaxCharts] = {};
     QHBoxLayout *m_headingRow = nullptr;
     QHBoxLayout *m_commandsRow = nullptr; // the commands under the heading on a narrow window
