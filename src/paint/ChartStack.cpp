@@ -239,6 +239,18 @@ std::vector<LegendEntry> LegendEntries(const ChartStack &stack, const ChartStack
     return entries;
 }
 
+int LegendEnd(const ChartStack &stack, int chart, const QRect &plot)
+{
+    ChartStackLayout one;
+    for (int c = 0; c <= chart; ++c)
+        one.plots << (c == chart ? plot : QRect());
+    int end = plot.left();
+    for (const LegendEntry &entry : LegendEntries(stack, one))
+        if (entry.chart == chart)
+            end = std::max(end, entry.rect.right());
+    return end;
+}
+
 std::vector<double> TimeTicks(const TimeAxis &axis, double x0, double x1, int width, int *step)
 {
     std::vector<double> ticks;
@@ -367,20 +379,56 @@ void PaintValueAxes(QPainter &painter, const QRect &plot, const ChartStack &stac
                     Qt::AlignLeft | Qt::AlignVCenter, label);
             }
         }
-        // The title reads upwards on the left, downwards on the right, as a page's margins do.
-        painter.save();
-        painter.setPen(Qt::black);
-        const QString title = metrics.elidedText(AxisTitleOf(choice, axis), Qt::ElideRight, plot.height());
-        if (axis == 0) {
-            painter.translate(plot.left() - kLeftMargin, plot.bottom());
-            painter.rotate(-90);
-        } else {
-            painter.translate(plot.right() + kRightMargin, plot.top());
-            painter.rotate(90);
-        }
-        painter.drawText(QRect(0, 0, plot.height(), kTitleWidth), Qt::AlignCenter, title);
-        painter.restore();
+        PaintAxisTitle(painter, plot, AxisTitleOf(choice, axis), axis);
     }
+}
+
+// The title reads upwards on the left, downwards on the right, as a page's margins do. A short
+// plot (a small window) takes it in a smaller type, then as the name over its unit; only a title
+// that fits in none of these is cut.
+void PaintAxisTitle(QPainter &painter, const QRect &plot, const QString &title, int axis)
+{
+    const int length = plot.height();
+    const int unitAt = title.lastIndexOf(QStringLiteral(" ("));
+    QStringList lines{title};
+    QFont font = ChartFont();
+    bool fits = false;
+    for (const int lineCount : {1, 2}) {
+        if (lineCount == 2) {
+            if (unitAt <= 0)
+                break;
+            lines = QStringList{title.left(unitAt), title.mid(unitAt + 1)};
+        }
+        for (const int pixels : {11, 10, 9}) {
+            font.setPixelSize(pixels);
+            const QFontMetrics metrics(font);
+            fits = std::all_of(lines.cbegin(), lines.cend(),
+                               [&](const QString &line) { return metrics.horizontalAdvance(line) <= length; });
+            if (fits)
+                break;
+        }
+        if (fits)
+            break;
+    }
+    const QFontMetrics metrics(font);
+    if (!fits)
+        for (QString &line : lines)
+            line = metrics.elidedText(line, Qt::ElideRight, length);
+    // One line keeps to its strip of the margin; two take more of it from the outer edge, where the
+    // numbers (right-aligned to the plot) leave room.
+    const int depth = lines.size() == 1 ? kTitleWidth : int(lines.size()) * metrics.lineSpacing();
+    painter.save();
+    painter.setPen(Qt::black);
+    painter.setFont(font);
+    if (axis == 0) {
+        painter.translate(plot.left() - kLeftMargin, plot.bottom());
+        painter.rotate(-90);
+    } else {
+        painter.translate(plot.right() + kRightMargin, plot.top());
+        painter.rotate(90);
+    }
+    painter.drawText(QRect(0, 0, length, depth), Qt::AlignCenter, lines.join(QLatin1Char('\n')));
+    painter.restore();
 }
 
 // The legend above each chart: the left axis's series, then the right's after a bar; a hidden
@@ -605,27 +653,49 @@ void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, 
     }
 }
 
-// The CHT limit as a line across every axis that shows a cylinder-head temperature.
+// The CHT limit as a line across every axis that shows a cylinder-head temperature, named where
+// it meets no reading: in the margin beside its end when that side has no numbers of its own, else
+// at the end of the legend line above the chart, else above (or below) the line at its right end.
 void PaintLimit(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart)
 {
     if (!stack.chtLimit)
         return;
+    const ChartChoice &choice = stack.charts[size_t(chart)];
     for (int axis = 0; axis < 2; ++axis) {
-        if (!AxisShowsCht(stack.charts[size_t(chart)], axis))
+        if (!AxisShowsCht(choice, axis))
             continue;
         const auto [low, high] = SpanOf(stack, chart, axis);
         if (!(high > low) || *stack.chtLimit < low || *stack.chtLimit > high)
             continue;
         const int y = int(std::lround(plot.bottom() - (*stack.chtLimit - low) * plot.height() / (high - low)));
+        painter.save();
         painter.setPen(QPen(kLimitColour, 1, Qt::DashLine));
         painter.drawLine(plot.left(), y, plot.right(), y);
         painter.setPen(kLimitColour);
-        const QString label = QStringLiteral("CHT limit %1\u00b0").arg(ReadingText(*stack.chtLimit));
-        const int h = QFontMetrics(ChartFont()).height();
-        const int w = QFontMetrics(ChartFont()).horizontalAdvance(label) + 4;
-        // Above the line, or below it when the line runs along the top.
-        const int top = y - h - 1 >= plot.top() ? y - h - 1 : y + 1;
-        painter.drawText(QRect(plot.right() - w - 2, top, w, h), Qt::AlignRight | Qt::AlignVCenter, label);
+        const QString name = QStringLiteral("CHT limit");
+        const QString degrees = QStringLiteral("%1\u00b0").arg(ReadingText(*stack.chtLimit));
+        const QString label = name + QLatin1Char(' ') + degrees;
+        const QFontMetrics metrics(ChartFont());
+        const int h = metrics.height();
+        const int w = metrics.horizontalAdvance(label) + 4;
+        painter.setClipping(false);
+        if (!AxisUsed(choice, 1)) {
+            // Beside the line's end, the name over the figure when the margin is narrow for both.
+            const QRect margin(plot.right() + 4, 0, kRightMargin - 6, 0);
+            if (metrics.horizontalAdvance(label) <= margin.width())
+                painter.drawText(QRect(margin.left(), y - h / 2, margin.width(), h), Qt::AlignLeft | Qt::AlignVCenter,
+                                 label);
+            else
+                painter.drawText(QRect(margin.left(), y - h, margin.width(), 2 * h), Qt::AlignLeft | Qt::AlignVCenter,
+                                 name + QLatin1Char('\n') + degrees);
+        } else if (LegendEnd(stack, chart, plot) + 12 + w <= plot.right()) {
+            painter.drawText(QRect(plot.right() - w, plot.top() - kHeader, w, kHeader),
+                             Qt::AlignRight | Qt::AlignVCenter, label);
+        } else {
+            const int top = y - h - 1 >= plot.top() ? y - h - 1 : y + 1;
+            painter.drawText(QRect(plot.right() - w - 2, top, w, h), Qt::AlignRight | Qt::AlignVCenter, label);
+        }
+        painter.restore();
     }
 }
 

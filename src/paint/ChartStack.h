@@ -100,6 +100,8 @@ ChartStackLayout LayOutCharts(int count, const QRect &area);
 // the engine lacks has none), left axis first.
 std::vector<std::pair<int, int>> ChartSeries(const ChartStack &stack, int chart); // (axis, series)
 std::vector<LegendEntry> LegendEntries(const ChartStack &stack, const ChartStackLayout &layout);
+// Where chart's legend line ends, its plot at `plot`.
+int LegendEnd(const ChartStack &stack, int chart, const QRect &plot);
 
 // The whole stack, white behind it. pixels: the picture the painter draws on, when nothing (no
 // transform, no pixel ratio) stands between them; the dense series are then written into it directly.
@@ -110,6 +112,7 @@ void PaintShade(QPainter &painter, const ChartStackLayout &layout, const ChartSt
 void PaintTimeGrid(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack,
                    const std::vector<double> &ticks);
 void PaintValueAxes(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart);
+void PaintAxisTitle(QPainter &painter, const QRect &plot, const QString &title, int axis);
 void PaintLegend(QPainter &painter, const ChartStackLayout &layout, const ChartStack &stack);
 void PaintSeries(QPainter &painter, const QRect &plot, const ChartStack &stack, int chart, int axis, int series,
                  QImage *pixels);

@@ -1,4 +1,5 @@
 #include "paint/FlightReport.h"
+#include "core/flight/CountText.h"
 #include "core/flight/FindingGroups.h"
 #include "core/flight/FlightColumns.h"
 #include "core/flight/SummaryText.h"
@@ -150,7 +151,7 @@ PageFindings PageFindingLines(const FlightReport &r, int room)
             kinds << FindingKindCount(kind, n);
             count += n;
         }
-        page.more = QStringLiteral("and %1 more: %2").arg(count).arg(kinds.join(QStringLiteral(", ")));
+        page.more = QStringLiteral("and %1 more: %2").arg(CountText(count), kinds.join(QStringLiteral(", ")));
     }
     return page;
 }
@@ -205,12 +206,13 @@ void PaintFlightReport(QPainter &painter, const QSizeF &page, const FlightReport
     }
     y += 36;
     Facts(painter, left, y,
-          {{QStringLiteral("Date"), r.first.date.isValid() ? r.first.date.toString(QStringLiteral("yyyy-MM-dd"))
-                                                           : QStringLiteral("none")},
+          {{QStringLiteral("Date"),
+            r.first.date.isValid() ? r.first.date.toString(QStringLiteral("yyyy-MM-dd")) : QStringLiteral("none")},
            {QStringLiteral("First record"), PageMomentText(r, r.first.date, r.first.time)},
            {QStringLiteral("Last record"), PageMomentText(r, r.last.date, r.last.time)},
-           {QStringLiteral("Duration"), r.durationSeconds ? DurationText(std::max<qint64>(0, *r.durationSeconds)) : QStringLiteral("-")},
-           {QStringLiteral("Records"), QString::number(r.records)}});
+           {QStringLiteral("Duration"),
+            r.durationSeconds ? DurationText(std::max<qint64>(0, *r.durationSeconds)) : QStringLiteral("-")},
+           {QStringLiteral("Records"), CountText(r.records)}});
     y += 20;
     // A long file name is cut with "..." at the page's edge.
     const int fileRoom = width - QFontMetrics(PageFont(12)).horizontalAdvance(QStringLiteral("File")) - 5;

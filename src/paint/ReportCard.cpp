@@ -1,4 +1,5 @@
 #include "paint/ReportCard.h"
+#include "core/flight/CountText.h"
 #include "core/flight/FlightFields.h"
 
 #include "paint/ChartStack.h"
@@ -42,7 +43,7 @@ QString FiveText(const FiveNumbers &f)
 // "1 flight", "3 flights".
 QString FlightsText(int count)
 {
-    return count == 1 ? QStringLiteral("1 flight") : QStringLiteral("%1 flights").arg(count);
+    return CountText(count, QStringLiteral("flight"), QStringLiteral("flights"));
 }
 
 // Text cut to width with "..." where it does not fit (a long registration, say).
@@ -230,20 +231,18 @@ void PaintReportCard(QPainter &painter, const QSizeF &page, const ReportCardPage
     const QFont line = PageFont(12);
     painter.setFont(line);
     const QString dates = card.first == card.last ? card.first : QStringLiteral("%1 to %2").arg(card.first, card.last);
-    painter.drawText(QRect(left, y, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
-                     Elided(QStringLiteral("%1: its last %2, %3")
-                                .arg(card.aircraft,
-                                     card.flights == 1 ? QStringLiteral("flight")
-                                                       : QStringLiteral("%1 flights").arg(card.flights),
-                                     dates),
-                            line, width));
+    painter.drawText(
+        QRect(left, y, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
+        Elided(QStringLiteral("%1: its last %2, %3")
+                   .arg(card.aircraft, card.flights == 1 ? QStringLiteral("flight") : FlightsText(card.flights), dates),
+               line, width));
     y += 18;
     painter.drawText(QRect(left, y, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
-                     Elided(fleet ? QStringLiteral("Against the fleet: %1 other aircraft, %2 in the library")
-                                        .arg(card.fleetAircraft)
-                                        .arg(FlightsText(card.fleetFlights))
-                                  : QStringLiteral("No other aircraft in the library: %1's own months are drawn instead")
-                                        .arg(card.aircraft),
+                     Elided(fleet
+                                ? QStringLiteral("Against the fleet: %1 other aircraft, %2 in the library")
+                                      .arg(CountText(card.fleetAircraft), FlightsText(card.fleetFlights))
+                                : QStringLiteral("No other aircraft in the library: %1's own months are drawn instead")
+                                      .arg(card.aircraft),
                             line, width));
     y += 26;
 

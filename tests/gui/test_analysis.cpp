@@ -18,11 +18,13 @@
 #include <QLabel>
 #include <QListView>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -846,6 +848,86 @@ private slots:
         graph->findChild<QAction *>("mnuGraphAnalysis")->trigger();
         QCOMPARE(main.findChildren<FrmAnalysis *>().size(), 1);
         QVERIFY(main.mdiArea()->activeSubWindow()->widget() == main.findChild<FrmAnalysis *>());
+    }
+
+    // Counts read as the user's locale groups them, in the heading as on the report's lines; one
+    // of a thing is one.
+    void countsReadInTheLocale()
+    {
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        const auto back = qScopeGuard([&] { QLocale::setDefault(before); });
+        View v;
+        v.open(MakeFlight(1200));
+        QVERIFY2(v.view->headingText().endsWith(QStringLiteral(", 1.200 records")), qPrintable(v.view->headingText()));
+        QCOMPARE(FindingKindCount(FindingKind::ChtProbe, 1), QStringLiteral("1 CHT probe with faults"));
+        QCOMPARE(FindingKindCount(FindingKind::ChtHigh, 2500), QStringLiteral("2.500 CHT hot"));
+        v.open(MakeFlight(1));
+        QVERIFY2(v.view->headingText().endsWith(QStringLiteral(", 1 record")), qPrintable(v.view->headingText()));
+    }
+
+    // On a small screen the view fits the main window's work area whole, opened there or on a wide
+    // window first: its least size within it, the heading's commands, the value box's every row
+    // (RPM and Manifold last) and the A/B line in sight. KORVEL_KEEP_SHOTS=DIR keeps a picture of
+    // each size.
+    void smallScreensShowEverything()
+    {
+        const std::pair<QSize, bool> sizes[] = {{{640, 480}, false}, {{900, 600}, false}, {{640, 480}, true}};
+        for (const auto &[screen, wideFirst] : sizes) {
+            View v;
+            v.front.state.flightData = MakeFlight(600);
+            NoteFlightLoaded(v.front.state, QStringLiteral("/flights/a-rather-long-flight-name-from-the-hangar.txt"));
+            MainOstrel main(v.front.state, v.front.ui, v.front.files);
+            main.resize(wideFirst ? QSize(1600, 1000) : screen);
+            main.show();
+            main.findChild<QAction *>("mnuAnalysisView")->trigger();
+            QCoreApplication::processEvents();
+            auto *view = main.findChild<FrmAnalysis *>();
+            QVERIFY(view);
+            auto *frame = qobject_cast<QMdiSubWindow *>(view->parentWidget());
+            // Laid out wide, it may still be dragged down to the small screen's size.
+            const QSize wideLeast = frame->minimumSizeHint();
+            if (wideFirst) { // then the owner moves it onto a small screen and fits it there
+                main.resize(screen);
+                QCoreApplication::processEvents();
+                frame->setGeometry(QRect(QPoint(0, 0), main.mdiArea()->viewport()->size()));
+                QCoreApplication::processEvents();
+            }
+            const QSize area = main.mdiArea()->viewport()->size();
+            const QString at = QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height());
+            QVERIFY2(frame->minimumSizeHint().width() <= area.width() &&
+                         frame->minimumSizeHint().height() <= area.height(),
+                     qPrintable(at + QStringLiteral(": least %1x%2 in %3x%4")
+                                         .arg(frame->minimumSizeHint().width())
+                                         .arg(frame->minimumSizeHint().height())
+                                         .arg(area.width())
+                                         .arg(area.height())));
+            QVERIFY2(wideLeast.width() <= area.width() && wideLeast.height() <= area.height(), qPrintable(at));
+            QVERIFY2(QRect(QPoint(0, 0), area).contains(frame->geometry()), qPrintable(at));
+            for (auto *button : view->findChildren<QPushButton *>())
+                if (button->isVisible())
+                    QVERIFY2(view->rect().contains(QRect(button->mapTo(view, QPoint(0, 0)), button->size())),
+                             qPrintable(at + " " + button->text()));
+
+            AnalysisCharts *charts = view->charts();
+            charts->setMarkA(100);
+            charts->setMarkB(400);
+            charts->setCursorRecord(300);
+            QCoreApplication::processEvents();
+            // Every row of the value box inside the charts, the engine's last.
+            const QRect box = charts->cursorBoxRect();
+            QVERIFY2(charts->rect().contains(box), qPrintable(at));
+            QVERIFY(charts->cursorBoxLines().last().startsWith(QStringLiteral("Manifold")));
+            // The A/B line: its figures whole, or scrolled to, never cut off by the window.
+            auto *marks = view->findChild<QLabel *>("lblMarks");
+            QVERIFY(marks->text().contains(QStringLiteral("B - A")));
+            QVERIFY2(marks->visibleRegion().boundingRect().height() >= 2 * marks->fontMetrics().lineSpacing(),
+                     qPrintable(at));
+            if (const QString keep = qEnvironmentVariable("KORVEL_KEEP_SHOTS"); !keep.isEmpty()) {
+                Send(charts, QEvent::MouseMove, QPoint(charts->cursorPixel(), charts->plotRect(1).center().y()));
+                main.grab().save(QStringLiteral("%1/analysis-%2.png").arg(keep, at));
+            }
+        }
     }
 };
 

@@ -1,5 +1,6 @@
 #include "core/flight/FindingGroups.h"
 
+#include "core/flight/CountText.h"
 #include "core/flight/FlightColumns.h"
 
 #include <algorithm>
@@ -80,7 +81,7 @@ std::vector<FindingGroup> GroupFindingsByWhatMatters(const std::vector<Finding> 
 
 QString FindingKindCount(FindingKind kind, int count)
 {
-    const QString n = QString::number(count);
+    const QString n = CountText(count);
     switch (kind) {
     case FindingKind::ChtHigh:
         return n + QStringLiteral(" CHT hot");
@@ -141,7 +142,7 @@ QString FindingGroupLine(const FindingGroup &group, const std::function<QString(
 {
     QString line = FindingGroupWhat(group) + QStringLiteral(", ");
     if (IsProbeFaultKind(group.kind) && group.members.size() > 1)
-        line += QStringLiteral("%1 times, ").arg(group.members.size());
+        line += QStringLiteral("%1 times, ").arg(CountText(qint64(group.members.size())));
     return line + FindingGroupWhen(group, timeText);
 }
 

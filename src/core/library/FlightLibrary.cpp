@@ -5,6 +5,7 @@
 #include "core/library/FlightLibrary.h"
 #include "core/library/LibraryPlace.h"
 
+#include "core/flight/CountText.h"
 #include "core/flight/FlightFields.h"
 #include "core/library/CatalogueBackend.h"
 #include "core/library/CopyStore.h"
@@ -188,11 +189,11 @@ QString FlightLibrary::Describe(const QString &location)
     try {
         FlightLibrary library(location, Opening::Existing);
         const qint64 flights = library.m_db->value(QStringLiteral("SELECT COUNT(*) FROM flights")).toLongLong();
-        return QStringLiteral("a flight library (version %1) with %2 %3%4")
+        // Read in the library's place dialog: counted as the windows count.
+        return QStringLiteral("a flight library (version %1) with %2%3")
             .arg(library.version())
-            .arg(flights)
-            .arg(flights == 1 ? QStringLiteral("flight") : QStringLiteral("flights"))
-            .arg(library.readOnly() ? QStringLiteral(", which you may only read") : QString());
+            .arg(CountText(flights, QStringLiteral("flight"), QStringLiteral("flights")),
+                 library.readOnly() ? QStringLiteral(", which you may only read") : QString());
     } catch (const LibraryError &error) {
         return error.message();
     }

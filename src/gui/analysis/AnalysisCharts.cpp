@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <numeric>
 
 namespace korvel {
 
@@ -25,7 +26,7 @@ AnalysisCharts::AnalysisCharts(QWidget *parent) : QWidget(parent)
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumSize(300, 150);
+    setMinimumSize(240, 150);
     setFont(ChartFont());
 }
 
@@ -266,6 +267,12 @@ std::vector<AnalysisCharts::Reading> AnalysisCharts::cursorReadings() const
     return readings;
 }
 
+QString AnalysisCharts::BoxLine(const Reading &reading)
+{
+    return SeriesName(reading.series) + QStringLiteral("  ") +
+           (std::isnan(reading.value) ? QStringLiteral("-") : ReadingWithUnit(reading.series, reading.value));
+}
+
 QStringList AnalysisCharts::cursorBoxLines() const
 {
     QStringList lines;
@@ -273,8 +280,7 @@ QStringList AnalysisCharts::cursorBoxLines() const
         return lines;
     lines << m_columns->timeText(m_cursor, m_columns->spansDays());
     for (const Reading &r : cursorReadings())
-        lines << SeriesName(r.series) + QStringLiteral("  ") +
-                     (std::isnan(r.value) ? QStringLiteral("-") : ReadingWithUnit(r.series, r.value));
+        lines << BoxLine(r);
     return lines;
 }
 
@@ -289,28 +295,61 @@ int AnalysisCharts::cursorPixel() const
     return int(std::lround(pixelAt(layout.plots.front(), x)));
 }
 
-// Beside the cursor, on the side with room, never over the line; inside the widget.
 QRect AnalysisCharts::cursorBoxRect() const
 {
+    return cursorBox().rect;
+}
+
+// Beside the cursor, on the side with room, never over the line; inside the widget.
+AnalysisCharts::Box AnalysisCharts::cursorBox() const
+{
+    Box box;
     const int cx = cursorPixel();
     if (cx < 0)
-        return {};
-    const QStringList lines = cursorBoxLines();
+        return box;
+    box.readings = cursorReadings();
+    const std::vector<Reading> &readings = box.readings;
     const QFontMetrics metrics(font());
-    int width = 0;
-    for (const QString &line : lines)
-        width = std::max(width, metrics.horizontalAdvance(line));
-    width += 22; // padding and the colour mark
-    const int groups = int(m_charts.size());
-    const int height = int(lines.size()) * metrics.height() + 8 + std::max(0, groups - 1) * 3;
+    const int lh = metrics.height();
+    constexpr int kPad = 4, kChartGap = 3, kMark = 17; // the colour mark before a reading's text
+    const int gaps = std::max(0, int(m_charts.size()) - 1) * kChartGap;
+    // The rows one column holds within the widget, below the time.
+    const int most = std::max(1, (height() - 4 - 2 * kPad - lh - gaps) / lh);
+    std::vector<int> columnWidths(1, 0);
+    int rows = 0, y = 0, tallest = 0;
+    for (size_t i = 0; i < readings.size(); ++i) {
+        const bool newChart = i > 0 && readings[i].chart != readings[i - 1].chart;
+        int chartRows = 0;
+        for (size_t j = i; newChart && j < readings.size() && readings[j].chart == readings[i].chart; ++j)
+            ++chartRows;
+        if (rows > 0 && (rows >= most || (newChart && chartRows <= most && rows + chartRows > most))) {
+            columnWidths.push_back(0);
+            rows = 0;
+            y = 0;
+        } else if (newChart) {
+            y += kChartGap;
+        }
+        const int left = std::accumulate(columnWidths.begin(), columnWidths.end() - 1, 0);
+        box.places.push_back(QPoint(left, kPad + lh + y));
+        columnWidths.back() =
+            std::max(columnWidths.back(), kMark + metrics.horizontalAdvance(BoxLine(readings[i])) + 5);
+        y += lh;
+        ++rows;
+        tallest = std::max(tallest, y);
+    }
+    const int time =
+        QFontMetrics(ChartFont(true)).horizontalAdvance(m_columns->timeText(m_cursor, m_columns->spansDays())) + 14;
+    const int width = std::max(time, std::accumulate(columnWidths.begin(), columnWidths.end(), 0) + 5);
+    const int height = 2 * kPad + lh + tallest;
     int x = cx + kBoxOffset;
     if (x + width > this->width() - 2)
         x = cx - kBoxOffset - width;
     if (x < 2) // no room on either side: the wider side, overlapping as little as may be
         x = cx > this->width() / 2 ? 2 : this->width() - 2 - width;
-    int y = m_mouse ? m_mouse->y() - height / 2 : 4;
-    y = std::clamp(y, 2, std::max(2, this->height() - 2 - height));
-    return QRect(x, y, width, height);
+    int top = m_mouse ? m_mouse->y() - height / 2 : 4;
+    top = std::clamp(top, 2, std::max(2, this->height() - 2 - height));
+    box.rect = QRect(x, top, width, height);
+    return box;
 }
 
 void AnalysisCharts::setMarkA(int record)
@@ -444,34 +483,27 @@ void AnalysisCharts::paintCursor(QPainter &painter) const
     painter.setPen(QPen(QColor(60, 60, 60), 1, Qt::DotLine));
     painter.drawLine(cx, layout.plots.front().top(), cx, layout.plots.back().bottom());
 
-    const QRect box = cursorBoxRect();
+    const Box box = cursorBox();
     painter.setPen(QColor(120, 120, 120));
     painter.setBrush(QColor(255, 255, 255, 235));
-    painter.drawRect(box);
+    painter.drawRect(box.rect);
     const QFontMetrics metrics(font());
     const int lh = metrics.height();
-    int y = box.top() + 4;
     painter.setPen(Qt::black);
     painter.setFont(ChartFont(true));
-    painter.drawText(QRect(box.left() + 6, y, box.width() - 8, lh), Qt::AlignLeft | Qt::AlignVCenter,
-                     m_columns->timeText(m_cursor, m_columns->spansDays()));
+    painter.drawText(QRect(box.rect.left() + 6, box.rect.top() + 4, box.rect.width() - 8, lh),
+                     Qt::AlignLeft | Qt::AlignVCenter, m_columns->timeText(m_cursor, m_columns->spansDays()));
     painter.setFont(font());
-    y += lh;
-    int chart = 0;
-    for (const Reading &r : cursorReadings()) {
-        if (r.chart != chart) {
-            y += 3;
-            chart = r.chart;
-        }
+    for (size_t i = 0; i < box.readings.size(); ++i) {
+        const Reading &r = box.readings[i];
+        const QPoint at = box.rect.topLeft() + box.places[i];
         const std::vector<int> left = AxisSeries(m_charts[size_t(r.chart)], 0);
         const bool right = std::find(left.begin(), left.end(), r.series) == left.end();
         const QColor colour = AxisSeriesColour(r.series, right ? 1 : 0);
-        painter.fillRect(QRect(box.left() + 6, y + lh / 2 - 1, 8, 3), colour);
+        painter.fillRect(QRect(at.x() + 6, at.y() + lh / 2 - 1, 8, 3), colour);
         painter.setPen(colour);
-        painter.drawText(QRect(box.left() + 17, y, box.width() - 20, lh), Qt::AlignLeft | Qt::AlignVCenter,
-                         SeriesName(r.series) + QStringLiteral("  ") +
-                             (std::isnan(r.value) ? QStringLiteral("-") : ReadingWithUnit(r.series, r.value)));
-        y += lh;
+        painter.drawText(QRect(at.x() + 17, at.y(), box.rect.right() - at.x() - 17, lh),
+                         Qt::AlignLeft | Qt::AlignVCenter, BoxLine(r));
     }
 }
 

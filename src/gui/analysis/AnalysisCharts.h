@@ -119,6 +119,16 @@ private:
     using Layout = ChartStackLayout;
 
     Layout layoutFor(const QSize &size) const;
+    // The value box: where it stands, and where each of the cursor's readings goes in it (from its
+    // top left). A box taller than the charts takes its readings in columns, a chart's together
+    // where they fit in one.
+    struct Box {
+        QRect rect;
+        std::vector<Reading> readings;
+        std::vector<QPoint> places;
+    };
+    Box cursorBox() const;
+    static QString BoxLine(const Reading &reading);
     // The axes' values for what is in sight, on round figures.
     void refit();
     ValueSpan fit(int chart, int axis, double x0, double x1) const;

@@ -1,5 +1,6 @@
 #include "gui/analysis/FrmAnalysis.h"
 
+#include "core/flight/CountText.h"
 #include "core/flight/TimeText.h"
 #include "core/settings/Settings.h"
 #include "gui/common/ReportCommands.h"
@@ -22,6 +23,7 @@
 #include <QResizeEvent>
 #include <QScopeGuard>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -139,9 +141,20 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(4);
-    layout->addLayout(m_choiceRows[0]);
-    layout->addLayout(m_choiceRows[1]);
+    // The choices ask no width of their own: the rows they flow onto follow the window's.
+    m_choices = new QWidget(this);
+    m_choices->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto *choiceRows = new QVBoxLayout(m_choices);
+    choiceRows->setContentsMargins(0, 0, 0, 0);
+    choiceRows->setSpacing(4);
+    for (QHBoxLayout *row : m_choiceRows)
+        choiceRows->addLayout(row);
+    layout->addWidget(m_choices);
     layout->addLayout(headingRow);
+    m_commandsRow = new QHBoxLayout;
+    m_commandsRow->setSpacing(4);
+    m_commandsRow->addStretch(1);
+    layout->addLayout(m_commandsRow);
     auto *body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 0, 0);
     body->addWidget(m_charts, 1);
@@ -181,7 +194,7 @@ FrmAnalysis::FrmAnalysis(WindowContext context, QWidget *parent) : ChildWindow(p
 void FrmAnalysis::buildChoices()
 {
     // The chart choices, a chart's label and boxes kept together: on a narrow window the last
-    // charts' boxes go to a second row rather than being cut.
+    // charts' boxes go to the rows below rather than being cut.
     for (QHBoxLayout *&row : m_choiceRows) {
         row = new QHBoxLayout;
         row->setSpacing(4);
@@ -251,7 +264,7 @@ QHBoxLayout *FrmAnalysis::buildHeading()
     print->setObjectName(QStringLiteral("cmdPrint"));
     auto *saveReport = new QPushButton(QStringLiteral("Save Report..."), this);
     saveReport->setObjectName(QStringLiteral("cmdSaveReport"));
-    auto *headingRow = new QHBoxLayout;
+    auto *headingRow = m_headingRow = new QHBoxLayout;
     headingRow->setSpacing(4);
     headingRow->addWidget(m_file, 1);
     headingRow->addWidget(m_openLibrary);
@@ -543,9 +556,9 @@ QString FrmAnalysis::headingText() const
         when = QStringLiteral("%1%2 to %3")
                    .arg(first.isValid() ? DateText(first) + QStringLiteral(", ") : QString(), m_columns->timeText(0),
                         m_columns->timeText(n - 1));
-    return QStringLiteral("%1: %2 (%3), %4 records")
+    return QStringLiteral("%1: %2 (%3), %4")
         .arg(parts.join(QStringLiteral(", ")), when, SpanText(m_columns->end() - m_columns->start()),
-             QLocale().toString(n));
+             CountText(n, QStringLiteral("record"), QStringLiteral("records")));
 }
 
 // Aircraft, date, file and the span shown, so a picture handed on says what it is.
@@ -661,19 +674,31 @@ void FrmAnalysis::saveReport()
     SaveReportCommand(m_context, ReportFlight{m_context.state.flightFileName, origin.name, origin.aircraft, {}, 0});
 }
 
-// The chart choices on one row while they fit, else the last charts' on a second.
+// The chart choices on one row while they fit, else each chart's that does not on the next row.
 void FrmAnalysis::arrangeChoices()
 {
-    int room = width() - 12;
+    const int room = width() - 12;
+    const int spacing = m_choiceRows[0]->spacing();
     int used = 0;
     for (int i = 0; i < 2; ++i)
-        used += m_choiceRows[0]->itemAt(i)->sizeHint().width() + m_choiceRows[0]->spacing();
+        used += m_choiceRows[0]->itemAt(i)->sizeHint().width() + spacing;
+    // The narrowest the rows can go: the first chart's beside the count, each other on a row of its own.
+    int least = used + m_choice[0]->sizeHint().width();
+    for (int c = 1; c < AnalysisCharts::kMaxCharts; ++c)
+        least = std::max(least, m_choice[c]->sizeHint().width());
+    m_choices->setMinimumWidth(least);
+    int rowIndex = 0;
     for (int c = 0; c < AnalysisCharts::kMaxCharts; ++c) {
-        used += m_choice[c]->sizeHint().width() + m_choiceRows[0]->spacing();
-        QHBoxLayout *row = used <= room || c == 0 ? m_choiceRows[0] : m_choiceRows[1];
+        const int wanted = m_choice[c]->sizeHint().width() + spacing;
+        if (used + wanted > room && used > 0 && c > 0) {
+            ++rowIndex;
+            used = 0;
+        }
+        used += wanted;
+        QHBoxLayout *row = m_choiceRows[rowIndex];
         if (row->indexOf(m_choice[c]) < 0) {
-            m_choiceRows[0]->removeWidget(m_choice[c]);
-            m_choiceRows[1]->removeWidget(m_choice[c]);
+            for (QHBoxLayout *other : m_choiceRows)
+                other->removeWidget(m_choice[c]);
             // In chart order, before the row's closing stretch.
             int at = row == m_choiceRows[0] ? 2 : 0;
             for (int k = 0; k < c; ++k)
@@ -683,21 +708,38 @@ void FrmAnalysis::arrangeChoices()
     }
 }
 
-// The A/B figures take the lines they need, up to four; more scroll.
+// The commands beside the heading while they leave it room for a line or two, else on a row of
+// their own under it: the heading keeps the window's width.
+void FrmAnalysis::arrangeCommands()
+{
+    const int commands = m_commands->sizeHint().width();
+    const bool beside = width() - 12 - commands >= std::max(360, commands);
+    if (beside == (m_headingRow->indexOf(m_commands) >= 0))
+        return;
+    (beside ? m_commandsRow : m_headingRow)->removeItem(m_commands);
+    m_commands->setParent(nullptr); // a layout joins another only without one
+    (beside ? m_headingRow : m_commandsRow)->addLayout(m_commands);
+}
+
+// The A/B figures take the lines they need, up to four (three on a short window, where the charts
+// need the room); more scroll a line at a time, so no line shows cut in half.
 void FrmAnalysis::fitMarks()
 {
     const int line = QFontMetrics(m_marks->font()).lineSpacing();
     const int wanted = m_marks->heightForWidth(std::max(100, m_marksArea->width() - 20));
-    m_marksArea->setFixedHeight(std::clamp(wanted, line + 2, 4 * line + 6));
+    const int most = height() < 520 ? 3 : 4;
+    m_marksArea->verticalScrollBar()->setSingleStep(line);
+    m_marksArea->setFixedHeight(wanted <= most * line + 6 ? std::max(wanted, line + 2) : most * line);
 }
 
 void FrmAnalysis::resizeEvent(QResizeEvent *event)
 {
     ChildWindow::resizeEvent(event);
     arrangeChoices();
+    arrangeCommands();
     fitMarks();
     // The findings narrower on a small window, so the charts keep most of it.
-    m_findingsColumn->setFixedWidth(std::clamp(width() / 4, 170, 230));
+    m_findingsColumn->setFixedWidth(std::clamp(width() / 4, 140, 230));
 }
 
 void FrmAnalysis::showContextMenu(const QPoint &globalPos)

@@ -81,6 +81,7 @@ private:
     std::vector<ChartChoice> storedChoice() const; // all three charts' choices
     int storedCount() const;
     void arrangeChoices();
+    void arrangeCommands();
     void fitMarks();
 
     WindowContext m_context;
@@ -90,8 +91,11 @@ private:
     QComboBox *m_left[AnalysisCharts::kMaxCharts] = {};
     QComboBox *m_right[AnalysisCharts::kMaxCharts] = {};
     QWidget *m_choice[AnalysisCharts::kMaxCharts] = {}; // a chart's label and its two boxes
-    QHBoxLayout *m_choiceRows[2] = {};
-    QHBoxLayout *m_commands = nullptr; // the commands on the whole view, off with no flight
+    QWidget *m_choices = nullptr;                       // the rows of chart choices
+    QHBoxLayout *m_choiceRows[AnalysisCharts::kMaxCharts] = {};
+    QHBoxLayout *m_headingRow = nullptr;
+    QHBoxLayout *m_commandsRow = nullptr; // the commands under the heading on a narrow window
+    QHBoxLayout *m_commands = nullptr;    // the commands on the whole view, off with no flight
     QPushButton *m_openLibrary = nullptr;
     QScrollArea *m_marksArea = nullptr;
     QLabel *m_file = nullptr;

@@ -1,4 +1,5 @@
 #include "gui/flash/frmFlash.h"
+#include "core/flight/CountText.h"
 
 #include "core/settings/Settings.h"
 #include "gui/common/Controls.h"
@@ -286,9 +287,9 @@ void frmFlash::showRate(int sent, int total, qint64 bytes, qint64 elapsedMs)
         m_lblRate->hide();
         return;
     }
-    QString text = QStringLiteral("Record %1 of %2").arg(sent).arg(total);
+    QString text = QStringLiteral("Record %1 of %2").arg(CountText(sent), CountText(total));
     if (elapsedMs > 0) {
-        text += QStringLiteral(", %1 bytes/s").arg(bytes * 1000 / elapsedMs);
+        text += QStringLiteral(", %1 bytes/s").arg(CountText(bytes * 1000 / elapsedMs));
         text += QStringLiteral(", %1 left").arg(MinutesSeconds(elapsedMs * (total - sent) / sent));
     }
     m_lblRate->setText(text);

@@ -1,5 +1,6 @@
 #include "gui/graphs/FrmSummary.h"
 
+#include "core/flight/CountText.h"
 #include "core/flight/FlightCsv.h"
 #include "core/flight/FlightFields.h"
 #include "core/flight/SummaryText.h"
@@ -67,7 +68,7 @@ FrmSummary::FrmSummary(const FlightData &data, QWidget *parent)
     // The flight at a glance.
     auto *overview = new CopyableTable("tblOverview", {QStringLiteral("Flight")}, this);
     overview->horizontalHeader()->hide();
-    overview->setRows({{QString::number(m_summary.records)},
+    overview->setRows({{CountText(m_summary.records)},
                        {MomentText(m_summary.first)},
                        {MomentText(m_summary.last)},
                        {m_summary.durationSeconds ? DurationText(*m_summary.durationSeconds) : QString()}},
@@ -103,7 +104,7 @@ FrmSummary::FrmSummary(const FlightData &data, QWidget *parent)
         const QString unit = QString::fromUtf8(info.unit);
         fieldRows << QStringList{unit.isEmpty() ? QString::fromUtf8(info.name)
                                                 : QStringLiteral("%1 (%2)").arg(QString::fromUtf8(info.name), unit),
-                                 QString::number(f.count), FigureText(f.minimum * info.scale),
+                                 CountText(f.count), FigureText(f.minimum * info.scale),
                                  FigureText(f.maximum * info.scale), MeanText(f.mean * info.scale)};
     }
     fields->setRows(fieldRows);
@@ -212,7 +213,7 @@ void FrmSummary::showChtOver()
     else if (spans.size() == 1)
         m_overNote->setText(QStringLiteral("1 span at or above %1:").arg(limitText));
     else
-        m_overNote->setText(QStringLiteral("%1 spans at or above %2:").arg(spans.size()).arg(limitText));
+        m_overNote->setText(QStringLiteral("%1 spans at or above %2:").arg(CountText(qint64(spans.size())), limitText));
     m_over->updateGeometry();
 }
 

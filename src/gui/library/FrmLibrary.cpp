@@ -1,4 +1,6 @@
 #include "gui/library/FrmLibrary.h"
+
+#include "core/flight/CountText.h"
 #include "core/library/LibraryPlace.h"
 
 #include "core/settings/Settings.h"
@@ -421,8 +423,10 @@ void FrmLibrary::updateCount()
     const int shown = m_proxy->rowCount();
     const int all = int(m_model->flights().size());
     m_count->setText(all == 0       ? QStringLiteral("No flight yet")
-                     : shown == all ? QStringLiteral("%1 flights").arg(all)
-                                    : QStringLiteral("%1 of %2 flights").arg(shown).arg(all));
+                     : shown == all ? CountText(all, QStringLiteral("flight"), QStringLiteral("flights"))
+                                    : QStringLiteral("%1 of %2")
+                                          .arg(CountText(shown),
+                                               CountText(all, QStringLiteral("flight"), QStringLiteral("flights"))));
     m_count->setToolTip(m_folder);
 }
 
@@ -673,8 +677,7 @@ void FrmLibrary::showImportProgress()
     const QLocale locale;
     const auto megabytes = [&](qint64 bytes) { return locale.toString(double(bytes) / (1 << 20), 'f', 1); };
     say(QStringLiteral("Importing... %1 of %2 files in, %3 of %4 MB read.")
-            .arg(locale.toString(m_filesDone), locale.toString(m_filesTotal), megabytes(m_bytesRead),
-                 megabytes(m_bytesTotal)));
+            .arg(CountText(m_filesDone), CountText(m_filesTotal), megabytes(m_bytesRead), megabytes(m_bytesTotal)));
 }
 
 void FrmLibrary::importDone()
@@ -686,9 +689,7 @@ void FrmLibrary::importDone()
     m_skipped = outcome.skipped;
     const int skipped = int(outcome.skipped.size());
     QString text = QStringLiteral("Import: %1 added, %2 already in the library, %3 skipped")
-                       .arg(outcome.added)
-                       .arg(outcome.known)
-                       .arg(skipped);
+                       .arg(CountText(outcome.added), CountText(outcome.known), CountText(skipped));
     text += skipped > 0 ? QStringLiteral(" (Skipped Files... names each with its reason).") : QStringLiteral(".");
     if (outcome.stopped)
         text += QStringLiteral(" Cancelled; import again to go on.");

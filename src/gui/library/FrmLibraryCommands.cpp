@@ -4,6 +4,7 @@
 #include "gui/library/FrmLibrary.h"
 #include "core/library/LibraryPlace.h"
 
+#include "core/flight/CountText.h"
 #include "core/settings/Settings.h"
 #include "core/ui/UiInterfaces.h"
 #include "gui/common/LibrarySession.h"
@@ -118,7 +119,9 @@ void FrmLibrary::exportSelected()
         say(QStringLiteral("Flight of %1 written to %2")
                 .arg(QString(flights.front().first).replace(QLatin1Char('T'), QLatin1Char(' ')), *chosen));
     else
-        say(QStringLiteral("%1 flights written to %2").arg(written).arg(QDir::toNativeSeparators(*chosen)));
+        say(QStringLiteral("%1 written to %2")
+                .arg(CountText(written, QStringLiteral("flight"), QStringLiteral("flights")),
+                     QDir::toNativeSeparators(*chosen)));
 }
 
 void FrmLibrary::removeSelected()
@@ -140,15 +143,13 @@ void FrmLibrary::removeSelected()
     // One question for all the flights chosen.
     const QString text =
         flights.size() == 1
-            ? QStringLiteral("Remove the flight of %1 (%2 records) from the library? Its copy in the library is "
+            ? QStringLiteral("Remove the flight of %1 (%2) from the library? Its copy in the library is "
                              "deleted; the file it came from is not touched.")
-                  .arg(when)
-                  .arg(records)
+                  .arg(when, CountText(records, QStringLiteral("record"), QStringLiteral("records")))
             : QStringLiteral(
                   "Remove these %1 flights (%2 records in all) from the library? Their copies in the library "
                   "are deleted; the files they came from are not touched.")
-                  .arg(flights.size())
-                  .arg(records);
+                  .arg(CountText(qint64(flights.size())), CountText(records));
     if (m_context.prompter.showMessage(AppTitle(), text, MessageIcon::Question, MessageButtons::OkCancel) !=
         MessageAnswer::Ok)
         return;
@@ -165,7 +166,7 @@ void FrmLibrary::removeSelected()
             say(removed ? QStringLiteral("The flight of %1 was removed from the library.").arg(when)
                         : QStringLiteral("The flight of %1 was no longer in the library.").arg(when));
         else
-            say(QStringLiteral("%1 flights were removed from the library.").arg(removed));
+            say(QStringLiteral("%1 flights were removed from the library.").arg(CountText(removed)));
     }
     refresh();
 }
@@ -210,7 +211,7 @@ void FrmLibrary::askSetAircraft()
     const auto aircraft = askAircraft(
         QStringLiteral("Set Aircraft"),
         ids.size() == 1 ? QStringLiteral("Which aircraft is this flight from?")
-                        : QStringLiteral("Which aircraft are these %1 flights from?").arg(ids.size()),
+                        : QStringLiteral("Which aircraft are these %1 flights from?").arg(CountText(ids.size())),
         current ? current : (aircraftOffered().isEmpty() ? std::nullopt : std::optional(aircraftOffered().first())));
     if (aircraft)
         setAircraftOfSelection(aircraft->value_or(QString()));
@@ -239,7 +240,7 @@ bool FrmLibrary::setAircraftOfSelection(const QString &text)
                 m_session->call([ids, aircraft](FlightLibrary &library) { return library.assign(ids, aircraft); });
         }))
         return false;
-    const QString flights = changed == 1 ? QStringLiteral("1 flight") : QStringLiteral("%1 flights").arg(changed);
+    const QString flights = CountText(changed, QStringLiteral("flight"), QStringLiteral("flights"));
     say(aircraft ? QStringLiteral("%1 given to %2.").arg(flights, *aircraft)
                  : QStringLiteral("%1 without an aircraft now.").arg(flights));
     refresh();

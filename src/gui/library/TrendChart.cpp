@@ -1,5 +1,6 @@
 #include "gui/library/TrendChart.h"
 
+#include "core/flight/CountText.h"
 #include "core/flight/FlightFields.h"
 #include "core/flight/Statistics.h"
 
@@ -280,8 +281,8 @@ void TrendChart::countOutside()
     for (auto it = data->constBegin(); it != data->constEnd(); ++it)
         outside += !xr.contains(it->key) || !yr.contains(it->value);
     m_outside->setVisible(outside > 0);
-    m_outside->setText(outside == 1 ? QStringLiteral("1 flight beyond the view (drag or Reset View)")
-                                    : QStringLiteral("%1 flights beyond the view (drag or Reset View)").arg(outside));
+    m_outside->setText(QStringLiteral("%1 beyond the view (drag or Reset View)")
+                           .arg(CountText(outside, QStringLiteral("flight"), QStringLiteral("flights"))));
 }
 
 void TrendChart::markFlights(const QList<qint64> &ids)
@@ -325,9 +326,11 @@ void TrendChart::mouseMoved(QMouseEvent *event)
     }
     const auto point = m_plot->graph(0)->data()->at(k);
     const QDateTime when = QDateTime::fromSecsSinceEpoch(qint64(point->key));
-    const QString text =
-        QStringLiteral("%1\n%2: %3")
-            .arg(when.toString(QStringLiteral("yyyy-MM-dd HH:mm")), m_plot->yAxis->label(), ValueText(point->value));
+    // A count (records, findings) reads as counts do everywhere else.
+    const bool count = measure() == QLatin1String("records") || measure() == QLatin1String("findings");
+    const QString text = QStringLiteral("%1\n%2: %3")
+                             .arg(when.toString(QStringLiteral("yyyy-MM-dd HH:mm")), m_plot->yAxis->label(),
+                                  count ? CountText(std::llround(point->value)) : ValueText(point->value));
     QToolTip::showText(event->globalPosition().toPoint(), text, m_plot);
 }
 
