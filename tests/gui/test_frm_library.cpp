@@ -278,6 +278,7 @@ private slots:
         window.show();
         QVERIFY(Import(window, dir.filePath(QStringLiteral("in"))));
         auto *table = window.findChild<QTableView *>(QStringLiteral("tblFlights"));
+        QTRY_VERIFY2_WITH_TIMEOUT(table->model()->rowCount() == 4, qPrintable(MessageOf(window)), 20000);
         for (int row : {0, 1, 3})
             table->selectionModel()->select(table->model()->index(row, 0),
                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -285,6 +286,7 @@ private slots:
         QDir().mkpath(out);
         front.files.answers = {out};
         window.exportSelected();
+        QVERIFY2(!front.files.requests.isEmpty(), qPrintable(MessageOf(window)));
         QVERIFY(front.files.requests.last().chooseFolder);
         for (const char *name : {"0.txt", "1.txt", "3.txt"})
             QCOMPARE(test::ReadAll(out + QLatin1Char('/') + QLatin1String(name)),

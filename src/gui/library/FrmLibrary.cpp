@@ -394,7 +394,12 @@ void FrmLibrary::refresh()
     if (!m_session->isOpen() && !openLibrary())
         return;
     std::vector<LibraryFlight> flights;
+    // While the list is being read, the window goes on: an import that ends meanwhile reads it
+    // again, and that newer list is the one to keep.
+    const quint64 reading = ++m_listReads;
     if (!guarded([&] { flights = m_session->call([](FlightLibrary &library) { return library.list(); }); }))
+        return;
+    if (reading != m_listReads)
         return;
     if (m_model->shows(flights)) {
         updateCount();

@@ -173,6 +173,7 @@ private:
     std::vector<Skipped> m_skipped;
     // A read of the list is asked for and not yet done: several asks read it once.
     bool m_refreshPending = false;
+    quint64 m_listReads = 0; // the lists asked for, the last one being the one shown
     // The frame's activation is followed (hooked once, when first shown in one).
     bool m_frameHooked = false;
 
