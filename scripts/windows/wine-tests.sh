@@ -22,8 +22,8 @@ for n in 1 2 3 4 5 6 7 8 9; do
   "$here/wine-run.sh" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "/nonexistent/korvel-test-com$n" /f >/dev/null 2>&1
 done
 WINEPREFIX="${KORVEL_WINE_PREFIX:-$here/../../BUILD-windows/wine}" wineserver -k >/dev/null 2>&1
-# Left out here for now, each for what was seen under Wine 8: test_shell and test_frm_library pass
-# every case but their process does not end (a library thread of the window still waits at exit);
-# test_dialogs measures the About dialog's fixed buttons against the stand-in fonts; test_analysis
-# reads its PDFs back through start /unix, which is not yet reliable there.
-cd "$build" && ctest --output-on-failure -E '^(test_shell|test_frm_library|test_dialogs|test_analysis)$' "$@"
+# Left out here for now, for what was seen under Wine 8: test_shell and test_frm_library pass every
+# case, but now and then (one run in four) their process does not end: the MinGW C++ run-time's
+# end of process waits on a thread the ending cut off. Their windows' own library threads are
+# waited for at the end now; what thread is still cut off is not yet known.
+cd "$build" && ctest --output-on-failure -E '^(test_shell|test_frm_library)$' "$@"

@@ -10,6 +10,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #ifdef Q_OS_LINUX
 #include <sys/mount.h>
 #include <unistd.h>
@@ -63,6 +67,20 @@ QString MissingFileWords()
     missing.open(QIODevice::ReadOnly);
     return missing.errorString();
 }
+
+#ifdef Q_OS_WIN
+bool UnderWine()
+{
+    // Wine's ntdll says its version; Windows' has no such entry.
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+#else
+bool UnderWine()
+{
+    return false;
+}
+#endif
 
 #ifdef Q_OS_WIN
 namespace {

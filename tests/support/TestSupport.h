@@ -136,6 +136,9 @@ QString LinuxTool(const QString &program, const QStringList &args);
 // Whether that tool is there to run.
 bool HaveLinuxTool(const QString &program);
 
+// Whether this Windows test runs under Wine, whose stand-in fonts measure otherwise than Windows'.
+bool UnderWine();
+
 // A file dialog that answers from a queue: each entry is the chosen name, or nullopt for a cancel.
 // It enters the request's folder as the window program's dialog does.
 class ScriptedFileChooser : public FileChooser {
