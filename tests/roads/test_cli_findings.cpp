@@ -36,17 +36,8 @@ private slots:
 
         // EGT 3 drops 150 for 20 s every 40 s for four minutes: each dip alone is a transient, but
         // they are joined first, so the cylinder is found once.
-        test::FlightText dips;
-        dips.date = QDate(2026, 3, 14);
+        test::FlightText dips = test::FlightText::Steady();
         dips.step = 2;
-        dips.marker = "FLIGHT";
-        dips.withEnd = false;
-        dips.fields = QList<QByteArray>(28, "0");
-        dips.fields[1] = "2400";
-        for (int c = 0; c < 6; ++c) {
-            dips.fields[16 + c] = "1400";
-            dips.fields[22 + c] = "350";
-        }
         const QByteArray intermittent = dips.make(240, [](int k, QList<QByteArray> &f) {
             const int t = 2 * k;
             if (t >= 120 && t < 360 && (t - 120) % 40 < 20)

@@ -210,16 +210,7 @@ private slots:
     void findingsByWhatMatters()
     {
         QTemporaryDir dir;
-        test::FlightText flight;
-        flight.date = QDate(2026, 3, 14);
-        flight.marker = "FLIGHT";
-        flight.withEnd = false;
-        flight.fields = QList<QByteArray>(28, "0");
-        flight.fields[1] = "2400";
-        for (int c = 0; c < 6; ++c) {
-            flight.fields[16 + c] = "1400";
-            flight.fields[22 + c] = "350";
-        }
+        const test::FlightText flight = test::FlightText::Steady();
         const QByteArray text = flight.make(2600, [](int k, QList<QByteArray> &f) {
             if (k < 2400 && k % 12 == 5)
                 f[16] = "0"; // EGT 1, a fault every 72 s
@@ -256,17 +247,10 @@ private slots:
     void tableRows()
     {
         QTemporaryDir dir;
-        test::FlightText flight;
-        flight.date = QDate(2026, 3, 14);
+        test::FlightText flight = test::FlightText::Steady();
         flight.step = 10;
-        flight.marker = "FLIGHT";
-        flight.withEnd = false;
-        flight.fields = QList<QByteArray>(28, "0");
-        flight.fields[1] = "2400";
-        for (int c = 0; c < 6; ++c) {
+        for (int c = 0; c < 6; ++c)
             flight.fields[16 + c] = c == 5 ? "0" : "1300"; // EGT 6's probe reads 0 all flight
-            flight.fields[22 + c] = "350";
-        }
         const QByteArray text = flight.make(5, [](int k, QList<QByteArray> &f) {
             const char *egt1[] = {"1300", "1300", "1620", "1380", "1380"};
             f[16] = egt1[k];
