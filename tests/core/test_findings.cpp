@@ -3,6 +3,7 @@
 
 #include "core/flight/Findings.h"
 #include "support/FlightPlans.h"
+#include "support/FlightText.h"
 
 #include <QtTest>
 
@@ -171,17 +172,13 @@ private slots:
     void intermittentCylinder()
     {
         const auto flight = [](int dips) {
-            QByteArray text = "FLIGHT\r\n";
-            for (int t = 0; t < 480; t += 2) {
-                const bool low = t >= 120 && t < 120 + dips * 40 && (t - 120) % 40 < 20;
-                text += QTime(10, 0).addSecs(t).toString(u"'03/14/26 'HH:mm:ss").toLatin1();
-                for (int k = 0; k < 28; ++k)
-                    text += ',' + QByteArray::number(k == 1 ? 2400 : k == 18 && low ? 1250 : k >= 16 && k < 22 ? 1400
-                                                                                  : k >= 22             ? 350
-                                                                                                        : 0);
-                text += "\r\n";
-            }
-            return Describe(FindFlightFindings(ParseFlightData(text)));
+            test::FlightText text = test::FlightText::Steady();
+            text.step = 2;
+            return Describe(FindFlightFindings(ParseFlightData(text.make(240, [&](int k, QList<QByteArray> &f) {
+                const int t = 2 * k;
+                if (t >= 120 && t < 120 + dips * 40 && (t - 120) % 40 < 20)
+                    f[18] = "1250";
+            }))));
         };
         QCOMPARE(flight(6), QStringLiteral("egt_drop cyl 3 10:02:00-10:05:38 #60 150"));
         QCOMPARE(flight(1), QString());
@@ -230,18 +227,16 @@ private slots:
             std::array<int, 6> cht{350, 350, 350, 350, 350, 350};
         };
         const auto flight = [](const std::vector<Reading> &records) {
-            QByteArray text = "FLIGHT\r\n";
-            for (size_t i = 0; i < records.size(); ++i) {
-                const Reading &r = records[i];
-                text += QTime(10, 0).addSecs(int(i) * 10).toString(u"'03/14/26 'HH:mm:ss").toLatin1();
-                for (int k = 0; k < 28; ++k)
-                    text += ',' + QByteArray::number(k == 1              ? r.rpm
-                                                     : k >= 16 && k < 22 ? r.egt[size_t(k - 16)]
-                                                     : k >= 22           ? r.cht[size_t(k - 22)]
-                                                                         : 0);
-                text += "\r\n";
-            }
-            return FindFlightFindings(ParseFlightData(text));
+            test::FlightText text = test::FlightText::Steady();
+            text.step = 10;
+            return FindFlightFindings(ParseFlightData(text.make(int(records.size()), [&](int i, QList<QByteArray> &f) {
+                const Reading &r = records[size_t(i)];
+                f[1] = QByteArray::number(r.rpm);
+                for (int c = 0; c < 6; ++c) {
+                    f[16 + c] = QByteArray::number(r.egt[size_t(c)]);
+                    f[22 + c] = QByteArray::number(r.cht[size_t(c)]);
+                }
+            })));
         };
 
         // One exhaust falling while the others hold, against the others' median (the falling cylinder

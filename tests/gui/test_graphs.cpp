@@ -3,6 +3,7 @@
 #include "core/chart/GraphBuilders.h"
 #include "core/flight/FlightFields.h"
 #include "gui/graphs/FrmGraph.h"
+#include "support/FlightText.h"
 #include "support/TestSupport.h"
 #include "support/WindowSupport.h"
 
@@ -38,12 +39,13 @@ FlightData Flight(const QList<QByteArray> &lines)
     return ParseFlightData(bytes + "END\r\n");
 }
 
+// n records six seconds apart from 10:00:00, field k holding 100 + k in every one.
 FlightData Records(int n)
 {
-    QList<QByteArray> lines;
-    for (int i = 0; i < n; ++i)
-        lines << Line(QTime(10, 0).addSecs(6 * i).toString("HH:mm:ss"), {});
-    return Flight(lines);
+    FlightText text;
+    for (int k = 0; k < 28; ++k)
+        text.fields[k] = QByteArray::number(100 + k);
+    return ParseFlightData(text.make(n));
 }
 
 struct Bench {
@@ -209,14 +211,13 @@ private slots:
     // not set by set, and point i carries record i - 1.
     void threeRecordsRunPointByPoint()
     {
-        QList<QByteArray> lines;
-        for (int r = 0; r < 3; ++r) {
-            QMap<int, QByteArray> fields;
+        FlightText text;
+        text.start = 9 * 3600;
+        text.step = 1;
+        const FlightData three = ParseFlightData(text.make(3, [](int r, QList<QByteArray> &f) {
             for (int k = 0; k < 28; ++k)
-                fields[k] = QByteArray::number((r + 1) * 1000 + k * 10);
-            lines << Line(QTime(9, 0).addSecs(r).toString("HH:mm:ss"), fields);
-        }
-        const FlightData three = Flight(lines);
+                f[k] = QByteArray::number((r + 1) * 1000 + k * 10);
+        }));
         const auto field = [](int point, int k) { return (point * 1000 + k * 10); };
         const auto dataCalls = [](const std::vector<QString> &log) {
             std::vector<QString> calls;

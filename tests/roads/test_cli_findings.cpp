@@ -1,6 +1,7 @@
 // korvel-cli findings as a whole process: the exact lines, the limit, and failures.
 
 #include "support/FlightPlans.h"
+#include "support/FlightText.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
@@ -35,16 +36,13 @@ private slots:
 
         // EGT 3 drops 150 for 20 s every 40 s for four minutes: each dip alone is a transient, but
         // they are joined first, so the cylinder is found once.
-        QByteArray intermittent = "FLIGHT\r\n";
-        for (int t = 0; t < 480; t += 2) {
-            intermittent += QTime(10, 0).addSecs(t).toString(u"'03/14/26 'HH:mm:ss").toLatin1() + ",0,2400";
-            for (int k = 2; k < 28; ++k)
-                intermittent += k == 18 && t >= 120 && t < 360 && (t - 120) % 40 < 20 ? ",1250"
-                                : k >= 16 && k < 22                                    ? ",1400"
-                                : k >= 22                                              ? ",350"
-                                                                                       : ",0";
-            intermittent += "\r\n";
-        }
+        test::FlightText dips = test::FlightText::Steady();
+        dips.step = 2;
+        const QByteArray intermittent = dips.make(240, [](int k, QList<QByteArray> &f) {
+            const int t = 2 * k;
+            if (t >= 120 && t < 360 && (t - 120) % 40 < 20)
+                f[18] = "1250";
+        });
         run = test::RunCli({QStringLiteral("findings"),
                             test::WriteFile(dir, QStringLiteral("intermittent.txt"), intermittent)});
         QCOMPARE(run.out, QByteArray("{\"kind\":\"egt_drop\",\"cyl\":3,\"from\":\"10:02:00\",\"to\":\"10:05:38\","

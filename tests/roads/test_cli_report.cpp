@@ -210,29 +210,19 @@ private slots:
     void findingsByWhatMatters()
     {
         QTemporaryDir dir;
-        QByteArray text = "FLIGHT\r\n";
-        for (int k = 0; k < 2600; ++k) {
-            std::array<int, 28> f{};
-            f[1] = 2400;
-            for (int c = 0; c < 6; ++c) {
-                f[size_t(16 + c)] = 1400;
-                f[size_t(22 + c)] = 350;
-            }
+        const test::FlightText flight = test::FlightText::Steady();
+        const QByteArray text = flight.make(2600, [](int k, QList<QByteArray> &f) {
             if (k < 2400 && k % 12 == 5)
-                f[16] = 0; // EGT 1, a fault every 72 s
+                f[16] = "0"; // EGT 1, a fault every 72 s
             if (k >= 2450 && k < 2460)
-                f[24] = 412; // CHT 3
+                f[24] = "412"; // CHT 3
             if (k >= 50 && k <= 70)
-                f[22] = 401; // CHT 1
+                f[22] = "401"; // CHT 1
             if (k >= 52 && k <= 90)
-                f[23] = 402; // CHT 2
+                f[23] = "402"; // CHT 2
             for (int c = 0; c < 4 && k >= 2500; ++c)
-                f[size_t(22 + c)] = 280;
-            text += QTime(10, 0).addSecs(6 * k).toString(u"'03/14/26 'HH:mm:ss").toLatin1();
-            for (const int v : f)
-                text += ',' + QByteArray::number(v);
-            text += "\r\n";
-        }
+                f[22 + c] = "280";
+        });
         const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
         const test::CliRun run = Report({test::WriteFile(dir, QStringLiteral("faults.txt"), text), pdf});
         QVERIFY2(run.exitCode == 0, run.err.constData());
@@ -257,14 +247,14 @@ private slots:
     void tableRows()
     {
         QTemporaryDir dir;
-        QByteArray text = "FLIGHT\r\n";
-        const int egt1[] = {1300, 1300, 1620, 1380, 1380};
-        for (int k = 0; k < 5; ++k) {
-            text += QTime(10, 0).addSecs(10 * k).toString(u"'03/14/26 'HH:mm:ss").toLatin1() + ",0,2400";
-            for (int f = 2; f < 28; ++f)
-                text += ',' + QByteArray::number(f == 16 ? egt1[k] : f == 21 ? 0 : f > 16 && f < 21 ? 1300 : f >= 22 ? 350 : 0);
-            text += "\r\n";
-        }
+        test::FlightText flight = test::FlightText::Steady();
+        flight.step = 10;
+        for (int c = 0; c < 6; ++c)
+            flight.fields[16 + c] = c == 5 ? "0" : "1300"; // EGT 6's probe reads 0 all flight
+        const QByteArray text = flight.make(5, [](int k, QList<QByteArray> &f) {
+            const char *egt1[] = {"1300", "1300", "1620", "1380", "1380"};
+            f[16] = egt1[k];
+        });
         const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
         // A name longer than the page is wide is cut at its edge with an ellipsis.
         const QString name = QStringLiteral("n123ab-") + QStringLiteral("very-long-flight-name-").repeated(7) +

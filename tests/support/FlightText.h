@@ -44,6 +44,23 @@ struct FlightText {
         return base;
     }
 
+    // A steady engine, nothing else read: every field 0 but 2400 rpm, each EGT 1400 and each CHT
+    // 350; "FLIGHT" from 10:00:00 on 03/14/26, without the END line.
+    static FlightText Steady()
+    {
+        FlightText text;
+        text.date = QDate(2026, 3, 14);
+        text.marker = "FLIGHT";
+        text.withEnd = false;
+        text.fields = QList<QByteArray>(28, "0");
+        text.fields[1] = "2400";
+        for (int c = 0; c < 6; ++c) {
+            text.fields[16 + c] = "1400";
+            text.fields[22 + c] = "350";
+        }
+        return text;
+    }
+
     // "MM/DD/YY HH:MM:SS" of record i.
     QByteArray stamp(int i) const
     {

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace korvel::library_detail {
@@ -66,7 +67,89 @@ QString HashOf(QFile &file)
     return hash.hex();
 }
 
+// Most files are new flights, copied as they are read. A file of the size of a flight already
+// kept is most likely that flight again: its copy is checked instead, and made again only should it
+// prove missing or damaged.
+class CopyAsRead final : public KeptAsRead {
+public:
+    CopyAsRead(const CopyStore &store, bool copyNow, bool fromCopies) : m_store(store), m_fromCopies(fromCopies)
+    {
+        if (copyNow)
+            m_aside.emplace(store.folder());
+    }
+
+    void add(const char *bytes, std::size_t size) override
+    {
+        if (m_aside)
+            m_aside->write(bytes, size);
+    }
+    void drop() override { m_aside.reset(); }
+    Outcome finish(const QString &path, const QString &sha, qint64 size) override
+    {
+        Outcome kept;
+        if (m_aside) {
+            kept.copied = m_aside->place(m_store, sha, size);
+        } else if (m_fromCopies) {
+            kept.checked = true; // it is the copy, read whole just now
+        } else {
+            kept.checked = true;
+            if (!m_store.sound(sha, size)) {
+                if (!m_store.copyChecked(path, sha, size))
+                    kept.changed = true;
+                else
+                    kept.copied = true;
+            }
+        }
+        return kept;
+    }
+
+private:
+    const CopyStore &m_store;
+    const bool m_fromCopies;
+    std::optional<CopyAside> m_aside;
+};
+
 } // namespace
+
+std::unique_ptr<KeptAsRead> CopyStore::keepAsRead(qint64, bool likelyKept, bool fromCopies) const
+{
+    return std::make_unique<CopyAsRead>(*this, !fromCopies && !likelyKept, fromCopies);
+}
+
+QString CopyStore::readOnlyFolder() const
+{
+    return platform::FolderWritable(m_folder) ? QString() : m_folder;
+}
+
+QString CopyStore::dropCopy(CatalogueBackend &db, const QString &sha, qint64 since)
+{
+    WriteTransaction transaction(db);
+    QSet<QString> named;
+    Rows q = db.exec(QStringLiteral("SELECT sha256 FROM flights"));
+    while (q.next())
+        named.insert(q.value(0).toString());
+    q.finish();
+    QString left;
+    if (!named.contains(sha) && IsCopyName(sha)) {
+        QFile copy(path(sha));
+        if (copy.exists() && !copy.remove())
+            left = copy.errorString();
+    }
+    removeUnnamed(named, since);
+    transaction.commit();
+    return left;
+}
+
+bool CopyStore::copyMissing(const QString &sha) const
+{
+    return !IsCopyName(sha) || !QFileInfo(path(sha)).isFile();
+}
+
+bool CopyStore::containsPath(const QString &resolved) const
+{
+    const QString library = QFileInfo(m_library).canonicalFilePath();
+    return !library.isEmpty() && (resolved == library || resolved.startsWith(library + QLatin1Char('/')));
+}
 
 bool CopyStore::IsCopyName(const QString &sha)
 {
@@ -111,7 +194,7 @@ bool CopyStore::write(const QString &sha, const QByteArray &bytes)
     return aside.place(*this, sha, bytes.size());
 }
 
-bool CopyStore::copyChecked(const QString &source, const QString &sha, qint64 size)
+bool CopyStore::copyChecked(const QString &source, const QString &sha, qint64 size) const
 {
     QFile file(source);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))

@@ -16,29 +16,61 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace korvel::library_detail {
 
 class CatalogueBackend;
-class CopyStore;
+
+// What a store makes of one file's bytes while an import reads it, on the reading threads: a
+// folder copies them as they come; a database packs them into the parts its row goes in with.
+class KeptAsRead {
+public:
+    // What was made of them once the file proved a new flight.
+    struct Outcome {
+        bool copied = false;      // a copy written now: on the disk only once settled
+        bool checked = false;     // the kept bytes found sound, or written again, as the file was read
+        bool changed = false;     // the file no longer hashes to its name: it changed while it was read
+        QList<QByteArray> packed; // the bytes as the store keeps them, when packed ahead
+    };
+
+    virtual ~KeptAsRead() = default;
+    // A piece of the file, as it is read.
+    virtual void add(const char *bytes, std::size_t size) = 0;
+    // The file looks like no flight so far: nothing more of it is kept as it goes (a large one could
+    // fill the disk), only afterwards should it prove one.
+    virtual void drop() {}
+    // The file at path, read whole, proved a new flight hashing to sha.
+    virtual Outcome finish(const QString &path, const QString &sha, qint64 size) = 0;
+};
+
+// How an import paces its reading against its commits.
+struct ImportPace {
+    // A batch is committed once its flights hold that many bytes.
+    qint64 batchBytes = 0;
+    // Bytes packed ahead wait in memory until their batch goes in: at most that many (0: none are
+    // packed, so the reading threads need no limit).
+    qint64 heldBytes = 0;
+};
 
 class FlightStore {
 public:
     virtual ~FlightStore() = default;
-    // The folder's copies, when the bytes are files beside the catalogue (copied as a file is read,
-    // flushed before the rows are committed); null when they go in with the row.
-    virtual CopyStore *files() { return nullptr; }
     // The tables it needs beside the catalogue's, made with them.
     virtual void createTables(CatalogueBackend &) {}
     // In the write transaction, before the flight's row: makes sure its bytes are kept, from the file
     // origin (read again) or, when origin is empty, from bytes. False when the file no longer hashes
     // to sha (it changed since it was read).
-    // packed: what pack() made of the bytes as they were read, when it made anything.
+    // packed: what keepAsRead made of the bytes as they were read, when it made anything.
     virtual bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin,
                       const QByteArray &bytes, const QList<QByteArray> &packed = {}) = 0;
-    // The parts the bytes are kept in, made ahead on the import's reading threads; none when the
-    // bytes are kept otherwise (a folder copies them as they are read).
-    virtual QList<QByteArray> pack(const QByteArray &) const { return {}; }
+    // What is made of a file's bytes as an import reads it (size bytes long; likelyKept: a flight of
+    // that size is kept already, so it is most likely that one again; fromCopies: it is the store's
+    // own copy, read by a rebuild). Asked on several threads at once. Throws LibraryError when
+    // nothing can be written.
+    virtual std::unique_ptr<KeptAsRead> keepAsRead(qint64 size, bool likelyKept, bool fromCopies) const = 0;
+    // How big its imports' batches are, and what they hold ahead.
+    virtual ImportPace importPace() const = 0;
     // Whether the flight's bytes are kept, all of them, hashing to its name.
     virtual bool holdsWhole(CatalogueBackend &db, const QString &sha, qint64 size) = 0;
     // The flight's bytes, checked against its name: throws LibraryError naming the damage otherwise.
@@ -52,8 +84,26 @@ public:
     // A file holding the flight's bytes, for a loader that reads files.
     virtual QString localFile(CatalogueBackend &db, const QString &sha) = 0;
     // In the removal's transaction, with the flight's row: what it keeps of the flight goes too
-    // (a folder's copy goes once the row is gone).
+    // (a folder's copy goes once the row is gone: see dropCopy).
     virtual void forget(CatalogueBackend &, const QString &) {}
+    // The folder that keeps what a removal must delete, when it is read-only (what could not be
+    // deleted would stay for ever); empty when nothing stands in the way.
+    virtual QString readOnlyFolder() const { return {}; }
+    // Once the removal's row is gone (its transaction begun at since, a msecs-since-epoch time):
+    // the flight's copy goes, under the lock, unless an import of the same bytes has added it again
+    // meanwhile; so do the copies no row names left by a removal or an import that was killed.
+    // Why the flight's copy could not be deleted; empty when it went, or when bytes kept with their
+    // rows went with them.
+    virtual QString dropCopy(CatalogueBackend &, const QString & /*sha*/, qint64 /*since*/) { return {}; }
+
+    // What a rebuild of the catalogue reads: every copy kept apart from the rows, by file; none
+    // where the bytes are kept with their rows, so that there is nothing to rebuild from.
+    virtual std::optional<QStringList> rebuildSources() const { return std::nullopt; }
+    // The flight's copy is not there (a flight listed without one can no longer be exported).
+    virtual bool copyMissing(const QString & /*sha*/) const { return false; }
+    // The file at path (resolved, no link left in it) lies where only the library itself may
+    // write: its own folder, catalogue and copies.
+    virtual bool containsPath(const QString & /*resolved*/) const { return false; }
 
     // A flight held in memory, before its row is written: kept ahead where the store keeps bytes
     // apart from the rows (a folder's copy, written and checked now; copied: whether this copy went
@@ -87,9 +137,17 @@ std::unique_ptr<FlightStore> MakeDatabaseStore();
 
 class CopyStore final : public FlightStore {
 public:
-    explicit CopyStore(const QString &folder) : m_folder(folder) {}
+    // folder: the copies' own, inside library (the library's folder, its catalogue beside them).
+    CopyStore(const QString &library, const QString &folder) : m_library(library), m_folder(folder) {}
 
-    CopyStore *files() override { return this; }
+    std::unique_ptr<KeptAsRead> keepAsRead(qint64 size, bool likelyKept, bool fromCopies) const override;
+    // A batch waits for one flush of the disk: the larger the fewer.
+    ImportPace importPace() const override { return {qint64(32) << 20, 0}; }
+    QString readOnlyFolder() const override;
+    QString dropCopy(CatalogueBackend &db, const QString &sha, qint64 since) override;
+    std::optional<QStringList> rebuildSources() const override { return copies(); }
+    bool copyMissing(const QString &sha) const override;
+    bool containsPath(const QString &resolved) const override;
     bool keepAhead(const QString &sha, const QByteArray &bytes, bool &copied) override
     {
         copied = write(sha, bytes);
@@ -119,7 +177,7 @@ public:
     // Writes bytes held in memory; true when this copy went in now.
     bool write(const QString &sha, const QByteArray &bytes);
     // Copies a file when its bytes still hash to sha; false when it changed since it was read.
-    bool copyChecked(const QString &path, const QString &sha, qint64 size);
+    bool copyChecked(const QString &path, const QString &sha, qint64 size) const;
     // Puts the copies written so far on the disk.
     void sync(const QStringList &names);
     // The copy's bytes, checked against its name: throws LibraryError naming the damage otherwise.
@@ -137,6 +195,7 @@ public:
     static std::function<bool()> &SyncFailsForTest();
 
 private:
+    QString m_library;
     QString m_folder;
 };
 

@@ -209,11 +209,6 @@ FlightLibrary::FlightLibrary(const QString &folder, Opening opening)
     open(opening);
 }
 
-library_detail::CopyStore *FlightLibrary::files() const
-{
-    return m_store->files();
-}
-
 void FlightLibrary::openServer(const QString &location, Opening opening)
 {
     QString why;
@@ -282,7 +277,7 @@ void FlightLibrary::open(Opening opening)
     if (folderInfo.exists() && !folderInfo.isDir())
         throw LibraryError(
             QStringLiteral("%1 is a file, not a folder; choose a folder for the flight library").arg(m_folder));
-    auto folderCopies = std::make_unique<CopyStore>(flightsFolder());
+    auto folderCopies = std::make_unique<CopyStore>(m_folder, flightsFolder());
     CopyStore *copiesHere = folderCopies.get();
     m_store = std::move(folderCopies);
     const QFileInfo catalogue(file);
@@ -421,11 +416,12 @@ bool FlightLibrary::importFiles(const QStringList &files, const std::optional<QS
 bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onResult)
 {
     // The copies are what is being rebuilt from: none goes for want of a row.
-    if (!files())
+    const std::optional<QStringList> sources = m_store->rebuildSources();
+    if (!sources)
         throw LibraryError(QStringLiteral("the flight library at %1 keeps every flight's bytes with its row in the "
                                           "database, so there is nothing to rebuild it from")
                                .arg(m_folder));
-    if (!library_detail::ImportFiles(*m_db, *m_store, files()->copies(), std::nullopt, onResult, {}, true))
+    if (!library_detail::ImportFiles(*m_db, *m_store, *sources, std::nullopt, onResult, {}, true))
         return false;
     // A listed flight without its copy can no longer be exported: each is named.
     std::vector<std::pair<qint64, QString>> listed;
@@ -435,7 +431,7 @@ bool FlightLibrary::rebuild(const std::function<bool(const ImportResult &)> &onR
             listed.emplace_back(q.value(0).toLongLong(), q.value(1).toString());
     }
     for (const auto &[id, sha] : listed)
-        if (!CopyStore::IsCopyName(sha) || !QFileInfo(files()->path(sha)).isFile())
+        if (m_store->copyMissing(sha))
             if (!onResult({QString(), ImportResult::Missing, id, {}}))
                 return false;
     return true;
@@ -587,11 +583,10 @@ bool FlightLibrary::exportFlight(qint64 id, const QString &fileName)
         return false;
     // Nothing of the library is ever overwritten by a flight: not its catalogue, nor a copy.
     const QFileInfo target(fileName);
-    const QString library = files() ? QFileInfo(m_folder).canonicalFilePath() : QString();
     const QString resolved =
         target.exists() ? target.canonicalFilePath()
                         : QFileInfo(target.absolutePath()).canonicalFilePath() + QLatin1Char('/') + target.fileName();
-    if (!library.isEmpty() && (resolved == library || resolved.startsWith(library + QLatin1Char('/'))))
+    if (m_store->containsPath(resolved))
         throw LibraryError(QStringLiteral("%1 lies inside the flight library's folder %2, which only the library "
                                           "itself may change; nothing was written. Choose a file outside it")
                                .arg(fileName, m_folder));
@@ -630,12 +625,12 @@ bool FlightLibrary::remove(qint64 id)
             return;
         sha = kept.toString();
         // A copy that could not be deleted would stay for ever: the flight stays too.
-        if (files() && !platform::FolderWritable(flightsFolder()))
+        if (const QString folder = m_store->readOnlyFolder(); !folder.isEmpty())
             throw LibraryError(QStringLiteral("cannot remove flight %1: the folder %2 is read-only, so its copy "
                                               "could not be deleted. Nothing was changed; make the folder writable, "
                                               "then remove it again")
                                    .arg(id)
-                                   .arg(flightsFolder()));
+                                   .arg(folder));
         m_store->forget(*m_db, sha);
         m_db->exec(QStringLiteral("DELETE FROM flight_fields WHERE flight_id = ?"), {id});
         m_db->exec(QStringLiteral("DELETE FROM flights WHERE id = ?"), {id});
@@ -643,26 +638,8 @@ bool FlightLibrary::remove(qint64 id)
     });
     if (!found)
         return false;
-    CopyStore *copies = files();
-    if (!copies)
-        return true;
-    // The copy goes once the row has gone, under the lock, unless an import of the same bytes has
-    // added it again meanwhile (an import makes sure of its copy under the same lock); so do the
-    // copies no row names left by a removal or an import that was killed.
-    WriteTransaction transaction(*m_db);
-    QSet<QString> named;
-    Rows q = m_db->exec(QStringLiteral("SELECT sha256 FROM flights"));
-    while (q.next())
-        named.insert(q.value(0).toString());
-    q.finish();
-    QString left;
-    if (!named.contains(sha) && CopyStore::IsCopyName(sha)) {
-        QFile copy(copies->path(sha));
-        if (copy.exists() && !copy.remove())
-            left = copy.errorString();
-    }
-    copies->removeUnnamed(named, started);
-    transaction.commit();
+    // An import makes sure of its copy under the same lock as the copy goes.
+    const QString left = m_store->dropCopy(*m_db, sha, started);
     if (!left.isEmpty())
         throw LibraryError(QStringLiteral("flight %1 was removed from the list, but its copy could not be deleted "
                                           "(%2); the next import or removal deletes it")

@@ -28,7 +28,6 @@ namespace korvel {
 
 namespace library_detail {
 class CatalogueBackend;
-class CopyStore;
 class FlightStore;
 } // namespace library_detail
 
@@ -204,7 +203,6 @@ private:
     // message.
     int checkVersion(const QString &name, const QString &advice);
     void bringUpToDate(const QString &name, const QString &advice);
-    library_detail::CopyStore *files() const;
     bool migrate(int from);
     void figureAgain();
 

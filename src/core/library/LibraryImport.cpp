@@ -77,10 +77,6 @@ struct Batch {
     QStringList copied; // the names of flights whose bytes were kept ahead
 };
 
-// The largest flight whose bytes are packed while it is read (a database's parts); a larger one is
-// read again part by part as its row goes in.
-constexpr qint64 kPackAheadBytes = qint64(16) << 20;
-
 // Sorts a read file out: skipped with its reason, or a flight with its figures.
 void Classify(PendingFlight &pending, bool calibration, FiguresBuilder &figures)
 {
@@ -149,8 +145,8 @@ QString Unreadable(const QString &path, const QFileInfo &info)
 // A file read once, as it goes: hashed, figured and, when it is a flight, copied into the library in
 // the same pass. Runs on several threads at once.
 // fromCopies: the file is the library's own copy (a rebuild), named by the hash its bytes must have.
-PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, const FlightStore &store,
-                          CopyStore *copies, bool fromCopies, const ReadSink &onRead)
+PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, const FlightStore &store, bool fromCopies,
+                          const ReadSink &onRead)
 {
     PendingFlight pending;
     ImportResult &result = pending.result;
@@ -167,35 +163,24 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
     pending.source = info.absoluteFilePath();
     pending.origin = path;
     try {
-        // Most files are new flights, copied as they are read. A file of the size of a flight already
-        // kept is most likely that flight again: its copy is checked instead, and made again only
-        // should it prove missing or damaged.
-        std::optional<CopyAside> aside;
-        if (copies && !fromCopies && !keptSizes.contains(info.size()))
-            aside.emplace(copies->folder());
+        // A file of the size of a flight already kept is most likely that flight again.
+        const std::unique_ptr<KeptAsRead> kept =
+            store.keepAsRead(info.size(), keptSizes.contains(info.size()), fromCopies);
         Sha256 hash;
         StartMarker marker;
         FiguresBuilder figures;
-        // Bytes kept with their row are packed here, on the reading threads; a flight larger than
-        // that is read again part by part as it goes in, so that it is never held whole.
-        const bool packAhead = !copies && !keptSizes.contains(info.size()) && info.size() <= kPackAheadBytes;
-        QByteArray read;
         try {
             StreamFlightDataFile(
                 path,
                 [&](const FlightRecordBlock &block) { figures.add(block); },
                 [&](const char *bytes, std::size_t size) {
                     // A file with no record in its first buffer's worth, or a calibration record, is
-                    // most likely no flight: not copied as it goes (a large one could fill the disk),
-                    // only afterwards should it prove one.
-                    if (aside && pending.bytes > 0 && (figures.records() == 0 || marker.calibration()))
-                        aside.reset();
+                    // most likely no flight.
+                    if (pending.bytes > 0 && (figures.records() == 0 || marker.calibration()))
+                        kept->drop();
                     hash.add(bytes, size);
                     marker.add(bytes, size);
-                    if (aside)
-                        aside->write(bytes, size);
-                    else if (packAhead)
-                        read.append(bytes, qsizetype(size));
+                    kept->add(bytes, size);
                     pending.bytes += qint64(size);
                     if (onRead)
                         onRead(qint64(size));
@@ -212,25 +197,14 @@ PendingFlight AnalyseFile(const QString &path, const QSet<qint64> &keptSizes, co
         Classify(pending, marker.calibration(), figures);
         if (result.outcome != ImportResult::Added)
             return pending;
-        if (!copies) {
-            // Most likely a flight already kept: read again only should it prove new.
-            if (packAhead)
-                pending.packed = store.pack(read);
-        } else if (aside) {
-            pending.copied = aside->place(*copies, pending.sha, pending.bytes);
-        } else if (fromCopies) {
-            pending.checked = true; // it is the copy, read whole just now
-        } else {
-            pending.checked = true;
-            if (!copies->sound(pending.sha, pending.bytes)) {
-                if (!copies->copyChecked(path, pending.sha, pending.bytes)) {
-                    result = {path, ImportResult::Skipped, 0,
-                              QStringLiteral("it changed while it was read; import it again")};
-                    return pending;
-                }
-                pending.copied = true;
-            }
+        KeptAsRead::Outcome outcome = kept->finish(path, pending.sha, pending.bytes);
+        if (outcome.changed) {
+            result = {path, ImportResult::Skipped, 0, QStringLiteral("it changed while it was read; import it again")};
+            return pending;
         }
+        pending.copied = outcome.copied;
+        pending.checked = outcome.checked;
+        pending.packed = std::move(outcome.packed);
     } catch (const LibraryError &error) {
         pending.failure = error.message();
     }
@@ -604,18 +578,15 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
     if (files.isEmpty())
         return true;
     const qint64 started = QDateTime::currentMSecsSinceEpoch();
-    CopyStore *copies = store.files();
-    // A folder's batch waits for one flush of the disk: the larger the fewer. A database's bytes go
-    // with the rows: smaller batches are sent while the next files are read.
-    const qint64 batchBytes = copies ? qint64(32) << 20 : qint64(4) << 20;
+    const ImportPace pace = store.importPace();
     store.beforeImport(started);
     const QSet<qint64> sizes = KeptSizes(db);
     Committer committer(db, store, aircraft);
     Batch batch;
-    // Bytes kept with their rows are packed ahead while a batch is committed, a batch's worth at most.
+    // Bytes packed ahead wait while a batch is committed, a batch's worth at most.
     ImportWorkers workers(
-        files, [&](const QString &path) { return AnalyseFile(path, sizes, store, copies, fromCopies, onRead); },
-        copies ? 0 : kBatchFlights, copies ? 0 : qint64(32) << 20);
+        files, [&](const QString &path) { return AnalyseFile(path, sizes, store, fromCopies, onRead); },
+        pace.heldBytes > 0 ? kBatchFlights : 0, pace.heldBytes);
 
     // However the import ends, the copies it made whose rows are not in go (unless their flight is
     // in by now: another program's import), under the lock as a removal; and so do the copies no
@@ -665,7 +636,8 @@ bool ImportFiles(CatalogueBackend &db, FlightStore &store, const QStringList &fi
             throw LibraryError(pending.failure);
         }
         committer.accept(batch, std::move(pending));
-        if (int(batch.flights.size()) >= kBatchFlights || batch.bytes >= batchBytes || clock.elapsed() >= kBatchMs) {
+        if (int(batch.flights.size()) >= kBatchFlights || batch.bytes >= pace.batchBytes ||
+            clock.elapsed() >= kBatchMs) {
             const bool goOn = committer.commit(batch, onResult);
             batch = Batch();
             if (!goOn) {

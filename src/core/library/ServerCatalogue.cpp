@@ -592,13 +592,24 @@ public:
 
     // Each part packed on its own (zlib, its length first), so that the server stores and sends a
     // fraction of a flight's text.
-    QList<QByteArray> pack(const QByteArray &bytes) const override
+    QList<QByteArray> pack(const QByteArray &bytes) const
     {
         QList<QByteArray> parts;
         for (qint64 at = 0; at < bytes.size(); at += kRaw)
             parts << PackPart(bytes.constData() + at, std::min<qsizetype>(kRaw, bytes.size() - at));
         return parts;
     }
+
+    // Packed on the reading threads; a flight larger than kPackAhead, or most likely kept already,
+    // is read again part by part as it goes in, so that it is never held whole.
+    std::unique_ptr<KeptAsRead> keepAsRead(qint64 size, bool likelyKept, bool) const override
+    {
+        return std::make_unique<PackAsRead>(*this, !likelyKept && size <= kPackAhead);
+    }
+
+    // The bytes go with the rows: smaller batches are sent while the next files are read, a batch's
+    // worth of them packed ahead.
+    ImportPace importPace() const override { return {qint64(4) << 20, qint64(32) << 20}; }
 
     bool keep(CatalogueBackend &db, const QString &sha, qint64 size, const QString &origin, const QByteArray &bytes,
               const QList<QByteArray> &packed) override
@@ -700,6 +711,31 @@ public:
     }
 
 private:
+    // The largest flight whose bytes are packed while it is read.
+    static constexpr qint64 kPackAhead = qint64(16) << 20;
+
+    class PackAsRead final : public KeptAsRead {
+    public:
+        PackAsRead(const DatabaseStore &store, bool packAhead) : m_store(store), m_packAhead(packAhead) {}
+        void add(const char *bytes, std::size_t size) override
+        {
+            if (m_packAhead)
+                m_read.append(bytes, qsizetype(size));
+        }
+        Outcome finish(const QString &, const QString &, qint64) override
+        {
+            Outcome kept;
+            if (m_packAhead)
+                kept.packed = m_store.pack(m_read);
+            return kept;
+        }
+
+    private:
+        const DatabaseStore &m_store;
+        const bool m_packAhead;
+        QByteArray m_read;
+    };
+
     static void put(CatalogueBackend &db, const QString &sha, qint64 part, const QByteArray &bytes)
     {
         db.exec(QStringLiteral("INSERT INTO flight_parts (sha256, part, bytes) VALUES (?, ?, ?) "
